@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Installs what is missing on a Debian 12 machine, builds, and runs the demo or the tests.
+#   ./quickstart.sh demo       build, train on the first example scene, classify the second
+#   ./quickstart.sh test       build and run every test
+#   ./quickstart.sh sanitize   build and run every test with AddressSanitizer + UBSan
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+jobs="$(nproc 2>/dev/null || echo 2)"
+packages=(g++ cmake make libboost-dev libboost-program-options-dev libboost-filesystem-dev
+          libboost-date-time-dev libboost-timer-dev libfreeimage-dev libfreeimageplus-dev
+          libtbb-dev libgtest-dev libgmock-dev libbenchmark-dev)
+
+install_missing() {
+    local missing=()
+    for package in "${packages[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$package")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return
+    fi
+    echo "Installing missing packages: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo="sudo"
+    fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+}
+
+build() {
+    local dir="$1"
+    shift
+    cmake -S "$here" -B "$dir" "$@"
+    cmake --build "$dir" -j "$jobs"
+}
+
+case "${1:-}" in
+    demo)
+        install_missing
+        build "$here/build" -DCMAKE_BUILD_TYPE=Release
+        "$here/examples/run_demo.sh" "$here/build" "$here/demo-output"
+        ;;
+    test)
+        install_missing
+        build "$here/build" -DCMAKE_BUILD_TYPE=Release
+        ctest --test-dir "$here/build" --output-on-failure -j "$jobs"
+        ;;
+    sanitize)
+        install_missing
+        build "$here/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKAR_SANITIZE=ON \
+            -DVELKAR_BUILD_BENCH=OFF
+        ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+            ctest --test-dir "$here/build-sanitize" --output-on-failure -j "$jobs"
+        ;;
+    *)
+        echo "usage: $0 demo|test|sanitize" >&2
+        exit 2
+        ;;
+esac

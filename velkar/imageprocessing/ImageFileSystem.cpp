@@ -1,0 +1,114 @@
+#include "velkar/imageprocessing/ImageFileSystem.h"
+
+#include <FreeImagePlus.h>
+
+namespace velkar::imageprocessing {
+
+ImageFileSystem::ImageFileSystem() = default;
+
+ImageFileSystem::ImageFileSystem(std::string name) { LoadImageIntoMemory(std::move(name)); }
+
+ImageFileSystem::ImageFileSystem(const ImageFileSystem& other) {
+    LoadImageIntoMemory(other.filename);
+}
+
+ImageFileSystem& ImageFileSystem::operator=(const ImageFileSystem& other) {
+    if (this != &other) {
+        image.reset();
+        LoadImageIntoMemory(other.filename);
+    }
+    return *this;
+}
+
+ImageFileSystem::~ImageFileSystem() = default;
+
+void ImageFileSystem::LoadImageIntoMemory(std::string name) {
+    filename = std::move(name);
+    image = std::make_unique<fipImage>(FIT_BITMAP, 0, 0, 0);
+    bool loaded = image->load(filename.c_str(), 0) != FALSE;
+    // FreeImage answers pixel colours only for 24- and 32-bit bitmaps, so everything else is
+    // brought to 24-bit RGB once, here.
+    if (loaded && image->getImageType() != FIT_BITMAP) {
+        loaded = image->convertToType(FIT_BITMAP, TRUE) != FALSE;
+    }
+    if (loaded && image->getBitsPerPixel() != 24) {
+        loaded = image->convertTo24Bits() != FALSE;
+    }
+    if (!loaded) {
+        image = std::make_unique<fipImage>(FIT_BITMAP, 0, 0, 0);
+    }
+    CacheGeometry();
+}
+
+void ImageFileSystem::CacheGeometry() {
+    width = static_cast<int>(image->getWidth());
+    height = static_cast<int>(image->getHeight());
+    bandCount = 3;
+    bytesPerPixel = static_cast<int>(image->getBitsPerPixel()) / 8;
+}
+
+std::shared_ptr<ImageFileSystem> ImageFileSystem::Create(std::string filename, int width,
+                                                         int height, int bitsPerPixel) {
+    auto created = std::make_shared<ImageFileSystem>();
+    created->filename = std::move(filename);
+    created->image = std::make_unique<fipImage>(
+        FIT_BITMAP, static_cast<unsigned>(width > 0 ? width : 0),
+        static_cast<unsigned>(height > 0 ? height : 0),
+        static_cast<unsigned>(bitsPerPixel > 0 ? bitsPerPixel : 0));
+    created->CacheGeometry();
+    return created;
+}
+
+const unsigned char* ImageFileSystem::PixelBytes(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width || y >= height || bytesPerPixel < 3) {
+        return nullptr;
+    }
+    const BYTE* line = image->getScanLine(static_cast<WORD>(height - 1 - y));
+    if (line == nullptr) {
+        return nullptr;
+    }
+    return line + static_cast<std::size_t>(x) * static_cast<std::size_t>(bytesPerPixel);
+}
+
+void ImageFileSystem::Pixel(int x, int y, imageprocessing::Pixel& out) const {
+    const unsigned char* bytes = PixelBytes(x, y);
+    out[0] = bytes ? bytes[FI_RGBA_RED] : 0;
+    out[1] = bytes ? bytes[FI_RGBA_GREEN] : 0;
+    out[2] = bytes ? bytes[FI_RGBA_BLUE] : 0;
+}
+
+unsigned char ImageFileSystem::Pixel(int x, int y, int band) const {
+    const unsigned char* bytes = PixelBytes(x, y);
+    if (bytes == nullptr) {
+        return 0;
+    }
+    switch (band) {
+        case 0:
+            return bytes[FI_RGBA_RED];
+        case 1:
+            return bytes[FI_RGBA_GREEN];
+        case 2:
+            return bytes[FI_RGBA_BLUE];
+        default:
+            return 0;
+    }
+}
+
+void ImageFileSystem::SetPixel(int x, int y, const imageprocessing::Pixel& value) {
+    if (x < 0 || y < 0 || x >= width || y >= height) {
+        return;
+    }
+    RGBQUAD colour{};
+    colour.rgbRed = value[0];
+    colour.rgbGreen = value[1];
+    colour.rgbBlue = value[2];
+    image->setPixelColor(static_cast<unsigned>(x), static_cast<unsigned>(height - 1 - y), &colour);
+}
+
+bool ImageFileSystem::Save() { return SaveAs(filename); }
+
+bool ImageFileSystem::SaveAs(std::string name) {
+    return image && image->save(name.c_str(), 0) != FALSE;
+}
+
+}  // namespace velkar::imageprocessing

@@ -1,0 +1,61 @@
+#pragma once
+
+// One raster image held by FreeImagePlus, read and written as 8-bit red, green and blue.
+// Pixel (x, y) is column x from the left and row y from the top; the bitmap stores rows
+// bottom-up, so row y is scanline height - 1 - y. Every image that loads is converted to 24-bit
+// RGB, so greyscale, palette and 16-bit files read as plain colours (grey gives R = G = B).
+// A file that cannot be read leaves a 0 x 0 image (IsLoaded() is false). Reads outside the
+// image answer 0 and writes there change nothing. Pixel reads allocate and lock nothing and may
+// run from many threads at once while nobody writes.
+
+#include <memory>
+#include <string>
+
+#include "velkar/imageprocessing/Pixel.h"
+
+class fipImage;
+
+namespace velkar::imageprocessing {
+
+class ImageFileSystem {
+public:
+    ImageFileSystem();
+    explicit ImageFileSystem(std::string filename);
+    // Copies do not share pixels: they load the image again from the source's file name.
+    ImageFileSystem(const ImageFileSystem& other);
+    ImageFileSystem& operator=(const ImageFileSystem& other);
+    virtual ~ImageFileSystem();
+
+    // A blank in-memory bitmap; nothing is read or written on disk.
+    static std::shared_ptr<ImageFileSystem> Create(std::string filename, int width, int height,
+                                                   int bitsPerPixel);
+
+    int Width() const { return width; }
+    int Height() const { return height; }
+    int BandCount() const { return bandCount; }
+    std::string Filename() const { return filename; }
+    bool IsLoaded() const { return width > 0 && height > 0; }
+
+    void Pixel(int x, int y, imageprocessing::Pixel& out) const;
+    // Band 0 red, 1 green, 2 blue.
+    unsigned char Pixel(int x, int y, int band) const;
+    void SetPixel(int x, int y, const imageprocessing::Pixel& value);
+
+    // Saving picks the format from the name's extension; both report whether it worked.
+    bool Save();
+    bool SaveAs(std::string name);
+
+private:
+    void LoadImageIntoMemory(std::string name);
+    void CacheGeometry();
+    const unsigned char* PixelBytes(int x, int y) const;
+
+    int width = 0;
+    int height = 0;
+    std::unique_ptr<fipImage> image;
+    int bandCount = 0;
+    std::string filename;
+    int bytesPerPixel = 0;
+};
+
+}  // namespace velkar::imageprocessing
