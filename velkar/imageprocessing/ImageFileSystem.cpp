@@ -27,8 +27,13 @@ void ImageFileSystem::LoadImageIntoMemory(std::string name) {
     image = std::make_unique<fipImage>(FIT_BITMAP, 0, 0, 0);
     bool loaded = image->load(filename.c_str(), 0) != FALSE;
     // FreeImage answers pixel colours only for 24- and 32-bit bitmaps, so everything else is
-    // brought to 24-bit RGB once, here.
-    if (loaded && image->getImageType() != FIT_BITMAP) {
+    // brought to 24-bit RGB once, here. 16-bit samples keep their high byte (as the 48- and
+    // 64-bit colour conversions do) rather than being stretched over the image's own range,
+    // which would make a pixel's value depend on the rest of the picture.
+    if (loaded && image->getImageType() == FIT_UINT16) {
+        loaded = image->convertTo8Bits() != FALSE;
+    } else if (loaded && image->getImageType() != FIT_BITMAP &&
+               image->getImageType() != FIT_RGB16 && image->getImageType() != FIT_RGBA16) {
         loaded = image->convertToType(FIT_BITMAP, TRUE) != FALSE;
     }
     if (loaded && image->getBitsPerPixel() != 24) {
@@ -63,7 +68,7 @@ const unsigned char* ImageFileSystem::PixelBytes(int x, int y) const {
     if (x < 0 || y < 0 || x >= width || y >= height || bytesPerPixel < 3) {
         return nullptr;
     }
-    const BYTE* line = image->getScanLine(static_cast<WORD>(height - 1 - y));
+    const BYTE* line = image->getScanLine(static_cast<unsigned>(height - 1 - y));
     if (line == nullptr) {
         return nullptr;
     }

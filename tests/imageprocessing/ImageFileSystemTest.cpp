@@ -1,0 +1,359 @@
+#include "velkar/imageprocessing/ImageFileSystem.h"
+
+#include <FreeImagePlus.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+using velkar::imageprocessing::ImageFileSystem;
+using velkar::imageprocessing::Pixel;
+using Rgb = std::array<int, 3>;
+
+// Pictures are given top row first, as they are displayed.
+using Picture = std::vector<std::vector<Rgb>>;
+
+class ImageFileSystemTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder = std::filesystem::temp_directory_path() /
+                 ("velkar-ifs-" + std::string(info->name()) + "-" + std::to_string(getpid()));
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+    }
+
+    void TearDown() override { std::filesystem::remove_all(folder); }
+
+    std::string PathOf(const std::string& name) const { return (folder / name).string(); }
+
+    std::filesystem::path folder;
+};
+
+// Writes a 24-bit PNG through FreeImage itself, converting rows to its bottom-up scanlines.
+void WriteRgbPng(const std::string& path, const Picture& picture) {
+    const unsigned height = static_cast<unsigned>(picture.size());
+    const unsigned width = static_cast<unsigned>(picture[0].size());
+    fipImage bitmap(FIT_BITMAP, width, height, 24);
+    for (unsigned y = 0; y < height; ++y) {
+        for (unsigned x = 0; x < width; ++x) {
+            RGBQUAD colour{};
+            colour.rgbRed = static_cast<BYTE>(picture[y][x][0]);
+            colour.rgbGreen = static_cast<BYTE>(picture[y][x][1]);
+            colour.rgbBlue = static_cast<BYTE>(picture[y][x][2]);
+            ASSERT_TRUE(bitmap.setPixelColor(x, height - 1 - y, &colour));
+        }
+    }
+    ASSERT_TRUE(bitmap.save(path.c_str(), 0));
+}
+
+// Writes an 8-bit PNG whose samples are palette indices (given top row first).
+void WriteIndexedPng(const std::string& path, const std::vector<std::vector<int>>& indices,
+                     const std::vector<Rgb>& palette) {
+    const unsigned height = static_cast<unsigned>(indices.size());
+    const unsigned width = static_cast<unsigned>(indices[0].size());
+    fipImage bitmap(FIT_BITMAP, width, height, 8);
+    RGBQUAD* entries = bitmap.getPalette();
+    ASSERT_NE(entries, nullptr);
+    for (unsigned i = 0; i < 256; ++i) {
+        const Rgb colour = i < palette.size()
+                               ? palette[i]
+                               : Rgb{static_cast<int>(i), static_cast<int>(i), static_cast<int>(i)};
+        entries[i].rgbRed = static_cast<BYTE>(colour[0]);
+        entries[i].rgbGreen = static_cast<BYTE>(colour[1]);
+        entries[i].rgbBlue = static_cast<BYTE>(colour[2]);
+    }
+    for (unsigned y = 0; y < height; ++y) {
+        BYTE* line = bitmap.getScanLine(height - 1 - y);
+        for (unsigned x = 0; x < width; ++x) {
+            line[x] = static_cast<BYTE>(indices[y][x]);
+        }
+    }
+    ASSERT_TRUE(bitmap.save(path.c_str(), 0));
+}
+
+void WriteGrey16Png(const std::string& path, const std::vector<std::vector<int>>& samples) {
+    const unsigned height = static_cast<unsigned>(samples.size());
+    const unsigned width = static_cast<unsigned>(samples[0].size());
+    fipImage bitmap(FIT_UINT16, width, height, 16);
+    for (unsigned y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<std::uint16_t*>(bitmap.getScanLine(height - 1 - y));
+        for (unsigned x = 0; x < width; ++x) {
+            line[x] = static_cast<std::uint16_t>(samples[y][x]);
+        }
+    }
+    ASSERT_TRUE(bitmap.save(path.c_str(), 0));
+}
+
+Rgb ReadRgb(const ImageFileSystem& image, int x, int y) {
+    Pixel pixel;
+    image.Pixel(x, y, pixel);
+    return {pixel[0], pixel[1], pixel[2]};
+}
+
+Rgb ReadBands(const ImageFileSystem& image, int x, int y) {
+    return {image.Pixel(x, y, 0), image.Pixel(x, y, 1), image.Pixel(x, y, 2)};
+}
+
+void ExpectPicture(const ImageFileSystem& image, const Picture& expected) {
+    ASSERT_EQ(image.Height(), static_cast<int>(expected.size()));
+    ASSERT_EQ(image.Width(), static_cast<int>(expected[0].size()));
+    for (int y = 0; y < image.Height(); ++y) {
+        for (int x = 0; x < image.Width(); ++x) {
+            EXPECT_EQ(ReadRgb(image, x, y), expected[y][x]) << "at (" << x << ", " << y << ")";
+            EXPECT_EQ(ReadBands(image, x, y), expected[y][x]) << "at (" << x << ", " << y << ")";
+        }
+    }
+}
+
+const Picture kColourful = {
+    {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}},
+    {{10, 20, 30}, {40, 50, 60}, {70, 80, 90}},
+};
+
+TEST_F(ImageFileSystemTest, ColourPngReadsWithRowZeroAtTheTop) {
+    const std::string path = PathOf("colour.png");
+    WriteRgbPng(path, kColourful);
+    ImageFileSystem image(path);
+    EXPECT_TRUE(image.IsLoaded());
+    EXPECT_EQ(image.Width(), 3);
+    EXPECT_EQ(image.Height(), 2);
+    EXPECT_EQ(image.BandCount(), 3);
+    EXPECT_EQ(image.Filename(), path);
+    ExpectPicture(image, kColourful);
+}
+
+TEST_F(ImageFileSystemTest, ReadsAgreeWithFreeImagesOwnPixelColours) {
+    const std::string path = PathOf("wide.png");
+    Picture picture(5, std::vector<Rgb>(7));
+    for (int y = 0; y < 5; ++y) {
+        for (int x = 0; x < 7; ++x) {
+            picture[y][x] = {x * 30, y * 50, (x * 7 + y * 13) % 256};
+        }
+    }
+    WriteRgbPng(path, picture);
+    ImageFileSystem image(path);
+    fipImage reference;
+    ASSERT_TRUE(reference.load(path.c_str(), 0));
+    for (int y = 0; y < 5; ++y) {
+        for (int x = 0; x < 7; ++x) {
+            RGBQUAD colour{};
+            ASSERT_TRUE(reference.getPixelColor(static_cast<unsigned>(x),
+                                                static_cast<unsigned>(4 - y), &colour));
+            EXPECT_EQ(ReadRgb(image, x, y), (Rgb{colour.rgbRed, colour.rgbGreen, colour.rgbBlue}));
+        }
+    }
+}
+
+TEST_F(ImageFileSystemTest, GreyscalePngReadsAsEqualComponents) {
+    const std::string path = PathOf("grey.png");
+    const std::vector<std::vector<int>> samples = {{0, 17, 128}, {200, 254, 255}};
+    // A grey ramp palette makes FreeImage write a greyscale PNG.
+    WriteIndexedPng(path, samples, {});
+    fipImage check;
+    ASSERT_TRUE(check.load(path.c_str(), 0));
+    ASSERT_EQ(check.getColorType(), FIC_MINISBLACK);
+
+    ImageFileSystem image(path);
+    EXPECT_EQ(image.BandCount(), 3);
+    for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < 3; ++x) {
+            const int v = samples[y][x];
+            EXPECT_EQ(ReadRgb(image, x, y), (Rgb{v, v, v})) << "at (" << x << ", " << y << ")";
+        }
+    }
+}
+
+TEST_F(ImageFileSystemTest, PalettePngReadsThePaletteColours) {
+    const std::string path = PathOf("palette.png");
+    const std::vector<Rgb> palette = {{200, 10, 30}, {5, 250, 100}, {0, 0, 0}, {1, 2, 3}};
+    const std::vector<std::vector<int>> indices = {{0, 1, 2, 3}, {3, 3, 1, 0}};
+    WriteIndexedPng(path, indices, palette);
+    fipImage check;
+    ASSERT_TRUE(check.load(path.c_str(), 0));
+    ASSERT_EQ(check.getColorType(), FIC_PALETTE);
+
+    ImageFileSystem image(path);
+    for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < 4; ++x) {
+            EXPECT_EQ(ReadRgb(image, x, y), palette[indices[y][x]])
+                << "at (" << x << ", " << y << ")";
+        }
+    }
+}
+
+TEST_F(ImageFileSystemTest, SixteenBitGreyReadsItsHighByteWhateverTheImageRange) {
+    const std::string path = PathOf("grey16.png");
+    // None of the samples is near the full 16-bit range, so any stretching would show.
+    const std::vector<std::vector<int>> samples = {{2570, 5140}, {12850, 2600}};
+    WriteGrey16Png(path, samples);
+    fipImage check;
+    ASSERT_TRUE(check.load(path.c_str(), 0));
+    ASSERT_EQ(check.getImageType(), FIT_UINT16);
+
+    ImageFileSystem image(path);
+    ASSERT_TRUE(image.IsLoaded());
+    EXPECT_EQ(ReadRgb(image, 0, 0), (Rgb{10, 10, 10}));
+    EXPECT_EQ(ReadRgb(image, 1, 0), (Rgb{20, 20, 20}));
+    EXPECT_EQ(ReadRgb(image, 0, 1), (Rgb{50, 50, 50}));
+    EXPECT_EQ(ReadRgb(image, 1, 1), (Rgb{10, 10, 10}));
+}
+
+TEST_F(ImageFileSystemTest, CreatedImageStartsBlackAndRoundTripsThroughAFile) {
+    const std::string path = PathOf("created.png");
+    auto created = ImageFileSystem::Create(path, 4, 3, 24);
+    EXPECT_EQ(created->Width(), 4);
+    EXPECT_EQ(created->Height(), 3);
+    EXPECT_EQ(created->BandCount(), 3);
+    EXPECT_EQ(created->Filename(), path);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(ReadRgb(*created, 2, 1), (Rgb{0, 0, 0}));
+
+    Picture picture(3, std::vector<Rgb>(4));
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 4; ++x) {
+            picture[y][x] = {x * 60 + 1, y * 100 + 2, 255 - x - 10 * y};
+            Pixel pixel;
+            pixel[0] = static_cast<std::uint8_t>(picture[y][x][0]);
+            pixel[1] = static_cast<std::uint8_t>(picture[y][x][1]);
+            pixel[2] = static_cast<std::uint8_t>(picture[y][x][2]);
+            created->SetPixel(x, y, pixel);
+        }
+    }
+    ExpectPicture(*created, picture);
+    ASSERT_TRUE(created->Save());
+    ImageFileSystem reloaded(path);
+    ExpectPicture(reloaded, picture);
+}
+
+TEST_F(ImageFileSystemTest, ReadingAPixelLeavesTheFourthComponentAndCountAlone) {
+    auto created = ImageFileSystem::Create(PathOf("unused.png"), 1, 1, 24);
+    Pixel written;
+    written[0] = 9;
+    written[1] = 8;
+    written[2] = 7;
+    written[3] = 200;
+    written.count = 3;
+    created->SetPixel(0, 0, written);
+    Pixel read;
+    read[3] = 55;
+    read.count = 4;
+    created->Pixel(0, 0, read);
+    EXPECT_EQ((Rgb{read[0], read[1], read[2]}), (Rgb{9, 8, 7}));
+    EXPECT_EQ(read[3], 55);
+    EXPECT_EQ(read.count, 4);
+}
+
+TEST_F(ImageFileSystemTest, MissingFileGivesAnEmptyImage) {
+    const std::string path = PathOf("does-not-exist.png");
+    ImageFileSystem image(path);
+    EXPECT_FALSE(image.IsLoaded());
+    EXPECT_EQ(image.Width(), 0);
+    EXPECT_EQ(image.Height(), 0);
+    EXPECT_EQ(image.Filename(), path);
+    EXPECT_EQ(ReadRgb(image, 0, 0), (Rgb{0, 0, 0}));
+    Pixel pixel;
+    pixel[0] = 1;
+    image.SetPixel(0, 0, pixel);
+    EXPECT_FALSE(image.SaveAs(PathOf("empty.png")));
+    EXPECT_FALSE(std::filesystem::exists(PathOf("empty.png")));
+}
+
+TEST_F(ImageFileSystemTest, FileThatIsNoImageGivesAnEmptyImage) {
+    const std::string path = PathOf("text.png");
+    {
+        std::FILE* file = std::fopen(path.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        std::fputs("not an image at all", file);
+        std::fclose(file);
+    }
+    ImageFileSystem image(path);
+    EXPECT_FALSE(image.IsLoaded());
+    EXPECT_EQ(image.Width(), 0);
+    EXPECT_EQ(image.Height(), 0);
+}
+
+TEST_F(ImageFileSystemTest, DefaultConstructedImageIsEmptyAndSafe) {
+    ImageFileSystem image;
+    EXPECT_FALSE(image.IsLoaded());
+    EXPECT_EQ(image.Width(), 0);
+    EXPECT_EQ(image.Height(), 0);
+    EXPECT_EQ(image.Pixel(0, 0, 1), 0);
+    EXPECT_FALSE(image.Save());
+}
+
+TEST_F(ImageFileSystemTest, CopiesReloadTheFileAndMissUnsavedChanges) {
+    const std::string path = PathOf("source.png");
+    WriteRgbPng(path, kColourful);
+    ImageFileSystem source(path);
+    Pixel changed;
+    changed[0] = 1;
+    changed[1] = 2;
+    changed[2] = 3;
+    source.SetPixel(1, 0, changed);
+    ASSERT_EQ(ReadRgb(source, 1, 0), (Rgb{1, 2, 3}));
+
+    ImageFileSystem copy(source);
+    EXPECT_EQ(copy.Filename(), path);
+    ExpectPicture(copy, kColourful);
+
+    ImageFileSystem assigned;
+    assigned = source;
+    ExpectPicture(assigned, kColourful);
+
+    // Assigning an object to itself keeps what it holds, unsaved changes included.
+    ImageFileSystem& alias = source;
+    source = alias;
+    EXPECT_EQ(ReadRgb(source, 1, 0), (Rgb{1, 2, 3}));
+}
+
+TEST_F(ImageFileSystemTest, CopyOfAnUnsavedCreatedImageIsEmpty) {
+    auto created = ImageFileSystem::Create(PathOf("never-saved.png"), 5, 5, 24);
+    ImageFileSystem copy(*created);
+    EXPECT_FALSE(copy.IsLoaded());
+    EXPECT_EQ(copy.Width(), 0);
+    EXPECT_EQ(created->Width(), 5);
+}
+
+TEST_F(ImageFileSystemTest, SaveAfterSaveAsWritesUnderTheOriginalName) {
+    const std::string original = PathOf("original.png");
+    const std::string other = PathOf("other.png");
+    auto image = ImageFileSystem::Create(original, 2, 2, 24);
+    Pixel red;
+    red[0] = 255;
+    image->SetPixel(0, 0, red);
+    ASSERT_TRUE(image->SaveAs(other));
+    EXPECT_EQ(image->Filename(), original);
+    EXPECT_FALSE(std::filesystem::exists(original));
+
+    Pixel blue;
+    blue[2] = 255;
+    image->SetPixel(0, 0, blue);
+    ASSERT_TRUE(image->Save());
+    EXPECT_EQ(ReadRgb(ImageFileSystem(original), 0, 0), (Rgb{0, 0, 255}));
+    EXPECT_EQ(ReadRgb(ImageFileSystem(other), 0, 0), (Rgb{255, 0, 0}));
+}
+
+TEST_F(ImageFileSystemTest, OutsideReadsGiveZeroAndOutsideWritesChangeNothing) {
+    const std::string path = PathOf("bright.png");
+    const Picture white(2, std::vector<Rgb>(3, Rgb{255, 255, 255}));
+    WriteRgbPng(path, white);
+    ImageFileSystem image(path);
+    const std::vector<std::array<int, 2>> outside = {{-1, 0}, {0, -1}, {3, 0},
+                                                     {0, 2},  {3, 2},  {-100000, 100000}};
+    for (const auto& [x, y] : outside) {
+        EXPECT_EQ(ReadRgb(image, x, y), (Rgb{0, 0, 0})) << "at (" << x << ", " << y << ")";
+        EXPECT_EQ(ReadBands(image, x, y), (Rgb{0, 0, 0})) << "at (" << x << ", " << y << ")";
+        Pixel black;
+        image.SetPixel(x, y, black);
+    }
+    ExpectPicture(image, white);
+}
+
+}  // namespace
