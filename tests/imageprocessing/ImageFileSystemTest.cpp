@@ -2,6 +2,8 @@
 
 #include <FreeImagePlus.h>
 #include <gtest/gtest.h>
+
+#include <stdexcept>
 #include <unistd.h>
 
 #include <array>
@@ -230,6 +232,14 @@ TEST_F(ImageFileSystemTest, CreatedImageStartsBlackAndRoundTripsThroughAFile) {
     ASSERT_TRUE(created->Save());
     ImageFileSystem reloaded(path);
     ExpectPicture(reloaded, picture);
+}
+
+TEST_F(ImageFileSystemTest, CreateRejectsNegativeSizes) {
+    EXPECT_THROW(ImageFileSystem::Create(PathOf("a.png"), -1, 3, 24), std::invalid_argument);
+    EXPECT_THROW(ImageFileSystem::Create(PathOf("a.png"), 3, -1, 24), std::invalid_argument);
+    EXPECT_THROW(ImageFileSystem::Create(PathOf("a.png"), 3, 3, -24), std::invalid_argument);
+    auto empty = ImageFileSystem::Create(PathOf("a.png"), 0, 0, 24);
+    EXPECT_FALSE(empty->IsLoaded());
 }
 
 TEST_F(ImageFileSystemTest, ReadingAPixelLeavesTheFourthComponentAndCountAlone) {

@@ -2,6 +2,9 @@
 
 #include <FreeImagePlus.h>
 
+#include <stdexcept>
+#include <string>
+
 namespace velkar::imageprocessing {
 
 ImageFileSystem::ImageFileSystem() = default;
@@ -54,12 +57,16 @@ void ImageFileSystem::CacheGeometry() {
 
 std::shared_ptr<ImageFileSystem> ImageFileSystem::Create(std::string filename, int width,
                                                          int height, int bitsPerPixel) {
+    if (width < 0 || height < 0 || bitsPerPixel < 0) {
+        throw std::invalid_argument("Cannot create an image of " + std::to_string(width) + " x " +
+                                    std::to_string(height) + " pixels at " +
+                                    std::to_string(bitsPerPixel) + " bits per pixel");
+    }
     auto created = std::make_shared<ImageFileSystem>();
     created->filename = std::move(filename);
-    created->image = std::make_unique<fipImage>(
-        FIT_BITMAP, static_cast<unsigned>(width > 0 ? width : 0),
-        static_cast<unsigned>(height > 0 ? height : 0),
-        static_cast<unsigned>(bitsPerPixel > 0 ? bitsPerPixel : 0));
+    created->image = std::make_unique<fipImage>(FIT_BITMAP, static_cast<unsigned>(width),
+                                                static_cast<unsigned>(height),
+                                                static_cast<unsigned>(bitsPerPixel));
     created->CacheGeometry();
     return created;
 }

@@ -26,7 +26,8 @@ public:
     ImageFileSystem& operator=(const ImageFileSystem& other);
     virtual ~ImageFileSystem();
 
-    // A blank in-memory bitmap; nothing is read or written on disk.
+    // A blank in-memory bitmap; nothing is read or written on disk. Negative sizes throw
+    // std::invalid_argument.
     static std::shared_ptr<ImageFileSystem> Create(std::string filename, int width, int height,
                                                    int bitsPerPixel);
 

@@ -4,8 +4,14 @@ namespace velkar::util {
 
 Array::Array(const Array& other) : Collection() {
     items.reserve(other.items.size());
-    for (const CollectionItem* item : other.items) {
-        items.push_back(CopyItem(*item));
+    try {
+        for (const CollectionItem* item : other.items) {
+            items.push_back(CopyItem(*item));
+        }
+    } catch (...) {
+        // The destructor does not run for a half-built object.
+        Clear();
+        throw;
     }
 }
 
@@ -27,11 +33,20 @@ void Array::Clear() {
     items.clear();
 }
 
-void Array::Add(int* value) { items.push_back(MakeItem(IntKind, value)); }
-void Array::Add(double* value) { items.push_back(MakeItem(DoubleKind, value)); }
-void Array::Add(bool* value) { items.push_back(MakeItem(BoolKind, value)); }
-void Array::Add(std::string* value) { items.push_back(MakeItem(StringKind, value)); }
-void Array::Add(Collection* value) { items.push_back(MakeItem(CollectionKind, value)); }
+void Array::Append(CollectionItem* item) {
+    try {
+        items.push_back(item);
+    } catch (...) {
+        DestroyItem(item);
+        throw;
+    }
+}
+
+void Array::Add(int* value) { Append(MakeItem(IntKind, value)); }
+void Array::Add(double* value) { Append(MakeItem(DoubleKind, value)); }
+void Array::Add(bool* value) { Append(MakeItem(BoolKind, value)); }
+void Array::Add(std::string* value) { Append(MakeItem(StringKind, value)); }
+void Array::Add(Collection* value) { Append(MakeItem(CollectionKind, value)); }
 
 const Collection::CollectionItem* Array::ItemAt(int index) const {
     // Read as unsigned, a negative index is out of range too.

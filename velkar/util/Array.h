@@ -12,7 +12,7 @@
 namespace velkar::util {
 
 class Array : public Collection {
-public:
+  public:
     Array() = default;
     Array(const Array& other);
     Array& operator=(const Array& other);
@@ -35,7 +35,9 @@ public:
 
     const std::vector<CollectionItem*>& Items() const { return items; }
 
-private:
+  private:
+    // Appends an item; if that fails the item and its value are destroyed.
+    void Append(CollectionItem* item);
     const CollectionItem* ItemAt(int index) const;
     void Clear();
 

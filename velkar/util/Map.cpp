@@ -1,10 +1,18 @@
 #include "velkar/util/Map.h"
 
+#include <tuple>
+
 namespace velkar::util {
 
 Map::Map(const Map& other) : Collection() {
-    for (const auto& [key, item] : other.items) {
-        items.emplace(key, CopyItem(*item));
+    try {
+        for (const auto& [key, item] : other.items) {
+            Store(key, CopyItem(*item));
+        }
+    } catch (...) {
+        // The destructor does not run for a half-built object.
+        Clear();
+        throw;
     }
 }
 
@@ -27,7 +35,14 @@ void Map::Clear() {
 }
 
 void Map::Store(const std::string& key, CollectionItem* item) {
-    auto [position, inserted] = items.emplace(key, item);
+    std::map<std::string, CollectionItem*>::iterator position;
+    bool inserted = false;
+    try {
+        std::tie(position, inserted) = items.emplace(key, item);
+    } catch (...) {
+        DestroyItem(item);
+        throw;
+    }
     if (!inserted) {
         DestroyItem(position->second);
         position->second = item;

@@ -13,7 +13,7 @@
 namespace velkar::util {
 
 class Map : public Collection {
-public:
+  public:
     Map() = default;
     Map(const Map& other);
     Map& operator=(const Map& other);
@@ -37,7 +37,8 @@ public:
 
     const std::map<std::string, CollectionItem*>& Items() const { return items; }
 
-private:
+  private:
+    // Stores item under key, destroying an earlier one; if that fails the item is destroyed.
     void Store(const std::string& key, CollectionItem* item);
     const CollectionItem* Find(const std::string& key) const;
     void Clear();
