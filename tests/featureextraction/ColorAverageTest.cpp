@@ -1,0 +1,234 @@
+#include "velkar/featureextraction/ColorAverage.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <random>
+#include <stdexcept>
+#include <tuple>
+#include <vector>
+
+#include "featureextraction/TestImages.h"
+#include "velkar/util/Parallel.h"
+
+namespace velkar::featureextraction {
+namespace {
+
+using testing::MakeImage;
+using testing::MakePolygon;
+using testing::MakeRectangle;
+using testing::Rgb;
+using PolygonList = FeatureExtractionAlgorithm::PolygonList;
+using DescriptorList = FeatureExtractionAlgorithm::DescriptorList;
+
+DescriptorList Extract(ColorAverage& extractor,
+                       std::shared_ptr<imageprocessing::ImageFileSystem> image,
+                       PolygonList polygons) {
+    extractor.SetImage(std::move(image));
+    return extractor.Process(polygons);
+}
+
+std::vector<double> Values(const Descriptor& descriptor) {
+    std::vector<double> values;
+    for (const auto& band : descriptor.Features()) {
+        EXPECT_EQ(band.size(), 1u);
+        values.insert(values.end(), band.begin(), band.end());
+    }
+    return values;
+}
+
+TEST(ColorAverageTest, IdentityAndWindowSizeCheck) {
+    const ColorAverage extractor(7, true, false);
+    EXPECT_EQ(extractor.Name(), "Windowed Color Average");
+    EXPECT_EQ(extractor.FileExtension(), "wca");
+    EXPECT_EQ(extractor.Version(), "1.0");
+    EXPECT_EQ(extractor.WindowSize(), 7);
+    EXPECT_NO_THROW(ColorAverage(1, false, false));
+    for (int bad : {0, -3}) {
+        try {
+            ColorAverage(bad, false, false);
+            FAIL() << "window size " << bad << " accepted";
+        } catch (const std::invalid_argument& error) {
+            EXPECT_NE(std::string(error.what()).find(std::to_string(bad)), std::string::npos)
+                << error.what();
+        }
+    }
+}
+
+TEST(ColorAverageTest, UniformWindowUnderEveryFlagCombination) {
+    const auto image = MakeImage(8, 8, [](int, int) { return Rgb{200, 100, 50}; });
+    const auto square = MakeRectangle(0, 0, 5, 5);
+    struct Case {
+        bool monochromatic;
+        bool normalize;
+        std::vector<double> expected;
+    };
+    const std::vector<Case> cases{
+        {false, false, {200.0, 100.0, 50.0}},
+        {false, true, {200.0, 100.0, 50.0}},  // normalisation alone changes nothing
+        {true, false, {200.0, 100.0, 50.0, 117.65}},
+        {true, true, {4.0 / 7.0, 2.0 / 7.0, 1.0 / 7.0, 117.65}},
+    };
+    for (const Case& c : cases) {
+        ColorAverage extractor(5, c.monochromatic, c.normalize);
+        const auto result = Extract(extractor, image, {square});
+        ASSERT_EQ(result.size(), 1u);
+        const auto values = Values(*result[0]);
+        ASSERT_EQ(values.size(), c.expected.size());
+        for (std::size_t band = 0; band < values.size(); ++band) {
+            EXPECT_NEAR(values[band], c.expected[band], 1e-12)
+                << "band " << band << " mono " << c.monochromatic << " norm " << c.normalize;
+        }
+    }
+}
+
+TEST(ColorAverageTest, WindowSizeOneGivesEachPixel) {
+    const auto image = MakeImage(3, 3, [](int x, int y) {
+        return Rgb{10 * x + y, 50 + x, 90 + y};
+    });
+    ColorAverage extractor(1, false, false);
+    const auto result = Extract(extractor, image, {MakeRectangle(0, 0, 2, 2)});
+    // Origins x-major: (0,0), (0,1), (1,0), (1,1).
+    const std::vector<std::vector<double>> expected{
+        {0, 50, 90}, {1, 50, 91}, {10, 51, 90}, {11, 51, 91}};
+    ASSERT_EQ(result.size(), expected.size());
+    for (std::size_t index = 0; index < expected.size(); ++index) {
+        EXPECT_EQ(Values(*result[index]), expected[index]) << "window " << index;
+    }
+}
+
+TEST(ColorAverageTest, MixedWindowsMatchABruteForceMean) {
+    std::mt19937 generator(20240611);
+    std::uniform_int_distribution<int> level(1, 255);
+    std::vector<Rgb> pixels(31 * 27);
+    for (auto& pixel : pixels) {
+        pixel = {level(generator), level(generator), level(generator)};
+    }
+    const auto image = MakeImage(31, 27, [&](int x, int y) { return pixels[y * 31 + x]; });
+    const auto polygon = MakePolygon({{1, 2}, {30, 2}, {30, 26}, {1, 26}});
+
+    for (bool normalize : {false, true}) {
+        ColorAverage extractor(6, true, normalize);
+        const auto result = Extract(extractor, image, {polygon});
+        // Origins x = 1, 7, 13, 19 (25 + 6 passes 30), y = 2, 8, 14, 20.
+        ASSERT_EQ(result.size(), 16u);
+        for (std::size_t index = 0; index < result.size(); ++index) {
+            const int left = 1 + 6 * static_cast<int>(index / 4);
+            const int top = 2 + 6 * static_cast<int>(index % 4);
+            std::vector<double> mean(4, 0.0);
+            for (int y = top; y < top + 6; ++y) {
+                for (int x = left; x < left + 6; ++x) {
+                    const Rgb& p = pixels[y * 31 + x];
+                    const double sum = normalize ? p.red + p.green + p.blue : 1.0;
+                    mean[0] += p.red / sum / 36.0;
+                    mean[1] += p.green / sum / 36.0;
+                    mean[2] += p.blue / sum / 36.0;
+                    mean[3] += (0.2126 * p.red + 0.7152 * p.green + 0.0722 * p.blue) / 36.0;
+                }
+            }
+            const auto values = Values(*result[index]);
+            ASSERT_EQ(values.size(), 4u);
+            for (int band = 0; band < 4; ++band) {
+                EXPECT_NEAR(values[band], mean[band], 1e-9)
+                    << "window (" << left << ", " << top << ") band " << band;
+            }
+        }
+    }
+}
+
+TEST(ColorAverageTest, BlackPixelUnderNormalisationGivesNaN) {
+    const auto image = MakeImage(4, 4, [](int x, int y) {
+        return x == 1 && y == 2 ? Rgb{0, 0, 0} : Rgb{30, 60, 90};
+    });
+    ColorAverage normalized(2, true, true);
+    const auto result = Extract(normalized, image, {MakeRectangle(0, 0, 4, 4)});
+    ASSERT_EQ(result.size(), 4u);
+    // Only window (0, 2) holds the black pixel.
+    for (std::size_t index = 0; index < result.size(); ++index) {
+        const auto values = Values(*result[index]);
+        EXPECT_EQ(std::isnan(values[0]), index == 1) << "window " << index;
+        EXPECT_EQ(std::isnan(values[2]), index == 1) << "window " << index;
+        EXPECT_FALSE(std::isnan(values[3]));
+    }
+    EXPECT_NEAR(Values(*result[1])[3], 3.0 / 4.0 * (0.2126 * 30 + 0.7152 * 60 + 0.0722 * 90),
+                1e-12);
+}
+
+TEST(ColorAverageTest, DescriptorsCarryTheirPolygonsLabel) {
+    const auto image = MakeImage(40, 20, [](int x, int) {
+        return x < 20 ? Rgb{0, 128, 0} : Rgb{0, 0, 255};
+    });
+    ColorAverage extractor(5, false, false);
+    const auto result = Extract(
+        extractor, image,
+        {MakeRectangle(0, 0, 20, 20, "forest", 7), MakeRectangle(20, 0, 40, 10, "water", 42)});
+    std::map<int, int> counts;
+    for (const auto& descriptor : result) {
+        ++counts[descriptor->PolygonId()];
+        const bool forest = descriptor->PolygonId() == 7;
+        EXPECT_EQ(descriptor->Class(), forest ? "forest" : "water");
+        const std::vector<double> expected =
+            forest ? std::vector<double>{0, 128, 0} : std::vector<double>{0, 0, 255};
+        EXPECT_EQ(Values(*descriptor), expected);
+    }
+    EXPECT_EQ(counts, (std::map<int, int>{{7, 16}, {42, 8}}));
+}
+
+using Row = std::tuple<int, std::string, std::vector<double>>;
+
+std::vector<Row> Sorted(const DescriptorList& descriptors) {
+    std::vector<Row> rows;
+    for (const auto& descriptor : descriptors) {
+        rows.emplace_back(descriptor->PolygonId(), descriptor->Class(), Values(*descriptor));
+    }
+    // Stable, so each polygon's rows keep their window order.
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const Row& a, const Row& b) { return std::get<0>(a) < std::get<0>(b); });
+    return rows;
+}
+
+TEST(ColorAverageTest, ParallelRunsAgreeWithOneThreadAndWithEachOther) {
+    std::mt19937 generator(77);
+    std::uniform_int_distribution<int> level(0, 255);
+    std::vector<Rgb> pixels(300 * 240);
+    for (auto& pixel : pixels) {
+        pixel = {level(generator), level(generator), level(generator)};
+    }
+    const auto image = MakeImage(300, 240, [&](int x, int y) { return pixels[y * 300 + x]; });
+
+    std::uniform_int_distribution<int> coordinate(-20, 320);
+    std::uniform_int_distribution<int> extent(2, 60);
+    PolygonList polygons;
+    for (int id = 0; id < 300; ++id) {
+        const int x = coordinate(generator);
+        const int y = coordinate(generator);
+        const int w = extent(generator);
+        const int h = extent(generator);
+        const std::string label = "class" + std::to_string(id % 5);
+        polygons.push_back(id % 2 == 0 ? MakeRectangle(x, y, x + w, y + h, label, id)
+                                       : MakePolygon({{x, y}, {x + w, y}, {x, y + h}}, label, id));
+    }
+
+    ColorAverage extractor(3, true, false);
+    extractor.SetImage(image);
+    std::vector<Row> reference;
+    {
+        util::ThreadLimit single(1);
+        for (auto& polygon : polygons) {
+            PolygonList alone{polygon};
+            const auto own = Sorted(extractor.Process(alone));
+            reference.insert(reference.end(), own.begin(), own.end());
+        }
+        EXPECT_EQ(Sorted(extractor.Process(polygons)), reference);
+    }
+    ASSERT_GT(reference.size(), 1000u);
+    const auto first = extractor.Process(polygons);
+    const auto second = extractor.Process(polygons);
+    EXPECT_EQ(Sorted(first), reference);
+    EXPECT_EQ(Sorted(second), reference);
+}
+
+}  // namespace
+}  // namespace velkar::featureextraction

@@ -1,0 +1,37 @@
+#pragma once
+
+// Describes every square window inside a polygon by its mean red, green and blue: 3 bands of
+// one value each (band 0 red, 1 green, 2 blue), plus a 4th band with the mean luminance
+// 0.2126 R + 0.7152 G + 0.0722 B when the monochromatic band is asked for. Normalisation
+// divides each pixel's channels by R + G + B, and it takes effect only together with the
+// monochromatic band: then bands 0-2 are mean chromaticities in 0-1 and band 3 stays in 0-255.
+// A black pixel then divides 0 by 0 and makes bands 0-2 of its window NaN. Window layout and
+// parallel processing are the base's; the window size must be at least 1.
+
+#include <memory>
+#include <string>
+
+#include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
+
+namespace velkar::featureextraction {
+
+class ColorAverage : public FeatureExtractionAlgorithm {
+  public:
+    // Throws std::invalid_argument when windowSize < 1.
+    ColorAverage(int windowSize, bool addMonochromaticBand, bool normalize);
+
+    std::string Name() const override;
+    std::string FileExtension() const override;
+    int WindowSize() const override;
+    DescriptorList Process(PolygonList& polygons) override;
+
+  private:
+    DescriptorList ProcessPolygon(const math::Polygon& polygon) const;
+    std::shared_ptr<Descriptor> DescribeWindow(const math::Polygon& polygon, int x, int y) const;
+
+    int windowSize;
+    bool addMonochromaticBand;
+    bool normalize;
+};
+
+}  // namespace velkar::featureextraction

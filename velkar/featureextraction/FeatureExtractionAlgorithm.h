@@ -1,0 +1,85 @@
+#pragma once
+
+// Base of every feature extractor: turns the image given by SetImage and a list of labelled
+// polygons into descriptors. Process runs one task per polygon on the worker threads and
+// appends each polygon's descriptors, in that polygon's window order, to the result under a
+// lock; the order of the polygons' groups varies from run to run. During Process the image and
+// the extractor's settings are only read; SetImage must not be called while Process runs.
+// Process without an image throws std::logic_error.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "velkar/featureextraction/Descriptor.h"
+#include "velkar/imageprocessing/ImageFileSystem.h"
+#include "velkar/math/Polygon.h"
+
+namespace velkar::featureextraction {
+
+class FeatureExtractionAlgorithm {
+  public:
+    using DescriptorList = std::vector<std::shared_ptr<Descriptor>>;
+    using PolygonList = std::vector<std::shared_ptr<math::Polygon>>;
+
+    FeatureExtractionAlgorithm() = default;
+    // Copies share the image.
+    FeatureExtractionAlgorithm(const FeatureExtractionAlgorithm&) = default;
+    FeatureExtractionAlgorithm& operator=(const FeatureExtractionAlgorithm&) = default;
+    virtual ~FeatureExtractionAlgorithm() = default;
+
+    void SetImage(std::shared_ptr<imageprocessing::ImageFileSystem> newImage);
+
+    virtual std::string FileExtension() const;
+    virtual std::string Version() const;
+    virtual std::string Name() const;
+    virtual int WindowSize() const = 0;
+    // The descriptors of all polygons; the polygon list is not changed.
+    virtual DescriptorList Process(PolygonList& polygons) = 0;
+
+  protected:
+    using PolygonTask = std::function<DescriptorList(const math::Polygon& polygon)>;
+    // Called with the origin (column, row) of every window taken.
+    using WindowVisitor = std::function<void(int x, int y)>;
+
+    const std::shared_ptr<imageprocessing::ImageFileSystem>& Image() const { return image; }
+
+    // Runs processPolygon for every polygon in parallel and gathers the results as described
+    // at the top. Throws std::logic_error without an image and std::invalid_argument for an
+    // empty polygon pointer; an exception from a task reaches the caller.
+    DescriptorList ProcessPolygons(const PolygonList& polygons,
+                                   const PolygonTask& processPolygon) const;
+
+    // Square-window layout over one polygon, for window size w >= 1:
+    //  - the bounding box of the vertices, with running minima starting at 100000000 and maxima
+    //    at 0 (a polygon lying wholly at negative coordinates thus gets maxima 0);
+    //  - window origins x = minX, minX + w, ... while x < maxX (outer loop) and, for each x,
+    //    y = minY, minY + w, ... while y < maxY (inner loop), so the grid is anchored at the
+    //    box's minimum corner and a box that is not a multiple of w leaves a strip uncovered;
+    //  - a window covers columns x ... x + w - 1 and rows y ... y + w - 1 and is taken when the
+    //    four points (x, y), (x + w, y), (x + w, y + w), (x, y + w) are contained in the
+    //    polygon (boundary included) and all its pixels lie inside the image.
+    // visit is called for the taken windows in loop order (x-major, then y). Throws
+    // std::invalid_argument when w < 1.
+    void ForEachWindow(const math::Polygon& polygon, int windowSize,
+                       const WindowVisitor& visit) const;
+    // The same grid, but the corner test uses the covered corner pixels (x, y),
+    // (x + w - 1, y), (x + w - 1, y + w - 1), (x, y + w - 1); a box of exactly w - 1 then
+    // still holds a window.
+    void ForEachCoveredWindow(const math::Polygon& polygon, int windowSize,
+                              const WindowVisitor& visit) const;
+
+    // A descriptor of bands zero vectors of the given length, carrying the polygon's class and
+    // id.
+    static std::shared_ptr<Descriptor> LabelledDescriptor(const math::Polygon& polygon, int bands,
+                                                          int length);
+
+  private:
+    void LayWindows(const math::Polygon& polygon, int windowSize, int cornerReach,
+                    const WindowVisitor& visit) const;
+
+    std::shared_ptr<imageprocessing::ImageFileSystem> image;
+};
+
+}  // namespace velkar::featureextraction
