@@ -1,0 +1,11 @@
+#include "velkar/patternrecognition/PatternRecognitionAlgorithm.h"
+
+namespace velkar::patternrecognition {
+
+std::string PatternRecognitionAlgorithm::FileExtension() { return "txt"; }
+
+std::string PatternRecognitionAlgorithm::Version() { return "1.0"; }
+
+std::string PatternRecognitionAlgorithm::Name() { return "Pattern Recognition Algorithm"; }
+
+}  // namespace velkar::patternrecognition

@@ -1,0 +1,37 @@
+#pragma once
+
+// Abstract classifier: Train builds a model from a pattern set (replacing any earlier one),
+// Classify answers a class id for a feature vector of the training length (or -1 where a
+// classifier chooses no class), and Configuration / SetConfiguration store and restore the
+// trained model as a configuration tree (a util::Map, or null for classifiers that keep none).
+// Classifiers change internal state even while classifying: an object is used by one thread.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "velkar/patternrecognition/Pattern.h"
+#include "velkar/util/Collection.h"
+
+namespace velkar::patternrecognition {
+
+class PatternRecognitionAlgorithm {
+  public:
+    virtual ~PatternRecognitionAlgorithm() = default;
+
+    virtual void Train(std::shared_ptr<std::vector<std::shared_ptr<Pattern>>> patterns) = 0;
+    virtual int Classify(std::vector<double>& features) = 0;
+    virtual std::shared_ptr<util::Collection> Configuration() = 0;
+    virtual void SetConfiguration(std::shared_ptr<util::Collection> configuration) = 0;
+
+    virtual std::string FileExtension();
+    virtual std::string Version();
+    virtual std::string Name();
+
+  protected:
+    PatternRecognitionAlgorithm() = default;
+    PatternRecognitionAlgorithm(const PatternRecognitionAlgorithm&) = default;
+    PatternRecognitionAlgorithm& operator=(const PatternRecognitionAlgorithm&) = default;
+};
+
+}  // namespace velkar::patternrecognition
