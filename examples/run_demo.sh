@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The demo: generates two example land-cover scenes, runs experiments on the first (windowed
+# colour average + multilayer perceptron), classifies the second with the model written, and
+# prints the accuracies and how many windows of the second scene were labelled correctly.
+# Usage: run_demo.sh <build folder> <output folder>
+set -euo pipefail
+
+build="$(cd "$1" && pwd)"
+mkdir -p "$2"
+out="$(cd "$2" && pwd)"
+rm -f "$out"/*
+
+"$build/tools/make_demo_scenes" "$out"
+cd "$out"
+
+echo
+echo "== Experiments on training.png (colour average, window 5; perceptron, 3 repetitions)"
+"$build/ordana/ordana" --image "$out/training.png" --file "$out/training.cct" --experiments 3 \
+    --wca --aws 5 --aam true \
+    --mlp --mhidden 8 --mlr 0.3 --mm 0.1 --merr 0.5 --miter 300
+
+results=$(ls -t "$out"/training.cct_*.wca-mlp | head -n 1)
+model=$(ls -t "$out"/training.cct_*.mlp | head -n 1)
+echo
+echo "== Accumulated accuracies ($(basename "$results"))"
+cat "$results"
+
+echo
+echo "== Classifying scene.png with $(basename "$model")"
+status=$("$build/ordana/ordana" --image "$out/scene.png" --modelfile "$model" --sampling window \
+    --chatty true | tee /dev/stderr | sed -n 's/^\[STATUS\] !\(.*\)!$/\1/p')
+if [ -z "$status" ]; then
+    echo "The classification run wrote no results file." >&2
+    exit 1
+fi
+
+echo
+echo "== Windows of scene.png labelled correctly ($(basename "$status"))"
+"$build/tools/score_classification" "$status" "$out/scene_truth.cct"
+echo
+echo "Everything the demo wrote is in $out"

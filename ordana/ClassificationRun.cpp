@@ -1,0 +1,199 @@
+#include "ordana/ClassificationRun.h"
+
+#include <fstream>
+#include <iostream>
+
+#include "ordana/FileNames.h"
+#include "ordana/InputError.h"
+#include "ordana/MapProcessor.h"
+#include "ordana/ModelFile.h"
+#include "ordana/ParameterParser.h"
+
+namespace velkar::ordana {
+
+namespace {
+
+using patternrecognition::Pattern;
+using patternrecognition::PatternRecognitionAlgorithm;
+
+void Chat(bool chatty, const std::string& text) {
+    if (chatty) {
+        LogMessage(text);
+    }
+}
+
+// Restores the model's classifier, or rejects a model that cannot classify.
+std::shared_ptr<PatternRecognitionAlgorithm> RestoreClassifier(PatternRecognitionBuilder& builder,
+                                                               std::shared_ptr<util::Map> model,
+                                                               const std::string& modelFile) {
+    const std::string name = *ModelMetadata(*model).GetString("algorithm_name");
+    if (model->Size() == 1) {
+        throw InputError("The model file '" + modelFile + "' holds no trained state of the " +
+                         name + " classifier, so it cannot classify.");
+    }
+    std::shared_ptr<PatternRecognitionAlgorithm> classifier;
+    try {
+        classifier = builder.RestoreAlgorithm(name, model);
+    } catch (const std::exception& error) {
+        throw InputError("The model file '" + modelFile + "' is damaged: " + error.what());
+    }
+    if (!classifier) {
+        throw InputError("The model file '" + modelFile + "' names an unknown algorithm '" + name +
+                         "'.");
+    }
+    return classifier;
+}
+
+}  // namespace
+
+std::vector<Window> SamplingGrid(const std::string& samplingMethod, int width, int height,
+                                 int windowSize) {
+    int step = 0;
+    if (samplingMethod == "window") {
+        step = windowSize;
+    } else if (samplingMethod == "half") {
+        step = std::max(windowSize / 2, 1);
+    } else if (samplingMethod == "pixel") {
+        step = 1;
+    }
+    std::vector<Window> windows;
+    if (step < 1 || windowSize < 1) {
+        return windows;
+    }
+    for (int x = 0; x + windowSize <= width; x += step) {
+        for (int y = 0; y + windowSize <= height; y += step) {
+            windows.push_back({x, y});
+        }
+    }
+    return windows;
+}
+
+std::string WritePolygonFile(const std::vector<std::string>& labels,
+                             const Segmentation& segmentation, const std::string& base) {
+    const util::Map& metadata = *segmentation.metadata;
+    const int windowSize = *metadata.GetInt("window_size");
+    const std::vector<std::string> classes = StringList(metadata.GetCollection("classes"));
+    const std::vector<std::string> colors = StringList(metadata.GetCollection("colors"));
+    const std::vector<Window> windows = SamplingGrid(
+        segmentation.samplingMethod, segmentation.imageWidth, segmentation.imageHeight, windowSize);
+
+    const std::string path = TimestampedFileName(base, "cct");
+    std::ofstream out(path);
+    out << LastPathComponent(segmentation.imageFile) << "\n";
+    out << classes.size() << "\n";
+    for (const std::string& name : classes) {
+        out << name << "\n";
+    }
+    out << colors.size() << "\n";
+    for (const std::string& color : colors) {
+        out << color << "\n";
+    }
+    out << windows.size() << "\n";
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        out << (i < labels.size() && !labels[i].empty() ? labels[i] : "unknown") << "\n";
+    }
+    out << windows.size() << "\n";
+    const int last = windowSize - 1;
+    for (const Window& window : windows) {
+        out << "4\n";
+        out << window.x << " " << window.y << "\n";
+        out << window.x << " " << window.y + last << "\n";
+        out << window.x + last << " " << window.y + last << "\n";
+        out << window.x + last << " " << window.y << "\n";
+    }
+    out.close();
+    if (!out) {
+        throw std::runtime_error("Cannot write the polygon file '" + path + "'.");
+    }
+    return path;
+}
+
+std::string WriteSegmentation(const Segmentation& segmentation) {
+    return WritePolygonFile({}, segmentation, "processing");
+}
+
+std::vector<std::string> ClassifyPatterns(PatternRecognitionAlgorithm& classifier,
+                                          const std::vector<std::string>& classes,
+                                          const std::vector<std::shared_ptr<Pattern>>& patterns,
+                                          int windowCount) {
+    std::vector<std::string> labels(static_cast<std::size_t>(std::max(windowCount, 0)));
+    for (const auto& pattern : patterns) {
+        const int answer = classifier.Classify(*pattern->Descriptors());
+        if (answer < 0 || answer >= static_cast<int>(classes.size())) {
+            continue;
+        }
+        const int window = std::stoi(pattern->Metadata("polygonId"));
+        if (window >= 0 && window < windowCount) {
+            labels[static_cast<std::size_t>(window)] = classes[static_cast<std::size_t>(answer)];
+        }
+    }
+    return labels;
+}
+
+std::string ClassifyImage(ParameterParser& parser) {
+    const bool chatty = parser.IsChatty();
+    const std::string modelFile = parser.ModelFile();
+    const std::string samplingMethod = parser.SamplingMethod();
+    Chat(chatty, "Loading model");
+    std::shared_ptr<util::Map> model = ReadModelFile(modelFile);
+    const util::Map& metadata = ModelMetadata(*model);
+    auto classifier = RestoreClassifier(parser, model, modelFile);
+
+    const std::string imageFile = parser.ImageFile();
+    auto image = std::make_shared<imageprocessing::ImageFileSystem>(imageFile);
+    if (!image->IsLoaded()) {
+        throw InputError("Cannot read the image file '" + imageFile + "'.");
+    }
+    if (samplingMethod != "window" && samplingMethod != "half" && samplingMethod != "pixel") {
+        LogMessage("The sampling method '" + samplingMethod +
+                   "' is not one of \"window\", \"half\" and \"pixel\"; no window is classified.");
+    }
+
+    Chat(chatty, "Segmenting image");
+    Segmentation segmentation{imageFile, &metadata, samplingMethod, image->Width(),
+                              image->Height()};
+    const std::string segmentationFile = WriteSegmentation(segmentation);
+    const int windowCount = static_cast<int>(
+        SamplingGrid(samplingMethod, image->Width(), image->Height(),
+                     *metadata.GetInt("window_size"))
+            .size());
+
+    const std::string parameters = *metadata.GetString("feature_extraction_parameters");
+    MapProcessor processor(chatty);
+    processor.imageFile = imageFile;
+    processor.image = image;
+    processor.polygonFile = segmentationFile;
+
+    Chat(chatty, "Creating extraction algorithm");
+    auto extractor = parser.FeatureExtractionFromParameters(parameters);
+    if (!extractor) {
+        Chat(chatty, "No valid extraction algorithm selected.");
+        return "";
+    }
+    if (chatty) {
+        std::cout << "[TASK] !Extracting features!" << std::endl;
+    }
+    auto descriptors = processor.Process(*extractor);
+
+    std::vector<std::shared_ptr<Pattern>> patterns;
+    patterns.reserve(descriptors.size());
+    for (const auto& descriptor : descriptors) {
+        auto pattern = std::make_shared<Pattern>();
+        pattern->SetMetadata({{"polygonId", std::to_string(descriptor->PolygonId())}});
+        std::vector<double> values;
+        for (const auto& band : descriptor->Features()) {
+            values.insert(values.end(), band.begin(), band.end());
+        }
+        pattern->SetDescriptors(std::move(values));
+        patterns.push_back(pattern);
+    }
+
+    if (chatty) {
+        std::cout << "[TASK] !Classifying!" << std::endl;
+    }
+    const std::vector<std::string> labels = ClassifyPatterns(
+        *classifier, StringList(metadata.GetCollection("classes")), patterns, windowCount);
+    return WritePolygonFile(labels, segmentation, DirectoryPrefix(imageFile) + "results");
+}
+
+}  // namespace velkar::ordana

@@ -1,0 +1,58 @@
+#pragma once
+
+// The classification workflow: read a model written by an experiment, cut the image into square
+// windows of the model's size on the grid chosen by --sampling ("window": step w, "half": step
+// w / 2 but at least 1, "pixel": step 1; windows lie wholly inside the image and are listed with
+// x outer, y inner), write the grid as a segmentation polygon file in the working directory,
+// extract the model's features from every window, classify them and write the predicted class
+// names as a results polygon file beside the image.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ordana/PatternRecognitionBuilder.h"
+#include "velkar/patternrecognition/Pattern.h"
+#include "velkar/patternrecognition/PatternRecognitionAlgorithm.h"
+#include "velkar/util/Map.h"
+
+namespace velkar::ordana {
+
+class ParameterParser;
+
+struct Segmentation {
+    std::string imageFile;
+    // The model's metadata map (not owned).
+    const util::Map* metadata = nullptr;
+    std::string samplingMethod;
+    int imageWidth = 0;
+    int imageHeight = 0;
+};
+
+struct Window {
+    int x = 0;
+    int y = 0;
+};
+
+// Returns the path of the results file, or empty when no extractor could be rebuilt.
+std::string ClassifyImage(ParameterParser& parser);
+
+// The windows of the sampling grid; none for an unknown method or an image smaller than w.
+std::vector<Window> SamplingGrid(const std::string& samplingMethod, int width, int height,
+                                 int windowSize);
+
+std::string WriteSegmentation(const Segmentation& segmentation);
+
+// Writes the grid as a polygon file named TimestampedFileName(base, "cct"); window i is labelled
+// labels[i] when that exists and is not empty, else "unknown". Returns the file's name.
+std::string WritePolygonFile(const std::vector<std::string>& labels,
+                             const Segmentation& segmentation, const std::string& base);
+
+// One label per window: the class name the classifier gives the window's pattern (its
+// "polygonId" metadata is the window number), or empty when the answer is outside the class list.
+std::vector<std::string> ClassifyPatterns(
+    patternrecognition::PatternRecognitionAlgorithm& classifier,
+    const std::vector<std::string>& classes,
+    const std::vector<std::shared_ptr<patternrecognition::Pattern>>& patterns, int windowCount);
+
+}  // namespace velkar::ordana

@@ -1,0 +1,42 @@
+#pragma once
+
+// The experiment workflow: extract features from the image over the labelled polygons with every
+// selected extractor and colour variant, then for every extraction output and selected classifier
+// repeat random half/half train/test runs. After each repetition the accumulated accuracies are
+// reported and written to a results file ("train H:acc", "test H:acc", then "train global: acc"
+// and "test global: acc"); the classifier of the first repetition with the most correct test
+// patterns is stored as a model file.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ordana/ExtractionOutput.h"
+#include "ordana/PatternRecognitionBuilder.h"
+#include "velkar/patternrecognition/Pattern.h"
+
+namespace velkar::ordana {
+
+class ParameterParser;
+
+struct ExperimentSettings {
+    bool chatty = false;
+    int experiments = 1;
+    // The image's directory followed by the polygon file's name.
+    std::string outputPrefix;
+    PatternRecognitionBuilder* builder = nullptr;
+};
+
+using PatternSet = std::shared_ptr<std::vector<std::shared_ptr<patternrecognition::Pattern>>>;
+
+void RunExperimentMode(ParameterParser& parser);
+
+void RunExperiments(const ExperimentSettings& settings, const ExtractionOutput& output,
+                    int progressStart, int progressEnd);
+
+// Reads a descriptor file back: per line a class name (numbered by its position in classes,
+// from 0) and featureCount values. Anything else is rejected with an error naming file and line.
+PatternSet LoadPatterns(const std::string& descriptorFile, int featureCount,
+                        const std::vector<std::string>& classes);
+
+}  // namespace velkar::ordana

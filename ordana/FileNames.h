@@ -1,0 +1,19 @@
+#pragma once
+
+// Names of the files the workflows write. Every output file carries the local time to the
+// second: base + "_" + "%Y-%m-%d_%H-%M-%S" + "." + extension, so two runs within one second
+// write to the same name. Only '/' separates directories in the paths handled here.
+
+#include <string>
+
+namespace velkar::ordana {
+
+std::string TimestampedFileName(const std::string& base, const std::string& extension);
+
+// The path up to and including its last '/', or empty when it has none.
+std::string DirectoryPrefix(const std::string& path);
+
+// The path after its last '/', or the whole path when it has none.
+std::string LastPathComponent(const std::string& path);
+
+}  // namespace velkar::ordana

@@ -1,0 +1,186 @@
+#include "ordana/MapProcessor.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iostream>
+
+#include <boost/timer/timer.hpp>
+
+#include "ordana/FileNames.h"
+#include "ordana/InputError.h"
+#include "ordana/PolygonFile.h"
+
+namespace velkar::ordana {
+
+namespace {
+
+void WriteDescriptorFile(const std::string& path, const MapProcessor::DescriptorList& descriptors) {
+    std::ofstream out(path);
+    if (!out) {
+        throw std::runtime_error("Cannot write the descriptor file '" + path + "'.");
+    }
+    out.precision(15);
+    for (const auto& descriptor : descriptors) {
+        out << descriptor->Class();
+        for (const auto& band : descriptor->Features()) {
+            for (double value : band) {
+                out << ' ' << value;
+            }
+        }
+        out << '\n';
+    }
+    out.close();
+    if (!out) {
+        throw std::runtime_error("Writing the descriptor file '" + path + "' failed.");
+    }
+}
+
+// Features per descriptor, from the first descriptor that has any: bands × first band length.
+int FeatureCount(const MapProcessor::DescriptorList& descriptors) {
+    for (const auto& descriptor : descriptors) {
+        const auto& features = descriptor->Features();
+        if (!features.empty() && !features.front().empty()) {
+            return static_cast<int>(features.size() * features.front().size());
+        }
+    }
+    return 0;
+}
+
+// The segmentation file lists each window by its corner pixels, so its polygon spans w − 1
+// pixels, while the window extractors take a window only when the corners one past it lie
+// inside the polygon. Widening the polygon to span the window's full w pixels makes every
+// extractor take exactly that one window.
+void WidenToCoveredPixels(math::Polygon& polygon) {
+    if (polygon.Size() == 0) {
+        return;
+    }
+    int minX = polygon.Begin()->x();
+    int maxX = minX;
+    int minY = polygon.Begin()->y();
+    int maxY = minY;
+    for (auto vertex = polygon.Begin(); vertex != polygon.End(); ++vertex) {
+        minX = std::min(minX, vertex->x());
+        maxX = std::max(maxX, vertex->x());
+        minY = std::min(minY, vertex->y());
+        maxY = std::max(maxY, vertex->y());
+    }
+    const math::Polygon::Point corners[] = {
+        {minX, minY}, {minX, maxY + 1}, {maxX + 1, maxY + 1}, {maxX + 1, minY}};
+    polygon.SetPoints(corners, 4);
+}
+
+}  // namespace
+
+MapProcessor::MapProcessor(bool chatty) : chatty(chatty) {}
+
+void MapProcessor::SetExtraction(const ExtractionSelection& selection) {
+    algorithms.insert(algorithms.end(), selection.algorithms.begin(), selection.algorithms.end());
+    parameters = selection.parameters;
+}
+
+MapProcessor::PolygonList MapProcessor::ReadPolygons(bool requireKnownLabels) {
+    PolygonFileContent content = ReadPolygonFile(polygonFile, requireKnownLabels);
+    classes.insert(classes.end(), content.classes.begin(), content.classes.end());
+    colors.insert(colors.end(), content.colors.begin(), content.colors.end());
+    return content.polygons;
+}
+
+MapProcessor::ImagePointer MapProcessor::LoadImage() {
+    if (!image) {
+        image = std::make_shared<imageprocessing::ImageFileSystem>(imageFile);
+    }
+    if (!image->IsLoaded()) {
+        throw InputError("Cannot read the image file '" + imageFile + "'.");
+    }
+    return image;
+}
+
+MapProcessor::ImagePointer MapProcessor::TransformedCopy(
+    const imageprocessing::ImageFileSystem& source,
+    const imageprocessing::ColorSpaceTransformation& transformation) const {
+    auto copy = imageprocessing::ImageFileSystem::Create("tmpfile.jpg", source.Width(),
+                                                         source.Height(), 24);
+    imageprocessing::Pixel in;
+    imageprocessing::Pixel out;
+    for (int x = 0; x < source.Width(); ++x) {
+        for (int y = 0; y < source.Height(); ++y) {
+            source.Pixel(x, y, in);
+            transformation.ForwardTransformation(in, out);
+            copy->SetPixel(x, y, out);
+        }
+    }
+    return copy;
+}
+
+std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::Process() {
+    PolygonList polygons = ReadPolygons();
+    ImagePointer loaded = LoadImage();
+    if (colorTransformations.empty()) {
+        return ProcessImage(polygons, "", 0, 100, loaded);
+    }
+    std::vector<std::shared_ptr<ExtractionOutput>> outputs;
+    for (const auto& transformation : colorTransformations) {
+        auto variant = ProcessImage(polygons, "_" + transformation->ShortName(), 0, 100,
+                                    TransformedCopy(*loaded, *transformation));
+        outputs.insert(outputs.end(), variant.begin(), variant.end());
+    }
+    return outputs;
+}
+
+std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(
+    PolygonList& polygons, const std::string& suffix, int progressStart, int progressEnd,
+    ImagePointer variant) {
+    const std::string outputPrefix = DirectoryPrefix(imageFile) + polygonFileName + suffix;
+    const double step = algorithms.empty()
+                            ? 0.0
+                            : static_cast<double>(progressEnd - progressStart) /
+                                  static_cast<double>(algorithms.size());
+    int progress = progressStart;
+
+    std::vector<std::shared_ptr<ExtractionOutput>> outputs;
+    for (const auto& algorithm : algorithms) {
+        const std::string name = algorithm->Name();
+        if (chatty) {
+            std::cout << "[LOGMESSAGE] !Processing image with " << name << ".!" << std::endl;
+        }
+        // Reports wall and CPU time of this extractor's step when it goes out of scope.
+        boost::timer::auto_cpu_timer timer(std::cout, 6);
+
+        algorithm->SetImage(variant);
+        DescriptorList descriptors = algorithm->Process(polygons);
+
+        auto output = std::make_shared<ExtractionOutput>();
+        output->descriptorFile = TimestampedFileName(outputPrefix, algorithm->FileExtension());
+        WriteDescriptorFile(output->descriptorFile, descriptors);
+        output->featureCount = FeatureCount(descriptors);
+        output->algorithmName = name;
+        output->classes = classes;
+        output->colors = colors;
+        output->parameters = parameters[name];
+        output->windowSize = algorithm->WindowSize();
+        outputs.push_back(output);
+
+        progress = static_cast<int>(progress + step);
+        if (chatty) {
+            std::cout << "[PROGRESS] !" << progress << "!" << std::endl;
+        }
+    }
+    return outputs;
+}
+
+MapProcessor::DescriptorList MapProcessor::Process(
+    featureextraction::FeatureExtractionAlgorithm& extractor) {
+    PolygonList polygons = ReadPolygons(false);
+    for (const auto& polygon : polygons) {
+        WidenToCoveredPixels(*polygon);
+    }
+    ImagePointer loaded = LoadImage();
+    if (chatty) {
+        std::cout << "[LOGMESSAGE] !Processing image with " << extractor.Name() << ".!"
+                  << std::endl;
+    }
+    extractor.SetImage(loaded);
+    return extractor.Process(polygons);
+}
+
+}  // namespace velkar::ordana

@@ -1,0 +1,66 @@
+#pragma once
+
+// Brings an image and a polygon file together with the library's extractors. For the experiments
+// it runs every extractor over every colour variant of the image (or the image itself when no
+// colour space is selected), writes each run's descriptors to a time-stamped descriptor file
+// (one line per descriptor: its class, then every feature value, precision 15) and returns one
+// ExtractionOutput per run. For the classification run it runs one extractor over the image
+// and returns the descriptors. An image or polygon file that cannot be used is rejected with an
+// InputError before anything is written.
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ordana/ExtractionOutput.h"
+#include "ordana/ParameterParser.h"
+#include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
+#include "velkar/imageprocessing/ColorSpaceTransformation.h"
+#include "velkar/imageprocessing/ImageFileSystem.h"
+#include "velkar/math/Polygon.h"
+
+namespace velkar::ordana {
+
+class MapProcessor {
+public:
+    using PolygonList = std::vector<std::shared_ptr<math::Polygon>>;
+    using DescriptorList = std::vector<std::shared_ptr<featureextraction::Descriptor>>;
+    using ImagePointer = std::shared_ptr<imageprocessing::ImageFileSystem>;
+
+    explicit MapProcessor(bool chatty);
+    virtual ~MapProcessor() = default;
+
+    void SetExtraction(const ExtractionSelection& selection);
+
+    // Reads polygonFile; appends its classes and colours. With requireKnownLabels every polygon
+    // label must be one of the file's classes.
+    PolygonList ReadPolygons(bool requireKnownLabels = true);
+
+    std::vector<std::shared_ptr<ExtractionOutput>> Process();
+    DescriptorList Process(featureextraction::FeatureExtractionAlgorithm& extractor);
+    std::vector<std::shared_ptr<ExtractionOutput>> ProcessImage(PolygonList& polygons,
+                                                                const std::string& suffix,
+                                                                int progressStart, int progressEnd,
+                                                                ImagePointer image);
+
+    std::vector<std::shared_ptr<featureextraction::FeatureExtractionAlgorithm>> algorithms;
+    std::vector<std::shared_ptr<imageprocessing::ColorSpaceTransformation>> colorTransformations;
+    std::string polygonFile;
+    std::string imageFile;
+    std::string polygonFileName;
+    std::vector<std::string> classes;
+    std::vector<std::string> colors;
+    std::map<std::string, std::string> parameters;
+    // An image the caller has already loaded from imageFile; loaded on demand when empty.
+    ImagePointer image;
+
+private:
+    ImagePointer LoadImage();
+    ImagePointer TransformedCopy(const imageprocessing::ImageFileSystem& source,
+                                 const imageprocessing::ColorSpaceTransformation& transformation) const;
+
+    bool chatty;
+};
+
+}  // namespace velkar::ordana

@@ -1,0 +1,39 @@
+#pragma once
+
+// The model file: a trained classifier's configuration tree with a "metadata" map added by the
+// program (algorithm name and version, class names and colours of the polygon file, the
+// extractor's parameter string and window size), written as pretty JSON. A classifier that
+// keeps no tree gets a file holding only the metadata. Reading checks everything the
+// classification run relies on and rejects anything else with an InputError naming the file.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "velkar/patternrecognition/PatternRecognitionAlgorithm.h"
+#include "velkar/util/Map.h"
+
+namespace velkar::ordana {
+
+// Puts the metadata map into configuration (a new Map when the classifier returned none) and
+// returns it.
+std::shared_ptr<util::Map> ComposeModel(std::shared_ptr<util::Collection> configuration,
+                                        patternrecognition::PatternRecognitionAlgorithm& classifier,
+                                        const std::vector<std::string>& classes,
+                                        const std::vector<std::string>& colors,
+                                        const std::string& parameters, int windowSize);
+
+void WriteModelFile(const std::string& path, const util::Map& model);
+
+// The model map of a file written by WriteModelFile. Its "metadata" map is checked to hold
+// "algorithm_name", "classes" (strings), "colors" (strings), "feature_extraction_parameters"
+// and a "window_size" of at least 1.
+std::shared_ptr<util::Map> ReadModelFile(const std::string& path);
+
+// The model's metadata map; only valid for a model returned by ReadModelFile or ComposeModel.
+util::Map& ModelMetadata(const util::Map& model);
+
+// The strings of an array of strings.
+std::vector<std::string> StringList(const util::Collection* array);
+
+}  // namespace velkar::ordana

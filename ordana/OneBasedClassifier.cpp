@@ -1,0 +1,41 @@
+#include "ordana/OneBasedClassifier.h"
+
+#include "velkar/patternrecognition/Pattern.h"
+
+namespace velkar::ordana {
+
+using patternrecognition::Pattern;
+
+OneBasedClassifier::OneBasedClassifier(
+    std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> classifier)
+    : wrapped(std::move(classifier)) {}
+
+void OneBasedClassifier::Train(std::shared_ptr<std::vector<std::shared_ptr<Pattern>>> patterns) {
+    // The caller's patterns are shared with other repetitions, so the shifted numbers go on copies.
+    auto shifted = std::make_shared<std::vector<std::shared_ptr<Pattern>>>();
+    shifted->reserve(patterns->size());
+    for (const auto& pattern : *patterns) {
+        auto copy = std::make_shared<Pattern>(*pattern);
+        copy->SetClass(pattern->Class() + 1);
+        shifted->push_back(copy);
+    }
+    wrapped->Train(shifted);
+}
+
+int OneBasedClassifier::Classify(std::vector<double>& features) {
+    return wrapped->Classify(features) - 1;
+}
+
+std::shared_ptr<util::Collection> OneBasedClassifier::Configuration() {
+    return wrapped->Configuration();
+}
+
+void OneBasedClassifier::SetConfiguration(std::shared_ptr<util::Collection> configuration) {
+    wrapped->SetConfiguration(configuration);
+}
+
+std::string OneBasedClassifier::FileExtension() { return wrapped->FileExtension(); }
+std::string OneBasedClassifier::Version() { return wrapped->Version(); }
+std::string OneBasedClassifier::Name() { return wrapped->Name(); }
+
+}  // namespace velkar::ordana

@@ -1,0 +1,32 @@
+#pragma once
+
+// Adapts a classifier that numbers classes from 1 to the program, which numbers them from 0:
+// patterns are handed to the wrapped classifier with class number + 1, and its answers are read
+// back − 1. Everything else (name, extension, version, configuration) is the wrapped
+// classifier's own. This is the one place where the two numberings meet.
+
+#include <memory>
+
+#include "velkar/patternrecognition/PatternRecognitionAlgorithm.h"
+
+namespace velkar::ordana {
+
+class OneBasedClassifier : public patternrecognition::PatternRecognitionAlgorithm {
+public:
+    explicit OneBasedClassifier(
+        std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> wrapped);
+
+    void Train(std::shared_ptr<std::vector<std::shared_ptr<patternrecognition::Pattern>>> patterns)
+        override;
+    int Classify(std::vector<double>& features) override;
+    std::shared_ptr<util::Collection> Configuration() override;
+    void SetConfiguration(std::shared_ptr<util::Collection> configuration) override;
+    std::string FileExtension() override;
+    std::string Version() override;
+    std::string Name() override;
+
+private:
+    std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> wrapped;
+};
+
+}  // namespace velkar::ordana

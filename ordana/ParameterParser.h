@@ -1,0 +1,96 @@
+#pragma once
+
+// The command line of ordana. Declares every option in its named group, answers queries about
+// single options (each query parses the saved arguments afresh and forgets the parse), prints the
+// general help and the help of one module, and builds the extractors, colour transformations and
+// classifiers that the options select. Errors met by a query or a builder are printed as
+// "[LOGMESSAGE] !<text>!" lines on standard output and the query answers as for an absent option.
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <boost/program_options.hpp>
+
+#include "ordana/PatternRecognitionBuilder.h"
+
+namespace velkar::featureextraction {
+class FeatureExtractionAlgorithm;
+}
+namespace velkar::imageprocessing {
+class ColorSpaceTransformation;
+}
+
+namespace velkar::ordana {
+
+// The extractors selected on a command line, in build order, with the parameter string of each
+// keyed by the extractor's Name().
+struct ExtractionSelection {
+    std::vector<std::shared_ptr<featureextraction::FeatureExtractionAlgorithm>> algorithms;
+    std::map<std::string, std::string> parameters;
+};
+
+class ParameterParser : public PatternRecognitionBuilder {
+public:
+    ParameterParser(int argc, const char* const* argv);
+    ~ParameterParser() override;
+
+    bool HelpRequested();
+    void PrintHelp();
+    bool IsChatty();
+    bool HasModelFile();
+    std::string ModelFile();
+    std::string SamplingMethod();
+    int Experiments();
+    std::string ImageFile();
+    std::string PolygonFile();
+    std::string PolygonFileName();
+
+    // Throws std::runtime_error "Parameter '<name>' is required but missing." for the first
+    // name, in the given order, that holds no value.
+    static void RequireParameters(const boost::program_options::variables_map& variables,
+                                  const std::vector<std::string>& names);
+
+    ExtractionSelection FeatureExtractionAlgorithms();
+    std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> FeatureExtractionFromParameters(
+        const std::string& parameters);
+    std::vector<std::shared_ptr<imageprocessing::ColorSpaceTransformation>> ColorTransformations();
+
+    std::vector<std::string> SelectedAlgorithms() override;
+    std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> RestoreAlgorithm(
+        const std::string& name, std::shared_ptr<util::Collection> configuration) override;
+    std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> CreateAlgorithm(
+        const std::string& key, int inputSize) override;
+
+private:
+    using OptionGroup = boost::program_options::options_description;
+
+    void DeclareOptions();
+    OptionGroup& AddGroup(const std::string& caption);
+    const OptionGroup& Group(const std::string& caption) const;
+
+    // Parses the saved arguments against "Allowed options" in the library's default style.
+    boost::program_options::variables_map ParseAllowed() const;
+    boost::program_options::variables_map ParseAllowed(const std::vector<std::string>& tokens) const;
+    // Parses tokens against one module group alone, long options only.
+    boost::program_options::variables_map ParseModule(const std::string& caption,
+                                                      const std::vector<std::string>& tokens) const;
+    // Reads a required string option for the queries that report a missing parameter.
+    std::string RequiredString(const std::string& name);
+
+    std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> BuildExtractor(
+        const std::string& flag, const std::vector<std::string>& tokens, std::string* parameters);
+
+    std::vector<std::string> arguments;
+    bool chatty = false;
+    std::string polygonFileName;
+    std::map<std::string, std::unique_ptr<OptionGroup>> groups;
+    OptionGroup allowedOptions;
+    OptionGroup ordanaOptions;
+};
+
+// Prints one console-protocol log line, "[LOGMESSAGE] !<text>!", and flushes.
+void LogMessage(const std::string& text);
+
+}  // namespace velkar::ordana

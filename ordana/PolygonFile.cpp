@@ -1,0 +1,138 @@
+#include "ordana/PolygonFile.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "ordana/InputError.h"
+
+namespace velkar::ordana {
+
+namespace {
+
+class LineReader {
+public:
+    explicit LineReader(const std::string& path) : path(path), in(path) {
+        if (!in) {
+            throw InputError("Cannot open the polygon file '" + path + "'.");
+        }
+    }
+
+    std::string Next(const std::string& what) {
+        std::string line;
+        if (!std::getline(in, line)) {
+            throw InputError("The polygon file '" + path + "' ends at line " +
+                             std::to_string(number) + " before " + what + ".");
+        }
+        ++number;
+        // Files written on other systems may end their lines with "\r\n".
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        return line;
+    }
+
+    int Count(const std::string& what) {
+        const std::string line = Next(what);
+        std::istringstream stream(line);
+        long long value = -1;
+        if (!(stream >> value) || value < 0 || value > 100000000) {
+            throw Error("expected " + what + " (a whole number of 0 or more), found '" + line + "'");
+        }
+        return static_cast<int>(value);
+    }
+
+    InputError Error(const std::string& message) const {
+        return InputError("The polygon file '" + path + "', line " + std::to_string(number) +
+                          ": " + message + ".");
+    }
+
+private:
+    std::string path;
+    std::ifstream in;
+    int number = 0;
+};
+
+// Class names travel as single words through the descriptor file and, like colours, as JSON
+// strings without escapes through the model file.
+bool IsStorableText(const std::string& text) {
+    return text.find_first_of("\"{}[]") == std::string::npos;
+}
+
+bool IsSingleWord(const std::string& text) {
+    return !text.empty() && text.find_first_of(" \t\v\f\r\n") == std::string::npos;
+}
+
+}  // namespace
+
+PolygonFileContent ReadPolygonFile(const std::string& path, bool requireKnownLabels) {
+    LineReader reader(path);
+    PolygonFileContent content;
+
+    reader.Next("the title line");
+    const int classCount = reader.Count("the number of classes");
+    for (int i = 0; i < classCount; ++i) {
+        content.classes.push_back(reader.Next("class name " + std::to_string(i + 1)));
+        if (!IsSingleWord(content.classes.back()) || !IsStorableText(content.classes.back())) {
+            throw reader.Error("the class name '" + content.classes.back() +
+                               "' must be one word without quotes, braces or brackets");
+        }
+    }
+    // The colour count written in the file is not used: one colour per class follows.
+    reader.Next("the number of colours");
+    for (int i = 0; i < classCount; ++i) {
+        content.colors.push_back(reader.Next("colour " + std::to_string(i + 1)));
+        if (!IsStorableText(content.colors.back())) {
+            throw reader.Error("the colour '" + content.colors.back() +
+                               "' must not hold quotes, braces or brackets");
+        }
+    }
+
+    const int labelCount = reader.Count("the number of polygon labels");
+    std::vector<std::string> labels;
+    for (int i = 0; i < labelCount; ++i) {
+        labels.push_back(reader.Next("polygon label " + std::to_string(i + 1)));
+        if (requireKnownLabels && std::find(content.classes.begin(), content.classes.end(),
+                                            labels.back()) == content.classes.end()) {
+            throw reader.Error("the label '" + labels.back() + "' is not in the class list");
+        }
+    }
+
+    const int polygonCount = reader.Count("the number of polygons");
+    if (polygonCount > labelCount) {
+        throw reader.Error("the file announces " + std::to_string(polygonCount) +
+                           " polygons but holds only " + std::to_string(labelCount) + " labels");
+    }
+
+    std::vector<math::Polygon::Point> vertices;
+    for (int i = 0; i < polygonCount; ++i) {
+        const int vertexCount =
+            reader.Count("the number of vertices of polygon " + std::to_string(i + 1));
+        if (vertexCount > kMaxPolygonVertices) {
+            throw reader.Error("polygon " + std::to_string(i + 1) + " has " +
+                               std::to_string(vertexCount) + " vertices, more than the " +
+                               std::to_string(kMaxPolygonVertices) + " allowed");
+        }
+        vertices.clear();
+        for (int k = 0; k < vertexCount; ++k) {
+            const std::string line = reader.Next("vertex " + std::to_string(k + 1) +
+                                                 " of polygon " + std::to_string(i + 1));
+            std::istringstream stream(line);
+            int x = 0;
+            int y = 0;
+            if (!(stream >> x >> y)) {
+                throw reader.Error("expected a vertex as two whole numbers \"x y\", found '" +
+                                   line + "'");
+            }
+            vertices.emplace_back(x, y);
+        }
+        auto polygon = std::make_shared<math::Polygon>();
+        polygon->SetId(i);
+        polygon->SetClass(labels[static_cast<std::size_t>(i)]);
+        polygon->SetPoints(vertices.data(), vertexCount);
+        content.polygons.push_back(polygon);
+    }
+    return content;
+}
+
+}  // namespace velkar::ordana

@@ -1,0 +1,32 @@
+#pragma once
+
+// The polygon file: the input of the experiments, and the segmentation and results files of the
+// classification run. Plain text, one item per line: a title line (ignored), the class count N
+// and N class names, a colour count line (ignored: N colour lines follow), the label count M
+// and M labels, the polygon count P and per polygon a vertex count K and K lines "x y".
+// Count lines are decimal integers after optional blanks; the rest of such a line is ignored.
+// The reader rejects anything outside this format with an InputError naming file and line.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "velkar/math/Polygon.h"
+
+namespace velkar::ordana {
+
+struct PolygonFileContent {
+    std::vector<std::string> classes;
+    std::vector<std::string> colors;
+    // Polygon i has id i and label i as its class.
+    std::vector<std::shared_ptr<math::Polygon>> polygons;
+};
+
+// The largest number of vertices one polygon may have.
+constexpr int kMaxPolygonVertices = 1000;
+
+// With requireKnownLabels, every label must be one of the class names (the experiments read
+// descriptors back by class name); the classification run's windows are labelled "unknown".
+PolygonFileContent ReadPolygonFile(const std::string& path, bool requireKnownLabels);
+
+}  // namespace velkar::ordana

@@ -1,0 +1,172 @@
+#include "ordana/ParameterParser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using velkar::ordana::ParameterParser;
+
+// Keeps the argument strings alive for the parser, with a program name in front.
+class CommandLine {
+public:
+    explicit CommandLine(std::vector<std::string> arguments) : texts(std::move(arguments)) {
+        texts.insert(texts.begin(), "ordana");
+        for (const std::string& text : texts) {
+            pointers.push_back(text.c_str());
+        }
+    }
+    ParameterParser Parser() const {
+        return ParameterParser(static_cast<int>(pointers.size()), pointers.data());
+    }
+
+private:
+    std::vector<std::string> texts;
+    std::vector<const char*> pointers;
+};
+
+template <typename Query>
+std::string OutputOf(Query query) {
+    testing::internal::CaptureStdout();
+    query();
+    return testing::internal::GetCapturedStdout();
+}
+
+TEST(ParameterParserTest, ReadsEachValueKind) {
+    CommandLine line({"--experiments", "3", "--image", "scene.png", "-f", "data/plot.txt",
+                      "--modelfile", "model.mlp", "-s", "half", "--chatty", "yes"});
+    ParameterParser parser = line.Parser();
+    std::string output = OutputOf([&] {
+        EXPECT_EQ(parser.Experiments(), 3);
+        EXPECT_EQ(parser.ImageFile(), "scene.png");
+        EXPECT_EQ(parser.PolygonFile(), "data/plot.txt");
+        EXPECT_TRUE(parser.HasModelFile());
+        EXPECT_EQ(parser.ModelFile(), "model.mlp");
+        EXPECT_EQ(parser.SamplingMethod(), "half");
+        EXPECT_TRUE(parser.IsChatty());
+        EXPECT_FALSE(parser.HelpRequested());
+    });
+    EXPECT_EQ(output, "");
+}
+
+TEST(ParameterParserTest, AbsentOptionsAnswerTheirDefaults) {
+    CommandLine line({});
+    ParameterParser parser = line.Parser();
+    std::string output = OutputOf([&] {
+        EXPECT_FALSE(parser.HasModelFile());
+        EXPECT_EQ(parser.ModelFile(), "");
+        EXPECT_EQ(parser.SamplingMethod(), "");
+        EXPECT_FALSE(parser.IsChatty());
+    });
+    EXPECT_EQ(output, "");
+
+    EXPECT_EQ(OutputOf([&] { EXPECT_EQ(parser.Experiments(), 1); }),
+              "[LOGMESSAGE] !Parameter 'experiments' is required but missing.!\n");
+    EXPECT_EQ(OutputOf([&] { EXPECT_EQ(parser.ImageFile(), ""); }),
+              "[LOGMESSAGE] !Parameter 'image' is required but missing.!\n");
+    // Reported again each time the value is asked for.
+    EXPECT_EQ(OutputOf([&] { EXPECT_EQ(parser.ImageFile(), ""); }),
+              "[LOGMESSAGE] !Parameter 'image' is required but missing.!\n");
+}
+
+TEST(ParameterParserTest, MalformedValuesAreReportedAndReadAsAbsent) {
+    CommandLine words({"--experiments", "many"});
+    ParameterParser parser = words.Parser();
+    std::string output = OutputOf([&] { EXPECT_EQ(parser.Experiments(), 1); });
+    EXPECT_EQ(output.rfind("[LOGMESSAGE] !", 0), 0u) << output;
+    EXPECT_NE(output.find("many"), std::string::npos) << output;
+
+    CommandLine badBoolean({"--chatty", "maybe"});
+    ParameterParser chattyParser = badBoolean.Parser();
+    output = OutputOf([&] { EXPECT_FALSE(chattyParser.IsChatty()); });
+    EXPECT_EQ(output.rfind("[LOGMESSAGE] !", 0), 0u) << output;
+}
+
+TEST(ParameterParserTest, ChattyTakesABooleanValue) {
+    for (const std::vector<std::string>& arguments :
+         std::vector<std::vector<std::string>>{{"--chatty", "true"}, {"-c", "1"}, {"-c", "on"}}) {
+        CommandLine line(arguments);
+        ParameterParser parser = line.Parser();
+        EXPECT_TRUE(parser.IsChatty()) << arguments[0] << " " << arguments[1];
+    }
+    CommandLine off({"--chatty", "false"});
+    ParameterParser offParser = off.Parser();
+    EXPECT_FALSE(offParser.IsChatty());
+
+    // Without a value the whole command line fails to parse; the protocol stays off.
+    CommandLine bare({"--wca", "--chatty"});
+    ParameterParser bareParser = bare.Parser();
+    std::string output = OutputOf([&] { EXPECT_FALSE(bareParser.IsChatty()); });
+    EXPECT_NE(output.find("[LOGMESSAGE] !"), std::string::npos);
+}
+
+TEST(ParameterParserTest, AcceptsUnambiguousAbbreviations) {
+    CommandLine line({"--exp", "7", "--model", "m.json", "--samp", "pixel"});
+    ParameterParser parser = line.Parser();
+    std::string output = OutputOf([&] {
+        EXPECT_EQ(parser.Experiments(), 7);
+        EXPECT_EQ(parser.ModelFile(), "m.json");
+        EXPECT_EQ(parser.SamplingMethod(), "pixel");
+    });
+    EXPECT_EQ(output, "");
+}
+
+TEST(ParameterParserTest, ModuleOptionsAndUnusedGeneralOptionsAreNoError) {
+    CommandLine line({"--cws", "5", "--cnx", "1", "2", "--version", "--output", "prefix", "-e", "2"});
+    ParameterParser parser = line.Parser();
+    std::string output = OutputOf([&] {
+        EXPECT_EQ(parser.Experiments(), 2);
+        EXPECT_FALSE(parser.HelpRequested());
+        EXPECT_FALSE(parser.HasModelFile());
+    });
+    EXPECT_EQ(output, "");
+}
+
+TEST(ParameterParserTest, HelpModuleWithoutValueBreaksEveryParse) {
+    CommandLine line({"--image", "a.png", "--help-module"});
+    ParameterParser parser = line.Parser();
+    std::string output = OutputOf([&] {
+        EXPECT_FALSE(parser.HelpRequested());
+    });
+    EXPECT_EQ(output, "");
+    output = OutputOf([&] { EXPECT_EQ(parser.ImageFile(), ""); });
+    EXPECT_EQ(output, "[LOGMESSAGE] !the required argument for option '--help-module' is missing!\n");
+}
+
+TEST(ParameterParserTest, PolygonFileNameIsTheLastComponentAndCached) {
+    CommandLine nested({"--file", "data/sub/plot.txt"});
+    ParameterParser parser = nested.Parser();
+    EXPECT_EQ(parser.PolygonFileName(), "plot.txt");
+    EXPECT_EQ(parser.PolygonFileName(), "plot.txt");
+
+    CommandLine bare({"--file", "plot.txt"});
+    ParameterParser bareParser = bare.Parser();
+    EXPECT_EQ(bareParser.PolygonFileName(), "plot.txt");
+
+    CommandLine backslashes({"--file", "C:\\data\\plot.txt"});
+    ParameterParser backslashParser = backslashes.Parser();
+    EXPECT_EQ(backslashParser.PolygonFileName(), "plot.txt");
+
+    // An absent file is reported, cached as empty, and so asked for again on the next call.
+    CommandLine none({});
+    ParameterParser noneParser = none.Parser();
+    const std::string missing = "[LOGMESSAGE] !Parameter 'file' is required but missing.!\n";
+    EXPECT_EQ(OutputOf([&] { EXPECT_EQ(noneParser.PolygonFileName(), ""); }), missing);
+    EXPECT_EQ(OutputOf([&] { EXPECT_EQ(noneParser.PolygonFileName(), ""); }), missing);
+}
+
+TEST(ParameterParserTest, RequireParametersReportsTheFirstMissingNameInOrder) {
+    boost::program_options::variables_map variables;
+    variables.insert({"b", boost::program_options::variable_value(std::string("x"), false)});
+    try {
+        ParameterParser::RequireParameters(variables, {"b", "c", "a"});
+        FAIL() << "no exception";
+    } catch (const std::exception& error) {
+        EXPECT_STREQ(error.what(), "Parameter 'c' is required but missing.");
+    }
+    EXPECT_NO_THROW(ParameterParser::RequireParameters(variables, {"b"}));
+}
+
+}  // namespace

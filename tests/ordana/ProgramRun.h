@@ -1,0 +1,120 @@
+#pragma once
+
+// Runs the real ordana binary for the program tests: the arguments are quoted for the shell,
+// standard output is captured (standard error is left alone), and the exit status is kept.
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace ordanatest {
+
+struct ProgramResult {
+    std::string output;
+    int exitStatus = -1;
+
+    std::vector<std::string> Lines() const {
+        std::vector<std::string> lines;
+        std::string::size_type start = 0;
+        while (start < output.size()) {
+            auto end = output.find('\n', start);
+            if (end == std::string::npos) {
+                end = output.size();
+            }
+            lines.push_back(output.substr(start, end - start));
+            start = end + 1;
+        }
+        return lines;
+    }
+
+    bool HasLine(const std::string& line) const {
+        for (const std::string& candidate : Lines()) {
+            if (candidate == line) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    int CountLines(const std::string& line) const {
+        int count = 0;
+        for (const std::string& candidate : Lines()) {
+            count += candidate == line ? 1 : 0;
+        }
+        return count;
+    }
+};
+
+inline std::string ShellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') {
+            quoted += "'\\''";
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "'";
+}
+
+// Runs ordana with the arguments in the given working directory.
+inline ProgramResult RunOrdana(const std::vector<std::string>& arguments,
+                               const std::filesystem::path& workingDirectory =
+                                   std::filesystem::current_path()) {
+    std::string command = "cd " + ShellQuote(workingDirectory.string()) + " && " +
+                          ShellQuote(ORDANA_BINARY);
+    for (const std::string& argument : arguments) {
+        command += " " + ShellQuote(argument);
+    }
+    ProgramResult result;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return result;
+    }
+    char buffer[4096];
+    std::size_t count = 0;
+    while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        result.output.append(buffer, count);
+    }
+    const int status = pclose(pipe);
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+// A fresh empty folder under the system's temporary directory, removed with the object.
+class TemporaryFolder {
+public:
+    TemporaryFolder() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "ordana-test-XXXXXX").string();
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back('\0');
+        path = mkdtemp(buffer.data());
+    }
+    ~TemporaryFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+    const std::filesystem::path& Path() const { return path; }
+    std::filesystem::path operator/(const std::string& name) const { return path / name; }
+
+    std::vector<std::string> FileNames() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(path)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+
+private:
+    std::filesystem::path path;
+};
+
+}  // namespace ordanatest
