@@ -25,8 +25,8 @@ namespace po = boost::program_options;
 // Rejects a value the algorithms cannot work with, naming the option.
 void RequireAtLeast(const std::string& option, int value, int minimum, const std::string& what) {
     if (value < minimum) {
-        throw std::invalid_argument("Invalid value for option '--" + option + "': " +
-                                    std::to_string(value) + " (" + what + ").");
+        throw std::invalid_argument("Invalid value for option '--" + option +
+                                    "': " + std::to_string(value) + " (" + what + ").");
     }
 }
 
@@ -81,19 +81,47 @@ const std::vector<ExtractorKind>& ExtractorKinds() {
 
 const std::vector<ClassifierKind>& ClassifierKinds() {
     static const std::vector<ClassifierKind> kinds = {
-        {"mlp", "Multi Layer Perceptron options", {"mhidden", "mlr", "mm", "merr", "miter"},
-         "Multilayer Perceptron", CreatePerceptron, Restore<patternrecognition::MultilayerPerceptron>,
+        {"mlp",
+         "Multi Layer Perceptron options",
+         {"mhidden", "mlr", "mm", "merr", "miter"},
+         "Multilayer Perceptron",
+         CreatePerceptron,
+         Restore<patternrecognition::MultilayerPerceptron>,
          false},
-        {"rbf", "Radial Basis Function NN options", {"rlr", "rclusters", "riter"},
-         "Radial Basis Function Network", nullptr, nullptr, false},
-        {"art2", "Adaptive Resonance Theory 2 options",
-         {"a2f2", "a2a", "a2b", "a2c", "a2d", "a2theta", "a2rho"}, "Adaptive Resonance Theory 2",
-         nullptr, nullptr, false},
-        {"som", "Self Organizing Map options", {"slat", "sradt0", "slrt0", "siter"},
-         "Self Organizing Map", nullptr, nullptr, false},
-        {"lvq", "Learning Vector Quantization options", {"vqhid", "vqout", "vqiter", "vqalpha"},
-         "Learning Vector Quantization", nullptr, nullptr, true},
-        {"mahd", "Mahalanobis Distance options", {"mdcc"}, "Mahalanobis Distance", nullptr, nullptr,
+        {"rbf",
+         "Radial Basis Function NN options",
+         {"rlr", "rclusters", "riter"},
+         "Radial Basis Function Network",
+         nullptr,
+         nullptr,
+         false},
+        {"art2",
+         "Adaptive Resonance Theory 2 options",
+         {"a2f2", "a2a", "a2b", "a2c", "a2d", "a2theta", "a2rho"},
+         "Adaptive Resonance Theory 2",
+         nullptr,
+         nullptr,
+         false},
+        {"som",
+         "Self Organizing Map options",
+         {"slat", "sradt0", "slrt0", "siter"},
+         "Self Organizing Map",
+         nullptr,
+         nullptr,
+         false},
+        {"lvq",
+         "Learning Vector Quantization options",
+         {"vqhid", "vqout", "vqiter", "vqalpha"},
+         "Learning Vector Quantization",
+         nullptr,
+         nullptr,
+         true},
+        {"mahd",
+         "Mahalanobis Distance options",
+         {"mdcc"},
+         "Mahalanobis Distance",
+         nullptr,
+         nullptr,
          true},
         {"pntk", "Point K options", {"pkcc", "pkiter"}, "Point K", nullptr, nullptr, true},
     };

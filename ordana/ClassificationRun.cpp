@@ -153,10 +153,10 @@ std::string ClassifyImage(ParameterParser& parser) {
     Segmentation segmentation{imageFile, &metadata, samplingMethod, image->Width(),
                               image->Height()};
     const std::string segmentationFile = WriteSegmentation(segmentation);
-    const int windowCount = static_cast<int>(
-        SamplingGrid(samplingMethod, image->Width(), image->Height(),
-                     *metadata.GetInt("window_size"))
-            .size());
+    const int windowCount =
+        static_cast<int>(SamplingGrid(samplingMethod, image->Width(), image->Height(),
+                                      *metadata.GetInt("window_size"))
+                             .size());
 
     const std::string parameters = *metadata.GetString("feature_extraction_parameters");
     MapProcessor processor(chatty);

@@ -53,7 +53,8 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
     std::shared_ptr<PatternRecognitionAlgorithm> classifier =
         builder.CreateAlgorithm(key, output.featureCount);
     if (!classifier) {
-        LogMessage("No classifier could be built for '--" + key + "'; its experiments are skipped.");
+        LogMessage("No classifier could be built for '--" + key +
+                   "'; its experiments are skipped.");
         return;
     }
 
@@ -252,7 +253,8 @@ void RunExperimentMode(ParameterParser& parser) {
             std::cout << "[LOGMESSAGE] !Processing " << outputs[k]->algorithmName << " output.!"
                       << std::endl;
         }
-        RunExperiments(settings, *outputs[k], static_cast<int>(static_cast<double>(k) / count * 100),
+        RunExperiments(settings, *outputs[k],
+                       static_cast<int>(static_cast<double>(k) / count * 100),
                        static_cast<int>(static_cast<double>(k + 1) / count * 100));
     }
 }

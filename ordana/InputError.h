@@ -10,7 +10,7 @@
 namespace velkar::ordana {
 
 class InputError : public std::runtime_error {
-public:
+  public:
     explicit InputError(const std::string& message) : std::runtime_error(message) {}
 };
 

@@ -127,14 +127,15 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::Process() {
     return outputs;
 }
 
-std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(
-    PolygonList& polygons, const std::string& suffix, int progressStart, int progressEnd,
-    ImagePointer variant) {
+std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(PolygonList& polygons,
+                                                                          const std::string& suffix,
+                                                                          int progressStart,
+                                                                          int progressEnd,
+                                                                          ImagePointer variant) {
     const std::string outputPrefix = DirectoryPrefix(imageFile) + polygonFileName + suffix;
-    const double step = algorithms.empty()
-                            ? 0.0
-                            : static_cast<double>(progressEnd - progressStart) /
-                                  static_cast<double>(algorithms.size());
+    const double step = algorithms.empty() ? 0.0
+                                           : static_cast<double>(progressEnd - progressStart) /
+                                                 static_cast<double>(algorithms.size());
     int progress = progressStart;
 
     std::vector<std::shared_ptr<ExtractionOutput>> outputs;

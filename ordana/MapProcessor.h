@@ -23,7 +23,7 @@
 namespace velkar::ordana {
 
 class MapProcessor {
-public:
+  public:
     using PolygonList = std::vector<std::shared_ptr<math::Polygon>>;
     using DescriptorList = std::vector<std::shared_ptr<featureextraction::Descriptor>>;
     using ImagePointer = std::shared_ptr<imageprocessing::ImageFileSystem>;
@@ -55,10 +55,11 @@ public:
     // An image the caller has already loaded from imageFile; loaded on demand when empty.
     ImagePointer image;
 
-private:
+  private:
     ImagePointer LoadImage();
-    ImagePointer TransformedCopy(const imageprocessing::ImageFileSystem& source,
-                                 const imageprocessing::ColorSpaceTransformation& transformation) const;
+    ImagePointer TransformedCopy(
+        const imageprocessing::ImageFileSystem& source,
+        const imageprocessing::ColorSpaceTransformation& transformation) const;
 
     bool chatty;
 };

@@ -12,7 +12,7 @@
 namespace velkar::ordana {
 
 class OneBasedClassifier : public patternrecognition::PatternRecognitionAlgorithm {
-public:
+  public:
     explicit OneBasedClassifier(
         std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> wrapped);
 
@@ -25,7 +25,7 @@ public:
     std::string Version() override;
     std::string Name() override;
 
-private:
+  private:
     std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> wrapped;
 };
 

@@ -111,8 +111,9 @@ ParameterParser::ParameterParser(int argc, const char* const* argv)
 ParameterParser::~ParameterParser() = default;
 
 ParameterParser::OptionGroup& ParameterParser::AddGroup(const std::string& caption) {
-    auto group = std::make_unique<OptionGroup>(caption, po::options_description::m_default_line_length,
-                                               po::options_description::m_default_line_length / 2);
+    auto group =
+        std::make_unique<OptionGroup>(caption, po::options_description::m_default_line_length,
+                                      po::options_description::m_default_line_length / 2);
     OptionGroup& added = *group;
     groups[caption] = std::move(group);
     return added;
@@ -122,6 +123,8 @@ const ParameterParser::OptionGroup& ParameterParser::Group(const std::string& ca
     return *groups.at(caption);
 }
 
+// The option table is laid out by hand, one option per line, in the order the help shows it.
+// clang-format off
 void ParameterParser::DeclareOptions() {
     using IntList = std::vector<int>;
 
@@ -244,6 +247,7 @@ void ParameterParser::DeclareOptions() {
             .add(Group(kColorSpace));
     }
 }
+// clang-format on
 
 po::variables_map ParameterParser::ParseAllowed() const { return ParseAllowed(arguments); }
 
@@ -329,11 +333,11 @@ bool ParameterParser::HasModelFile() {
     }
 }
 
-std::string ParameterParser::ModelFile() {
+std::string ParameterParser::OptionalString(const std::string& name) {
     try {
         po::variables_map variables = ParseAllowed();
-        if (variables.count("modelfile") != 0) {
-            return variables["modelfile"].as<std::string>();
+        if (variables.count(name) != 0) {
+            return variables[name].as<std::string>();
         }
     } catch (const std::exception& error) {
         LogMessage(error.what());
@@ -341,17 +345,9 @@ std::string ParameterParser::ModelFile() {
     return "";
 }
 
-std::string ParameterParser::SamplingMethod() {
-    try {
-        po::variables_map variables = ParseAllowed();
-        if (variables.count("sampling") != 0) {
-            return variables["sampling"].as<std::string>();
-        }
-    } catch (const std::exception& error) {
-        LogMessage(error.what());
-    }
-    return "";
-}
+std::string ParameterParser::ModelFile() { return OptionalString("modelfile"); }
+
+std::string ParameterParser::SamplingMethod() { return OptionalString("sampling"); }
 
 int ParameterParser::Experiments() {
     try {
@@ -486,8 +482,9 @@ std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> ParameterParser
                 continue;
             }
             if (!kind.create) {
-                throw std::runtime_error("The option '--" + key +
-                                         "' selects a classifier that this build does not provide.");
+                throw std::runtime_error(
+                    "The option '--" + key +
+                    "' selects a classifier that this build does not provide.");
             }
             po::variables_map variables = ParseModule(kind.group, arguments);
             RequireParameters(variables, kind.required);

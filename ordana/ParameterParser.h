@@ -32,7 +32,7 @@ struct ExtractionSelection {
 };
 
 class ParameterParser : public PatternRecognitionBuilder {
-public:
+  public:
     ParameterParser(int argc, const char* const* argv);
     ~ParameterParser() override;
 
@@ -63,7 +63,7 @@ public:
     std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> CreateAlgorithm(
         const std::string& key, int inputSize) override;
 
-private:
+  private:
     using OptionGroup = boost::program_options::options_description;
 
     void DeclareOptions();
@@ -72,10 +72,13 @@ private:
 
     // Parses the saved arguments against "Allowed options" in the library's default style.
     boost::program_options::variables_map ParseAllowed() const;
-    boost::program_options::variables_map ParseAllowed(const std::vector<std::string>& tokens) const;
+    boost::program_options::variables_map ParseAllowed(
+        const std::vector<std::string>& tokens) const;
     // Parses tokens against one module group alone, long options only.
     boost::program_options::variables_map ParseModule(const std::string& caption,
                                                       const std::vector<std::string>& tokens) const;
+    // Reads a string option that may be absent (empty then).
+    std::string OptionalString(const std::string& name);
     // Reads a required string option for the queries that report a missing parameter.
     std::string RequiredString(const std::string& name);
 

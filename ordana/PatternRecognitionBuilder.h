@@ -18,7 +18,7 @@ class PatternRecognitionAlgorithm;
 namespace velkar::ordana {
 
 class PatternRecognitionBuilder {
-public:
+  public:
     virtual std::vector<std::string> SelectedAlgorithms() = 0;
     virtual std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> RestoreAlgorithm(
         const std::string& name, std::shared_ptr<util::Collection> configuration) = 0;

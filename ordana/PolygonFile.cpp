@@ -11,7 +11,7 @@ namespace velkar::ordana {
 namespace {
 
 class LineReader {
-public:
+  public:
     explicit LineReader(const std::string& path) : path(path), in(path) {
         if (!in) {
             throw InputError("Cannot open the polygon file '" + path + "'.");
@@ -37,17 +37,18 @@ public:
         std::istringstream stream(line);
         long long value = -1;
         if (!(stream >> value) || value < 0 || value > 100000000) {
-            throw Error("expected " + what + " (a whole number of 0 or more), found '" + line + "'");
+            throw Error("expected " + what + " (a whole number of 0 or more), found '" + line +
+                        "'");
         }
         return static_cast<int>(value);
     }
 
     InputError Error(const std::string& message) const {
-        return InputError("The polygon file '" + path + "', line " + std::to_string(number) +
-                          ": " + message + ".");
+        return InputError("The polygon file '" + path + "', line " + std::to_string(number) + ": " +
+                          message + ".");
     }
 
-private:
+  private:
     std::string path;
     std::ifstream in;
     int number = 0;

@@ -24,7 +24,7 @@ const std::vector<std::string> kColours = {"#2850a0", "#286428", "#beaa5a", "#82
 
 // A small deterministic generator, so the scenes are the same on every machine.
 class Noise {
-public:
+  public:
     explicit Noise(std::uint32_t seed) : state(seed) {}
     int Next(int amplitude) {
         state = state * 1664525u + 1013904223u;
@@ -32,11 +32,13 @@ public:
                amplitude;
     }
 
-private:
+  private:
     std::uint32_t state;
 };
 
-std::uint8_t Clamp(int value) { return static_cast<std::uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value); }
+std::uint8_t Clamp(int value) {
+    return static_cast<std::uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+}
 
 Pixel Colour(LandCover cover, int x, int y, Noise& noise) {
     int r = 0;
@@ -81,8 +83,8 @@ struct Region {
     LandCover cover;
     int left;
     int top;
-    int right;  // exclusive
-    int bottom; // exclusive
+    int right;   // exclusive
+    int bottom;  // exclusive
 };
 
 bool SaveScene(const std::string& path, int width, int height, const std::vector<Region>& regions,

@@ -129,7 +129,8 @@ TEST(MainTest, HelpModuleWithoutValueDoesNotEnterHelp) {
     EXPECT_EQ(result.exitStatus, 0);
     ASSERT_FALSE(result.Lines().empty());
     for (const std::string& line : result.Lines()) {
-        EXPECT_EQ(line, "[LOGMESSAGE] !the required argument for option '--help-module' is missing!");
+        EXPECT_EQ(line,
+                  "[LOGMESSAGE] !the required argument for option '--help-module' is missing!");
     }
 }
 

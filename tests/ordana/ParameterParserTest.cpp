@@ -11,7 +11,7 @@ using velkar::ordana::ParameterParser;
 
 // Keeps the argument strings alive for the parser, with a program name in front.
 class CommandLine {
-public:
+  public:
     explicit CommandLine(std::vector<std::string> arguments) : texts(std::move(arguments)) {
         texts.insert(texts.begin(), "ordana");
         for (const std::string& text : texts) {
@@ -22,7 +22,7 @@ public:
         return ParameterParser(static_cast<int>(pointers.size()), pointers.data());
     }
 
-private:
+  private:
     std::vector<std::string> texts;
     std::vector<const char*> pointers;
 };
@@ -114,7 +114,8 @@ TEST(ParameterParserTest, AcceptsUnambiguousAbbreviations) {
 }
 
 TEST(ParameterParserTest, ModuleOptionsAndUnusedGeneralOptionsAreNoError) {
-    CommandLine line({"--cws", "5", "--cnx", "1", "2", "--version", "--output", "prefix", "-e", "2"});
+    CommandLine line(
+        {"--cws", "5", "--cnx", "1", "2", "--version", "--output", "prefix", "-e", "2"});
     ParameterParser parser = line.Parser();
     std::string output = OutputOf([&] {
         EXPECT_EQ(parser.Experiments(), 2);
@@ -127,12 +128,11 @@ TEST(ParameterParserTest, ModuleOptionsAndUnusedGeneralOptionsAreNoError) {
 TEST(ParameterParserTest, HelpModuleWithoutValueBreaksEveryParse) {
     CommandLine line({"--image", "a.png", "--help-module"});
     ParameterParser parser = line.Parser();
-    std::string output = OutputOf([&] {
-        EXPECT_FALSE(parser.HelpRequested());
-    });
+    std::string output = OutputOf([&] { EXPECT_FALSE(parser.HelpRequested()); });
     EXPECT_EQ(output, "");
     output = OutputOf([&] { EXPECT_EQ(parser.ImageFile(), ""); });
-    EXPECT_EQ(output, "[LOGMESSAGE] !the required argument for option '--help-module' is missing!\n");
+    EXPECT_EQ(output,
+              "[LOGMESSAGE] !the required argument for option '--help-module' is missing!\n");
 }
 
 TEST(ParameterParserTest, PolygonFileNameIsTheLastComponentAndCached) {

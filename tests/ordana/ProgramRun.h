@@ -62,11 +62,11 @@ inline std::string ShellQuote(const std::string& text) {
 }
 
 // Runs ordana with the arguments in the given working directory.
-inline ProgramResult RunOrdana(const std::vector<std::string>& arguments,
-                               const std::filesystem::path& workingDirectory =
-                                   std::filesystem::current_path()) {
-    std::string command = "cd " + ShellQuote(workingDirectory.string()) + " && " +
-                          ShellQuote(ORDANA_BINARY);
+inline ProgramResult RunOrdana(
+    const std::vector<std::string>& arguments,
+    const std::filesystem::path& workingDirectory = std::filesystem::current_path()) {
+    std::string command =
+        "cd " + ShellQuote(workingDirectory.string()) + " && " + ShellQuote(ORDANA_BINARY);
     for (const std::string& argument : arguments) {
         command += " " + ShellQuote(argument);
     }
@@ -87,7 +87,7 @@ inline ProgramResult RunOrdana(const std::vector<std::string>& arguments,
 
 // A fresh empty folder under the system's temporary directory, removed with the object.
 class TemporaryFolder {
-public:
+  public:
     TemporaryFolder() {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "ordana-test-XXXXXX").string();
@@ -113,7 +113,7 @@ public:
         return names;
     }
 
-private:
+  private:
     std::filesystem::path path;
 };
 

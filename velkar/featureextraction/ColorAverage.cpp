@@ -10,8 +10,8 @@ ColorAverage::ColorAverage(int windowSize, bool addMonochromaticBand, bool norma
     : windowSize(windowSize), addMonochromaticBand(addMonochromaticBand), normalize(normalize) {
     if (windowSize < 1) {
         throw std::invalid_argument(
-            "window size of the windowed color average must be at least "
-            "1, got " +
+            "The window size of the windowed color average must be at "
+            "least 1, got " +
             std::to_string(windowSize));
     }
 }

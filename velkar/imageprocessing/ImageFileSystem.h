@@ -18,7 +18,7 @@ class fipImage;
 namespace velkar::imageprocessing {
 
 class ImageFileSystem {
-public:
+  public:
     ImageFileSystem();
     explicit ImageFileSystem(std::string filename);
     // Copies do not share pixels: they load the image again from the source's file name.
@@ -46,7 +46,7 @@ public:
     bool Save();
     bool SaveAs(std::string name);
 
-private:
+  private:
     void LoadImageIntoMemory(std::string name);
     void CacheGeometry();
     const unsigned char* PixelBytes(int x, int y) const;

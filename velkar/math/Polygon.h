@@ -14,7 +14,7 @@
 namespace velkar::math {
 
 class Polygon {
-public:
+  public:
     using Point = boost::polygon::point_data<int>;
     using ConstIterator = std::vector<Point>::const_iterator;
 
@@ -36,7 +36,7 @@ public:
     bool Contains(int x, int y) const;
     bool Contains(const Point& point) const;
 
-private:
+  private:
     std::vector<Point> points;
     // The same vertices in Boost's own polygon type, built once so that containment tests
     // from many threads allocate nothing.

@@ -11,8 +11,14 @@
 namespace velkar::util {
 
 class Collection {
-public:
-    enum Kind : int { IntKind = 0, DoubleKind = 1, BoolKind = 2, StringKind = 3, CollectionKind = 4 };
+  public:
+    enum Kind : int {
+        IntKind = 0,
+        DoubleKind = 1,
+        BoolKind = 2,
+        StringKind = 3,
+        CollectionKind = 4
+    };
 
     struct CollectionItem {
         int kind;
@@ -24,7 +30,7 @@ public:
     virtual Collection* Copy() const = 0;
     virtual ~Collection() = default;
 
-protected:
+  protected:
     // A new item holding a fresh heap copy of the item's value.
     static CollectionItem* CopyItem(const CollectionItem& item);
     // Deletes the item's value by its kind, then the item.
