@@ -1,5 +1,6 @@
 #include "ordana/ParameterParser.h"
 
+#include <cctype>
 #include <iostream>
 #include <stdexcept>
 #include <utility>
@@ -258,11 +259,35 @@ po::variables_map ParameterParser::ParseAllowed(const std::vector<std::string>& 
     return variables;
 }
 
+std::vector<std::string> ParameterParser::WithoutGeneralShortOptions(
+    const std::vector<std::string>& tokens) const {
+    // The module parse reads long options only, so a general short option such as "-e 3"
+    // would otherwise be taken as further items of a preceding integer list ("--mhidden 8 -e 3").
+    // The short options and the values they take are set aside here; negative numbers stay.
+    std::vector<std::string> kept;
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const std::string& token = tokens[i];
+        const bool shortOption = token.size() >= 2 && token[0] == '-' &&
+                                 std::isalpha(static_cast<unsigned char>(token[1])) != 0;
+        if (!shortOption) {
+            kept.push_back(token);
+            continue;
+        }
+        const auto* option = Group(kGeneral).find_nothrow(token.substr(0, 2), false);
+        const bool takesNextToken =
+            token.size() == 2 && option != nullptr && option->semantic()->max_tokens() > 0;
+        if (takesNextToken) {
+            ++i;
+        }
+    }
+    return kept;
+}
+
 po::variables_map ParameterParser::ParseModule(const std::string& caption,
                                                const std::vector<std::string>& tokens) const {
     po::variables_map variables;
     const int style = po::command_line_style::default_style & ~po::command_line_style::allow_short;
-    po::store(po::command_line_parser(tokens)
+    po::store(po::command_line_parser(WithoutGeneralShortOptions(tokens))
                   .options(Group(caption))
                   .style(style)
                   .allow_unregistered()

@@ -74,6 +74,8 @@ class ParameterParser : public PatternRecognitionBuilder {
     boost::program_options::variables_map ParseAllowed() const;
     boost::program_options::variables_map ParseAllowed(
         const std::vector<std::string>& tokens) const;
+    std::vector<std::string> WithoutGeneralShortOptions(
+        const std::vector<std::string>& tokens) const;
     // Parses tokens against one module group alone, long options only.
     boost::program_options::variables_map ParseModule(const std::string& caption,
                                                       const std::vector<std::string>& tokens) const;

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "velkar/patternrecognition/PatternRecognitionAlgorithm.h"
+#include "velkar/util/Array.h"
+#include "velkar/util/Map.h"
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -167,6 +172,62 @@ TEST(ParameterParserTest, RequireParametersReportsTheFirstMissingNameInOrder) {
         EXPECT_STREQ(error.what(), "Parameter 'c' is required but missing.");
     }
     EXPECT_NO_THROW(ParameterParser::RequireParameters(variables, {"b"}));
+}
+
+// The hidden layer sizes a perceptron was built with, read from its trained configuration.
+std::vector<int> LayerSizes(ParameterParser& parser) {
+    auto classifier = parser.CreateAlgorithm("mlp", 3);
+    if (!classifier) {
+        return {};
+    }
+    auto patterns =
+        std::make_shared<std::vector<std::shared_ptr<velkar::patternrecognition::Pattern>>>();
+    for (int i = 0; i < 2; ++i) {
+        auto pattern = std::make_shared<velkar::patternrecognition::Pattern>();
+        pattern->SetClass(i);
+        pattern->SetDescriptors({1.0 * i, 2.0, 3.0 - i});
+        patterns->push_back(pattern);
+    }
+    classifier->Train(patterns);
+    auto configuration = std::dynamic_pointer_cast<velkar::util::Map>(classifier->Configuration());
+    auto* sizes = dynamic_cast<velkar::util::Array*>(configuration->GetCollection("output_sizes"));
+    std::vector<int> result;
+    for (int i = 0; sizes != nullptr && i < sizes->Size(); ++i) {
+        result.push_back(*sizes->GetInt(i));
+    }
+    return result;
+}
+
+TEST(ParameterParserTest, IntegerListsTakeSeparateTokensUpToTheNextOption) {
+    const std::vector<std::string> training = {"--mlr",  "0.5",  "--mm",    "0.1",
+                                               "--merr", "0.01", "--miter", "2"};
+    auto withList = [&](std::vector<std::string> list) {
+        list.insert(list.end(), training.begin(), training.end());
+        return CommandLine(list);
+    };
+    // Input layer 3 + bias, each hidden layer + bias, one output per class.
+    CommandLine separate = withList({"--mlp", "--mhidden", "8", "4"});
+    ParameterParser separateParser = separate.Parser();
+    EXPECT_EQ(LayerSizes(separateParser), (std::vector<int>{4, 9, 5, 2}));
+
+    CommandLine repeated = withList({"--mhidden", "8", "--mlp", "--mhidden", "4"});
+    ParameterParser repeatedParser = repeated.Parser();
+    EXPECT_EQ(LayerSizes(repeatedParser), (std::vector<int>{4, 9, 5, 2}));
+
+    // A general short option ends the list instead of being read as one of its items.
+    CommandLine shortAfter = withList({"--mlp", "--mhidden", "8", "-e", "3", "-c", "1"});
+    ParameterParser shortParser = shortAfter.Parser();
+    std::string output = OutputOf([&] {
+        EXPECT_EQ(LayerSizes(shortParser), (std::vector<int>{4, 9, 2}));
+        EXPECT_EQ(shortParser.Experiments(), 3);
+    });
+    EXPECT_EQ(output, "");
+
+    CommandLine commaJoined = withList({"--mlp", "--mhidden", "8,4"});
+    ParameterParser commaParser = commaJoined.Parser();
+    output = OutputOf([&] { EXPECT_EQ(commaParser.CreateAlgorithm("mlp", 3), nullptr); });
+    EXPECT_NE(output.find("[LOGMESSAGE] !"), std::string::npos);
+    EXPECT_NE(output.find("8,4"), std::string::npos) << output;
 }
 
 }  // namespace
