@@ -138,7 +138,9 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
     }
     auto model = ComposeModel(best->Configuration(), *best, output.classes, output.colors,
                               output.parameters, output.windowSize);
-    WriteModelFile(TimestampedFileName(settings.outputPrefix, best->FileExtension()), *model);
+    // Outputs of several extractors or colour variants share the model's base name; within one
+    // second they would otherwise replace each other's model.
+    WriteModelFile(UnusedTimestampedFileName(settings.outputPrefix, best->FileExtension()), *model);
 }
 
 }  // namespace

@@ -416,12 +416,12 @@ std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> ParameterParser::
         if (kind.flag != flag) {
             continue;
         }
+        po::variables_map variables = ParseModule(kind.group, tokens);
+        RequireParameters(variables, kind.required);
         if (!kind.build) {
             throw std::runtime_error("The option '--" + flag +
                                      "' selects an extractor that this build does not provide.");
         }
-        po::variables_map variables = ParseModule(kind.group, tokens);
-        RequireParameters(variables, kind.required);
         std::string text;
         auto extractor = kind.build(variables, text);
         if (parameters != nullptr) {
@@ -506,13 +506,13 @@ std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> ParameterParser
             if (kind.key != key) {
                 continue;
             }
+            po::variables_map variables = ParseModule(kind.group, arguments);
+            RequireParameters(variables, kind.required);
             if (!kind.create) {
                 throw std::runtime_error(
                     "The option '--" + key +
                     "' selects a classifier that this build does not provide.");
             }
-            po::variables_map variables = ParseModule(kind.group, arguments);
-            RequireParameters(variables, kind.required);
             auto classifier = kind.create(variables, inputSize);
             if (kind.countsClassesFromOne) {
                 classifier = std::make_shared<OneBasedClassifier>(classifier);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "WorkflowFixtures.h"
 #include "velkar/patternrecognition/PatternRecognitionAlgorithm.h"
 #include "velkar/util/Array.h"
 #include "velkar/util/Map.h"
@@ -14,29 +15,11 @@ namespace {
 
 using velkar::ordana::ParameterParser;
 
-// Keeps the argument strings alive for the parser, with a program name in front.
-class CommandLine {
-  public:
-    explicit CommandLine(std::vector<std::string> arguments) : texts(std::move(arguments)) {
-        texts.insert(texts.begin(), "ordana");
-        for (const std::string& text : texts) {
-            pointers.push_back(text.c_str());
-        }
-    }
-    ParameterParser Parser() const {
-        return ParameterParser(static_cast<int>(pointers.size()), pointers.data());
-    }
-
-  private:
-    std::vector<std::string> texts;
-    std::vector<const char*> pointers;
-};
+using ordanatest::CommandLine;
 
 template <typename Query>
 std::string OutputOf(Query query) {
-    testing::internal::CaptureStdout();
-    query();
-    return testing::internal::GetCapturedStdout();
+    return ordanatest::CapturedOutput(query);
 }
 
 TEST(ParameterParserTest, ReadsEachValueKind) {

@@ -1,0 +1,134 @@
+// Feeds arbitrary bytes to the model file reader through a file. The reader either rejects the
+// text with an InputError or returns a model whose metadata holds everything the classification
+// run reads: the algorithm name and parameter string, class and colour names, and a window size
+// of at least 1. A model whose keys and strings hold no JSON structure characters (as every model
+// the program writes) must also read back after writing it again.
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "ordana/InputError.h"
+#include "ordana/ModelFile.h"
+#include "velkar/util/Array.h"
+#include "velkar/util/Collection.h"
+#include "velkar/util/Map.h"
+
+namespace {
+
+// Two files per process (input and rewritten model), removed at exit.
+class TemporaryFile {
+  public:
+    explicit TemporaryFile(const char* stem) {
+        path = (std::filesystem::temp_directory_path() / stem).string() + "-XXXXXX";
+        const int descriptor = mkstemp(path.data());
+        if (descriptor < 0) {
+            std::abort();
+        }
+        close(descriptor);
+    }
+    ~TemporaryFile() {
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    std::string path;
+};
+
+const std::string& InputPath() {
+    static const TemporaryFile input("modelfile-fuzz");
+    return input.path;
+}
+
+const std::string& RewrittenPath() {
+    static const TemporaryFile rewritten("modelfile-fuzz-rewritten");
+    return rewritten.path;
+}
+
+bool HasNoStructure(const std::string& text, const char* structure) {
+    return text.find_first_of(structure) == std::string::npos;
+}
+
+// True when every key and string of the tree survives writing and reading unchanged.
+bool IsPlain(const velkar::util::Collection* node) {
+    using velkar::util::Collection;
+    auto plainItem = [](const Collection::CollectionItem* item) {
+        if (item->kind == Collection::StringKind) {
+            return HasNoStructure(*static_cast<const std::string*>(item->value), "\"{}[]");
+        }
+        if (item->kind == Collection::CollectionKind) {
+            return IsPlain(static_cast<const Collection*>(item->value));
+        }
+        return true;
+    };
+    if (const auto* map = dynamic_cast<const velkar::util::Map*>(node)) {
+        for (const auto& [key, item] : map->Items()) {
+            if (!HasNoStructure(key, "\"{}[]:") || !plainItem(item)) {
+                return false;
+            }
+        }
+        return true;
+    }
+    if (const auto* array = dynamic_cast<const velkar::util::Array*>(node)) {
+        for (const Collection::CollectionItem* item : array->Items()) {
+            if (!plainItem(item)) {
+                return false;
+            }
+        }
+        return true;
+    }
+    return false;
+}
+
+void Check(const velkar::util::Map& model) {
+    const velkar::util::Map& metadata = velkar::ordana::ModelMetadata(model);
+    const int* windowSize = metadata.GetInt("window_size");
+    if (metadata.GetString("algorithm_name") == nullptr ||
+        metadata.GetString("feature_extraction_parameters") == nullptr || windowSize == nullptr ||
+        *windowSize < 1) {
+        __builtin_trap();
+    }
+    const auto* classes = metadata.GetCollection("classes");
+    const auto* colors = metadata.GetCollection("colors");
+    if (classes == nullptr || colors == nullptr ||
+        static_cast<int>(velkar::ordana::StringList(classes).size()) != classes->Size() ||
+        static_cast<int>(velkar::ordana::StringList(colors).size()) != colors->Size()) {
+        __builtin_trap();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    {
+        std::ofstream out(InputPath(), std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+    std::shared_ptr<velkar::util::Map> model;
+    try {
+        model = velkar::ordana::ReadModelFile(InputPath());
+    } catch (const velkar::ordana::InputError&) {
+        return 0;
+    }
+    Check(*model);
+    if (!IsPlain(model.get())) {
+        return 0;
+    }
+    velkar::ordana::WriteModelFile(RewrittenPath(), *model);
+    try {
+        Check(*velkar::ordana::ReadModelFile(RewrittenPath()));
+    } catch (const velkar::ordana::InputError&) {
+        // What the reader accepted, the writer must write readably.
+        __builtin_trap();
+    }
+    return 0;
+}

@@ -1,0 +1,384 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "WorkflowFixtures.h"
+#include "ordana/ParameterParser.h"
+#include "velkar/featureextraction/ColorAverage.h"
+#include "velkar/imageprocessing/ColorSpaceTransformation.h"
+#include "velkar/patternrecognition/MultilayerPerceptron.h"
+#include "velkar/util/Array.h"
+#include "velkar/util/Map.h"
+#include "velkar/util/Random.h"
+
+namespace {
+
+using ordanatest::CapturedOutput;
+using ordanatest::CommandLine;
+using ordanatest::Rgb;
+using velkar::featureextraction::ColorAverage;
+using velkar::featureextraction::FeatureExtractionAlgorithm;
+using velkar::ordana::ExtractionSelection;
+using velkar::ordana::ParameterParser;
+using velkar::patternrecognition::MultilayerPerceptron;
+using velkar::patternrecognition::Pattern;
+using velkar::patternrecognition::PatternRecognitionAlgorithm;
+
+std::vector<std::string> Split(const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string word; in >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+// The selection a command line makes, and what building it printed.
+struct Built {
+    ExtractionSelection selection;
+    std::string printed;
+};
+
+Built Extractors(const std::string& commandLine) {
+    CommandLine line(Split(commandLine));
+    ParameterParser parser = line.Parser();
+    Built built;
+    built.printed = CapturedOutput([&] { built.selection = parser.FeatureExtractionAlgorithms(); });
+    return built;
+}
+
+// The descriptors of one 6 x 6 polygon on a small image with varied colours, as text.
+std::string DescribeTestImage(FeatureExtractionAlgorithm& extractor) {
+    auto image = velkar::imageprocessing::ImageFileSystem::Create("memory.png", 8, 8, 24);
+    for (int x = 0; x < 8; ++x) {
+        for (int y = 0; y < 8; ++y) {
+            image->SetPixel(x, y, Rgb(10 + 20 * x, 5 + 30 * y, 3 * x * y));
+        }
+    }
+    auto polygon = std::make_shared<velkar::math::Polygon>();
+    const velkar::math::Polygon::Point corners[] = {{0, 0}, {0, 6}, {6, 6}, {6, 0}};
+    polygon->SetPoints(corners, 4);
+    std::vector<std::shared_ptr<velkar::math::Polygon>> polygons = {polygon};
+    extractor.SetImage(image);
+    std::ostringstream text;
+    text.precision(17);
+    for (const auto& descriptor : extractor.Process(polygons)) {
+        for (const auto& band : descriptor->Features()) {
+            for (double value : band) {
+                text << value << " ";
+            }
+        }
+        text << "\n";
+    }
+    return text.str();
+}
+
+TEST(AlgorithmCatalogTest, ColourAverageParameterStringListsEveryOption) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"--wca --aws 5 --anorm true", "--wca --aam false --anorm true --aws 5"},
+        {"--wca --aws 5", "--wca --aam false --anorm false --aws 5"},
+        {"--aam true --aws 12 --wca", "--wca --aam true --anorm false --aws 12"},
+        {"--wca --aws 7 --aam 1 --anorm yes", "--wca --aam true --anorm true --aws 7"},
+    };
+    for (const auto& [commandLine, parameters] : cases) {
+        const Built built = Extractors(commandLine);
+        EXPECT_EQ(built.printed, "") << commandLine;
+        ASSERT_EQ(built.selection.algorithms.size(), 1u) << commandLine;
+        EXPECT_EQ(built.selection.algorithms[0]->Name(), "Windowed Color Average");
+        EXPECT_EQ(built.selection.parameters,
+                  (std::map<std::string, std::string>{{"Windowed Color Average", parameters}}))
+            << commandLine;
+    }
+}
+
+TEST(AlgorithmCatalogTest, ParameterStringsRebuildTheSameExtractor) {
+    CommandLine none({});
+    ParameterParser parser = none.Parser();
+    for (const std::string commandLine :
+         {"--wca --aws 3", "--wca --aws 2 --aam true", "--wca --aws 4 --aam true --anorm true",
+          "--wca --aws 1 --anorm true"}) {
+        const Built built = Extractors(commandLine);
+        ASSERT_EQ(built.selection.algorithms.size(), 1u) << commandLine;
+        const std::string parameters = built.selection.parameters.at("Windowed Color Average");
+
+        std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
+        const std::string printed =
+            CapturedOutput([&] { rebuilt = parser.FeatureExtractionFromParameters(parameters); });
+        EXPECT_EQ(printed, "") << parameters;
+        ASSERT_NE(rebuilt, nullptr) << parameters;
+        EXPECT_EQ(rebuilt->Name(), "Windowed Color Average");
+        EXPECT_EQ(rebuilt->WindowSize(), built.selection.algorithms[0]->WindowSize());
+        // Same options, same descriptors.
+        EXPECT_EQ(DescribeTestImage(*rebuilt), DescribeTestImage(*built.selection.algorithms[0]))
+            << parameters;
+
+        // The string of the rebuilt extractor's command line is the string itself.
+        EXPECT_EQ(Extractors(parameters).selection.parameters.at("Windowed Color Average"),
+                  parameters);
+    }
+}
+
+TEST(AlgorithmCatalogTest, ColourAverageGetsItsOptionsInTheirPlaces) {
+    // Window size, monochromatic band, normalisation: each switch changes the descriptors as the
+    // class constructed directly with the same values does.
+    for (bool monochromatic : {false, true}) {
+        for (bool normalize : {false, true}) {
+            const std::string commandLine = std::string("--wca --aws 3 --aam ") +
+                                            (monochromatic ? "true" : "false") + " --anorm " +
+                                            (normalize ? "true" : "false");
+            const Built built = Extractors(commandLine);
+            ASSERT_EQ(built.selection.algorithms.size(), 1u);
+            ColorAverage direct(3, monochromatic, normalize);
+            EXPECT_EQ(DescribeTestImage(*built.selection.algorithms[0]), DescribeTestImage(direct))
+                << commandLine;
+        }
+    }
+}
+
+TEST(AlgorithmCatalogTest, ParameterStringsToleratePlainVariations) {
+    CommandLine none({});
+    ParameterParser parser = none.Parser();
+    std::shared_ptr<FeatureExtractionAlgorithm> built;
+    std::string printed =
+        CapturedOutput([&] { built = parser.FeatureExtractionFromParameters(""); });
+    EXPECT_EQ(built, nullptr);
+    EXPECT_EQ(printed, "");
+
+    for (const std::string parameters :
+         {"--wca  --aws 6", " --wca --aws 6", "--wca --aws 6 ", "--aws 6 --wca", "--wca --aws=6"}) {
+        printed =
+            CapturedOutput([&] { built = parser.FeatureExtractionFromParameters(parameters); });
+        ASSERT_NE(built, nullptr) << "'" << parameters << "' " << printed;
+        EXPECT_EQ(built->WindowSize(), 6) << parameters;
+    }
+
+    // Options of other modules in the string are set aside.
+    printed = CapturedOutput(
+        [&] { built = parser.FeatureExtractionFromParameters("--wca --aws 4 --mhidden 4,3"); });
+    ASSERT_NE(built, nullptr) << printed;
+    EXPECT_EQ(built->WindowSize(), 4);
+
+    // Without a flag nothing is built, and nothing is reported.
+    printed = CapturedOutput([&] { built = parser.FeatureExtractionFromParameters("--aws 4"); });
+    EXPECT_EQ(built, nullptr);
+    EXPECT_EQ(printed, "");
+}
+
+TEST(AlgorithmCatalogTest, BrokenParameterStringsAreReported) {
+    CommandLine none({});
+    ParameterParser parser = none.Parser();
+    for (const std::string parameters :
+         {"--wca", "--wca --aws", "--wca --aws five", "--wca --aws 0", "--wca --aws 2,3"}) {
+        std::shared_ptr<FeatureExtractionAlgorithm> built;
+        const std::string printed =
+            CapturedOutput([&] { built = parser.FeatureExtractionFromParameters(parameters); });
+        EXPECT_EQ(built, nullptr) << parameters;
+        const auto messages = ordanatest::Payloads(printed, "LOGMESSAGE");
+        EXPECT_EQ(messages.size(), 1u) << parameters << ": " << printed;
+    }
+}
+
+TEST(AlgorithmCatalogTest, MissingOrUnusableWindowSizeBuildsNothing) {
+    Built built = Extractors("--wca");
+    EXPECT_EQ(built.printed, "[LOGMESSAGE] !Parameter 'aws' is required but missing.!\n");
+    EXPECT_TRUE(built.selection.algorithms.empty());
+    EXPECT_TRUE(built.selection.parameters.empty());
+
+    for (const std::string value : {"0", "-3"}) {
+        built = Extractors("--wca --aws " + value);
+        const auto messages = ordanatest::Payloads(built.printed, "LOGMESSAGE");
+        ASSERT_EQ(messages.size(), 1u) << built.printed;
+        EXPECT_NE(messages[0].find("'--aws': " + value), std::string::npos) << messages[0];
+        EXPECT_TRUE(built.selection.algorithms.empty());
+    }
+}
+
+TEST(AlgorithmCatalogTest, ExtractorsMissingFromThisBuildAreReported) {
+    // The colour average comes first in the fixed order and is built; the gradient histogram
+    // is read next: its missing options are reported first, and with them given, the fact that
+    // this build does not provide it.
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"--hog --wca --aws 3", "Parameter 'hwx' is required but missing."},
+        {"--hog --hwx 8 --hwy 8 --hbind 9 --wca --aws 3",
+         "The option '--hog' selects an extractor that this build does not provide."}};
+    for (const auto& [commandLine, message] : cases) {
+        const Built built = Extractors(commandLine);
+        const auto messages = ordanatest::Payloads(built.printed, "LOGMESSAGE");
+        ASSERT_EQ(messages.size(), 1u) << built.printed;
+        EXPECT_EQ(messages[0], message);
+        ASSERT_EQ(built.selection.algorithms.size(), 1u);
+        EXPECT_EQ(built.selection.algorithms[0]->WindowSize(), 3);
+        EXPECT_EQ(built.selection.parameters.size(), 1u);
+    }
+    // A failing flag ahead of the colour average stops the selection before it.
+    const Built built = Extractors("--wca --aws 3 --com --cnx 1 --cny 0 --cws 5");
+    EXPECT_EQ(ordanatest::Payloads(built.printed, "LOGMESSAGE").size(), 1u) << built.printed;
+    EXPECT_NE(built.printed.find("'--com'"), std::string::npos) << built.printed;
+    EXPECT_TRUE(built.selection.algorithms.empty());
+}
+
+TEST(AlgorithmCatalogTest, SelectionsFollowTheFixedOrder) {
+    CommandLine classifiers(Split("--pntk --mahd --lvq --som --art2 --rbf --mlp"));
+    ParameterParser parser = classifiers.Parser();
+    EXPECT_EQ(parser.SelectedAlgorithms(),
+              (std::vector<std::string>{"mlp", "rbf", "art2", "som", "lvq", "mahd", "pntk"}));
+
+    CommandLine two(Split("--rbf --mlp --wca"));
+    ParameterParser twoParser = two.Parser();
+    EXPECT_EQ(twoParser.SelectedAlgorithms(), (std::vector<std::string>{"mlp", "rbf"}));
+
+    CommandLine spaces(
+        Split("--cs-yiq --cs-xyz --cs-sch --cs-luv --cs-lch --cs-lab --cs-hsv --cs-hsl --cs-hsi "
+              "--cs-cmyk"));
+    ParameterParser spaceParser = spaces.Parser();
+    std::vector<std::string> names;
+    for (const auto& transformation : spaceParser.ColorTransformations()) {
+        names.push_back(transformation->ShortName());
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"cmyk", "hsi", "hsl", "hsv", "lab", "lch", "luv",
+                                               "sch", "xyz", "yiq"}));
+}
+
+// A perceptron from the options, trained on two classes of three features.
+std::shared_ptr<PatternRecognitionAlgorithm> TrainedPerceptron(const std::string& commandLine,
+                                                               std::string* printed = nullptr) {
+    CommandLine line(Split(commandLine));
+    ParameterParser parser = line.Parser();
+    std::shared_ptr<PatternRecognitionAlgorithm> classifier;
+    const std::string output =
+        CapturedOutput([&] { classifier = parser.CreateAlgorithm("mlp", 3); });
+    if (printed != nullptr) {
+        *printed = output;
+    }
+    if (!classifier) {
+        return nullptr;
+    }
+    velkar::util::Seed(11);
+    auto patterns = std::make_shared<std::vector<std::shared_ptr<Pattern>>>();
+    for (int i = 0; i < 8; ++i) {
+        auto pattern = std::make_shared<Pattern>();
+        pattern->SetClass(i % 2);
+        pattern->SetDescriptors({i % 2 == 0 ? 10.0 + i : 200.0 - i, 50.0, i % 2 == 0 ? 5.0 : 90.0});
+        patterns->push_back(pattern);
+    }
+    classifier->Train(patterns);
+    return classifier;
+}
+
+std::vector<int> OutputSizes(PatternRecognitionAlgorithm& classifier) {
+    auto configuration = std::dynamic_pointer_cast<velkar::util::Map>(classifier.Configuration());
+    std::vector<int> sizes;
+    const auto* array =
+        dynamic_cast<const velkar::util::Array*>(configuration->GetCollection("output_sizes"));
+    for (int i = 0; array != nullptr && i < array->Size(); ++i) {
+        sizes.push_back(*array->GetInt(i));
+    }
+    return sizes;
+}
+
+const std::string kPerceptronRest = " --mlr 0.3 --mm 0.1 --merr 0.01 --miter 20";
+
+TEST(AlgorithmCatalogTest, PerceptronTakesEveryHiddenLayer) {
+    // Layer outputs: the inputs and every hidden layer carry a bias unit; one output per class.
+    auto one = TrainedPerceptron("--mlp --mhidden 4" + kPerceptronRest);
+    ASSERT_NE(one, nullptr);
+    EXPECT_EQ(one->Name(), "Multilayer Perceptron");
+    EXPECT_EQ(OutputSizes(*one), (std::vector<int>{4, 5, 2}));
+
+    auto two = TrainedPerceptron("--mlp --mhidden 4 3" + kPerceptronRest);
+    ASSERT_NE(two, nullptr);
+    EXPECT_EQ(OutputSizes(*two), (std::vector<int>{4, 5, 4, 2}));
+
+    auto repeated = TrainedPerceptron("--mlp --mhidden 6 --mhidden 2" + kPerceptronRest);
+    ASSERT_NE(repeated, nullptr);
+    EXPECT_EQ(OutputSizes(*repeated), (std::vector<int>{4, 7, 3, 2}));
+
+    // On the command line a comma-joined list is a value the option library cannot convert.
+    std::string printed;
+    EXPECT_EQ(TrainedPerceptron("--mlp --mhidden 4,3" + kPerceptronRest, &printed), nullptr);
+    EXPECT_NE(printed.find("'4,3'"), std::string::npos) << printed;
+}
+
+TEST(AlgorithmCatalogTest, PerceptronOptionsAreRequiredInOrder) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"--mlp", "mhidden"},
+        {"--mlp --mhidden 4", "mlr"},
+        {"--mlp --mhidden 4 --mlr 0.3", "mm"},
+        {"--mlp --mhidden 4 --mlr 0.3 --mm 0.1", "merr"},
+        {"--mlp --mhidden 4 --mlr 0.3 --mm 0.1 --merr 0.1", "miter"},
+        {"--mlp --miter 3 --merr 0.1 --mm 0.1", "mhidden"},
+    };
+    for (const auto& [commandLine, missing] : cases) {
+        std::string printed;
+        EXPECT_EQ(TrainedPerceptron(commandLine, &printed), nullptr) << commandLine;
+        EXPECT_EQ(printed, "[LOGMESSAGE] !Parameter '" + missing + "' is required but missing.!\n")
+            << commandLine;
+    }
+}
+
+TEST(AlgorithmCatalogTest, UnusablePerceptronValuesAreNamed) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"--mlp --mhidden 0 --mlr 0.3 --mm 0.1 --merr 0.01 --miter 20", "'--mhidden': 0"},
+        {"--mlp --mhidden 4 0 --mlr 0.3 --mm 0.1 --merr 0.01 --miter 20", "'--mhidden': 0"},
+        {"--mlp --mhidden 4 --mlr 0.3 --mm 0.1 --merr 0.01 --miter -1", "'--miter': -1"},
+    };
+    for (const auto& [commandLine, named] : cases) {
+        std::string printed;
+        EXPECT_EQ(TrainedPerceptron(commandLine, &printed), nullptr) << commandLine;
+        const auto messages = ordanatest::Payloads(printed, "LOGMESSAGE");
+        ASSERT_EQ(messages.size(), 1u) << printed;
+        EXPECT_NE(messages[0].find(named), std::string::npos) << messages[0];
+    }
+    // No iterations is a usable value: the network keeps its first weights.
+    EXPECT_NE(TrainedPerceptron("--mlp --mhidden 4 --mlr 0.3 --mm 0.1 --merr 0.01 --miter 0"),
+              nullptr);
+}
+
+TEST(AlgorithmCatalogTest, UnknownAndUnbuiltClassifierKeys) {
+    CommandLine line(Split("--rbf --rlr 0.1 --rclusters 2 --riter 5"));
+    ParameterParser parser = line.Parser();
+    std::shared_ptr<PatternRecognitionAlgorithm> classifier;
+    std::string printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm("xyz", 3); });
+    EXPECT_EQ(classifier, nullptr);
+    EXPECT_EQ(printed, "");
+    // Keys are compared exactly.
+    printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm("MLP", 3); });
+    EXPECT_EQ(classifier, nullptr);
+    EXPECT_EQ(printed, "");
+
+    printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm("rbf", 3); });
+    EXPECT_EQ(classifier, nullptr);
+    const auto messages = ordanatest::Payloads(printed, "LOGMESSAGE");
+    ASSERT_EQ(messages.size(), 1u) << printed;
+    EXPECT_NE(messages[0].find("'--rbf'"), std::string::npos) << messages[0];
+}
+
+TEST(AlgorithmCatalogTest, RestoringComparesDisplayNamesExactly) {
+    auto trained = TrainedPerceptron("--mlp --mhidden 4" + kPerceptronRest);
+    ASSERT_NE(trained, nullptr);
+    auto configuration = trained->Configuration();
+
+    CommandLine none({});
+    ParameterParser parser = none.Parser();
+    auto restored = parser.RestoreAlgorithm("Multilayer Perceptron", configuration);
+    ASSERT_NE(restored, nullptr);
+    EXPECT_EQ(restored->Name(), "Multilayer Perceptron");
+    EXPECT_NE(dynamic_cast<MultilayerPerceptron*>(restored.get()), nullptr);
+    for (double red : {0.0, 15.0, 100.0, 190.0, 255.0}) {
+        std::vector<double> features = {red, 50.0, red / 2};
+        std::vector<double> same = features;
+        EXPECT_EQ(restored->Classify(features), trained->Classify(same)) << red;
+    }
+
+    for (const std::string name :
+         {"multilayer perceptron", "Multilayer perceptron", "Multilayer Perceptron ", "mlp", ""}) {
+        EXPECT_EQ(parser.RestoreAlgorithm(name, configuration), nullptr) << "'" << name << "'";
+    }
+}
+
+}  // namespace

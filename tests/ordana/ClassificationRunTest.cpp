@@ -1,0 +1,572 @@
+#include "ordana/ClassificationRun.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ProgramRun.h"
+#include "WorkflowFixtures.h"
+#include "ordana/ModelFile.h"
+#include "ordana/PolygonFile.h"
+#include "velkar/util/Array.h"
+#include "velkar/util/Map.h"
+
+namespace {
+
+using ordanatest::LabelledPolygon;
+using ordanatest::Payloads;
+using ordanatest::ProtocolLines;
+using ordanatest::ReadLines;
+using ordanatest::Rectangle;
+using ordanatest::Rgb;
+using ordanatest::TemporaryFolder;
+using ordanatest::WriteText;
+using velkar::ordana::ClassifyPatterns;
+using velkar::ordana::SamplingGrid;
+using velkar::ordana::Segmentation;
+using velkar::ordana::Window;
+using velkar::ordana::WritePolygonFile;
+using velkar::patternrecognition::Pattern;
+using velkar::patternrecognition::PatternRecognitionAlgorithm;
+using velkar::util::Map;
+
+std::vector<std::pair<int, int>> Origins(const std::vector<Window>& windows) {
+    std::vector<std::pair<int, int>> origins;
+    for (const Window& window : windows) {
+        origins.emplace_back(window.x, window.y);
+    }
+    return origins;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sampling grids.
+
+TEST(ClassificationRunTest, SamplingGridCountsOfTheThreeMethods) {
+    const auto window = SamplingGrid("window", 100, 60, 20);
+    ASSERT_EQ(window.size(), 15u);
+    // x outer, y inner, both rising.
+    EXPECT_EQ(Origins(window)[0], std::make_pair(0, 0));
+    EXPECT_EQ(Origins(window)[1], std::make_pair(0, 20));
+    EXPECT_EQ(Origins(window)[2], std::make_pair(0, 40));
+    EXPECT_EQ(Origins(window)[3], std::make_pair(20, 0));
+    EXPECT_EQ(Origins(window)[14], std::make_pair(80, 40));
+
+    const auto half = SamplingGrid("half", 100, 60, 20);
+    ASSERT_EQ(half.size(), 45u);
+    EXPECT_EQ(Origins(half)[1], std::make_pair(0, 10));
+    EXPECT_EQ(Origins(half)[44], std::make_pair(80, 40));
+
+    EXPECT_EQ(SamplingGrid("pixel", 25, 25, 20).size(), 36u);
+    EXPECT_EQ(Origins(SamplingGrid("pixel", 25, 25, 20))[6], std::make_pair(1, 0));
+}
+
+TEST(ClassificationRunTest, SamplingGridUnknownMethodsAndSmallImagesHaveNoWindows) {
+    for (const std::string method : {"", "Window", "tile", "half ", "pixels"}) {
+        EXPECT_TRUE(SamplingGrid(method, 100, 60, 20).empty()) << "'" << method << "'";
+    }
+    for (const std::string method : {"window", "half", "pixel"}) {
+        EXPECT_TRUE(SamplingGrid(method, 19, 60, 20).empty()) << method;
+        EXPECT_TRUE(SamplingGrid(method, 100, 19, 20).empty()) << method;
+        EXPECT_TRUE(SamplingGrid(method, 0, 0, 20).empty()) << method;
+        EXPECT_EQ(SamplingGrid(method, 20, 20, 20).size(), 1u) << method;
+    }
+}
+
+TEST(ClassificationRunTest, SamplingGridsMatchTheCountFormulasAndStayInside) {
+    for (int w : {1, 2, 3, 5, 8}) {
+        for (int width : {w, w + 1, 2 * w + 1, 17, 31}) {
+            for (int height : {w, w + 3, 13, 24}) {
+                if (width < w || height < w) {
+                    continue;
+                }
+                const int halfStep = std::max(w / 2, 1);
+                const std::map<std::string, std::pair<int, int>> methods = {
+                    {"window", {w, (height / w) * (width / w)}},
+                    {"half",
+                     {halfStep,
+                      ((height + halfStep - w) / halfStep) * ((width + halfStep - w) / halfStep)}},
+                    {"pixel", {1, (height - w + 1) * (width - w + 1)}}};
+                for (const auto& [method, stepAndCount] : methods) {
+                    const auto windows = SamplingGrid(method, width, height, w);
+                    const std::string where = method + " " + std::to_string(width) + "x" +
+                                              std::to_string(height) + " w" + std::to_string(w);
+                    EXPECT_EQ(static_cast<int>(windows.size()), stepAndCount.second) << where;
+                    std::set<std::pair<int, int>> distinct;
+                    std::pair<int, int> previous{-1, -1};
+                    for (const auto& origin : Origins(windows)) {
+                        EXPECT_EQ(origin.first % stepAndCount.first, 0) << where;
+                        EXPECT_EQ(origin.second % stepAndCount.first, 0) << where;
+                        EXPECT_LE(origin.first + w, width) << where;
+                        EXPECT_LE(origin.second + w, height) << where;
+                        EXPECT_LT(previous, origin) << where;  // x outer, y inner
+                        previous = origin;
+                        distinct.insert(origin);
+                    }
+                    EXPECT_EQ(distinct.size(), windows.size()) << where;
+                }
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Segmentation and results files.
+
+velkar::util::Array* Strings(const std::vector<std::string>& values) {
+    auto* array = new velkar::util::Array();
+    for (const std::string& value : values) {
+        array->Add(new std::string(value));
+    }
+    return array;
+}
+
+// A metadata map as the experiments write it; skip leaves one key out.
+Map* Metadata(const std::string& parameters, int windowSize, const std::string& skip = "",
+              const std::string& algorithmName = "Multilayer Perceptron") {
+    auto* metadata = new Map();
+    if (skip != "colors") {
+        metadata->Put("colors",
+                      static_cast<velkar::util::Collection*>(Strings({"#ff0000", "#0000ff"})));
+    }
+    if (skip != "classes") {
+        metadata->Put("classes", static_cast<velkar::util::Collection*>(Strings({"red", "blue"})));
+    }
+    metadata->Put("algorithm_version", new std::string("2.0"));
+    if (skip != "algorithm_name") {
+        metadata->Put("algorithm_name", new std::string(algorithmName));
+    }
+    if (skip != "window_size") {
+        metadata->Put("window_size", new int(windowSize));
+    }
+    if (skip != "feature_extraction_parameters") {
+        metadata->Put("feature_extraction_parameters", new std::string(parameters));
+    }
+    return metadata;
+}
+
+TEST(ClassificationRunTest, SegmentationFileListsEveryWindowAsUnknown) {
+    TemporaryFolder folder;
+    std::unique_ptr<Map> metadata(Metadata("--wca --aws 20", 20));
+    const Segmentation segmentation{"data/scene.png", metadata.get(), "window", 40, 30};
+    const std::string base = (folder / "processing").string();
+    const std::string path = WritePolygonFile({}, segmentation, base);
+    EXPECT_TRUE(ordanatest::IsTimestampedName(path, base, "cct")) << path;
+    EXPECT_EQ(ordanatest::ReadText(path),
+              "scene.png\n2\nred\nblue\n2\n#ff0000\n#0000ff\n2\nunknown\nunknown\n2\n"
+              "4\n0 0\n0 19\n19 19\n19 0\n"
+              "4\n20 0\n20 19\n39 19\n39 0\n");
+}
+
+TEST(ClassificationRunTest, ResultsFileTakesTheLabelsThatExist) {
+    TemporaryFolder folder;
+    std::unique_ptr<Map> metadata(Metadata("--wca --aws 2", 2));
+    const Segmentation segmentation{"scene.png", metadata.get(), "window", 4, 6};
+    // Six windows; the second has no label, the last three lie beyond the labels given.
+    const std::string path =
+        WritePolygonFile({"blue", "", "red"}, segmentation, (folder / "results").string());
+    const auto lines = ReadLines(path);
+    ASSERT_GE(lines.size(), 14u);
+    EXPECT_EQ(lines[0], "scene.png");
+    EXPECT_EQ(lines[7], "6");
+    EXPECT_EQ(
+        std::vector<std::string>(lines.begin() + 8, lines.begin() + 14),
+        (std::vector<std::string>{"blue", "unknown", "red", "unknown", "unknown", "unknown"}));
+
+    // The file reads back as a polygon file: window i is polygon i with its label.
+    const auto content = velkar::ordana::ReadPolygonFile(path, false);
+    EXPECT_EQ(content.classes, (std::vector<std::string>{"red", "blue"}));
+    ASSERT_EQ(content.polygons.size(), 6u);
+    const auto windows = SamplingGrid("window", 4, 6, 2);
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        const auto& polygon = *content.polygons[i];
+        EXPECT_EQ(polygon.Id(), static_cast<int>(i));
+        ASSERT_EQ(polygon.Size(), 4);
+        ordanatest::Vertices vertices;
+        for (auto vertex = polygon.Begin(); vertex != polygon.End(); ++vertex) {
+            vertices.emplace_back(vertex->x(), vertex->y());
+        }
+        EXPECT_EQ(vertices,
+                  Rectangle(windows[i].x, windows[i].y, windows[i].x + 1, windows[i].y + 1));
+    }
+    EXPECT_EQ(content.polygons[0]->Class(), "blue");
+    EXPECT_EQ(content.polygons[1]->Class(), "unknown");
+}
+
+TEST(ClassificationRunTest, ResultsFileOfAnUnknownMethodListsNoWindows) {
+    TemporaryFolder folder;
+    std::unique_ptr<Map> metadata(Metadata("--wca --aws 5", 5));
+    const Segmentation segmentation{"a/b/scene.png", metadata.get(), "", 40, 30};
+    const std::string path = WritePolygonFile({"red"}, segmentation, (folder / "results").string());
+    EXPECT_EQ(ordanatest::ReadText(path), "scene.png\n2\nred\nblue\n2\n#ff0000\n#0000ff\n0\n0\n");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Classifying patterns.
+
+// Answers the class stored for the pattern's first feature.
+class LookupClassifier : public PatternRecognitionAlgorithm {
+  public:
+    explicit LookupClassifier(std::map<double, int> answers) : answers(std::move(answers)) {}
+    void Train(std::shared_ptr<std::vector<std::shared_ptr<Pattern>>>) override {}
+    int Classify(std::vector<double>& features) override { return answers.at(features.at(0)); }
+    std::shared_ptr<velkar::util::Collection> Configuration() override { return nullptr; }
+    void SetConfiguration(std::shared_ptr<velkar::util::Collection>) override {}
+
+  private:
+    std::map<double, int> answers;
+};
+
+std::shared_ptr<Pattern> WindowPattern(int window, double feature) {
+    auto pattern = std::make_shared<Pattern>();
+    pattern->SetMetadata({{"polygonId", std::to_string(window)}});
+    pattern->SetDescriptors({feature, 0.5});
+    return pattern;
+}
+
+TEST(ClassificationRunTest, ClassifyPatternsLabelsGoToTheWindowOfEachPattern) {
+    // Feature 1 → class 1, 2 → class 0, 3 → outside the list, 4 → negative.
+    LookupClassifier classifier({{1, 1}, {2, 0}, {3, 2}, {4, -1}});
+    const std::vector<std::string> classes = {"red", "blue"};
+    const std::vector<std::shared_ptr<Pattern>> patterns = {
+        WindowPattern(3, 1), WindowPattern(0, 2), WindowPattern(1, 3), WindowPattern(2, 4),
+        // Window 4 is classified twice: the later answer decides, an answer outside the list
+        // does not erase it.
+        WindowPattern(4, 2), WindowPattern(4, 1), WindowPattern(4, 3),
+        // A window number beyond the grid is ignored.
+        WindowPattern(6, 1), WindowPattern(-1, 1)};
+    const auto labels = ClassifyPatterns(classifier, classes, patterns, 6);
+    EXPECT_EQ(labels, (std::vector<std::string>{"red", "", "", "blue", "blue", ""}));
+}
+
+TEST(ClassificationRunTest, ClassifyPatternsNoPatternsGiveEmptyLabels) {
+    LookupClassifier classifier({});
+    EXPECT_EQ(ClassifyPatterns(classifier, {"a"}, {}, 3), (std::vector<std::string>(3)));
+    EXPECT_TRUE(ClassifyPatterns(classifier, {"a"}, {}, 0).empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The classification workflow of the program: a perceptron trained once on a red/blue scene
+// classifies other scenes.
+
+velkar::imageprocessing::Pixel Red(int x, int y) { return Rgb(200 + (x * 3 + y * 5) % 20, 30, 40); }
+velkar::imageprocessing::Pixel Blue(int x, int y) { return Rgb(30, 40 + (x * 11 + y) % 20, 200); }
+
+class ClassificationProgramTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        training = new TemporaryFolder();
+        ASSERT_TRUE(ordanatest::WriteImage(*training / "training.png", 60, 40, [](int x, int y) {
+            return x < 30 ? Red(x, y) : Blue(x, y);
+        }));
+        ordanatest::WritePolygonFile(
+            *training / "training.cct", {"red", "blue"}, {"#ff0000", "#0000ff"},
+            {{"red", Rectangle(0, 0, 30, 40)}, {"blue", Rectangle(30, 0, 60, 40)}});
+        auto result = ordanatest::RunOrdana({"--image",   (*training / "training.png").string(),
+                                             "--file",    (*training / "training.cct").string(),
+                                             "--wca",     "--aws",
+                                             "5",         "--experiments",
+                                             "3",         "--mlp",
+                                             "--mhidden", "4",
+                                             "--mlr",     "0.3",
+                                             "--mm",      "0.1",
+                                             "--merr",    "0.001",
+                                             "--miter",   "300"},
+                                            training->Path());
+        ASSERT_EQ(result.exitStatus, 0) << result.output;
+        const auto models = ordanatest::FilesWithExtension(training->Path(), "mlp");
+        ASSERT_EQ(models.size(), 1u) << result.output;
+        trainedModel = models[0].string();
+    }
+
+    static void TearDownTestSuite() {
+        delete training;
+        training = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_FALSE(trainedModel.empty()) << "training failed";
+        std::filesystem::create_directory(folder / "images");
+        // Blue above, red below: another layout than the training scene.
+        ASSERT_TRUE(ordanatest::WriteImage(
+            ImagePath(), 60, 40, [](int x, int y) { return y < 20 ? Blue(x, y) : Red(x, y); }));
+    }
+
+    std::string ImagePath() const { return (folder / "images" / "scene.png").string(); }
+
+    ordanatest::ProgramResult Classify(const std::string& model, std::vector<std::string> more) {
+        std::vector<std::string> arguments = {"--image", ImagePath(), "--modelfile", model};
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        return ordanatest::RunOrdana(arguments, folder.Path());
+    }
+
+    // The trained model with its metadata replaced.
+    std::string ModelWith(Map* metadata, const std::string& name = "edited.mlp") {
+        auto model = velkar::ordana::ReadModelFile(trainedModel);
+        model->Put("metadata", static_cast<velkar::util::Collection*>(metadata));
+        const std::string path = (folder / name).string();
+        velkar::ordana::WriteModelFile(path, *model);
+        return path;
+    }
+
+    std::vector<std::filesystem::path> ResultsFiles() const {
+        return ordanatest::FilesWithExtension(folder / "images", "cct");
+    }
+    std::vector<std::filesystem::path> SegmentationFiles() const {
+        return ordanatest::FilesWithExtension(folder.Path(), "cct");
+    }
+
+    static TemporaryFolder* training;
+    static std::string trainedModel;
+    TemporaryFolder folder;
+};
+
+TemporaryFolder* ClassificationProgramTest::training = nullptr;
+std::string ClassificationProgramTest::trainedModel;
+
+TEST_F(ClassificationProgramTest, LabelsMatchTheTrueClassesOfANewScene) {
+    auto result = Classify(trainedModel, {"--sampling", "window", "--chatty", "true"});
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+
+    const auto results = ResultsFiles();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_TRUE(ordanatest::IsTimestampedName(results[0].filename().string(), "results", "cct"))
+        << results[0];
+    EXPECT_EQ(ProtocolLines(result.output),
+              (std::vector<std::string>{
+                  "[TASK] !Setting up!", "[LOGMESSAGE] !Loading model!",
+                  "[LOGMESSAGE] !Segmenting image!", "[LOGMESSAGE] !Creating extraction algorithm!",
+                  "[TASK] !Extracting features!",
+                  "[LOGMESSAGE] !Processing image with Windowed Color Average.!",
+                  "[TASK] !Classifying!", "[STATUS] !" + results[0].string() + "!"}));
+
+    const auto lines = ReadLines(results[0]);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "scene.png");
+    const auto content = velkar::ordana::ReadPolygonFile(results[0].string(), true);
+    ASSERT_EQ(content.polygons.size(), 96u);  // 12 x 8 windows of 5
+    for (const auto& polygon : content.polygons) {
+        const int y = polygon->Begin()->y();
+        EXPECT_EQ(polygon->Class(), y < 20 ? "blue" : "red")
+            << "window at " << polygon->Begin()->x() << " " << y;
+    }
+
+    // The segmentation file stays in the working directory, every window "unknown".
+    const auto segmentation = SegmentationFiles();
+    ASSERT_EQ(segmentation.size(), 1u);
+    EXPECT_TRUE(
+        ordanatest::IsTimestampedName(segmentation[0].filename().string(), "processing", "cct"));
+    const auto windows = velkar::ordana::ReadPolygonFile(segmentation[0].string(), false);
+    ASSERT_EQ(windows.polygons.size(), 96u);
+    for (const auto& polygon : windows.polygons) {
+        EXPECT_EQ(polygon->Class(), "unknown");
+    }
+}
+
+TEST_F(ClassificationProgramTest, EveryWindowOfOverlappingGridsGetsALabel) {
+    auto result = Classify(trainedModel, {"--sampling", "half"});
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_TRUE(ProtocolLines(result.output).empty()) << result.output;
+    const auto results = ResultsFiles();
+    ASSERT_EQ(results.size(), 1u);
+    const auto content = velkar::ordana::ReadPolygonFile(results[0].string(), true);
+    // Step 2: ((40 + 2 - 5) / 2) x ((60 + 2 - 5) / 2) windows.
+    ASSERT_EQ(content.polygons.size(), 18u * 28u);
+    for (const auto& polygon : content.polygons) {
+        const int y = polygon->Begin()->y();
+        // Windows that straddle the border between the colours may go either way.
+        if (y + 5 <= 20 || y >= 20) {
+            EXPECT_EQ(polygon->Class(), y < 20 ? "blue" : "red")
+                << "window at " << polygon->Begin()->x() << " " << y;
+        }
+    }
+}
+
+TEST_F(ClassificationProgramTest, WindowCountsFollowTheModelsWindowSize) {
+    const std::string model = ModelWith(Metadata("--wca --aam false --anorm false --aws 20", 20));
+    ASSERT_TRUE(ordanatest::WriteImage(ImagePath(), 100, 60, Red));
+    ASSERT_TRUE(ordanatest::WriteImage(folder / "images" / "small.png", 25, 25, Blue));
+    const std::vector<std::tuple<std::string, std::string, std::size_t>> runs = {
+        {"scene.png", "window", 15}, {"scene.png", "half", 45}, {"small.png", "pixel", 36}};
+    for (const auto& [image, method, count] : runs) {
+        TemporaryFolder work;
+        auto result =
+            ordanatest::RunOrdana({"--image", (folder / "images" / image).string(), "--modelfile",
+                                   model, "--sampling", method, "--chatty", "true"},
+                                  work.Path());
+        ASSERT_EQ(result.exitStatus, 0) << method << "\n" << result.output;
+        const auto status = Payloads(result.output, "STATUS");
+        ASSERT_EQ(status.size(), 1u);
+        const auto content = velkar::ordana::ReadPolygonFile(status[0], true);
+        EXPECT_EQ(content.polygons.size(), count) << method;
+        std::filesystem::remove(status[0]);
+
+        const auto segmentation = ordanatest::FilesWithExtension(work.Path(), "cct");
+        ASSERT_EQ(segmentation.size(), 1u);
+        const auto lines = ReadLines(segmentation[0]);
+        ASSERT_EQ(lines.size(), 1 + 3 + 3 + 1 + count + 1 + 5 * count) << method;
+        EXPECT_EQ(lines[0], image);
+        // The first window's corners.
+        EXPECT_EQ(std::vector<std::string>(lines.begin() + 9 + static_cast<long>(count),
+                                           lines.begin() + 14 + static_cast<long>(count)),
+                  (std::vector<std::string>{"4", "0 0", "0 19", "19 19", "19 0"}))
+            << method;
+    }
+}
+
+TEST_F(ClassificationProgramTest, UnknownSamplingListsNoWindows) {
+    for (const std::vector<std::string>& sampling :
+         std::vector<std::vector<std::string>>{{"--sampling", "tiles"}, {}}) {
+        TemporaryFolder work;
+        std::vector<std::string> arguments = {"--image",    ImagePath(), "--modelfile",
+                                              trainedModel, "--chatty",  "true"};
+        arguments.insert(arguments.end(), sampling.begin(), sampling.end());
+        auto result = ordanatest::RunOrdana(arguments, work.Path());
+        ASSERT_EQ(result.exitStatus, 0) << result.output;
+        std::vector<std::string> messages;
+        for (const std::string& message : Payloads(result.output, "LOGMESSAGE")) {
+            if (message.find("window") != std::string::npos &&
+                message.find("half") != std::string::npos &&
+                message.find("pixel") != std::string::npos) {
+                messages.push_back(message);
+            }
+        }
+        EXPECT_EQ(messages.size(), 1u) << result.output;
+        const auto status = Payloads(result.output, "STATUS");
+        ASSERT_EQ(status.size(), 1u);
+        ASSERT_FALSE(status[0].empty());
+        EXPECT_EQ(ordanatest::ReadText(status[0]),
+                  "scene.png\n2\nred\nblue\n2\n#ff0000\n#0000ff\n0\n0\n");
+        std::filesystem::remove(status[0]);
+    }
+}
+
+TEST_F(ClassificationProgramTest, ResultsFileOfAnImageInTheWorkingDirectory) {
+    std::filesystem::copy_file(ImagePath(), folder / "local.png");
+    auto result = ordanatest::RunOrdana({"--image", "local.png", "--modelfile", trainedModel,
+                                         "--sampling", "window", "--chatty", "true"},
+                                        folder.Path());
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    const auto status = Payloads(result.output, "STATUS");
+    ASSERT_EQ(status.size(), 1u);
+    EXPECT_TRUE(ordanatest::IsTimestampedName(status[0], "results", "cct")) << status[0];
+    EXPECT_EQ(ReadLines(folder / status[0]).at(0), "local.png");
+}
+
+// Runs a classification that must be rejected: exit status 2, one log line naming the file,
+// the chatty status empty, and no output file anywhere.
+void ExpectRejected(const ordanatest::ProgramResult& result, const std::string& named,
+                    const std::string& topic, const std::string& what) {
+    EXPECT_EQ(result.exitStatus, 2) << what << "\n" << result.output;
+    const auto lines = ProtocolLines(result.output);
+    ASSERT_EQ(lines.size(), 4u) << what << "\n" << result.output;
+    EXPECT_EQ(lines[0], "[TASK] !Setting up!") << what;
+    EXPECT_EQ(lines[1], "[LOGMESSAGE] !Loading model!") << what;
+    EXPECT_EQ(lines[2].rfind("[LOGMESSAGE] !", 0), 0u) << what;
+    EXPECT_NE(lines[2].find("'" + named + "'"), std::string::npos) << what << ": " << lines[2];
+    EXPECT_NE(lines[2].find(topic), std::string::npos) << what << ": " << lines[2];
+    EXPECT_EQ(lines[3], "[STATUS] !!") << what;
+}
+
+TEST_F(ClassificationProgramTest, UnusableModelsAreRejected) {
+    std::vector<std::pair<std::string, std::string>> models;  // path, expected topic
+    models.emplace_back((folder / "absent.mlp").string(), "open");
+    WriteText(folder / "empty.mlp", "");
+    models.emplace_back((folder / "empty.mlp").string(), "JSON object");
+    WriteText(folder / "array.mlp", "[{\"metadata\": {}}]");
+    models.emplace_back((folder / "array.mlp").string(), "JSON object");
+    WriteText(folder / "words.mlp", "a perceptron");
+    models.emplace_back((folder / "words.mlp").string(), "JSON object");
+    WriteText(folder / "nometa.mlp", "{\"weights\": [1, 2]}");
+    models.emplace_back((folder / "nometa.mlp").string(), "metadata");
+    for (const std::string key :
+         {"algorithm_name", "classes", "colors", "feature_extraction_parameters", "window_size"}) {
+        models.emplace_back(ModelWith(Metadata("--wca --aam false --anorm false --aws 5", 5, key),
+                                      "without_" + key + ".mlp"),
+                            "\"" + key + "\"");
+    }
+    models.emplace_back(ModelWith(Metadata("--wca --aws 5", 0), "window0.mlp"), "window_size");
+    models.emplace_back(
+        ModelWith(Metadata("--wca --aws 5", 5, "", "multilayer perceptron"), "lowercase.mlp"),
+        "unknown algorithm 'multilayer perceptron'");
+    models.emplace_back(ModelWith(Metadata("--wca --aws 5", 5, "", "Point K"), "pointk.mlp"),
+                        "Point K");
+
+    // A classifier without trained state: only the metadata.
+    Map onlyMetadata;
+    onlyMetadata.Put("metadata", static_cast<velkar::util::Collection*>(
+                                     Metadata("--wca --aws 5", 5, "", "Mahalanobis Distance")));
+    velkar::ordana::WriteModelFile((folder / "metadata_only.mahd").string(), onlyMetadata);
+    models.emplace_back((folder / "metadata_only.mahd").string(), "cannot classify");
+
+    // A perceptron state the classifier refuses.
+    auto damaged = velkar::ordana::ReadModelFile(trainedModel);
+    damaged->Put("weights", new std::string("none"));
+    velkar::ordana::WriteModelFile((folder / "damaged.mlp").string(), *damaged);
+    models.emplace_back((folder / "damaged.mlp").string(), "weights");
+
+    const auto inputs = folder.FileNames().size();
+    for (const auto& [model, topic] : models) {
+        auto result = Classify(model, {"--sampling", "window", "--chatty", "true"});
+        ExpectRejected(result, model, topic, model);
+        EXPECT_TRUE(ResultsFiles().empty()) << model;
+        EXPECT_EQ(folder.FileNames().size(), inputs) << model;
+    }
+}
+
+TEST_F(ClassificationProgramTest, UnreadableImageIsRejected) {
+    WriteText(ImagePath(), "not a picture");
+    auto result = Classify(trainedModel, {"--sampling", "window", "--chatty", "true"});
+    ExpectRejected(result, ImagePath(), "image", "broken image");
+    EXPECT_TRUE(SegmentationFiles().empty());
+
+    result = Classify(trainedModel, {"--sampling", "window"});
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_EQ(Payloads(result.output, "LOGMESSAGE").size(), 1u) << result.output;
+    EXPECT_EQ(ResultsFiles().size(), 0u);
+    EXPECT_TRUE(SegmentationFiles().empty());
+}
+
+TEST_F(ClassificationProgramTest, StoredParametersWithoutExtractorEndTheRun) {
+    // The Fourier transform is not part of this build, so its parameter string builds nothing.
+    const std::string model = ModelWith(Metadata("--dft --fcoeff 8 --fws 16", 16));
+    auto result = Classify(model, {"--sampling", "window", "--chatty", "true"});
+    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    const auto lines = ProtocolLines(result.output);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[lines.size() - 4], "[LOGMESSAGE] !Creating extraction algorithm!");
+    EXPECT_NE(lines[lines.size() - 3].find("'--dft'"), std::string::npos)
+        << lines[lines.size() - 3];
+    EXPECT_EQ(lines[lines.size() - 2], "[LOGMESSAGE] !No valid extraction algorithm selected.!");
+    EXPECT_EQ(lines.back(), "[STATUS] !!");
+    // The segmentation file is written before the extractor is rebuilt.
+    EXPECT_EQ(SegmentationFiles().size(), 1u);
+    EXPECT_TRUE(ResultsFiles().empty());
+
+    // Without --chatty the run is silent but for the builder's report.
+    result = Classify(model, {"--sampling", "window"});
+    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_EQ(ProtocolLines(result.output).size(), 1u) << result.output;
+}
+
+TEST_F(ClassificationProgramTest, LibraryFailureEndsWithStatusOne) {
+    // The perceptron was trained on three features; a monochromatic band makes four, which
+    // the perceptron refuses while classifying.
+    const std::string model =
+        ModelWith(Metadata("--wca --aam true --anorm false --aws 5", 5), "four.mlp");
+    auto result = Classify(model, {"--sampling", "window", "--chatty", "true"});
+    EXPECT_EQ(result.exitStatus, 1) << result.output;
+    const auto lines = ProtocolLines(result.output);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3], "[TASK] !Classifying!");
+    EXPECT_EQ(lines[lines.size() - 2].rfind("[LOGMESSAGE] !", 0), 0u);
+    EXPECT_EQ(lines.back(), "[STATUS] !!");
+    EXPECT_TRUE(ResultsFiles().empty());
+}
+
+}  // namespace
