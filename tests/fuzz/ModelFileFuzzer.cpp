@@ -4,17 +4,14 @@
 // of at least 1. A model whose keys and strings hold no JSON structure characters (as every model
 // the program writes) must also read back after writing it again.
 
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
-#include <system_error>
 
+#include "TemporaryFile.h"
 #include "ordana/InputError.h"
 #include "ordana/ModelFile.h"
 #include "velkar/util/Array.h"
@@ -23,26 +20,7 @@
 
 namespace {
 
-// Two files per process (input and rewritten model), removed at exit.
-class TemporaryFile {
-  public:
-    explicit TemporaryFile(const char* stem) {
-        path = (std::filesystem::temp_directory_path() / stem).string() + "-XXXXXX";
-        const int descriptor = mkstemp(path.data());
-        if (descriptor < 0) {
-            std::abort();
-        }
-        close(descriptor);
-    }
-    ~TemporaryFile() {
-        std::error_code ignored;
-        std::filesystem::remove(path, ignored);
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    std::string path;
-};
+using fuzzing::TemporaryFile;
 
 const std::string& InputPath() {
     static const TemporaryFile input("modelfile-fuzz");

@@ -3,45 +3,23 @@
 // content that keeps its promises: polygon i has id i, at most the vertex limit, and with the
 // check a label from the class list; there is one colour per class.
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <system_error>
 
+#include "TemporaryFile.h"
 #include "ordana/InputError.h"
 #include "ordana/PolygonFile.h"
 
 namespace {
 
-// One file per process, so that parallel fuzzing jobs do not share it; removed at exit.
-class TemporaryInput {
-  public:
-    TemporaryInput() {
-        path = (std::filesystem::temp_directory_path() / "polygonfile-fuzz-XXXXXX").string();
-        const int descriptor = mkstemp(path.data());
-        if (descriptor < 0) {
-            std::abort();
-        }
-        close(descriptor);
-    }
-    ~TemporaryInput() {
-        std::error_code ignored;
-        std::filesystem::remove(path, ignored);
-    }
-    TemporaryInput(const TemporaryInput&) = delete;
-    TemporaryInput& operator=(const TemporaryInput&) = delete;
-
-    std::string path;
-};
+using fuzzing::TemporaryFile;
 
 const std::string& InputPath() {
-    static const TemporaryInput input;
+    static const TemporaryFile input("polygonfile-fuzz");
     return input.path;
 }
 
