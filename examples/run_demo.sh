@@ -8,7 +8,9 @@ set -euo pipefail
 build="$(cd "$1" && pwd)"
 mkdir -p "$2"
 out="$(cd "$2" && pwd)"
-rm -f "$out"/*
+# Only what an earlier demo run wrote is removed; other files in the folder are left alone.
+rm -f "$out"/training.png "$out"/training.cct "$out"/training.cct_* "$out"/scene.png \
+    "$out"/scene_truth.cct "$out"/processing_*.cct "$out"/results_*.cct
 
 "$build/tools/make_demo_scenes" "$out"
 cd "$out"
