@@ -3,8 +3,9 @@
 #include <FreeImagePlus.h>
 #include <gtest/gtest.h>
 
+#include "common/TemporaryFolder.h"
+
 #include <stdexcept>
-#include <unistd.h>
 
 #include <array>
 #include <cstdint>
@@ -23,19 +24,9 @@ using Picture = std::vector<std::vector<Rgb>>;
 
 class ImageFileSystemTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder = std::filesystem::temp_directory_path() /
-                 ("velkar-ifs-" + std::string(info->name()) + "-" + std::to_string(getpid()));
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
-    }
-
-    void TearDown() override { std::filesystem::remove_all(folder); }
-
     std::string PathOf(const std::string& name) const { return (folder / name).string(); }
 
-    std::filesystem::path folder;
+    testsupport::TemporaryFolder folder;
 };
 
 // Writes a 24-bit PNG through FreeImage itself, converting rows to its bottom-up scanlines.

@@ -2,7 +2,8 @@
 
 #include <FreeImagePlus.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
+
+#include "common/TemporaryFolder.h"
 
 #include <array>
 #include <filesystem>
@@ -22,19 +23,9 @@ using Rgb = std::array<int, 3>;
 
 class ImageMemoryTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder = std::filesystem::temp_directory_path() /
-                 ("velkar-imem-" + std::string(info->name()) + "-" + std::to_string(getpid()));
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
-    }
-
-    void TearDown() override { std::filesystem::remove_all(folder); }
-
     std::string PathOf(const std::string& name) const { return (folder / name).string(); }
 
-    std::filesystem::path folder;
+    testsupport::TemporaryFolder folder;
 };
 
 // The colour that FreeImage finds at scanline `line` (counted from the bottom) of a saved file.

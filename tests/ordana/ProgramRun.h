@@ -5,6 +5,8 @@
 
 #include <sys/wait.h>
 
+#include "common/TemporaryFolder.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -85,36 +87,6 @@ inline ProgramResult RunOrdana(
     return result;
 }
 
-// A fresh empty folder under the system's temporary directory, removed with the object.
-class TemporaryFolder {
-  public:
-    TemporaryFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "ordana-test-XXXXXX").string();
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        path = mkdtemp(buffer.data());
-    }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-
-    const std::filesystem::path& Path() const { return path; }
-    std::filesystem::path operator/(const std::string& name) const { return path / name; }
-
-    std::vector<std::string> FileNames() const {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(path)) {
-            names.push_back(entry.path().filename().string());
-        }
-        return names;
-    }
-
-  private:
-    std::filesystem::path path;
-};
+using testsupport::TemporaryFolder;
 
 }  // namespace ordanatest
