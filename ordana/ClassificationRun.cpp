@@ -74,8 +74,7 @@ std::string WritePolygonFile(const std::vector<std::string>& labels,
     const int windowSize = *metadata.GetInt("window_size");
     const std::vector<std::string> classes = StringList(metadata.GetCollection("classes"));
     const std::vector<std::string> colors = StringList(metadata.GetCollection("colors"));
-    const std::vector<Window> windows = SamplingGrid(
-        segmentation.samplingMethod, segmentation.imageWidth, segmentation.imageHeight, windowSize);
+    const std::vector<Window>& windows = segmentation.windows;
 
     const std::string path = TimestampedFileName(base, "cct");
     std::ofstream out(path);
@@ -150,13 +149,11 @@ std::string ClassifyImage(ParameterParser& parser) {
     }
 
     Chat(chatty, "Segmenting image");
-    Segmentation segmentation{imageFile, &metadata, samplingMethod, image->Width(),
-                              image->Height()};
+    const Segmentation segmentation{imageFile, &metadata,
+                                    SamplingGrid(samplingMethod, image->Width(), image->Height(),
+                                                 *metadata.GetInt("window_size"))};
     const std::string segmentationFile = WriteSegmentation(segmentation);
-    const int windowCount =
-        static_cast<int>(SamplingGrid(samplingMethod, image->Width(), image->Height(),
-                                      *metadata.GetInt("window_size"))
-                             .size());
+    const int windowCount = static_cast<int>(segmentation.windows.size());
 
     const std::string parameters = *metadata.GetString("feature_extraction_parameters");
     MapProcessor processor(chatty);

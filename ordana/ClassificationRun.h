@@ -20,18 +20,17 @@ namespace velkar::ordana {
 
 class ParameterParser;
 
+struct Window {
+    int x = 0;
+    int y = 0;
+};
+
 struct Segmentation {
     std::string imageFile;
     // The model's metadata map (not owned).
     const util::Map* metadata = nullptr;
-    std::string samplingMethod;
-    int imageWidth = 0;
-    int imageHeight = 0;
-};
-
-struct Window {
-    int x = 0;
-    int y = 0;
+    // The sampling grid of the image, laid once and shared by every file of the run.
+    std::vector<Window> windows;
 };
 
 // Returns the path of the results file, or empty when no extractor could be rebuilt.

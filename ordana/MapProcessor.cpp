@@ -1,6 +1,5 @@
 #include "ordana/MapProcessor.h"
 
-#include <algorithm>
 #include <fstream>
 #include <iostream>
 
@@ -54,18 +53,12 @@ void WidenToCoveredPixels(math::Polygon& polygon) {
     if (polygon.Size() == 0) {
         return;
     }
-    int minX = polygon.Begin()->x();
-    int maxX = minX;
-    int minY = polygon.Begin()->y();
-    int maxY = minY;
-    for (auto vertex = polygon.Begin(); vertex != polygon.End(); ++vertex) {
-        minX = std::min(minX, vertex->x());
-        maxX = std::max(maxX, vertex->x());
-        minY = std::min(minY, vertex->y());
-        maxY = std::max(maxY, vertex->y());
-    }
-    const math::Polygon::Point corners[] = {
-        {minX, minY}, {minX, maxY + 1}, {maxX + 1, maxY + 1}, {maxX + 1, minY}};
+    namespace bp = boost::polygon;
+    const auto box = polygon.Bounds();
+    const math::Polygon::Point corners[] = {{bp::xl(box), bp::yl(box)},
+                                            {bp::xl(box), bp::yh(box) + 1},
+                                            {bp::xh(box) + 1, bp::yh(box) + 1},
+                                            {bp::xh(box) + 1, bp::yl(box)}};
     polygon.SetPoints(corners, 4);
 }
 

@@ -358,9 +358,12 @@ bool ParameterParser::HasModelFile() {
     }
 }
 
-std::string ParameterParser::OptionalString(const std::string& name) {
+std::string ParameterParser::StringOption(const std::string& name, bool required) {
     try {
         po::variables_map variables = ParseAllowed();
+        if (required) {
+            RequireParameters(variables, {name});
+        }
         if (variables.count(name) != 0) {
             return variables[name].as<std::string>();
         }
@@ -370,9 +373,9 @@ std::string ParameterParser::OptionalString(const std::string& name) {
     return "";
 }
 
-std::string ParameterParser::ModelFile() { return OptionalString("modelfile"); }
+std::string ParameterParser::ModelFile() { return StringOption("modelfile", false); }
 
-std::string ParameterParser::SamplingMethod() { return OptionalString("sampling"); }
+std::string ParameterParser::SamplingMethod() { return StringOption("sampling", false); }
 
 int ParameterParser::Experiments() {
     try {
@@ -385,20 +388,9 @@ int ParameterParser::Experiments() {
     }
 }
 
-std::string ParameterParser::RequiredString(const std::string& name) {
-    try {
-        po::variables_map variables = ParseAllowed();
-        RequireParameters(variables, {name});
-        return variables[name].as<std::string>();
-    } catch (const std::exception& error) {
-        LogMessage(error.what());
-        return "";
-    }
-}
+std::string ParameterParser::ImageFile() { return StringOption("image", true); }
 
-std::string ParameterParser::ImageFile() { return RequiredString("image"); }
-
-std::string ParameterParser::PolygonFile() { return RequiredString("file"); }
+std::string ParameterParser::PolygonFile() { return StringOption("file", true); }
 
 std::string ParameterParser::PolygonFileName() {
     if (polygonFileName.empty()) {

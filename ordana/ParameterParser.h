@@ -79,10 +79,8 @@ class ParameterParser : public PatternRecognitionBuilder {
     // Parses tokens against one module group alone, long options only.
     boost::program_options::variables_map ParseModule(const std::string& caption,
                                                       const std::vector<std::string>& tokens) const;
-    // Reads a string option that may be absent (empty then).
-    std::string OptionalString(const std::string& name);
-    // Reads a required string option for the queries that report a missing parameter.
-    std::string RequiredString(const std::string& name);
+    // Reads a string option, empty when absent; a required one reports its absence.
+    std::string StringOption(const std::string& name, bool required);
 
     std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> BuildExtractor(
         const std::string& flag, const std::vector<std::string>& tokens, std::string* parameters);

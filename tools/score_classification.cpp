@@ -27,15 +27,9 @@ int main(int argc, char** argv) {
             if (window->Size() == 0) {
                 continue;
             }
-            int minX = window->Begin()->x(), maxX = minX, minY = window->Begin()->y(), maxY = minY;
-            for (auto vertex = window->Begin(); vertex != window->End(); ++vertex) {
-                minX = std::min(minX, vertex->x());
-                maxX = std::max(maxX, vertex->x());
-                minY = std::min(minY, vertex->y());
-                maxY = std::max(maxY, vertex->y());
-            }
-            const int centreX = (minX + maxX) / 2;
-            const int centreY = (minY + maxY) / 2;
+            const auto box = window->Bounds();
+            const int centreX = (boost::polygon::xl(box) + boost::polygon::xh(box)) / 2;
+            const int centreY = (boost::polygon::yl(box) + boost::polygon::yh(box)) / 2;
             std::string trueClass = "none";
             for (const auto& region : truth.polygons) {
                 if (region->Contains(centreX, centreY)) {

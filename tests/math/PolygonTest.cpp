@@ -153,4 +153,19 @@ TEST(PolygonTest, CopiesCarryPointsClassAndIdAndStayIndependent) {
     EXPECT_EQ(assigned.Id(), 7);
 }
 
+TEST(PolygonTest, BoundsHoldEveryVertex) {
+    Polygon polygon;
+    const Polygon::Point vertices[] = {{3, -2}, {10, 4}, {-1, 7}, {5, 5}};
+    polygon.SetPoints(vertices, 4);
+    const auto box = polygon.Bounds();
+    EXPECT_EQ(boost::polygon::xl(box), -1);
+    EXPECT_EQ(boost::polygon::xh(box), 10);
+    EXPECT_EQ(boost::polygon::yl(box), -2);
+    EXPECT_EQ(boost::polygon::yh(box), 7);
+
+    const auto empty = Polygon().Bounds();
+    EXPECT_EQ(boost::polygon::xl(empty), 0);
+    EXPECT_EQ(boost::polygon::yh(empty), 0);
+}
+
 }  // namespace

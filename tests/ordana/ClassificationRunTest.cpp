@@ -153,7 +153,8 @@ Map* Metadata(const std::string& parameters, int windowSize, const std::string& 
 TEST(ClassificationRunTest, SegmentationFileListsEveryWindowAsUnknown) {
     TemporaryFolder folder;
     std::unique_ptr<Map> metadata(Metadata("--wca --aws 20", 20));
-    const Segmentation segmentation{"data/scene.png", metadata.get(), "window", 40, 30};
+    const Segmentation segmentation{"data/scene.png", metadata.get(),
+                                    SamplingGrid("window", 40, 30, 20)};
     const std::string base = (folder / "processing").string();
     const std::string path = WritePolygonFile({}, segmentation, base);
     EXPECT_TRUE(ordanatest::IsTimestampedName(path, base, "cct")) << path;
@@ -166,7 +167,7 @@ TEST(ClassificationRunTest, SegmentationFileListsEveryWindowAsUnknown) {
 TEST(ClassificationRunTest, ResultsFileTakesTheLabelsThatExist) {
     TemporaryFolder folder;
     std::unique_ptr<Map> metadata(Metadata("--wca --aws 2", 2));
-    const Segmentation segmentation{"scene.png", metadata.get(), "window", 4, 6};
+    const Segmentation segmentation{"scene.png", metadata.get(), SamplingGrid("window", 4, 6, 2)};
     // Six windows; the second has no label, the last three lie beyond the labels given.
     const std::string path =
         WritePolygonFile({"blue", "", "red"}, segmentation, (folder / "results").string());
@@ -201,7 +202,7 @@ TEST(ClassificationRunTest, ResultsFileTakesTheLabelsThatExist) {
 TEST(ClassificationRunTest, ResultsFileOfAnUnknownMethodListsNoWindows) {
     TemporaryFolder folder;
     std::unique_ptr<Map> metadata(Metadata("--wca --aws 5", 5));
-    const Segmentation segmentation{"a/b/scene.png", metadata.get(), "", 40, 30};
+    const Segmentation segmentation{"a/b/scene.png", metadata.get(), SamplingGrid("", 40, 30, 5)};
     const std::string path = WritePolygonFile({"red"}, segmentation, (folder / "results").string());
     EXPECT_EQ(ordanatest::ReadText(path), "scene.png\n2\nred\nblue\n2\n#ff0000\n#0000ff\n0\n0\n");
 }

@@ -7,6 +7,12 @@ void Polygon::SetPoints(const Point* newPoints, int count) {
     shape.set(points.begin(), points.end());
 }
 
+boost::polygon::rectangle_data<int> Polygon::Bounds() const {
+    boost::polygon::rectangle_data<int> box(0, 0, 0, 0);
+    boost::polygon::extents(box, shape);
+    return box;
+}
+
 bool Polygon::Contains(int x, int y) const { return Contains(Point(x, y)); }
 
 bool Polygon::Contains(const Point& point) const {

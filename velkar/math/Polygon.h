@@ -33,6 +33,9 @@ class Polygon {
     ConstIterator Begin() const { return points.begin(); }
     ConstIterator End() const { return points.end(); }
 
+    // The smallest axis-aligned rectangle holding every vertex; (0, 0)-(0, 0) without vertices.
+    boost::polygon::rectangle_data<int> Bounds() const;
+
     bool Contains(int x, int y) const;
     bool Contains(const Point& point) const;
 
