@@ -36,6 +36,8 @@ void OneBasedClassifier::SetConfiguration(std::shared_ptr<util::Collection> conf
 
 std::string OneBasedClassifier::FileExtension() { return wrapped->FileExtension(); }
 std::string OneBasedClassifier::Version() { return wrapped->Version(); }
+int OneBasedClassifier::InputSize() { return wrapped->InputSize(); }
+
 std::string OneBasedClassifier::Name() { return wrapped->Name(); }
 
 }  // namespace velkar::ordana

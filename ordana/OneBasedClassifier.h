@@ -24,6 +24,7 @@ class OneBasedClassifier : public patternrecognition::PatternRecognitionAlgorith
     std::string FileExtension() override;
     std::string Version() override;
     std::string Name() override;
+    int InputSize() override;
 
   private:
     std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> wrapped;

@@ -23,6 +23,7 @@ class WindowRecorder : public FeatureExtractionAlgorithm {
         : windowSize(windowSize), coveredCorners(coveredCorners) {}
 
     int WindowSize() const override { return windowSize; }
+    int FeatureCount() const override { return 1; }
 
     DescriptorList Process(PolygonList& polygons) override {
         return ProcessPolygons(polygons, [this](const math::Polygon& polygon) {

@@ -289,37 +289,62 @@ TEST_F(ImageFileSystemTest, DefaultConstructedImageIsEmptyAndSafe) {
     EXPECT_FALSE(image.Save());
 }
 
-TEST_F(ImageFileSystemTest, CopiesReloadTheFileAndMissUnsavedChanges) {
+TEST_F(ImageFileSystemTest, CopiesHoldTheSourcePixelsAndNeverTouchTheDisk) {
     const std::string path = PathOf("source.png");
     WriteRgbPng(path, kColourful);
     ImageFileSystem source(path);
+    const Rgb before = ReadRgb(source, 1, 0);
     Pixel changed;
     changed[0] = 1;
     changed[1] = 2;
     changed[2] = 3;
     source.SetPixel(1, 0, changed);
-    ASSERT_EQ(ReadRgb(source, 1, 0), (Rgb{1, 2, 3}));
+    // A copy must not reload the file: another file of that name may sit there by now.
+    WriteRgbPng(path, {{{9, 9, 9}}});
 
     ImageFileSystem copy(source);
-    EXPECT_EQ(copy.Filename(), path);
-    ExpectPicture(copy, kColourful);
-
     ImageFileSystem assigned;
     assigned = source;
-    ExpectPicture(assigned, kColourful);
+    for (const ImageFileSystem* image : {&copy, &assigned}) {
+        EXPECT_EQ(image->Filename(), path);
+        EXPECT_EQ(ReadRgb(*image, 1, 0), (Rgb{1, 2, 3}));
+        EXPECT_EQ(image->Width(), source.Width());
+        EXPECT_EQ(image->Height(), source.Height());
+    }
+    // The copies own their pixels.
+    copy.SetPixel(1, 0, Pixel());
+    EXPECT_EQ(ReadRgb(source, 1, 0), (Rgb{1, 2, 3}));
+    EXPECT_NE(before, (Rgb{1, 2, 3}));
 
-    // Assigning an object to itself keeps what it holds, unsaved changes included.
     ImageFileSystem& alias = source;
     source = alias;
     EXPECT_EQ(ReadRgb(source, 1, 0), (Rgb{1, 2, 3}));
+
+    auto created = ImageFileSystem::Create(PathOf("never-saved.png"), 5, 4, 24);
+    ImageFileSystem createdCopy(*created);
+    EXPECT_EQ(createdCopy.Width(), 5);
+    EXPECT_EQ(createdCopy.Height(), 4);
 }
 
-TEST_F(ImageFileSystemTest, CopyOfAnUnsavedCreatedImageIsEmpty) {
-    auto created = ImageFileSystem::Create(PathOf("never-saved.png"), 5, 5, 24);
-    ImageFileSystem copy(*created);
-    EXPECT_FALSE(copy.IsLoaded());
-    EXPECT_EQ(copy.Width(), 0);
-    EXPECT_EQ(created->Width(), 5);
+TEST_F(ImageFileSystemTest, RowsGiveTheSamePixelsAsSinglePixelReads) {
+    const std::string path = PathOf("rows.png");
+    WriteRgbPng(path, kColourful);
+    const ImageFileSystem image(path);
+    ASSERT_TRUE(image.IsLoaded());
+    EXPECT_EQ(image.Row(-1), nullptr);
+    EXPECT_EQ(image.Row(image.Height()), nullptr);
+    for (int y = 0; y < image.Height(); ++y) {
+        const unsigned char* row = image.Row(y);
+        ASSERT_NE(row, nullptr);
+        for (int x = 0; x < image.Width(); ++x) {
+            const unsigned char* pixel = row + x * image.BytesPerPixel();
+            EXPECT_EQ((Rgb{pixel[ImageFileSystem::kRedOffset], pixel[ImageFileSystem::kGreenOffset],
+                           pixel[ImageFileSystem::kBlueOffset]}),
+                      ReadRgb(image, x, y))
+                << x << ", " << y;
+        }
+    }
+    EXPECT_EQ(ImageFileSystem().Row(0), nullptr);
 }
 
 TEST_F(ImageFileSystemTest, SaveAfterSaveAsWritesUnderTheOriginalName) {

@@ -37,10 +37,6 @@ using velkar::ordana::MapProcessor;
 struct Row {
     std::string className;
     std::vector<double> values;
-
-    bool operator<(const Row& other) const {
-        return className != other.className ? className < other.className : values < other.values;
-    }
 };
 
 std::vector<Row> ReadDescriptorFile(const std::string& path) {
@@ -55,7 +51,6 @@ std::vector<Row> ReadDescriptorFile(const std::string& path) {
         }
         rows.push_back(row);
     }
-    std::sort(rows.begin(), rows.end());
     return rows;
 }
 
@@ -97,7 +92,6 @@ std::vector<Row> ExpectedAverages(const PixelFunction& colour,
             }
         }
     }
-    std::sort(rows.begin(), rows.end());
     return rows;
 }
 

@@ -134,5 +134,29 @@ TEST(Random, WideRangesAreEvenlyCovered) {
 
 TEST(Random, EmptyRangeIsRejected) { EXPECT_THROW(RandomIndex(0), std::invalid_argument); }
 
+TEST(Random, PermutationsHoldEveryIndexOnceAndPutEachAnywhere) {
+    Seed(5);
+    EXPECT_TRUE(RandomPermutation(0).empty());
+    EXPECT_EQ(RandomPermutation(1), std::vector<std::size_t>{0});
+    // Over many shuffles of 4 indices each index lands in each position about equally often;
+    // a swap with the wrong bound (i instead of i + 1) would never leave an index in place.
+    const int draws = 24000;
+    int where[4][4] = {};
+    for (int i = 0; i < draws; ++i) {
+        const std::vector<std::size_t> order = RandomPermutation(4);
+        std::vector<std::size_t> sorted = order;
+        std::sort(sorted.begin(), sorted.end());
+        ASSERT_EQ(sorted, (std::vector<std::size_t>{0, 1, 2, 3}));
+        for (std::size_t position = 0; position < 4; ++position) {
+            ++where[order[position]][position];
+        }
+    }
+    for (const auto& index : where) {
+        for (int count : index) {
+            EXPECT_NEAR(count, draws / 4, 400);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace velkar::util

@@ -22,6 +22,8 @@ std::string ColorAverage::FileExtension() const { return "wca"; }
 
 int ColorAverage::WindowSize() const { return windowSize; }
 
+int ColorAverage::FeatureCount() const { return addMonochromaticBand ? 4 : 3; }
+
 ColorAverage::DescriptorList ColorAverage::Process(PolygonList& polygons) {
     return ProcessPolygons(
         polygons, [this](const math::Polygon& polygon) { return ProcessPolygon(polygon); });

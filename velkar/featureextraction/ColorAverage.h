@@ -23,6 +23,7 @@ class ColorAverage : public FeatureExtractionAlgorithm {
     std::string Name() const override;
     std::string FileExtension() const override;
     int WindowSize() const override;
+    int FeatureCount() const override;
     DescriptorList Process(PolygonList& polygons) override;
 
   private:

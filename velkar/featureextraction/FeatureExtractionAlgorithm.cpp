@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <mutex>
 #include <stdexcept>
 #include <utility>
 
@@ -50,15 +49,21 @@ FeatureExtractionAlgorithm::DescriptorList FeatureExtractionAlgorithm::ProcessPo
         }
     }
 
+    // Every polygon writes its own slot; the slots are joined in input order after the loop,
+    // so the result is the same whatever the number of threads and needs no lock.
+    std::vector<DescriptorList> slots(polygons.size());
+    util::ParallelFor(polygons.size(),
+                      [&](std::size_t index) { slots[index] = processPolygon(*polygons[index]); });
+    std::size_t total = 0;
+    for (const DescriptorList& slot : slots) {
+        total += slot.size();
+    }
     DescriptorList result;
-    util::CriticalSection resultLock;
-    util::ParallelForEach(polygons.begin(), polygons.end(),
-                          [&](const std::shared_ptr<math::Polygon>& polygon) {
-                              DescriptorList own = processPolygon(*polygon);
-                              std::lock_guard<util::CriticalSection> guard(resultLock);
-                              result.insert(result.end(), std::make_move_iterator(own.begin()),
-                                            std::make_move_iterator(own.end()));
-                          });
+    result.reserve(total);
+    for (DescriptorList& slot : slots) {
+        result.insert(result.end(), std::make_move_iterator(slot.begin()),
+                      std::make_move_iterator(slot.end()));
+    }
     return result;
 }
 

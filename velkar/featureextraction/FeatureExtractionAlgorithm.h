@@ -1,9 +1,9 @@
 #pragma once
 
 // Base of every feature extractor: turns the image given by SetImage and a list of labelled
-// polygons into descriptors. Process runs one task per polygon on the worker threads and
-// appends each polygon's descriptors, in that polygon's window order, to the result under a
-// lock; the order of the polygons' groups varies from run to run. During Process the image and
+// polygons into descriptors. Process runs one task per polygon on the worker threads; the result
+// holds each polygon's descriptors in its window order, polygon after polygon in input order,
+// whatever the number of threads. During Process the image and
 // the extractor's settings are only read; SetImage must not be called while Process runs.
 // Process without an image throws std::logic_error.
 
@@ -35,6 +35,8 @@ class FeatureExtractionAlgorithm {
     virtual std::string Version() const;
     virtual std::string Name() const;
     virtual int WindowSize() const = 0;
+    // The number of values in each descriptor, all bands together.
+    virtual int FeatureCount() const = 0;
     // The descriptors of all polygons; the polygon list is not changed.
     virtual DescriptorList Process(PolygonList& polygons) = 0;
 
@@ -45,9 +47,9 @@ class FeatureExtractionAlgorithm {
 
     const std::shared_ptr<imageprocessing::ImageFileSystem>& Image() const { return image; }
 
-    // Runs processPolygon for every polygon in parallel and gathers the results as described
-    // at the top. Throws std::logic_error without an image and std::invalid_argument for an
-    // empty polygon pointer; an exception from a task reaches the caller.
+    // Runs processPolygon for every polygon in parallel and joins the results in polygon order.
+    // Throws std::logic_error without an image and std::invalid_argument for an empty polygon
+    // pointer; an exception from a task reaches the caller.
     DescriptorList ProcessPolygons(const PolygonList& polygons,
                                    const PolygonTask& processPolygon) const;
 

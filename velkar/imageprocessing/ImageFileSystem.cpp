@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace velkar::imageprocessing {
 
@@ -11,14 +12,23 @@ ImageFileSystem::ImageFileSystem() = default;
 
 ImageFileSystem::ImageFileSystem(std::string name) { LoadImageIntoMemory(std::move(name)); }
 
-ImageFileSystem::ImageFileSystem(const ImageFileSystem& other) {
-    LoadImageIntoMemory(other.filename);
+static_assert(ImageFileSystem::kRedOffset == FI_RGBA_RED &&
+                  ImageFileSystem::kGreenOffset == FI_RGBA_GREEN &&
+                  ImageFileSystem::kBlueOffset == FI_RGBA_BLUE,
+              "channel offsets must follow FreeImage's byte order");
+
+ImageFileSystem::ImageFileSystem(const ImageFileSystem& other)
+    : image(other.image ? std::make_unique<fipImage>(*other.image) : nullptr),
+      filename(other.filename) {
+    CacheGeometry();
 }
 
 ImageFileSystem& ImageFileSystem::operator=(const ImageFileSystem& other) {
     if (this != &other) {
-        image.reset();
-        LoadImageIntoMemory(other.filename);
+        ImageFileSystem copy(other);
+        std::swap(image, copy.image);
+        filename = other.filename;
+        CacheGeometry();
     }
     return *this;
 }
@@ -49,10 +59,16 @@ void ImageFileSystem::LoadImageIntoMemory(std::string name) {
 }
 
 void ImageFileSystem::CacheGeometry() {
-    width = static_cast<int>(image->getWidth());
-    height = static_cast<int>(image->getHeight());
+    width = image ? static_cast<int>(image->getWidth()) : 0;
+    height = image ? static_cast<int>(image->getHeight()) : 0;
     bandCount = 3;
-    bytesPerPixel = static_cast<int>(image->getBitsPerPixel()) / 8;
+    bytesPerPixel = image ? static_cast<int>(image->getBitsPerPixel()) / 8 : 0;
+    bits = nullptr;
+    pitch = 0;
+    if (width > 0 && height > 0 && bytesPerPixel >= 3) {
+        bits = image->accessPixels();
+        pitch = static_cast<std::ptrdiff_t>(image->getScanWidth());
+    }
 }
 
 std::shared_ptr<ImageFileSystem> ImageFileSystem::Create(std::string filename, int width,
@@ -72,11 +88,8 @@ std::shared_ptr<ImageFileSystem> ImageFileSystem::Create(std::string filename, i
 }
 
 const unsigned char* ImageFileSystem::PixelBytes(int x, int y) const {
-    if (x < 0 || y < 0 || x >= width || y >= height || bytesPerPixel < 3) {
-        return nullptr;
-    }
-    const BYTE* line = image->getScanLine(static_cast<unsigned>(height - 1 - y));
-    if (line == nullptr) {
+    const unsigned char* line = Row(y);
+    if (line == nullptr || x < 0 || x >= width) {
         return nullptr;
     }
     return line + static_cast<std::size_t>(x) * static_cast<std::size_t>(bytesPerPixel);

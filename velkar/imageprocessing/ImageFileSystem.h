@@ -6,8 +6,11 @@
 // RGB, so greyscale, palette and 16-bit files read as plain colours (grey gives R = G = B).
 // A file that cannot be read leaves a 0 x 0 image (IsLoaded() is false). Reads outside the
 // image answer 0 and writes there change nothing. Pixel reads allocate and lock nothing and may
-// run from many threads at once while nobody writes.
+// run from many threads at once while nobody writes. Row() gives loops over many pixels the
+// bytes of a row directly: BytesPerPixel() bytes per pixel, the channels at kRedOffset,
+// kGreenOffset and kBlueOffset. Copies hold their own pixels.
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -21,7 +24,6 @@ class ImageFileSystem {
   public:
     ImageFileSystem();
     explicit ImageFileSystem(std::string filename);
-    // Copies do not share pixels: they load the image again from the source's file name.
     ImageFileSystem(const ImageFileSystem& other);
     ImageFileSystem& operator=(const ImageFileSystem& other);
     virtual ~ImageFileSystem();
@@ -36,6 +38,18 @@ class ImageFileSystem {
     int BandCount() const { return bandCount; }
     std::string Filename() const { return filename; }
     bool IsLoaded() const { return width > 0 && height > 0; }
+
+    static constexpr int kRedOffset = 2;
+    static constexpr int kGreenOffset = 1;
+    static constexpr int kBlueOffset = 0;
+    int BytesPerPixel() const { return bytesPerPixel; }
+    // The pixels of row y (0 at the top), or nullptr outside the image.
+    const unsigned char* Row(int y) const {
+        if (y < 0 || y >= height || bits == nullptr) {
+            return nullptr;
+        }
+        return bits + static_cast<std::ptrdiff_t>(height - 1 - y) * pitch;
+    }
 
     void Pixel(int x, int y, imageprocessing::Pixel& out) const;
     // Band 0 red, 1 green, 2 blue.
@@ -57,6 +71,10 @@ class ImageFileSystem {
     int bandCount = 0;
     std::string filename;
     int bytesPerPixel = 0;
+    // The bitmap's first scanline (the bottom row) and the distance between scanlines; null
+    // when the image holds no 24- or 32-bit pixels.
+    const unsigned char* bits = nullptr;
+    std::ptrdiff_t pitch = 0;
 };
 
 }  // namespace velkar::imageprocessing

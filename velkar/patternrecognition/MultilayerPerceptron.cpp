@@ -355,6 +355,10 @@ int MultilayerPerceptron::Classify(std::vector<double>& features) {
     return result;
 }
 
+int MultilayerPerceptron::InputSize() {
+    return minDataValues ? static_cast<int>(minDataValues->size()) : -1;
+}
+
 std::shared_ptr<util::Collection> MultilayerPerceptron::Configuration() {
     if (!minDataValues || outputClassIds.empty()) {
         throw std::logic_error("MultilayerPerceptron: Configuration needs a trained network");

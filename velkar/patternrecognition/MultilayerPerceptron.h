@@ -4,9 +4,8 @@
 // neuron per class, trained online (one pattern at a time, in the given order) by
 // back-propagation with momentum on min-max normalised inputs. Classes are tagged in order of
 // first appearance; Classify answers the trained class id of the strongest output, or -1 when
-// no output exceeds the smallest positive normal double. Layer vectors are held by shared
-// pointers: a copied network shares them with its source. Not thread-safe (Classify writes the
-// layer activations).
+// no output exceeds the smallest positive normal double. Not copyable; not thread-safe (Classify
+// writes the layer activations).
 
 #include <map>
 #include <memory>
@@ -31,8 +30,8 @@ class MultilayerPerceptron : public PatternRecognitionAlgorithm {
                          double momentum, double maxError, int iterations);
     // An empty network to be filled by SetConfiguration; it cannot be trained.
     MultilayerPerceptron() = default;
-    MultilayerPerceptron(const MultilayerPerceptron& other) = default;
-    MultilayerPerceptron& operator=(const MultilayerPerceptron& other) = default;
+    MultilayerPerceptron(const MultilayerPerceptron& other) = delete;
+    MultilayerPerceptron& operator=(const MultilayerPerceptron& other) = delete;
     ~MultilayerPerceptron() override = default;
 
     // Needs a non-empty set whose feature vectors all have the constructor's input count
@@ -50,6 +49,7 @@ class MultilayerPerceptron : public PatternRecognitionAlgorithm {
     std::string FileExtension() override { return "mlp"; }
     std::string Version() override { return "2.0"; }
     std::string Name() override { return "Multilayer Perceptron"; }
+    int InputSize() override;
 
     // Statistics of the last Train: epochs run and the summed squared error of the last epoch.
     int EpochsRun() const { return epochsRun; }

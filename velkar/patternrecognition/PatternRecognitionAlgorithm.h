@@ -27,6 +27,9 @@ class PatternRecognitionAlgorithm {
     virtual std::string FileExtension();
     virtual std::string Version();
     virtual std::string Name();
+    // The length of the feature vectors a trained or restored classifier expects; -1 while it
+    // holds no model.
+    virtual int InputSize();
 
   protected:
     PatternRecognitionAlgorithm() = default;

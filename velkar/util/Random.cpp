@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <stdexcept>
+#include <utility>
 
 namespace velkar::util {
 
@@ -62,6 +63,17 @@ std::size_t RandomIndex(std::size_t n) {
             return static_cast<std::size_t>(value);
         }
     }
+}
+
+std::vector<std::size_t> RandomPermutation(std::size_t n) {
+    std::vector<std::size_t> order(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        order[i] = i;
+    }
+    for (std::size_t i = n; i > 1; --i) {
+        std::swap(order[i - 1], order[RandomIndex(i)]);
+    }
+    return order;
 }
 
 }  // namespace velkar::util

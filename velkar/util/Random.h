@@ -7,6 +7,7 @@
 // Not thread-safe beyond the seeding flag itself: all callers share one generator.
 
 #include <cstddef>
+#include <vector>
 
 namespace velkar::util {
 
@@ -23,5 +24,9 @@ double RandomReal();
 // is rand() % n; larger ranges combine several draws. n must be at least 1
 // (std::invalid_argument otherwise).
 std::size_t RandomIndex(std::size_t n);
+
+// The indices 0 ... n - 1 in a random order (Fisher-Yates through RandomIndex); learners that
+// visit their patterns one at a time draw a fresh order every epoch with it.
+std::vector<std::size_t> RandomPermutation(std::size_t n);
 
 }  // namespace velkar::util
