@@ -328,6 +328,8 @@ TEST(AlgorithmCatalogTest, UnusablePerceptronValuesAreNamed) {
         {"--mlp --mhidden 0 --mlr 0.3 --mm 0.1 --merr 0.01 --miter 20", "'--mhidden': 0"},
         {"--mlp --mhidden 4 0 --mlr 0.3 --mm 0.1 --merr 0.01 --miter 20", "'--mhidden': 0"},
         {"--mlp --mhidden 4 --mlr 0.3 --mm 0.1 --merr 0.01 --miter -1", "'--miter': -1"},
+        {"--mlp --mhidden 4 --mlr nan --mm 0.1 --merr 0.01 --miter 5", "'--mlr': nan"},
+        {"--mlp --mhidden 4 --mlr 0.3 --mm 0.1 --merr inf --miter 5", "'--merr': inf"},
     };
     for (const auto& [commandLine, named] : cases) {
         std::string printed;
