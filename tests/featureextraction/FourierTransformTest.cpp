@@ -59,11 +59,22 @@ TEST(FourierTransformTest, IdentityAndSettingsThatReachPastTheSpectrumAreRejecte
     EXPECT_EQ(extractor.Version(), "1.0");
     EXPECT_EQ(extractor.WindowSize(), 16);
     EXPECT_EQ(extractor.FeatureCount(), 27);
-    // N = 8 for w = 5, so k may reach 8 (c up to 80); N = 1 for w = 1.
+    // N = 8 for w = 5, so k may reach 8 (c up to 80); N = 1 for w = 1. For the largest windows
+    // the descriptor length 3 k^2 must still be an int: k up to 26754.
     EXPECT_EQ(FourierTransform(5, 80).FeatureCount(), 3 * 64);
     EXPECT_EQ(FourierTransform(1, 3).FeatureCount(), 3);
+    EXPECT_EQ(FourierTransform::MaximumCoefficients(16), 17 * 17 - 1);
+    EXPECT_EQ(FourierTransform::MaximumCoefficients(1 << 30), 26755 * 26755 - 1);
+    EXPECT_EQ(FourierTransform(1 << 30, 26755 * 26755 - 1).FeatureCount(), 3 * 26754 * 26754);
     const std::vector<std::tuple<int, int, std::string>> rejected{
-        {0, 1, "0"}, {-4, 9, "-4"}, {5, 0, "0"}, {5, -9, "-9"}, {5, 81, "81"}, {1, 4, "4"}};
+        {0, 1, "0"},
+        {-4, 9, "-4"},
+        {5, 0, "0"},
+        {5, -9, "-9"},
+        {5, 81, "81"},
+        {1, 4, "4"},
+        {1 << 30, 26755 * 26755, "715830025"},
+        {(1 << 30) + 1, 1, "1073741825"}};
     for (const auto& [w, c, named] : rejected) {
         try {
             FourierTransform bad(w, c);

@@ -174,6 +174,9 @@ TEST(WaveletTransformTest, RejectsUnknownNamesAndScalesWithoutCoefficients) {
         EXPECT_NE(text.find(std::to_string(s)), std::string::npos) << text;
     }
     EXPECT_NE(message(0, 1, "haar").find("window size"), std::string::npos);
+    EXPECT_EQ(WaveletTransform::MaximumScale(1), 0);
+    EXPECT_EQ(WaveletTransform::MaximumScale(5), 3);
+    EXPECT_EQ(WaveletTransform::MaximumScale(1 << 30), 30);
     EXPECT_EQ(message(5, 3, "haar"), "accepted");
 }
 

@@ -1,5 +1,7 @@
 #include "velkar/featureextraction/FourierTransform.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <numbers>
 #include <stdexcept>
@@ -11,6 +13,8 @@ namespace velkar::featureextraction {
 namespace {
 
 constexpr std::size_t kBands = 3;
+// The largest k with 3 k^2 <= 2^31 - 1.
+constexpr long long kLargestKept = 26754;
 
 }  // namespace
 
@@ -19,13 +23,12 @@ FourierTransform::FourierTransform(int windowSize, int coefficients)
       coefficients(coefficients),
       padded(windowSize),
       kept(KeptFrequencies(coefficients)) {
-    // Beyond N the kept block would reach past the spectrum.
-    if (kept < 1 || kept > padded.Side()) {
-        throw std::invalid_argument(
-            "The Fourier coefficient count must have an integer square root k between 1 and the "
-            "padded window size " +
-            std::to_string(padded.Side()) + ", got " + std::to_string(coefficients) +
-            " (k = " + std::to_string(kept) + ")");
+    const int largest = MaximumCoefficients(windowSize);
+    if (coefficients < 1 || coefficients > largest) {
+        throw std::invalid_argument("The Fourier coefficient count must lie between 1 and " +
+                                    std::to_string(largest) + " for window size " +
+                                    std::to_string(windowSize) + ", got " +
+                                    std::to_string(coefficients));
     }
 }
 
@@ -50,6 +53,12 @@ int FourierTransform::KeptFrequencies(int coefficients) {
         ++root;
     }
     return static_cast<int>(root);
+}
+
+int FourierTransform::MaximumCoefficients(int windowSize) {
+    // Beyond N the kept block would reach past the spectrum.
+    const long long side = std::min<long long>(PaddedWindow(windowSize).Side(), kLargestKept);
+    return static_cast<int>(std::min<long long>((side + 1) * (side + 1) - 1, INT_MAX));
 }
 
 FourierTransform::DescriptorList FourierTransform::Process(PolygonList& polygons) {

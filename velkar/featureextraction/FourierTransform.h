@@ -7,7 +7,7 @@
 // two-dimensional DFT F(u, v) = sum over window pixels (i, j) of
 // f(i, j) e^(-2 pi i (u (pad + i) + v (pad + j)) / N), u counting along columns, v along rows;
 // value 0 is the DC term, the window's sum. Windows are those of the covered-corner layout.
-// Valid settings: 1 <= w <= 2^30 and 1 <= k <= N.
+// Valid settings: 1 <= w <= 2^30 and 1 <= k <= N, with 3 k^2 countable by an int.
 
 #include <string>
 #include <vector>
@@ -19,8 +19,8 @@ namespace velkar::featureextraction {
 
 class FourierTransform : public FeatureExtractionAlgorithm {
   public:
-    // Throws std::invalid_argument for a window size PaddedWindow rejects, and when
-    // floor(sqrt(coefficients)) is 0 or larger than the padded side N.
+    // Throws std::invalid_argument for a window size PaddedWindow rejects, and for coefficients
+    // outside 1 ... MaximumCoefficients(windowSize).
     FourierTransform(int windowSize, int coefficients);
 
     std::string Name() const override;
@@ -31,6 +31,9 @@ class FourierTransform : public FeatureExtractionAlgorithm {
 
     // k = floor(sqrt(coefficients)), the side of the kept block; 0 for coefficients < 1.
     static int KeptFrequencies(int coefficients);
+    // The largest coefficient count whose k neither exceeds the padded side N nor makes 3 k^2
+    // overflow an int. Throws std::invalid_argument for a window size PaddedWindow rejects.
+    static int MaximumCoefficients(int windowSize);
 
   private:
     // e^(-2 pi i f (pad + m) / N) for frequency f < k and window offset m < w, stored at

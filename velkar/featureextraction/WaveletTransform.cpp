@@ -51,12 +51,11 @@ WaveletTransform::WaveletTransform(int windowSize, int scale, std::string wavele
         throw std::invalid_argument("Unknown wavelet name '" + this->waveletName +
                                     "'; valid names: " + JoinedNames());
     }
-    // Beyond log2(N) levels the approximation block would be empty.
-    if (scale < 1 || scale > 30 || (padded.Side() >> scale) < 1) {
-        throw std::invalid_argument(
-            "The wavelet scale must lie between 1 and log2 of the padded "
-            "window size " +
-            std::to_string(padded.Side()) + ", got " + std::to_string(scale));
+    const int largest = MaximumScale(windowSize);
+    if (scale < 1 || scale > largest) {
+        throw std::invalid_argument("The wavelet scale must lie between 1 and " +
+                                    std::to_string(largest) + " for window size " +
+                                    std::to_string(windowSize) + ", got " + std::to_string(scale));
     }
     lowPass.assign(filters->lowPass.begin(), filters->lowPass.end());
     highPass.assign(filters->highPass.begin(), filters->highPass.end());
@@ -82,6 +81,15 @@ std::vector<std::string> WaveletTransform::WaveletNames() {
         names.emplace_back(entry.name);
     }
     return names;
+}
+
+int WaveletTransform::MaximumScale(int windowSize) {
+    // Beyond log2(N) levels the approximation block would be empty.
+    int levels = 0;
+    for (int side = PaddedWindow(windowSize).Side(); side > 1; side /= 2) {
+        ++levels;
+    }
+    return levels;
 }
 
 WaveletTransform::DescriptorList WaveletTransform::Process(PolygonList& polygons) {

@@ -19,8 +19,9 @@ namespace velkar::featureextraction {
 
 class WaveletTransform : public FeatureExtractionAlgorithm {
   public:
-    // Throws std::invalid_argument for a window size PaddedWindow rejects, a scale below 1 or
-    // with 2^scale > N, and a name outside the catalogue (the message lists the valid names).
+    // Throws std::invalid_argument for a window size PaddedWindow rejects, a scale outside
+    // 1 ... MaximumScale(windowSize), and a name outside the catalogue (the message lists the
+    // valid names).
     WaveletTransform(int windowSize, int scale, std::string waveletName);
 
     std::string Name() const override;
@@ -32,6 +33,9 @@ class WaveletTransform : public FeatureExtractionAlgorithm {
 
     // The catalogue's names in catalogue order.
     static std::vector<std::string> WaveletNames();
+    // log2(N), the most levels a window of this size can take. Throws std::invalid_argument for
+    // a window size PaddedWindow rejects.
+    static int MaximumScale(int windowSize);
 
   private:
     // Per-thread work space, reused from window to window: the N x N square stored column by
