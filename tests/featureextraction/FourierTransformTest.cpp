@@ -127,22 +127,6 @@ TEST(FourierTransformTest, MagnitudesEqualAPlainDftOfThePaddedWindow) {
     }
 }
 
-TEST(FourierTransformTest, UniformUnpaddedWindowHasOnlyItsDcTerm) {
-    const auto image = MakeImage(8, 8, [](int, int) { return Rgb{200, 100, 50}; });
-    FourierTransform extractor(8, 64);
-    const auto result = Extract(extractor, image, {MakeRectangle(0, 0, 7, 7)});
-    ASSERT_EQ(result.size(), 1u);
-    const double levels[3] = {200.0, 100.0, 50.0};
-    for (std::size_t band = 0; band < 3; ++band) {
-        const auto& values = result[0]->Features()[band];
-        ASSERT_EQ(values.size(), 64u);
-        EXPECT_NEAR(values[0], levels[band] * 64.0, 1e-9);
-        for (std::size_t i = 1; i < values.size(); ++i) {
-            EXPECT_NEAR(values[i], 0.0, 1e-9) << "band " << band << " value " << i;
-        }
-    }
-}
-
 TEST(FourierTransformTest, CoveredCornerWindowsAndTheSameResultOnEveryThreadCount) {
     // Red encodes the 5 x 5 block, so each DC term names its window: 25 (10 bx + by).
     const auto blocks = MakeImage(30, 20, [](int x, int y) {

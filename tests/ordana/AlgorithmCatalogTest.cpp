@@ -250,11 +250,9 @@ TEST(AlgorithmCatalogTest, SpectralRowsWriteParameterStringsThatRebuildThem) {
         const Built built = Extractors(c.commandLine);
         EXPECT_EQ(built.printed, "") << c.commandLine;
         ASSERT_EQ(built.selection.algorithms.size(), 1u) << c.commandLine;
-        const auto& extractor = *built.selection.algorithms[0];
         EXPECT_EQ(built.selection.parameters,
                   (std::map<std::string, std::string>{{c.direct->Name(), c.parameters}}));
-        EXPECT_EQ(extractor.FileExtension(), c.direct->FileExtension());
-        EXPECT_EQ(extractor.FeatureCount(), c.direct->FeatureCount());
+        EXPECT_EQ(built.selection.algorithms[0]->FileExtension(), c.direct->FileExtension());
         const std::string described = DescribeTestImage(*c.direct);
         EXPECT_NE(described, "");
         EXPECT_EQ(DescribeTestImage(*built.selection.algorithms[0]), described) << c.commandLine;
