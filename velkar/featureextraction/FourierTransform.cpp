@@ -83,8 +83,8 @@ FourierTransform::Twiddles FourierTransform::MakeTwiddles() const {
     twiddles.sines.resize(count);
     for (int frequency = 0; frequency < kept; ++frequency) {
         for (int offset = 0; offset < windowSize; ++offset) {
-            // Reducing the exponent modulo N first keeps the angle, and so the factor, exact
-            // to the last bits however large the product.
+            // Reducing the exponent modulo N first keeps every angle below 2 pi, where cos and
+            // sin lose no accuracy to a large argument.
             const long long turn = frequency * static_cast<long long>(padded.Pad() + offset) % side;
             const double angle =
                 2.0 * std::numbers::pi * static_cast<double>(turn) / static_cast<double>(side);
