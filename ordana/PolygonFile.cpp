@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "ordana/InputError.h"
+#include "velkar/util/Array.h"
+#include "velkar/util/Json.h"
 
 namespace velkar::ordana {
 
@@ -54,10 +57,26 @@ class LineReader {
     int number = 0;
 };
 
-// Class names travel as single words through the descriptor file and, like colours, as JSON
-// strings without escapes through the model file.
+// Class names travel as single words through the descriptor file and as JSON strings without
+// escapes through the model file.
 bool IsStorableText(const std::string& text) {
     return text.find_first_of("\"{}[]") == std::string::npos;
+}
+
+// Colour lines travel only through the model file: any line that its JSON text gives back
+// unchanged between other colours ("#ff8000", "255 128 0", "[255,128,0]", an empty line) is
+// accepted; a quote or an unpaired bracket would merge it with its neighbours.
+bool SurvivesModelFile(const std::string& colour) {
+    util::Array array;
+    for (const std::string& value : {std::string("#000000"), colour, std::string("#ffffff")}) {
+        array.Add(new std::string(value));
+    }
+    std::unique_ptr<util::Collection> reread(
+        util::Json().Deserialize(util::Json().Serialize(&array)));
+    const auto* back = dynamic_cast<const util::Array*>(reread.get());
+    return back != nullptr && back->Size() == 3 && back->GetString(1) != nullptr &&
+           *back->GetString(1) == colour && back->GetString(2) != nullptr &&
+           *back->GetString(2) == "#ffffff";
 }
 
 bool IsSingleWord(const std::string& text) {
@@ -83,9 +102,10 @@ PolygonFileContent ReadPolygonFile(const std::string& path, bool requireKnownLab
     reader.Next("the number of colours");
     for (int i = 0; i < classCount; ++i) {
         content.colors.push_back(reader.Next("colour " + std::to_string(i + 1)));
-        if (!IsStorableText(content.colors.back())) {
+        if (!SurvivesModelFile(content.colors.back())) {
             throw reader.Error("the colour '" + content.colors.back() +
-                               "' must not hold quotes, braces or brackets");
+                               "' cannot be stored in a model file (it holds a quote, or "
+                               "braces or brackets that do not pair up)");
         }
     }
 

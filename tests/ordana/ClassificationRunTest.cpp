@@ -535,6 +535,10 @@ TEST_F(ClassificationProgramTest, UnusableModelsAreRejected) {
                             "\"" + key + "\"");
     }
     models.emplace_back(ModelWith(Metadata("--wca --aws 5", 0), "window0.mlp"), "window_size");
+    Map* unknownSpace = Metadata("--wca --aws 5", 5);
+    unknownSpace->Put("color_space", new std::string("LAB"));
+    models.emplace_back(ModelWith(unknownSpace, "unknown_space.mlp"),
+                        "unknown colour space 'LAB' under \"color_space\"");
     models.emplace_back(
         ModelWith(Metadata("--wca --aws 5", 5, "", "multilayer perceptron"), "lowercase.mlp"),
         "unknown algorithm 'multilayer perceptron'");
@@ -561,6 +565,108 @@ TEST_F(ClassificationProgramTest, UnusableModelsAreRejected) {
         EXPECT_TRUE(ResultsFiles().empty()) << model;
         EXPECT_EQ(folder.FileNames().size(), inputs) << model;
     }
+}
+
+// Trains in the folder, with the extra options, on the image and polygon file there; returns the
+// model file written.
+std::string TrainIn(TemporaryFolder& work, const std::vector<std::string>& more) {
+    std::vector<std::string> arguments = {"--image",
+                                          "training.png",
+                                          "--file",
+                                          "training.cct",
+                                          "--experiments",
+                                          "1",
+                                          "--wca",
+                                          "--aws",
+                                          "5",
+                                          "--mlp",
+                                          "--mhidden",
+                                          "6",
+                                          "--mlr",
+                                          "0.3",
+                                          "--mm",
+                                          "0.1",
+                                          "--merr",
+                                          "0.001",
+                                          "--miter",
+                                          "300",
+                                          "--seed",
+                                          "5"};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    const auto trained = ordanatest::RunOrdana(arguments, work.Path());
+    EXPECT_EQ(trained.exitStatus, 0) << trained.output;
+    const auto models = ordanatest::FilesWithExtension(work.Path(), "mlp");
+    return models.size() == 1 ? models[0].string() : "";
+}
+
+// Models trained on a colour variant convert the new image into their colour space: three
+// classes of equal brightness and different hue, classified on the image they came from.
+TEST_F(ClassificationProgramTest, ColourSpaceModelsSeeTheNewImageInTheirSpace) {
+    const auto hue = [](int x, int y) {
+        const int texture = (x * 7 + y * 3) % 12;
+        return x < 30   ? Rgb(170 + texture, 90, 90)
+               : x < 60 ? Rgb(90, 170 + texture, 90)
+                        : Rgb(90, 90, 170 + texture);
+    };
+    for (const std::string space : {"lab", "hsi"}) {
+        TemporaryFolder work;
+        ASSERT_TRUE(ordanatest::WriteImage(work / "training.png", 90, 30, hue));
+        ordanatest::WritePolygonFile(work / "training.cct", {"red", "green", "blue"},
+                                     {"#f00", "#0f0", "#00f"},
+                                     {{"red", Rectangle(0, 0, 30, 30)},
+                                      {"green", Rectangle(30, 0, 60, 30)},
+                                      {"blue", Rectangle(60, 0, 90, 30)}});
+        const std::string model = TrainIn(work, {"--cs-" + space});
+        ASSERT_FALSE(model.empty()) << space;
+        EXPECT_NE(model.find("training.cct_" + space + "_"), std::string::npos) << model;
+        EXPECT_EQ(*velkar::ordana::ModelMetadata(*velkar::ordana::ReadModelFile(model))
+                       .GetString("color_space"),
+                  space);
+
+        const auto result = ordanatest::RunOrdana(
+            {"--image", "training.png", "--modelfile", model, "--sampling", "window"}, work.Path());
+        ASSERT_EQ(result.exitStatus, 0) << result.output;
+        std::string resultsFile;
+        for (const auto& file : ordanatest::FilesWithExtension(work.Path(), "cct")) {
+            if (file.filename().string().rfind("results_", 0) == 0) {
+                resultsFile = file.string();
+            }
+        }
+        const auto content = velkar::ordana::ReadPolygonFile(resultsFile, true);
+        int right = 0;
+        for (const auto& polygon : content.polygons) {
+            const int x = polygon->Begin()->x();
+            right += polygon->Class() == (x < 30 ? "red" : x < 60 ? "green" : "blue") ? 1 : 0;
+        }
+        ASSERT_EQ(content.polygons.size(), 108u);  // 18 x 6 windows of 5
+        EXPECT_GE(right, 98) << space;             // at least 90 %
+    }
+}
+
+// Every colour line the model file can carry comes back in the results file, one per class,
+// however it is written.
+TEST_F(ClassificationProgramTest, ColourLinesSurviveTheRoundTrip) {
+    TemporaryFolder work;
+    std::filesystem::copy_file(*training / "training.png", work / "training.png");
+    const std::vector<std::string> colours = {"[255,0,0]", ""};
+    ordanatest::WritePolygonFile(
+        work / "training.cct", {"red", "blue"}, colours,
+        {{"red", Rectangle(0, 0, 30, 40)}, {"blue", Rectangle(30, 0, 60, 40)}});
+    const std::string model = TrainIn(work, {});
+    ASSERT_FALSE(model.empty());
+    const auto result = Classify(model, {"--sampling", "window"});
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    const auto content = velkar::ordana::ReadPolygonFile(ResultsFiles().at(0).string(), true);
+    EXPECT_EQ(content.colors, colours);
+
+    // A line the model file cannot keep is refused with its line number.
+    ordanatest::WritePolygonFile(work / "training.cct", {"red", "blue"}, {"[255,0,0", "blue"},
+                                 {{"red", Rectangle(0, 0, 30, 40)}});
+    const auto refused = ordanatest::RunOrdana(
+        {"--image", "training.png", "--file", "training.cct", "--wca", "--aws", "5"}, work.Path());
+    EXPECT_EQ(refused.exitStatus, 2);
+    EXPECT_NE(refused.output.find("line 6: the colour '[255,0,0'"), std::string::npos)
+        << refused.output;
 }
 
 TEST_F(ClassificationProgramTest, UnreadableImageIsRejected) {
