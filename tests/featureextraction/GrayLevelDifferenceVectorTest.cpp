@@ -1,0 +1,88 @@
+#include "velkar/featureextraction/GrayLevelDifferenceVector.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "featureextraction/DenseTexture.h"
+#include "featureextraction/TestImages.h"
+
+namespace velkar::featureextraction {
+namespace {
+
+using testing::MakeImage;
+using testing::MakeRectangle;
+using testing::Rgb;
+using DescriptorList = FeatureExtractionAlgorithm::DescriptorList;
+
+DescriptorList Extract(GrayLevelDifferenceVector extractor,
+                       std::shared_ptr<imageprocessing::ImageFileSystem> image,
+                       FeatureExtractionAlgorithm::PolygonList polygons) {
+    extractor.SetImage(std::move(image));
+    return extractor.Process(polygons);
+}
+
+TEST(GrayLevelDifferenceVectorTest, IdentityAndUniformWindow) {
+    const GrayLevelDifferenceVector extractor(4, {1, 0}, {0, 1});
+    EXPECT_EQ(extractor.Name(), "Gray Level Difference Vector");
+    EXPECT_EQ(extractor.FileExtension(), "glo");
+    EXPECT_EQ(extractor.Version(), "1.0");
+    EXPECT_EQ(extractor.WindowSize(), 4);
+    EXPECT_EQ(extractor.FeatureCount(), 3 * 512);
+    EXPECT_THROW(GrayLevelDifferenceVector(4, {0, 1}, {4, 0}), std::invalid_argument);
+
+    const auto image = MakeImage(5, 5, [](int, int) { return Rgb{7, 0, 200}; });
+    const auto result =
+        Extract(GrayLevelDifferenceVector(4, {1}, {0}), image, {MakeRectangle(0, 0, 4, 4)});
+    ASSERT_EQ(result.size(), 1u);
+    std::vector<double> expected(256, 0.0);
+    expected[0] = 1.0 / 3;
+    for (const auto& band : result[0]->Features()) {
+        ASSERT_EQ(band.size(), 256u);
+        for (int d = 0; d < 256; ++d) {
+            EXPECT_NEAR(band[d], expected[d], 1e-15) << "difference " << d;
+        }
+    }
+}
+
+TEST(GrayLevelDifferenceVectorTest, TwoDisplacementsFoldTheDenseMatricesInOrder) {
+    std::mt19937 generator(21);
+    std::uniform_int_distribution<int> level(0, 255);
+    std::uniform_int_distribution<int> narrow(60, 66);
+    std::vector<Rgb> pixels(30 * 20);
+    for (auto& pixel : pixels) {
+        pixel = {level(generator), narrow(generator), level(generator) / 64 * 64};
+    }
+    const auto image = MakeImage(30, 20, [&](int x, int y) { return pixels[y * 30 + x]; });
+    // Origins x = 1, 7, 13, 19 and y = 2, 8: 8 windows, x-major.
+    const auto rectangle = MakeRectangle(1, 2, 26, 15);
+    const auto both = Extract(GrayLevelDifferenceVector(6, {1, -2}, {0, 3}), image, {rectangle});
+    const auto mirrored = Extract(GrayLevelDifferenceVector(6, {-1}, {0}), image, {rectangle});
+    const auto second = Extract(GrayLevelDifferenceVector(6, {-2}, {3}), image, {rectangle});
+    testing::DenseTexture<long double> dense(image, 6, {1, -2}, {0, 3});
+    ASSERT_EQ(both.size(), 8u);
+    for (std::size_t index = 0; index < both.size(); ++index) {
+        const auto expected = dense.Differences(1 + 6 * static_cast<int>(index / 2),
+                                                2 + 6 * static_cast<int>(index % 2));
+        for (int band = 0; band < 3; ++band) {
+            const auto& values = both[index]->Features()[band];
+            ASSERT_EQ(values.size(), 512u);
+            for (int i = 0; i < 512; ++i) {
+                EXPECT_NEAR(values[i], expected[band][i], 1e-15)
+                    << "window " << index << " band " << band << " value " << i;
+            }
+            // The first half is displacement (1, 0), identical to (-1, 0); the second half is
+            // the second displacement alone.
+            const auto& alone = mirrored[index]->Features()[band];
+            EXPECT_EQ(std::vector<double>(values.begin(), values.begin() + 256), alone);
+            EXPECT_EQ(std::vector<double>(values.begin() + 256, values.end()),
+                      second[index]->Features()[band]);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace velkar::featureextraction

@@ -1,0 +1,89 @@
+#pragma once
+
+// Grey-level co-occurrence counts of one square window, per displacement and colour band. For
+// displacement k = (dx[k], dy[k]), a pixel (i, j) of the window whose partner
+// (i + dx[k], j + dy[k]) also lies in the window, both inside the image, forms one pair of
+// channel levels (a, c). Each pair is entered in both orders, and displacement k's cells are
+// divided by twice its pair count over all three bands, so each band's L x L matrix is symmetric
+// and sums to one third. A level is the raw 8-bit channel value (L = 256). The histogram is a
+// caller-owned buffer reused from window to window; Calculate clears only the cells the previous
+// window filled. One histogram serves one thread at a time; the TextureHistogram2D is only read.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "velkar/imageprocessing/ImageFileSystem.h"
+
+namespace velkar::featureextraction {
+
+class TextureHistogram2D {
+  public:
+    static constexpr int kBands = 3;
+    static constexpr int kLevels = 256;
+
+    // The matrices [displacement][band][a][c] of the last window calculated.
+    class Histogram {
+      public:
+        int Displacements() const { return displacements; }
+        // p(a, c) of displacement k on band b; 0 for every cell when the window held no pair.
+        double Cell(int displacement, int band, int a, int c) const;
+        // The cells with a <= c that hold at least one pair, each as a * kLevels + c, in the order
+        // the pixels first reached them.
+        const std::vector<std::uint32_t>& OccupiedCells(int displacement, int band) const {
+            return occupied[static_cast<std::size_t>(displacement * kBands + band)];
+        }
+
+      private:
+        friend class TextureHistogram2D;
+        explicit Histogram(int displacements);
+
+        std::uint32_t& Count(int displacement, int band, std::uint32_t cell) {
+            return counts[(static_cast<std::size_t>(displacement) * kBands +
+                           static_cast<std::size_t>(band)) *
+                              kLevels * kLevels +
+                          cell];
+        }
+
+        int displacements;
+        // Pairs per cell a <= c; the lower triangle stays 0 and is read through its mirror.
+        std::vector<std::uint32_t> counts;
+        std::vector<std::vector<std::uint32_t>> occupied;
+        // Twice the pair count over all bands, per displacement; 0 when there was no pair.
+        std::vector<double> divisors;
+        // The window's channel levels, band after band, row after row.
+        std::vector<std::uint8_t> levels;
+    };
+
+    // Throws std::invalid_argument unless levels is 256 and CheckDisplacements accepts the
+    // window size and displacements.
+    TextureHistogram2D(std::shared_ptr<imageprocessing::ImageFileSystem> image, int windowSize,
+                       std::vector<int> dx, std::vector<int> dy, int levels);
+    virtual ~TextureHistogram2D() = default;
+
+    // A displacement must be able to pair pixels inside a window: windowSize >= 1, dx not
+    // empty, dy at least as long as dx (extra entries unused), and |dx[k]| and |dy[k]| smaller
+    // than windowSize. Throws std::invalid_argument naming the first fault.
+    static void CheckDisplacements(int windowSize, const std::vector<int>& dx,
+                                   const std::vector<int>& dy);
+
+    // Makes histogram a new all-zero histogram for this object's displacements.
+    void InitHistogram(std::unique_ptr<Histogram>& histogram) const;
+    // Refills histogram (made by InitHistogram of an object with as many displacements) with
+    // the window whose top-left pixel is (x, y); parts of the window outside the image count
+    // no pair. Throws std::invalid_argument for an empty or mismatched histogram.
+    void Calculate(int x, int y, Histogram& histogram) const;
+    // Frees the histogram and leaves the pointer empty; an empty pointer is left alone.
+    void ReleaseHistogram(std::unique_ptr<Histogram>& histogram) const;
+
+  private:
+    void GatherLevels(int left, int top, int width, int height, Histogram& histogram) const;
+
+    std::shared_ptr<imageprocessing::ImageFileSystem> image;
+    int levels;
+    int windowSize;
+    std::vector<int> dx;
+    std::vector<int> dy;
+};
+
+}  // namespace velkar::featureextraction
