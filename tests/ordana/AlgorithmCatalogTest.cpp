@@ -11,6 +11,7 @@
 #include "WorkflowFixtures.h"
 #include "ordana/AlgorithmCatalog.h"
 #include "ordana/ParameterParser.h"
+#include "velkar/featureextraction/CoOccurrenceMatrix.h"
 #include "velkar/featureextraction/ColorAverage.h"
 #include "velkar/imageprocessing/ColorSpaceTransformation.h"
 #include "velkar/patternrecognition/MultilayerPerceptron.h"
@@ -24,6 +25,7 @@ using ordanatest::CapturedOutput;
 using ordanatest::CommandLine;
 using ordanatest::Rgb;
 using velkar::featureextraction::ColorAverage;
+using velkar::featureextraction::CoOccurrenceMatrix;
 using velkar::featureextraction::FeatureExtractionAlgorithm;
 using velkar::ordana::ExtractionSelection;
 using velkar::ordana::ParameterParser;
@@ -218,10 +220,90 @@ TEST(AlgorithmCatalogTest, ExtractorsMissingFromThisBuildAreReported) {
         EXPECT_EQ(built.selection.parameters.size(), 1u);
     }
     // A failing flag ahead of the colour average stops the selection before it.
-    const Built built = Extractors("--wca --aws 3 --com --cnx 1 --cny 0 --cws 5");
+    const Built built = Extractors("--wca --aws 3 --com --cnx 5 --cny 0 --cws 5");
     EXPECT_EQ(ordanatest::Payloads(built.printed, "LOGMESSAGE").size(), 1u) << built.printed;
-    EXPECT_NE(built.printed.find("'--com'"), std::string::npos) << built.printed;
+    EXPECT_NE(built.printed.find("'--cnx'"), std::string::npos) << built.printed;
     EXPECT_TRUE(built.selection.algorithms.empty());
+}
+
+TEST(AlgorithmCatalogTest, CoOccurrenceStringsRebuildTheExtractorOfTheirOptions) {
+    struct Case {
+        std::string commandLine;
+        std::string parameters;
+        int windowSize;
+        std::vector<int> dx;
+        std::vector<int> dy;
+    };
+    const std::vector<Case> cases = {
+        {"--com --cnx 1 --cny 0 --cws 5", "--com --cnx 1 --cny 0 --cws 5", 5, {1}, {0}},
+        {"--com --cnx 1 0 --cny 0 1 --cws 3",
+         "--com --cnx 1,0 --cny 0,1 --cws 3",
+         3,
+         {1, 0},
+         {0, 1}},
+        // A longer cny keeps its extra item, unused.
+        {"--com --cnx -2 --cny 3 7 --cws 4", "--com --cnx -2 --cny 3,7 --cws 4", 4, {-2}, {3, 7}},
+        {"--cws 6 --cny 0 --com --cnx 0 --cnx -1 --cny -1",
+         "--com --cnx 0,-1 --cny 0,-1 --cws 6",
+         6,
+         {0, -1},
+         {0, -1}},
+    };
+    CommandLine none({});
+    ParameterParser parser = none.Parser();
+    for (const Case& c : cases) {
+        const Built built = Extractors(c.commandLine);
+        EXPECT_EQ(built.printed, "") << c.commandLine;
+        ASSERT_EQ(built.selection.algorithms.size(), 1u) << c.commandLine;
+        const auto& extractor = *built.selection.algorithms[0];
+        EXPECT_EQ(extractor.Name(), "Co-Occurrence Matrix");
+        EXPECT_EQ(extractor.FeatureCount(), 24 * static_cast<int>(c.dx.size()));
+        EXPECT_EQ(built.selection.parameters,
+                  (std::map<std::string, std::string>{{"Co-Occurrence Matrix", c.parameters}}));
+
+        std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
+        const std::string printed =
+            CapturedOutput([&] { rebuilt = parser.FeatureExtractionFromParameters(c.parameters); });
+        EXPECT_EQ(printed, "") << c.parameters;
+        ASSERT_NE(rebuilt, nullptr) << c.parameters;
+        // Each list in its place: the same descriptors as the class built directly.
+        CoOccurrenceMatrix direct(c.windowSize, c.dx, c.dy);
+        const std::string expected = DescribeTestImage(direct);
+        EXPECT_NE(expected, "");
+        EXPECT_EQ(DescribeTestImage(*built.selection.algorithms[0]), expected) << c.commandLine;
+        EXPECT_EQ(DescribeTestImage(*rebuilt), expected) << c.parameters;
+    }
+}
+
+TEST(AlgorithmCatalogTest, UnusableCoOccurrenceValuesAreNamed) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"--com --cnx 5 --cny 0 --cws 5", "'--cnx': 5"},
+        {"--com --cnx 1 -5 --cny 0 0 --cws 5", "'--cnx': -5"},
+        {"--com --cnx 0 --cny 6 --cws 5", "'--cny': 6"},
+        {"--com --cnx 1 0 --cny 0 --cws 5", "'--cny': 0"},
+        {"--com --cnx 1 --cny 0 --cws 0", "'--cws': 0"},
+        {"--com --cnx --cny 0 --cws 5", "'--cnx'"},
+        {"--com --cny 0 --cws 5", "Parameter 'cnx' is required but missing."},
+        {"--com --cnx 1 --cws 5", "Parameter 'cny' is required but missing."},
+    };
+    CommandLine none({});
+    ParameterParser parser = none.Parser();
+    for (const auto& [commandLine, named] : cases) {
+        const Built built = Extractors(commandLine);
+        const auto messages = ordanatest::Payloads(built.printed, "LOGMESSAGE");
+        ASSERT_EQ(messages.size(), 1u) << commandLine << ": " << built.printed;
+        EXPECT_NE(messages[0].find(named), std::string::npos) << messages[0];
+        EXPECT_TRUE(built.selection.algorithms.empty()) << commandLine;
+    }
+    // The same checks guard a stored string, whose lists come comma-joined.
+    std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
+    const std::string printed = CapturedOutput([&] {
+        rebuilt = parser.FeatureExtractionFromParameters("--com --cnx 1,0 --cny 0 --cws 5");
+    });
+    EXPECT_EQ(rebuilt, nullptr);
+    const auto messages = ordanatest::Payloads(printed, "LOGMESSAGE");
+    ASSERT_EQ(messages.size(), 1u) << printed;
+    EXPECT_NE(messages[0].find("'--cny': 0"), std::string::npos) << messages[0];
 }
 
 TEST(AlgorithmCatalogTest, SelectionsFollowTheFixedOrder) {
