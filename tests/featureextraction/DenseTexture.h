@@ -1,11 +1,11 @@
 #pragma once
 
 // Co-occurrence matrices, their eight statistics and the grey-level difference vector computed
-// the plain way, as an independent reference: a dense [displacement][band][256][256] array of
-// doubles, cleared whole for every window and filled pixel by pixel through Pixel(), then three
-// passes over the whole upper triangle, with sums of type Sum. The tests use long double: in
-// double, the tens of thousands of epsilon terms of the entropy alone drift by about 1e-12
-// relative from the exact sum. The texture benchmark uses the double version as its baseline.
+// the plain way, as an independent reference: a dense [displacement][band][256][256] array,
+// cleared whole for every window and filled pixel by pixel through Pixel(), then three passes
+// over the whole upper triangle with sums of type Sum. The tests use long double: in double,
+// the tens of thousands of epsilon terms of the entropy alone drift by about 1e-12 relative from
+// the exact sum. The texture benchmark uses the double version as its baseline.
 
 #include <cmath>
 #include <limits>
@@ -29,6 +29,10 @@ class DenseTexture {
           dy(std::move(dy)),
           cells(this->dx.size() * 3 * 256 * 256) {}
 
+    double& Cell(std::size_t k, int b, int a, int c) {
+        return cells[((k * 3 + b) * 256 + a) * 256 + c];
+    }
+
     void Calculate(int x, int y) {
         std::fill(cells.begin(), cells.end(), 0.0);
         for (std::size_t k = 0; k < dx.size(); ++k) {
@@ -36,17 +40,13 @@ class DenseTexture {
             for (int b = 0; b < 3; ++b) {
                 for (int i = x; i < x + w; ++i) {
                     for (int j = y; j < y + w; ++j) {
-                        const int pi = i + dx[k];
-                        const int pj = j + dy[k];
-                        if (!Inside(i, j) || !Inside(pi, pj) || pi < x || pi >= x + w || pj < y ||
-                            pj >= y + w) {
-                            continue;
+                        const int pi = i + dx[k], pj = j + dy[k];
+                        if (Inside(i, j) && Inside(pi, pj) && pi >= x && pi < x + w && pj >= y &&
+                            pj < y + w) {
+                            count += 1;
+                            Cell(k, b, image->Pixel(i, j, b), image->Pixel(pi, pj, b)) += 1;
+                            Cell(k, b, image->Pixel(pi, pj, b), image->Pixel(i, j, b)) += 1;
                         }
-                        count += 1;
-                        const int a = image->Pixel(i, j, b);
-                        const int c = image->Pixel(pi, pj, b);
-                        Cell(k, b, a, c) += 1;
-                        Cell(k, b, c, a) += 1;
                     }
                 }
             }
@@ -58,10 +58,6 @@ class DenseTexture {
                 }
             }
         }
-    }
-
-    double& Cell(std::size_t k, int b, int a, int c) {
-        return cells[((k * 3 + b) * 256 + a) * 256 + c];
     }
 
     Bands CoOccurrence(int x, int y) {
@@ -101,14 +97,13 @@ class DenseTexture {
         Sum hom = 0, con = 0, dis = 0, mean = 0, var = 0, energy = 0, corr = 0, ent = 0;
         for (int a = 0; a < 256; ++a) {
             for (int c = a; c < 256; ++c) {
-                const double p = Cell(k, b, a, c);
-                const double P = a == c ? 1 : 2;
+                const double p = Cell(k, b, a, c), P = a == c ? 1 : 2;
+                const double q = p == 0 ? epsilon : p;
                 hom += P * p / (1 + (a - c) * (a - c));
                 con += P * p * (a - c) * (a - c);
                 dis += P * p * std::abs(a - c);
                 mean += P * p * a;
                 energy += P * p * p;
-                const double q = p == 0 ? epsilon : p;
                 ent -= P * q * std::log(q);
             }
         }
