@@ -76,7 +76,8 @@ void CoOccurrenceMatrix::Statistics(const Histogram& histogram, int displacement
     // Every sum runs over the upper triangle with weight 1 on the diagonal and 2 off it. Cells
     // without a pair add nothing to any sum but the entropy, so only the occupied cells are
     // visited and the empty ones enter the entropy together, by their total weight.
-    const std::vector<std::uint32_t>& cells = histogram.OccupiedCells(displacement, band);
+    const std::vector<TextureHistogram2D::OccupiedCell>& cells =
+        histogram.OccupiedCells(displacement, band);
     double homogeneity = 0.0;
     double contrast = 0.0;
     double dissimilarity = 0.0;
@@ -84,16 +85,14 @@ void CoOccurrenceMatrix::Statistics(const Histogram& histogram, int displacement
     double energy = 0.0;
     double entropy = 0.0;
     double occupiedWeight = 0.0;
-    for (std::uint32_t cell : cells) {
-        const int a = static_cast<int>(cell) / kLevels;
-        const int c = static_cast<int>(cell) % kLevels;
-        const double p = histogram.Cell(displacement, band, a, c);
-        const double weight = a == c ? 1.0 : 2.0;
-        const double difference = a - c;
+    for (const auto& cell : cells) {
+        const double p = histogram.Share(displacement, cell);
+        const double weight = cell.a == cell.c ? 1.0 : 2.0;
+        const double difference = static_cast<double>(cell.a) - static_cast<double>(cell.c);
         homogeneity += weight * p / (1.0 + difference * difference);
         contrast += weight * p * difference * difference;
         dissimilarity += weight * p * std::abs(difference);
-        mean += weight * p * a;
+        mean += weight * p * cell.a;
         energy += weight * p * p;
         entropy -= weight * p * std::log(p);
         occupiedWeight += weight;
@@ -103,11 +102,10 @@ void CoOccurrenceMatrix::Statistics(const Histogram& histogram, int displacement
     entropy -= emptyWeight * kEmptyCell * std::log(kEmptyCell);
 
     double variance = 0.0;
-    for (std::uint32_t cell : cells) {
-        const int a = static_cast<int>(cell) / kLevels;
-        const int c = static_cast<int>(cell) % kLevels;
-        const double weight = a == c ? 1.0 : 2.0;
-        variance += weight * histogram.Cell(displacement, band, a, c) * (a - mean) * (a - mean);
+    for (const auto& cell : cells) {
+        const double weight = cell.a == cell.c ? 1.0 : 2.0;
+        variance +=
+            weight * histogram.Share(displacement, cell) * (cell.a - mean) * (cell.a - mean);
     }
 
     // Zero variance means every occupied row level equals the mean; since the band's weights
@@ -117,12 +115,10 @@ void CoOccurrenceMatrix::Statistics(const Histogram& histogram, int displacement
     double correlation = 1.0;
     if (variance > 0.0) {
         double covariance = 0.0;
-        for (std::uint32_t cell : cells) {
-            const int a = static_cast<int>(cell) / kLevels;
-            const int c = static_cast<int>(cell) % kLevels;
-            const double weight = a == c ? 1.0 : 2.0;
+        for (const auto& cell : cells) {
+            const double weight = cell.a == cell.c ? 1.0 : 2.0;
             covariance +=
-                weight * histogram.Cell(displacement, band, a, c) * (a - mean) * (c - mean);
+                weight * histogram.Share(displacement, cell) * (cell.a - mean) * (cell.c - mean);
         }
         correlation = covariance / variance;
     }

@@ -62,10 +62,8 @@ GrayLevelDifferenceVector::DescriptorList GrayLevelDifferenceVector::ProcessPoly
             for (int k = 0; k < displacements; ++k) {
                 // Empty cells add nothing, so the occupied upper-triangle cells are all there is
                 // to fold.
-                for (std::uint32_t cell : histogram.OccupiedCells(k, band)) {
-                    const int a = static_cast<int>(cell) / kLevels;
-                    const int c = static_cast<int>(cell) % kLevels;
-                    values[kLevels * k + (c - a)] += histogram.Cell(k, band, a, c);
+                for (const auto& cell : histogram.OccupiedCells(k, band)) {
+                    values[kLevels * k + (cell.c - cell.a)] += histogram.Share(k, cell);
                 }
             }
         }

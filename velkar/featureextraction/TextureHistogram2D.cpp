@@ -22,9 +22,9 @@ std::string DisplacementText(int x, int y) {
 
 TextureHistogram2D::Histogram::Histogram(int displacements)
     : displacements(displacements),
-      counts(static_cast<std::size_t>(displacements) * kBands * kLevels * kLevels, 0),
       occupied(static_cast<std::size_t>(displacements) * kBands),
-      divisors(static_cast<std::size_t>(displacements), 0.0) {}
+      divisors(static_cast<std::size_t>(displacements), 0.0),
+      counts(static_cast<std::size_t>(kLevels) * kLevels, 0) {}
 
 double TextureHistogram2D::Histogram::Cell(int displacement, int band, int a, int c) const {
     if (displacement < 0 || displacement >= displacements || band < 0 || band >= kBands || a < 0 ||
@@ -33,17 +33,14 @@ double TextureHistogram2D::Histogram::Cell(int displacement, int band, int a, in
                                 std::to_string(band) + "][" + std::to_string(a) + "][" +
                                 std::to_string(c) + "]");
     }
-    const double divisor = divisors[static_cast<std::size_t>(displacement)];
-    if (divisor == 0.0) {
-        return 0.0;
+    const int low = std::min(a, c);
+    const int high = std::max(a, c);
+    for (const OccupiedCell& cell : OccupiedCells(displacement, band)) {
+        if (cell.a == low && cell.c == high) {
+            return Share(displacement, cell);
+        }
     }
-    const auto cell = static_cast<std::size_t>(std::min(a, c) * kLevels + std::max(a, c));
-    const double pairs =
-        counts[(static_cast<std::size_t>(displacement) * kBands + static_cast<std::size_t>(band)) *
-                   kLevels * kLevels +
-               cell];
-    // A pair of equal levels enters its diagonal cell twice, once per order.
-    return (a == c ? 2.0 * pairs : pairs) / divisor;
+    return 0.0;
 }
 
 TextureHistogram2D::TextureHistogram2D(std::shared_ptr<imageprocessing::ImageFileSystem> image,
@@ -134,16 +131,10 @@ void TextureHistogram2D::Calculate(int x, int y, Histogram& histogram) const {
             "the histogram holds " + std::to_string(histogram.displacements) +
             " displacements, this texture needs " + std::to_string(dx.size()));
     }
-    for (int k = 0; k < histogram.displacements; ++k) {
-        for (int band = 0; band < kBands; ++band) {
-            auto& cells = histogram.occupied[static_cast<std::size_t>(k * kBands + band)];
-            for (std::uint32_t cell : cells) {
-                histogram.Count(k, band, cell) = 0;
-            }
-            cells.clear();
-        }
-        histogram.divisors[static_cast<std::size_t>(k)] = 0.0;
+    for (auto& cells : histogram.occupied) {
+        cells.clear();
     }
+    std::fill(histogram.divisors.begin(), histogram.divisors.end(), 0.0);
 
     // Only pixels inside both the window and the image can pair, and a partner must be inside
     // both as well, so everything happens within their intersection.
@@ -162,6 +153,7 @@ void TextureHistogram2D::Calculate(int x, int y, Histogram& histogram) const {
     const std::size_t planeSize =
         static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
 
+    std::uint32_t* counts = histogram.counts.data();
     for (int k = 0; k < histogram.displacements; ++k) {
         const int shiftX = dx[static_cast<std::size_t>(k)];
         const int shiftY = dy[static_cast<std::size_t>(k)];
@@ -178,8 +170,8 @@ void TextureHistogram2D::Calculate(int x, int y, Histogram& histogram) const {
 
         for (int band = 0; band < kBands; ++band) {
             const std::uint8_t* plane = histogram.levels.data() + band * planeSize;
-            std::uint32_t* counts = &histogram.Count(k, band, 0);
             auto& cells = histogram.occupied[static_cast<std::size_t>(k * kBands + band)];
+            // Count in the dense block, noting each cell the first time it is reached.
             for (int row = firstRow; row < endRow; ++row) {
                 const std::uint8_t* here = plane + static_cast<std::size_t>(row) * width;
                 const std::uint8_t* there =
@@ -188,11 +180,19 @@ void TextureHistogram2D::Calculate(int x, int y, Histogram& histogram) const {
                     const unsigned a = here[column];
                     const unsigned c = there[column];
                     // Both orders of a pair live in the upper-triangle cell.
-                    const std::uint32_t cell = a <= c ? a * kLevels + c : c * kLevels + a;
-                    if (counts[cell]++ == 0) {
-                        cells.push_back(cell);
+                    const unsigned low = a <= c ? a : c;
+                    const unsigned high = a <= c ? c : a;
+                    if (counts[low * kLevels + high]++ == 0) {
+                        cells.push_back(
+                            {static_cast<std::uint16_t>(low), static_cast<std::uint16_t>(high), 0});
                     }
                 }
+            }
+            // Move the counts into the list, leaving the block all zeros for the next band.
+            for (OccupiedCell& cell : cells) {
+                std::uint32_t& count = counts[cell.a * kLevels + cell.c];
+                cell.pairs = count;
+                count = 0;
             }
         }
     }

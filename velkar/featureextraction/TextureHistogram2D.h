@@ -6,8 +6,9 @@
 // channel levels (a, c). Each pair is entered in both orders, and displacement k's cells are
 // divided by twice its pair count over all three bands, so each band's L x L matrix is symmetric
 // and sums to one third. A level is the raw 8-bit channel value (L = 256). The histogram is a
-// caller-owned buffer reused from window to window; Calculate clears only the cells the previous
-// window filled. One histogram serves one thread at a time; the TextureHistogram2D is only read.
+// caller-owned buffer reused from window to window: it keeps the occupied cells of the upper
+// triangle as lists (at most one entry per pair), so its size follows the window, not L x L per
+// displacement. One histogram serves one thread at a time; the TextureHistogram2D is only read.
 
 #include <cstdint>
 #include <memory>
@@ -22,35 +23,42 @@ class TextureHistogram2D {
     static constexpr int kBands = 3;
     static constexpr int kLevels = 256;
 
+    // A cell a <= c that holds at least one pair.
+    struct OccupiedCell {
+        std::uint16_t a;
+        std::uint16_t c;
+        // The pairs with levels (a, c) or (c, a).
+        std::uint32_t pairs;
+    };
+
     // The matrices [displacement][band][a][c] of the last window calculated.
     class Histogram {
       public:
         int Displacements() const { return displacements; }
         // p(a, c) of displacement k on band b; 0 for every cell when the window held no pair.
+        // A lookup through the occupied cells; loops over a matrix should walk OccupiedCells.
         double Cell(int displacement, int band, int a, int c) const;
-        // The cells with a <= c that hold at least one pair, each as a * kLevels + c, in the order
-        // the pixels first reached them.
-        const std::vector<std::uint32_t>& OccupiedCells(int displacement, int band) const {
+        // The occupied cells of the upper triangle, in the order the pixels first reached them.
+        const std::vector<OccupiedCell>& OccupiedCells(int displacement, int band) const {
             return occupied[static_cast<std::size_t>(displacement * kBands + band)];
+        }
+        // p(a, c) = p(c, a) of an occupied cell of displacement k.
+        double Share(int displacement, const OccupiedCell& cell) const {
+            // A pair of equal levels enters its diagonal cell twice, once per order.
+            const double entries = cell.a == cell.c ? 2.0 * cell.pairs : cell.pairs;
+            return entries / divisors[static_cast<std::size_t>(displacement)];
         }
 
       private:
         friend class TextureHistogram2D;
         explicit Histogram(int displacements);
 
-        std::uint32_t& Count(int displacement, int band, std::uint32_t cell) {
-            return counts[(static_cast<std::size_t>(displacement) * kBands +
-                           static_cast<std::size_t>(band)) *
-                              kLevels * kLevels +
-                          cell];
-        }
-
         int displacements;
-        // Pairs per cell a <= c; the lower triangle stays 0 and is read through its mirror.
-        std::vector<std::uint32_t> counts;
-        std::vector<std::vector<std::uint32_t>> occupied;
+        std::vector<std::vector<OccupiedCell>> occupied;
         // Twice the pair count over all bands, per displacement; 0 when there was no pair.
         std::vector<double> divisors;
+        // Pair counts of the band being counted, indexed a * kLevels + c; all 0 between bands.
+        std::vector<std::uint32_t> counts;
         // The window's channel levels, band after band, row after row.
         std::vector<std::uint8_t> levels;
     };
@@ -71,7 +79,7 @@ class TextureHistogram2D {
     void InitHistogram(std::unique_ptr<Histogram>& histogram) const;
     // Refills histogram (made by InitHistogram of an object with as many displacements) with
     // the window whose top-left pixel is (x, y); parts of the window outside the image count
-    // no pair. Throws std::invalid_argument for an empty or mismatched histogram.
+    // no pair. Throws std::invalid_argument for a histogram of another displacement count.
     void Calculate(int x, int y, Histogram& histogram) const;
     // Frees the histogram and leaves the pointer empty; an empty pointer is left alone.
     void ReleaseHistogram(std::unique_ptr<Histogram>& histogram) const;
