@@ -51,7 +51,7 @@ TextureHistogram2D::TextureHistogram2D(std::shared_ptr<imageprocessing::ImageFil
       windowSize(windowSize),
       dx(std::move(dx)),
       dy(std::move(dy)) {
-    if (levels != kLevels) {
+    if (this->levels != kLevels) {
         throw std::invalid_argument(
             "co-occurrence levels are the 8-bit channel values, so there "
             "must be 256 of them, got " +

@@ -7,8 +7,9 @@
 // divided by twice its pair count over all three bands, so each band's L x L matrix is symmetric
 // and sums to one third. A level is the raw 8-bit channel value (L = 256). The histogram is a
 // caller-owned buffer reused from window to window: it keeps the occupied cells of the upper
-// triangle as lists (at most one entry per pair), so its size follows the window, not L x L per
-// displacement. One histogram serves one thread at a time; the TextureHistogram2D is only read.
+// triangle as lists (never more entries than pairs), so its size follows the window, not L x L
+// per displacement. One histogram serves one thread at a time; the TextureHistogram2D is only
+// read.
 
 #include <cstdint>
 #include <memory>
