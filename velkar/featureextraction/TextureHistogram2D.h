@@ -1,15 +1,13 @@
 #pragma once
 
-// Grey-level co-occurrence counts of one square window, per displacement and colour band. For
-// displacement k = (dx[k], dy[k]), a pixel (i, j) of the window whose partner
-// (i + dx[k], j + dy[k]) also lies in the window, both inside the image, forms one pair of
-// channel levels (a, c). Each pair is entered in both orders, and displacement k's cells are
-// divided by twice its pair count over all three bands, so each band's L x L matrix is symmetric
-// and sums to one third. A level is the raw 8-bit channel value (L = 256). The histogram is a
-// caller-owned buffer reused from window to window: it keeps the occupied cells of the upper
-// triangle as lists (never more entries than pairs), so its size follows the window, not L x L
-// per displacement. One histogram serves one thread at a time; the TextureHistogram2D is only
-// read.
+// Grey-level co-occurrence counts of one square window per displacement and colour band: a
+// pixel (i, j) whose partner (i + dx[k], j + dy[k]) lies in the window too, both inside the
+// image, forms one pair of channel levels (a, c), entered in both orders. Displacement k's cells
+// are divided by twice its pair count over all three bands, so each band's 256 x 256 matrix
+// (levels are the raw 8-bit values) is symmetric and sums to one third. The caller-owned
+// histogram is reused from window to window and keeps only the occupied upper-triangle cells,
+// so its size follows the window. One histogram serves one thread at a time; the
+// TextureHistogram2D itself is only read.
 
 #include <cstdint>
 #include <memory>
