@@ -2,16 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "ProgramRun.h"
 #include "WorkflowFixtures.h"
+#include "featureextraction/DenseTexture.h"
 #include "ordana/ModelFile.h"
 #include "ordana/PolygonFile.h"
 #include "velkar/util/Array.h"
@@ -587,26 +590,43 @@ TEST(CoOccurrenceProgramTest, TrainsAndClassifiesANewSceneByTexture) {
     ordanatest::WritePolygonFile(
         folder / "training.cct", {"flat", "striped"}, {"#ffffff", "#000000"},
         {{"flat", Rectangle(0, 0, 32, 40)}, {"striped", Rectangle(32, 0, 64, 40)}});
-    auto result = ordanatest::RunOrdana({"--image",   (folder / "training.png").string(),
-                                         "--file",    (folder / "training.cct").string(),
-                                         "--com",     "--cnx",
-                                         "-1",        "0",
-                                         "--cny",     "0",
-                                         "1",         "--cws",
-                                         "8",         "--experiments",
-                                         "2",         "--mlp",
-                                         "--mhidden", "4",
-                                         "--mlr",     "0.3",
-                                         "--mm",      "0.1",
-                                         "--merr",    "0.001",
-                                         "--miter",   "300",
-                                         "--seed",    "5"},
-                                        folder.Path());
+    std::vector<std::string> arguments{"--image", (folder / "training.png").string(), "--file",
+                                       (folder / "training.cct").string()};
+    std::istringstream words(
+        "--com --cnx -1 0 --cny 0 1 --cws 8 --experiments 2 --mlp --mhidden 4 --mlr 0.3 --mm 0.1 "
+        "--merr 0.001 --miter 300 --seed 5");
+    for (std::string word; words >> word;) {
+        arguments.push_back(word);
+    }
+    auto result = ordanatest::RunOrdana(arguments, folder.Path());
     ASSERT_EQ(result.exitStatus, 0) << result.output;
     EXPECT_TRUE(Payloads(result.output, "LOGMESSAGE").empty()) << result.output;
     const auto descriptors = ordanatest::FilesWithExtension(folder.Path(), "cmo");
     ASSERT_EQ(descriptors.size(), 1u) << result.output;
-    EXPECT_EQ(ReadLines(descriptors[0]).size(), 40u);  // 4 x 5 windows of 8 in each half
+    // 4 x 5 windows of 8 in each half, x-major, each line the class and the 3 x 16 values.
+    const auto lines = ReadLines(descriptors[0]);
+    ASSERT_EQ(lines.size(), 40u);
+    velkar::testing::DenseTexture<long double> dense(
+        std::make_shared<velkar::imageprocessing::ImageFileSystem>(
+            (folder / "training.png").string()),
+        8, {-1, 0}, {0, 1});
+    for (std::size_t index = 0; index < lines.size(); ++index) {
+        std::istringstream line(lines[index]);
+        std::string label;
+        line >> label;
+        EXPECT_EQ(label, index < 20 ? "flat" : "striped");
+        const int window = static_cast<int>(index % 20);
+        const auto expected =
+            dense.CoOccurrence(8 * (window / 5) + (index < 20 ? 0 : 32), 8 * (window % 5));
+        for (const auto& band : expected) {
+            for (double value : band) {
+                double written = 0;
+                ASSERT_TRUE(line >> written) << lines[index];
+                EXPECT_NEAR(written, value, 1e-12 * std::abs(value)) << lines[index];
+            }
+        }
+        EXPECT_FALSE(line >> label) << lines[index];
+    }
     const auto models = ordanatest::FilesWithExtension(folder.Path(), "mlp");
     ASSERT_EQ(models.size(), 1u) << result.output;
     auto model = velkar::ordana::ReadModelFile(models[0].string());
@@ -625,9 +645,9 @@ TEST(CoOccurrenceProgramTest, TrainsAndClassifiesANewSceneByTexture) {
     ASSERT_EQ(result.exitStatus, 0) << result.output;
     EXPECT_TRUE(result.HasLine("[LOGMESSAGE] !Processing image with Co-Occurrence Matrix.!"))
         << result.output;
-    const auto lines = ProtocolLines(result.output);
-    ASSERT_FALSE(lines.empty());
-    const std::string status = lines.back();
+    const auto protocol = ProtocolLines(result.output);
+    ASSERT_FALSE(protocol.empty());
+    const std::string status = protocol.back();
     ASSERT_EQ(status.rfind("[STATUS] !", 0), 0u) << result.output;
     const auto content =
         velkar::ordana::ReadPolygonFile(status.substr(10, status.size() - 11), true);
