@@ -1,7 +1,6 @@
 #include "ordana/AlgorithmCatalog.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <stdexcept>
 
 #include "ordana/OneBasedClassifier.h"
@@ -86,16 +85,16 @@ std::string JoinedList(const IntList& items) {
     return text;
 }
 
-// A displacement step that reaches the window size pairs no pixel inside a window.
+// A displacement step that reaches the window size pairs no pixel inside a window. Only the
+// first count steps form displacements.
 void RequireStepsInsideWindow(const std::string& option, const IntList& steps, std::size_t count,
                               int windowSize) {
+    const std::string what = "a displacement must stay inside the window, from " +
+                             std::to_string(1 - windowSize) + " to " +
+                             std::to_string(windowSize - 1);
     for (std::size_t k = 0; k < count; ++k) {
-        if (std::abs(static_cast<long long>(steps[k])) >= windowSize) {
-            throw std::invalid_argument(
-                "Invalid value for option '--" + option + "': " + std::to_string(steps[k]) +
-                " (a displacement must be smaller than the window size, " +
-                std::to_string(windowSize) + ", or no pixel pair fits in a window).");
-        }
+        RequireAtLeast(option, steps[k], 1 - windowSize, what);
+        RequireAtMost(option, steps[k], windowSize - 1, what);
     }
 }
 
