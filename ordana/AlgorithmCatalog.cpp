@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "ordana/OneBasedClassifier.h"
+#include "velkar/featureextraction/CoOccurrenceMatrix.h"
 #include "velkar/featureextraction/ColorAverage.h"
 #include "velkar/featureextraction/FourierTransform.h"
 #include "velkar/featureextraction/PaddedWindow.h"
@@ -74,6 +75,50 @@ void DeclareCoOccurrenceOptions(po::options_description_easy_init add) {
     add("cny", po::value<IntList>()->multitoken()->composing(),
         "Reference pixel relationship across y coordinate");
     add("cws", po::value<int>(), "Window size");
+}
+
+std::string JoinedList(const IntList& items) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        text += (i == 0 ? "" : ",") + std::to_string(items[i]);
+    }
+    return text;
+}
+
+// A displacement step that reaches the window size pairs no pixel inside a window. Only the
+// first count steps form displacements.
+void RequireStepsInsideWindow(const std::string& option, const IntList& steps, std::size_t count,
+                              int windowSize) {
+    const std::string what = "a displacement must stay inside the window, from " +
+                             std::to_string(1 - windowSize) + " to " +
+                             std::to_string(windowSize - 1);
+    for (std::size_t k = 0; k < count; ++k) {
+        RequireAtLeast(option, steps[k], 1 - windowSize, what);
+        RequireAtMost(option, steps[k], windowSize - 1, what);
+    }
+}
+
+ExtractorPointer BuildCoOccurrence(const po::variables_map& values, std::string& parameters) {
+    const IntList dx = values["cnx"].as<IntList>();
+    const IntList dy = values["cny"].as<IntList>();
+    const int windowSize = values["cws"].as<int>();
+    RequireAtLeast("cws", windowSize, 1, "the window size must be at least 1");
+    if (dx.empty() || dy.empty()) {
+        throw std::invalid_argument("Invalid value for option '--" +
+                                    std::string(dx.empty() ? "cnx" : "cny") +
+                                    "': an empty list (at least one displacement is needed).");
+    }
+    if (dy.size() < dx.size()) {
+        throw std::invalid_argument("Invalid value for option '--cny': " + JoinedList(dy) +
+                                    " (it needs at least as many items as --cnx, which has " +
+                                    std::to_string(dx.size()) + ").");
+    }
+    // Items of cny past the length of cnx are kept in the string but pair with nothing.
+    RequireStepsInsideWindow("cnx", dx, dx.size(), windowSize);
+    RequireStepsInsideWindow("cny", dy, dx.size(), windowSize);
+    parameters = "--com --cnx " + JoinedList(dx) + " --cny " + JoinedList(dy) + " --cws " +
+                 std::to_string(windowSize);
+    return std::make_shared<featureextraction::CoOccurrenceMatrix>(windowSize, dx, dy);
 }
 
 // Windowed colour average.
@@ -254,7 +299,7 @@ const std::vector<ExtractorRow>& ExtractorRows() {
           "Co-Occurrence Matrix options",
           DeclareCoOccurrenceOptions,
           {"cnx", "cny", "cws"}},
-         nullptr},
+         BuildCoOccurrence},
         {{"wca",
           "wca",
           "Windowed Color Average",

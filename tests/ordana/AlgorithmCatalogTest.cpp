@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -220,10 +221,58 @@ TEST(AlgorithmCatalogTest, ExtractorsMissingFromThisBuildAreReported) {
         EXPECT_EQ(built.selection.parameters.size(), 1u);
     }
     // A failing flag ahead of the colour average stops the selection before it.
-    const Built built = Extractors("--wca --aws 3 --com --cnx 1 --cny 0 --cws 5");
+    const Built built = Extractors("--wca --aws 3 --com --cnx 5 --cny 0 --cws 5");
     EXPECT_EQ(ordanatest::Payloads(built.printed, "LOGMESSAGE").size(), 1u) << built.printed;
-    EXPECT_NE(built.printed.find("'--com'"), std::string::npos) << built.printed;
+    EXPECT_NE(built.printed.find("'--cnx'"), std::string::npos) << built.printed;
     EXPECT_TRUE(built.selection.algorithms.empty());
+}
+
+TEST(AlgorithmCatalogTest, CoOccurrenceOptionsAreWrittenOrRejectedByName) {
+    // Built ones give their parameter string, rejected ones one message holding the piece.
+    const std::vector<std::tuple<std::string, bool, std::string>> cases = {
+        {"--com --cnx 1 --cny 0 --cws 5", true, "--com --cnx 1 --cny 0 --cws 5"},
+        // Repeated options compose; a longer cny keeps its extra item, unused.
+        {"--cws 6 --cny 0 -1 --com --cnx 0 --cnx -1 --cny 9", true,
+         "--com --cnx 0,-1 --cny 0,-1,9 --cws 6"},
+        {"--com --cnx 5 --cny 0 --cws 5", false, "'--cnx': 5"},
+        {"--com --cnx 1 -5 --cny 0 0 --cws 5", false, "'--cnx': -5"},
+        {"--com --cnx 0 --cny 6 --cws 5", false, "'--cny': 6"},
+        {"--com --cnx 1 0 --cny 0 --cws 5", false, "'--cny': 0"},
+        {"--com --cnx 1 --cny 0 --cws 0", false, "'--cws': 0"},
+        {"--com --cnx --cny 0 --cws 5", false, "'--cnx'"},
+        {"--com --cny 0 --cws 5", false, "Parameter 'cnx' is required but missing."},
+    };
+    CommandLine none({});
+    ParameterParser parser = none.Parser();
+    for (const auto& [commandLine, builds, text] : cases) {
+        const Built built = Extractors(commandLine);
+        const auto messages = ordanatest::Payloads(built.printed, "LOGMESSAGE");
+        if (!builds) {
+            ASSERT_EQ(messages.size(), 1u) << commandLine << ": " << built.printed;
+            EXPECT_NE(messages[0].find(text), std::string::npos) << messages[0];
+            EXPECT_TRUE(built.selection.algorithms.empty()) << commandLine;
+            continue;
+        }
+        EXPECT_TRUE(messages.empty()) << built.printed;
+        ASSERT_EQ(built.selection.algorithms.size(), 1u) << commandLine;
+        EXPECT_EQ(built.selection.parameters,
+                  (std::map<std::string, std::string>{{"Co-Occurrence Matrix", text}}));
+        std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
+        EXPECT_EQ(CapturedOutput([&] { rebuilt = parser.FeatureExtractionFromParameters(text); }),
+                  "");
+        ASSERT_NE(rebuilt, nullptr) << text;
+        EXPECT_EQ(rebuilt->FeatureCount(), built.selection.algorithms[0]->FeatureCount());
+        const std::string descriptors = DescribeTestImage(*rebuilt);
+        EXPECT_NE(descriptors, "");
+        EXPECT_EQ(descriptors, DescribeTestImage(*built.selection.algorithms[0])) << text;
+    }
+    // A stored string, whose lists come comma-joined, meets the same checks.
+    std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
+    const std::string printed = CapturedOutput([&] {
+        rebuilt = parser.FeatureExtractionFromParameters("--com --cnx 1,0 --cny 0 --cws 5");
+    });
+    EXPECT_EQ(rebuilt, nullptr);
+    EXPECT_NE(printed.find("'--cny': 0"), std::string::npos) << printed;
 }
 
 TEST(AlgorithmCatalogTest, SpectralRowsWriteParameterStringsThatRebuildThem) {

@@ -2,16 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "ProgramRun.h"
 #include "WorkflowFixtures.h"
+#include "featureextraction/DenseTexture.h"
 #include "ordana/ModelFile.h"
 #include "ordana/PolygonFile.h"
 #include "velkar/util/Array.h"
@@ -717,6 +720,91 @@ TEST_F(ClassificationProgramTest, LibraryFailureEndsWithStatusOne) {
     EXPECT_EQ(lines[lines.size() - 2].rfind("[LOGMESSAGE] !", 0), 0u);
     EXPECT_EQ(lines.back(), "[STATUS] !!");
     EXPECT_TRUE(ResultsFiles().empty());
+}
+
+// A model of co-occurrence textures: two regions of the same mean colour, one flat and one in
+// vertical stripes, told apart by texture alone. The negative displacement is written as
+// "-1,0" in the model and must read back as the list it was.
+velkar::imageprocessing::Pixel Flat(int x, int y) { return Rgb(120 + (x + y) % 2, 90, 60); }
+velkar::imageprocessing::Pixel Striped(int x, int) {
+    return x % 2 == 0 ? Rgb(80, 90, 20) : Rgb(160, 90, 100);
+}
+
+TEST(CoOccurrenceProgramTest, TrainsAndClassifiesANewSceneByTexture) {
+    TemporaryFolder folder;
+    ASSERT_TRUE(ordanatest::WriteImage(folder / "training.png", 64, 40, [](int x, int y) {
+        return x < 32 ? Flat(x, y) : Striped(x, y);
+    }));
+    ordanatest::WritePolygonFile(
+        folder / "training.cct", {"flat", "striped"}, {"#ffffff", "#000000"},
+        {{"flat", Rectangle(0, 0, 32, 40)}, {"striped", Rectangle(32, 0, 64, 40)}});
+    std::vector<std::string> arguments{"--image", (folder / "training.png").string(), "--file",
+                                       (folder / "training.cct").string()};
+    std::istringstream words(
+        "--com --cnx -1 0 --cny 0 1 --cws 8 --experiments 2 --mlp --mhidden 4 --mlr 0.3 --mm 0.1 "
+        "--merr 0.001 --miter 300 --seed 5");
+    for (std::string word; words >> word;) {
+        arguments.push_back(word);
+    }
+    auto result = ordanatest::RunOrdana(arguments, folder.Path());
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_TRUE(Payloads(result.output, "LOGMESSAGE").empty()) << result.output;
+    const auto descriptors = ordanatest::FilesWithExtension(folder.Path(), "cmo");
+    ASSERT_EQ(descriptors.size(), 1u) << result.output;
+    // 4 x 5 windows of 8 in each half, x-major, each line the class and the 3 x 16 values.
+    const auto lines = ReadLines(descriptors[0]);
+    ASSERT_EQ(lines.size(), 40u);
+    velkar::testing::DenseTexture<long double> dense(
+        std::make_shared<velkar::imageprocessing::ImageFileSystem>(
+            (folder / "training.png").string()),
+        8, {-1, 0}, {0, 1});
+    for (std::size_t index = 0; index < lines.size(); ++index) {
+        std::istringstream line(lines[index]);
+        std::string label;
+        line >> label;
+        EXPECT_EQ(label, index < 20 ? "flat" : "striped");
+        const int window = static_cast<int>(index % 20);
+        const auto expected =
+            dense.CoOccurrence(8 * (window / 5) + (index < 20 ? 0 : 32), 8 * (window % 5));
+        for (const auto& band : expected) {
+            for (double value : band) {
+                double written = 0;
+                ASSERT_TRUE(line >> written) << lines[index];
+                EXPECT_NEAR(written, value, 1e-12 * std::abs(value)) << lines[index];
+            }
+        }
+        EXPECT_FALSE(line >> label) << lines[index];
+    }
+    const auto models = ordanatest::FilesWithExtension(folder.Path(), "mlp");
+    ASSERT_EQ(models.size(), 1u) << result.output;
+    auto model = velkar::ordana::ReadModelFile(models[0].string());
+    const Map& metadata = velkar::ordana::ModelMetadata(*model);
+    EXPECT_EQ(*metadata.GetString("feature_extraction_parameters"),
+              "--com --cnx -1,0 --cny 0,1 --cws 8");
+    EXPECT_EQ(*metadata.GetInt("window_size"), 8);
+
+    // Striped above, flat below.
+    ASSERT_TRUE(ordanatest::WriteImage(folder / "scene.png", 48, 32, [](int x, int y) {
+        return y < 16 ? Striped(x, y) : Flat(x, y);
+    }));
+    result = ordanatest::RunOrdana({"--image", (folder / "scene.png").string(), "--modelfile",
+                                    models[0].string(), "--sampling", "window", "--chatty", "true"},
+                                   folder.Path());
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_TRUE(result.HasLine("[LOGMESSAGE] !Processing image with Co-Occurrence Matrix.!"))
+        << result.output;
+    const auto protocol = ProtocolLines(result.output);
+    ASSERT_FALSE(protocol.empty());
+    const std::string status = protocol.back();
+    ASSERT_EQ(status.rfind("[STATUS] !", 0), 0u) << result.output;
+    const auto content =
+        velkar::ordana::ReadPolygonFile(status.substr(10, status.size() - 11), true);
+    ASSERT_EQ(content.polygons.size(), 24u);  // 6 x 4 windows of 8
+    for (const auto& polygon : content.polygons) {
+        const int y = polygon->Begin()->y();
+        EXPECT_EQ(polygon->Class(), y < 16 ? "striped" : "flat")
+            << "window at " << polygon->Begin()->x() << " " << y;
+    }
 }
 
 }  // namespace
