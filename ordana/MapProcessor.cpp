@@ -151,7 +151,7 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(Polygo
         output->classes = classes;
         output->colors = colors;
         output->parameters = parameters[name];
-        output->windowSize = algorithm->WindowSize();
+        output->windowSize = algorithm->ClassificationWindowSize(polygons);
         outputs.push_back(output);
 
         progress = static_cast<int>(progress + step);
