@@ -33,6 +33,19 @@ ScaleInvariantFeatureTransform::DescriptorList ScaleInvariantFeatureTransform::P
 
 ScaleInvariantFeatureTransform::DescriptorList ScaleInvariantFeatureTransform::ProcessPolygon(
     const math::Polygon& polygon) const {
+    return Analyse(polygon).descriptors;
+}
+
+std::vector<SiftKeypoint> ScaleInvariantFeatureTransform::Keypoints(
+    const math::Polygon& polygon) const {
+    if (!Image()) {
+        throw std::logic_error("The keypoint extractor has no image: SetImage must come first");
+    }
+    return Analyse(polygon).keypoints;
+}
+
+ScaleInvariantFeatureTransform::PolygonKeypoints ScaleInvariantFeatureTransform::Analyse(
+    const math::Polygon& polygon) const {
     const imageprocessing::ImageFileSystem& image = *Image();
     const BoundingBox box = BoxOf(polygon);
     // Pixels outside the image hold nothing to describe; leaving them out also bounds the
@@ -68,17 +81,23 @@ ScaleInvariantFeatureTransform::DescriptorList ScaleInvariantFeatureTransform::P
     unit.FindKeypoints();
     unit.ExtractKeypointDescriptors();
     unit.DestroyMagnitudesAndOrientations();
-    DescriptorList descriptors = unit.Descriptors();
+    PolygonKeypoints result{unit.Descriptors(), {}};
     // Positions relative to the whole box, not to the part of it inside the image.
     const int shiftX = static_cast<int>(left - box.minX);
     const int shiftY = static_cast<int>(top - box.minY);
-    for (const auto& descriptor : descriptors) {
+    for (const auto& descriptor : result.descriptors) {
         descriptor->SetClass(polygon.Class());
         descriptor->SetPolygonId(polygon.Id());
         descriptor->SetX(descriptor->X() + shiftX);
         descriptor->SetY(descriptor->Y() + shiftY);
     }
-    return descriptors;
+    for (const auto& keypoint : unit.DescribedKeypoints()) {
+        SiftKeypoint shifted = *keypoint;
+        shifted.x += shiftX;
+        shifted.y += shiftY;
+        result.keypoints.push_back(shifted);
+    }
+    return result;
 }
 
 }  // namespace velkar::featureextraction

@@ -9,8 +9,10 @@
 // polygon in input order, keypoint by keypoint within a polygon.
 
 #include <string>
+#include <vector>
 
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
+#include "velkar/featureextraction/SiftKeypoint.h"
 
 namespace velkar::featureextraction {
 
@@ -25,11 +27,23 @@ class ScaleInvariantFeatureTransform : public FeatureExtractionAlgorithm {
     int FeatureCount() const override;
     DescriptorList Process(PolygonList& polygons) override;
 
+    // The keypoints behind one polygon's descriptors, in the same order, for drawing or
+    // inspecting them: positions in the bounding-box image, scale as the sigma of the keypoint's
+    // octave (scale * 2^octave / 2 in image pixels) and orientation in radians, measured from
+    // the x axis towards the y axis (down the rows). Needs an image (std::logic_error).
+    std::vector<SiftKeypoint> Keypoints(const math::Polygon& polygon) const;
+
     int Octaves() const { return octaves; }
     int Intervals() const { return intervals; }
 
   private:
+    struct PolygonKeypoints {
+        DescriptorList descriptors;
+        std::vector<SiftKeypoint> keypoints;
+    };
+
     DescriptorList ProcessPolygon(const math::Polygon& polygon) const;
+    PolygonKeypoints Analyse(const math::Polygon& polygon) const;
 
     int octaves;
     int intervals;

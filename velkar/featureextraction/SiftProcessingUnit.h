@@ -49,6 +49,8 @@ class SiftProcessingUnit {
     // The keypoints that survived localisation, and the oriented ones.
     const KeypointList& Keypoints() const { return keypoints; }
     const KeypointList& OrientedKeypoints() const { return orientedKeypoints; }
+    // The oriented keypoints that received a descriptor, in the order of Descriptors().
+    const KeypointList& DescribedKeypoints() const { return describedKeypoints; }
 
     // Divides values by their Euclidean norm, caps every value at 0.2 and divides by the norm
     // again. Returns false, leaving values alone, when they are all 0.
