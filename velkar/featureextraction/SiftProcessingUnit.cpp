@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "velkar/imageprocessing/ConvolutionFilter.h"
 #include "velkar/imageprocessing/GaussianFilter.h"
+#include "velkar/util/Parallel.h"
 
 namespace velkar::featureextraction {
 
@@ -98,20 +100,32 @@ double GradientOrientation(double dy, double dx) {
     return std::atan(dy / dx);
 }
 
+// Whether the value at (x, y, b) is strictly above all 26 neighbours in the three images, or
+// strictly below all of them. The eight neighbours in the same image come first: they reject
+// most pixels.
 bool IsExtremum(const Image& below, const Image& current, const Image& above, int x, int y, int b) {
-    const double value = current(x, y, b);
-    const bool maximum = value > current(x - 1, y, b);
-    const Image* images[] = {&below, &current, &above};
-    for (const Image* image : images) {
-        for (int dy = -1; dy <= 1; ++dy) {
-            for (int dx = -1; dx <= 1; ++dx) {
-                if (image == &current && dx == 0 && dy == 0) {
-                    continue;
-                }
-                const double neighbour = (*image)(x + dx, y + dy, b);
-                if (maximum ? !(value > neighbour) : !(value < neighbour)) {
-                    return false;
-                }
+    const std::size_t index = current.Index(x, y, b);
+    const auto column = static_cast<std::ptrdiff_t>(current.Bands());
+    const auto row = column * current.Width();
+    const std::ptrdiff_t around[8] = {-row - column, -row,         -row + column, -column,
+                                      column,        row - column, row,           row + column};
+    const double* centre = current.Data() + index;
+    const double value = *centre;
+    const bool maximum = value > centre[-column];
+    auto beyond = [&](double neighbour) { return maximum ? value > neighbour : value < neighbour; };
+    for (std::ptrdiff_t offset : around) {
+        if (!beyond(centre[offset])) {
+            return false;
+        }
+    }
+    for (const Image* image : {&below, &above}) {
+        const double* middle = image->Data() + index;
+        if (!beyond(*middle)) {
+            return false;
+        }
+        for (std::ptrdiff_t offset : around) {
+            if (!beyond(middle[offset])) {
+                return false;
             }
         }
     }
@@ -191,40 +205,56 @@ void SiftProcessingUnit::GenerateOctavesAndIntervals() {
 }
 
 void SiftProcessingUnit::FindExtrema() {
-    keypoints.clear();
+    // One task per octave, difference image and band; their keypoints are joined in that order,
+    // so the result does not depend on the number of threads.
+    struct Task {
+        int octave;
+        int difference;
+        int band;
+    };
+    std::vector<Task> tasks;
     for (int o = 0; o < octaves; ++o) {
-        const auto& octaveDifferences = differences[static_cast<std::size_t>(o)];
         for (int d = 1; d <= intervals; ++d) {
-            const Image& below = octaveDifferences[static_cast<std::size_t>(d - 1)];
-            const Image& current = octaveDifferences[static_cast<std::size_t>(d)];
-            const Image& above = octaveDifferences[static_cast<std::size_t>(d + 1)];
             for (int b = 0; b < bands; ++b) {
-                for (int y = 1; y < current.Height() - 1; ++y) {
-                    for (int x = 1; x < current.Width() - 1; ++x) {
-                        if (std::abs(current(x, y, b)) < kContrastThreshold ||
-                            !IsExtremum(below, current, above, x, y, b)) {
-                            continue;
-                        }
-                        auto keypoint = std::make_shared<SiftKeypoint>(x, y);
-                        keypoint->level = d;
-                        keypoint->octave = o;
-                        keypoint->band = b;
-                        if (!IsGoodLocalizationAndCurvature(b, kLocalizationRounds, *keypoint,
-                                                            below, current, above)) {
-                            continue;
-                        }
-                        const double scale =
-                            kBaseSigma *
-                            std::pow(2.0, (keypoint->level + keypoint->intervalOffset) / intervals);
-                        if (!(std::abs(scale) > kSmallestScale)) {
-                            continue;
-                        }
-                        keypoint->scale = scale;
-                        keypoints.push_back(keypoint);
-                    }
-                }
+                tasks.push_back({o, d, b});
             }
         }
+    }
+    std::vector<KeypointList> found(tasks.size());
+    util::ParallelFor(tasks.size(), [&](std::size_t index) {
+        const auto [o, d, b] = tasks[index];
+        const auto& octaveDifferences = differences[static_cast<std::size_t>(o)];
+        const Image& below = octaveDifferences[static_cast<std::size_t>(d - 1)];
+        const Image& current = octaveDifferences[static_cast<std::size_t>(d)];
+        const Image& above = octaveDifferences[static_cast<std::size_t>(d + 1)];
+        for (int y = 1; y < current.Height() - 1; ++y) {
+            for (int x = 1; x < current.Width() - 1; ++x) {
+                if (std::abs(current(x, y, b)) < kContrastThreshold ||
+                    !IsExtremum(below, current, above, x, y, b)) {
+                    continue;
+                }
+                auto keypoint = std::make_shared<SiftKeypoint>(x, y);
+                keypoint->level = d;
+                keypoint->octave = o;
+                keypoint->band = b;
+                if (!IsGoodLocalizationAndCurvature(b, kLocalizationRounds, *keypoint, below,
+                                                    current, above)) {
+                    continue;
+                }
+                const double scale =
+                    kBaseSigma *
+                    std::pow(2.0, (keypoint->level + keypoint->intervalOffset) / intervals);
+                if (!(std::abs(scale) > kSmallestScale)) {
+                    continue;
+                }
+                keypoint->scale = scale;
+                found[index].push_back(keypoint);
+            }
+        }
+    });
+    keypoints.clear();
+    for (KeypointList& list : found) {
+        keypoints.insert(keypoints.end(), list.begin(), list.end());
     }
 }
 
@@ -319,27 +349,37 @@ bool SiftProcessingUnit::IsGoodLocalizationAndCurvature(int band, int iterations
 }
 
 void SiftProcessingUnit::CalculateMagnitudesAndOrientations() {
-    magnitudes.assign(static_cast<std::size_t>(octaves), {});
-    orientations.assign(static_cast<std::size_t>(octaves), {});
-    for (int o = 0; o < octaves; ++o) {
-        for (int l = 1; l <= intervals + 1; ++l) {
-            const Image& level = Level(o, l);
-            Image magnitude(level.Width(), level.Height(), bands);
-            Image orientation(level.Width(), level.Height(), bands);
-            for (int y = 1; y < level.Height() - 1; ++y) {
-                for (int x = 1; x < level.Width() - 1; ++x) {
-                    for (int b = 0; b < bands; ++b) {
-                        const double dy = level(x, y + 1, b) - level(x, y - 1, b);
-                        const double dx = level(x + 1, y, b) - level(x - 1, y, b);
-                        magnitude(x, y, b) = std::sqrt(dy * dy + dx * dx);
-                        orientation(x, y, b) = GradientOrientation(dy, dx);
-                    }
-                }
-            }
-            magnitudes[static_cast<std::size_t>(o)].push_back(std::move(magnitude));
-            orientations[static_cast<std::size_t>(o)].push_back(std::move(orientation));
+    // Only the levels that hold keypoints are ever read, so only they are computed; the others
+    // stay empty images.
+    magnitudes.assign(static_cast<std::size_t>(octaves),
+                      std::vector<Image>(static_cast<std::size_t>(intervals + 1)));
+    orientations = magnitudes;
+    std::vector<std::pair<int, int>> needed;
+    for (const auto& keypoint : keypoints) {
+        const std::pair<int, int> level{keypoint->octave, keypoint->level};
+        if (std::find(needed.begin(), needed.end(), level) == needed.end()) {
+            needed.push_back(level);
         }
     }
+    util::ParallelFor(needed.size(), [&](std::size_t index) {
+        const auto [o, l] = needed[index];
+        const Image& level = Level(o, l);
+        Image magnitude(level.Width(), level.Height(), bands);
+        Image orientation(level.Width(), level.Height(), bands);
+        for (int y = 1; y < level.Height() - 1; ++y) {
+            for (int x = 1; x < level.Width() - 1; ++x) {
+                for (int b = 0; b < bands; ++b) {
+                    const double dy = level(x, y + 1, b) - level(x, y - 1, b);
+                    const double dx = level(x + 1, y, b) - level(x - 1, y, b);
+                    magnitude(x, y, b) = std::sqrt(dy * dy + dx * dx);
+                    orientation(x, y, b) = GradientOrientation(dy, dx);
+                }
+            }
+        }
+        const auto slot = static_cast<std::size_t>(l - 1);
+        magnitudes[static_cast<std::size_t>(o)][slot] = std::move(magnitude);
+        orientations[static_cast<std::size_t>(o)][slot] = std::move(orientation);
+    });
 }
 
 void SiftProcessingUnit::FindKeypoints() {

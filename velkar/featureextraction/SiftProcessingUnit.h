@@ -75,7 +75,8 @@ class SiftProcessingUnit {
     std::vector<std::vector<Image>> levels;
     std::vector<std::vector<double>> sigmas;
     std::vector<std::vector<Image>> differences;
-    // [octave][level - 1] for levels 1 ... intervals + 1.
+    // [octave][level - 1] for levels 1 ... intervals + 1; empty for levels without keypoints,
+    // which nothing reads.
     std::vector<std::vector<Image>> magnitudes;
     std::vector<std::vector<Image>> orientations;
     KeypointList keypoints;

@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+#include "velkar/util/Parallel.h"
+
 namespace velkar::imageprocessing {
 
 namespace {
@@ -125,37 +127,71 @@ void ConvolutionFilter::ApplySeparable(const ImageMemory<double>& source,
     const int bands = source.Bands();
     const std::size_t rowLength =
         static_cast<std::size_t>(source.Width()) * static_cast<std::size_t>(bands);
-    // One row of the pass along y at a time, then the pass along x over it: every inner loop
-    // runs over contiguous values.
-    std::vector<double> alongY(rowLength);
-    std::vector<double> alongX(rowLength);
     const std::size_t first = static_cast<std::size_t>(halfX) * static_cast<std::size_t>(bands);
     const std::size_t last = rowLength - first;
-    for (int y = halfY; y < source.Height() - halfY; ++y) {
-        std::fill(alongY.begin(), alongY.end(), 0.0);
-        for (int m = 0; m < sizeY; ++m) {
-            const double weight = factorY[static_cast<std::size_t>(m)];
-            const double* row = source.Data() + source.Index(0, y + m - halfY, 0);
-            for (std::size_t i = 0; i < rowLength; ++i) {
-                alongY[i] += row[i] * weight;
+    const int firstRow = halfY;
+    const int endRow = source.Height() - halfY;
+    // Rows are independent: bands of rows run as tasks of their own, each with its own buffers.
+    constexpr int kRowsPerTask = 32;
+    const int tasks = (endRow - firstRow + kRowsPerTask - 1) / kRowsPerTask;
+    // A mirror-symmetric factor (a Gaussian's) adds the two samples of one weight first.
+    auto isSymmetric = [](const std::vector<double>& factors) {
+        return std::equal(factors.begin(), factors.begin() + factors.size() / 2, factors.rbegin());
+    };
+    const bool symmetricX = isSymmetric(factorX);
+    const bool symmetricY = isSymmetric(factorY);
+    util::ParallelFor(static_cast<std::size_t>(tasks), [&](std::size_t task) {
+        // One row of the pass along y at a time, then the pass along x over it: every inner loop
+        // runs over contiguous values.
+        std::vector<double> alongY(rowLength);
+        std::vector<double> alongX(rowLength);
+        const int begin = firstRow + static_cast<int>(task) * kRowsPerTask;
+        const int end = std::min(endRow, begin + kRowsPerTask);
+        for (int y = begin; y < end; ++y) {
+            std::fill(alongY.begin(), alongY.end(), 0.0);
+            for (int m = 0; m < sizeY; ++m) {
+                const double weight = factorY[static_cast<std::size_t>(m)];
+                const double* row = source.Data() + source.Index(0, y + m - halfY, 0);
+                const int mirror = sizeY - 1 - m;
+                if (symmetricY && mirror > m) {
+                    // Rows at the same distance above and below share one weight.
+                    const double* other = source.Data() + source.Index(0, y + mirror - halfY, 0);
+                    for (std::size_t i = 0; i < rowLength; ++i) {
+                        alongY[i] += (row[i] + other[i]) * weight;
+                    }
+                } else if (!symmetricY || mirror == m) {
+                    for (std::size_t i = 0; i < rowLength; ++i) {
+                        alongY[i] += row[i] * weight;
+                    }
+                }
+            }
+            std::fill(alongX.begin(), alongX.end(), 0.0);
+            const std::size_t count = last - first;
+            for (int l = 0; l < sizeX; ++l) {
+                const double weight = factorX[static_cast<std::size_t>(l)];
+                // Target value i reads alongY at i + (l - halfX) * bands.
+                const double* from =
+                    alongY.data() + static_cast<std::size_t>(l) * static_cast<std::size_t>(bands);
+                double* to = alongX.data() + first;
+                const int mirror = sizeX - 1 - l;
+                if (symmetricX && mirror > l) {
+                    const double* other = alongY.data() + static_cast<std::size_t>(mirror) *
+                                                              static_cast<std::size_t>(bands);
+                    for (std::size_t k = 0; k < count; ++k) {
+                        to[k] += (from[k] + other[k]) * weight;
+                    }
+                } else if (!symmetricX || mirror == l) {
+                    for (std::size_t k = 0; k < count; ++k) {
+                        to[k] += from[k] * weight;
+                    }
+                }
+            }
+            double* out = target.Data() + target.Index(0, y, 0);
+            for (std::size_t i = first; i < last; ++i) {
+                out[i] = factorScale * alongX[i];
             }
         }
-        std::fill(alongX.begin(), alongX.end(), 0.0);
-        for (int l = 0; l < sizeX; ++l) {
-            const double weight = factorX[static_cast<std::size_t>(l)];
-            // Target value i reads alongY at i + (l - halfX) * bands.
-            const double* from =
-                alongY.data() + static_cast<std::size_t>(l) * static_cast<std::size_t>(bands);
-            double* to = alongX.data() + first;
-            for (std::size_t k = 0; k < last - first; ++k) {
-                to[k] += from[k] * weight;
-            }
-        }
-        double* out = target.Data() + target.Index(0, y, 0);
-        for (std::size_t i = first; i < last; ++i) {
-            out[i] = factorScale * alongX[i];
-        }
-    }
+    });
 }
 
 }  // namespace velkar::imageprocessing
