@@ -217,6 +217,26 @@ TEST(HogTest, FlatAndDirectionalImages) {
     }
 }
 
+TEST(HogTest, HugeBoxesCostNoMoreThanTheImage) {
+    // The image lies wholly inside cell (1, 1) of a box of 2 * 10^8 pixels a side, so all four
+    // blocks hold that cell's histogram and nothing else; only the image is ever visited.
+    const auto image = MakeImage(40, 40, [](int x, int y) {
+        return Rgb{(x * 37 + y * 11) % 256, (x * y) % 256, (x + 3 * y) % 256};
+    });
+    Hog hog(2, 2, 5);
+    const auto features =
+        Describe(hog, image, MakeRectangle(-100000000, -100000000, 100000000, 100000000));
+    ASSERT_EQ(features.size(), 20u);
+    double norm = 0.0;
+    for (std::size_t n = 0; n < 5; ++n) {
+        norm += features[n] * features[n];
+        for (std::size_t block = 1; block < 4; ++block) {
+            EXPECT_EQ(features[block * 5 + n], features[n]);
+        }
+    }
+    EXPECT_GT(norm, 0.9);
+}
+
 TEST(HogTest, OneDescriptorPerPolygonInInputOrder) {
     const auto image = MakeImage(40, 40, [](int x, int y) {
         return Rgb{(x * 7) % 256, (y * 11) % 256, (x * y) % 256};

@@ -8,6 +8,7 @@
 
 #include "featureextraction/SiftImages.h"
 #include "featureextraction/TestImages.h"
+#include "velkar/util/Parallel.h"
 
 namespace velkar::featureextraction {
 namespace {
@@ -47,10 +48,12 @@ TEST(ScaleInvariantFeatureTransformTest, UniformBoxesYieldNothing) {
         const auto image = MakeImage(40, 40, [&](int, int) { return Rgb{level, level, level}; });
         EXPECT_TRUE(Extract(image, {MakeRectangle(0, 0, 40, 40)}).empty()) << level;
     }
-    // A box wholly outside the image, and one without area.
+    // A box wholly outside the image, one without area, and boxes too small for any extremum
+    // once the octaves have shrunk them to nothing.
     const auto blobs = BlobImage(60, 60, kBlobs);
-    EXPECT_TRUE(
-        Extract(blobs, {MakeRectangle(100, 100, 140, 140), MakeRectangle(5, 5, 5, 40)}).empty());
+    EXPECT_TRUE(Extract(blobs, {MakeRectangle(100, 100, 140, 140), MakeRectangle(5, 5, 5, 40),
+                                MakeRectangle(13, 14, 14, 15), MakeRectangle(12, 13, 15, 16)})
+                    .empty());
 }
 
 TEST(ScaleInvariantFeatureTransformTest, BrightBlobsYieldKeypointsNearTheirCentres) {
@@ -146,6 +149,39 @@ TEST(ScaleInvariantFeatureTransformTest, PositionsAreRelativeToTheBoxAndBandsAre
         EXPECT_EQ(clipped[n]->X(), reference[n]->X() + 30);
         EXPECT_EQ(clipped[n]->Y(), reference[n]->Y() + 10);
         EXPECT_EQ(clipped[n]->Features(), reference[n]->Features());
+    }
+}
+
+TEST(ScaleInvariantFeatureTransformTest, KeypointsBehindTheDescriptorsAndThreadCounts) {
+    const auto image = BlobImage(70, 60, kBlobs);
+    const auto box = MakeRectangle(5, 0, 70, 60);
+    ScaleInvariantFeatureTransform extractor;
+    EXPECT_THROW(extractor.Keypoints(*box), std::logic_error);
+    extractor.SetImage(image);
+    PolygonList polygons{box};
+    const auto descriptors = extractor.Process(polygons);
+    const auto keypoints = extractor.Keypoints(*box);
+    ASSERT_FALSE(keypoints.empty());
+    ASSERT_EQ(keypoints.size(), descriptors.size());
+    for (std::size_t n = 0; n < keypoints.size(); ++n) {
+        EXPECT_EQ(static_cast<int>(keypoints[n].x), descriptors[n]->X());
+        EXPECT_EQ(static_cast<int>(keypoints[n].y), descriptors[n]->Y());
+        EXPECT_EQ(keypoints[n].band, descriptors[n]->Band());
+        EXPECT_GT(keypoints[n].scale, 0.0);
+        EXPECT_GE(keypoints[n].orientation, -3.141592653589793);
+        EXPECT_LT(keypoints[n].orientation, 3.141592653589793);
+    }
+
+    // One thread finds the same keypoints in the same order.
+    DescriptorList single;
+    {
+        const util::ThreadLimit limit(1);
+        single = extractor.Process(polygons);
+    }
+    ASSERT_EQ(single.size(), descriptors.size());
+    for (std::size_t n = 0; n < single.size(); ++n) {
+        EXPECT_EQ(single[n]->Features(), descriptors[n]->Features());
+        EXPECT_EQ(single[n]->X(), descriptors[n]->X());
     }
 }
 
