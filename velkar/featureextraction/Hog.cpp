@@ -141,6 +141,9 @@ Hog::DescriptorList Hog::ProcessPolygon(const math::Polygon& polygon, Workspace&
                 continue;
             }
             const unsigned char* row = image.Row(static_cast<int>(y));
+            if (row == nullptr) {
+                continue;  // an image without 8-bit colour channels reads as black
+            }
             double* out = gray.data() + (j - jBegin + 1) * stride;
             const long long iFirst = std::max({iBegin - 1, 0LL, -box.minX});
             const long long iLast = std::min({iEnd, boxWidth - 1, image.Width() - 1 - box.minX});

@@ -66,6 +66,9 @@ ScaleInvariantFeatureTransform::PolygonKeypoints ScaleInvariantFeatureTransform:
                             imageprocessing::ImageFileSystem::kBlueOffset};
     for (int j = 0; j < height; ++j) {
         const unsigned char* row = image.Row(static_cast<int>(top) + j);
+        if (row == nullptr) {
+            continue;  // an image without 8-bit colour channels reads as black
+        }
         for (int i = 0; i < width; ++i) {
             const unsigned char* pixel = row + (left + i) * bytes;
             for (int b = 0; b < 3; ++b) {
