@@ -4,10 +4,13 @@
 #include <cmath>
 #include <functional>
 #include <iostream>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
 #include "ordana/AlgorithmCatalog.h"
+#include "ordana/FileNames.h"
+#include "ordana/InputError.h"
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/patternrecognition/PatternRecognitionAlgorithm.h"
 
@@ -111,7 +114,8 @@ void ParameterParser::DeclareOptions() {
         ("experiments,e", po::value<int>(), "Experiment repetition number")
         ("modelfile,m", po::value<std::string>(), "Path to the file containing the trained model")
         ("sampling,s", po::value<std::string>(), "Sampling method to be used in the classification process")
-        ("version,v", "Shows the version information of this software");
+        ("version,v", "Shows the version information of this software")
+        ("seed", po::value<long long>(), "Seed of the random generator; the same seed and inputs repeat a run exactly");
     // clang-format on
 
     auto addFlags = [this](const std::string& caption, const auto& rows) {
@@ -287,16 +291,33 @@ int ParameterParser::Experiments() {
     }
 }
 
+std::optional<unsigned> ParameterParser::RandomSeed() {
+    long long value = 0;
+    try {
+        po::variables_map variables = ParseAllowed();
+        if (variables.count("seed") == 0) {
+            return std::nullopt;
+        }
+        value = variables["seed"].as<long long>();
+    } catch (const std::exception& error) {
+        LogMessage(error.what());
+        return std::nullopt;
+    }
+    if (value < 0 || value > std::numeric_limits<unsigned>::max()) {
+        throw InputError("Invalid value for option '--seed': " + std::to_string(value) +
+                         " (it must lie between 0 and " +
+                         std::to_string(std::numeric_limits<unsigned>::max()) + ").");
+    }
+    return static_cast<unsigned>(value);
+}
+
 std::string ParameterParser::ImageFile() { return StringOption("image", true); }
 
 std::string ParameterParser::PolygonFile() { return StringOption("file", true); }
 
 std::string ParameterParser::PolygonFileName() {
     if (polygonFileName.empty()) {
-        const std::string path = PolygonFile();
-        // Both separators count, so that a path written on another system still names its file.
-        const auto separator = path.find_last_of("/\\");
-        polygonFileName = separator == std::string::npos ? path : path.substr(separator + 1);
+        polygonFileName = LastPathComponent(PolygonFile(), "/\\");
     }
     return polygonFileName;
 }

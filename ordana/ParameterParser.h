@@ -8,6 +8,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,8 @@ class ParameterParser : public PatternRecognitionBuilder {
     std::string ImageFile();
     std::string PolygonFile();
     std::string PolygonFileName();
+    // The value of --seed; a value outside the generator's seeds throws InputError.
+    std::optional<unsigned> RandomSeed();
 
     // Throws std::runtime_error "Parameter '<name>' is required but missing." for the first
     // name, in the given order, that holds no value.
