@@ -7,6 +7,7 @@
 #include "velkar/featureextraction/CoOccurrenceMatrix.h"
 #include "velkar/featureextraction/ColorAverage.h"
 #include "velkar/featureextraction/FourierTransform.h"
+#include "velkar/featureextraction/Hog.h"
 #include "velkar/featureextraction/PaddedWindow.h"
 #include "velkar/featureextraction/WaveletTransform.h"
 #include "velkar/imageprocessing/CMYKColorTransformation.h"
@@ -170,6 +171,27 @@ void DeclareHogOptions(po::options_description_easy_init add) {
     add("hbind", po::value<int>(), "Bindings");
 }
 
+ExtractorPointer BuildHog(const po::variables_map& values, std::string& parameters) {
+    const int blocksX = values["hwx"].as<int>();
+    const int blocksY = values["hwy"].as<int>();
+    const int bins = values["hbind"].as<int>();
+    RequireAtLeast("hwx", blocksX, 1, "at least 1 block across x is needed");
+    RequireAtLeast("hwy", blocksY, 1, "at least 1 block across y is needed");
+    RequireAtLeast("hbind", bins, 1, "at least 1 orientation bin is needed");
+    const long long features = static_cast<long long>(blocksX) * blocksY * bins;
+    if (features > featureextraction::Hog::kMaxFeatureCount) {
+        throw std::invalid_argument(
+            "Invalid values for options '--hwx', '--hwy' and '--hbind': " +
+            std::to_string(blocksX) + ", " + std::to_string(blocksY) + " and " +
+            std::to_string(bins) + " (they give " + std::to_string(features) +
+            " values per descriptor, more than " +
+            std::to_string(featureextraction::Hog::kMaxFeatureCount) + ").");
+    }
+    parameters = "--hog --hwx " + std::to_string(blocksX) + " --hwy " + std::to_string(blocksY) +
+                 " --hbind " + std::to_string(bins);
+    return std::make_shared<featureextraction::Hog>(blocksX, blocksY, bins);
+}
+
 // Wavelets.
 
 void DeclareWaveletOptions(po::options_description_easy_init add) {
@@ -327,7 +349,7 @@ const std::vector<ExtractorRow>& ExtractorRows() {
           "Histogram of Oriented Gradients options",
           DeclareHogOptions,
           {"hwx", "hwy", "hbind"}},
-         nullptr},
+         BuildHog},
     };
     return rows;
 }

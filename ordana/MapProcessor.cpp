@@ -204,7 +204,7 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(Polygo
         output->classes = classes;
         output->colors = colors;
         output->parameters = parameters[name];
-        output->windowSize = algorithm->WindowSize();
+        output->windowSize = algorithm->ClassificationWindowSize(polygons);
         // The suffix of a colour variant is "_" and the colour space's short name.
         output->colorSpace = suffix.empty() ? "" : suffix.substr(1);
         output->polygonIds.reserve(descriptors.size());
