@@ -1,5 +1,6 @@
 // The rows of the Mahalanobis distance, Point K and learning vector quantization classifiers:
-// options to classifiers, named rejections, and the two workflows of the program with each.
+// named rejections of their options, and the two workflows of the program with each (which
+// train, store, restore and classify through the rows in the program's class numbering).
 
 #include <gtest/gtest.h>
 
@@ -15,9 +16,6 @@
 #include "ordana/ModelFile.h"
 #include "ordana/ParameterParser.h"
 #include "ordana/PolygonFile.h"
-#include "velkar/patternrecognition/PatternRecognitionAlgorithm.h"
-#include "velkar/util/Map.h"
-#include "velkar/util/Random.h"
 
 namespace {
 
@@ -27,7 +25,6 @@ using ordanatest::Payloads;
 using ordanatest::Rectangle;
 using ordanatest::Rgb;
 using velkar::ordana::ParameterParser;
-using velkar::patternrecognition::Pattern;
 using velkar::patternrecognition::PatternRecognitionAlgorithm;
 
 std::vector<std::string> Split(const std::string& text) {
@@ -54,60 +51,9 @@ Created Create(const std::string& commandLine, const std::string& key, int input
     return created;
 }
 
-// Two classes numbered from 0 as the program numbers them, far apart in three features.
-std::shared_ptr<std::vector<std::shared_ptr<Pattern>>> TwoClasses() {
-    auto patterns = std::make_shared<std::vector<std::shared_ptr<Pattern>>>();
-    for (int i = 0; i < 12; ++i) {
-        auto pattern = std::make_shared<Pattern>();
-        pattern->SetClass(i % 2);
-        const double offset = (i % 2 == 0 ? 0.1 : 0.8) + 0.01 * (i % 5);
-        pattern->SetDescriptors({offset, 1.0 - offset, 0.02 * (i % 3)});
-        patterns->push_back(pattern);
-    }
-    return patterns;
-}
-
 const std::string kMahalanobis = "--mahd --mdcc 2";
 const std::string kPointK = "--pntk --pkcc 2 --pkiter 5";
 const std::string kVectorQuantization = "--lvq --vqhid 4 --vqout 2 --vqiter 20 --vqalpha 0.2";
-
-TEST(StatisticalClassifierRows, BuiltClassifiersAnswerInTheProgramsNumberingAndRestore) {
-    CommandLine none({});
-    ParameterParser restorer = none.Parser();
-    const std::vector<std::tuple<std::string, std::string, std::string>> rows = {
-        {kMahalanobis, "mahd", "Mahalanobis Distance"},
-        {kPointK, "pntk", "Point K"},
-        {kVectorQuantization, "lvq", "Learning Vector Quantization"},
-    };
-    for (const auto& [commandLine, key, name] : rows) {
-        velkar::util::Seed(3);
-        const Created created = Create(commandLine, key, 3);
-        ASSERT_NE(created.classifier, nullptr) << key;
-        EXPECT_TRUE(created.messages.empty()) << key;
-        EXPECT_EQ(created.classifier->Name(), name);
-        const auto patterns = TwoClasses();
-        testing::internal::CaptureStdout();
-        created.classifier->Train(patterns);
-        testing::internal::GetCapturedStdout();
-        EXPECT_EQ(created.classifier->InputSize(), 3);
-
-        auto restored = restorer.RestoreAlgorithm(name, created.classifier->Configuration());
-        ASSERT_NE(restored, nullptr) << key;
-        std::vector<int> answers;
-        for (const auto& pattern : *patterns) {
-            std::vector<double> features = *pattern->Descriptors();
-            const int answer = created.classifier->Classify(features);
-            answers.push_back(answer);
-            EXPECT_EQ(restored->Classify(features), answer) << key;
-        }
-        // Point K answers cluster numbers, which may come in either order.
-        for (std::size_t i = 0; i < answers.size(); ++i) {
-            const int expected = key == "pntk" && answers[0] == 1 ? 1 - (*patterns)[i]->Class()
-                                                                  : (*patterns)[i]->Class();
-            EXPECT_EQ(answers[i], expected) << key << ", pattern " << i;
-        }
-    }
-}
 
 TEST(StatisticalClassifierRows, UnusableOptionValuesAreNamedAndBuildNothing) {
     const std::vector<std::tuple<std::string, std::string, int, std::string>> cases = {
