@@ -1,9 +1,13 @@
 #include "ordana/AlgorithmCatalog.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "ordana/OneBasedClassifier.h"
 #include "velkar/featureextraction/ColorAverage.h"
+#include "velkar/featureextraction/FourierTransform.h"
+#include "velkar/featureextraction/PaddedWindow.h"
+#include "velkar/featureextraction/WaveletTransform.h"
 #include "velkar/imageprocessing/CMYKColorTransformation.h"
 #include "velkar/imageprocessing/HSIColorTransformation.h"
 #include "velkar/imageprocessing/HSLColorTransformation.h"
@@ -34,6 +38,21 @@ void RequireAtLeast(const std::string& option, int value, int minimum, const std
         throw std::invalid_argument("Invalid value for option '--" + option +
                                     "': " + std::to_string(value) + " (" + what + ").");
     }
+}
+
+void RequireAtMost(const std::string& option, int value, int maximum, const std::string& what) {
+    if (value > maximum) {
+        throw std::invalid_argument("Invalid value for option '--" + option +
+                                    "': " + std::to_string(value) + " (" + what + ").");
+    }
+}
+
+// The window of the spectral extractors, padded to a power of two, must fit an int.
+void RequireSpectralWindowSize(const std::string& option, int windowSize) {
+    RequireAtLeast(option, windowSize, 1, "the window size must be at least 1");
+    RequireAtMost(option, windowSize, featureextraction::PaddedWindow::kLargestWindowSize,
+                  "the window size must be at most " +
+                      std::to_string(featureextraction::PaddedWindow::kLargestWindowSize));
 }
 
 std::string BooleanText(bool value) { return value ? "true" : "false"; }
@@ -100,6 +119,22 @@ void DeclareFourierOptions(po::options_description_easy_init add) {
     add("fcoeff", po::value<int>(), "Number of coefficients to keep");
 }
 
+ExtractorPointer BuildFourier(const po::variables_map& values, std::string& parameters) {
+    const int coefficients = values["fcoeff"].as<int>();
+    const int windowSize = values["fws"].as<int>();
+    RequireSpectralWindowSize("fws", windowSize);
+    const int largest = featureextraction::FourierTransform::MaximumCoefficients(windowSize);
+    const std::string range =
+        "floor(sqrt(fcoeff)) frequencies are kept along each axis of the window padded to a "
+        "power of two, so it must lie between 1 and " +
+        std::to_string(largest) + " for window size " + std::to_string(windowSize);
+    RequireAtLeast("fcoeff", coefficients, 1, range);
+    RequireAtMost("fcoeff", coefficients, largest, range);
+    parameters =
+        "--dft --fcoeff " + std::to_string(coefficients) + " --fws " + std::to_string(windowSize);
+    return std::make_shared<featureextraction::FourierTransform>(windowSize, coefficients);
+}
+
 // Histogram of oriented gradients.
 
 void DeclareHogOptions(po::options_description_easy_init add) {
@@ -114,6 +149,30 @@ void DeclareWaveletOptions(po::options_description_easy_init add) {
     add("wws", po::value<int>(), "Window size");
     add("wscale", po::value<int>(), "Scale");
     add("wname", po::value<std::string>(), "Wavelet name; db1, bior1.1, coif1, sym2");
+}
+
+ExtractorPointer BuildWavelet(const po::variables_map& values, std::string& parameters) {
+    const int scale = values["wscale"].as<int>();
+    const int windowSize = values["wws"].as<int>();
+    const std::string name = values["wname"].as<std::string>();
+    RequireAtLeast("wscale", scale, 1, "at least one decomposition level is needed");
+    RequireSpectralWindowSize("wws", windowSize);
+    const int largest = featureextraction::WaveletTransform::MaximumScale(windowSize);
+    RequireAtMost("wscale", scale, largest,
+                  "2^wscale must not exceed the window padded to a power of two: at most " +
+                      std::to_string(largest) + " for window size " + std::to_string(windowSize));
+    const std::vector<std::string> names = featureextraction::WaveletTransform::WaveletNames();
+    if (std::find(names.begin(), names.end(), name) == names.end()) {
+        std::string valid;
+        for (const std::string& known : names) {
+            valid += (valid.empty() ? "" : ", ") + known;
+        }
+        throw std::invalid_argument("Invalid value for option '--wname': " + name +
+                                    " (valid names: " + valid + ").");
+    }
+    parameters = "--dwt --wscale " + std::to_string(scale) + " --wws " +
+                 std::to_string(windowSize) + " --wname " + name;
+    return std::make_shared<featureextraction::WaveletTransform>(windowSize, scale, name);
 }
 
 // Multilayer perceptron.
@@ -269,14 +328,14 @@ const std::vector<ExtractorRow>& ExtractorRows() {
           "Discrete Fourier Transform options",
           DeclareFourierOptions,
           {"fcoeff", "fws"}},
-         nullptr},
+         BuildFourier},
         {{"dwt",
           "dwt",
           "Wavelet Transform algorithm",
           "Wavelets options",
           DeclareWaveletOptions,
           {"wscale", "wws", "wname"}},
-         nullptr},
+         BuildWavelet},
         {{"hog",
           "hog",
           "Histogram of Oriented Gradients",

@@ -12,6 +12,8 @@
 #include "ordana/AlgorithmCatalog.h"
 #include "ordana/ParameterParser.h"
 #include "velkar/featureextraction/ColorAverage.h"
+#include "velkar/featureextraction/FourierTransform.h"
+#include "velkar/featureextraction/WaveletTransform.h"
 #include "velkar/imageprocessing/ColorSpaceTransformation.h"
 #include "velkar/patternrecognition/MultilayerPerceptron.h"
 #include "velkar/util/Array.h"
@@ -222,6 +224,73 @@ TEST(AlgorithmCatalogTest, ExtractorsMissingFromThisBuildAreReported) {
     EXPECT_EQ(ordanatest::Payloads(built.printed, "LOGMESSAGE").size(), 1u) << built.printed;
     EXPECT_NE(built.printed.find("'--com'"), std::string::npos) << built.printed;
     EXPECT_TRUE(built.selection.algorithms.empty());
+}
+
+TEST(AlgorithmCatalogTest, SpectralRowsWriteParameterStringsThatRebuildThem) {
+    using velkar::featureextraction::FourierTransform;
+    using velkar::featureextraction::WaveletTransform;
+    struct Case {
+        std::string commandLine;
+        std::string parameters;
+        std::shared_ptr<FeatureExtractionAlgorithm> direct;
+    };
+    const std::vector<Case> cases = {
+        {"--dft --fws 4 --fcoeff 10", "--dft --fcoeff 10 --fws 4",
+         std::make_shared<FourierTransform>(4, 10)},
+        {"--fcoeff 2 --dft --fws 6", "--dft --fcoeff 2 --fws 6",
+         std::make_shared<FourierTransform>(6, 2)},
+        {"--dwt --wws 4 --wname db2 --wscale 1", "--dwt --wscale 1 --wws 4 --wname db2",
+         std::make_shared<WaveletTransform>(4, 1, "db2")},
+        {"--wname bior6.8 --dwt --wscale 2 --wws 6", "--dwt --wscale 2 --wws 6 --wname bior6.8",
+         std::make_shared<WaveletTransform>(6, 2, "bior6.8")},
+    };
+    CommandLine none({});
+    ParameterParser parser = none.Parser();
+    for (const Case& c : cases) {
+        const Built built = Extractors(c.commandLine);
+        EXPECT_EQ(built.printed, "") << c.commandLine;
+        ASSERT_EQ(built.selection.algorithms.size(), 1u) << c.commandLine;
+        EXPECT_EQ(built.selection.parameters,
+                  (std::map<std::string, std::string>{{c.direct->Name(), c.parameters}}));
+        EXPECT_EQ(built.selection.algorithms[0]->FileExtension(), c.direct->FileExtension());
+        const std::string described = DescribeTestImage(*c.direct);
+        EXPECT_NE(described, "");
+        EXPECT_EQ(DescribeTestImage(*built.selection.algorithms[0]), described) << c.commandLine;
+
+        std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
+        const std::string printed =
+            CapturedOutput([&] { rebuilt = parser.FeatureExtractionFromParameters(c.parameters); });
+        EXPECT_EQ(printed, "");
+        ASSERT_NE(rebuilt, nullptr) << c.parameters;
+        EXPECT_EQ(rebuilt->FileExtension(), c.direct->FileExtension());
+        EXPECT_EQ(DescribeTestImage(*rebuilt), described) << c.parameters;
+        EXPECT_EQ(Extractors(c.parameters).selection.parameters.at(c.direct->Name()), c.parameters);
+    }
+}
+
+TEST(AlgorithmCatalogTest, SpectralValuesThatLeaveNoCoefficientsAreNamed) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"--dft --fws 8", "Parameter 'fcoeff' is required but missing."},
+        {"--dft --fws 0 --fcoeff 4", "'--fws': 0"},
+        {"--dft --fws 1073741825 --fcoeff 1", "'--fws': 1073741825"},
+        {"--dft --fws 5 --fcoeff 0", "'--fcoeff': 0"},
+        {"--dft --fws 5 --fcoeff 81", "'--fcoeff': 81"},  // k = 9 > N = 8
+        {"--dwt --wws 8 --wscale 1", "Parameter 'wname' is required but missing."},
+        {"--dwt --wws -2 --wscale 1 --wname haar", "'--wws': -2"},
+        {"--dwt --wws 8 --wscale 0 --wname haar", "'--wscale': 0"},
+        {"--dwt --wws 8 --wscale 4 --wname haar", "'--wscale': 4"},  // 2^4 > N = 8
+        {"--dwt --wws 1 --wscale 1 --wname haar", "'--wscale': 1"},
+        {"--dwt --wws 8 --wscale 1 --wname Haar", "'--wname': Haar (valid names: haar, db1, db2,"},
+        {"--dwt --wws 8 --wscale 1 --wname db11", "sym10, bior1.1, bior1.3,"},
+    };
+    for (const auto& [commandLine, named] : cases) {
+        const Built built = Extractors(commandLine);
+        const auto messages = ordanatest::Payloads(built.printed, "LOGMESSAGE");
+        ASSERT_EQ(messages.size(), 1u) << commandLine << ": " << built.printed;
+        EXPECT_NE(messages[0].find(named), std::string::npos) << messages[0];
+        EXPECT_TRUE(built.selection.algorithms.empty()) << commandLine;
+        EXPECT_TRUE(built.selection.parameters.empty()) << commandLine;
+    }
 }
 
 TEST(AlgorithmCatalogTest, SelectionsFollowTheFixedOrder) {

@@ -370,6 +370,48 @@ TEST_F(ClassificationProgramTest, LabelsMatchTheTrueClassesOfANewScene) {
     }
 }
 
+// Perceptrons trained on Fourier magnitudes and on wavelet coefficients label the new scene; the
+// descriptor file of the wavelets is named after the wavelet.
+TEST_F(ClassificationProgramTest, SpectralModelsLabelANewScene) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> extractors = {
+        {{"--dft", "--fws", "8", "--fcoeff", "4"}, "dft"},
+        {{"--dwt", "--wws", "8", "--wscale", "2", "--wname", "db2"}, "db2.dwt"}};
+    for (const auto& [options, extension] : extractors) {
+        TemporaryFolder work;
+        for (const char* name : {"training.png", "training.cct"}) {
+            std::filesystem::copy_file(*training / name, work / name);
+        }
+        std::vector<std::string> arguments = {
+            "--image", "training.png", "--file", "training.cct", "--experiments", "1",
+            "--mlp",   "--mhidden",    "4",      "--mlr",        "0.3",           "--mm",
+            "0.1",     "--merr",       "0.001",  "--miter",      "300",           "--seed",
+            "17"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        const auto trained = ordanatest::RunOrdana(arguments, work.Path());
+        ASSERT_EQ(trained.exitStatus, 0) << trained.output;
+        EXPECT_EQ(ordanatest::FilesWithExtension(work.Path(), extension).size(), 1u) << extension;
+        const auto models = ordanatest::FilesWithExtension(work.Path(), "mlp");
+        ASSERT_EQ(models.size(), 1u) << trained.output;
+
+        const auto result =
+            Classify(models[0].string(), {"--sampling", "window", "--chatty", "true"});
+        ASSERT_EQ(result.exitStatus, 0) << result.output;
+        const auto status = Payloads(result.output, "STATUS");
+        ASSERT_EQ(status.size(), 1u);
+        const auto content = velkar::ordana::ReadPolygonFile(status[0], true);
+        ASSERT_EQ(content.polygons.size(), 35u) << extension;  // 7 x 5 windows of 8
+        for (const auto& polygon : content.polygons) {
+            const int y = polygon->Begin()->y();
+            // Windows that straddle the border between the colours may go either way.
+            if (y + 8 <= 20 || y >= 20) {
+                EXPECT_EQ(polygon->Class(), y < 20 ? "blue" : "red")
+                    << extension << " window at " << polygon->Begin()->x() << " " << y;
+            }
+        }
+        std::filesystem::remove(status[0]);
+    }
+}
+
 TEST_F(ClassificationProgramTest, EveryWindowOfOverlappingGridsGetsALabel) {
     auto result = Classify(trainedModel, {"--sampling", "half"});
     ASSERT_EQ(result.exitStatus, 0) << result.output;
@@ -535,14 +577,14 @@ TEST_F(ClassificationProgramTest, UnreadableImageIsRejected) {
 }
 
 TEST_F(ClassificationProgramTest, StoredParametersWithoutExtractorEndTheRun) {
-    // The Fourier transform is not part of this build, so its parameter string builds nothing.
-    const std::string model = ModelWith(Metadata("--dft --fcoeff 8 --fws 16", 16));
+    // No Fourier transform keeps zero coefficients, so this parameter string builds nothing.
+    const std::string model = ModelWith(Metadata("--dft --fcoeff 0 --fws 16", 16));
     auto result = Classify(model, {"--sampling", "window", "--chatty", "true"});
     EXPECT_EQ(result.exitStatus, 0) << result.output;
     const auto lines = ProtocolLines(result.output);
     ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(lines[lines.size() - 4], "[LOGMESSAGE] !Creating extraction algorithm!");
-    EXPECT_NE(lines[lines.size() - 3].find("'--dft'"), std::string::npos)
+    EXPECT_NE(lines[lines.size() - 3].find("'--fcoeff': 0"), std::string::npos)
         << lines[lines.size() - 3];
     EXPECT_EQ(lines[lines.size() - 2], "[LOGMESSAGE] !No valid extraction algorithm selected.!");
     EXPECT_EQ(lines.back(), "[STATUS] !!");
