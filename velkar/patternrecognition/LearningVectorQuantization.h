@@ -2,12 +2,12 @@
 
 // LVQ1 classifier. H prototype neurons (rows of an H x D weight matrix) form consecutive blocks of
 // H / O neurons, one block per class: neuron k stands for class k / (H / O) + 1, so classes are
-// numbered 1 ... O, and when O does not divide H the last H mod O neurons form a block of class
-// O + 1. Training starts from random weights in [0, 1], visits the patterns in a fresh random
-// order every epoch and moves the nearest neuron (Euclidean, ties to the lower index) towards a
-// pattern of its class or away from a pattern of another class, with a rate falling linearly
-// from alpha; the last epoch only finds winners. Not thread-safe (training draws from the
-// library's random source).
+// numbered 1 ... O; when O does not divide H, the H mod O neurons after the last full block form
+// further blocks numbered from O + 1. Training starts from random weights in [0, 1], visits the
+// patterns in a fresh random order every epoch and moves the nearest neuron (Euclidean, ties to
+// the lower index) towards a pattern of its class or away from a pattern of another class, with a
+// rate falling linearly from alpha; the last epoch only finds winners. Not thread-safe (training
+// draws from the library's random source).
 
 #include <memory>
 #include <string>
