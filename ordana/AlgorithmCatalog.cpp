@@ -20,7 +20,10 @@
 #include "velkar/imageprocessing/SCHColorTransformation.h"
 #include "velkar/imageprocessing/XYZColorTransformation.h"
 #include "velkar/imageprocessing/YIQColorTransformation.h"
+#include "velkar/patternrecognition/LearningVectorQuantization.h"
+#include "velkar/patternrecognition/MahalanobisDistance.h"
 #include "velkar/patternrecognition/MultilayerPerceptron.h"
+#include "velkar/patternrecognition/PointK.h"
 
 namespace velkar::ordana {
 
@@ -55,6 +58,21 @@ void RequireSpectralWindowSize(const std::string& option, int windowSize) {
 }
 
 std::string BooleanText(bool value) { return value ? "true" : "false"; }
+
+// Tables beyond this many values (weights, prototypes, means) are refused before any is
+// allocated.
+constexpr long long maxTableEntries = 10'000'000;
+
+// Rejects a count whose table of count x width values would be larger than maxTableEntries.
+void RequireTableFits(const std::string& option, int count, int width, const std::string& what) {
+    const long long entries = static_cast<long long>(count) * static_cast<long long>(width);
+    if (entries > maxTableEntries) {
+        throw std::invalid_argument(
+            "Invalid value for option '--" + option + "': " + std::to_string(count) + " (with " +
+            std::to_string(width) + " features it needs " + std::to_string(entries) + " " + what +
+            ", more than " + std::to_string(maxTableEntries) + ").");
+    }
+}
 
 // Classifiers that number classes from 1 are handed to the program through OneBasedClassifier,
 // the one place where the two numberings meet.
@@ -285,10 +303,41 @@ void DeclareVectorQuantizationOptions(po::options_description_easy_init add) {
     add("vqalpha", po::value<double>(), "Alpha");
 }
 
+ClassifierPointer CreateVectorQuantization(const po::variables_map& values, int inputSize) {
+    const int hidden = values["vqhid"].as<int>();
+    const int outputs = values["vqout"].as<int>();
+    const int iterations = values["vqiter"].as<int>();
+    RequireAtLeast("vqout", outputs, 1, "there must be at least 1 class");
+    // Every class needs a block of at least one neuron.
+    RequireAtLeast("vqhid", hidden, outputs,
+                   "at least one neuron per class, " + std::to_string(outputs) + " in all");
+    RequireAtLeast("vqiter", iterations, 1, "at least 1 iteration is needed");
+    RequireTableFits("vqhid", hidden, inputSize, "weights");
+    return std::make_shared<OneBasedClassifier>(
+        std::make_shared<patternrecognition::LearningVectorQuantization>(
+            hidden, outputs, iterations, values["vqalpha"].as<double>()),
+        "vqout", outputs);
+}
+
 // Mahalanobis distance.
 
 void DeclareMahalanobisOptions(po::options_description_easy_init add) {
     add("mdcc", po::value<int>(), "Class count");
+}
+
+ClassifierPointer CreateMahalanobis(const po::variables_map& values, int inputSize) {
+    const int classCount = values["mdcc"].as<int>();
+    RequireAtLeast("mdcc", classCount, 1, "there must be at least 1 class");
+    RequireTableFits("mdcc", classCount, inputSize, "mean values");
+    const long long covariance = static_cast<long long>(inputSize) * inputSize;
+    if (covariance > maxTableEntries) {
+        throw std::invalid_argument(
+            "The option '--mahd' cannot be used with " + std::to_string(inputSize) +
+            " features: their covariance matrix would hold " + std::to_string(covariance) +
+            " values, more than " + std::to_string(maxTableEntries) + ".");
+    }
+    return std::make_shared<OneBasedClassifier>(
+        std::make_shared<patternrecognition::MahalanobisDistance>(classCount), "mdcc", classCount);
 }
 
 // Point K.
@@ -296,6 +345,17 @@ void DeclareMahalanobisOptions(po::options_description_easy_init add) {
 void DeclarePointKOptions(po::options_description_easy_init add) {
     add("pkcc", po::value<int>(), "Class count");
     add("pkiter", po::value<int>(), "Iterations");
+}
+
+ClassifierPointer CreatePointK(const po::variables_map& values, int inputSize) {
+    const int pointCount = values["pkcc"].as<int>();
+    const int iterations = values["pkiter"].as<int>();
+    RequireAtLeast("pkcc", pointCount, 1, "there must be at least 1 point");
+    RequireAtLeast("pkiter", iterations, 0, "the number of iterations cannot be negative");
+    RequireTableFits("pkcc", pointCount, inputSize, "point values");
+    // Its answers are point numbers from 1, which the program reads as class positions from 0.
+    return std::make_shared<OneBasedClassifier>(
+        std::make_shared<patternrecognition::PointK>(pointCount, iterations));
 }
 
 // A colour space's group holds only its own flag, without help text.
@@ -399,8 +459,8 @@ const std::vector<ClassifierRow>& ClassifierRows() {
           DeclareVectorQuantizationOptions,
           {"vqhid", "vqout", "vqiter", "vqalpha"}},
          "Learning Vector Quantization",
-         nullptr,
-         nullptr},
+         CreateVectorQuantization,
+         RestoreOneBased<patternrecognition::LearningVectorQuantization>},
         {{"mahd",
           "mahd",
           "Mahalanobis Distance algorithm",
@@ -408,8 +468,8 @@ const std::vector<ClassifierRow>& ClassifierRows() {
           DeclareMahalanobisOptions,
           {"mdcc"}},
          "Mahalanobis Distance",
-         nullptr,
-         nullptr},
+         CreateMahalanobis,
+         RestoreOneBased<patternrecognition::MahalanobisDistance>},
         {{"pntk",
           "pntk",
           "Point K algorithm",
@@ -417,8 +477,8 @@ const std::vector<ClassifierRow>& ClassifierRows() {
           DeclarePointKOptions,
           {"pkcc", "pkiter"}},
          "Point K",
-         nullptr,
-         nullptr},
+         CreatePointK,
+         RestoreOneBased<patternrecognition::PointK>},
     };
     return rows;
 }

@@ -16,6 +16,7 @@
 #include "ordana/InputError.h"
 #include "ordana/MapProcessor.h"
 #include "ordana/ModelFile.h"
+#include "ordana/OneBasedClassifier.h"
 #include "ordana/OutputFile.h"
 #include "ordana/ParameterParser.h"
 #include "velkar/patternrecognition/Sampling.h"
@@ -167,6 +168,16 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
         LogMessage("No classifier could be built for '--" + key +
                    "'; its experiments are skipped.");
         return;
+    }
+    // A classifier built for a fixed number of classes must know every class of the polygon file.
+    if (const auto* oneBased = dynamic_cast<const OneBasedClassifier*>(classifier.get())) {
+        try {
+            oneBased->CheckClassCount(static_cast<int>(output.classes.size()));
+        } catch (const std::invalid_argument& error) {
+            LogMessage(std::string(error.what()) + " The experiments with " + key +
+                       " are skipped.");
+            return;
+        }
     }
 
     const std::string resultsFile = output.descriptorFile + "-" + classifier->FileExtension();
