@@ -154,6 +154,81 @@ void WriteAccuracies(std::ostream& results, const std::string& prefix, const std
     results << "test " << prefix << label << test << "\n";
 }
 
+// What the repetitions of one classifier gather: the correct answers of the window split, the
+// two confusion matrices, and the classifier of the repetition with the most correct test
+// patterns (the first one on a tie).
+struct RepetitionTotals {
+    explicit RepetitionTotals(std::size_t classCount, bool holdsOut) : windowSplit(classCount) {
+        if (holdsOut) {
+            heldOut.emplace(classCount);
+        }
+    }
+    long long trainingCorrect = 0;
+    long long testCorrect = 0;
+    long long bestTestCount = 0;
+    std::shared_ptr<PatternRecognitionAlgorithm> best;
+    ConfusionMatrix windowSplit;
+    std::optional<ConfusionMatrix> heldOut;
+};
+
+// The classifier of one key, or none (reported) when it cannot be built or cannot hold every
+// class of the polygon file.
+std::shared_ptr<PatternRecognitionAlgorithm> ExperimentClassifier(
+    PatternRecognitionBuilder& builder, const ExtractionOutput& output, const std::string& key) {
+    std::shared_ptr<PatternRecognitionAlgorithm> classifier =
+        builder.CreateAlgorithm(key, output.featureCount);
+    if (!classifier) {
+        LogMessage("No classifier could be built for '--" + key +
+                   "'; its experiments are skipped.");
+        return nullptr;
+    }
+    // A classifier built for a fixed number of classes must know every class of the polygon file.
+    if (const auto* oneBased = dynamic_cast<const OneBasedClassifier*>(classifier.get())) {
+        try {
+            oneBased->CheckClassCount(static_cast<int>(output.classes.size()));
+        } catch (const std::invalid_argument& error) {
+            LogMessage(std::string(error.what()) + " The experiments with " + key +
+                       " are skipped.");
+            return nullptr;
+        }
+    }
+    return classifier;
+}
+
+// One repetition: train on a random half of the windows and test on the other, then, when the
+// polygons allow it, train a fresh classifier on half of every class's polygons and test on the
+// others. Returns the number of correct test windows of the window split.
+long long RunRepetition(PatternRecognitionAlgorithm& classifier, const LabelledPatterns& labelled,
+                        const HeldOutPlan& heldOutPlan, PatternRecognitionBuilder& builder,
+                        const std::string& key, int featureCount, RepetitionTotals& totals) {
+    auto split = Sampling::Split(labelled.patterns, 0.5);
+    classifier.Train(split[0]);
+    totals.trainingCorrect += CountCorrect(classifier, split[0]);
+    const long long testCount = CountCorrect(classifier, split[1], &totals.windowSplit);
+    totals.testCorrect += testCount;
+
+    if (totals.heldOut) {
+        const auto halves = DrawHeldOutSplit(labelled, heldOutPlan);
+        if (auto polygonWise = builder.CreateAlgorithm(key, featureCount)) {
+            polygonWise->Train(halves[0]);
+            CountCorrect(*polygonWise, halves[1], &*totals.heldOut);
+        }
+    }
+    return testCount;
+}
+
+void WriteBestModel(const ExperimentSettings& settings, const ExtractionOutput& output,
+                    PatternRecognitionAlgorithm& best) {
+    auto model = ComposeModel(best.Configuration(), best, output.classes, output.colors,
+                              output.parameters, output.windowSize, output.colorSpace);
+    // A model of a colour variant carries the variant in its name, as its descriptor file does.
+    // Outputs of several extractors share the base name; within one second they would otherwise
+    // replace each other's model.
+    const std::string prefix =
+        settings.outputPrefix + (output.colorSpace.empty() ? "" : "_" + output.colorSpace);
+    WriteModelFile(UnusedTimestampedFileName(prefix, best.FileExtension()), *model);
+}
+
 // The repetitions of one classifier on one extraction output: the results file, the accuracy
 // report beside it and the model file of the best repetition.
 void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& output,
@@ -163,66 +238,38 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
     }
     PatternRecognitionBuilder& builder = *settings.builder;
     std::shared_ptr<PatternRecognitionAlgorithm> classifier =
-        builder.CreateAlgorithm(key, output.featureCount);
+        ExperimentClassifier(builder, output, key);
     if (!classifier) {
-        LogMessage("No classifier could be built for '--" + key +
-                   "'; its experiments are skipped.");
         return;
     }
-    // A classifier built for a fixed number of classes must know every class of the polygon file.
-    if (const auto* oneBased = dynamic_cast<const OneBasedClassifier*>(classifier.get())) {
-        try {
-            oneBased->CheckClassCount(static_cast<int>(output.classes.size()));
-        } catch (const std::invalid_argument& error) {
-            LogMessage(std::string(error.what()) + " The experiments with " + key +
-                       " are skipped.");
-            return;
-        }
-    }
-
     const std::string resultsFile = output.descriptorFile + "-" + classifier->FileExtension();
     const std::string classifierName = classifier->Name();
     const int experiments = settings.experiments;
 
     // The descriptor file is read once; every repetition draws its own random split of it.
     const LabelledPatterns labelled = LoadUsablePatterns(output);
-    const PatternSet& patterns = labelled.patterns;
-    const long long trainingSize = static_cast<long long>(patterns->size() / 2);
-    const long long testSize = static_cast<long long>(patterns->size()) - trainingSize;
+    const long long trainingSize = static_cast<long long>(labelled.patterns->size() / 2);
+    const long long testSize = static_cast<long long>(labelled.patterns->size()) - trainingSize;
     if (trainingSize == 0) {
         LogMessage("The descriptor file '" + output.descriptorFile + "' holds " +
-                   std::to_string(patterns->size()) +
+                   std::to_string(labelled.patterns->size()) +
                    " usable patterns, too few to train and test; the experiments with " + key +
                    " are skipped.");
         return;
     }
     const HeldOutPlan heldOutPlan = PlanHeldOut(labelled, output.classes);
-
+    RepetitionTotals totals(output.classes.size(), heldOutPlan.reason.empty());
     OutputFile results(resultsFile);
     results.Stream().precision(15);
-    ConfusionMatrix windowSplit(output.classes.size());
-    std::optional<ConfusionMatrix> heldOut;
-    if (heldOutPlan.reason.empty()) {
-        heldOut.emplace(output.classes.size());
-    }
-
-    long long trainingCorrect = 0;
-    long long testCorrect = 0;
-    long long bestTestCount = 0;
-    std::shared_ptr<PatternRecognitionAlgorithm> best;
     const double step = experiments > 0 ? (progressEnd - progressStart) / experiments : 0.0;
 
     for (int repetition = 1; repetition <= experiments && classifier; ++repetition) {
-        auto split = Sampling::Split(patterns, 0.5);
-        classifier->Train(split[0]);
-        trainingCorrect += CountCorrect(*classifier, split[0]);
-        const long long repetitionTestCount = CountCorrect(*classifier, split[1], &windowSplit);
-        testCorrect += repetitionTestCount;
-
-        const double trainingAccuracy =
-            static_cast<double>(trainingCorrect) / static_cast<double>(repetition * trainingSize);
+        const long long testCount = RunRepetition(*classifier, labelled, heldOutPlan, builder, key,
+                                                  output.featureCount, totals);
+        const double trainingAccuracy = static_cast<double>(totals.trainingCorrect) /
+                                        static_cast<double>(repetition * trainingSize);
         const double testAccuracy =
-            static_cast<double>(testCorrect) / static_cast<double>(repetition * testSize);
+            static_cast<double>(totals.testCorrect) / static_cast<double>(repetition * testSize);
         WriteAccuracies(results.Stream(), std::to_string(repetition), ":", trainingAccuracy,
                         testAccuracy);
         if (settings.chatty) {
@@ -232,49 +279,33 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
             std::cout << "[LOGMESSAGE] !Accumulated test " << repetition << ": " << testAccuracy
                       << "!" << std::endl;
         }
-        if (repetitionTestCount > bestTestCount) {
-            bestTestCount = repetitionTestCount;
-            best = classifier;
-        }
-
-        if (heldOut) {
-            const auto halves = DrawHeldOutSplit(labelled, heldOutPlan);
-            auto polygonWise = builder.CreateAlgorithm(key, output.featureCount);
-            if (polygonWise) {
-                polygonWise->Train(halves[0]);
-                CountCorrect(*polygonWise, halves[1], &*heldOut);
-            }
+        if (testCount > totals.bestTestCount) {
+            totals.bestTestCount = testCount;
+            totals.best = classifier;
         }
         if (repetition < experiments) {
             classifier = builder.CreateAlgorithm(key, output.featureCount);
         }
     }
-
     if (experiments > 0) {
         WriteAccuracies(
             results.Stream(), "global", ": ",
-            static_cast<double>(trainingCorrect) / static_cast<double>(experiments * trainingSize),
-            static_cast<double>(testCorrect) / static_cast<double>(experiments * testSize));
+            static_cast<double>(totals.trainingCorrect) /
+                static_cast<double>(experiments * trainingSize),
+            static_cast<double>(totals.testCorrect) / static_cast<double>(experiments * testSize));
     }
     results.Commit();
     WriteAccuracyReport(resultsFile + ".report", output.descriptorFile, classifierName, experiments,
-                        output.classes, windowSplit, heldOut, heldOutPlan.reason);
+                        output.classes, totals.windowSplit, totals.heldOut, heldOutPlan.reason);
 
-    if (!best) {
+    if (!totals.best) {
         LogMessage(experiments > 0
                        ? "No repetition of " + key +
                              " classified a test pattern correctly; no model file is written."
                        : "No repetition was run, so no model file is written for " + key + ".");
         return;
     }
-    auto model = ComposeModel(best->Configuration(), *best, output.classes, output.colors,
-                              output.parameters, output.windowSize, output.colorSpace);
-    // A model of a colour variant carries the variant in its name, as its descriptor file does.
-    // Outputs of several extractors share the base name; within one second they would otherwise
-    // replace each other's model.
-    const std::string prefix =
-        settings.outputPrefix + (output.colorSpace.empty() ? "" : "_" + output.colorSpace);
-    WriteModelFile(UnusedTimestampedFileName(prefix, best->FileExtension()), *model);
+    WriteBestModel(settings, output, *totals.best);
 }
 
 }  // namespace

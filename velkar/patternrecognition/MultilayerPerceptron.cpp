@@ -480,15 +480,16 @@ void MultilayerPerceptron::SetConfiguration(std::shared_ptr<util::Collection> co
     Install(ReadModel(*root));
 }
 
-MultilayerPerceptron::Model MultilayerPerceptron::ReadModel(const util::Map& root) {
-    Model model;
-    // Layer sizes come first: every other key is checked against them.
+namespace {
+
+// "output_sizes" and "firestrength_sizes": the values of every layer, input layer first.
+std::vector<int> ReadLayerSizes(const util::Map& root) {
     const util::Array& outputSizeArray =
         ArrayValue(root.GetCollection("output_sizes"), "output_sizes");
     if (outputSizeArray.Size() < 2) {
         Reject("output_sizes", "needs an input layer and at least one weight layer");
     }
-    std::vector<int>& sizes = model.outputSizes;
+    std::vector<int> sizes;
     for (int j = 0; j < outputSizeArray.Size(); ++j) {
         const int size = IntEntry(outputSizeArray, j, "output_sizes");
         const bool isOutputLayer = j == outputSizeArray.Size() - 1;
@@ -498,8 +499,6 @@ MultilayerPerceptron::Model MultilayerPerceptron::ReadModel(const util::Map& roo
         }
         sizes.push_back(size);
     }
-    const std::size_t layerCount = sizes.size() - 1;
-
     const util::Array& strengthSizeArray =
         ArrayValue(root.GetCollection("firestrength_sizes"), "firestrength_sizes");
     if (strengthSizeArray.Size() != outputSizeArray.Size()) {
@@ -513,23 +512,69 @@ MultilayerPerceptron::Model MultilayerPerceptron::ReadModel(const util::Map& roo
             Reject(Indexed("firestrength_sizes", j), "differs from output_sizes");
         }
     }
+    return sizes;
+}
 
-    const int inputLength = sizes[0] - 1;
-    for (auto [key, values] : {std::pair{"min_data_values", &model.minValues},
-                               std::pair{"max_data_values", &model.maxValues}}) {
-        const util::Array& array = ArrayValue(root.GetCollection(key), key);
-        if (array.Size() != inputLength) {
-            Reject(key, "has " + std::to_string(array.Size()) + " entries, the input layer has " +
-                            std::to_string(inputLength));
-        }
-        AppendReals(array, key, *values);
+std::vector<double> ReadRange(const util::Map& root, const std::string& key, int length) {
+    const util::Array& array = ArrayValue(root.GetCollection(key), key);
+    if (array.Size() != length) {
+        Reject(key, "has " + std::to_string(array.Size()) + " entries, the input layer has " +
+                        std::to_string(length));
     }
+    std::vector<double> values;
+    AppendReals(array, key, values);
+    return values;
+}
 
+// "tagged_classes": class id to output index, both ways, every output used once.
+void ReadTaggedClasses(const util::Map& root, int classCount, std::map<int, int>& tagged,
+                       std::vector<int>& classIds) {
+    const util::Array& taggedArray =
+        ArrayValue(root.GetCollection("tagged_classes"), "tagged_classes");
+    if (taggedArray.Size() != classCount) {
+        Reject("tagged_classes", "has " + std::to_string(taggedArray.Size()) +
+                                     " classes, the output layer has " +
+                                     std::to_string(classCount) + " neurons");
+    }
+    classIds.assign(static_cast<std::size_t>(classCount), 0);
+    std::set<int> usedOutputs;
+    for (int i = 0; i < taggedArray.Size(); ++i) {
+        const std::string entryKey = Indexed("tagged_classes", i);
+        const auto* entry = dynamic_cast<const util::Map*>(taggedArray.GetCollection(i));
+        if (entry == nullptr) {
+            Reject(entryKey, "is not a map");
+        }
+        const int* classId = entry->GetInt("key");
+        const int* outputIndex = entry->GetInt("value");
+        if (classId == nullptr || outputIndex == nullptr) {
+            Reject(entryKey, "needs integer \"key\" and \"value\"");
+        }
+        if (*outputIndex < 0 || *outputIndex >= classCount) {
+            Reject(entryKey, "maps to output " + std::to_string(*outputIndex) + ", outside [0, " +
+                                 std::to_string(classCount) + ")");
+        }
+        if (!tagged.emplace(*classId, *outputIndex).second) {
+            Reject(entryKey, "repeats class " + std::to_string(*classId));
+        }
+        if (!usedOutputs.insert(*outputIndex).second) {
+            Reject(entryKey, "repeats output " + std::to_string(*outputIndex));
+        }
+        classIds[static_cast<std::size_t>(*outputIndex)] = *classId;
+    }
+}
+
+}  // namespace
+
+// "weights": one array per layer, one array of inputCount reals per neuron.
+std::vector<MultilayerPerceptron::Layer> MultilayerPerceptron::ReadLayers(
+    const util::Map& root, const std::vector<int>& sizes) {
+    const std::size_t layerCount = sizes.size() - 1;
     const util::Array& layerArray = ArrayValue(root.GetCollection("weights"), "weights");
     if (static_cast<std::size_t>(layerArray.Size()) != layerCount) {
         Reject("weights", "has " + std::to_string(layerArray.Size()) +
                               " layers, output_sizes describes " + std::to_string(layerCount));
     }
+    std::vector<Layer> layers;
     for (std::size_t j = 0; j < layerCount; ++j) {
         const std::string layerKey = Indexed("weights", j);
         const util::Array& neuronArray = ArrayEntry(layerArray, static_cast<int>(j), "weights");
@@ -551,42 +596,20 @@ MultilayerPerceptron::Model MultilayerPerceptron::ReadModel(const util::Map& roo
             AppendReals(weightArray, Indexed(layerKey, k), layer.weights);
         }
         layer.previousChanges.assign(layer.weights.size(), 0.0);
-        model.layers.push_back(std::move(layer));
+        layers.push_back(std::move(layer));
     }
+    return layers;
+}
 
-    const int classCount = sizes.back();
-    const util::Array& taggedArray =
-        ArrayValue(root.GetCollection("tagged_classes"), "tagged_classes");
-    if (taggedArray.Size() != classCount) {
-        Reject("tagged_classes", "has " + std::to_string(taggedArray.Size()) +
-                                     " classes, the output layer has " +
-                                     std::to_string(classCount) + " neurons");
-    }
-    model.classIds.assign(static_cast<std::size_t>(classCount), 0);
-    std::set<int> usedOutputs;
-    for (int i = 0; i < taggedArray.Size(); ++i) {
-        const std::string entryKey = Indexed("tagged_classes", i);
-        const auto* entry = dynamic_cast<const util::Map*>(taggedArray.GetCollection(i));
-        if (entry == nullptr) {
-            Reject(entryKey, "is not a map");
-        }
-        const int* classId = entry->GetInt("key");
-        const int* outputIndex = entry->GetInt("value");
-        if (classId == nullptr || outputIndex == nullptr) {
-            Reject(entryKey, "needs integer \"key\" and \"value\"");
-        }
-        if (*outputIndex < 0 || *outputIndex >= classCount) {
-            Reject(entryKey, "maps to output " + std::to_string(*outputIndex) + ", outside [0, " +
-                                 std::to_string(classCount) + ")");
-        }
-        if (!model.tagged.emplace(*classId, *outputIndex).second) {
-            Reject(entryKey, "repeats class " + std::to_string(*classId));
-        }
-        if (!usedOutputs.insert(*outputIndex).second) {
-            Reject(entryKey, "repeats output " + std::to_string(*outputIndex));
-        }
-        model.classIds[static_cast<std::size_t>(*outputIndex)] = *classId;
-    }
+// Layer sizes come first: every other key is checked against them.
+MultilayerPerceptron::Model MultilayerPerceptron::ReadModel(const util::Map& root) {
+    Model model;
+    model.outputSizes = ReadLayerSizes(root);
+    const int inputLength = model.outputSizes[0] - 1;
+    model.minValues = ReadRange(root, "min_data_values", inputLength);
+    model.maxValues = ReadRange(root, "max_data_values", inputLength);
+    model.layers = ReadLayers(root, model.outputSizes);
+    ReadTaggedClasses(root, model.outputSizes.back(), model.tagged, model.classIds);
     return model;
 }
 

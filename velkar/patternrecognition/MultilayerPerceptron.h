@@ -84,6 +84,7 @@ class MultilayerPerceptron : public PatternRecognitionAlgorithm {
     void Backpropagate();
 
     static Model ReadModel(const util::Map& root);
+    static std::vector<Layer> ReadLayers(const util::Map& root, const std::vector<int>& sizes);
     void Install(Model&& model);
 
     double learningRate = 0.0;
