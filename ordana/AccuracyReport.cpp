@@ -130,12 +130,12 @@ void ConfusionMatrix::Write(std::ostream& out, const std::string& heading,
     out << "\n";
 }
 
-void WriteAccuracyReport(const std::string& path, const std::string& descriptorFile,
-                         const std::string& classifierName, int repetitions,
-                         const std::vector<std::string>& classNames,
-                         const ConfusionMatrix& windowSplit,
-                         const std::optional<ConfusionMatrix>& heldOut,
-                         const std::string& heldOutReason) {
+std::string WriteAccuracyReport(const std::string& path, const std::string& descriptorFile,
+                                const std::string& classifierName, int repetitions,
+                                const std::vector<std::string>& classNames,
+                                const ConfusionMatrix& windowSplit,
+                                const std::optional<ConfusionMatrix>& heldOut,
+                                const std::string& heldOutReason) {
     OutputFile file(path);
     std::ostream& out = file.Stream();
     out.precision(15);
@@ -154,7 +154,7 @@ void WriteAccuracyReport(const std::string& path, const std::string& descriptorF
         out << "[held-out polygons]\n"
             << "not evaluated: " << heldOutReason << "\n";
     }
-    file.Commit();
+    return file.Commit();
 }
 
 }  // namespace velkar::ordana

@@ -47,12 +47,12 @@ class ConfusionMatrix {
 };
 
 // The report of one classifier on one extraction output. heldOut is empty when the held-out
-// evaluation could not run; heldOutReason then says why.
-void WriteAccuracyReport(const std::string& path, const std::string& descriptorFile,
-                         const std::string& classifierName, int repetitions,
-                         const std::vector<std::string>& classNames,
-                         const ConfusionMatrix& windowSplit,
-                         const std::optional<ConfusionMatrix>& heldOut,
-                         const std::string& heldOutReason);
+// evaluation could not run; heldOutReason then says why. Returns the path written.
+std::string WriteAccuracyReport(const std::string& path, const std::string& descriptorFile,
+                                const std::string& classifierName, int repetitions,
+                                const std::vector<std::string>& classNames,
+                                const ConfusionMatrix& windowSplit,
+                                const std::optional<ConfusionMatrix>& heldOut,
+                                const std::string& heldOutReason);
 
 }  // namespace velkar::ordana

@@ -16,7 +16,9 @@ namespace velkar::ordana {
 
 namespace {
 
-void WriteDescriptorFile(const std::string& path, const MapProcessor::DescriptorList& descriptors) {
+// Returns the path written: path, or a numbered variant of it when that name is taken.
+std::string WriteDescriptorFile(const std::string& path,
+                                const MapProcessor::DescriptorList& descriptors) {
     OutputFile file(path);
     std::ostream& out = file.Stream();
     out.precision(15);
@@ -29,7 +31,7 @@ void WriteDescriptorFile(const std::string& path, const MapProcessor::Descriptor
         }
         out << '\n';
     }
-    file.Commit();
+    return file.Commit();
 }
 
 // Features per descriptor, from the first descriptor that has any: bands × first band length.
@@ -175,7 +177,8 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(Polygo
                                                                           int progressStart,
                                                                           int progressEnd,
                                                                           ImagePointer variant) {
-    const std::string outputPrefix = DirectoryPrefix(imageFile) + polygonFileName + suffix;
+    const std::string prefix = (outputPrefix.empty() ? DirectoryPrefix(imageFile) : outputPrefix) +
+                               polygonFileName + suffix;
     const double step = algorithms.empty() ? 0.0
                                            : static_cast<double>(progressEnd - progressStart) /
                                                  static_cast<double>(algorithms.size());
@@ -197,8 +200,8 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(Polygo
         }
 
         auto output = std::make_shared<ExtractionOutput>();
-        output->descriptorFile = TimestampedFileName(outputPrefix, algorithm->FileExtension());
-        WriteDescriptorFile(output->descriptorFile, descriptors);
+        output->descriptorFile = WriteDescriptorFile(
+            TimestampedFileName(prefix, algorithm->FileExtension()), descriptors);
         output->featureCount = FeatureCount(descriptors);
         output->algorithmName = name;
         output->classes = classes;

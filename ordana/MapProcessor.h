@@ -50,6 +50,8 @@ class MapProcessor {
     std::string polygonFile;
     std::string imageFile;
     std::string polygonFileName;
+    // Where output files go: their names start with it; empty for the image's folder.
+    std::string outputPrefix;
     std::vector<std::string> classes;
     std::vector<std::string> colors;
     std::map<std::string, std::string> parameters;
