@@ -130,7 +130,7 @@ void ConfusionMatrix::Write(std::ostream& out, const std::string& heading,
     out << "\n";
 }
 
-std::string WriteAccuracyReport(const std::string& path, const std::string& descriptorFile,
+std::string WriteAccuracyReport(const std::string& path, const std::string& extraction,
                                 const std::string& classifierName, int repetitions,
                                 const std::vector<std::string>& classNames,
                                 const ConfusionMatrix& windowSplit,
@@ -139,7 +139,7 @@ std::string WriteAccuracyReport(const std::string& path, const std::string& desc
     OutputFile file(path);
     std::ostream& out = file.Stream();
     out.precision(15);
-    out << "descriptor file: " << descriptorFile << "\n";
+    out << "extraction: " << extraction << "\n";
     out << "classifier: " << classifierName << "\n";
     out << "repetitions: " << repetitions << "\n\n";
     out << "# Every repetition splits the windows at random into a training and a test half.\n"

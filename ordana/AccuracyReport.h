@@ -46,9 +46,11 @@ class ConfusionMatrix {
     long long total = 0;
 };
 
-// The report of one classifier on one extraction output. heldOut is empty when the held-out
-// evaluation could not run; heldOutReason then says why. Returns the path written.
-std::string WriteAccuracyReport(const std::string& path, const std::string& descriptorFile,
+// The report of one classifier on one extraction output, described by its extractor's parameter
+// string and colour space (the report is named after the output's files; it holds nothing that
+// changes from run to run, so that a seeded run repeats it exactly). heldOut is empty when the
+// held-out evaluation could not run; heldOutReason then says why. Returns the path written.
+std::string WriteAccuracyReport(const std::string& path, const std::string& extraction,
                                 const std::string& classifierName, int repetitions,
                                 const std::vector<std::string>& classNames,
                                 const ConfusionMatrix& windowSplit,

@@ -294,8 +294,12 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
             static_cast<double>(totals.testCorrect) / static_cast<double>(experiments * testSize));
     }
     const std::string resultsPath = results.Commit();
-    WriteAccuracyReport(resultsPath + ".report", output.descriptorFile, classifierName, experiments,
-                        output.classes, totals.windowSplit, totals.heldOut, heldOutPlan.reason);
+    WriteAccuracyReport(
+        resultsPath + ".report",
+        output.parameters +
+            (output.colorSpace.empty() ? "" : " (colour space " + output.colorSpace + ")"),
+        classifierName, experiments, output.classes, totals.windowSplit, totals.heldOut,
+        heldOutPlan.reason);
 
     if (!totals.best) {
         LogMessage(experiments > 0
