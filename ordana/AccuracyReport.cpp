@@ -1,5 +1,6 @@
 #include "ordana/AccuracyReport.h"
 
+#include <sstream>
 #include <stdexcept>
 
 #include "ordana/OutputFile.h"
@@ -96,6 +97,20 @@ std::optional<double> ConfusionMatrix::Kappa() const {
         return std::nullopt;
     }
     return (*observed - chance) / (1.0 - chance);
+}
+
+std::string ConfusionMatrix::Summary(const std::vector<std::string>& classNames) const {
+    std::ostringstream text;
+    text << "overall accuracy ";
+    WriteFigure(text, OverallAccuracy());
+    text << ", kappa ";
+    WriteFigure(text, Kappa());
+    text << "; recall";
+    for (std::size_t c = 0; c < classCount; ++c) {
+        text << (c == 0 ? " " : ", ") << classNames.at(c) << " ";
+        WriteFigure(text, Recall(c));
+    }
+    return text.str();
 }
 
 void ConfusionMatrix::Write(std::ostream& out, const std::string& heading,

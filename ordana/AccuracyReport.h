@@ -33,6 +33,9 @@ class ConfusionMatrix {
     std::optional<double> OverallAccuracy() const;
     std::optional<double> Kappa() const;
 
+    // "overall accuracy A, kappa K; recall name R, ..." for a person at the console.
+    std::string Summary(const std::vector<std::string>& classNames) const;
+
     // The matrix and its figures under the given heading, one section of the report.
     void Write(std::ostream& out, const std::string& heading,
                const std::vector<std::string>& classNames) const;

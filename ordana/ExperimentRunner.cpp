@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "ordana/AccuracyReport.h"
+#include "ordana/ConsoleProgress.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
 #include "ordana/MapProcessor.h"
@@ -263,6 +264,11 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
     const double step = experiments > 0 ? (progressEnd - progressStart) / experiments : 0.0;
 
     for (int repetition = 1; repetition <= experiments && classifier; ++repetition) {
+        if (settings.progress != nullptr) {
+            settings.progress->Show("Experiments with " + key + " on " + output.algorithmName +
+                                    ": repetition " + std::to_string(repetition) + " of " +
+                                    std::to_string(experiments));
+        }
         const long long testCount = RunRepetition(*classifier, labelled, heldOutPlan, builder, key,
                                                   output.featureCount, totals);
         const double trainingAccuracy = static_cast<double>(totals.trainingCorrect) /
@@ -301,6 +307,14 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
         classifierName, experiments, output.classes, totals.windowSplit, totals.heldOut,
         heldOutPlan.reason);
 
+    if (!settings.chatty) {
+        std::cerr << classifierName << " on " << output.descriptorFile
+                  << ":\n  window split: " << totals.windowSplit.Summary(output.classes)
+                  << "\n  held-out polygons: "
+                  << (totals.heldOut ? totals.heldOut->Summary(output.classes)
+                                     : "not evaluated (" + heldOutPlan.reason + ")")
+                  << std::endl;
+    }
     if (!totals.best) {
         LogMessage(experiments > 0
                        ? "No repetition of " + key +
@@ -446,6 +460,8 @@ void RunExperimentMode(ParameterParser& parser) {
     if (chatty) {
         std::cout << "[TASK] !Extracting features!" << std::endl;
     }
+    ConsoleProgress progress(chatty);
+    processor.progressLine = &progress;
     auto outputs = processor.Process();
 
     ExperimentSettings settings;
@@ -455,6 +471,7 @@ void RunExperimentMode(ParameterParser& parser) {
                                                             : processor.outputPrefix) +
                             processor.polygonFileName;
     settings.builder = &parser;
+    settings.progress = &progress;
 
     if (chatty) {
         std::cout << "[TASK] !Classifying!" << std::endl;

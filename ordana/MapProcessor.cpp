@@ -7,6 +7,7 @@
 
 #include <boost/timer/timer.hpp>
 
+#include "ordana/ConsoleProgress.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
 #include "ordana/OutputFile.h"
@@ -189,6 +190,10 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(Polygo
         const std::string name = algorithm->Name();
         if (chatty) {
             std::cout << "[LOGMESSAGE] !Processing image with " << name << ".!" << std::endl;
+        }
+        if (progressLine != nullptr) {
+            progressLine->Show("Extracting features with " + name +
+                               (suffix.empty() ? "" : " (" + suffix.substr(1) + ")"));
         }
         // Reports wall and CPU time of this extractor's step when it goes out of scope.
         boost::timer::auto_cpu_timer timer(std::cout, 6);

@@ -23,6 +23,8 @@
 
 namespace velkar::ordana {
 
+class ConsoleProgress;
+
 class MapProcessor {
   public:
     using PolygonList = std::vector<std::shared_ptr<math::Polygon>>;
@@ -57,6 +59,8 @@ class MapProcessor {
     std::map<std::string, std::string> parameters;
     // An image the caller has already loaded from imageFile; loaded on demand when empty.
     ImagePointer image;
+    // Shows which extractor runs, to a person at a terminal; may be null.
+    ConsoleProgress* progressLine = nullptr;
 
   private:
     ImagePointer LoadImage();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -643,6 +644,50 @@ TEST_F(ClassificationProgramTest, ColourLinesSurviveTheRoundTrip) {
     EXPECT_EQ(refused.exitStatus, 2);
     EXPECT_NE(refused.output.find("line 6: the colour '[255,0,0'"), std::string::npos)
         << refused.output;
+}
+
+// The picture beside the results file shows, at every window's centre, its class's colour line
+// (red "#ff0000", blue "#0000ff"); pixels no window paints stay black.
+TEST_F(ClassificationProgramTest, ClassMapShowsEveryWindowsClassAtItsCentre) {
+    for (const auto& [method, step] :
+         std::vector<std::pair<std::string, int>>{{"window", 5}, {"half", 2}, {"pixel", 1}}) {
+        const auto result = Classify(trainedModel, {"--sampling", method, "--chatty", "true"});
+        ASSERT_EQ(result.exitStatus, 0) << result.output;
+        const std::string resultsFile = Payloads(result.output, "STATUS").at(0);
+        const std::string pictureFile = resultsFile.substr(0, resultsFile.size() - 3) + "png";
+        const velkar::imageprocessing::ImageFileSystem picture(pictureFile);
+        ASSERT_EQ(picture.Width(), 60) << method;
+        ASSERT_EQ(picture.Height(), 40) << method;
+        const auto content = velkar::ordana::ReadPolygonFile(resultsFile, true);
+        std::vector<std::vector<bool>> painted(60, std::vector<bool>(40, false));
+        for (const auto& polygon : content.polygons) {
+            const int x = polygon->Begin()->x() + (5 - step) / 2;
+            const int y = polygon->Begin()->y() + (5 - step) / 2;
+            const std::array<int, 3> colour = polygon->Class() == "red"
+                                                  ? std::array<int, 3>{255, 0, 0}
+                                                  : std::array<int, 3>{0, 0, 255};
+            for (int i = x; i < x + step; ++i) {
+                for (int j = y; j < y + step; ++j) {
+                    painted[i][j] = true;
+                    EXPECT_EQ((std::array<int, 3>{picture.Pixel(i, j, 0), picture.Pixel(i, j, 1),
+                                                  picture.Pixel(i, j, 2)}),
+                              colour)
+                        << method << " at " << i << ", " << j;
+                }
+            }
+        }
+        for (int i = 0; i < 60; ++i) {
+            for (int j = 0; j < 40; ++j) {
+                if (!painted[i][j]) {
+                    EXPECT_EQ(
+                        picture.Pixel(i, j, 0) + picture.Pixel(i, j, 1) + picture.Pixel(i, j, 2), 0)
+                        << method << " at " << i << ", " << j;
+                }
+            }
+        }
+        std::filesystem::remove(resultsFile);
+        std::filesystem::remove(pictureFile);
+    }
 }
 
 TEST_F(ClassificationProgramTest, UnreadableImageIsRejected) {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -247,6 +250,63 @@ TEST_F(CommandLineTest, CompletedRunsVersionAndUnknownOptions) {
         EXPECT_EQ(version.exitStatus, 0);
         EXPECT_EQ(version.output, "ordana 1.0 (velkar 1.0)\n");
     }
+}
+
+// Files written under the folder, relative names, sorted.
+std::vector<std::string> FilesUnder(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            names.push_back(std::filesystem::relative(entry.path(), folder).string());
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(CommandLineTest, OutputPrefixTakesEveryFileAndNamesNeverCollide) {
+    std::filesystem::create_directory(folder / "out");
+    const auto experiment = Joined(
+        kInputs,
+        Joined({"--wca", "--aws", "5", "--experiments", "1", "--output", "out/run_"}, kPerceptron));
+    const auto classification =
+        std::vector<std::string>{"--image",    "scene.png", "--modelfile", "model.mlp",
+                                 "--sampling", "window",    "--output",    "out/run_"};
+    // Twice each, within a second or two: nothing replaces anything.
+    for (int run = 0; run < 2; ++run) {
+        const auto trained = Run(experiment);
+        ASSERT_EQ(trained.exitStatus, 0) << trained.output;
+        const auto classified = Run(classification);
+        ASSERT_EQ(classified.exitStatus, 0) << classified.output;
+        // Standard error names every file written.
+        for (const auto* result : {&trained, &classified}) {
+            std::istringstream lines(result->errors);
+            for (std::string line; std::getline(lines, line);) {
+                if (line.rfind("Wrote ", 0) == 0) {
+                    EXPECT_TRUE(std::filesystem::exists(folder / line.substr(6))) << line;
+                    EXPECT_EQ(line.substr(6, 8), "out/run_") << line;
+                }
+            }
+        }
+        EXPECT_NE(trained.errors.find("Multilayer Perceptron on out/run_plot.cct_"),
+                  std::string::npos)
+            << trained.errors;
+        EXPECT_NE(trained.errors.find("window split: overall accuracy 1, kappa 1; recall red 1, "
+                                      "blue 1"),
+                  std::string::npos)
+            << trained.errors;
+    }
+    // Nothing new beside the inputs; under the prefix, two of every file.
+    EXPECT_EQ(FilesUnder(folder.Path()).size(), 3u + 2u * 7u);
+    std::map<std::string, int> kinds;
+    for (const std::string& name : FilesUnder(folder / "out")) {
+        ASSERT_EQ(name.rfind("run_", 0), 0u) << name;
+        ++kinds[name.substr(name.rfind('.'))];
+    }
+    EXPECT_EQ(
+        kinds,
+        (std::map<std::string, int>{
+            {".wca", 2}, {".wca-mlp", 2}, {".report", 2}, {".mlp", 2}, {".cct", 4}, {".png", 2}}));
 }
 
 }  // namespace
