@@ -3,6 +3,8 @@
 #   ./quickstart.sh demo       build, train on the first example scene, classify the second
 #   ./quickstart.sh test       build and run every test
 #   ./quickstart.sh sanitize   build and run every test with AddressSanitizer + UBSan
+#   ./quickstart.sh tsan       build and run the extraction and parallel-layer tests with
+#                              ThreadSanitizer
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -55,8 +57,17 @@ case "${1:-}" in
         ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
             ctest --test-dir "$here/build-sanitize" --output-on-failure -j "$jobs"
         ;;
+    tsan)
+        install_missing
+        cmake -S "$here" -B "$here/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DVELKAR_THREAD_SANITIZE=ON -DVELKAR_BUILD_BENCH=OFF
+        cmake --build "$here/build-tsan" -j "$jobs" --target util_tests featureextraction_tests
+        for suite in util_tests featureextraction_tests; do
+            TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$here/build-tsan/tests/$suite"
+        done
+        ;;
     *)
-        echo "usage: $0 demo|test|sanitize" >&2
+        echo "usage: $0 demo|test|sanitize|tsan" >&2
         exit 2
         ;;
 esac

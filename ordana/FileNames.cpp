@@ -35,9 +35,9 @@ std::string DirectoryPrefix(const std::string& path) {
     return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
 
-std::string LastPathComponent(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+std::string LastPathComponent(const std::string& path, const char* separators) {
+    const auto separator = path.find_last_of(separators);
+    return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
 }  // namespace velkar::ordana

@@ -2,7 +2,7 @@
 
 // Names of the files the workflows write. Every output file carries the local time to the
 // second: base + "_" + "%Y-%m-%d_%H-%M-%S" + "." + extension, so two runs within one second
-// write to the same name. Only '/' separates directories in the paths handled here.
+// write to the same name.
 
 #include <string>
 
@@ -17,7 +17,9 @@ std::string UnusedTimestampedFileName(const std::string& base, const std::string
 // The path up to and including its last '/', or empty when it has none.
 std::string DirectoryPrefix(const std::string& path);
 
-// The path after its last '/', or the whole path when it has none.
-std::string LastPathComponent(const std::string& path);
+// The path after its last separator, or the whole path when it has none. Output paths split at
+// '/' only; the polygon file's name also splits at '\', so that a path written on another
+// system still names its file.
+std::string LastPathComponent(const std::string& path, const char* separators = "/");
 
 }  // namespace velkar::ordana

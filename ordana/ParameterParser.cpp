@@ -1,12 +1,16 @@
 #include "ordana/ParameterParser.h"
 
 #include <cctype>
+#include <cmath>
+#include <functional>
 #include <iostream>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
 #include "ordana/AlgorithmCatalog.h"
-#include "ordana/OneBasedClassifier.h"
+#include "ordana/FileNames.h"
+#include "ordana/InputError.h"
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/patternrecognition/PatternRecognitionAlgorithm.h"
 
@@ -21,39 +25,11 @@ const char* const kFeatureExtraction = "Feature extraction options";
 const char* const kClassification = "Classification options";
 const char* const kColorSpace = "Color space transformation";
 
-// Module names accepted by --help-module and the group each one prints, in matching order.
-const std::vector<std::pair<std::string, std::string>>& HelpModules() {
-    static const std::vector<std::pair<std::string, std::string>> modules = {
-        {"wca", "Windowed Color Average options"},
-        {"com", "Co-Occurrence Matrix options"},
-        {"dft", "Discrete Fourier Transform options"},
-        {"dwt", "Wavelets options"},
-        {"hog", "Histogram of Oriented Gradients options"},
-        {"mlp", "Multi Layer Perceptron options"},
-        {"rbf", "Radial Basis Function NN options"},
-        {"art2", "Adaptive Resonance Theory 2 options"},
-        {"som", "Self Organizing Map options"},
-        {"mahd", "Mahalanobis Distance options"},
-        {"pntk", "Point K options"},
-        {"lvq", "Learning Vector Quantization options"},
-        {"cmyk", "CMYK"},
-        {"hsi", "HSI"},
-        {"hsl", "HSL"},
-        {"hsv", "HSV"},
-        {"lab", "LAB"},
-        {"lch", "LCH"},
-        {"luv", "LUV"},
-        {"sch", "SCH"},
-        {"xyz", "XYZ"},
-        {"yiq", "YIQ"},
-    };
-    return modules;
-}
-
 // Cuts a parameter string at every blank (two blanks in a row give an empty token). The items
 // of an integer list are written joined by commas; they are split back into separate tokens so
 // that the list reads back as it was written.
-std::vector<std::string> ParameterTokens(const std::string& parameters) {
+std::vector<std::string> ParameterTokens(const std::string& parameters,
+                                         const std::function<bool(const std::string&)>& isList) {
     std::vector<std::string> pieces;
     std::string::size_type start = 0;
     while (true) {
@@ -75,7 +51,7 @@ std::vector<std::string> ParameterTokens(const std::string& parameters) {
             tokens.push_back(piece);
             continue;
         }
-        if (IsIntegerListOption(option) && piece.find(',') != std::string::npos) {
+        if (isList(option) && piece.find(',') != std::string::npos) {
             std::string::size_type from = 0;
             while (true) {
                 auto comma = piece.find(',', from);
@@ -124,11 +100,10 @@ const ParameterParser::OptionGroup& ParameterParser::Group(const std::string& ca
     return *groups.at(caption);
 }
 
-// The option table is laid out by hand, one option per line, in the order the help shows it.
-// clang-format off
+// The general options are laid out by hand, one per line, in the order the help shows them; every
+// other group comes from the catalogue's rows.
 void ParameterParser::DeclareOptions() {
-    using IntList = std::vector<int>;
-
+    // clang-format off
     AddGroup(kGeneral).add_options()
         ("help,h", "Displays this text")
         ("help-module", po::value<std::string>(), "Displays the help information for the given module")
@@ -139,106 +114,21 @@ void ParameterParser::DeclareOptions() {
         ("experiments,e", po::value<int>(), "Experiment repetition number")
         ("modelfile,m", po::value<std::string>(), "Path to the file containing the trained model")
         ("sampling,s", po::value<std::string>(), "Sampling method to be used in the classification process")
-        ("version,v", "Shows the version information of this software");
+        ("version,v", "Shows the version information of this software")
+        ("seed", po::value<long long>(), "Seed of the random generator; the same seed and inputs repeat a run exactly");
+    // clang-format on
 
-    AddGroup(kFeatureExtraction).add_options()
-        ("com", "Co-Occurrence Matrix algorithm")
-        ("wca", "Windowed Color Average")
-        ("dft", "Discrete Fourier Transform algorithm")
-        ("dwt", "Wavelet Transform algorithm")
-        ("hog", "Histogram of Oriented Gradients");
-
-    AddGroup(kClassification).add_options()
-        ("mlp", "Multi Layer Perceptron algorithm")
-        ("rbf", "Radial Basis Function NN algorithm")
-        ("art2", "Adaptive Resonance Theory 2 algorithm")
-        ("som", "Self Organizing Map algorithm")
-        ("lvq", "Learning Vector Quantization algorithm")
-        ("mahd", "Mahalanobis Distance algorithm")
-        ("pntk", "Point K algorithm");
-
-    AddGroup(kColorSpace).add_options()
-        ("cs-cmyk", "RGB to CMYK")
-        ("cs-hsi", "RGB to HSI")
-        ("cs-hsl", "RGB to HSL")
-        ("cs-hsv", "RGB to HSV")
-        ("cs-lab", "RGB to LAB")
-        ("cs-lch", "RGB to LCH")
-        ("cs-luv", "RGB to LUV")
-        ("cs-sch", "RGB to SCH")
-        ("cs-xyz", "RGB to XYZ")
-        ("cs-yiq", "RGB to YIQ");
-
-    AddGroup("Co-Occurrence Matrix options").add_options()
-        ("cnx", po::value<IntList>()->multitoken()->composing(), "Reference pixel relationship across x coordinate")
-        ("cny", po::value<IntList>()->multitoken()->composing(), "Reference pixel relationship across y coordinate")
-        ("cws", po::value<int>(), "Window size");
-
-    AddGroup("Windowed Color Average options").add_options()
-        ("aws", po::value<int>(), "Window size")
-        ("anorm", po::value<bool>()->default_value(false, "false"), "Normalize each pixel")
-        ("aam", po::value<bool>()->default_value(false, "false"), "Add monochromatic band");
-
-    AddGroup("Discrete Fourier Transform options").add_options()
-        ("fws", po::value<int>(), "Window size")
-        ("fcoeff", po::value<int>(), "Number of coefficients to keep");
-
-    AddGroup("Histogram of Oriented Gradients options").add_options()
-        ("hwx", po::value<int>(), "Window x size")
-        ("hwy", po::value<int>(), "Window y size")
-        ("hbind", po::value<int>(), "Bindings");
-
-    AddGroup("Wavelets options").add_options()
-        ("wws", po::value<int>(), "Window size")
-        ("wscale", po::value<int>(), "Scale")
-        ("wname", po::value<std::string>(), "Wavelet name; db1, bior1.1, coif1, sym2");
-
-    AddGroup("Multi Layer Perceptron options").add_options()
-        ("mhidden", po::value<IntList>()->multitoken()->composing(), "Size of each of the hidden layers (comma separated)")
-        ("mlr", po::value<double>(), "Learning rate")
-        ("mm", po::value<double>(), "Momentum")
-        ("merr", po::value<double>(), "Max error")
-        ("miter", po::value<int>(), "Iterations");
-
-    AddGroup("Radial Basis Function NN options").add_options()
-        ("rlr", po::value<double>(), "Learning rate")
-        ("rclusters", po::value<int>(), "Clusters per class")
-        ("riter", po::value<int>(), "Iterations");
-
-    AddGroup("Adaptive Resonance Theory 2 options").add_options()
-        ("a2f2", po::value<int>(), "F2 layer size")
-        ("a2a", po::value<double>(), "A factor")
-        ("a2b", po::value<double>(), "B factor")
-        ("a2c", po::value<double>(), "C factor")
-        ("a2d", po::value<double>(), "D factor")
-        ("a2theta", po::value<double>(), "Theta factor")
-        ("a2rho", po::value<double>(), "Rho factor");
-
-    AddGroup("Self Organizing Map options").add_options()
-        ("slat", po::value<int>(), "Lattice size")
-        ("sradt0", po::value<double>(), "Neighborhood radius t0 factor")
-        ("slrt0", po::value<double>(), "Learning rate t0 factor")
-        ("siter", po::value<int>(), "Iterations");
-
-    AddGroup("Learning Vector Quantization options").add_options()
-        ("vqhid", po::value<int>(), "Hidden neuron count")
-        ("vqout", po::value<int>(), "Output neuron count")
-        ("vqiter", po::value<int>(), "Iterations")
-        ("vqalpha", po::value<double>(), "Alpha");
-
-    AddGroup("Mahalanobis Distance options").add_options()
-        ("mdcc", po::value<int>(), "Class count");
-
-    AddGroup("Point K options").add_options()
-        ("pkcc", po::value<int>(), "Class count")
-        ("pkiter", po::value<int>(), "Iterations");
-
-    const std::vector<std::pair<std::string, std::string>> colorSpaces = {
-        {"CMYK", "cs-cmyk"}, {"HSI", "cs-hsi"}, {"HSL", "cs-hsl"}, {"HSV", "cs-hsv"},
-        {"LAB", "cs-lab"},   {"LCH", "cs-lch"}, {"LUV", "cs-luv"}, {"SCH", "cs-sch"},
-        {"XYZ", "cs-xyz"},   {"YIQ", "cs-yiq"}};
-    for (const auto& [caption, flag] : colorSpaces) {
-        AddGroup(caption).add_options()(flag.c_str(), "");
+    auto addFlags = [this](const std::string& caption, const auto& rows) {
+        OptionGroup& group = AddGroup(caption);
+        for (const auto& row : rows) {
+            group.add_options()(row.module.flag.c_str(), row.module.flagHelp.c_str());
+        }
+    };
+    addFlags(kFeatureExtraction, ExtractorRows());
+    addFlags(kClassification, ClassifierRows());
+    addFlags(kColorSpace, ColorSpaceRows());
+    for (const Module* module : AllModules()) {
+        module->declare(AddGroup(module->group).add_options());
     }
 
     for (OptionGroup* combined : {&allowedOptions, &ordanaOptions}) {
@@ -248,7 +138,20 @@ void ParameterParser::DeclareOptions() {
             .add(Group(kColorSpace));
     }
 }
-// clang-format on
+
+bool ParameterParser::IsIntegerListOption(const std::string& name) const {
+    // An empty name would match every option of a group.
+    if (name.empty()) {
+        return false;
+    }
+    for (const Module* module : AllModules()) {
+        const auto* option = Group(module->group).find_nothrow(name, false);
+        if (option != nullptr) {
+            return option->semantic()->max_tokens() > 1;
+        }
+    }
+    return false;
+}
 
 po::variables_map ParameterParser::ParseAllowed() const { return ParseAllowed(arguments); }
 
@@ -325,9 +228,9 @@ void ParameterParser::PrintHelp() {
             return;
         }
         const std::string module = variables["help-module"].as<std::string>();
-        for (const auto& [name, caption] : HelpModules()) {
-            if (name == module) {
-                std::cout << Group(caption);
+        for (const Module* candidate : AllModules()) {
+            if (candidate->name == module) {
+                std::cout << Group(candidate->group);
                 return;
             }
         }
@@ -388,52 +291,77 @@ int ParameterParser::Experiments() {
     }
 }
 
+std::optional<unsigned> ParameterParser::RandomSeed() {
+    long long value = 0;
+    try {
+        po::variables_map variables = ParseAllowed();
+        if (variables.count("seed") == 0) {
+            return std::nullopt;
+        }
+        value = variables["seed"].as<long long>();
+    } catch (const std::exception& error) {
+        LogMessage(error.what());
+        return std::nullopt;
+    }
+    if (value < 0 || value > std::numeric_limits<unsigned>::max()) {
+        throw InputError("Invalid value for option '--seed': " + std::to_string(value) +
+                         " (it must lie between 0 and " +
+                         std::to_string(std::numeric_limits<unsigned>::max()) + ").");
+    }
+    return static_cast<unsigned>(value);
+}
+
 std::string ParameterParser::ImageFile() { return StringOption("image", true); }
 
 std::string ParameterParser::PolygonFile() { return StringOption("file", true); }
 
 std::string ParameterParser::PolygonFileName() {
     if (polygonFileName.empty()) {
-        const std::string path = PolygonFile();
-        // Both separators count, so that a path written on another system still names its file.
-        const auto separator = path.find_last_of("/\\");
-        polygonFileName = separator == std::string::npos ? path : path.substr(separator + 1);
+        polygonFileName = LastPathComponent(PolygonFile(), "/\\");
     }
     return polygonFileName;
 }
 
-std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> ParameterParser::BuildExtractor(
-    const std::string& flag, const std::vector<std::string>& tokens, std::string* parameters) {
-    for (const ExtractorKind& kind : ExtractorKinds()) {
-        if (kind.flag != flag) {
-            continue;
+po::variables_map ParameterParser::ReadModule(const Module& module,
+                                              const std::vector<std::string>& tokens) const {
+    po::variables_map variables = ParseModule(module.group, tokens);
+    RequireParameters(variables, module.required);
+    // The option library reads "nan" and "inf" as reals; no algorithm can use them.
+    for (const auto& [name, value] : variables) {
+        const auto* real = boost::any_cast<double>(&value.value());
+        if (real != nullptr && !std::isfinite(*real)) {
+            throw std::invalid_argument("Invalid value for option '--" + name + "': " +
+                                        std::to_string(*real) + " (it must be a finite number).");
         }
-        po::variables_map variables = ParseModule(kind.group, tokens);
-        RequireParameters(variables, kind.required);
-        if (!kind.build) {
-            throw std::runtime_error("The option '--" + flag +
-                                     "' selects an extractor that this build does not provide.");
-        }
-        std::string text;
-        auto extractor = kind.build(variables, text);
-        if (parameters != nullptr) {
-            *parameters = text;
-        }
-        return extractor;
     }
-    return nullptr;
+    return variables;
+}
+
+std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> ParameterParser::BuildExtractor(
+    const ExtractorRow& row, const std::vector<std::string>& tokens, std::string* parameters) {
+    po::variables_map variables = ReadModule(row.module, tokens);
+    if (!row.build) {
+        throw std::runtime_error("The option '--" + row.module.flag +
+                                 "' selects an extractor that this build does not provide.");
+    }
+    std::string text;
+    auto extractor = row.build(variables, text);
+    if (parameters != nullptr) {
+        *parameters = text;
+    }
+    return extractor;
 }
 
 ExtractionSelection ParameterParser::FeatureExtractionAlgorithms() {
     ExtractionSelection selection;
     try {
         po::variables_map variables = ParseAllowed();
-        for (const ExtractorKind& kind : ExtractorKinds()) {
-            if (variables.count(kind.flag) == 0) {
+        for (const ExtractorRow& row : ExtractorRows()) {
+            if (variables.count(row.module.flag) == 0) {
                 continue;
             }
             std::string parameters;
-            auto extractor = BuildExtractor(kind.flag, arguments, &parameters);
+            auto extractor = BuildExtractor(row, arguments, &parameters);
             selection.algorithms.push_back(extractor);
             selection.parameters[extractor->Name()] = parameters;
         }
@@ -447,11 +375,12 @@ std::shared_ptr<featureextraction::FeatureExtractionAlgorithm>
 ParameterParser::FeatureExtractionFromParameters(const std::string& parameters) {
     std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> result;
     try {
-        const std::vector<std::string> tokens = ParameterTokens(parameters);
+        const std::vector<std::string> tokens = ParameterTokens(
+            parameters, [this](const std::string& name) { return IsIntegerListOption(name); });
         po::variables_map variables = ParseAllowed(tokens);
-        for (const ExtractorKind& kind : ExtractorKinds()) {
-            if (variables.count(kind.flag) != 0) {
-                result = BuildExtractor(kind.flag, tokens, nullptr);
+        for (const ExtractorRow& row : ExtractorRows()) {
+            if (variables.count(row.module.flag) != 0) {
+                result = BuildExtractor(row, tokens, nullptr);
             }
         }
     } catch (const std::exception& error) {
@@ -465,9 +394,9 @@ ParameterParser::ColorTransformations() {
     std::vector<std::shared_ptr<imageprocessing::ColorSpaceTransformation>> transformations;
     try {
         po::variables_map variables = ParseAllowed();
-        for (const ColorSpaceKind& kind : ColorSpaceKinds()) {
-            if (variables.count(kind.flag) != 0) {
-                transformations.push_back(kind.create());
+        for (const ColorSpaceRow& row : ColorSpaceRows()) {
+            if (variables.count(row.module.flag) != 0) {
+                transformations.push_back(row.create());
             }
         }
     } catch (const std::exception& error) {
@@ -480,9 +409,9 @@ std::vector<std::string> ParameterParser::SelectedAlgorithms() {
     std::vector<std::string> keys;
     try {
         po::variables_map variables = ParseAllowed();
-        for (const ClassifierKind& kind : ClassifierKinds()) {
-            if (variables.count(kind.key) != 0) {
-                keys.push_back(kind.key);
+        for (const ClassifierRow& row : ClassifierRows()) {
+            if (variables.count(row.module.flag) != 0) {
+                keys.push_back(row.module.flag);
             }
         }
     } catch (const std::exception& error) {
@@ -494,22 +423,17 @@ std::vector<std::string> ParameterParser::SelectedAlgorithms() {
 std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> ParameterParser::CreateAlgorithm(
     const std::string& key, int inputSize) {
     try {
-        for (const ClassifierKind& kind : ClassifierKinds()) {
-            if (kind.key != key) {
+        for (const ClassifierRow& row : ClassifierRows()) {
+            if (row.module.flag != key) {
                 continue;
             }
-            po::variables_map variables = ParseModule(kind.group, arguments);
-            RequireParameters(variables, kind.required);
-            if (!kind.create) {
+            po::variables_map variables = ReadModule(row.module, arguments);
+            if (!row.create) {
                 throw std::runtime_error(
                     "The option '--" + key +
                     "' selects a classifier that this build does not provide.");
             }
-            auto classifier = kind.create(variables, inputSize);
-            if (kind.countsClassesFromOne) {
-                classifier = std::make_shared<OneBasedClassifier>(classifier);
-            }
-            return classifier;
+            return row.create(variables, inputSize);
         }
     } catch (const std::exception& error) {
         LogMessage(error.what());
@@ -519,14 +443,11 @@ std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> ParameterParser
 
 std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> ParameterParser::RestoreAlgorithm(
     const std::string& name, std::shared_ptr<util::Collection> configuration) {
-    for (const ClassifierKind& kind : ClassifierKinds()) {
-        if (kind.displayName != name || !kind.restore) {
+    for (const ClassifierRow& row : ClassifierRows()) {
+        if (row.displayName != name || !row.restore) {
             continue;
         }
-        auto classifier = kind.restore();
-        if (kind.countsClassesFromOne) {
-            classifier = std::make_shared<OneBasedClassifier>(classifier);
-        }
+        auto classifier = row.restore();
         classifier->SetConfiguration(configuration);
         return classifier;
     }

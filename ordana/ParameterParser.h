@@ -8,11 +8,13 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <boost/program_options.hpp>
 
+#include "ordana/AlgorithmCatalog.h"
 #include "ordana/PatternRecognitionBuilder.h"
 
 namespace velkar::featureextraction {
@@ -46,6 +48,8 @@ class ParameterParser : public PatternRecognitionBuilder {
     std::string ImageFile();
     std::string PolygonFile();
     std::string PolygonFileName();
+    // The value of --seed; a value outside the generator's seeds throws InputError.
+    std::optional<unsigned> RandomSeed();
 
     // Throws std::runtime_error "Parameter '<name>' is required but missing." for the first
     // name, in the given order, that holds no value.
@@ -82,8 +86,13 @@ class ParameterParser : public PatternRecognitionBuilder {
     // Reads a string option, empty when absent; a required one reports its absence.
     std::string StringOption(const std::string& name, bool required);
 
+    // Parses, checks and reads one module: its required options, then finite reals.
+    boost::program_options::variables_map ReadModule(const Module& module,
+                                                     const std::vector<std::string>& tokens) const;
     std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> BuildExtractor(
-        const std::string& flag, const std::vector<std::string>& tokens, std::string* parameters);
+        const ExtractorRow& row, const std::vector<std::string>& tokens, std::string* parameters);
+    // Options whose values are integer lists (written comma-joined in parameter strings).
+    bool IsIntegerListOption(const std::string& name) const;
 
     std::vector<std::string> arguments;
     bool chatty = false;

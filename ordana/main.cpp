@@ -12,6 +12,7 @@
 #include "ordana/ExperimentRunner.h"
 #include "ordana/InputError.h"
 #include "ordana/ParameterParser.h"
+#include "velkar/util/Random.h"
 
 int main(int argc, char** argv) {
     using namespace velkar::ordana;
@@ -28,6 +29,10 @@ int main(int argc, char** argv) {
     std::string status;
     int exitCode = 0;
     try {
+        // Seeded once, before anything draws, so that the same seed repeats the run exactly.
+        if (const auto seed = parser.RandomSeed()) {
+            velkar::util::Seed(*seed);
+        }
         if (parser.HasModelFile()) {
             status = ClassifyImage(parser);
         } else {

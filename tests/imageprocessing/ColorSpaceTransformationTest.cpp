@@ -365,8 +365,16 @@ TEST(XYZColorTransformation, EdgeColoursAndTheAdobeStep) {
     Pixel out;
     t.BackwardTransformation(ToPixel({124, 45, 0}), out);
     EXPECT_EQ(Channels(out), (Triple{252, 0, 0}));  // red: R = 252.77, B = -0.003 truncates to 0
-    EXPECT_EQ(Channels(out), MatrixReference(kCieRgbInverse)(124, 45, 0));
     EXPECT_EQ(out.count, 3);
+    // The inverse table that the round-trip bound below relies on is the forward table's
+    // inverse to its printed precision.
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            double product = 0.0;
+            for (int k = 0; k < 3; ++k) product += kCieRgb[i][k] * kCieRgbInverse[k][j];
+            EXPECT_NEAR(product, i == j ? 1.0 : 0.0, 1e-7) << i << ", " << j;
+        }
+    }
 }
 
 TEST(XYZColorTransformation, RoundTripErrorIsBoundedByTheInverse) {

@@ -2,12 +2,14 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "WorkflowFixtures.h"
+#include "ordana/AlgorithmCatalog.h"
 #include "ordana/ParameterParser.h"
 #include "velkar/featureextraction/ColorAverage.h"
 #include "velkar/imageprocessing/ColorSpaceTransformation.h"
@@ -326,6 +328,8 @@ TEST(AlgorithmCatalogTest, UnusablePerceptronValuesAreNamed) {
         {"--mlp --mhidden 0 --mlr 0.3 --mm 0.1 --merr 0.01 --miter 20", "'--mhidden': 0"},
         {"--mlp --mhidden 4 0 --mlr 0.3 --mm 0.1 --merr 0.01 --miter 20", "'--mhidden': 0"},
         {"--mlp --mhidden 4 --mlr 0.3 --mm 0.1 --merr 0.01 --miter -1", "'--miter': -1"},
+        {"--mlp --mhidden 4 --mlr nan --mm 0.1 --merr 0.01 --miter 5", "'--mlr': nan"},
+        {"--mlp --mhidden 4 --mlr 0.3 --mm 0.1 --merr inf --miter 5", "'--merr': inf"},
     };
     for (const auto& [commandLine, named] : cases) {
         std::string printed;
@@ -356,6 +360,35 @@ TEST(AlgorithmCatalogTest, UnknownAndUnbuiltClassifierKeys) {
     const auto messages = ordanatest::Payloads(printed, "LOGMESSAGE");
     ASSERT_EQ(messages.size(), 1u) << printed;
     EXPECT_NE(messages[0].find("'--rbf'"), std::string::npos) << messages[0];
+}
+
+// Every row is reachable and consistent: its module's help names each required option, the
+// module name and flag are unique, and a restored classifier reports the row's display name.
+TEST(AlgorithmCatalogTest, EveryRowIsReachableThroughItsModule) {
+    std::set<std::string> names;
+    std::set<std::string> flags;
+    for (const velkar::ordana::Module* module : velkar::ordana::AllModules()) {
+        EXPECT_TRUE(names.insert(module->name).second) << module->name;
+        EXPECT_TRUE(flags.insert(module->flag).second) << module->flag;
+        CommandLine line({"--help-module", module->name});
+        ParameterParser parser = line.Parser();
+        const std::string help = CapturedOutput([&] { parser.PrintHelp(); });
+        EXPECT_EQ(help.rfind(module->group + ":\n", 0), 0u) << module->name << "\n" << help;
+        for (const std::string& option : module->required) {
+            EXPECT_NE(help.find("--" + option + " "), std::string::npos)
+                << module->name << " does not declare " << option << "\n"
+                << help;
+        }
+    }
+    for (const velkar::ordana::ClassifierRow& row : velkar::ordana::ClassifierRows()) {
+        if (row.restore) {
+            EXPECT_EQ(row.restore()->Name(), row.displayName) << row.module.flag;
+        }
+        EXPECT_EQ(static_cast<bool>(row.create), static_cast<bool>(row.restore)) << row.module.flag;
+    }
+    for (const velkar::ordana::ColorSpaceRow& row : velkar::ordana::ColorSpaceRows()) {
+        EXPECT_EQ(row.create()->ShortName(), row.module.name);
+    }
 }
 
 TEST(AlgorithmCatalogTest, RestoringComparesDisplayNamesExactly) {

@@ -277,7 +277,8 @@ class ClassificationProgramTest : public testing::Test {
                                              "--mlr",     "0.3",
                                              "--mm",      "0.1",
                                              "--merr",    "0.001",
-                                             "--miter",   "300"},
+                                             "--miter",   "300",
+                                             "--seed",    "17"},
                                             training->Path());
         ASSERT_EQ(result.exitStatus, 0) << result.output;
         const auto models = ordanatest::FilesWithExtension(training->Path(), "mlp");

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -525,7 +526,8 @@ TEST_F(ExperimentProgramTest, WritesDescriptorsResultsAndModelBesideTheImage) {
 
 TEST_F(ExperimentProgramTest, ChattyProtocolOfFourRepetitions) {
     auto result =
-        Run(With({"--wca", "--aws", "5", "--experiments", "4", "--chatty", "true"}, kPerceptron));
+        Run(With({"--wca", "--aws", "5", "--experiments", "4", "--chatty", "true", "--seed", "3"},
+                 kPerceptron));
     ASSERT_EQ(result.exitStatus, 0) << result.output;
     const auto lines = ProtocolLines(result.output);
     ASSERT_EQ(lines.size(), 21u) << result.output;
@@ -556,6 +558,39 @@ TEST_F(ExperimentProgramTest, ChattyProtocolOfFourRepetitions) {
         EXPECT_NEAR(printedTrain, ValueOf(results[2 * (h - 1)]), 1e-6);
         EXPECT_NEAR(printedTest, ValueOf(results[2 * (h - 1) + 1]), 1e-6);
     }
+}
+
+TEST_F(ExperimentProgramTest, TheSameSeedRepeatsARunExactly) {
+    // Every file the run writes beside the image, by extension (the names carry the time).
+    auto writtenFiles = [&] {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : std::filesystem::directory_iterator(folder / "images")) {
+            if (entry.path().filename() != "scene.png") {
+                files[entry.path().extension().string()] = ordanatest::ReadText(entry.path());
+                std::filesystem::remove(entry.path());
+            }
+        }
+        return files;
+    };
+    const auto arguments =
+        With({"--wca", "--aws", "3", "--experiments", "3", "--seed", "12345"}, kPerceptron);
+    ASSERT_EQ(Run(arguments).exitStatus, 0);
+    const auto first = writtenFiles();
+    ASSERT_EQ(Run(arguments).exitStatus, 0);
+    const auto second = writtenFiles();
+    ASSERT_EQ(first.size(), 3u);
+    EXPECT_EQ(first, second);
+    // A different seed draws other splits and weights.
+    ASSERT_EQ(
+        Run(With({"--wca", "--aws", "3", "--experiments", "3", "--seed", "54321"}, kPerceptron))
+            .exitStatus,
+        0);
+    EXPECT_NE(writtenFiles().at(".mlp"), first.at(".mlp"));
+
+    const auto rejected = Run(With({"--wca", "--aws", "3", "--seed", "-4"}, kPerceptron));
+    EXPECT_EQ(rejected.exitStatus, 2);
+    EXPECT_NE(rejected.output.find("'--seed': -4"), std::string::npos) << rejected.output;
+    EXPECT_TRUE(writtenFiles().empty());
 }
 
 TEST_F(ExperimentProgramTest, EveryColourVariantIsAnOutputOfItsOwn) {

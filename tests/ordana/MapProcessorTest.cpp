@@ -17,6 +17,7 @@
 #include "velkar/featureextraction/ColorAverage.h"
 #include "velkar/imageprocessing/HSVColorTransformation.h"
 #include "velkar/imageprocessing/LABColorTransformation.h"
+#include "velkar/util/Parallel.h"
 
 namespace {
 
@@ -166,6 +167,36 @@ TEST_F(MapProcessorTest, WritesTheWindowAveragesOfEveryPolygon) {
     const std::vector<Row> rows = ReadDescriptorFile(output.descriptorFile);
     ExpectSameRows(rows, ExpectedAverages(Gradient, kRectangles, 5, false));
     EXPECT_EQ(rows.size(), 14u);
+}
+
+TEST_F(MapProcessorTest, DescriptorFilesAreTheSameWithOneAndTwoThreads) {
+    // 48 small polygons, so that two threads finish them in a mixed order.
+    std::vector<LabelledPolygon> cells;
+    for (int i = 0; i < 48; ++i) {
+        const int x = (i % 8) * 5;
+        const int y = (i / 8) * 5;
+        cells.push_back(
+            {kClasses[static_cast<std::size_t>(i % 3 == 0)], Rectangle(x, y, x + 5, y + 5)});
+    }
+    ordanatest::WritePolygonFile(folder / "plot.cct", kClasses, kColours, cells);
+    std::string texts[2];
+    for (int threads : {1, 2}) {
+        velkar::util::ThreadLimit limit(threads);
+        auto processor = Processor(false, 1, false);
+        std::vector<std::shared_ptr<ExtractionOutput>> outputs;
+        CapturedOutput([&] { outputs = processor->Process(); });
+        ASSERT_EQ(outputs.size(), 1u);
+        texts[threads - 1] = ordanatest::ReadText(outputs[0]->descriptorFile);
+    }
+    EXPECT_EQ(texts[0], texts[1]);
+    // Polygon after polygon in file order: 25 windows each.
+    const std::vector<std::string> lines =
+        ordanatest::ReadLines(ordanatest::FilesWithExtension(folder.Path(), "wca").front());
+    ASSERT_EQ(lines.size(), 48u * 25u);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& expected = cells[i / 25].label;
+        ASSERT_EQ(lines[i].substr(0, expected.size() + 1), expected + " ") << "line " << i;
+    }
 }
 
 TEST_F(MapProcessorTest, MonochromaticBandAddsTheLuminance) {

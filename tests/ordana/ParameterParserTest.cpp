@@ -123,10 +123,11 @@ TEST(ParameterParserTest, HelpModuleWithoutValueBreaksEveryParse) {
               "[LOGMESSAGE] !the required argument for option '--help-module' is missing!\n");
 }
 
-TEST(ParameterParserTest, PolygonFileNameIsTheLastComponentAndCached) {
+// The saved arguments never change, so the cache of a found name cannot be told from a fresh
+// parse; what can be seen is that an absent name is not cached.
+TEST(ParameterParserTest, PolygonFileNameIsTheLastComponent) {
     CommandLine nested({"--file", "data/sub/plot.txt"});
     ParameterParser parser = nested.Parser();
-    EXPECT_EQ(parser.PolygonFileName(), "plot.txt");
     EXPECT_EQ(parser.PolygonFileName(), "plot.txt");
 
     CommandLine bare({"--file", "plot.txt"});
