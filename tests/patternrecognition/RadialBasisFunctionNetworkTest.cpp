@@ -130,22 +130,27 @@ TEST(RadialBasisFunctionNetwork, TagsClassesInOrderOfFirstAppearance) {
 
 TEST(RadialBasisFunctionNetwork, SpreadlessUnitsBorrowTheMeanPositiveSpread) {
     // One unit per class. In normalised space class 0 is {(0, 0), (1, 0)} (spread 0.5), class 2
-    // is {(0, 1), (0.5, 1)} (spread 0.25) and class 1 a single point (spread 0, so it takes the
-    // mean 0.375). Widths are 1 / (2 spread^2).
+    // is {(0, 1), (0.5, 1)} (spread 0.25), class 1 a single point and class 3 three copies of
+    // (0.1, 0.1), whose mean is off by rounding: both take the mean spread 0.375.
+    // Widths are 1 / (2 spread^2).
     auto set = std::make_shared<PatternList>();
     set->push_back(MakePattern(0, {0.0, 0.0}));
     set->push_back(MakePattern(0, {2.0, 0.0}));
     set->push_back(MakePattern(1, {2.0, 2.0}));
     set->push_back(MakePattern(2, {0.0, 2.0}));
     set->push_back(MakePattern(2, {1.0, 2.0}));
+    for (int copy = 0; copy < 3; ++copy) {
+        set->push_back(MakePattern(3, {0.2, 0.2}));
+    }
     RadialBasisFunctionNetwork network(0.1, 1, 200);
     network.Train(set);
     const std::vector<double> widths = RealsOf(ArrayUnder(network.Configuration(), "widths"));
-    ASSERT_EQ(widths.size(), 3u);
+    const double borrowed = 1.0 / (2.0 * 0.375 * 0.375);
+    ASSERT_EQ(widths.size(), 4u);
     EXPECT_DOUBLE_EQ(widths[0], 2.0);
-    EXPECT_DOUBLE_EQ(widths[1], 1.0 / (2.0 * 0.375 * 0.375));
+    EXPECT_DOUBLE_EQ(widths[1], borrowed);
     EXPECT_DOUBLE_EQ(widths[2], 8.0);
-    EXPECT_EQ(Accuracy(network, set), 1.0);
+    EXPECT_DOUBLE_EQ(widths[3], borrowed);
 
     // With no positive spread at all every unit gets sigma 1.
     auto singles = std::make_shared<PatternList>();

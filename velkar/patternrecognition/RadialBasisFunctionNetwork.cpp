@@ -25,13 +25,19 @@ constexpr std::size_t hiddenCacheLimit = std::size_t{1} << 22;
 
 const char* const owner = "RadialBasisFunctionNetwork";
 
+// Members equal to their center leave a spread of rounding noise rather than exactly 0 (the mean
+// of equal values is not always that value); on features normalised to [0, 1] any real spread is
+// far above this.
+constexpr double negligibleSpread = 1e-9;
+
 // beta = 1 / (2 sigma^2). A unit of spread 0 (one member, or members all at the center) would
-// get 1 / 0, so it borrows the mean of the positive spreads of all units (1 when none is).
+// get 1 / 0, or a width so large that the unit vanishes off its exact center, so it borrows the
+// mean of the positive spreads of all units (1 when none is).
 std::vector<double> WidthsFromSpreads(const std::vector<double>& spreads) {
     double positiveSum = 0.0;
     int positiveCount = 0;
     for (double spread : spreads) {
-        if (spread > 0.0) {
+        if (spread > negligibleSpread) {
             positiveSum += spread;
             ++positiveCount;
         }
@@ -40,7 +46,7 @@ std::vector<double> WidthsFromSpreads(const std::vector<double>& spreads) {
     std::vector<double> widths;
     widths.reserve(spreads.size());
     for (double spread : spreads) {
-        const double sigma = spread > 0.0 ? spread : fallback;
+        const double sigma = spread > negligibleSpread ? spread : fallback;
         widths.push_back(1.0 / (2.0 * sigma * sigma));
     }
     return widths;
