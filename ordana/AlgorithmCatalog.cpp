@@ -1,11 +1,16 @@
 #include "ordana/AlgorithmCatalog.h"
 
-#include <cstdint>
+#include <algorithm>
 #include <sstream>
 #include <stdexcept>
 
 #include "ordana/OneBasedClassifier.h"
+#include "velkar/featureextraction/CoOccurrenceMatrix.h"
 #include "velkar/featureextraction/ColorAverage.h"
+#include "velkar/featureextraction/FourierTransform.h"
+#include "velkar/featureextraction/Hog.h"
+#include "velkar/featureextraction/PaddedWindow.h"
+#include "velkar/featureextraction/WaveletTransform.h"
 #include "velkar/imageprocessing/CMYKColorTransformation.h"
 #include "velkar/imageprocessing/HSIColorTransformation.h"
 #include "velkar/imageprocessing/HSLColorTransformation.h"
@@ -17,7 +22,10 @@
 #include "velkar/imageprocessing/XYZColorTransformation.h"
 #include "velkar/imageprocessing/YIQColorTransformation.h"
 #include "velkar/patternrecognition/AdaptiveResonanceTheory2.h"
+#include "velkar/patternrecognition/LearningVectorQuantization.h"
+#include "velkar/patternrecognition/MahalanobisDistance.h"
 #include "velkar/patternrecognition/MultilayerPerceptron.h"
+#include "velkar/patternrecognition/PointK.h"
 #include "velkar/patternrecognition/RadialBasisFunctionNetwork.h"
 #include "velkar/patternrecognition/SelfOrganizingMap.h"
 
@@ -38,6 +46,21 @@ void RequireAtLeast(const std::string& option, int value, int minimum, const std
     }
 }
 
+void RequireAtMost(const std::string& option, int value, int maximum, const std::string& what) {
+    if (value > maximum) {
+        throw std::invalid_argument("Invalid value for option '--" + option +
+                                    "': " + std::to_string(value) + " (" + what + ").");
+    }
+}
+
+// The window of the spectral extractors, padded to a power of two, must fit an int.
+void RequireSpectralWindowSize(const std::string& option, int windowSize) {
+    RequireAtLeast(option, windowSize, 1, "the window size must be at least 1");
+    RequireAtMost(option, windowSize, featureextraction::PaddedWindow::kLargestWindowSize,
+                  "the window size must be at most " +
+                      std::to_string(featureextraction::PaddedWindow::kLargestWindowSize));
+}
+
 std::string BooleanText(bool value) { return value ? "true" : "false"; }
 
 // A real as the user would have typed it ("0.5", not "0.500000").
@@ -55,17 +78,18 @@ void RequireReal(const std::string& option, double value, bool usable, const std
     }
 }
 
-// Classifiers whose options imply more weights or neurons than this are refused before anything
-// is allocated: such a model would not fit in memory, or would take days to train.
-constexpr std::int64_t maximumModelSize = 10'000'000;
+// Tables beyond this many values (weights, prototypes, means) are refused before any is
+// allocated.
+constexpr long long maxTableEntries = 10'000'000;
 
-void RequireModelSize(const std::string& option, int value, std::int64_t size,
-                      const std::string& what) {
-    if (size > maximumModelSize) {
-        throw std::invalid_argument("Invalid value for option '--" + option +
-                                    "': " + std::to_string(value) + " (" + what + " gives " +
-                                    std::to_string(size) + ", more than " +
-                                    std::to_string(maximumModelSize) + ").");
+// Rejects a count whose table of count x width values would be larger than maxTableEntries.
+void RequireTableFits(const std::string& option, int count, int width, const std::string& what) {
+    const long long entries = static_cast<long long>(count) * static_cast<long long>(width);
+    if (entries > maxTableEntries) {
+        throw std::invalid_argument(
+            "Invalid value for option '--" + option + "': " + std::to_string(count) + " (with " +
+            std::to_string(width) + " features it needs " + std::to_string(entries) + " " + what +
+            ", more than " + std::to_string(maxTableEntries) + ").");
     }
 }
 
@@ -89,6 +113,50 @@ void DeclareCoOccurrenceOptions(po::options_description_easy_init add) {
     add("cny", po::value<IntList>()->multitoken()->composing(),
         "Reference pixel relationship across y coordinate");
     add("cws", po::value<int>(), "Window size");
+}
+
+std::string JoinedList(const IntList& items) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        text += (i == 0 ? "" : ",") + std::to_string(items[i]);
+    }
+    return text;
+}
+
+// A displacement step that reaches the window size pairs no pixel inside a window. Only the
+// first count steps form displacements.
+void RequireStepsInsideWindow(const std::string& option, const IntList& steps, std::size_t count,
+                              int windowSize) {
+    const std::string what = "a displacement must stay inside the window, from " +
+                             std::to_string(1 - windowSize) + " to " +
+                             std::to_string(windowSize - 1);
+    for (std::size_t k = 0; k < count; ++k) {
+        RequireAtLeast(option, steps[k], 1 - windowSize, what);
+        RequireAtMost(option, steps[k], windowSize - 1, what);
+    }
+}
+
+ExtractorPointer BuildCoOccurrence(const po::variables_map& values, std::string& parameters) {
+    const IntList dx = values["cnx"].as<IntList>();
+    const IntList dy = values["cny"].as<IntList>();
+    const int windowSize = values["cws"].as<int>();
+    RequireAtLeast("cws", windowSize, 1, "the window size must be at least 1");
+    if (dx.empty() || dy.empty()) {
+        throw std::invalid_argument("Invalid value for option '--" +
+                                    std::string(dx.empty() ? "cnx" : "cny") +
+                                    "': an empty list (at least one displacement is needed).");
+    }
+    if (dy.size() < dx.size()) {
+        throw std::invalid_argument("Invalid value for option '--cny': " + JoinedList(dy) +
+                                    " (it needs at least as many items as --cnx, which has " +
+                                    std::to_string(dx.size()) + ").");
+    }
+    // Items of cny past the length of cnx are kept in the string but pair with nothing.
+    RequireStepsInsideWindow("cnx", dx, dx.size(), windowSize);
+    RequireStepsInsideWindow("cny", dy, dx.size(), windowSize);
+    parameters = "--com --cnx " + JoinedList(dx) + " --cny " + JoinedList(dy) + " --cws " +
+                 std::to_string(windowSize);
+    return std::make_shared<featureextraction::CoOccurrenceMatrix>(windowSize, dx, dy);
 }
 
 // Windowed colour average.
@@ -116,6 +184,22 @@ void DeclareFourierOptions(po::options_description_easy_init add) {
     add("fcoeff", po::value<int>(), "Number of coefficients to keep");
 }
 
+ExtractorPointer BuildFourier(const po::variables_map& values, std::string& parameters) {
+    const int coefficients = values["fcoeff"].as<int>();
+    const int windowSize = values["fws"].as<int>();
+    RequireSpectralWindowSize("fws", windowSize);
+    const int largest = featureextraction::FourierTransform::MaximumCoefficients(windowSize);
+    const std::string range =
+        "floor(sqrt(fcoeff)) frequencies are kept along each axis of the window padded to a "
+        "power of two, so it must lie between 1 and " +
+        std::to_string(largest) + " for window size " + std::to_string(windowSize);
+    RequireAtLeast("fcoeff", coefficients, 1, range);
+    RequireAtMost("fcoeff", coefficients, largest, range);
+    parameters =
+        "--dft --fcoeff " + std::to_string(coefficients) + " --fws " + std::to_string(windowSize);
+    return std::make_shared<featureextraction::FourierTransform>(windowSize, coefficients);
+}
+
 // Histogram of oriented gradients.
 
 void DeclareHogOptions(po::options_description_easy_init add) {
@@ -124,12 +208,57 @@ void DeclareHogOptions(po::options_description_easy_init add) {
     add("hbind", po::value<int>(), "Bindings");
 }
 
+ExtractorPointer BuildHog(const po::variables_map& values, std::string& parameters) {
+    const int blocksX = values["hwx"].as<int>();
+    const int blocksY = values["hwy"].as<int>();
+    const int bins = values["hbind"].as<int>();
+    RequireAtLeast("hwx", blocksX, 1, "at least 1 block across x is needed");
+    RequireAtLeast("hwy", blocksY, 1, "at least 1 block across y is needed");
+    RequireAtLeast("hbind", bins, 1, "at least 1 orientation bin is needed");
+    const long long features = static_cast<long long>(blocksX) * blocksY * bins;
+    if (features > featureextraction::Hog::kMaxFeatureCount) {
+        throw std::invalid_argument(
+            "Invalid values for options '--hwx', '--hwy' and '--hbind': " +
+            std::to_string(blocksX) + ", " + std::to_string(blocksY) + " and " +
+            std::to_string(bins) + " (they give " + std::to_string(features) +
+            " values per descriptor, more than " +
+            std::to_string(featureextraction::Hog::kMaxFeatureCount) + ").");
+    }
+    parameters = "--hog --hwx " + std::to_string(blocksX) + " --hwy " + std::to_string(blocksY) +
+                 " --hbind " + std::to_string(bins);
+    return std::make_shared<featureextraction::Hog>(blocksX, blocksY, bins);
+}
+
 // Wavelets.
 
 void DeclareWaveletOptions(po::options_description_easy_init add) {
     add("wws", po::value<int>(), "Window size");
     add("wscale", po::value<int>(), "Scale");
     add("wname", po::value<std::string>(), "Wavelet name; db1, bior1.1, coif1, sym2");
+}
+
+ExtractorPointer BuildWavelet(const po::variables_map& values, std::string& parameters) {
+    const int scale = values["wscale"].as<int>();
+    const int windowSize = values["wws"].as<int>();
+    const std::string name = values["wname"].as<std::string>();
+    RequireAtLeast("wscale", scale, 1, "at least one decomposition level is needed");
+    RequireSpectralWindowSize("wws", windowSize);
+    const int largest = featureextraction::WaveletTransform::MaximumScale(windowSize);
+    RequireAtMost("wscale", scale, largest,
+                  "2^wscale must not exceed the window padded to a power of two: at most " +
+                      std::to_string(largest) + " for window size " + std::to_string(windowSize));
+    const std::vector<std::string> names = featureextraction::WaveletTransform::WaveletNames();
+    if (std::find(names.begin(), names.end(), name) == names.end()) {
+        std::string valid;
+        for (const std::string& known : names) {
+            valid += (valid.empty() ? "" : ", ") + known;
+        }
+        throw std::invalid_argument("Invalid value for option '--wname': " + name +
+                                    " (valid names: " + valid + ").");
+    }
+    parameters = "--dwt --wscale " + std::to_string(scale) + " --wws " +
+                 std::to_string(windowSize) + " --wname " + name;
+    return std::make_shared<featureextraction::WaveletTransform>(windowSize, scale, name);
 }
 
 // Multilayer perceptron.
@@ -168,8 +297,7 @@ ClassifierPointer CreateRadialBasis(const po::variables_map& values, int inputSi
     const int iterations = values["riter"].as<int>();
     RequireAtLeast("rclusters", clusters, 1, "every class needs at least 1 cluster");
     RequireAtLeast("riter", iterations, 0, "the number of iterations cannot be negative");
-    RequireModelSize("rclusters", clusters, std::int64_t{clusters} * inputSize,
-                     "rclusters x " + std::to_string(inputSize) + " features (center values)");
+    RequireTableFits("rclusters", clusters, inputSize, "center values per class");
     return std::make_shared<patternrecognition::RadialBasisFunctionNetwork>(
         values["rlr"].as<double>(), clusters, iterations);
 }
@@ -196,8 +324,7 @@ ClassifierPointer CreateResonance(const po::variables_map& values, int inputSize
                 "it must lie in [0, 1) since learning divides by 1 - d");
     RequireReal("a2theta", theta, theta >= 0.0, "the noise threshold cannot be negative");
     RequireReal("a2rho", rho, rho >= 0.0 && rho <= 1.0, "the vigilance must lie in [0, 1]");
-    RequireModelSize("a2f2", f2Size, 2 * std::int64_t{f2Size} * inputSize,
-                     "2 x a2f2 x " + std::to_string(inputSize) + " features (weights)");
+    RequireTableFits("a2f2", f2Size, inputSize, "bottom-up and as many top-down weights");
     return std::make_shared<patternrecognition::AdaptiveResonanceTheory2>(
         inputSize, f2Size, values["a2a"].as<double>(), values["a2b"].as<double>(),
         values["a2c"].as<double>(), d, theta, rho);
@@ -221,8 +348,14 @@ ClassifierPointer CreateSelfOrganizingMap(const po::variables_map& values, int i
     // Below 1 the radius time constant turns negative and the learning rate grows without bound.
     RequireReal("sradt0", radiusFactor, lattice * radiusFactor >= 1.0,
                 "slat x sradt0 is the initial radius and must be at least 1");
-    RequireModelSize("slat", lattice, std::int64_t{lattice} * lattice * inputSize,
-                     "slat x slat x " + std::to_string(inputSize) + " features (weights)");
+    // A real: slat x slat x features can exceed every integer type.
+    const double weights = static_cast<double>(lattice) * lattice * inputSize;
+    if (weights > maxTableEntries) {
+        throw std::invalid_argument(
+            "Invalid value for option '--slat': " + std::to_string(lattice) + " (with " +
+            std::to_string(inputSize) + " features slat x slat neurons need " + RealText(weights) +
+            " weights, more than " + std::to_string(maxTableEntries) + ").");
+    }
     return std::make_shared<patternrecognition::SelfOrganizingMap>(
         lattice, inputSize, radiusFactor, values["slrt0"].as<double>(), iterations);
 }
@@ -236,10 +369,41 @@ void DeclareVectorQuantizationOptions(po::options_description_easy_init add) {
     add("vqalpha", po::value<double>(), "Alpha");
 }
 
+ClassifierPointer CreateVectorQuantization(const po::variables_map& values, int inputSize) {
+    const int hidden = values["vqhid"].as<int>();
+    const int outputs = values["vqout"].as<int>();
+    const int iterations = values["vqiter"].as<int>();
+    RequireAtLeast("vqout", outputs, 1, "there must be at least 1 class");
+    // Every class needs a block of at least one neuron.
+    RequireAtLeast("vqhid", hidden, outputs,
+                   "at least one neuron per class, " + std::to_string(outputs) + " in all");
+    RequireAtLeast("vqiter", iterations, 1, "at least 1 iteration is needed");
+    RequireTableFits("vqhid", hidden, inputSize, "weights");
+    return std::make_shared<OneBasedClassifier>(
+        std::make_shared<patternrecognition::LearningVectorQuantization>(
+            hidden, outputs, iterations, values["vqalpha"].as<double>()),
+        "vqout", outputs);
+}
+
 // Mahalanobis distance.
 
 void DeclareMahalanobisOptions(po::options_description_easy_init add) {
     add("mdcc", po::value<int>(), "Class count");
+}
+
+ClassifierPointer CreateMahalanobis(const po::variables_map& values, int inputSize) {
+    const int classCount = values["mdcc"].as<int>();
+    RequireAtLeast("mdcc", classCount, 1, "there must be at least 1 class");
+    RequireTableFits("mdcc", classCount, inputSize, "mean values");
+    const long long covariance = static_cast<long long>(inputSize) * inputSize;
+    if (covariance > maxTableEntries) {
+        throw std::invalid_argument(
+            "The option '--mahd' cannot be used with " + std::to_string(inputSize) +
+            " features: their covariance matrix would hold " + std::to_string(covariance) +
+            " values, more than " + std::to_string(maxTableEntries) + ".");
+    }
+    return std::make_shared<OneBasedClassifier>(
+        std::make_shared<patternrecognition::MahalanobisDistance>(classCount), "mdcc", classCount);
 }
 
 // Point K.
@@ -247,6 +411,17 @@ void DeclareMahalanobisOptions(po::options_description_easy_init add) {
 void DeclarePointKOptions(po::options_description_easy_init add) {
     add("pkcc", po::value<int>(), "Class count");
     add("pkiter", po::value<int>(), "Iterations");
+}
+
+ClassifierPointer CreatePointK(const po::variables_map& values, int inputSize) {
+    const int pointCount = values["pkcc"].as<int>();
+    const int iterations = values["pkiter"].as<int>();
+    RequireAtLeast("pkcc", pointCount, 1, "there must be at least 1 point");
+    RequireAtLeast("pkiter", iterations, 0, "the number of iterations cannot be negative");
+    RequireTableFits("pkcc", pointCount, inputSize, "point values");
+    // Its answers are point numbers from 1, which the program reads as class positions from 0.
+    return std::make_shared<OneBasedClassifier>(
+        std::make_shared<patternrecognition::PointK>(pointCount, iterations));
 }
 
 // A colour space's group holds only its own flag, without help text.
@@ -272,7 +447,7 @@ const std::vector<ExtractorRow>& ExtractorRows() {
           "Co-Occurrence Matrix options",
           DeclareCoOccurrenceOptions,
           {"cnx", "cny", "cws"}},
-         nullptr},
+         BuildCoOccurrence},
         {{"wca",
           "wca",
           "Windowed Color Average",
@@ -286,21 +461,21 @@ const std::vector<ExtractorRow>& ExtractorRows() {
           "Discrete Fourier Transform options",
           DeclareFourierOptions,
           {"fcoeff", "fws"}},
-         nullptr},
+         BuildFourier},
         {{"dwt",
           "dwt",
           "Wavelet Transform algorithm",
           "Wavelets options",
           DeclareWaveletOptions,
           {"wscale", "wws", "wname"}},
-         nullptr},
+         BuildWavelet},
         {{"hog",
           "hog",
           "Histogram of Oriented Gradients",
           "Histogram of Oriented Gradients options",
           DeclareHogOptions,
           {"hwx", "hwy", "hbind"}},
-         nullptr},
+         BuildHog},
     };
     return rows;
 }
@@ -350,8 +525,8 @@ const std::vector<ClassifierRow>& ClassifierRows() {
           DeclareVectorQuantizationOptions,
           {"vqhid", "vqout", "vqiter", "vqalpha"}},
          "Learning Vector Quantization",
-         nullptr,
-         nullptr},
+         CreateVectorQuantization,
+         RestoreOneBased<patternrecognition::LearningVectorQuantization>},
         {{"mahd",
           "mahd",
           "Mahalanobis Distance algorithm",
@@ -359,8 +534,8 @@ const std::vector<ClassifierRow>& ClassifierRows() {
           DeclareMahalanobisOptions,
           {"mdcc"}},
          "Mahalanobis Distance",
-         nullptr,
-         nullptr},
+         CreateMahalanobis,
+         RestoreOneBased<patternrecognition::MahalanobisDistance>},
         {{"pntk",
           "pntk",
           "Point K algorithm",
@@ -368,8 +543,8 @@ const std::vector<ClassifierRow>& ClassifierRows() {
           DeclarePointKOptions,
           {"pkcc", "pkiter"}},
          "Point K",
-         nullptr,
-         nullptr},
+         CreatePointK,
+         RestoreOneBased<patternrecognition::PointK>},
     };
     return rows;
 }

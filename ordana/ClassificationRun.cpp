@@ -1,12 +1,15 @@
 #include "ordana/ClassificationRun.h"
 
-#include <fstream>
+#include <algorithm>
+#include <cmath>
 #include <iostream>
 
+#include "ordana/AlgorithmCatalog.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
 #include "ordana/MapProcessor.h"
 #include "ordana/ModelFile.h"
+#include "ordana/OutputFile.h"
 #include "ordana/ParameterParser.h"
 
 namespace velkar::ordana {
@@ -44,6 +47,40 @@ std::shared_ptr<PatternRecognitionAlgorithm> RestoreClassifier(PatternRecognitio
     return classifier;
 }
 
+// The colour space the model was trained in, or none for the image itself.
+std::shared_ptr<imageprocessing::ColorSpaceTransformation> ModelColorSpace(
+    const util::Map& metadata, const std::string& modelFile) {
+    const std::string* name = metadata.GetString("color_space");
+    if (name == nullptr) {
+        return nullptr;
+    }
+    for (const ColorSpaceRow& row : ColorSpaceRows()) {
+        if (row.module.name == *name) {
+            return row.create();
+        }
+    }
+    throw InputError("The model file '" + modelFile + "' names an unknown colour space '" + *name +
+                     "' under \"color_space\".");
+}
+
+// Patterns holding a value that is not a finite number cannot be classified; their windows stay
+// "unknown", with one message that counts them.
+std::vector<std::shared_ptr<Pattern>> ClassifiablePatterns(
+    std::vector<std::shared_ptr<Pattern>> patterns) {
+    const std::size_t all = patterns.size();
+    std::erase_if(patterns, [](const std::shared_ptr<Pattern>& pattern) {
+        const std::vector<double>& values = *pattern->Descriptors();
+        return !std::all_of(values.begin(), values.end(),
+                            [](double value) { return std::isfinite(value); });
+    });
+    if (patterns.size() < all) {
+        LogMessage(std::to_string(all - patterns.size()) + " of the " + std::to_string(all) +
+                   " windows hold feature values that are not finite numbers; they stay "
+                   "unknown.");
+    }
+    return patterns;
+}
+
 }  // namespace
 
 std::vector<Window> SamplingGrid(const std::string& samplingMethod, int width, int height,
@@ -77,15 +114,17 @@ std::string WritePolygonFile(const std::vector<std::string>& labels,
     const std::vector<Window>& windows = segmentation.windows;
 
     const std::string path = TimestampedFileName(base, "cct");
-    std::ofstream out(path);
+    OutputFile file(path);
+    std::ostream& out = file.Stream();
     out << LastPathComponent(segmentation.imageFile) << "\n";
     out << classes.size() << "\n";
     for (const std::string& name : classes) {
         out << name << "\n";
     }
-    out << colors.size() << "\n";
-    for (const std::string& color : colors) {
-        out << color << "\n";
+    // One colour line per class, so that the file reads back; empty where the model has none.
+    out << classes.size() << "\n";
+    for (std::size_t i = 0; i < classes.size(); ++i) {
+        out << (i < colors.size() ? colors[i] : "") << "\n";
     }
     out << windows.size() << "\n";
     for (std::size_t i = 0; i < windows.size(); ++i) {
@@ -100,10 +139,7 @@ std::string WritePolygonFile(const std::vector<std::string>& labels,
         out << window.x + last << " " << window.y + last << "\n";
         out << window.x + last << " " << window.y << "\n";
     }
-    out.close();
-    if (!out) {
-        throw std::runtime_error("Cannot write the polygon file '" + path + "'.");
-    }
+    file.Commit();
     return path;
 }
 
@@ -138,6 +174,7 @@ std::string ClassifyImage(ParameterParser& parser) {
     const util::Map& metadata = ModelMetadata(*model);
     auto classifier = RestoreClassifier(parser, model, modelFile);
 
+    const auto transformation = ModelColorSpace(metadata, modelFile);
     const std::string imageFile = parser.ImageFile();
     auto image = std::make_shared<imageprocessing::ImageFileSystem>(imageFile);
     if (!image->IsLoaded()) {
@@ -158,7 +195,8 @@ std::string ClassifyImage(ParameterParser& parser) {
     const std::string parameters = *metadata.GetString("feature_extraction_parameters");
     MapProcessor processor(chatty);
     processor.imageFile = imageFile;
-    processor.image = image;
+    // A model trained on a colour variant sees the new image in the same colour space.
+    processor.image = transformation ? TransformedImage(*image, *transformation) : image;
     processor.polygonFile = segmentationFile;
 
     Chat(chatty, "Creating extraction algorithm");
@@ -188,8 +226,9 @@ std::string ClassifyImage(ParameterParser& parser) {
     if (chatty) {
         std::cout << "[TASK] !Classifying!" << std::endl;
     }
-    const std::vector<std::string> labels = ClassifyPatterns(
-        *classifier, StringList(metadata.GetCollection("classes")), patterns, windowCount);
+    const std::vector<std::string> labels =
+        ClassifyPatterns(*classifier, StringList(metadata.GetCollection("classes")),
+                         ClassifiablePatterns(std::move(patterns)), windowCount);
     return WritePolygonFile(labels, segmentation, DirectoryPrefix(imageFile) + "results");
 }
 

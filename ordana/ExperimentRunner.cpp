@@ -1,18 +1,26 @@
 #include "ordana/ExperimentRunner.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <optional>
+#include <set>
 #include <sstream>
 
+#include "ordana/AccuracyReport.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
 #include "ordana/MapProcessor.h"
 #include "ordana/ModelFile.h"
+#include "ordana/OneBasedClassifier.h"
+#include "ordana/OutputFile.h"
 #include "ordana/ParameterParser.h"
 #include "velkar/patternrecognition/Sampling.h"
+#include "velkar/util/Random.h"
 
 namespace velkar::ordana {
 
@@ -24,14 +32,110 @@ using patternrecognition::Sampling;
 
 void Progress(int value) { std::cout << "[PROGRESS] !" << value << "!" << std::endl; }
 
-int CountCorrect(PatternRecognitionAlgorithm& classifier, const PatternSet& patterns) {
-    int correct = 0;
+// Counts the patterns the classifier gets right; every answer also goes into the matrix.
+long long CountCorrect(PatternRecognitionAlgorithm& classifier, const PatternSet& patterns,
+                       ConfusionMatrix* matrix = nullptr) {
+    long long correct = 0;
     for (const auto& pattern : *patterns) {
-        if (classifier.Classify(*pattern->Descriptors()) == pattern->Class()) {
+        const int answer = classifier.Classify(*pattern->Descriptors());
+        if (answer == pattern->Class()) {
             ++correct;
+        }
+        if (matrix != nullptr) {
+            matrix->Add(pattern->Class(), answer);
         }
     }
     return correct;
+}
+
+bool IsFinite(const std::vector<double>& values) {
+    return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
+}
+
+// The patterns of an extraction output with the polygon each came from. Patterns holding a value
+// that is not a finite number (possible only in a descriptor file from elsewhere) are left out,
+// with one message that counts them.
+struct LabelledPatterns {
+    PatternSet patterns = std::make_shared<patternrecognition::PatternList>();
+    std::vector<int> polygonIds;
+};
+
+LabelledPatterns LoadUsablePatterns(const ExtractionOutput& output) {
+    const PatternSet all = LoadPatterns(output.descriptorFile, output.featureCount, output.classes);
+    const bool knownPolygons = output.polygonIds.size() == all->size();
+    LabelledPatterns usable;
+    std::size_t skipped = 0;
+    for (std::size_t i = 0; i < all->size(); ++i) {
+        if (!IsFinite(*(*all)[i]->Descriptors())) {
+            ++skipped;
+            continue;
+        }
+        usable.patterns->push_back((*all)[i]);
+        usable.polygonIds.push_back(knownPolygons ? output.polygonIds[i] : -1);
+    }
+    if (skipped > 0) {
+        LogMessage(std::to_string(skipped) + " of the " + std::to_string(all->size()) +
+                   " patterns of '" + output.descriptorFile +
+                   "' hold values that are not finite numbers; they are left out of training "
+                   "and testing.");
+    }
+    return usable;
+}
+
+// The polygons of every class, for splitting classes polygon-wise into halves. Empty when some
+// class with windows has fewer than two polygons; reason then says which.
+struct HeldOutPlan {
+    std::vector<std::vector<int>> polygonsOfClass;
+    std::string reason;
+};
+
+HeldOutPlan PlanHeldOut(const LabelledPatterns& labelled, const std::vector<std::string>& classes) {
+    HeldOutPlan plan;
+    std::vector<std::set<int>> polygons(classes.size());
+    for (std::size_t i = 0; i < labelled.patterns->size(); ++i) {
+        if (labelled.polygonIds[i] < 0) {
+            plan.reason = "the polygons of the windows are not known";
+            return plan;
+        }
+        polygons[static_cast<std::size_t>((*labelled.patterns)[i]->Class())].insert(
+            labelled.polygonIds[i]);
+    }
+    for (std::size_t c = 0; c < classes.size(); ++c) {
+        if (polygons[c].size() == 1) {
+            plan.reason = "the class '" + classes[c] +
+                          "' has fewer than two polygons with windows, so none of its polygons "
+                          "can be held out";
+            return plan;
+        }
+        if (!polygons[c].empty()) {
+            plan.polygonsOfClass.emplace_back(polygons[c].begin(), polygons[c].end());
+        }
+    }
+    if (plan.polygonsOfClass.size() < 2) {
+        plan.reason = "fewer than two classes have windows";
+        plan.polygonsOfClass.clear();
+    }
+    return plan;
+}
+
+// Splits every class's polygons at random into halves (the smaller half trains, as the window
+// split does) and returns the windows of the training and of the test polygons.
+std::array<PatternSet, 2> DrawHeldOutSplit(const LabelledPatterns& labelled,
+                                           const HeldOutPlan& plan) {
+    std::set<int> training;
+    for (const std::vector<int>& polygons : plan.polygonsOfClass) {
+        const std::vector<std::size_t> order = util::RandomPermutation(polygons.size());
+        for (std::size_t k = 0; k < polygons.size() / 2; ++k) {
+            training.insert(polygons[order[k]]);
+        }
+    }
+    std::array<PatternSet, 2> halves = {std::make_shared<patternrecognition::PatternList>(),
+                                        std::make_shared<patternrecognition::PatternList>()};
+    for (std::size_t i = 0; i < labelled.patterns->size(); ++i) {
+        halves[training.count(labelled.polygonIds[i]) != 0 ? 0 : 1]->push_back(
+            (*labelled.patterns)[i]);
+    }
+    return halves;
 }
 
 // Reads one real number, accepting the "nan" and "inf" the descriptor writer produces for values
@@ -43,7 +147,90 @@ bool ParseReal(const std::string& word, double& value) {
     return end != word.c_str() && *end == '\0';
 }
 
-// The repetitions of one classifier on one extraction output.
+// The results file's lines of one repetition and, after the last, of all of them.
+void WriteAccuracies(std::ostream& results, const std::string& prefix, const std::string& label,
+                     double training, double test) {
+    results << "train " << prefix << label << training << "\n";
+    results << "test " << prefix << label << test << "\n";
+}
+
+// What the repetitions of one classifier gather: the correct answers of the window split, the
+// two confusion matrices, and the classifier of the repetition with the most correct test
+// patterns (the first one on a tie).
+struct RepetitionTotals {
+    explicit RepetitionTotals(std::size_t classCount, bool holdsOut) : windowSplit(classCount) {
+        if (holdsOut) {
+            heldOut.emplace(classCount);
+        }
+    }
+    long long trainingCorrect = 0;
+    long long testCorrect = 0;
+    long long bestTestCount = 0;
+    std::shared_ptr<PatternRecognitionAlgorithm> best;
+    ConfusionMatrix windowSplit;
+    std::optional<ConfusionMatrix> heldOut;
+};
+
+// The classifier of one key, or none (reported) when it cannot be built or cannot hold every
+// class of the polygon file.
+std::shared_ptr<PatternRecognitionAlgorithm> ExperimentClassifier(
+    PatternRecognitionBuilder& builder, const ExtractionOutput& output, const std::string& key) {
+    std::shared_ptr<PatternRecognitionAlgorithm> classifier =
+        builder.CreateAlgorithm(key, output.featureCount);
+    if (!classifier) {
+        LogMessage("No classifier could be built for '--" + key +
+                   "'; its experiments are skipped.");
+        return nullptr;
+    }
+    // A classifier built for a fixed number of classes must know every class of the polygon file.
+    if (const auto* oneBased = dynamic_cast<const OneBasedClassifier*>(classifier.get())) {
+        try {
+            oneBased->CheckClassCount(static_cast<int>(output.classes.size()));
+        } catch (const std::invalid_argument& error) {
+            LogMessage(std::string(error.what()) + " The experiments with " + key +
+                       " are skipped.");
+            return nullptr;
+        }
+    }
+    return classifier;
+}
+
+// One repetition: train on a random half of the windows and test on the other, then, when the
+// polygons allow it, train a fresh classifier on half of every class's polygons and test on the
+// others. Returns the number of correct test windows of the window split.
+long long RunRepetition(PatternRecognitionAlgorithm& classifier, const LabelledPatterns& labelled,
+                        const HeldOutPlan& heldOutPlan, PatternRecognitionBuilder& builder,
+                        const std::string& key, int featureCount, RepetitionTotals& totals) {
+    auto split = Sampling::Split(labelled.patterns, 0.5);
+    classifier.Train(split[0]);
+    totals.trainingCorrect += CountCorrect(classifier, split[0]);
+    const long long testCount = CountCorrect(classifier, split[1], &totals.windowSplit);
+    totals.testCorrect += testCount;
+
+    if (totals.heldOut) {
+        const auto halves = DrawHeldOutSplit(labelled, heldOutPlan);
+        if (auto polygonWise = builder.CreateAlgorithm(key, featureCount)) {
+            polygonWise->Train(halves[0]);
+            CountCorrect(*polygonWise, halves[1], &*totals.heldOut);
+        }
+    }
+    return testCount;
+}
+
+void WriteBestModel(const ExperimentSettings& settings, const ExtractionOutput& output,
+                    PatternRecognitionAlgorithm& best) {
+    auto model = ComposeModel(best.Configuration(), best, output.classes, output.colors,
+                              output.parameters, output.windowSize, output.colorSpace);
+    // A model of a colour variant carries the variant in its name, as its descriptor file does.
+    // Outputs of several extractors share the base name; within one second they would otherwise
+    // replace each other's model.
+    const std::string prefix =
+        settings.outputPrefix + (output.colorSpace.empty() ? "" : "_" + output.colorSpace);
+    WriteModelFile(UnusedTimestampedFileName(prefix, best.FileExtension()), *model);
+}
+
+// The repetitions of one classifier on one extraction output: the results file, the accuracy
+// report beside it and the model file of the best repetition.
 void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& output,
                    const std::string& key, double progressStart, double progressEnd) {
     if (settings.chatty) {
@@ -51,50 +238,40 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
     }
     PatternRecognitionBuilder& builder = *settings.builder;
     std::shared_ptr<PatternRecognitionAlgorithm> classifier =
-        builder.CreateAlgorithm(key, output.featureCount);
+        ExperimentClassifier(builder, output, key);
     if (!classifier) {
-        LogMessage("No classifier could be built for '--" + key +
-                   "'; its experiments are skipped.");
         return;
     }
-
     const std::string resultsFile = output.descriptorFile + "-" + classifier->FileExtension();
+    const std::string classifierName = classifier->Name();
     const int experiments = settings.experiments;
 
     // The descriptor file is read once; every repetition draws its own random split of it.
-    PatternSet patterns = LoadPatterns(output.descriptorFile, output.featureCount, output.classes);
-    const long long trainingSize = static_cast<long long>(patterns->size() / 2);
-    const long long testSize = static_cast<long long>(patterns->size()) - trainingSize;
+    const LabelledPatterns labelled = LoadUsablePatterns(output);
+    const long long trainingSize = static_cast<long long>(labelled.patterns->size() / 2);
+    const long long testSize = static_cast<long long>(labelled.patterns->size()) - trainingSize;
     if (trainingSize == 0) {
         LogMessage("The descriptor file '" + output.descriptorFile + "' holds " +
-                   std::to_string(patterns->size()) +
-                   " patterns, too few to train and test; the experiments with " + key +
+                   std::to_string(labelled.patterns->size()) +
+                   " usable patterns, too few to train and test; the experiments with " + key +
                    " are skipped.");
         return;
     }
-
-    std::ofstream results(resultsFile);
-    results.precision(15);
-
-    long long trainingCorrect = 0;
-    long long testCorrect = 0;
-    int bestTestCount = 0;
-    std::shared_ptr<PatternRecognitionAlgorithm> best;
+    const HeldOutPlan heldOutPlan = PlanHeldOut(labelled, output.classes);
+    RepetitionTotals totals(output.classes.size(), heldOutPlan.reason.empty());
+    OutputFile results(resultsFile);
+    results.Stream().precision(15);
     const double step = experiments > 0 ? (progressEnd - progressStart) / experiments : 0.0;
 
-    for (int repetition = 1; repetition <= experiments; ++repetition) {
-        auto split = Sampling::Split(patterns, 0.5);
-        classifier->Train(split[0]);
-        trainingCorrect += CountCorrect(*classifier, split[0]);
-        const int repetitionTestCount = CountCorrect(*classifier, split[1]);
-        testCorrect += repetitionTestCount;
-
-        const double trainingAccuracy =
-            static_cast<double>(trainingCorrect) / static_cast<double>(repetition * trainingSize);
+    for (int repetition = 1; repetition <= experiments && classifier; ++repetition) {
+        const long long testCount = RunRepetition(*classifier, labelled, heldOutPlan, builder, key,
+                                                  output.featureCount, totals);
+        const double trainingAccuracy = static_cast<double>(totals.trainingCorrect) /
+                                        static_cast<double>(repetition * trainingSize);
         const double testAccuracy =
-            static_cast<double>(testCorrect) / static_cast<double>(repetition * testSize);
-        results << "train " << repetition << ":" << trainingAccuracy << "\n";
-        results << "test " << repetition << ":" << testAccuracy << "\n";
+            static_cast<double>(totals.testCorrect) / static_cast<double>(repetition * testSize);
+        WriteAccuracies(results.Stream(), std::to_string(repetition), ":", trainingAccuracy,
+                        testAccuracy);
         if (settings.chatty) {
             Progress(static_cast<int>(repetition * step + progressStart));
             std::cout << "[LOGMESSAGE] !Accumulated train " << repetition << ": "
@@ -102,45 +279,33 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
             std::cout << "[LOGMESSAGE] !Accumulated test " << repetition << ": " << testAccuracy
                       << "!" << std::endl;
         }
-
-        if (repetitionTestCount > bestTestCount) {
-            bestTestCount = repetitionTestCount;
-            best = classifier;
+        if (testCount > totals.bestTestCount) {
+            totals.bestTestCount = testCount;
+            totals.best = classifier;
         }
         if (repetition < experiments) {
             classifier = builder.CreateAlgorithm(key, output.featureCount);
-            if (!classifier) {
-                break;
-            }
         }
     }
-
     if (experiments > 0) {
-        results << "train global: "
-                << static_cast<double>(trainingCorrect) /
-                       static_cast<double>(experiments * trainingSize)
-                << "\n";
-        results << "test global: "
-                << static_cast<double>(testCorrect) / static_cast<double>(experiments * testSize)
-                << "\n";
+        WriteAccuracies(
+            results.Stream(), "global", ": ",
+            static_cast<double>(totals.trainingCorrect) /
+                static_cast<double>(experiments * trainingSize),
+            static_cast<double>(totals.testCorrect) / static_cast<double>(experiments * testSize));
     }
-    results.close();
-    if (!results) {
-        throw std::runtime_error("Cannot write the results file '" + resultsFile + "'.");
-    }
+    results.Commit();
+    WriteAccuracyReport(resultsFile + ".report", output.descriptorFile, classifierName, experiments,
+                        output.classes, totals.windowSplit, totals.heldOut, heldOutPlan.reason);
 
-    if (!best) {
+    if (!totals.best) {
         LogMessage(experiments > 0
                        ? "No repetition of " + key +
                              " classified a test pattern correctly; no model file is written."
                        : "No repetition was run, so no model file is written for " + key + ".");
         return;
     }
-    auto model = ComposeModel(best->Configuration(), *best, output.classes, output.colors,
-                              output.parameters, output.windowSize);
-    // Outputs of several extractors or colour variants share the model's base name; within one
-    // second they would otherwise replace each other's model.
-    WriteModelFile(UnusedTimestampedFileName(settings.outputPrefix, best->FileExtension()), *model);
+    WriteBestModel(settings, output, *totals.best);
 }
 
 }  // namespace

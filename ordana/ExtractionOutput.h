@@ -1,8 +1,9 @@
 #pragma once
 
 // The record of one extractor run over one image variant: where its descriptors were written,
-// how many features each has (0 when the run produced none), and what the model file needs to
-// repeat the extraction (extractor name, parameter string, window size, classes and colours).
+// how many features each has (0 when the run produced none), the polygon each descriptor came
+// from, and what the model file needs to repeat the extraction (extractor name, parameter
+// string, window size, colour space, classes and colours).
 
 #include <string>
 #include <vector>
@@ -17,6 +18,11 @@ struct ExtractionOutput {
     std::vector<std::string> colors;
     std::string parameters;
     int windowSize = 0;
+    // The module name of the colour space of the image variant ("lab", "hsv", ...); empty for
+    // the image itself.
+    std::string colorSpace;
+    // The polygon id of every descriptor, in the order of the descriptor file.
+    std::vector<int> polygonIds;
 };
 
 }  // namespace velkar::ordana

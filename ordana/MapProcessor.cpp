@@ -2,11 +2,14 @@
 
 #include <fstream>
 #include <iostream>
+#include <map>
+#include <set>
 
 #include <boost/timer/timer.hpp>
 
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
+#include "ordana/OutputFile.h"
 #include "ordana/PolygonFile.h"
 
 namespace velkar::ordana {
@@ -14,10 +17,8 @@ namespace velkar::ordana {
 namespace {
 
 void WriteDescriptorFile(const std::string& path, const MapProcessor::DescriptorList& descriptors) {
-    std::ofstream out(path);
-    if (!out) {
-        throw std::runtime_error("Cannot write the descriptor file '" + path + "'.");
-    }
+    OutputFile file(path);
+    std::ostream& out = file.Stream();
     out.precision(15);
     for (const auto& descriptor : descriptors) {
         out << descriptor->Class();
@@ -28,10 +29,7 @@ void WriteDescriptorFile(const std::string& path, const MapProcessor::Descriptor
         }
         out << '\n';
     }
-    out.close();
-    if (!out) {
-        throw std::runtime_error("Writing the descriptor file '" + path + "' failed.");
-    }
+    file.Commit();
 }
 
 // Features per descriptor, from the first descriptor that has any: bands × first band length.
@@ -88,9 +86,9 @@ MapProcessor::ImagePointer MapProcessor::LoadImage() {
     return image;
 }
 
-MapProcessor::ImagePointer MapProcessor::TransformedCopy(
+std::shared_ptr<imageprocessing::ImageFileSystem> TransformedImage(
     const imageprocessing::ImageFileSystem& source,
-    const imageprocessing::ColorSpaceTransformation& transformation) const {
+    const imageprocessing::ColorSpaceTransformation& transformation) {
     auto copy = imageprocessing::ImageFileSystem::Create("tmpfile.jpg", source.Width(),
                                                          source.Height(), 24);
     imageprocessing::Pixel in;
@@ -105,18 +103,70 @@ MapProcessor::ImagePointer MapProcessor::TransformedCopy(
     return copy;
 }
 
+void MapProcessor::WarnOfPolygonsPastTheImage(const PolygonList& polygons,
+                                              const imageprocessing::ImageFileSystem& image) const {
+    namespace bp = boost::polygon;
+    for (const auto& polygon : polygons) {
+        if (polygon->Size() == 0) {
+            continue;
+        }
+        const auto box = polygon->Bounds();
+        if (bp::xl(box) < 0 || bp::yl(box) < 0 || bp::xh(box) > image.Width() ||
+            bp::yh(box) > image.Height()) {
+            LogMessage("The polygon " + std::to_string(polygon->Id() + 1) + " (class '" +
+                       polygon->Class() + "') of '" + polygonFile + "' reaches past the image (" +
+                       std::to_string(image.Width()) + " x " + std::to_string(image.Height()) +
+                       " pixels); its windows outside the image are skipped.");
+        }
+    }
+}
+
+void MapProcessor::WarnOfMissingWindows(
+    const PolygonList& polygons, const featureextraction::FeatureExtractionAlgorithm& algorithm,
+    const DescriptorList& descriptors) const {
+    namespace bp = boost::polygon;
+    std::map<int, int> windowsOfPolygon;
+    std::set<std::string> classesWithWindows;
+    for (const auto& descriptor : descriptors) {
+        ++windowsOfPolygon[descriptor->PolygonId()];
+        classesWithWindows.insert(descriptor->Class());
+    }
+    const int windowSize = algorithm.WindowSize();
+    for (const auto& polygon : polygons) {
+        if (polygon->Size() == 0 || windowSize < 1 || windowsOfPolygon.count(polygon->Id()) != 0) {
+            continue;
+        }
+        const auto box = polygon->Bounds();
+        if (bp::xh(box) - bp::xl(box) < windowSize || bp::yh(box) - bp::yl(box) < windowSize) {
+            LogMessage("The polygon " + std::to_string(polygon->Id() + 1) + " (class '" +
+                       polygon->Class() + "') of '" + polygonFile + "' is smaller than the " +
+                       std::to_string(windowSize) + "-pixel window of " + algorithm.Name() +
+                       "; it gives no window.");
+        }
+    }
+    for (const std::string& name : classes) {
+        if (classesWithWindows.count(name) == 0) {
+            LogMessage("The class '" + name + "' of '" + polygonFile + "' gets no window from " +
+                       algorithm.Name() + "; the classifiers cannot learn it.");
+        }
+    }
+}
+
 std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::Process() {
     PolygonList polygons = ReadPolygons();
     ImagePointer loaded = LoadImage();
+    WarnOfPolygonsPastTheImage(polygons, *loaded);
     if (colorTransformations.empty()) {
         return ProcessImage(polygons, "", 0, 100, loaded);
     }
     std::vector<std::shared_ptr<ExtractionOutput>> outputs;
     for (const auto& transformation : colorTransformations) {
         auto variant = ProcessImage(polygons, "_" + transformation->ShortName(), 0, 100,
-                                    TransformedCopy(*loaded, *transformation));
+                                    TransformedImage(*loaded, *transformation));
         outputs.insert(outputs.end(), variant.begin(), variant.end());
+        reportWindowGaps = false;
     }
+    reportWindowGaps = true;
     return outputs;
 }
 
@@ -142,6 +192,9 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(Polygo
 
         algorithm->SetImage(variant);
         DescriptorList descriptors = algorithm->Process(polygons);
+        if (reportWindowGaps) {
+            WarnOfMissingWindows(polygons, *algorithm, descriptors);
+        }
 
         auto output = std::make_shared<ExtractionOutput>();
         output->descriptorFile = TimestampedFileName(outputPrefix, algorithm->FileExtension());
@@ -151,7 +204,13 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(Polygo
         output->classes = classes;
         output->colors = colors;
         output->parameters = parameters[name];
-        output->windowSize = algorithm->WindowSize();
+        output->windowSize = algorithm->ClassificationWindowSize(polygons);
+        // The suffix of a colour variant is "_" and the colour space's short name.
+        output->colorSpace = suffix.empty() ? "" : suffix.substr(1);
+        output->polygonIds.reserve(descriptors.size());
+        for (const auto& descriptor : descriptors) {
+            output->polygonIds.push_back(descriptor->PolygonId());
+        }
         outputs.push_back(output);
 
         progress = static_cast<int>(progress + step);

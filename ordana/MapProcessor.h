@@ -6,7 +6,8 @@
 // (one line per descriptor: its class, then every feature value, precision 15) and returns one
 // ExtractionOutput per run. For the classification run it runs one extractor over the image
 // and returns the descriptors. An image or polygon file that cannot be used is rejected with an
-// InputError before anything is written.
+// InputError before anything is written. Polygons reaching past the image, polygons smaller
+// than an extractor's window and classes that get no window are reported as log lines.
 
 #include <map>
 #include <memory>
@@ -57,11 +58,20 @@ class MapProcessor {
 
   private:
     ImagePointer LoadImage();
-    ImagePointer TransformedCopy(
-        const imageprocessing::ImageFileSystem& source,
-        const imageprocessing::ColorSpaceTransformation& transformation) const;
+    void WarnOfPolygonsPastTheImage(const PolygonList& polygons,
+                                    const imageprocessing::ImageFileSystem& image) const;
+    void WarnOfMissingWindows(const PolygonList& polygons,
+                              const featureextraction::FeatureExtractionAlgorithm& algorithm,
+                              const DescriptorList& descriptors) const;
 
     bool chatty;
+    // The windows of every colour variant are the same, so gaps are reported for the first.
+    bool reportWindowGaps = true;
 };
+
+// A copy of the image with every pixel passed through the transformation.
+std::shared_ptr<imageprocessing::ImageFileSystem> TransformedImage(
+    const imageprocessing::ImageFileSystem& source,
+    const imageprocessing::ColorSpaceTransformation& transformation);
 
 }  // namespace velkar::ordana

@@ -37,7 +37,8 @@ std::shared_ptr<util::Map> ComposeModel(std::shared_ptr<util::Collection> config
                                         patternrecognition::PatternRecognitionAlgorithm& classifier,
                                         const std::vector<std::string>& classes,
                                         const std::vector<std::string>& colors,
-                                        const std::string& parameters, int windowSize) {
+                                        const std::string& parameters, int windowSize,
+                                        const std::string& colorSpace) {
     auto model = std::dynamic_pointer_cast<util::Map>(configuration);
     if (!model) {
         model = std::make_shared<util::Map>();
@@ -49,6 +50,9 @@ std::shared_ptr<util::Map> ComposeModel(std::shared_ptr<util::Collection> config
     metadata->Put("algorithm_name", new std::string(classifier.Name()));
     metadata->Put("window_size", new int(windowSize));
     metadata->Put("feature_extraction_parameters", new std::string(parameters));
+    if (!colorSpace.empty()) {
+        metadata->Put("color_space", new std::string(colorSpace));
+    }
     model->Put("metadata", static_cast<util::Collection*>(metadata));
     return model;
 }
@@ -93,6 +97,10 @@ std::shared_ptr<util::Map> ReadModelFile(const std::string& path) {
             throw InputError("The metadata of the model file '" + path +
                              "' lack the array of strings \"" + key + "\".");
         }
+    }
+    if (metadata->Exists("color_space") && metadata->GetString("color_space") == nullptr) {
+        throw InputError("The metadata of the model file '" + path +
+                         "' hold a \"color_space\" that is not a string.");
     }
     const int* windowSize = metadata->GetInt("window_size");
     if (windowSize == nullptr || *windowSize < 1) {

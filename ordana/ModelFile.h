@@ -16,18 +16,20 @@
 namespace velkar::ordana {
 
 // Puts the metadata map into configuration (a new Map when the classifier returned none) and
-// returns it.
+// returns it. A model trained on a colour variant also records its colour space's module name
+// under "color_space".
 std::shared_ptr<util::Map> ComposeModel(std::shared_ptr<util::Collection> configuration,
                                         patternrecognition::PatternRecognitionAlgorithm& classifier,
                                         const std::vector<std::string>& classes,
                                         const std::vector<std::string>& colors,
-                                        const std::string& parameters, int windowSize);
+                                        const std::string& parameters, int windowSize,
+                                        const std::string& colorSpace = "");
 
 void WriteModelFile(const std::string& path, const util::Map& model);
 
 // The model map of a file written by WriteModelFile. Its "metadata" map is checked to hold
 // "algorithm_name", "classes" (strings), "colors" (strings), "feature_extraction_parameters"
-// and a "window_size" of at least 1.
+// and a "window_size" of at least 1, and when present a string "color_space".
 std::shared_ptr<util::Map> ReadModelFile(const std::string& path);
 
 // The model's metadata map; only valid for a model returned by ReadModelFile or ComposeModel.

@@ -1,5 +1,9 @@
 #include "ordana/OneBasedClassifier.h"
 
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+
 #include "velkar/patternrecognition/Pattern.h"
 
 namespace velkar::ordana {
@@ -10,7 +14,28 @@ OneBasedClassifier::OneBasedClassifier(
     std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> classifier)
     : wrapped(std::move(classifier)) {}
 
+OneBasedClassifier::OneBasedClassifier(
+    std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> classifier, std::string option,
+    int capacity)
+    : wrapped(std::move(classifier)),
+      classCountOption(std::move(option)),
+      classCapacity(capacity) {}
+
+void OneBasedClassifier::CheckClassCount(int classCount) const {
+    if (classCapacity > 0 && classCount > classCapacity) {
+        throw std::invalid_argument("Invalid value for option '--" + classCountOption +
+                                    "': " + std::to_string(classCapacity) + " (there are " +
+                                    std::to_string(classCount) +
+                                    " classes; it must be at least that many).");
+    }
+}
+
 void OneBasedClassifier::Train(std::shared_ptr<std::vector<std::shared_ptr<Pattern>>> patterns) {
+    int classCount = 0;
+    for (const auto& pattern : *patterns) {
+        classCount = std::max(classCount, pattern->Class() + 1);
+    }
+    CheckClassCount(classCount);
     // The caller's patterns are shared with other repetitions, so the shifted numbers go on copies.
     auto shifted = std::make_shared<std::vector<std::shared_ptr<Pattern>>>();
     shifted->reserve(patterns->size());

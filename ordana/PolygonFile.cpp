@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "ordana/InputError.h"
+#include "velkar/util/Array.h"
+#include "velkar/util/Json.h"
 
 namespace velkar::ordana {
 
@@ -54,23 +57,33 @@ class LineReader {
     int number = 0;
 };
 
-// Class names travel as single words through the descriptor file and, like colours, as JSON
-// strings without escapes through the model file.
+// Class names travel as single words through the descriptor file and as JSON strings without
+// escapes through the model file.
 bool IsStorableText(const std::string& text) {
     return text.find_first_of("\"{}[]") == std::string::npos;
+}
+
+// Colour lines travel only through the model file: any line that its JSON text gives back
+// unchanged between other colours ("#ff8000", "255 128 0", "[255,128,0]", an empty line) is
+// accepted; a quote or an unpaired bracket would merge it with its neighbours.
+bool SurvivesModelFile(const std::string& colour) {
+    util::Array array;
+    for (const std::string& value : {std::string("#000000"), colour, std::string("#ffffff")}) {
+        array.Add(new std::string(value));
+    }
+    std::unique_ptr<util::Collection> reread(
+        util::Json().Deserialize(util::Json().Serialize(&array)));
+    const auto* back = dynamic_cast<const util::Array*>(reread.get());
+    return back != nullptr && back->Size() == 3 && back->GetString(1) != nullptr &&
+           *back->GetString(1) == colour && back->GetString(2) != nullptr &&
+           *back->GetString(2) == "#ffffff";
 }
 
 bool IsSingleWord(const std::string& text) {
     return !text.empty() && text.find_first_of(" \t\v\f\r\n") == std::string::npos;
 }
 
-}  // namespace
-
-PolygonFileContent ReadPolygonFile(const std::string& path, bool requireKnownLabels) {
-    LineReader reader(path);
-    PolygonFileContent content;
-
-    reader.Next("the title line");
+void ReadClassesAndColours(LineReader& reader, PolygonFileContent& content) {
     const int classCount = reader.Count("the number of classes");
     for (int i = 0; i < classCount; ++i) {
         content.classes.push_back(reader.Next("class name " + std::to_string(i + 1)));
@@ -83,54 +96,73 @@ PolygonFileContent ReadPolygonFile(const std::string& path, bool requireKnownLab
     reader.Next("the number of colours");
     for (int i = 0; i < classCount; ++i) {
         content.colors.push_back(reader.Next("colour " + std::to_string(i + 1)));
-        if (!IsStorableText(content.colors.back())) {
+        if (!SurvivesModelFile(content.colors.back())) {
             throw reader.Error("the colour '" + content.colors.back() +
-                               "' must not hold quotes, braces or brackets");
+                               "' cannot be stored in a model file (it holds a quote, or "
+                               "braces or brackets that do not pair up)");
         }
     }
+}
 
+std::vector<std::string> ReadLabels(LineReader& reader, const std::vector<std::string>& classes,
+                                    bool requireKnownLabels) {
     const int labelCount = reader.Count("the number of polygon labels");
     std::vector<std::string> labels;
     for (int i = 0; i < labelCount; ++i) {
         labels.push_back(reader.Next("polygon label " + std::to_string(i + 1)));
-        if (requireKnownLabels && std::find(content.classes.begin(), content.classes.end(),
-                                            labels.back()) == content.classes.end()) {
+        if (requireKnownLabels &&
+            std::find(classes.begin(), classes.end(), labels.back()) == classes.end()) {
             throw reader.Error("the label '" + labels.back() + "' is not in the class list");
         }
     }
+    return labels;
+}
+
+// The vertices of polygon number (from 1), into vertices.
+void ReadVertices(LineReader& reader, int number, std::vector<math::Polygon::Point>& vertices) {
+    const int vertexCount =
+        reader.Count("the number of vertices of polygon " + std::to_string(number));
+    if (vertexCount > kMaxPolygonVertices) {
+        throw reader.Error("polygon " + std::to_string(number) + " has " +
+                           std::to_string(vertexCount) + " vertices, more than the " +
+                           std::to_string(kMaxPolygonVertices) + " allowed");
+    }
+    vertices.clear();
+    for (int k = 0; k < vertexCount; ++k) {
+        const std::string line = reader.Next("vertex " + std::to_string(k + 1) + " of polygon " +
+                                             std::to_string(number));
+        std::istringstream stream(line);
+        int x = 0;
+        int y = 0;
+        if (!(stream >> x >> y)) {
+            throw reader.Error("expected a vertex as two whole numbers \"x y\", found '" + line +
+                               "'");
+        }
+        vertices.emplace_back(x, y);
+    }
+}
+
+}  // namespace
+
+PolygonFileContent ReadPolygonFile(const std::string& path, bool requireKnownLabels) {
+    LineReader reader(path);
+    PolygonFileContent content;
+    reader.Next("the title line");
+    ReadClassesAndColours(reader, content);
+    const std::vector<std::string> labels = ReadLabels(reader, content.classes, requireKnownLabels);
 
     const int polygonCount = reader.Count("the number of polygons");
-    if (polygonCount > labelCount) {
+    if (polygonCount > static_cast<int>(labels.size())) {
         throw reader.Error("the file announces " + std::to_string(polygonCount) +
-                           " polygons but holds only " + std::to_string(labelCount) + " labels");
+                           " polygons but holds only " + std::to_string(labels.size()) + " labels");
     }
-
     std::vector<math::Polygon::Point> vertices;
     for (int i = 0; i < polygonCount; ++i) {
-        const int vertexCount =
-            reader.Count("the number of vertices of polygon " + std::to_string(i + 1));
-        if (vertexCount > kMaxPolygonVertices) {
-            throw reader.Error("polygon " + std::to_string(i + 1) + " has " +
-                               std::to_string(vertexCount) + " vertices, more than the " +
-                               std::to_string(kMaxPolygonVertices) + " allowed");
-        }
-        vertices.clear();
-        for (int k = 0; k < vertexCount; ++k) {
-            const std::string line = reader.Next("vertex " + std::to_string(k + 1) +
-                                                 " of polygon " + std::to_string(i + 1));
-            std::istringstream stream(line);
-            int x = 0;
-            int y = 0;
-            if (!(stream >> x >> y)) {
-                throw reader.Error("expected a vertex as two whole numbers \"x y\", found '" +
-                                   line + "'");
-            }
-            vertices.emplace_back(x, y);
-        }
+        ReadVertices(reader, i + 1, vertices);
         auto polygon = std::make_shared<math::Polygon>();
         polygon->SetId(i);
         polygon->SetClass(labels[static_cast<std::size_t>(i)]);
-        polygon->SetPoints(vertices.data(), vertexCount);
+        polygon->SetPoints(vertices.data(), static_cast<int>(vertices.size()));
         content.polygons.push_back(polygon);
     }
     return content;

@@ -1,15 +1,17 @@
 #pragma once
 
-// Images and polygons built in memory for the extractor tests.
+// Images and polygons built in memory for the extractor tests, random ones from fixed seeds.
 
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "velkar/featureextraction/Descriptor.h"
 #include "velkar/imageprocessing/ImageFileSystem.h"
 #include "velkar/imageprocessing/Pixel.h"
 #include "velkar/math/Polygon.h"
@@ -56,6 +58,61 @@ inline std::shared_ptr<math::Polygon> MakeRectangle(int left, int top, int right
                                                     std::string className = "class", int id = 0) {
     return MakePolygon({{left, top}, {right, top}, {right, bottom}, {left, bottom}},
                        std::move(className), id);
+}
+
+// A width x height image of random levels whose channels the tests can read back.
+struct RandomPixels {
+    int width;
+    std::vector<Rgb> pixels;
+
+    RandomPixels(int width, int height, unsigned seed)
+        : width(width), pixels(static_cast<std::size_t>(width * height)) {
+        std::mt19937 generator(seed);
+        std::uniform_int_distribution<int> level(0, 255);
+        for (auto& pixel : pixels) {
+            pixel = {level(generator), level(generator), level(generator)};
+        }
+    }
+    const Rgb& At(int x, int y) const { return pixels[static_cast<std::size_t>(y * width + x)]; }
+    // Band 0 red, 1 green, 2 blue.
+    int Channel(int x, int y, int band) const {
+        const Rgb& pixel = At(x, y);
+        return band == 0 ? pixel.red : band == 1 ? pixel.green : pixel.blue;
+    }
+    std::shared_ptr<imageprocessing::ImageFileSystem> Image() const {
+        const int height = static_cast<int>(pixels.size()) / width;
+        return MakeImage(width, height, [this](int x, int y) { return At(x, y); });
+    }
+};
+
+// count rectangles and triangles with ids 0, 1, ..., their first corner in [low, high] on both
+// axes and sides of 3 to maxSide pixels.
+inline std::vector<std::shared_ptr<math::Polygon>> RandomPolygons(int count, unsigned seed, int low,
+                                                                  int high, int maxSide) {
+    std::mt19937 generator(seed);
+    std::uniform_int_distribution<int> corner(low, high);
+    std::uniform_int_distribution<int> side(3, maxSide);
+    std::vector<std::shared_ptr<math::Polygon>> polygons;
+    for (int id = 0; id < count; ++id) {
+        const int x = corner(generator);
+        const int y = corner(generator);
+        const int w = side(generator);
+        const int h = side(generator);
+        const std::string label = "class" + std::to_string(id % 3);
+        polygons.push_back(id % 2 == 0 ? MakeRectangle(x, y, x + w, y + h, label, id)
+                                       : MakePolygon({{x, y}, {x + w, y}, {x, y + h}}, label, id));
+    }
+    return polygons;
+}
+
+// The features of every descriptor, in order.
+inline std::vector<std::vector<std::vector<double>>> AllFeatures(
+    const std::vector<std::shared_ptr<featureextraction::Descriptor>>& descriptors) {
+    std::vector<std::vector<std::vector<double>>> features;
+    for (const auto& descriptor : descriptors) {
+        features.push_back(descriptor->Features());
+    }
+    return features;
 }
 
 }  // namespace velkar::testing

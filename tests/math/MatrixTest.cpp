@@ -236,18 +236,64 @@ TEST(MatrixTest, InverseOfNonSquareMatrixThrows) {
     EXPECT_EQ(ThrownMessage([&] { (void)a.Inverse(); }), "Matrix x dimension != y dimension");
 }
 
-TEST(MatrixTest, InverseWithZeroFirstPivotGivesNonFiniteValues) {
-    // The inverse exists, but without pivoting the first step divides by zero.
-    Matrix<double> a = MakeMatrix(2, 2, {0, 1, 1, 0});
-    Matrix<double> inverse(0, 0);
-    ASSERT_NO_THROW(inverse = a.Inverse());
-    bool anyNonFinite = false;
-    for (int r = 0; r < 2; ++r) {
-        for (int c = 0; c < 2; ++c) {
-            anyNonFinite = anyNonFinite || !std::isfinite(inverse(r, c));
+TEST(MatrixTest, InverseOfMatricesWithZerosOnTheDiagonal) {
+    // These need row exchanges: every one has a zero where an unpivoted sweep would divide.
+    ExpectMatrixEq(MakeMatrix(2, 2, {0, 1, 1, 0}).Inverse(), MakeMatrix(2, 2, {0, 1, 1, 0}));
+    ExpectMatrixNear(MakeMatrix(2, 2, {0, 2, 4, 0}).Inverse(), MakeMatrix(2, 2, {0, 0.25, 0.5, 0}),
+                     1e-15);
+    // A cyclic permutation inverts to its transpose.
+    Matrix<double> cycle = MakeMatrix(3, 3, {0, 1, 0, 0, 0, 1, 1, 0, 0});
+    ExpectMatrixEq(cycle.Inverse(), cycle.Transposed());
+    // (1 1 0; 1 1 1; 0 1 1): the second pivot becomes zero after the first step.
+    ExpectMatrixNear(MakeMatrix(3, 3, {1, 1, 0, 1, 1, 1, 0, 1, 1}).Inverse(),
+                     MakeMatrix(3, 3, {0, 1, -1, 1, -1, 1, -1, 1, 0}), 1e-12);
+}
+
+TEST(MatrixTest, InverseOfSingularMatricesGivesNonFiniteValues) {
+    for (const Matrix<double>& singular :
+         {MakeMatrix(2, 2, {0, 0, 0, 1}), MakeMatrix(2, 2, {1, 2, 2, 4}), Matrix<double>(3, 3)}) {
+        Matrix<double> inverse(0, 0);
+        ASSERT_NO_THROW(inverse = singular.Inverse());
+        bool anyNonFinite = false;
+        for (int r = 0; r < inverse.Rows(); ++r) {
+            for (int c = 0; c < inverse.Columns(); ++c) {
+                anyNonFinite = anyNonFinite || !std::isfinite(inverse(r, c));
+            }
         }
+        EXPECT_TRUE(anyNonFinite);
     }
-    EXPECT_TRUE(anyNonFinite);
+}
+
+TEST(MatrixTest, InverseMatchesColumnsSolvedOneByOne) {
+    // General random matrices with zeros planted on the diagonal; the reference solves A x = e_j
+    // for every unit column e_j.
+    std::mt19937 generator(4711);
+    std::uniform_real_distribution<double> value(-5.0, 5.0);
+    for (int trial = 0; trial < 40; ++trial) {
+        const int n = 2 + trial % 7;
+        Matrix<double> a(n, n);
+        for (int r = 0; r < n; ++r) {
+            for (int c = 0; c < n; ++c) {
+                a(r, c) = value(generator);
+            }
+        }
+        for (int i = trial % 2; i < n; i += 2) {
+            a(i, i) = 0.0;
+        }
+        Matrix<double> reference(n, n);
+        for (int j = 0; j < n; ++j) {
+            Matrix<double> eliminated(a);
+            Matrix<double> unit(n, 1);
+            unit(j, 0) = 1.0;
+            eliminated.Solve(unit);
+            for (int r = 0; r < n; ++r) {
+                reference(r, j) = unit(r, 0);
+            }
+        }
+        SCOPED_TRACE("trial " + std::to_string(trial) + ", size " + std::to_string(n));
+        ExpectMatrixNear(a.Inverse(), reference, 1e-8);
+        ExpectMatrixNear(a * a.Inverse(), Identity(n), 1e-9);
+    }
 }
 
 TEST(MatrixTest, InverseTimesMatrixIsIdentityForRandomMatrices) {

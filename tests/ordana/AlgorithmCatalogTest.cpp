@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -12,6 +13,9 @@
 #include "ordana/AlgorithmCatalog.h"
 #include "ordana/ParameterParser.h"
 #include "velkar/featureextraction/ColorAverage.h"
+#include "velkar/featureextraction/FourierTransform.h"
+#include "velkar/featureextraction/Hog.h"
+#include "velkar/featureextraction/WaveletTransform.h"
 #include "velkar/imageprocessing/ColorSpaceTransformation.h"
 #include "velkar/patternrecognition/MultilayerPerceptron.h"
 #include "velkar/util/Array.h"
@@ -201,13 +205,10 @@ TEST(AlgorithmCatalogTest, MissingOrUnusableWindowSizeBuildsNothing) {
 }
 
 TEST(AlgorithmCatalogTest, ExtractorsMissingFromThisBuildAreReported) {
-    // The colour average comes first in the fixed order and is built; the gradient histogram
-    // is read next: its missing options are reported first, and with them given, the fact that
-    // this build does not provide it.
+    // The colour average comes first in the fixed order and is built; a later extractor's
+    // missing options are reported, and it is not built.
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"--hog --wca --aws 3", "Parameter 'hwx' is required but missing."},
-        {"--hog --hwx 8 --hwy 8 --hbind 9 --wca --aws 3",
-         "The option '--hog' selects an extractor that this build does not provide."}};
+        {"--hog --wca --aws 3", "Parameter 'hwx' is required but missing."}};
     for (const auto& [commandLine, message] : cases) {
         const Built built = Extractors(commandLine);
         const auto messages = ordanatest::Payloads(built.printed, "LOGMESSAGE");
@@ -218,10 +219,163 @@ TEST(AlgorithmCatalogTest, ExtractorsMissingFromThisBuildAreReported) {
         EXPECT_EQ(built.selection.parameters.size(), 1u);
     }
     // A failing flag ahead of the colour average stops the selection before it.
-    const Built built = Extractors("--wca --aws 3 --com --cnx 1 --cny 0 --cws 5");
+    const Built built = Extractors("--wca --aws 3 --com --cnx 5 --cny 0 --cws 5");
     EXPECT_EQ(ordanatest::Payloads(built.printed, "LOGMESSAGE").size(), 1u) << built.printed;
-    EXPECT_NE(built.printed.find("'--com'"), std::string::npos) << built.printed;
+    EXPECT_NE(built.printed.find("'--cnx'"), std::string::npos) << built.printed;
     EXPECT_TRUE(built.selection.algorithms.empty());
+}
+
+TEST(AlgorithmCatalogTest, CoOccurrenceOptionsAreWrittenOrRejectedByName) {
+    // Built ones give their parameter string, rejected ones one message holding the piece.
+    const std::vector<std::tuple<std::string, bool, std::string>> cases = {
+        {"--com --cnx 1 --cny 0 --cws 5", true, "--com --cnx 1 --cny 0 --cws 5"},
+        // Repeated options compose; a longer cny keeps its extra item, unused.
+        {"--cws 6 --cny 0 -1 --com --cnx 0 --cnx -1 --cny 9", true,
+         "--com --cnx 0,-1 --cny 0,-1,9 --cws 6"},
+        {"--com --cnx 5 --cny 0 --cws 5", false, "'--cnx': 5"},
+        {"--com --cnx 1 -5 --cny 0 0 --cws 5", false, "'--cnx': -5"},
+        {"--com --cnx 0 --cny 6 --cws 5", false, "'--cny': 6"},
+        {"--com --cnx 1 0 --cny 0 --cws 5", false, "'--cny': 0"},
+        {"--com --cnx 1 --cny 0 --cws 0", false, "'--cws': 0"},
+        {"--com --cnx --cny 0 --cws 5", false, "'--cnx'"},
+        {"--com --cny 0 --cws 5", false, "Parameter 'cnx' is required but missing."},
+    };
+    CommandLine none({});
+    ParameterParser parser = none.Parser();
+    for (const auto& [commandLine, builds, text] : cases) {
+        const Built built = Extractors(commandLine);
+        const auto messages = ordanatest::Payloads(built.printed, "LOGMESSAGE");
+        if (!builds) {
+            ASSERT_EQ(messages.size(), 1u) << commandLine << ": " << built.printed;
+            EXPECT_NE(messages[0].find(text), std::string::npos) << messages[0];
+            EXPECT_TRUE(built.selection.algorithms.empty()) << commandLine;
+            continue;
+        }
+        EXPECT_TRUE(messages.empty()) << built.printed;
+        ASSERT_EQ(built.selection.algorithms.size(), 1u) << commandLine;
+        EXPECT_EQ(built.selection.parameters,
+                  (std::map<std::string, std::string>{{"Co-Occurrence Matrix", text}}));
+        std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
+        EXPECT_EQ(CapturedOutput([&] { rebuilt = parser.FeatureExtractionFromParameters(text); }),
+                  "");
+        ASSERT_NE(rebuilt, nullptr) << text;
+        EXPECT_EQ(rebuilt->FeatureCount(), built.selection.algorithms[0]->FeatureCount());
+        const std::string descriptors = DescribeTestImage(*rebuilt);
+        EXPECT_NE(descriptors, "");
+        EXPECT_EQ(descriptors, DescribeTestImage(*built.selection.algorithms[0])) << text;
+    }
+    // A stored string, whose lists come comma-joined, meets the same checks.
+    std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
+    const std::string printed = CapturedOutput([&] {
+        rebuilt = parser.FeatureExtractionFromParameters("--com --cnx 1,0 --cny 0 --cws 5");
+    });
+    EXPECT_EQ(rebuilt, nullptr);
+    EXPECT_NE(printed.find("'--cny': 0"), std::string::npos) << printed;
+}
+
+TEST(AlgorithmCatalogTest, GradientHistogramRow) {
+    CommandLine none({});
+    ParameterParser parser = none.Parser();
+    const std::string name = "Histogram of Oriented Gradients";
+    for (const auto& [commandLine, parameters] : std::vector<std::pair<std::string, std::string>>{
+             {"--hog --hwx 2 --hwy 3 --hbind 9", "--hog --hwx 2 --hwy 3 --hbind 9"},
+             {"--hbind 4 --hwy 1 --hwx 5 --hog", "--hog --hwx 5 --hwy 1 --hbind 4"}}) {
+        const Built built = Extractors(commandLine);
+        EXPECT_EQ(built.printed, "") << commandLine;
+        ASSERT_EQ(built.selection.algorithms.size(), 1u) << commandLine;
+        EXPECT_EQ(built.selection.parameters,
+                  (std::map<std::string, std::string>{{name, parameters}}));
+        std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
+        CapturedOutput([&] { rebuilt = parser.FeatureExtractionFromParameters(parameters); });
+        ASSERT_NE(rebuilt, nullptr) << parameters;
+        const auto words = Split(parameters);
+        velkar::featureextraction::Hog direct(std::stoi(words[2]), std::stoi(words[4]),
+                                              std::stoi(words[6]));
+        EXPECT_EQ(rebuilt->WindowSize(), direct.WindowSize());
+        EXPECT_EQ(DescribeTestImage(*rebuilt), DescribeTestImage(direct)) << parameters;
+        EXPECT_EQ(DescribeTestImage(*built.selection.algorithms[0]), DescribeTestImage(direct));
+    }
+
+    // Counts below 1, and counts whose product no descriptor could hold, are named and build
+    // nothing.
+    for (const auto& [commandLine, named] : std::vector<std::pair<std::string, std::string>>{
+             {"--hog --hwx 0 --hwy 3 --hbind 9", "'--hwx': 0"},
+             {"--hog --hwx 2 --hwy -1 --hbind 9", "'--hwy': -1"},
+             {"--hog --hwx 2 --hwy 3 --hbind 0", "'--hbind': 0"},
+             {"--hog --hwx 1000 --hwy 1000 --hbind 11", "'--hbind': 1000, 1000 and 11"}}) {
+        const Built built = Extractors(commandLine);
+        const auto messages = ordanatest::Payloads(built.printed, "LOGMESSAGE");
+        ASSERT_EQ(messages.size(), 1u) << built.printed;
+        EXPECT_NE(messages[0].find(named), std::string::npos) << messages[0];
+        EXPECT_TRUE(built.selection.algorithms.empty()) << commandLine;
+    }
+}
+
+TEST(AlgorithmCatalogTest, SpectralRowsWriteParameterStringsThatRebuildThem) {
+    using velkar::featureextraction::FourierTransform;
+    using velkar::featureextraction::WaveletTransform;
+    struct Case {
+        std::string commandLine;
+        std::string parameters;
+        std::shared_ptr<FeatureExtractionAlgorithm> direct;
+    };
+    const std::vector<Case> cases = {
+        {"--dft --fws 4 --fcoeff 10", "--dft --fcoeff 10 --fws 4",
+         std::make_shared<FourierTransform>(4, 10)},
+        {"--fcoeff 2 --dft --fws 6", "--dft --fcoeff 2 --fws 6",
+         std::make_shared<FourierTransform>(6, 2)},
+        {"--dwt --wws 4 --wname db2 --wscale 1", "--dwt --wscale 1 --wws 4 --wname db2",
+         std::make_shared<WaveletTransform>(4, 1, "db2")},
+        {"--wname bior6.8 --dwt --wscale 2 --wws 6", "--dwt --wscale 2 --wws 6 --wname bior6.8",
+         std::make_shared<WaveletTransform>(6, 2, "bior6.8")},
+    };
+    CommandLine none({});
+    ParameterParser parser = none.Parser();
+    for (const Case& c : cases) {
+        const Built built = Extractors(c.commandLine);
+        EXPECT_EQ(built.printed, "") << c.commandLine;
+        ASSERT_EQ(built.selection.algorithms.size(), 1u) << c.commandLine;
+        EXPECT_EQ(built.selection.parameters,
+                  (std::map<std::string, std::string>{{c.direct->Name(), c.parameters}}));
+        EXPECT_EQ(built.selection.algorithms[0]->FileExtension(), c.direct->FileExtension());
+        const std::string described = DescribeTestImage(*c.direct);
+        EXPECT_NE(described, "");
+        EXPECT_EQ(DescribeTestImage(*built.selection.algorithms[0]), described) << c.commandLine;
+
+        std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
+        const std::string printed =
+            CapturedOutput([&] { rebuilt = parser.FeatureExtractionFromParameters(c.parameters); });
+        EXPECT_EQ(printed, "");
+        ASSERT_NE(rebuilt, nullptr) << c.parameters;
+        EXPECT_EQ(rebuilt->FileExtension(), c.direct->FileExtension());
+        EXPECT_EQ(DescribeTestImage(*rebuilt), described) << c.parameters;
+        EXPECT_EQ(Extractors(c.parameters).selection.parameters.at(c.direct->Name()), c.parameters);
+    }
+}
+
+TEST(AlgorithmCatalogTest, SpectralValuesThatLeaveNoCoefficientsAreNamed) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"--dft --fws 8", "Parameter 'fcoeff' is required but missing."},
+        {"--dft --fws 0 --fcoeff 4", "'--fws': 0"},
+        {"--dft --fws 1073741825 --fcoeff 1", "'--fws': 1073741825"},
+        {"--dft --fws 5 --fcoeff 0", "'--fcoeff': 0"},
+        {"--dft --fws 5 --fcoeff 81", "'--fcoeff': 81"},  // k = 9 > N = 8
+        {"--dwt --wws 8 --wscale 1", "Parameter 'wname' is required but missing."},
+        {"--dwt --wws -2 --wscale 1 --wname haar", "'--wws': -2"},
+        {"--dwt --wws 8 --wscale 0 --wname haar", "'--wscale': 0"},
+        {"--dwt --wws 8 --wscale 4 --wname haar", "'--wscale': 4"},  // 2^4 > N = 8
+        {"--dwt --wws 1 --wscale 1 --wname haar", "'--wscale': 1"},
+        {"--dwt --wws 8 --wscale 1 --wname Haar", "'--wname': Haar (valid names: haar, db1, db2,"},
+        {"--dwt --wws 8 --wscale 1 --wname db11", "sym10, bior1.1, bior1.3,"},
+    };
+    for (const auto& [commandLine, named] : cases) {
+        const Built built = Extractors(commandLine);
+        const auto messages = ordanatest::Payloads(built.printed, "LOGMESSAGE");
+        ASSERT_EQ(messages.size(), 1u) << commandLine << ": " << built.printed;
+        EXPECT_NE(messages[0].find(named), std::string::npos) << messages[0];
+        EXPECT_TRUE(built.selection.algorithms.empty()) << commandLine;
+        EXPECT_TRUE(built.selection.parameters.empty()) << commandLine;
+    }
 }
 
 TEST(AlgorithmCatalogTest, SelectionsFollowTheFixedOrder) {
@@ -343,8 +497,8 @@ TEST(AlgorithmCatalogTest, UnusablePerceptronValuesAreNamed) {
               nullptr);
 }
 
-TEST(AlgorithmCatalogTest, UnknownAndUnbuiltClassifierKeys) {
-    CommandLine line(Split("--lvq --vqhid 4 --vqout 2 --vqiter 5 --vqalpha 0.1"));
+TEST(AlgorithmCatalogTest, UnknownClassifierKeysBuildNothing) {
+    CommandLine line(Split("--rbf --rlr 0.1 --rclusters 2 --riter 5"));
     ParameterParser parser = line.Parser();
     std::shared_ptr<PatternRecognitionAlgorithm> classifier;
     std::string printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm("xyz", 3); });
@@ -354,12 +508,9 @@ TEST(AlgorithmCatalogTest, UnknownAndUnbuiltClassifierKeys) {
     printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm("MLP", 3); });
     EXPECT_EQ(classifier, nullptr);
     EXPECT_EQ(printed, "");
-
-    printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm("lvq", 3); });
+    printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm("RBF", 3); });
     EXPECT_EQ(classifier, nullptr);
-    const auto messages = ordanatest::Payloads(printed, "LOGMESSAGE");
-    ASSERT_EQ(messages.size(), 1u) << printed;
-    EXPECT_NE(messages[0].find("'--lvq'"), std::string::npos) << messages[0];
+    EXPECT_EQ(printed, "");
 }
 
 // The classifier a command line builds for 12 features, and what building it printed.
@@ -389,7 +540,7 @@ TEST(AlgorithmCatalogTest, NetworkClassifierValuesAreCheckedBeforeBuilding) {
         {art2 + " --a2f2 5 --a2d -0.5 --a2theta 0.1 --a2rho 0.9", "'--a2d': -0.5"},
         {art2 + " --a2f2 5 --a2d 0.9 --a2theta -0.1 --a2rho 0.9", "'--a2theta': -0.1"},
         {art2 + " --a2f2 5 --a2d 0.9 --a2theta 0.1 --a2rho 1.5", "'--a2rho': 1.5"},
-        {art2 + " --a2f2 500000 --a2d 0.9 --a2theta 0.1 --a2rho 0.9", "'--a2f2': 500000"},
+        {art2 + " --a2f2 1000000 --a2d 0.9 --a2theta 0.1 --a2rho 0.9", "'--a2f2': 1000000"},
         {som + " --slat 4 --sradt0 0.25 --siter 0", ""},
         {som + " --slat 0 --sradt0 0.5 --siter 5", "'--slat': 0"},
         {som + " --slat 4 --sradt0 0.2 --siter 5", "'--sradt0': 0.2"},

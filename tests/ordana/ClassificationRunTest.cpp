@@ -2,16 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "ProgramRun.h"
 #include "WorkflowFixtures.h"
+#include "featureextraction/DenseTexture.h"
 #include "ordana/ModelFile.h"
 #include "ordana/PolygonFile.h"
 #include "velkar/util/Array.h"
@@ -370,6 +373,48 @@ TEST_F(ClassificationProgramTest, LabelsMatchTheTrueClassesOfANewScene) {
     }
 }
 
+// Perceptrons trained on Fourier magnitudes and on wavelet coefficients label the new scene; the
+// descriptor file of the wavelets is named after the wavelet.
+TEST_F(ClassificationProgramTest, SpectralModelsLabelANewScene) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> extractors = {
+        {{"--dft", "--fws", "8", "--fcoeff", "4"}, "dft"},
+        {{"--dwt", "--wws", "8", "--wscale", "2", "--wname", "db2"}, "db2.dwt"}};
+    for (const auto& [options, extension] : extractors) {
+        TemporaryFolder work;
+        for (const char* name : {"training.png", "training.cct"}) {
+            std::filesystem::copy_file(*training / name, work / name);
+        }
+        std::vector<std::string> arguments = {
+            "--image", "training.png", "--file", "training.cct", "--experiments", "1",
+            "--mlp",   "--mhidden",    "4",      "--mlr",        "0.3",           "--mm",
+            "0.1",     "--merr",       "0.001",  "--miter",      "300",           "--seed",
+            "17"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        const auto trained = ordanatest::RunOrdana(arguments, work.Path());
+        ASSERT_EQ(trained.exitStatus, 0) << trained.output;
+        EXPECT_EQ(ordanatest::FilesWithExtension(work.Path(), extension).size(), 1u) << extension;
+        const auto models = ordanatest::FilesWithExtension(work.Path(), "mlp");
+        ASSERT_EQ(models.size(), 1u) << trained.output;
+
+        const auto result =
+            Classify(models[0].string(), {"--sampling", "window", "--chatty", "true"});
+        ASSERT_EQ(result.exitStatus, 0) << result.output;
+        const auto status = Payloads(result.output, "STATUS");
+        ASSERT_EQ(status.size(), 1u);
+        const auto content = velkar::ordana::ReadPolygonFile(status[0], true);
+        ASSERT_EQ(content.polygons.size(), 35u) << extension;  // 7 x 5 windows of 8
+        for (const auto& polygon : content.polygons) {
+            const int y = polygon->Begin()->y();
+            // Windows that straddle the border between the colours may go either way.
+            if (y + 8 <= 20 || y >= 20) {
+                EXPECT_EQ(polygon->Class(), y < 20 ? "blue" : "red")
+                    << extension << " window at " << polygon->Begin()->x() << " " << y;
+            }
+        }
+        std::filesystem::remove(status[0]);
+    }
+}
+
 TEST_F(ClassificationProgramTest, EveryWindowOfOverlappingGridsGetsALabel) {
     auto result = Classify(trainedModel, {"--sampling", "half"});
     ASSERT_EQ(result.exitStatus, 0) << result.output;
@@ -493,6 +538,10 @@ TEST_F(ClassificationProgramTest, UnusableModelsAreRejected) {
                             "\"" + key + "\"");
     }
     models.emplace_back(ModelWith(Metadata("--wca --aws 5", 0), "window0.mlp"), "window_size");
+    Map* unknownSpace = Metadata("--wca --aws 5", 5);
+    unknownSpace->Put("color_space", new std::string("LAB"));
+    models.emplace_back(ModelWith(unknownSpace, "unknown_space.mlp"),
+                        "unknown colour space 'LAB' under \"color_space\"");
     models.emplace_back(
         ModelWith(Metadata("--wca --aws 5", 5, "", "multilayer perceptron"), "lowercase.mlp"),
         "unknown algorithm 'multilayer perceptron'");
@@ -521,6 +570,108 @@ TEST_F(ClassificationProgramTest, UnusableModelsAreRejected) {
     }
 }
 
+// Trains in the folder, with the extra options, on the image and polygon file there; returns the
+// model file written.
+std::string TrainIn(TemporaryFolder& work, const std::vector<std::string>& more) {
+    std::vector<std::string> arguments = {"--image",
+                                          "training.png",
+                                          "--file",
+                                          "training.cct",
+                                          "--experiments",
+                                          "1",
+                                          "--wca",
+                                          "--aws",
+                                          "5",
+                                          "--mlp",
+                                          "--mhidden",
+                                          "6",
+                                          "--mlr",
+                                          "0.3",
+                                          "--mm",
+                                          "0.1",
+                                          "--merr",
+                                          "0.001",
+                                          "--miter",
+                                          "300",
+                                          "--seed",
+                                          "5"};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    const auto trained = ordanatest::RunOrdana(arguments, work.Path());
+    EXPECT_EQ(trained.exitStatus, 0) << trained.output;
+    const auto models = ordanatest::FilesWithExtension(work.Path(), "mlp");
+    return models.size() == 1 ? models[0].string() : "";
+}
+
+// Models trained on a colour variant convert the new image into their colour space: three
+// classes of equal brightness and different hue, classified on the image they came from.
+TEST_F(ClassificationProgramTest, ColourSpaceModelsSeeTheNewImageInTheirSpace) {
+    const auto hue = [](int x, int y) {
+        const int texture = (x * 7 + y * 3) % 12;
+        return x < 30   ? Rgb(170 + texture, 90, 90)
+               : x < 60 ? Rgb(90, 170 + texture, 90)
+                        : Rgb(90, 90, 170 + texture);
+    };
+    for (const std::string space : {"lab", "hsi"}) {
+        TemporaryFolder work;
+        ASSERT_TRUE(ordanatest::WriteImage(work / "training.png", 90, 30, hue));
+        ordanatest::WritePolygonFile(work / "training.cct", {"red", "green", "blue"},
+                                     {"#f00", "#0f0", "#00f"},
+                                     {{"red", Rectangle(0, 0, 30, 30)},
+                                      {"green", Rectangle(30, 0, 60, 30)},
+                                      {"blue", Rectangle(60, 0, 90, 30)}});
+        const std::string model = TrainIn(work, {"--cs-" + space});
+        ASSERT_FALSE(model.empty()) << space;
+        EXPECT_NE(model.find("training.cct_" + space + "_"), std::string::npos) << model;
+        EXPECT_EQ(*velkar::ordana::ModelMetadata(*velkar::ordana::ReadModelFile(model))
+                       .GetString("color_space"),
+                  space);
+
+        const auto result = ordanatest::RunOrdana(
+            {"--image", "training.png", "--modelfile", model, "--sampling", "window"}, work.Path());
+        ASSERT_EQ(result.exitStatus, 0) << result.output;
+        std::string resultsFile;
+        for (const auto& file : ordanatest::FilesWithExtension(work.Path(), "cct")) {
+            if (file.filename().string().rfind("results_", 0) == 0) {
+                resultsFile = file.string();
+            }
+        }
+        const auto content = velkar::ordana::ReadPolygonFile(resultsFile, true);
+        int right = 0;
+        for (const auto& polygon : content.polygons) {
+            const int x = polygon->Begin()->x();
+            right += polygon->Class() == (x < 30 ? "red" : x < 60 ? "green" : "blue") ? 1 : 0;
+        }
+        ASSERT_EQ(content.polygons.size(), 108u);  // 18 x 6 windows of 5
+        EXPECT_GE(right, 98) << space;             // at least 90 %
+    }
+}
+
+// Every colour line the model file can carry comes back in the results file, one per class,
+// however it is written.
+TEST_F(ClassificationProgramTest, ColourLinesSurviveTheRoundTrip) {
+    TemporaryFolder work;
+    std::filesystem::copy_file(*training / "training.png", work / "training.png");
+    const std::vector<std::string> colours = {"[255,0,0]", ""};
+    ordanatest::WritePolygonFile(
+        work / "training.cct", {"red", "blue"}, colours,
+        {{"red", Rectangle(0, 0, 30, 40)}, {"blue", Rectangle(30, 0, 60, 40)}});
+    const std::string model = TrainIn(work, {});
+    ASSERT_FALSE(model.empty());
+    const auto result = Classify(model, {"--sampling", "window"});
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    const auto content = velkar::ordana::ReadPolygonFile(ResultsFiles().at(0).string(), true);
+    EXPECT_EQ(content.colors, colours);
+
+    // A line the model file cannot keep is refused with its line number.
+    ordanatest::WritePolygonFile(work / "training.cct", {"red", "blue"}, {"[255,0,0", "blue"},
+                                 {{"red", Rectangle(0, 0, 30, 40)}});
+    const auto refused = ordanatest::RunOrdana(
+        {"--image", "training.png", "--file", "training.cct", "--wca", "--aws", "5"}, work.Path());
+    EXPECT_EQ(refused.exitStatus, 2);
+    EXPECT_NE(refused.output.find("line 6: the colour '[255,0,0'"), std::string::npos)
+        << refused.output;
+}
+
 TEST_F(ClassificationProgramTest, UnreadableImageIsRejected) {
     WriteText(ImagePath(), "not a picture");
     auto result = Classify(trainedModel, {"--sampling", "window", "--chatty", "true"});
@@ -535,14 +686,14 @@ TEST_F(ClassificationProgramTest, UnreadableImageIsRejected) {
 }
 
 TEST_F(ClassificationProgramTest, StoredParametersWithoutExtractorEndTheRun) {
-    // The Fourier transform is not part of this build, so its parameter string builds nothing.
-    const std::string model = ModelWith(Metadata("--dft --fcoeff 8 --fws 16", 16));
+    // No Fourier transform keeps zero coefficients, so this parameter string builds nothing.
+    const std::string model = ModelWith(Metadata("--dft --fcoeff 0 --fws 16", 16));
     auto result = Classify(model, {"--sampling", "window", "--chatty", "true"});
     EXPECT_EQ(result.exitStatus, 0) << result.output;
     const auto lines = ProtocolLines(result.output);
     ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(lines[lines.size() - 4], "[LOGMESSAGE] !Creating extraction algorithm!");
-    EXPECT_NE(lines[lines.size() - 3].find("'--dft'"), std::string::npos)
+    EXPECT_NE(lines[lines.size() - 3].find("'--fcoeff': 0"), std::string::npos)
         << lines[lines.size() - 3];
     EXPECT_EQ(lines[lines.size() - 2], "[LOGMESSAGE] !No valid extraction algorithm selected.!");
     EXPECT_EQ(lines.back(), "[STATUS] !!");
@@ -569,6 +720,91 @@ TEST_F(ClassificationProgramTest, LibraryFailureEndsWithStatusOne) {
     EXPECT_EQ(lines[lines.size() - 2].rfind("[LOGMESSAGE] !", 0), 0u);
     EXPECT_EQ(lines.back(), "[STATUS] !!");
     EXPECT_TRUE(ResultsFiles().empty());
+}
+
+// A model of co-occurrence textures: two regions of the same mean colour, one flat and one in
+// vertical stripes, told apart by texture alone. The negative displacement is written as
+// "-1,0" in the model and must read back as the list it was.
+velkar::imageprocessing::Pixel Flat(int x, int y) { return Rgb(120 + (x + y) % 2, 90, 60); }
+velkar::imageprocessing::Pixel Striped(int x, int) {
+    return x % 2 == 0 ? Rgb(80, 90, 20) : Rgb(160, 90, 100);
+}
+
+TEST(CoOccurrenceProgramTest, TrainsAndClassifiesANewSceneByTexture) {
+    TemporaryFolder folder;
+    ASSERT_TRUE(ordanatest::WriteImage(folder / "training.png", 64, 40, [](int x, int y) {
+        return x < 32 ? Flat(x, y) : Striped(x, y);
+    }));
+    ordanatest::WritePolygonFile(
+        folder / "training.cct", {"flat", "striped"}, {"#ffffff", "#000000"},
+        {{"flat", Rectangle(0, 0, 32, 40)}, {"striped", Rectangle(32, 0, 64, 40)}});
+    std::vector<std::string> arguments{"--image", (folder / "training.png").string(), "--file",
+                                       (folder / "training.cct").string()};
+    std::istringstream words(
+        "--com --cnx -1 0 --cny 0 1 --cws 8 --experiments 2 --mlp --mhidden 4 --mlr 0.3 --mm 0.1 "
+        "--merr 0.001 --miter 300 --seed 5");
+    for (std::string word; words >> word;) {
+        arguments.push_back(word);
+    }
+    auto result = ordanatest::RunOrdana(arguments, folder.Path());
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_TRUE(Payloads(result.output, "LOGMESSAGE").empty()) << result.output;
+    const auto descriptors = ordanatest::FilesWithExtension(folder.Path(), "cmo");
+    ASSERT_EQ(descriptors.size(), 1u) << result.output;
+    // 4 x 5 windows of 8 in each half, x-major, each line the class and the 3 x 16 values.
+    const auto lines = ReadLines(descriptors[0]);
+    ASSERT_EQ(lines.size(), 40u);
+    velkar::testing::DenseTexture<long double> dense(
+        std::make_shared<velkar::imageprocessing::ImageFileSystem>(
+            (folder / "training.png").string()),
+        8, {-1, 0}, {0, 1});
+    for (std::size_t index = 0; index < lines.size(); ++index) {
+        std::istringstream line(lines[index]);
+        std::string label;
+        line >> label;
+        EXPECT_EQ(label, index < 20 ? "flat" : "striped");
+        const int window = static_cast<int>(index % 20);
+        const auto expected =
+            dense.CoOccurrence(8 * (window / 5) + (index < 20 ? 0 : 32), 8 * (window % 5));
+        for (const auto& band : expected) {
+            for (double value : band) {
+                double written = 0;
+                ASSERT_TRUE(line >> written) << lines[index];
+                EXPECT_NEAR(written, value, 1e-12 * std::abs(value)) << lines[index];
+            }
+        }
+        EXPECT_FALSE(line >> label) << lines[index];
+    }
+    const auto models = ordanatest::FilesWithExtension(folder.Path(), "mlp");
+    ASSERT_EQ(models.size(), 1u) << result.output;
+    auto model = velkar::ordana::ReadModelFile(models[0].string());
+    const Map& metadata = velkar::ordana::ModelMetadata(*model);
+    EXPECT_EQ(*metadata.GetString("feature_extraction_parameters"),
+              "--com --cnx -1,0 --cny 0,1 --cws 8");
+    EXPECT_EQ(*metadata.GetInt("window_size"), 8);
+
+    // Striped above, flat below.
+    ASSERT_TRUE(ordanatest::WriteImage(folder / "scene.png", 48, 32, [](int x, int y) {
+        return y < 16 ? Striped(x, y) : Flat(x, y);
+    }));
+    result = ordanatest::RunOrdana({"--image", (folder / "scene.png").string(), "--modelfile",
+                                    models[0].string(), "--sampling", "window", "--chatty", "true"},
+                                   folder.Path());
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_TRUE(result.HasLine("[LOGMESSAGE] !Processing image with Co-Occurrence Matrix.!"))
+        << result.output;
+    const auto protocol = ProtocolLines(result.output);
+    ASSERT_FALSE(protocol.empty());
+    const std::string status = protocol.back();
+    ASSERT_EQ(status.rfind("[STATUS] !", 0), 0u) << result.output;
+    const auto content =
+        velkar::ordana::ReadPolygonFile(status.substr(10, status.size() - 11), true);
+    ASSERT_EQ(content.polygons.size(), 24u);  // 6 x 4 windows of 8
+    for (const auto& polygon : content.polygons) {
+        const int y = polygon->Begin()->y();
+        EXPECT_EQ(polygon->Class(), y < 16 ? "striped" : "flat")
+            << "window at " << polygon->Begin()->x() << " " << y;
+    }
 }
 
 }  // namespace

@@ -365,7 +365,7 @@ TEST_F(RunExperimentsTest, AMissingClassifierIsSkippedWithAMessage) {
     // The other key still runs; only its results file exists.
     EXPECT_EQ(ReadLines(ResultsFile()).size(), 4u);
     EXPECT_EQ(ordanatest::FilesWithExtension(folder.Path(), "wca-fake").size(), 1u);
-    EXPECT_EQ(folder.FileNames().size(), 3u);  // descriptors, results, model
+    EXPECT_EQ(folder.FileNames().size(), 4u);  // descriptors, results, report, model
 }
 
 TEST_F(RunExperimentsTest, ClassifiersShareTheProgressRangeEqually) {
@@ -578,7 +578,7 @@ TEST_F(ExperimentProgramTest, TheSameSeedRepeatsARunExactly) {
     const auto first = writtenFiles();
     ASSERT_EQ(Run(arguments).exitStatus, 0);
     const auto second = writtenFiles();
-    ASSERT_EQ(first.size(), 3u);
+    ASSERT_EQ(first.size(), 4u);  // descriptors, results, report, model
     EXPECT_EQ(first, second);
     // A different seed draws other splits and weights.
     ASSERT_EQ(
@@ -616,9 +616,147 @@ TEST_F(ExperimentProgramTest, EveryColourVariantIsAnOutputOfItsOwn) {
     ASSERT_EQ(results.size(), 2u);
     EXPECT_EQ(results[0].string(), descriptors[0].string() + "-mlp");
     EXPECT_EQ(results[1].string(), descriptors[1].string() + "-mlp");
-    // Model files are named after the image and polygon file alone; a variant's model written
-    // within the same second as another's gets a numbered name instead of replacing it.
-    EXPECT_EQ(Images("mlp").size(), 2u);
+    // A variant's model carries the variant in its name, as its descriptor file does, and
+    // records its colour space.
+    const auto models = Images("mlp");
+    ASSERT_EQ(models.size(), 2u);
+    const std::string spaces[] = {"hsv", "lab"};
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_TRUE(ordanatest::IsTimestampedName(models[i].filename().string(),
+                                                  "plot.cct_" + spaces[i], "mlp"))
+            << models[i];
+        const auto model = velkar::ordana::ReadModelFile(models[i].string());
+        EXPECT_EQ(*velkar::ordana::ModelMetadata(*model).GetString("color_space"), spaces[i]);
+    }
+}
+
+// The value after "key: " on the line that starts so, or "" when no line does.
+std::string ReportValue(const std::vector<std::string>& lines, const std::string& key) {
+    for (const std::string& line : lines) {
+        if (line.rfind(key + ": ", 0) == 0) {
+            return line.substr(key.size() + 2);
+        }
+    }
+    return "";
+}
+
+TEST_F(ExperimentProgramTest, AccuracyReportBesideTheResultsFile) {
+    // One polygon per class: the window split only, and the report says why.
+    ASSERT_EQ(Run(With({"--wca", "--aws", "5", "--experiments", "3", "--seed", "4"}, kPerceptron))
+                  .exitStatus,
+              0);
+    const auto results = Images("wca-mlp");
+    ASSERT_EQ(results.size(), 1u);
+    const auto single = ReadLines(results[0].string() + ".report");
+    // 96 windows: 48 test windows in each of the 3 repetitions.
+    EXPECT_EQ(ReportValue(single, "test windows"), "144");
+    EXPECT_EQ(ReportValue(single, "repetitions"), "3");
+    EXPECT_EQ(ReportValue(single, "classifier"), "Multilayer Perceptron");
+    EXPECT_EQ(ReportValue(single, "not evaluated"),
+              "the class 'red' has fewer than two polygons with windows, so none of its polygons "
+              "can be held out");
+    // The matrix rows follow its header line; together they hold every test window.
+    const auto header =
+        std::find(single.begin(), single.end(), "true\\predicted\tred\tblue\tunknown");
+    ASSERT_LT(header + 2, single.end());
+    long long windows = 0;
+    for (auto row = header + 1; row != header + 3; ++row) {
+        std::istringstream cells(*row);
+        std::string name;
+        cells >> name;
+        for (long long count = 0; cells >> count;) {
+            windows += count;
+        }
+    }
+    EXPECT_EQ(windows, 144);
+
+    // Two polygons per class: each repetition also tests on polygons it did not train on.
+    ordanatest::WritePolygonFile(folder / "labels" / "plot.cct", {"red", "blue"},
+                                 {"#ff0000", "#0000ff"},
+                                 {{"red", Rectangle(0, 0, 30, 20)},
+                                  {"blue", Rectangle(30, 0, 60, 20)},
+                                  {"red", Rectangle(0, 20, 30, 40)},
+                                  {"blue", Rectangle(30, 20, 60, 40)}});
+    for (const auto& file : results) {
+        std::filesystem::remove(file);
+    }
+    ASSERT_EQ(Run(With({"--wca", "--aws", "5", "--experiments", "2", "--seed", "4"}, kPerceptron))
+                  .exitStatus,
+              0);
+    const auto twice = ReadLines(Images("wca-mlp").at(0).string() + ".report");
+    const auto heldOut = std::find(twice.begin(), twice.end(), "[held-out polygons]");
+    ASSERT_NE(heldOut, twice.end());
+    // One of the two polygons of each class is tested: 24 windows a class, twice.
+    EXPECT_EQ(ReportValue({heldOut, twice.end()}, "test windows"), "96");
+    EXPECT_EQ(ReportValue({heldOut, twice.end()}, "overall accuracy"), "1");
+}
+
+TEST_F(ExperimentProgramTest, TheOrderOfThePolygonsDoesNotDecideTheAccuracy) {
+    // Three classes whose colours overlap, so that a perceptron trained in file order leans
+    // towards the class it saw last.
+    ASSERT_TRUE(ordanatest::WriteImage(folder / "images" / "scene.png", 90, 40, [](int x, int y) {
+        const int noise = (x * 37 + y * 91 + x * y * 13) % 90;
+        return x < 30   ? Rgb(100 + noise, 90, 80)
+               : x < 60 ? Rgb(80, 100 + noise, 90)
+                        : Rgb(90, 80, 100 + noise);
+    }));
+    const std::vector<LabelledPolygon> forward = {{"a", Rectangle(0, 0, 30, 40)},
+                                                  {"b", Rectangle(30, 0, 60, 40)},
+                                                  {"c", Rectangle(60, 0, 90, 40)}};
+    double accuracies[2] = {0.0, 0.0};
+    for (int order = 0; order < 2; ++order) {
+        std::vector<LabelledPolygon> polygons = forward;
+        if (order == 1) {
+            std::reverse(polygons.begin(), polygons.end());
+        }
+        ordanatest::WritePolygonFile(folder / "labels" / "plot.cct", {"a", "b", "c"},
+                                     {"#f00", "#0f0", "#00f"}, polygons);
+        ASSERT_EQ(
+            Run({"--wca", "--aws", "2", "--experiments", "3", "--seed", "8", "--mlp", "--mhidden",
+                 "3", "--mlr", "0.9", "--mm", "0.5", "--merr", "0", "--miter", "4"})
+                .exitStatus,
+            0);
+        const auto results = Images("wca-mlp");
+        ASSERT_EQ(results.size(), 1u);
+        accuracies[order] = ValueOf(ReadLines(results[0]).back());
+        for (const auto& file : std::filesystem::directory_iterator(folder / "images")) {
+            if (file.path().filename() != "scene.png") {
+                std::filesystem::remove(file.path());
+            }
+        }
+    }
+    EXPECT_NEAR(accuracies[0], accuracies[1], 0.03);
+}
+
+TEST_F(ExperimentProgramTest, BlackPixelsUnderNormalisationCountAsNeutral) {
+    ASSERT_TRUE(ordanatest::WriteImage(folder / "images" / "scene.png", 60, 40, [](int x, int y) {
+        return (x + y) % 7 == 0 ? Rgb(0, 0, 0) : RedBlue(x, y);
+    }));
+    ASSERT_EQ(Run(With({"--wca", "--aws", "5", "--aam", "true", "--anorm", "true", "--experiments",
+                        "2", "--seed", "6"},
+                       kPerceptron))
+                  .exitStatus,
+              0);
+    EXPECT_EQ(ordanatest::ReadText(Images("wca").at(0)).find("nan"), std::string::npos);
+    EXPECT_DOUBLE_EQ(ValueOf(ReadLines(Images("wca-mlp").at(0)).back()), 1.0);
+}
+
+TEST_F(ExperimentProgramTest, PolygonsThatGiveNoWindowAreReported) {
+    ordanatest::WritePolygonFile(folder / "labels" / "plot.cct", {"red", "blue", "sand"},
+                                 {"#ff0000", "#0000ff", "#ffff00"},
+                                 {{"red", Rectangle(0, 0, 30, 40)},
+                                  {"blue", Rectangle(30, 0, 70, 40)},
+                                  {"sand", Rectangle(2, 2, 5, 5)}});
+    const auto result = Run(With({"--wca", "--aws", "5", "--experiments", "1"}, kPerceptron));
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    const auto messages = Payloads(result.output, "LOGMESSAGE");
+    ASSERT_EQ(messages.size(), 3u) << result.output;
+    EXPECT_NE(messages[0].find("polygon 2 (class 'blue')"), std::string::npos) << messages[0];
+    EXPECT_NE(messages[0].find("reaches past the image (60 x 40 pixels)"), std::string::npos);
+    EXPECT_NE(messages[1].find("polygon 3 (class 'sand')"), std::string::npos) << messages[1];
+    EXPECT_NE(messages[1].find("smaller than the 5-pixel window"), std::string::npos);
+    EXPECT_NE(messages[2].find("class 'sand'"), std::string::npos) << messages[2];
+    EXPECT_NE(messages[2].find("gets no window"), std::string::npos);
 }
 
 TEST_F(ExperimentProgramTest, UnusableOptionValuesBuildNothing) {

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,28 @@ TEST(OneBasedClassifierTest, EverythingElseIsTheWrappedClassifiers) {
     auto given = std::make_shared<Map>();
     classifier.SetConfiguration(given);
     EXPECT_EQ(wrapped->received, given);
+}
+
+TEST(OneBasedClassifierTest, AFixedClassCountRejectsMoreClassesBeforeTraining) {
+    auto wrapped = std::make_shared<OneBasedMemory>();
+    OneBasedClassifier classifier(wrapped, "mdcc", 3);
+    EXPECT_NO_THROW(classifier.CheckClassCount(3));
+    try {
+        classifier.CheckClassCount(4);
+        ADD_FAILURE() << "four classes accepted";
+    } catch (const std::invalid_argument& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "Invalid value for option '--mdcc': 3 (there are 4 classes; it must be at "
+                  "least that many).");
+    }
+    // Class number 3 counted from 0 is the fourth class: nothing reaches the wrapped classifier.
+    EXPECT_THROW(classifier.Train(Patterns({0, 3, 1})), std::invalid_argument);
+    EXPECT_TRUE(wrapped->seenClasses.empty());
+    classifier.Train(Patterns({0, 2, 1}));
+    EXPECT_EQ(wrapped->seenClasses, (std::vector<int>{1, 3, 2}));
+
+    OneBasedClassifier unlimited(std::make_shared<OneBasedMemory>());
+    EXPECT_NO_THROW(unlimited.CheckClassCount(1000));
 }
 
 }  // namespace

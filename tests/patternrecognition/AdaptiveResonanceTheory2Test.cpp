@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "patternrecognition/ClassifierTestSupport.h"
+#include "patternrecognition/NetworkClassifierTestSupport.h"
 #include "velkar/util/Json.h"
 
 namespace velkar::patternrecognition {

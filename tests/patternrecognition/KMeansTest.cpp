@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "patternrecognition/ClassifierTestSupport.h"
+#include "patternrecognition/NetworkClassifierTestSupport.h"
 #include "velkar/util/Map.h"
 #include "velkar/util/Random.h"
 

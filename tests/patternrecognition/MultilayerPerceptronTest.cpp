@@ -168,16 +168,22 @@ TEST(MultilayerPerceptron, SeparatesTwoGaussianBlobs) {
 }
 
 TEST(MultilayerPerceptron, LearnsXorWithOneHiddenLayer) {
-    for (unsigned seed : {1u, 2u, 3u, 4u, 5u}) {
-        SCOPED_TRACE(testing::Message() << "seed " << seed);
-        util::Seed(seed);
+    // Back-propagation can stall in a poor minimum from unlucky starting weights, so the test
+    // asks for nearly every one of many seeds to succeed rather than for particular seeds,
+    // whose draws depend on the C library.
+    const int seeds = 40;
+    int learnt = 0;
+    for (int seed = 1; seed <= seeds; ++seed) {
+        util::Seed(static_cast<unsigned>(seed));
         MultilayerPerceptron network(2, {4}, 0.5, 0.5, 0.01, 5000);
         const PatternSet set = XorSet();
         network.Train(set);
-        EXPECT_LT(network.EpochsRun(), 5000) << "the error target was never reached";
-        EXPECT_LT(network.LastEpochError(), 0.01);
-        EXPECT_EQ(Accuracy(network, set), 1.0);
+        if (network.EpochsRun() < 5000 && network.LastEpochError() < 0.01 &&
+            Accuracy(network, set) == 1.0) {
+            ++learnt;
+        }
     }
+    EXPECT_GE(learnt, seeds - 4);
 }
 
 TEST(MultilayerPerceptron, SeparatesThreeClasses) {
@@ -315,7 +321,8 @@ TEST(MultilayerPerceptron, EpochCountFollowsIterationsAndErrorTarget) {
 
 // Independent forward and backward pass over plain vectors, following the network's update
 // rules: the propagated errors are plain weighted sums, and only the slope of the neuron whose
-// weights change is applied, together with the momentum of its previous change.
+// weights change is applied, together with the momentum of its previous change. Every epoch
+// visits the patterns in the order of a fresh draw from the library's generator.
 void ReferenceEpochs(Weights& weights, const std::vector<std::vector<double>>& inputs,
                      const std::vector<std::vector<double>>& targets, double rate, double momentum,
                      int epochs) {
@@ -328,7 +335,7 @@ void ReferenceEpochs(Weights& weights, const std::vector<std::vector<double>>& i
     }
     const std::size_t layers = weights.size();
     for (int epoch = 0; epoch < epochs; ++epoch) {
-        for (std::size_t p = 0; p < inputs.size(); ++p) {
+        for (std::size_t p : util::RandomPermutation(inputs.size())) {
             std::vector<std::vector<double>> outs{inputs[p]};
             outs[0].push_back(1.0);
             std::vector<std::vector<double>> nets{outs[0]};
@@ -391,10 +398,13 @@ TEST(MultilayerPerceptron, TrainingMatchesAnIndependentBackpropagation) {
     for (const std::vector<int>& hidden :
          {std::vector<int>{}, std::vector<int>{3}, std::vector<int>{3, 2}}) {
         SCOPED_TRACE(testing::Message() << hidden.size() << " hidden layers");
+        // The initial weights, then the epochs' orders, are the draws the trained network
+        // makes after the same seed.
         util::Seed(37);
         MultilayerPerceptron initial(2, hidden, 0.7, 0.4, 0.0, 0);
         initial.Train(set);
         Weights expected = WeightsOf(AsMap(initial.Configuration()));
+        ReferenceEpochs(expected, inputs, targets, 0.7, 0.4, 3);
 
         util::Seed(37);
         MultilayerPerceptron trained(2, hidden, 0.7, 0.4, 0.0, 3);
@@ -406,7 +416,6 @@ TEST(MultilayerPerceptron, TrainingMatchesAnIndependentBackpropagation) {
         EXPECT_EQ(Reals(ArrayAt(configuration, "max_data_values")),
                   (std::vector<double>{6.0, 30.0}));
 
-        ReferenceEpochs(expected, inputs, targets, 0.7, 0.4, 3);
         const Weights actual = WeightsOf(configuration);
         ASSERT_EQ(actual.size(), expected.size());
         for (std::size_t j = 0; j < actual.size(); ++j) {

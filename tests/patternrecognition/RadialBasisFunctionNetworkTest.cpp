@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "patternrecognition/ClassifierTestSupport.h"
+#include "patternrecognition/NetworkClassifierTestSupport.h"
 #include "velkar/util/Random.h"
 
 namespace velkar::patternrecognition {

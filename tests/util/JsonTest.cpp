@@ -216,11 +216,12 @@ TEST(JsonTest, ReadsStringsBetweenTheirFirstAndLastCharacter) {
     std::unique_ptr<Collection> tree = Read("[\"a b\" , \" x \", \"\", \"a,b\", \"q\"q\"]");
     Array* array = AsArray(tree.get());
     ASSERT_NE(array, nullptr);
-    ASSERT_EQ(array->Size(), 4);
+    ASSERT_EQ(array->Size(), 5);
     EXPECT_EQ(*array->GetString(0), "a b");
     EXPECT_EQ(*array->GetString(1), " x ");
-    EXPECT_EQ(*array->GetString(2), "a,b");  // the comma stands after an odd number of quotes
-    EXPECT_EQ(*array->GetString(3), "q\"q");
+    EXPECT_EQ(*array->GetString(2), "");
+    EXPECT_EQ(*array->GetString(3), "a,b");  // the comma stands after an odd number of quotes
+    EXPECT_EQ(*array->GetString(4), "q\"q");
 
     std::unique_ptr<Collection> emptyString = Read("{\"s\": \"\"}");
     ASSERT_NE(AsMap(emptyString.get()), nullptr);
@@ -336,7 +337,7 @@ TEST(JsonTest, RoundTripGivesTheSameTextAndTree) {
     }
 }
 
-TEST(JsonTest, RoundTripRoundsDoublesAndDropsEmptyStrings) {
+TEST(JsonTest, RoundTripRoundsDoublesAndDropsEmptyStringsOfMapsOnly) {
     Map map;
     map.Put("third", new double(1.0 / 3.0));
     map.Put("tiny", new double(4e-13));
@@ -349,6 +350,13 @@ TEST(JsonTest, RoundTripRoundsDoublesAndDropsEmptyStrings) {
     EXPECT_EQ(*result->GetDouble("tiny"), 0.0);
     EXPECT_FALSE(result->Exists("empty"));
     EXPECT_EQ(result->Size(), 3);
+
+    // In an array an empty string keeps its place, so later elements keep their positions.
+    std::unique_ptr<Collection> array(Json().Deserialize("[\"a\", \"\", \"c\", \"\"]"));
+    ASSERT_NE(AsArray(array.get()), nullptr);
+    ASSERT_EQ(AsArray(array.get())->Size(), 4);
+    EXPECT_EQ(*AsArray(array.get())->GetString(1), "");
+    EXPECT_EQ(*AsArray(array.get())->GetString(2), "c");
 }
 
 TEST(JsonTest, NonFiniteDoublesComeBackNonFinite) {

@@ -2,9 +2,13 @@
 
 #include <stdexcept>
 
-#include "velkar/imageprocessing/Pixel.h"
-
 namespace velkar::featureextraction {
+
+namespace {
+
+const unsigned char kBlack[4] = {0, 0, 0, 0};
+
+}  // namespace
 
 ColorAverage::ColorAverage(int windowSize, bool addMonochromaticBand, bool normalize)
     : windowSize(windowSize), addMonochromaticBand(addMonochromaticBand), normalize(normalize) {
@@ -38,29 +42,45 @@ ColorAverage::DescriptorList ColorAverage::ProcessPolygon(const math::Polygon& p
 
 std::shared_ptr<Descriptor> ColorAverage::DescribeWindow(const math::Polygon& polygon, int x,
                                                          int y) const {
+    using imageprocessing::ImageFileSystem;
     const int bands = addMonochromaticBand ? 4 : 3;
-    // Every band accumulates its pixels in the same order (column offset outer, row offset
-    // inner), so reading each pixel once gives the sums that band-by-band passes would.
+    const ImageFileSystem& image = *Image();
+    const std::size_t step = static_cast<std::size_t>(image.BytesPerPixel());
+    // Every band adds its pixels column by column (column offset outer, row offset inner), as
+    // band-by-band passes would; reading each pixel once gives the same sums.
     double sums[4] = {0.0, 0.0, 0.0, 0.0};
-    const imageprocessing::ImageFileSystem& image = *Image();
-    imageprocessing::Pixel pixel;
     for (int j = 0; j < windowSize; ++j) {
         for (int i = 0; i < windowSize; ++i) {
-            image.Pixel(x + j, y + i, pixel);
-            const double red = pixel[0];
-            const double green = pixel[1];
-            const double blue = pixel[2];
-            double divisor = 1.0;
-            if (addMonochromaticBand) {
-                // Normalisation is tied to the monochromatic band; alone it changes nothing.
-                if (normalize) {
-                    divisor = red + green + blue;
-                }
-                sums[3] += 0.2126 * red + 0.7152 * green + 0.0722 * blue;
+            const unsigned char* row = image.Row(y + i);
+            // A bitmap without colour bytes reads as black, as single-pixel reads do.
+            const unsigned char* pixel =
+                row != nullptr ? row + static_cast<std::size_t>(x + j) * step : kBlack;
+            const double red = pixel[ImageFileSystem::kRedOffset];
+            const double green = pixel[ImageFileSystem::kGreenOffset];
+            const double blue = pixel[ImageFileSystem::kBlueOffset];
+            if (!addMonochromaticBand) {
+                sums[0] += red;
+                sums[1] += green;
+                sums[2] += blue;
+                continue;
             }
-            sums[0] += red / divisor;
-            sums[1] += green / divisor;
-            sums[2] += blue / divisor;
+            sums[3] += 0.2126 * red + 0.7152 * green + 0.0722 * blue;
+            // Normalisation is tied to the monochromatic band; alone it changes nothing.
+            const double total = red + green + blue;
+            if (!normalize) {
+                sums[0] += red;
+                sums[1] += green;
+                sums[2] += blue;
+            } else if (total == 0.0) {
+                // Black is the limit of dark greys: neutral, a third for each chromaticity.
+                sums[0] += 1.0 / 3.0;
+                sums[1] += 1.0 / 3.0;
+                sums[2] += 1.0 / 3.0;
+            } else {
+                sums[0] += red / total;
+                sums[1] += green / total;
+                sums[2] += blue / total;
+            }
         }
     }
 

@@ -5,7 +5,7 @@
 // 0.2126 R + 0.7152 G + 0.0722 B when the monochromatic band is asked for. Normalisation
 // divides each pixel's channels by R + G + B, and it takes effect only together with the
 // monochromatic band: then bands 0-2 are mean chromaticities in 0-1 and band 3 stays in 0-255.
-// A black pixel then divides 0 by 0 and makes bands 0-2 of its window NaN. Window layout and
+// A black pixel then counts as neutral grey: a third for each chromaticity. Window layout and
 // parallel processing are the base's; the window size must be at least 1.
 
 #include <memory>

@@ -37,6 +37,22 @@ std::string FeatureExtractionAlgorithm::Version() const { return "1.0"; }
 
 std::string FeatureExtractionAlgorithm::Name() const { return "Feature Extraction Algorithm"; }
 
+int FeatureExtractionAlgorithm::ClassificationWindowSize(const PolygonList&) const {
+    return WindowSize();
+}
+
+FeatureExtractionAlgorithm::BoundingBox FeatureExtractionAlgorithm::BoxOf(
+    const math::Polygon& polygon) {
+    BoundingBox box{kBoxMinimumStart, kBoxMinimumStart, kBoxMaximumStart, kBoxMaximumStart};
+    for (auto vertex = polygon.Begin(); vertex != polygon.End(); ++vertex) {
+        box.minX = std::min<long long>(box.minX, vertex->x());
+        box.minY = std::min<long long>(box.minY, vertex->y());
+        box.maxX = std::max<long long>(box.maxX, vertex->x());
+        box.maxY = std::max<long long>(box.maxY, vertex->y());
+    }
+    return box;
+}
+
 FeatureExtractionAlgorithm::DescriptorList FeatureExtractionAlgorithm::ProcessPolygons(
     const PolygonList& polygons, const PolygonTask& processPolygon) const {
     if (!image) {
@@ -83,16 +99,7 @@ void FeatureExtractionAlgorithm::LayWindows(const math::Polygon& polygon, int wi
         throw std::invalid_argument("window size must be at least 1, got " +
                                     std::to_string(windowSize));
     }
-    long long minX = kBoxMinimumStart;
-    long long minY = kBoxMinimumStart;
-    long long maxX = kBoxMaximumStart;
-    long long maxY = kBoxMaximumStart;
-    for (auto vertex = polygon.Begin(); vertex != polygon.End(); ++vertex) {
-        minX = std::min<long long>(minX, vertex->x());
-        minY = std::min<long long>(minY, vertex->y());
-        maxX = std::max<long long>(maxX, vertex->x());
-        maxY = std::max<long long>(maxY, vertex->y());
-    }
+    const auto [minX, minY, maxX, maxY] = BoxOf(polygon);
 
     // Windows reaching past the image are never taken, so the loops skip the grid origins
     // left of or above it and stop where a window would cross its far edges. This keeps the

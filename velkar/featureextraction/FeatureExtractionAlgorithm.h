@@ -39,8 +39,22 @@ class FeatureExtractionAlgorithm {
     virtual int FeatureCount() const = 0;
     // The descriptors of all polygons; the polygon list is not changed.
     virtual DescriptorList Process(PolygonList& polygons) = 0;
+    // The side of the square windows a new image is cut into when a model trained on these
+    // polygons classifies it: WindowSize() unless an extractor describes whole regions.
+    virtual int ClassificationWindowSize(const PolygonList& polygons) const;
 
   protected:
+    // The bounding box of a polygon's vertices as the extractors lay it: running minima start at
+    // 100000000 and maxima at 0, so a polygon wholly at negative coordinates gets maxima 0 and
+    // one without vertices gets minima above its maxima.
+    struct BoundingBox {
+        long long minX;
+        long long minY;
+        long long maxX;
+        long long maxY;
+    };
+    static BoundingBox BoxOf(const math::Polygon& polygon);
+
     using PolygonTask = std::function<DescriptorList(const math::Polygon& polygon)>;
     // Called with the origin (column, row) of every window taken.
     using WindowVisitor = std::function<void(int x, int y)>;

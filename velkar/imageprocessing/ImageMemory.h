@@ -45,6 +45,11 @@ class ImageMemory {
         }
     }
 
+    ImageMemory(const ImageMemory&) = default;
+    ImageMemory& operator=(const ImageMemory&) = default;
+    // Moves hand the pixels over without copying them (filters replace whole images).
+    ImageMemory(ImageMemory&&) noexcept = default;
+    ImageMemory& operator=(ImageMemory&&) noexcept = default;
     virtual ~ImageMemory() = default;
 
     int Width() const { return width; }

@@ -122,7 +122,21 @@ Matrix<T> Matrix<T>::Inverse() const {
     }
     const int n = rows;
     Matrix a(*this);
+    // Row k of step k is swapped with the row holding the largest remaining element of column k,
+    // so a nonsingular matrix with a zero on its diagonal inverts too. The swaps are undone at
+    // the end as column swaps in reverse order.
+    std::vector<int> pivotRows(static_cast<std::size_t>(n));
     for (int k = 0; k < n; ++k) {
+        int pivot = k;
+        for (int r = k + 1; r < n; ++r) {
+            // Strictly greater keeps the earlier row on ties and leaves a usable pivot in place.
+            if (std::abs(a(r, k)) > std::abs(a(pivot, k))) {
+                pivot = r;
+            }
+        }
+        pivotRows[static_cast<std::size_t>(k)] = pivot;
+        a.SwapRows(k, pivot);
+
         const T p = T(-1) / a(k, k);
         a(k, k) = p;
         for (int i = 0; i < n; ++i) {
@@ -149,6 +163,14 @@ Matrix<T> Matrix<T>::Inverse() const {
     }
     for (T& element : a.elements) {
         element = -element;
+    }
+    for (int k = n - 1; k >= 0; --k) {
+        const int pivot = pivotRows[static_cast<std::size_t>(k)];
+        if (pivot != k) {
+            for (int r = 0; r < n; ++r) {
+                std::swap(a(r, k), a(r, pivot));
+            }
+        }
     }
     return a;
 }

@@ -42,7 +42,8 @@ class Matrix {
     // Sum of the element-wise products of two n x 1 (or two 1 x n) matrices.
     T DotProduct(const Matrix& other) const;
 
-    // Gauss-Jordan elimination without pivoting; a zero pivot gives non-finite values.
+    // Gauss-Jordan elimination with partial pivoting (rows exchanged for the largest element of
+    // each column); only a singular matrix meets a zero pivot and gives non-finite values.
     Matrix Inverse() const;
 
     // Solves this * x = b by Gaussian elimination with partial pivoting. b (n x 1) is replaced

@@ -7,54 +7,95 @@
 
 namespace velkar::patternrecognition {
 
-MinMaxRange MinMaxNormalize(const std::vector<std::shared_ptr<RealVector>>& inputs) {
-    std::size_t length = 0;
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        if (!inputs[i]) {
-            throw std::invalid_argument("MinMaxNormalize: input vector " + std::to_string(i) +
-                                        " is missing");
-        }
-        if (i == 0) {
-            length = inputs[i]->size();
-        } else if (inputs[i]->size() != length) {
-            throw std::invalid_argument("MinMaxNormalize: input vector " + std::to_string(i) +
-                                        " has length " + std::to_string(inputs[i]->size()) +
-                                        ", the first has length " + std::to_string(length));
-        }
-    }
+namespace {
 
-    MinMaxRange range{std::make_shared<RealVector>(length, std::numeric_limits<double>::max()),
-                      std::make_shared<RealVector>(length, std::numeric_limits<double>::min())};
-    RealVector& min = *range.min;
-    RealVector& max = *range.max;
-    for (const auto& input : inputs) {
-        for (std::size_t c = 0; c < length; ++c) {
-            const double value = (*input)(c);
-            if (value < min(c)) {
-                min(c) = value;
-            }
-            if (value > max(c)) {
-                max(c) = value;
-            }
-        }
-    }
-    for (const auto& input : inputs) {
-        ScaleToRange(*input, min, max);
-    }
-    return range;
-}
-
-void ScaleToRange(RealVector& values, const RealVector& min, const RealVector& max) {
+// One rule for both vector kinds: the inputs hold vectors reached through get(input).
+template <typename Vector>
+void ScaleValues(Vector& values, const Vector& min, const Vector& max) {
     if (values.size() != min.size() || values.size() != max.size()) {
         throw std::invalid_argument("ScaleToRange: vector of length " +
                                     std::to_string(values.size()) + " with a range of length " +
                                     std::to_string(min.size()) + "/" + std::to_string(max.size()));
     }
     for (std::size_t c = 0; c < values.size(); ++c) {
-        const double span = max(c) - min(c);
+        const double span = max[c] - min[c];
         // A constant component carries no information; 0/0 would turn every output into NaN.
-        values(c) = span == 0.0 ? 0.0 : (values(c) - min(c)) / span;
+        values[c] = span == 0.0 ? 0.0 : (values[c] - min[c]) / span;
     }
+}
+
+// The common length of the inputs (0 for none); unequal lengths are rejected.
+template <typename Inputs, typename Get>
+std::size_t CommonLength(Inputs& inputs, Get get) {
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        if (i == 0) {
+            length = get(inputs[i]).size();
+        } else if (get(inputs[i]).size() != length) {
+            throw std::invalid_argument("MinMaxNormalize: input vector " + std::to_string(i) +
+                                        " has length " + std::to_string(get(inputs[i]).size()) +
+                                        ", the first has length " + std::to_string(length));
+        }
+    }
+    return length;
+}
+
+// min and max arrive with the inputs' length, filled with the largest double and the smallest
+// positive normal double.
+template <typename Vector, typename Inputs, typename Get>
+void Normalise(Inputs& inputs, Get get, Vector& min, Vector& max) {
+    for (auto& input : inputs) {
+        const Vector& values = get(input);
+        for (std::size_t c = 0; c < min.size(); ++c) {
+            if (values[c] < min[c]) {
+                min[c] = values[c];
+            }
+            if (values[c] > max[c]) {
+                max[c] = values[c];
+            }
+        }
+    }
+    for (auto& input : inputs) {
+        ScaleValues(get(input), min, max);
+    }
+}
+
+constexpr double kMinimumStart = std::numeric_limits<double>::max();
+constexpr double kMaximumStart = std::numeric_limits<double>::min();
+
+}  // namespace
+
+MinMaxRange MinMaxNormalize(const std::vector<std::shared_ptr<RealVector>>& inputs) {
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        if (!inputs[i]) {
+            throw std::invalid_argument("MinMaxNormalize: input vector " + std::to_string(i) +
+                                        " is missing");
+        }
+    }
+    auto get = [](const std::shared_ptr<RealVector>& input) -> RealVector& { return *input; };
+    const std::size_t length = CommonLength(inputs, get);
+    MinMaxRange range{std::make_shared<RealVector>(length, kMinimumStart),
+                      std::make_shared<RealVector>(length, kMaximumStart)};
+    Normalise(inputs, get, *range.min, *range.max);
+    return range;
+}
+
+void ScaleToRange(RealVector& values, const RealVector& min, const RealVector& max) {
+    ScaleValues(values, min, max);
+}
+
+void MinMaxNormalize(std::vector<std::vector<double>>& inputs, std::vector<double>& min,
+                     std::vector<double>& max) {
+    auto get = [](std::vector<double>& input) -> std::vector<double>& { return input; };
+    const std::size_t length = CommonLength(inputs, get);
+    min.assign(length, kMinimumStart);
+    max.assign(length, kMaximumStart);
+    Normalise(inputs, get, min, max);
+}
+
+void ScaleToRange(std::vector<double>& values, const std::vector<double>& min,
+                  const std::vector<double>& max) {
+    ScaleValues(values, min, max);
 }
 
 }  // namespace velkar::patternrecognition

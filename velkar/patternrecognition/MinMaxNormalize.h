@@ -29,4 +29,10 @@ MinMaxRange MinMaxNormalize(const std::vector<std::shared_ptr<RealVector>>& inpu
 // values, min and max must have one length (std::invalid_argument naming the lengths otherwise).
 void ScaleToRange(RealVector& values, const RealVector& min, const RealVector& max);
 
+// The same on plain vectors: inputs are rewritten in place, min and max receive the range.
+void MinMaxNormalize(std::vector<std::vector<double>>& inputs, std::vector<double>& min,
+                     std::vector<double>& max);
+void ScaleToRange(std::vector<double>& values, const std::vector<double>& min,
+                  const std::vector<double>& max);
+
 }  // namespace velkar::patternrecognition

@@ -9,8 +9,6 @@
 #include <string>
 #include <utility>
 
-#include <boost/numeric/ublas/vector_expression.hpp>
-
 #include "velkar/patternrecognition/MinMaxNormalize.h"
 #include "velkar/util/Array.h"
 #include "velkar/util/Map.h"
@@ -19,12 +17,6 @@
 namespace velkar::patternrecognition {
 
 namespace {
-
-// Vectors are always built with an explicit fill value: with C++20 library headers, uBLAS's
-// size-only constructor (also used by its expression constructors) does not compile.
-using Vector = MultilayerPerceptron::Vector;
-using VectorPtr = MultilayerPerceptron::VectorPtr;
-using NeuronList = MultilayerPerceptron::NeuronList;
 
 // An output has to exceed this to win; when none does, Classify chooses no class (-1).
 constexpr double smallestNormal = std::numeric_limits<double>::min();
@@ -52,15 +44,21 @@ const util::Array& ArrayEntry(const util::Array& parent, int index, const std::s
     return ArrayValue(parent.GetCollection(index), Indexed(key, index));
 }
 
-// Reals may be written as integers in a hand-edited file; both are accepted as reals.
+// Reals may be written as integers in a hand-edited file; both are accepted as reals. A value
+// that is not finite cannot come from training and would turn every answer into NaN.
 double RealEntry(const util::Array& array, int index, const std::string& key) {
-    if (const double* value = array.GetDouble(index)) {
-        return *value;
+    double value = 0.0;
+    if (const double* real = array.GetDouble(index)) {
+        value = *real;
+    } else if (const int* integer = array.GetInt(index)) {
+        value = *integer;
+    } else {
+        Reject(Indexed(key, index), "is not a number");
     }
-    if (const int* value = array.GetInt(index)) {
-        return *value;
+    if (!std::isfinite(value)) {
+        Reject(Indexed(key, index), "is not a finite number");
     }
-    Reject(Indexed(key, index), "is not a number");
+    return value;
 }
 
 int IntEntry(const util::Array& array, int index, const std::string& key) {
@@ -71,12 +69,11 @@ int IntEntry(const util::Array& array, int index, const std::string& key) {
     return *value;
 }
 
-VectorPtr RealVectorFrom(const util::Array& array, const std::string& key) {
-    auto vector = std::make_shared<Vector>(array.Size(), 0.0);
+// Appends the reals of array to values.
+void AppendReals(const util::Array& array, const std::string& key, std::vector<double>& values) {
     for (int i = 0; i < array.Size(); ++i) {
-        (*vector)(i) = RealEntry(array, i, key);
+        values.push_back(RealEntry(array, i, key));
     }
-    return vector;
 }
 
 // New arrays are attached to their parent before they are filled, so the tree owns every
@@ -93,13 +90,22 @@ util::Array& AddArray(util::Array& parent) {
     return *array;
 }
 
-void AddReals(util::Array& array, const Vector& values) {
-    for (double value : values) {
-        array.Add(new double(value));
+void AddReals(util::Array& array, const double* values, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        array.Add(new double(values[i]));
     }
 }
 
 }  // namespace
+
+struct MultilayerPerceptron::Model {
+    std::vector<int> outputSizes;
+    std::vector<double> minValues;
+    std::vector<double> maxValues;
+    std::vector<Layer> layers;
+    std::map<int, int> tagged;
+    std::vector<int> classIds;
+};
 
 MultilayerPerceptron::MultilayerPerceptron(int inputCount, std::vector<int> hiddenLayerSizes,
                                            double learningRate, double momentum, double maxError,
@@ -126,84 +132,63 @@ MultilayerPerceptron::MultilayerPerceptron(int inputCount, std::vector<int> hidd
 }
 
 void MultilayerPerceptron::BuildInputAndHiddenLayers() {
-    weights.clear();
-    previousChanges.clear();
-    outputs.clear();
-    fireStrengths.clear();
-    errors.clear();
-
-    // The input layer carries a constant last entry 1, the bias input of the first layer.
-    outputs.push_back(std::make_shared<Vector>(inputCount + 1, 0.0));
-    fireStrengths.push_back(std::make_shared<Vector>(inputCount + 1, 0.0));
-    (*outputs[0])(inputCount) = 1.0;
-    (*fireStrengths[0])(inputCount) = 1.0;
-
+    layers.clear();
     int previous = inputCount;
     for (int size : hiddenLayerSizes) {
-        AddLayer(size, previous + 1, false);
+        AddLayer(size, previous + 1);
         previous = size;
     }
     freshLayers = true;
 }
 
-void MultilayerPerceptron::AddLayer(int neuronCount, int inputCount, bool isOutputLayer) {
-    auto neurons = std::make_shared<NeuronList>();
-    auto changes = std::make_shared<NeuronList>();
-    for (int k = 0; k < neuronCount; ++k) {
-        auto weight = std::make_shared<Vector>(inputCount, 0.0);
-        for (int g = 0; g < inputCount; ++g) {
-            (*weight)(g) = util::RandomReal();
-        }
-        neurons->push_back(weight);
-        changes->push_back(std::make_shared<Vector>(inputCount, 0.0));
+// Weights are drawn neuron by neuron, input by input, from [0, 1].
+void MultilayerPerceptron::AddLayer(int neuronCount, int layerInputs) {
+    Layer layer;
+    layer.neuronCount = neuronCount;
+    layer.inputCount = layerInputs;
+    const std::size_t size =
+        static_cast<std::size_t>(neuronCount) * static_cast<std::size_t>(layerInputs);
+    layer.weights.resize(size);
+    for (double& weight : layer.weights) {
+        weight = util::RandomReal();
     }
-    weights.push_back(neurons);
-    previousChanges.push_back(changes);
+    layer.previousChanges.assign(size, 0.0);
+    layers.push_back(std::move(layer));
+}
 
-    const int n = isOutputLayer ? neuronCount : neuronCount + 1;
-    outputs.push_back(std::make_shared<Vector>(n, 0.0));
-    fireStrengths.push_back(std::make_shared<Vector>(n, 0.0));
-    errors.push_back(std::make_shared<Vector>(n, 0.0));
-    if (!isOutputLayer) {
-        (*outputs.back())(neuronCount) = 1.0;
-        (*fireStrengths.back())(neuronCount) = 1.0;
+void MultilayerPerceptron::AllocateActivations() {
+    activations.assign(layers.size() + 1, {});
+    errors.assign(layers.size(), {});
+    activations[0].assign(static_cast<std::size_t>(layers.front().inputCount), 0.0);
+    activations[0].back() = 1.0;
+    for (std::size_t j = 0; j < layers.size(); ++j) {
+        const bool isOutputLayer = j + 1 == layers.size();
+        const std::size_t size =
+            static_cast<std::size_t>(layers[j].neuronCount) + (isOutputLayer ? 0 : 1);
+        activations[j + 1].assign(size, 0.0);
+        if (!isOutputLayer) {
+            activations[j + 1].back() = 1.0;
+        }
+        errors[j].assign(size, 0.0);
     }
 }
 
-void MultilayerPerceptron::TagClasses(const std::vector<std::shared_ptr<Pattern>>& patterns) {
-    taggedClasses.clear();
-    outputClassIds.clear();
-    targets.clear();
-    for (const auto& pattern : patterns) {
-        const int id = pattern->Class();
-        if (taggedClasses.emplace(id, static_cast<int>(outputClassIds.size())).second) {
-            outputClassIds.push_back(id);
-        }
-    }
-    const std::size_t classCount = outputClassIds.size();
-    for (std::size_t i = 0; i < classCount; ++i) {
-        auto target = std::make_shared<Vector>(classCount, 0.0);
-        (*target)(i) = 1.0;
-        targets.push_back(target);
-    }
-}
-
-void MultilayerPerceptron::Train(std::shared_ptr<std::vector<std::shared_ptr<Pattern>>> patterns) {
+void MultilayerPerceptron::CheckTrainingSet(
+    const std::vector<std::shared_ptr<Pattern>>& patterns) const {
     if (!trainable) {
         throw std::logic_error(
             "MultilayerPerceptron: only a network constructed with its training parameters can "
             "be trained");
     }
-    if (!patterns || patterns->empty()) {
+    if (patterns.empty()) {
         throw std::invalid_argument("MultilayerPerceptron: Train needs at least one pattern");
     }
-    for (std::size_t i = 0; i < patterns->size(); ++i) {
-        const auto& pattern = (*patterns)[i];
-        if (!pattern) {
+    for (std::size_t i = 0; i < patterns.size(); ++i) {
+        if (!patterns[i]) {
             throw std::invalid_argument("MultilayerPerceptron: pattern " + std::to_string(i) +
                                         " is missing");
         }
-        const std::size_t length = pattern->Descriptors()->size();
+        const std::size_t length = patterns[i]->Descriptors()->size();
         if (length != static_cast<std::size_t>(inputCount)) {
             throw std::invalid_argument("MultilayerPerceptron: pattern " + std::to_string(i) +
                                         " has " + std::to_string(length) +
@@ -211,48 +196,63 @@ void MultilayerPerceptron::Train(std::shared_ptr<std::vector<std::shared_ptr<Pat
                                         " inputs");
         }
     }
+}
 
+void MultilayerPerceptron::TagClasses(const std::vector<std::shared_ptr<Pattern>>& patterns) {
+    taggedClasses.clear();
+    outputClassIds.clear();
+    for (const auto& pattern : patterns) {
+        const int id = pattern->Class();
+        if (taggedClasses.emplace(id, static_cast<int>(outputClassIds.size())).second) {
+            outputClassIds.push_back(id);
+        }
+    }
+}
+
+std::vector<std::vector<double>> MultilayerPerceptron::NormalisedInputs(
+    const std::vector<std::shared_ptr<Pattern>>& patterns) {
+    std::vector<std::vector<double>> inputs;
+    inputs.reserve(patterns.size());
+    for (const auto& pattern : patterns) {
+        inputs.push_back(*pattern->Descriptors());
+    }
+    MinMaxNormalize(inputs, minDataValues, maxDataValues);
+    for (std::vector<double>& input : inputs) {
+        input.push_back(1.0);
+    }
+    return inputs;
+}
+
+void MultilayerPerceptron::Train(std::shared_ptr<std::vector<std::shared_ptr<Pattern>>> patterns) {
+    if (!patterns) {
+        throw std::invalid_argument("MultilayerPerceptron: Train needs at least one pattern");
+    }
+    CheckTrainingSet(*patterns);
     if (!freshLayers) {
         BuildInputAndHiddenLayers();
     }
     freshLayers = false;
 
     TagClasses(*patterns);
-    AddLayer(static_cast<int>(outputClassIds.size()), static_cast<int>(outputs.back()->size()),
-             true);
+    const int lastOutputs = layers.empty() ? inputCount : layers.back().neuronCount;
+    AddLayer(static_cast<int>(outputClassIds.size()), lastOutputs + 1);
+    AllocateActivations();
 
-    std::vector<int> targetIndices;
-    std::vector<VectorPtr> inputs;
-    targetIndices.reserve(patterns->size());
-    inputs.reserve(patterns->size());
+    std::vector<int> targetOutputs;
+    targetOutputs.reserve(patterns->size());
     for (const auto& pattern : *patterns) {
-        targetIndices.push_back(taggedClasses.at(pattern->Class()));
-        const std::vector<double>& features = *pattern->Descriptors();
-        auto input = std::make_shared<Vector>(features.size(), 0.0);
-        std::copy(features.begin(), features.end(), input->begin());
-        inputs.push_back(input);
+        targetOutputs.push_back(taggedClasses.at(pattern->Class()));
     }
-    MinMaxRange range = MinMaxNormalize(inputs);
-    minDataValues = range.min;
-    maxDataValues = range.max;
+    const std::vector<std::vector<double>> inputs = NormalisedInputs(*patterns);
+    trained = true;
 
     epochsRun = 0;
     lastEpochError = 0.0;
     if (iterations <= 0) {
         return;
     }
-    Vector error(outputClassIds.size(), 0.0);
     for (;;) {
-        double sum = 0.0;
-        for (std::size_t i = 0; i < inputs.size(); ++i) {
-            const VectorPtr output = ForwardPass(inputs[i]);
-            const Vector& target = *targets[targetIndices[i]];
-            for (std::size_t c = 0; c < error.size(); ++c) {
-                error(c) = target(c) - (*output)(c);
-            }
-            sum += boost::numeric::ublas::inner_prod(error, error);
-            Backpropagate(error);
-        }
+        const double sum = TrainEpoch(inputs, targetOutputs);
         ++epochsRun;
         lastEpochError = sum;
         // The threshold applies to the summed error of the epoch, not to its mean.
@@ -262,93 +262,167 @@ void MultilayerPerceptron::Train(std::shared_ptr<std::vector<std::shared_ptr<Pat
     }
 }
 
-MultilayerPerceptron::VectorPtr MultilayerPerceptron::ForwardPass(const VectorPtr& input) {
-    Vector& inputLayer = *outputs[0];
-    Vector& inputStrengths = *fireStrengths[0];
-    for (std::size_t c = 0; c < input->size(); ++c) {
-        inputLayer(c) = (*input)(c);
-        inputStrengths(c) = (*input)(c);
-    }
-    for (std::size_t j = 0; j < weights.size(); ++j) {
-        const Vector& previous = *outputs[j];
-        Vector& strengths = *fireStrengths[j + 1];
-        Vector& activations = *outputs[j + 1];
-        const NeuronList& neurons = *weights[j];
-        for (std::size_t k = 0; k < neurons.size(); ++k) {
-            const double net = boost::numeric::ublas::inner_prod(previous, *neurons[k]);
-            strengths(k) = net;
-            activations(k) = ActivationFunction(net);
+// One pass over the patterns in a fresh random order, so that patterns listed class by class
+// do not let the class seen last take over. Returns the summed squared error.
+double MultilayerPerceptron::TrainEpoch(const std::vector<std::vector<double>>& inputs,
+                                        const std::vector<int>& targetOutputs) {
+    std::vector<double>& outputErrors = errors.back();
+    double sum = 0.0;
+    for (std::size_t i : util::RandomPermutation(inputs.size())) {
+        const std::vector<double>& output = ForwardPass(inputs[i].data());
+        for (std::size_t c = 0; c < output.size(); ++c) {
+            const double target = static_cast<int>(c) == targetOutputs[i] ? 1.0 : 0.0;
+            outputErrors[c] = target - output[c];
+            sum += outputErrors[c] * outputErrors[c];
         }
+        Backpropagate();
     }
-    return outputs.back();
+    return sum;
 }
 
-void MultilayerPerceptron::Backpropagate(const Vector& error) {
-    const std::size_t layerCount = weights.size();
-    Vector& outputErrors = *errors[layerCount - 1];
-    for (std::size_t i = 0; i < error.size(); ++i) {
-        outputErrors(i) = error(i);
-    }
-    // Plain weighted sums: the slope of the upper layer is not applied here, only once below
-    // for the neuron whose weights change.
-    for (std::size_t j = layerCount - 1; j-- > 0;) {
-        Vector& lower = *errors[j];
-        const Vector& upper = *errors[j + 1];
-        const NeuronList& neurons = *weights[j + 1];
-        lower.clear();
-        for (std::size_t m = 0; m < neurons.size(); ++m) {
-            const Vector& weight = *neurons[m];
-            for (std::size_t g = 0; g < weight.size(); ++g) {
-                lower(g) += weight(g) * upper(m);
-            }
+namespace {
+
+// The net inputs of Width neurons side by side, so that their additions overlap; each neuron
+// still adds its inputs in order, so every net input is exactly the plain in-order sum.
+template <int Width>
+void NetInputs(const double* __restrict below, const double* __restrict weights, std::size_t stride,
+               int inputs, double* __restrict nets) {
+    double sums[Width] = {};
+    for (int g = 0; g < inputs; ++g) {
+        const double value = below[g];
+        for (int n = 0; n < Width; ++n) {
+            sums[n] +=
+                value * weights[static_cast<std::size_t>(n) * stride + static_cast<std::size_t>(g)];
         }
     }
-    for (std::size_t j = 0; j < layerCount; ++j) {
-        const Vector& input = *outputs[j];
-        const Vector& strengths = *fireStrengths[j + 1];
-        const Vector& layerErrors = *errors[j];
-        NeuronList& neurons = *weights[j];
-        NeuronList& changes = *previousChanges[j];
-        for (std::size_t k = 0; k < neurons.size(); ++k) {
-            const double scale =
-                ActivationFunctionDerivative(strengths(k)) * (learningRate * layerErrors(k));
-            Vector& weight = *neurons[k];
-            Vector& previousChange = *changes[k];
-            for (std::size_t g = 0; g < weight.size(); ++g) {
-                const double change = scale * input(g) + momentum * previousChange(g);
-                weight(g) += change;
-                previousChange(g) = change;
-            }
-        }
+    for (int n = 0; n < Width; ++n) {
+        nets[n] = sums[n];
     }
 }
 
-double MultilayerPerceptron::ActivationFunction(double x) { return 1.0 / (1.0 + std::exp(-x)); }
+// The logistic outputs of the count neurons of a layer: eight neurons at a time, then the rest
+// together.
+void LayerOutputs(const double* __restrict below, const double* __restrict weights, int count,
+                  int inputs, double* __restrict out) {
+    const std::size_t stride = static_cast<std::size_t>(inputs);
+    int k = 0;
+    for (; k + 8 <= count; k += 8) {
+        NetInputs<8>(below, weights + static_cast<std::size_t>(k) * stride, stride, inputs,
+                     out + k);
+    }
+    const double* rest = weights + static_cast<std::size_t>(k) * stride;
+    switch (count - k) {
+        case 7:
+            NetInputs<7>(below, rest, stride, inputs, out + k);
+            break;
+        case 6:
+            NetInputs<6>(below, rest, stride, inputs, out + k);
+            break;
+        case 5:
+            NetInputs<5>(below, rest, stride, inputs, out + k);
+            break;
+        case 4:
+            NetInputs<4>(below, rest, stride, inputs, out + k);
+            break;
+        case 3:
+            NetInputs<3>(below, rest, stride, inputs, out + k);
+            break;
+        case 2:
+            NetInputs<2>(below, rest, stride, inputs, out + k);
+            break;
+        case 1:
+            NetInputs<1>(below, rest, stride, inputs, out + k);
+            break;
+        default:
+            break;
+    }
+    // The logistic function 1 / (1 + e^-net), its exponentials first so that the divisions
+    // run together.
+    for (k = 0; k < count; ++k) {
+        out[k] = std::exp(-out[k]);
+    }
+    for (k = 0; k < count; ++k) {
+        out[k] = 1.0 / (1.0 + out[k]);
+    }
+}
 
-double MultilayerPerceptron::ActivationFunctionDerivative(double x) {
-    const double s = ActivationFunction(x);
-    return s * (1.0 - s);
+// lower[g] += sum over the neurons m of weight[m][g] * upper[m], neuron after neuron.
+void PropagateErrors(const double* __restrict weights, const double* __restrict upper, int count,
+                     int inputs, double* __restrict lower) {
+    for (int m = 0; m < count; ++m) {
+        const double* w = weights + static_cast<std::size_t>(m) * static_cast<std::size_t>(inputs);
+        for (int g = 0; g < inputs; ++g) {
+            lower[g] += w[g] * upper[m];
+        }
+    }
+}
+
+// One neuron's weights move by scale times their inputs plus momentum times their last move.
+void UpdateWeights(double scale, double momentum, const double* __restrict input, int inputs,
+                   double* __restrict weight, double* __restrict previousChange) {
+    for (int g = 0; g < inputs; ++g) {
+        const double change = scale * input[g] + momentum * previousChange[g];
+        weight[g] += change;
+        previousChange[g] = change;
+    }
+}
+
+}  // namespace
+
+const std::vector<double>& MultilayerPerceptron::ForwardPass(const double* input) {
+    inputLayer = input;
+    for (std::size_t j = 0; j < layers.size(); ++j) {
+        const Layer& layer = layers[j];
+        LayerOutputs(j == 0 ? input : activations[j].data(), layer.weights.data(),
+                     layer.neuronCount, layer.inputCount, activations[j + 1].data());
+    }
+    return activations.back();
+}
+
+// The output errors are in errors.back(). Errors propagate down as plain weighted sums; the
+// slope of a neuron, taken from its stored output s as s (1 - s), is applied once, where its
+// weights change.
+void MultilayerPerceptron::Backpropagate() {
+    for (std::size_t j = layers.size() - 1; j-- > 0;) {
+        std::fill(errors[j].begin(), errors[j].end(), 0.0);
+        const Layer& upper = layers[j + 1];
+        PropagateErrors(upper.weights.data(), errors[j + 1].data(), upper.neuronCount,
+                        upper.inputCount, errors[j].data());
+    }
+    for (std::size_t j = 0; j < layers.size(); ++j) {
+        Layer& layer = layers[j];
+        const double* out = activations[j + 1].data();
+        const double* layerErrors = errors[j].data();
+        const std::size_t stride = static_cast<std::size_t>(layer.inputCount);
+        for (int k = 0; k < layer.neuronCount; ++k) {
+            const std::size_t offset = static_cast<std::size_t>(k) * stride;
+            const double scale = out[k] * (1.0 - out[k]) * (learningRate * layerErrors[k]);
+            UpdateWeights(scale, momentum, j == 0 ? inputLayer : activations[j].data(),
+                          layer.inputCount, layer.weights.data() + offset,
+                          layer.previousChanges.data() + offset);
+        }
+    }
 }
 
 int MultilayerPerceptron::Classify(std::vector<double>& features) {
-    if (!minDataValues || outputClassIds.empty()) {
+    if (!trained) {
         throw std::logic_error("MultilayerPerceptron: Classify needs a trained network");
     }
-    if (features.size() != minDataValues->size()) {
+    if (features.size() != minDataValues.size()) {
         throw std::invalid_argument(
             "MultilayerPerceptron: feature vector has length " + std::to_string(features.size()) +
-            ", the network was trained on length " + std::to_string(minDataValues->size()));
+            ", the network was trained on length " + std::to_string(minDataValues.size()));
     }
-    auto input = std::make_shared<Vector>(features.size(), 0.0);
-    std::copy(features.begin(), features.end(), input->begin());
-    ScaleToRange(*input, *minDataValues, *maxDataValues);
+    scaledInput.assign(features.begin(), features.end());
+    ScaleToRange(scaledInput, minDataValues, maxDataValues);
+    scaledInput.push_back(1.0);
 
-    const Vector& output = *ForwardPass(input);
+    const std::vector<double>& output = ForwardPass(scaledInput.data());
     double best = smallestNormal;
     int result = -1;
     for (std::size_t i = 0; i < output.size(); ++i) {
-        if (output(i) > best) {
-            best = output(i);
+        if (output[i] > best) {
+            best = output[i];
             result = outputClassIds[i];
         }
     }
@@ -356,32 +430,36 @@ int MultilayerPerceptron::Classify(std::vector<double>& features) {
 }
 
 int MultilayerPerceptron::InputSize() {
-    return minDataValues ? static_cast<int>(minDataValues->size()) : -1;
+    return trained ? static_cast<int>(minDataValues.size()) : -1;
 }
 
 std::shared_ptr<util::Collection> MultilayerPerceptron::Configuration() {
-    if (!minDataValues || outputClassIds.empty()) {
+    if (!trained) {
         throw std::logic_error("MultilayerPerceptron: Configuration needs a trained network");
     }
     auto configuration = std::make_shared<util::Map>();
-    AddReals(PutArray(*configuration, "min_data_values"), *minDataValues);
-    AddReals(PutArray(*configuration, "max_data_values"), *maxDataValues);
+    AddReals(PutArray(*configuration, "min_data_values"), minDataValues.data(),
+             minDataValues.size());
+    AddReals(PutArray(*configuration, "max_data_values"), maxDataValues.data(),
+             maxDataValues.size());
 
-    util::Array& layers = PutArray(*configuration, "weights");
-    for (const auto& neurons : weights) {
-        util::Array& layer = AddArray(layers);
-        for (const auto& weight : *neurons) {
-            AddReals(AddArray(layer), *weight);
+    util::Array& layerArray = PutArray(*configuration, "weights");
+    for (const Layer& layer : layers) {
+        util::Array& neurons = AddArray(layerArray);
+        for (int k = 0; k < layer.neuronCount; ++k) {
+            AddReals(AddArray(neurons),
+                     layer.weights.data() +
+                         static_cast<std::size_t>(k) * static_cast<std::size_t>(layer.inputCount),
+                     static_cast<std::size_t>(layer.inputCount));
         }
     }
 
-    util::Array& outputSizes = PutArray(*configuration, "output_sizes");
-    for (const auto& output : outputs) {
-        outputSizes.Add(new int(static_cast<int>(output->size())));
-    }
-    util::Array& strengthSizes = PutArray(*configuration, "firestrength_sizes");
-    for (const auto& strengths : fireStrengths) {
-        strengthSizes.Add(new int(static_cast<int>(strengths->size())));
+    // The net inputs of a layer are as many as its outputs, so both lists give the same sizes.
+    for (const char* key : {"output_sizes", "firestrength_sizes"}) {
+        util::Array& sizes = PutArray(*configuration, key);
+        for (const auto& activation : activations) {
+            sizes.Add(new int(static_cast<int>(activation.size())));
+        }
     }
 
     util::Array& tagged = PutArray(*configuration, "tagged_classes");
@@ -399,14 +477,19 @@ void MultilayerPerceptron::SetConfiguration(std::shared_ptr<util::Collection> co
     if (root == nullptr) {
         throw std::runtime_error("Multilayer perceptron configuration: expected a map");
     }
+    Install(ReadModel(*root));
+}
 
-    // Layer sizes come first: every other key is checked against them.
+namespace {
+
+// "output_sizes" and "firestrength_sizes": the values of every layer, input layer first.
+std::vector<int> ReadLayerSizes(const util::Map& root) {
     const util::Array& outputSizeArray =
-        ArrayValue(root->GetCollection("output_sizes"), "output_sizes");
+        ArrayValue(root.GetCollection("output_sizes"), "output_sizes");
     if (outputSizeArray.Size() < 2) {
         Reject("output_sizes", "needs an input layer and at least one weight layer");
     }
-    std::vector<int> outputSizes;
+    std::vector<int> sizes;
     for (int j = 0; j < outputSizeArray.Size(); ++j) {
         const int size = IntEntry(outputSizeArray, j, "output_sizes");
         const bool isOutputLayer = j == outputSizeArray.Size() - 1;
@@ -414,73 +497,46 @@ void MultilayerPerceptron::SetConfiguration(std::shared_ptr<util::Collection> co
         if (size < (isOutputLayer ? 1 : 2)) {
             Reject(Indexed("output_sizes", j), "is too small: " + std::to_string(size));
         }
-        outputSizes.push_back(size);
+        sizes.push_back(size);
     }
-    const std::size_t layerCount = outputSizes.size() - 1;
-
     const util::Array& strengthSizeArray =
-        ArrayValue(root->GetCollection("firestrength_sizes"), "firestrength_sizes");
+        ArrayValue(root.GetCollection("firestrength_sizes"), "firestrength_sizes");
     if (strengthSizeArray.Size() != outputSizeArray.Size()) {
         Reject("firestrength_sizes", "has " + std::to_string(strengthSizeArray.Size()) +
                                          " entries, output_sizes has " +
                                          std::to_string(outputSizeArray.Size()));
     }
     for (int j = 0; j < strengthSizeArray.Size(); ++j) {
-        if (IntEntry(strengthSizeArray, j, "firestrength_sizes") != outputSizes[j]) {
+        if (IntEntry(strengthSizeArray, j, "firestrength_sizes") !=
+            sizes[static_cast<std::size_t>(j)]) {
             Reject(Indexed("firestrength_sizes", j), "differs from output_sizes");
         }
     }
+    return sizes;
+}
 
-    const int inputLength = outputSizes[0] - 1;
-    auto readRange = [&](const std::string& key) {
-        const util::Array& values = ArrayValue(root->GetCollection(key), key);
-        if (values.Size() != inputLength) {
-            Reject(key, "has " + std::to_string(values.Size()) + " entries, the input layer has " +
-                            std::to_string(inputLength));
-        }
-        return RealVectorFrom(values, key);
-    };
-    const VectorPtr minValues = readRange("min_data_values");
-    const VectorPtr maxValues = readRange("max_data_values");
-
-    const util::Array& layerArray = ArrayValue(root->GetCollection("weights"), "weights");
-    if (static_cast<std::size_t>(layerArray.Size()) != layerCount) {
-        Reject("weights", "has " + std::to_string(layerArray.Size()) +
-                              " layers, output_sizes describes " + std::to_string(layerCount));
+std::vector<double> ReadRange(const util::Map& root, const std::string& key, int length) {
+    const util::Array& array = ArrayValue(root.GetCollection(key), key);
+    if (array.Size() != length) {
+        Reject(key, "has " + std::to_string(array.Size()) + " entries, the input layer has " +
+                        std::to_string(length));
     }
-    std::vector<std::shared_ptr<NeuronList>> newWeights;
-    for (std::size_t j = 0; j < layerCount; ++j) {
-        const std::string layerKey = Indexed("weights", j);
-        const util::Array& neuronArray = ArrayEntry(layerArray, static_cast<int>(j), "weights");
-        const bool isOutputLayer = j + 1 == layerCount;
-        const int neuronCount = isOutputLayer ? outputSizes[j + 1] : outputSizes[j + 1] - 1;
-        if (neuronArray.Size() != neuronCount) {
-            Reject(layerKey, "has " + std::to_string(neuronArray.Size()) + " neurons, expected " +
-                                 std::to_string(neuronCount));
-        }
-        auto neurons = std::make_shared<NeuronList>();
-        for (int k = 0; k < neuronCount; ++k) {
-            const util::Array& weightArray = ArrayEntry(neuronArray, k, layerKey);
-            if (weightArray.Size() != outputSizes[j]) {
-                Reject(Indexed(layerKey, k), "has " + std::to_string(weightArray.Size()) +
-                                                 " weights, expected " +
-                                                 std::to_string(outputSizes[j]));
-            }
-            neurons->push_back(RealVectorFrom(weightArray, Indexed(layerKey, k)));
-        }
-        newWeights.push_back(neurons);
-    }
+    std::vector<double> values;
+    AppendReals(array, key, values);
+    return values;
+}
 
-    const int classCount = outputSizes.back();
+// "tagged_classes": class id to output index, both ways, every output used once.
+void ReadTaggedClasses(const util::Map& root, int classCount, std::map<int, int>& tagged,
+                       std::vector<int>& classIds) {
     const util::Array& taggedArray =
-        ArrayValue(root->GetCollection("tagged_classes"), "tagged_classes");
+        ArrayValue(root.GetCollection("tagged_classes"), "tagged_classes");
     if (taggedArray.Size() != classCount) {
         Reject("tagged_classes", "has " + std::to_string(taggedArray.Size()) +
                                      " classes, the output layer has " +
                                      std::to_string(classCount) + " neurons");
     }
-    std::map<int, int> newTagged;
-    std::vector<int> newClassIds(classCount);
+    classIds.assign(static_cast<std::size_t>(classCount), 0);
     std::set<int> usedOutputs;
     for (int i = 0; i < taggedArray.Size(); ++i) {
         const std::string entryKey = Indexed("tagged_classes", i);
@@ -497,48 +553,74 @@ void MultilayerPerceptron::SetConfiguration(std::shared_ptr<util::Collection> co
             Reject(entryKey, "maps to output " + std::to_string(*outputIndex) + ", outside [0, " +
                                  std::to_string(classCount) + ")");
         }
-        if (!newTagged.emplace(*classId, *outputIndex).second) {
+        if (!tagged.emplace(*classId, *outputIndex).second) {
             Reject(entryKey, "repeats class " + std::to_string(*classId));
         }
         if (!usedOutputs.insert(*outputIndex).second) {
             Reject(entryKey, "repeats output " + std::to_string(*outputIndex));
         }
-        newClassIds[*outputIndex] = *classId;
+        classIds[static_cast<std::size_t>(*outputIndex)] = *classId;
     }
+}
 
-    // Everything is valid: replace the model.
-    std::vector<VectorPtr> newOutputs;
-    std::vector<VectorPtr> newStrengths;
-    std::vector<VectorPtr> newErrors;
-    std::vector<std::shared_ptr<NeuronList>> newChanges;
-    for (std::size_t j = 0; j < outputSizes.size(); ++j) {
-        newOutputs.push_back(std::make_shared<Vector>(outputSizes[j], 0.0));
-        newStrengths.push_back(std::make_shared<Vector>(outputSizes[j], 0.0));
-        if (j + 1 < outputSizes.size()) {
-            (*newOutputs[j])(outputSizes[j] - 1) = 1.0;
-        }
-        if (j > 0) {
-            newErrors.push_back(std::make_shared<Vector>(outputSizes[j], 0.0));
-        }
-    }
-    for (const auto& neurons : newWeights) {
-        auto changes = std::make_shared<NeuronList>();
-        for (const auto& weight : *neurons) {
-            changes->push_back(std::make_shared<Vector>(weight->size(), 0.0));
-        }
-        newChanges.push_back(changes);
-    }
+}  // namespace
 
-    weights = std::move(newWeights);
-    previousChanges = std::move(newChanges);
-    outputs = std::move(newOutputs);
-    fireStrengths = std::move(newStrengths);
-    errors = std::move(newErrors);
-    taggedClasses = std::move(newTagged);
-    outputClassIds = std::move(newClassIds);
-    targets.clear();
-    minDataValues = minValues;
-    maxDataValues = maxValues;
+// "weights": one array per layer, one array of inputCount reals per neuron.
+std::vector<MultilayerPerceptron::Layer> MultilayerPerceptron::ReadLayers(
+    const util::Map& root, const std::vector<int>& sizes) {
+    const std::size_t layerCount = sizes.size() - 1;
+    const util::Array& layerArray = ArrayValue(root.GetCollection("weights"), "weights");
+    if (static_cast<std::size_t>(layerArray.Size()) != layerCount) {
+        Reject("weights", "has " + std::to_string(layerArray.Size()) +
+                              " layers, output_sizes describes " + std::to_string(layerCount));
+    }
+    std::vector<Layer> layers;
+    for (std::size_t j = 0; j < layerCount; ++j) {
+        const std::string layerKey = Indexed("weights", j);
+        const util::Array& neuronArray = ArrayEntry(layerArray, static_cast<int>(j), "weights");
+        const bool isOutputLayer = j + 1 == layerCount;
+        Layer layer;
+        layer.neuronCount = isOutputLayer ? sizes[j + 1] : sizes[j + 1] - 1;
+        layer.inputCount = sizes[j];
+        if (neuronArray.Size() != layer.neuronCount) {
+            Reject(layerKey, "has " + std::to_string(neuronArray.Size()) + " neurons, expected " +
+                                 std::to_string(layer.neuronCount));
+        }
+        for (int k = 0; k < layer.neuronCount; ++k) {
+            const util::Array& weightArray = ArrayEntry(neuronArray, k, layerKey);
+            if (weightArray.Size() != layer.inputCount) {
+                Reject(Indexed(layerKey, k), "has " + std::to_string(weightArray.Size()) +
+                                                 " weights, expected " +
+                                                 std::to_string(layer.inputCount));
+            }
+            AppendReals(weightArray, Indexed(layerKey, k), layer.weights);
+        }
+        layer.previousChanges.assign(layer.weights.size(), 0.0);
+        layers.push_back(std::move(layer));
+    }
+    return layers;
+}
+
+// Layer sizes come first: every other key is checked against them.
+MultilayerPerceptron::Model MultilayerPerceptron::ReadModel(const util::Map& root) {
+    Model model;
+    model.outputSizes = ReadLayerSizes(root);
+    const int inputLength = model.outputSizes[0] - 1;
+    model.minValues = ReadRange(root, "min_data_values", inputLength);
+    model.maxValues = ReadRange(root, "max_data_values", inputLength);
+    model.layers = ReadLayers(root, model.outputSizes);
+    ReadTaggedClasses(root, model.outputSizes.back(), model.tagged, model.classIds);
+    return model;
+}
+
+void MultilayerPerceptron::Install(Model&& model) {
+    layers = std::move(model.layers);
+    taggedClasses = std::move(model.tagged);
+    outputClassIds = std::move(model.classIds);
+    minDataValues = std::move(model.minValues);
+    maxDataValues = std::move(model.maxValues);
+    AllocateActivations();
+    trained = true;
     freshLayers = false;
     epochsRun = 0;
     lastEpochError = 0.0;

@@ -1,29 +1,29 @@
 #pragma once
 
 // Feed-forward network of logistic-sigmoid neurons: any number of hidden layers, one output
-// neuron per class, trained online (one pattern at a time, in the given order) by
-// back-propagation with momentum on min-max normalised inputs. Classes are tagged in order of
-// first appearance; Classify answers the trained class id of the strongest output, or -1 when
-// no output exceeds the smallest positive normal double. Not copyable; not thread-safe (Classify
-// writes the layer activations).
+// neuron per class, trained online by back-propagation with momentum on min-max normalised
+// inputs, visiting the training patterns in a fresh random order every epoch. Classes are
+// tagged in order of first appearance; Classify answers the trained class id of the strongest
+// output, or -1 when no output exceeds the smallest positive normal double. Each layer keeps its
+// weights in one contiguous block, neuron after neuron, the bias weight last. Not copyable; not
+// thread-safe (Classify writes the layer activations).
 
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <boost/numeric/ublas/vector.hpp>
-
 #include "velkar/patternrecognition/PatternRecognitionAlgorithm.h"
+
+namespace velkar::util {
+class Array;
+class Map;
+}  // namespace velkar::util
 
 namespace velkar::patternrecognition {
 
 class MultilayerPerceptron : public PatternRecognitionAlgorithm {
   public:
-    using Vector = boost::numeric::ublas::vector<double>;
-    using VectorPtr = std::shared_ptr<Vector>;
-    using NeuronList = std::vector<VectorPtr>;
-
     // inputCount >= 1 and every hidden size >= 1 (std::invalid_argument otherwise). The hidden
     // layers get random weights in [0, 1] here; the output layer is added by Train.
     MultilayerPerceptron(int inputCount, std::vector<int> hiddenLayerSizes, double learningRate,
@@ -42,8 +42,9 @@ class MultilayerPerceptron : public PatternRecognitionAlgorithm {
     // Keys "min_data_values", "max_data_values", "weights", "output_sizes",
     // "firestrength_sizes", "tagged_classes". std::logic_error before the network is trained.
     std::shared_ptr<util::Collection> Configuration() override;
-    // Replaces the whole model with the one in the tree; a malformed tree is rejected with
-    // std::runtime_error naming the offending key and leaves the network unchanged.
+    // Replaces the whole model with the one in the tree; a malformed tree (a missing key, a
+    // wrong shape, a number that is not finite) is rejected with std::runtime_error naming the
+    // offending key and leaves the network unchanged.
     void SetConfiguration(std::shared_ptr<util::Collection> configuration) override;
 
     std::string FileExtension() override { return "mlp"; }
@@ -56,27 +57,52 @@ class MultilayerPerceptron : public PatternRecognitionAlgorithm {
     double LastEpochError() const { return lastEpochError; }
 
   private:
+    // One layer of neurons: weights[k * inputCount + g] is neuron k's weight of input g, the
+    // last input being the bias 1 of the layer below.
+    struct Layer {
+        int neuronCount = 0;
+        int inputCount = 0;
+        std::vector<double> weights;
+        std::vector<double> previousChanges;
+    };
+    // A validated model read from a configuration tree, not yet in use.
+    struct Model;
+
     void BuildInputAndHiddenLayers();
-    void AddLayer(int neuronCount, int inputCount, bool isOutputLayer);
+    void AddLayer(int neuronCount, int inputCount);
+    void AllocateActivations();
+    void CheckTrainingSet(const std::vector<std::shared_ptr<Pattern>>& patterns) const;
     void TagClasses(const std::vector<std::shared_ptr<Pattern>>& patterns);
-    VectorPtr ForwardPass(const VectorPtr& input);
-    void Backpropagate(const Vector& error);
-    static double ActivationFunction(double x);
-    static double ActivationFunctionDerivative(double x);
+    // Normalises the training vectors and keeps the range; returns them, one per pattern, each
+    // followed by the bias input 1.
+    std::vector<std::vector<double>> NormalisedInputs(
+        const std::vector<std::shared_ptr<Pattern>>& patterns);
+    double TrainEpoch(const std::vector<std::vector<double>>& inputs,
+                      const std::vector<int>& targetOutputs);
+    // input holds the input layer's values, the bias 1 last.
+    const std::vector<double>& ForwardPass(const double* input);
+    void Backpropagate();
+
+    static Model ReadModel(const util::Map& root);
+    static std::vector<Layer> ReadLayers(const util::Map& root, const std::vector<int>& sizes);
+    void Install(Model&& model);
 
     double learningRate = 0.0;
     double momentum = 0.0;
     double maxError = 0.0;
     int iterations = 0;
-    std::vector<std::shared_ptr<NeuronList>> weights;
-    std::vector<std::shared_ptr<NeuronList>> previousChanges;
-    std::vector<VectorPtr> outputs;
-    std::vector<VectorPtr> fireStrengths;
-    std::vector<VectorPtr> errors;
+    std::vector<Layer> layers;
+    // activations[j + 1] is the output of layers[j]; every layer but the output one carries a
+    // last entry 1, the bias input of the layer above. The input layer is the caller's vector
+    // of the current pass (inputLayer); activations[0] stays unused.
+    std::vector<std::vector<double>> activations;
+    // errors[j]: the back-propagated error of layers[j]'s outputs (bias entry included).
+    std::vector<std::vector<double>> errors;
+    const double* inputLayer = nullptr;
     std::map<int, int> taggedClasses;
-    std::vector<VectorPtr> targets;
-    VectorPtr minDataValues;
-    VectorPtr maxDataValues;
+    std::vector<double> minDataValues;
+    std::vector<double> maxDataValues;
+    bool trained = false;
 
     // Class id answered by each output neuron (the inverse of taggedClasses).
     std::vector<int> outputClassIds;
@@ -88,6 +114,8 @@ class MultilayerPerceptron : public PatternRecognitionAlgorithm {
     bool freshLayers = false;
     int epochsRun = 0;
     double lastEpochError = 0.0;
+    // Classify's scaled copy of its input with the bias entry, reused.
+    std::vector<double> scaledInput;
 };
 
 }  // namespace velkar::patternrecognition

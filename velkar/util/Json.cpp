@@ -83,9 +83,11 @@ bool StartsCollection(std::string_view value) {
     return !value.empty() && (value.front() == '{' || value.front() == '[');
 }
 
-// Stores a scalar value (anything but a nested collection) through put, or nothing at all.
+// Stores a scalar value (anything but a nested collection) through put, or nothing at all. An
+// empty string ("") is stored only where its position carries meaning (in arrays): dropping it
+// there would move every later element.
 template <typename Put>
-void StoreScalar(std::string_view value, Put put) {
+void StoreScalar(std::string_view value, Put put, bool keepEmptyString) {
     if (value.empty()) {
         return;
     }
@@ -109,8 +111,7 @@ void StoreScalar(std::string_view value, Put put) {
                 put(new int(number));
             }
         }
-    } else if (value.size() >= 3) {
-        // An empty string ("") is not stored at all.
+    } else if (value.size() >= 3 || (keepEmptyString && value == "\"\"")) {
         put(new std::string(Inner(value)));
     }
 }
@@ -254,7 +255,7 @@ Map* Json::DeserializeMap(std::string_view text, int depth) const {
                 }
                 map->Put(name, child);
             } else {
-                StoreScalar(value, [&](auto* scalar) { map->Put(name, scalar); });
+                StoreScalar(value, [&](auto* scalar) { map->Put(name, scalar); }, false);
             }
         }
         if (end >= body.size()) {
@@ -282,7 +283,7 @@ Array* Json::DeserializeArray(std::string_view text, int depth) const {
             }
             array->Add(child);
         } else {
-            StoreScalar(value, [&](auto* scalar) { array->Add(scalar); });
+            StoreScalar(value, [&](auto* scalar) { array->Add(scalar); }, true);
         }
         if (end >= body.size()) {
             break;

@@ -37,9 +37,9 @@ class Json {
     //   (a lone "{" or "[" gives an empty collection);
     // - a member without a colon ends the reading of its object; a key shorter than two
     //   characters (no room for its quotes) drops its member;
-    // - empty values (trailing commas), quoted values of fewer than three characters (""),
-    //   and numbers that stream extraction cannot read at all (unquoted words, out-of-range
-    //   values) are not stored;
+    // - empty values (trailing commas), quoted values of fewer than three characters (in a
+    //   map; an array keeps an empty string "" in its place), and numbers that stream
+    //   extraction cannot read at all (unquoted words, out-of-range values) are not stored;
     // - the bare words nan, inf and -inf are read as doubles.
     Collection* Deserialize(const std::string& text) const;
 

@@ -1,0 +1,47 @@
+#pragma once
+
+// Describes the texture of every square window inside a polygon by eight statistics of its
+// grey-level co-occurrence matrices (TextureHistogram2D), one set per colour band and
+// displacement k = (dx[k], dy[k]): 3 bands (red, green, blue) of 8 n values, n = dx.size(),
+// where values 8k ... 8k + 7 are homogeneity, contrast, dissimilarity, mean, standard
+// deviation, energy, correlation and entropy. Each statistic sums over the upper triangle
+// a <= c with weight 1 on the diagonal and 2 off it; the mean and deviation are those of the
+// row level a; empty cells enter the entropy as machine epsilon. A band of zero variance has
+// correlation 1. Window layout and parallel processing are the base's.
+
+#include <string>
+#include <vector>
+
+#include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
+#include "velkar/featureextraction/TextureHistogram2D.h"
+
+namespace velkar::featureextraction {
+
+class CoOccurrenceMatrix : public FeatureExtractionAlgorithm {
+  public:
+    static constexpr int kStatistics = 8;
+
+    // Throws std::invalid_argument as TextureHistogram2D::CheckDisplacements does.
+    CoOccurrenceMatrix(int windowSize, std::vector<int> dx, std::vector<int> dy);
+
+    std::string Name() const override;
+    std::string FileExtension() const override;
+    int WindowSize() const override;
+    int FeatureCount() const override;
+    DescriptorList Process(PolygonList& polygons) override;
+
+    // The eight statistics of displacement k on one band of a calculated histogram, written to
+    // out[0] ... out[7].
+    static void Statistics(const TextureHistogram2D::Histogram& histogram, int displacement,
+                           int band, double* out);
+
+  private:
+    DescriptorList ProcessPolygon(const math::Polygon& polygon, const TextureHistogram2D& texture,
+                                  TextureHistogram2D::Histogram& histogram) const;
+
+    int windowSize;
+    std::vector<int> dx;
+    std::vector<int> dy;
+};
+
+}  // namespace velkar::featureextraction

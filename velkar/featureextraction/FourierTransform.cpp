@@ -1,0 +1,184 @@
+#include "velkar/featureextraction/FourierTransform.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <numbers>
+#include <stdexcept>
+
+#include "velkar/util/Parallel.h"
+
+namespace velkar::featureextraction {
+
+namespace {
+
+constexpr std::size_t kBands = 3;
+// The largest k with 3 k^2 <= 2^31 - 1.
+constexpr long long kLargestKept = 26754;
+
+}  // namespace
+
+FourierTransform::FourierTransform(int windowSize, int coefficients)
+    : windowSize(windowSize),
+      coefficients(coefficients),
+      padded(windowSize),
+      kept(KeptFrequencies(coefficients)) {
+    const int largest = MaximumCoefficients(windowSize);
+    if (coefficients < 1 || coefficients > largest) {
+        throw std::invalid_argument("The Fourier coefficient count must lie between 1 and " +
+                                    std::to_string(largest) + " for window size " +
+                                    std::to_string(windowSize) + ", got " +
+                                    std::to_string(coefficients));
+    }
+}
+
+std::string FourierTransform::Name() const { return "Discrete Fourier Transform"; }
+
+std::string FourierTransform::FileExtension() const { return "dft"; }
+
+int FourierTransform::WindowSize() const { return windowSize; }
+
+int FourierTransform::FeatureCount() const { return static_cast<int>(kBands) * kept * kept; }
+
+int FourierTransform::KeptFrequencies(int coefficients) {
+    if (coefficients < 1) {
+        return 0;
+    }
+    const long long count = coefficients;
+    long long root = static_cast<long long>(std::sqrt(static_cast<double>(count)));
+    while (root * root > count) {
+        --root;
+    }
+    while ((root + 1) * (root + 1) <= count) {
+        ++root;
+    }
+    return static_cast<int>(root);
+}
+
+int FourierTransform::MaximumCoefficients(int windowSize) {
+    // Beyond N the kept block would reach past the spectrum.
+    const long long side = std::min<long long>(PaddedWindow(windowSize).Side(), kLargestKept);
+    return static_cast<int>(std::min<long long>((side + 1) * (side + 1) - 1, INT_MAX));
+}
+
+FourierTransform::DescriptorList FourierTransform::Process(PolygonList& polygons) {
+    // The factors are needed only when a window fits the image; a huge window size on a small
+    // image then costs nothing.
+    Twiddles twiddles;
+    const auto& image = Image();
+    if (image && windowSize <= image->Width() && windowSize <= image->Height()) {
+        twiddles = MakeTwiddles();
+    }
+    util::Combinable<Scratch> scratch;
+    return ProcessPolygons(polygons, [&](const math::Polygon& polygon) {
+        return ProcessPolygon(polygon, twiddles, scratch.Local());
+    });
+}
+
+FourierTransform::Twiddles FourierTransform::MakeTwiddles() const {
+    const long long side = padded.Side();
+    Twiddles twiddles;
+    const std::size_t count = static_cast<std::size_t>(kept) * static_cast<std::size_t>(windowSize);
+    twiddles.cosines.resize(count);
+    twiddles.sines.resize(count);
+    for (int frequency = 0; frequency < kept; ++frequency) {
+        for (int offset = 0; offset < windowSize; ++offset) {
+            // Reducing the exponent modulo N first keeps every angle below 2 pi, where cos and
+            // sin lose no accuracy to a large argument.
+            const long long turn = frequency * static_cast<long long>(padded.Pad() + offset) % side;
+            const double angle =
+                2.0 * std::numbers::pi * static_cast<double>(turn) / static_cast<double>(side);
+            const std::size_t index = static_cast<std::size_t>(frequency) * windowSize + offset;
+            twiddles.cosines[index] = std::cos(angle);
+            twiddles.sines[index] = -std::sin(angle);
+        }
+    }
+    return twiddles;
+}
+
+FourierTransform::DescriptorList FourierTransform::ProcessPolygon(const math::Polygon& polygon,
+                                                                  const Twiddles& twiddles,
+                                                                  Scratch& scratch) const {
+    DescriptorList descriptors;
+    ForEachCoveredWindow(polygon, windowSize, [&](int x, int y) {
+        auto descriptor = LabelledDescriptor(polygon, static_cast<int>(kBands), kept * kept);
+        DescribeWindow(x, y, twiddles, scratch, *descriptor);
+        descriptors.push_back(std::move(descriptor));
+    });
+    return descriptors;
+}
+
+// Separable partial DFT: first, for every column i and kept row frequency v,
+// G(i, v) = sum over rows j of f(i, j) e^(-2 pi i v (pad + j) / N); then, for every kept column
+// frequency u, F(u, v) = sum over columns i of e^(-2 pi i u (pad + i) / N) G(i, v). The padding
+// zeros add nothing, so only window pixels are visited: w * w * k + w * k * k complex products
+// per band instead of an N x N transform.
+void FourierTransform::DescribeWindow(int x, int y, const Twiddles& twiddles, Scratch& scratch,
+                                      Descriptor& descriptor) const {
+    const imageprocessing::ImageFileSystem& image = *Image();
+    const std::size_t w = static_cast<std::size_t>(windowSize);
+    const std::size_t k = static_cast<std::size_t>(kept);
+    const std::size_t partialSize = kBands * k * w;
+    scratch.samples.resize(kBands * w);
+    scratch.real.assign(partialSize, 0.0);
+    scratch.imaginary.assign(partialSize, 0.0);
+    double* const samples = scratch.samples.data();
+    double* const real = scratch.real.data();
+    double* const imaginary = scratch.imaginary.data();
+    const double* const cosines = twiddles.cosines.data();
+    const double* const sines = twiddles.sines.data();
+
+    // Partial sums G are stored per band and row frequency as runs over the columns, so the
+    // inner loops run over contiguous memory.
+    const int bytesPerPixel = image.BytesPerPixel();
+    const int channelOffsets[kBands] = {imageprocessing::ImageFileSystem::kRedOffset,
+                                        imageprocessing::ImageFileSystem::kGreenOffset,
+                                        imageprocessing::ImageFileSystem::kBlueOffset};
+    for (std::size_t j = 0; j < w; ++j) {
+        const unsigned char* row = image.Row(y + static_cast<int>(j));
+        for (std::size_t band = 0; band < kBands; ++band) {
+            double* const bandSamples = samples + band * w;
+            for (std::size_t i = 0; i < w; ++i) {
+                // A bitmap without direct rows reads as black, as single-pixel reads do.
+                bandSamples[i] = row == nullptr
+                                     ? 0.0
+                                     : row[(static_cast<std::size_t>(x) + i) * bytesPerPixel +
+                                           channelOffsets[band]];
+            }
+        }
+        for (std::size_t v = 0; v < k; ++v) {
+            const double c = cosines[v * w + j];
+            const double s = sines[v * w + j];
+            for (std::size_t band = 0; band < kBands; ++band) {
+                const double* const bandSamples = samples + band * w;
+                double* const partialReal = real + (band * k + v) * w;
+                double* const partialImaginary = imaginary + (band * k + v) * w;
+                for (std::size_t i = 0; i < w; ++i) {
+                    partialReal[i] += bandSamples[i] * c;
+                    partialImaginary[i] += bandSamples[i] * s;
+                }
+            }
+        }
+    }
+
+    for (std::size_t band = 0; band < kBands; ++band) {
+        std::vector<double>& values = descriptor.Features()[band];
+        for (std::size_t u = 0; u < k; ++u) {
+            const double* const c = cosines + u * w;
+            const double* const s = sines + u * w;
+            for (std::size_t v = 0; v < k; ++v) {
+                const double* const partialReal = real + (band * k + v) * w;
+                const double* const partialImaginary = imaginary + (band * k + v) * w;
+                double re = 0.0;
+                double im = 0.0;
+                for (std::size_t i = 0; i < w; ++i) {
+                    re += c[i] * partialReal[i] - s[i] * partialImaginary[i];
+                    im += c[i] * partialImaginary[i] + s[i] * partialReal[i];
+                }
+                values[u * k + v] = std::sqrt(im * im + re * re);
+            }
+        }
+    }
+}
+
+}  // namespace velkar::featureextraction

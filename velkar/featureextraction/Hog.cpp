@@ -1,0 +1,218 @@
+#include "velkar/featureextraction/Hog.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <stdexcept>
+
+#include "velkar/util/Parallel.h"
+
+namespace velkar::featureextraction {
+
+namespace {
+
+// The bin layout and the stabiliser are used as these constants, not as pi to full precision.
+constexpr double kLowestAngle = -3.14159;
+constexpr double kFullTurn = 6.28318;
+constexpr double kStabiliser = 0.01;
+
+void RequirePositive(const char* what, int value) {
+    if (value < 1) {
+        throw std::invalid_argument(std::string("The ") + what +
+                                    " of the gradient histogram must be at least 1, got " +
+                                    std::to_string(value));
+    }
+}
+
+}  // namespace
+
+// Buffers reused by the polygons one thread describes.
+struct Hog::Workspace {
+    std::vector<double> gray;
+    std::vector<double> cells;
+    std::vector<int> cellOfColumn;
+};
+
+Hog::Hog(int blocksX, int blocksY, int bins) : blocksX(blocksX), blocksY(blocksY), bins(bins) {
+    RequirePositive("block count across x", blocksX);
+    RequirePositive("block count across y", blocksY);
+    RequirePositive("bin count", bins);
+    const long long features = static_cast<long long>(blocksX) * blocksY * bins;
+    if (features > kMaxFeatureCount) {
+        throw std::invalid_argument("A gradient histogram of " + std::to_string(blocksX) + " x " +
+                                    std::to_string(blocksY) + " blocks of " + std::to_string(bins) +
+                                    " bins has " + std::to_string(features) +
+                                    " values, more than " + std::to_string(kMaxFeatureCount));
+    }
+    for (int k = 1; k <= bins; ++k) {
+        upperEdges.push_back(kLowestAngle + k * (kFullTurn / bins));
+    }
+}
+
+std::string Hog::Name() const { return "Histogram of Oriented Gradients"; }
+
+std::string Hog::FileExtension() const { return "dat"; }
+
+int Hog::WindowSize() const { return blocksX; }
+
+int Hog::FeatureCount() const { return blocksX * blocksY * bins; }
+
+Hog::DescriptorList Hog::Process(PolygonList& polygons) {
+    util::Combinable<Workspace> workspaces;
+    return ProcessPolygons(polygons, [this, &workspaces](const math::Polygon& polygon) {
+        return ProcessPolygon(polygon, workspaces.Local());
+    });
+}
+
+int Hog::ClassificationWindowSize(const PolygonList& polygons) const {
+    std::vector<long long> sides;
+    for (const auto& polygon : polygons) {
+        if (!polygon) {
+            continue;
+        }
+        const BoundingBox box = BoxOf(*polygon);
+        sides.push_back(std::max({box.maxX - box.minX, box.maxY - box.minY, 0LL}));
+    }
+    long long median = 0;
+    if (!sides.empty()) {
+        std::sort(sides.begin(), sides.end());
+        const std::size_t middle = sides.size() / 2;
+        median = sides.size() % 2 == 1 ? sides[middle] : (sides[middle - 1] + sides[middle]) / 2;
+    }
+    const long long smallest = std::max(blocksX, blocksY) + 1LL;
+    return static_cast<int>(std::min<long long>(std::max(median, smallest), INT_MAX));
+}
+
+int Hog::BinOf(double angle) const {
+    // Bin b takes the angles from the upper edge of bin b - 1 (included) to its own (excluded);
+    // the first bin has no lower limit and the last no upper one. The estimate from the bin width
+    // is corrected against the edges themselves, so the result is exactly that rule.
+    int bin = static_cast<int>((angle - kLowestAngle) / (kFullTurn / bins));
+    bin = std::clamp(bin, 0, bins - 1);
+    while (bin > 0 && angle < upperEdges[static_cast<std::size_t>(bin - 1)]) {
+        --bin;
+    }
+    while (bin < bins - 1 && angle >= upperEdges[static_cast<std::size_t>(bin)]) {
+        ++bin;
+    }
+    return bin;
+}
+
+Hog::DescriptorList Hog::ProcessPolygon(const math::Polygon& polygon, Workspace& workspace) const {
+    auto descriptor = LabelledDescriptor(polygon, 1, FeatureCount());
+    const BoundingBox box = BoxOf(polygon);
+    const long long boxWidth = std::max(box.maxX - box.minX, 0LL);
+    const long long boxHeight = std::max(box.maxY - box.minY, 0LL);
+    const long long cellWidth = boxWidth / (blocksX + 1);
+    const long long cellHeight = boxHeight / (blocksY + 1);
+    if (cellWidth == 0 || cellHeight == 0) {
+        // Every block is empty, and 0 / (0 + 0.01) leaves its histogram at 0.
+        return {descriptor};
+    }
+
+    // Box coordinates (i, j) = (x - minX, y - minY). Only pixels inside the blocks matter, and
+    // only those at most one pixel from the image can have a gradient: the grey value is 0
+    // everywhere else. Restricting the pass to them bounds the work by the image size however
+    // large the box is, and changes no sum (the others would add magnitudes of 0).
+    const imageprocessing::ImageFileSystem& image = *Image();
+    const long long coveredWidth = cellWidth * (blocksX + 1);
+    const long long coveredHeight = cellHeight * (blocksY + 1);
+    const long long iBegin = std::max(0LL, -1 - box.minX);
+    const long long iEnd = std::min(coveredWidth, image.Width() + 1LL - box.minX);
+    const long long jBegin = std::max(0LL, -1 - box.minY);
+    const long long jEnd = std::min(coveredHeight, image.Height() + 1LL - box.minY);
+
+    const std::size_t cellCount = static_cast<std::size_t>(blocksX + 1) *
+                                  static_cast<std::size_t>(blocksY + 1) *
+                                  static_cast<std::size_t>(bins);
+    std::vector<double>& cells = workspace.cells;
+    cells.assign(cellCount, 0.0);
+
+    if (iBegin < iEnd && jBegin < jEnd) {
+        // Grey values of the region with a margin of one pixel, 0 outside the box or the image.
+        const long long stride = iEnd - iBegin + 2;
+        const long long rows = jEnd - jBegin + 2;
+        std::vector<double>& gray = workspace.gray;
+        gray.assign(static_cast<std::size_t>(stride * rows), 0.0);
+        const int bytes = image.BytesPerPixel();
+        for (long long j = jBegin - 1; j <= jEnd; ++j) {
+            const long long y = box.minY + j;
+            if (j < 0 || j >= boxHeight || y < 0 || y >= image.Height()) {
+                continue;
+            }
+            const unsigned char* row = image.Row(static_cast<int>(y));
+            if (row == nullptr) {
+                continue;  // an image without 8-bit colour channels reads as black
+            }
+            double* out = gray.data() + (j - jBegin + 1) * stride;
+            const long long iFirst = std::max({iBegin - 1, 0LL, -box.minX});
+            const long long iLast = std::min({iEnd, boxWidth - 1, image.Width() - 1 - box.minX});
+            for (long long i = iFirst; i <= iLast; ++i) {
+                const unsigned char* pixel = row + (box.minX + i) * bytes;
+                const int sum = pixel[imageprocessing::ImageFileSystem::kRedOffset] +
+                                pixel[imageprocessing::ImageFileSystem::kGreenOffset] +
+                                pixel[imageprocessing::ImageFileSystem::kBlueOffset];
+                out[i - iBegin + 1] = sum / 3.0;
+            }
+        }
+
+        std::vector<int>& cellOfColumn = workspace.cellOfColumn;
+        cellOfColumn.resize(static_cast<std::size_t>(iEnd - iBegin));
+        for (long long i = iBegin; i < iEnd; ++i) {
+            cellOfColumn[static_cast<std::size_t>(i - iBegin)] = static_cast<int>(i / cellWidth);
+        }
+        // A difference that would reach past the box is 0, so the box's own border is no edge
+        // and a uniform box has no gradient at all.
+        const long long lastColumn = boxWidth - 1;
+        for (long long j = jBegin; j < jEnd; ++j) {
+            const double* above = gray.data() + (j - jBegin) * stride + 1;
+            const double* here = above + stride;
+            const double* below = here + stride;
+            const bool verticalInside = j > 0 && j < boxHeight - 1;
+            double* cellRow = cells.data() + static_cast<std::size_t>(j / cellHeight) *
+                                                 static_cast<std::size_t>(blocksX + 1) *
+                                                 static_cast<std::size_t>(bins);
+            for (long long k = 0; k < iEnd - iBegin; ++k) {
+                const long long i = iBegin + k;
+                const double di = i > 0 && i < lastColumn ? here[k + 1] - here[k - 1] : 0.0;
+                const double dj = verticalInside ? below[k] - above[k] : 0.0;
+                if (di == 0.0 && dj == 0.0) {
+                    continue;
+                }
+                const double magnitude = std::sqrt(di * di + dj * dj);
+                const int bin = BinOf(std::atan2(di, dj));
+                cellRow[static_cast<std::size_t>(cellOfColumn[static_cast<std::size_t>(k)]) *
+                            static_cast<std::size_t>(bins) +
+                        static_cast<std::size_t>(bin)] += magnitude;
+            }
+        }
+    }
+
+    // A block's histogram is the sum of its four cells'.
+    std::vector<double>& features = descriptor->Features()[0];
+    const std::size_t rowLength =
+        static_cast<std::size_t>(blocksX + 1) * static_cast<std::size_t>(bins);
+    std::size_t next = 0;
+    for (int by = 0; by < blocksY; ++by) {
+        for (int bx = 0; bx < blocksX; ++bx) {
+            const double* topLeft = cells.data() + static_cast<std::size_t>(by) * rowLength +
+                                    static_cast<std::size_t>(bx) * static_cast<std::size_t>(bins);
+            const double* bottomLeft = topLeft + rowLength;
+            double squares = 0.0;
+            for (int k = 0; k < bins; ++k) {
+                const double value =
+                    topLeft[k] + topLeft[k + bins] + bottomLeft[k] + bottomLeft[k + bins];
+                features[next + static_cast<std::size_t>(k)] = value;
+                squares += value * value;
+            }
+            const double divisor = std::sqrt(squares) + kStabiliser;
+            for (int k = 0; k < bins; ++k) {
+                features[next + static_cast<std::size_t>(k)] /= divisor;
+            }
+            next += static_cast<std::size_t>(bins);
+        }
+    }
+    return {descriptor};
+}
+
+}  // namespace velkar::featureextraction

@@ -1,0 +1,53 @@
+#pragma once
+
+// Describes every polygon as a whole by histograms of gradient orientations: one descriptor per
+// polygon, one band of Bx * By * K values. The polygon's bounding box (W x H pixels, every pixel
+// taking part, pixels outside the image reading as black) is cut into (Bx + 1) x (By + 1) cells
+// of W / (Bx + 1) x H / (By + 1) pixels; block (bx, by) covers cells bx, bx + 1 across and
+// by, by + 1 down. The gradient of the grey value (R + G + B) / 3 is taken by central
+// differences, 0 on the box's own border; its angle atan2(dx, dy) falls into one of K bins of
+// width 6.28318 / K from -3.14159, the last bin also taking the angles from its upper edge to pi.
+// Each block's K-bin sum of gradient magnitudes, divided by its norm + 0.01, is appended,
+// blocks ordered by by (outer) then bx.
+
+#include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
+
+#include <string>
+#include <vector>
+
+namespace velkar::featureextraction {
+
+class Hog : public FeatureExtractionAlgorithm {
+  public:
+    // Descriptors longer than this are refused: they could not be held for many polygons.
+    static constexpr long long kMaxFeatureCount = 10000000;
+
+    // Throws std::invalid_argument when a count is below 1 or Bx * By * K exceeds
+    // kMaxFeatureCount.
+    Hog(int blocksX, int blocksY, int bins);
+
+    std::string Name() const override;
+    std::string FileExtension() const override;
+    // The block count across x.
+    int WindowSize() const override;
+    int FeatureCount() const override;
+    DescriptorList Process(PolygonList& polygons) override;
+    // The median over the polygons of the longer side of their bounding boxes (the mean of the
+    // two middle sides, rounded down, for an even count), at least max(Bx, By) + 1, so that a new
+    // image is cut into windows of the size the descriptors were learnt from.
+    int ClassificationWindowSize(const PolygonList& polygons) const override;
+
+  private:
+    struct Workspace;
+
+    DescriptorList ProcessPolygon(const math::Polygon& polygon, Workspace& workspace) const;
+    int BinOf(double angle) const;
+
+    int blocksX;
+    int blocksY;
+    int bins;
+    // Upper edge of every bin: -3.14159 + (k + 1) * (6.28318 / K).
+    std::vector<double> upperEdges;
+};
+
+}  // namespace velkar::featureextraction

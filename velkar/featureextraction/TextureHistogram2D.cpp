@@ -1,0 +1,201 @@
+#include "velkar/featureextraction/TextureHistogram2D.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace velkar::featureextraction {
+
+namespace {
+
+constexpr int kChannelOffsets[TextureHistogram2D::kBands] = {
+    imageprocessing::ImageFileSystem::kRedOffset, imageprocessing::ImageFileSystem::kGreenOffset,
+    imageprocessing::ImageFileSystem::kBlueOffset};
+
+std::string DisplacementText(int x, int y) {
+    return "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
+}
+
+}  // namespace
+
+TextureHistogram2D::Histogram::Histogram(int displacements)
+    : displacements(displacements),
+      occupied(static_cast<std::size_t>(displacements) * kBands),
+      divisors(static_cast<std::size_t>(displacements), 0.0),
+      counts(static_cast<std::size_t>(kLevels) * kLevels, 0) {}
+
+double TextureHistogram2D::Histogram::Cell(int displacement, int band, int a, int c) const {
+    if (displacement < 0 || displacement >= displacements || band < 0 || band >= kBands || a < 0 ||
+        a >= kLevels || c < 0 || c >= kLevels) {
+        throw std::out_of_range("no co-occurrence cell [" + std::to_string(displacement) + "][" +
+                                std::to_string(band) + "][" + std::to_string(a) + "][" +
+                                std::to_string(c) + "]");
+    }
+    const int low = std::min(a, c);
+    const int high = std::max(a, c);
+    for (const OccupiedCell& cell : OccupiedCells(displacement, band)) {
+        if (cell.a == low && cell.c == high) {
+            return Share(displacement, cell);
+        }
+    }
+    return 0.0;
+}
+
+TextureHistogram2D::TextureHistogram2D(std::shared_ptr<imageprocessing::ImageFileSystem> image,
+                                       int windowSize, std::vector<int> dx, std::vector<int> dy,
+                                       int levels)
+    : image(std::move(image)),
+      levels(levels),
+      windowSize(windowSize),
+      dx(std::move(dx)),
+      dy(std::move(dy)) {
+    if (this->levels != kLevels) {
+        throw std::invalid_argument(
+            "co-occurrence levels are the 8-bit channel values, so there "
+            "must be 256 of them, got " +
+            std::to_string(levels));
+    }
+    CheckDisplacements(this->windowSize, this->dx, this->dy);
+    if (!this->image) {
+        throw std::invalid_argument("a co-occurrence histogram needs an image");
+    }
+}
+
+void TextureHistogram2D::CheckDisplacements(int windowSize, const std::vector<int>& dx,
+                                            const std::vector<int>& dy) {
+    if (windowSize < 1) {
+        throw std::invalid_argument("the window size must be at least 1, got " +
+                                    std::to_string(windowSize));
+    }
+    if (dx.empty()) {
+        throw std::invalid_argument("the list of x displacements is empty");
+    }
+    if (dy.size() < dx.size()) {
+        throw std::invalid_argument("the list of y displacements holds " +
+                                    std::to_string(dy.size()) + " entries, fewer than the " +
+                                    std::to_string(dx.size()) + " x displacements");
+    }
+    for (std::size_t k = 0; k < dx.size(); ++k) {
+        // 64-bit magnitudes, so that the most negative int has one.
+        const long long reach = std::max(std::abs(static_cast<long long>(dx[k])),
+                                         std::abs(static_cast<long long>(dy[k])));
+        if (reach >= windowSize) {
+            throw std::invalid_argument("displacement " + DisplacementText(dx[k], dy[k]) +
+                                        " pairs no pixels inside a window of size " +
+                                        std::to_string(windowSize) +
+                                        ": both steps must be smaller than the window size");
+        }
+    }
+}
+
+void TextureHistogram2D::InitHistogram(std::unique_ptr<Histogram>& histogram) const {
+    histogram.reset(new Histogram(static_cast<int>(dx.size())));
+}
+
+void TextureHistogram2D::ReleaseHistogram(std::unique_ptr<Histogram>& histogram) const {
+    histogram.reset();
+}
+
+void TextureHistogram2D::GatherLevels(int left, int top, int width, int height,
+                                      Histogram& histogram) const {
+    const std::size_t planeSize =
+        static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    histogram.levels.resize(planeSize * kBands);
+    const int bytesPerPixel = image->BytesPerPixel();
+    for (int row = 0; row < height; ++row) {
+        const unsigned char* pixels = image->Row(top + row);
+        for (int band = 0; band < kBands; ++band) {
+            std::uint8_t* out = histogram.levels.data() + band * planeSize +
+                                static_cast<std::size_t>(row) * static_cast<std::size_t>(width);
+            if (pixels == nullptr) {
+                // A bitmap without direct 24/32-bit rows; the per-pixel reader answers it.
+                for (int column = 0; column < width; ++column) {
+                    out[column] = image->Pixel(left + column, top + row, band);
+                }
+                continue;
+            }
+            const unsigned char* in =
+                pixels + static_cast<std::ptrdiff_t>(left) * bytesPerPixel + kChannelOffsets[band];
+            for (int column = 0; column < width; ++column) {
+                out[column] = in[static_cast<std::ptrdiff_t>(column) * bytesPerPixel];
+            }
+        }
+    }
+}
+
+void TextureHistogram2D::Calculate(int x, int y, Histogram& histogram) const {
+    if (histogram.displacements != static_cast<int>(dx.size())) {
+        throw std::invalid_argument(
+            "the histogram holds " + std::to_string(histogram.displacements) +
+            " displacements, this texture needs " + std::to_string(dx.size()));
+    }
+    for (auto& cells : histogram.occupied) {
+        cells.clear();
+    }
+    std::fill(histogram.divisors.begin(), histogram.divisors.end(), 0.0);
+
+    // Only pixels inside both the window and the image can pair, and a partner must be inside
+    // both as well, so everything happens within their intersection.
+    const long long left = std::max<long long>(x, 0);
+    const long long top = std::max<long long>(y, 0);
+    const long long right =
+        std::min<long long>(static_cast<long long>(x) + windowSize, image->Width());
+    const long long bottom =
+        std::min<long long>(static_cast<long long>(y) + windowSize, image->Height());
+    if (left >= right || top >= bottom) {
+        return;
+    }
+    const int width = static_cast<int>(right - left);
+    const int height = static_cast<int>(bottom - top);
+    GatherLevels(static_cast<int>(left), static_cast<int>(top), width, height, histogram);
+    const std::size_t planeSize =
+        static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+
+    std::uint32_t* counts = histogram.counts.data();
+    for (int k = 0; k < histogram.displacements; ++k) {
+        const int shiftX = dx[static_cast<std::size_t>(k)];
+        const int shiftY = dy[static_cast<std::size_t>(k)];
+        const int firstColumn = std::max(0, -shiftX);
+        const int endColumn = std::min(width, width - shiftX);
+        const int firstRow = std::max(0, -shiftY);
+        const int endRow = std::min(height, height - shiftY);
+        if (firstColumn >= endColumn || firstRow >= endRow) {
+            continue;
+        }
+        const double pairs =
+            static_cast<double>(endColumn - firstColumn) * static_cast<double>(endRow - firstRow);
+        histogram.divisors[static_cast<std::size_t>(k)] = 2.0 * kBands * pairs;
+
+        for (int band = 0; band < kBands; ++band) {
+            const std::uint8_t* plane = histogram.levels.data() + band * planeSize;
+            auto& cells = histogram.occupied[static_cast<std::size_t>(k * kBands + band)];
+            // Count in the dense block, noting each cell the first time it is reached.
+            for (int row = firstRow; row < endRow; ++row) {
+                const std::uint8_t* here = plane + static_cast<std::size_t>(row) * width;
+                const std::uint8_t* there =
+                    plane + static_cast<std::size_t>(row + shiftY) * width + shiftX;
+                for (int column = firstColumn; column < endColumn; ++column) {
+                    const unsigned a = here[column];
+                    const unsigned c = there[column];
+                    // Both orders of a pair live in the upper-triangle cell.
+                    const unsigned low = a <= c ? a : c;
+                    const unsigned high = a <= c ? c : a;
+                    if (counts[low * kLevels + high]++ == 0) {
+                        cells.push_back(
+                            {static_cast<std::uint16_t>(low), static_cast<std::uint16_t>(high), 0});
+                    }
+                }
+            }
+            // Move the counts into the list, leaving the block all zeros for the next band.
+            for (OccupiedCell& cell : cells) {
+                std::uint32_t& count = counts[cell.a * kLevels + cell.c];
+                cell.pairs = count;
+                count = 0;
+            }
+        }
+    }
+}
+
+}  // namespace velkar::featureextraction

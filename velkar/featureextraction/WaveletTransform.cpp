@@ -1,0 +1,211 @@
+#include "velkar/featureextraction/WaveletTransform.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <utility>
+
+#include "velkar/featureextraction/WaveletFilters.h"
+#include "velkar/util/Parallel.h"
+
+namespace velkar::featureextraction {
+
+namespace {
+
+constexpr int kBands = 3;
+
+// Position p of a line of n samples extended by whole-sample symmetric reflection
+// (..., 2, 1, | 0, 1, ..., n - 1, | n - 2, ...), repeated with period 2n - 2 for filters that
+// reach further than one reflection; a one-sample line repeats its sample.
+int Reflect(int p, int n) {
+    if (n == 1) {
+        return 0;
+    }
+    const int period = 2 * n - 2;
+    int q = p % period;
+    if (q < 0) {
+        q += period;
+    }
+    return q < n ? q : period - q;
+}
+
+std::string JoinedNames() {
+    std::string names;
+    for (const WaveletFilterPair& entry : WaveletFilterCatalogue()) {
+        names += (names.empty() ? "" : ", ") + std::string(entry.name);
+    }
+    return names;
+}
+
+}  // namespace
+
+WaveletTransform::WaveletTransform(int windowSize, int scale, std::string waveletName)
+    : windowSize(windowSize),
+      scale(scale),
+      offset(0),
+      waveletName(std::move(waveletName)),
+      padded(windowSize),
+      kept(0) {
+    const WaveletFilterPair* filters = FindWaveletFilters(this->waveletName);
+    if (filters == nullptr) {
+        throw std::invalid_argument("Unknown wavelet name '" + this->waveletName +
+                                    "'; valid names: " + JoinedNames());
+    }
+    const int largest = MaximumScale(windowSize);
+    if (scale < 1 || scale > largest) {
+        throw std::invalid_argument("The wavelet scale must lie between 1 and " +
+                                    std::to_string(largest) + " for window size " +
+                                    std::to_string(windowSize) + ", got " + std::to_string(scale));
+    }
+    lowPass.assign(filters->lowPass.begin(), filters->lowPass.end());
+    highPass.assign(filters->highPass.begin(), filters->highPass.end());
+    // Centres the filters on the pair of samples each step reduces (0 for the two-tap filters).
+    offset = static_cast<int>(lowPass.size()) / 2 - 1;
+    kept = static_cast<int>(std::sqrt(static_cast<double>(padded.Side() >> scale)));
+    while (kept * kept > (padded.Side() >> scale)) {
+        --kept;
+    }
+}
+
+std::string WaveletTransform::Name() const { return "Discrete Wavelet Transform"; }
+
+std::string WaveletTransform::FileExtension() const { return waveletName + ".dwt"; }
+
+int WaveletTransform::WindowSize() const { return windowSize; }
+
+int WaveletTransform::FeatureCount() const { return kBands * kept * kept; }
+
+std::vector<std::string> WaveletTransform::WaveletNames() {
+    std::vector<std::string> names;
+    for (const WaveletFilterPair& entry : WaveletFilterCatalogue()) {
+        names.emplace_back(entry.name);
+    }
+    return names;
+}
+
+int WaveletTransform::MaximumScale(int windowSize) {
+    // Beyond log2(N) levels the approximation block would be empty.
+    int levels = 0;
+    for (int side = PaddedWindow(windowSize).Side(); side > 1; side /= 2) {
+        ++levels;
+    }
+    return levels;
+}
+
+WaveletTransform::DescriptorList WaveletTransform::Process(PolygonList& polygons) {
+    util::Combinable<Scratch> scratch;
+    return ProcessPolygons(polygons, [&](const math::Polygon& polygon) {
+        return ProcessPolygon(polygon, scratch.Local());
+    });
+}
+
+WaveletTransform::DescriptorList WaveletTransform::ProcessPolygon(const math::Polygon& polygon,
+                                                                  Scratch& scratch) const {
+    DescriptorList descriptors;
+    ForEachWindow(polygon, windowSize, [&](int x, int y) {
+        auto descriptor = LabelledDescriptor(polygon, kBands, kept * kept);
+        DescribeWindow(x, y, scratch, *descriptor);
+        descriptors.push_back(std::move(descriptor));
+    });
+    return descriptors;
+}
+
+void WaveletTransform::DescribeWindow(int x, int y, Scratch& scratch,
+                                      Descriptor& descriptor) const {
+    const std::size_t side = static_cast<std::size_t>(padded.Side());
+    scratch.square.resize(side * side);
+    scratch.line.resize(side);
+    scratch.transformed.resize(side);
+    const int channelOffsets[kBands] = {imageprocessing::ImageFileSystem::kRedOffset,
+                                        imageprocessing::ImageFileSystem::kGreenOffset,
+                                        imageprocessing::ImageFileSystem::kBlueOffset};
+    const std::size_t k = static_cast<std::size_t>(kept);
+    for (int band = 0; band < kBands; ++band) {
+        double* const square = scratch.square.data();
+        LoadChannel(x, y, channelOffsets[band], square);
+        Transform2D(square, scratch);
+        std::vector<double>& values = descriptor.Features()[static_cast<std::size_t>(band)];
+        for (std::size_t u = 0; u < k; ++u) {
+            for (std::size_t v = 0; v < k; ++v) {
+                values[u * k + v] = square[u * side + v];
+            }
+        }
+    }
+}
+
+void WaveletTransform::LoadChannel(int x, int y, int channelOffset, double* square) const {
+    const imageprocessing::ImageFileSystem& image = *Image();
+    const std::size_t side = static_cast<std::size_t>(padded.Side());
+    const std::size_t pad = static_cast<std::size_t>(padded.Pad());
+    const std::size_t bytesPerPixel = static_cast<std::size_t>(image.BytesPerPixel());
+    std::fill(square, square + side * side, 0.0);
+    for (int j = 0; j < windowSize; ++j) {
+        const unsigned char* row = image.Row(y + j);
+        if (row == nullptr) {
+            // A bitmap without direct rows reads as black, as single-pixel reads do.
+            continue;
+        }
+        const unsigned char* pixel = row + static_cast<std::size_t>(x) * bytesPerPixel +
+                                     static_cast<std::size_t>(channelOffset);
+        double* target = square + pad * side + pad + static_cast<std::size_t>(j);
+        for (int i = 0; i < windowSize; ++i) {
+            *target = *pixel;
+            pixel += bytesPerPixel;
+            target += side;
+        }
+    }
+}
+
+void WaveletTransform::Transform2D(double* square, Scratch& scratch) const {
+    const std::size_t side = static_cast<std::size_t>(padded.Side());
+    double* const line = scratch.line.data();
+    double* const transformed = scratch.transformed.data();
+    int block = padded.Side();
+    for (int level = 0; level < scale; ++level) {
+        const std::size_t extent = static_cast<std::size_t>(block);
+        for (std::size_t column = 0; column < extent; ++column) {
+            double* const values = square + column * side;
+            Transform1D(values, block, transformed);
+            std::copy(transformed, transformed + extent, values);
+        }
+        for (std::size_t row = 0; row < extent; ++row) {
+            for (std::size_t column = 0; column < extent; ++column) {
+                line[column] = square[column * side + row];
+            }
+            Transform1D(line, block, transformed);
+            for (std::size_t column = 0; column < extent; ++column) {
+                square[column * side + row] = transformed[column];
+            }
+        }
+        block /= 2;
+    }
+}
+
+void WaveletTransform::Transform1D(double* line, int n, double* transformed) const {
+    const int length = static_cast<int>(lowPass.size());
+    const double* const low = lowPass.data();
+    const double* const high = highPass.data();
+    const int half = n / 2;
+    for (int i = 0; i < half; ++i) {
+        const int start = 2 * i - offset;
+        double approximation = 0.0;
+        double detail = 0.0;
+        if (start >= 0 && start + length <= n) {
+            const double* const samples = line + start;
+            for (int t = 0; t < length; ++t) {
+                approximation += low[t] * samples[t];
+                detail += high[t] * samples[t];
+            }
+        } else {
+            for (int t = 0; t < length; ++t) {
+                const double sample = line[Reflect(start + t, n)];
+                approximation += low[t] * sample;
+                detail += high[t] * sample;
+            }
+        }
+        transformed[i] = approximation;
+        transformed[half + i] = detail;
+    }
+}
+
+}  // namespace velkar::featureextraction

@@ -1,0 +1,68 @@
+#pragma once
+
+// Describes every square window inside a polygon by the coarsest approximation coefficients of
+// an s-level separable two-dimensional discrete wavelet transform of its red, green and blue
+// channels: 3 bands (0 red, 1 green, 2 blue) of k x k values each, k = floor(sqrt(N >> s)).
+// The w x w window is centred in a zero-padded N x N square (PaddedWindow); every level
+// transforms the columns, then the rows of the current block and halves it, and value u * k + v
+// of a band is the coefficient at column u, row v of the final approximation block. The filters
+// come from the catalogue of WaveletFilters.h by exact name; lines are extended by repeated
+// whole-sample symmetric reflection. Valid settings: 1 <= w <= 2^30, s >= 1 with 2^s <= N.
+
+#include <string>
+#include <vector>
+
+#include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
+#include "velkar/featureextraction/PaddedWindow.h"
+
+namespace velkar::featureextraction {
+
+class WaveletTransform : public FeatureExtractionAlgorithm {
+  public:
+    // Throws std::invalid_argument for a window size PaddedWindow rejects, a scale outside
+    // 1 ... MaximumScale(windowSize), and a name outside the catalogue (the message lists the
+    // valid names).
+    WaveletTransform(int windowSize, int scale, std::string waveletName);
+
+    std::string Name() const override;
+    // The wavelet name followed by ".dwt", for example "db1.dwt".
+    std::string FileExtension() const override;
+    int WindowSize() const override;
+    int FeatureCount() const override;
+    DescriptorList Process(PolygonList& polygons) override;
+
+    // The catalogue's names in catalogue order.
+    static std::vector<std::string> WaveletNames();
+    // log2(N), the most levels a window of this size can take. Throws std::invalid_argument for
+    // a window size PaddedWindow rejects.
+    static int MaximumScale(int windowSize);
+
+  private:
+    // Per-thread work space, reused from window to window: the N x N square stored column by
+    // column, and two lines of N values.
+    struct Scratch {
+        std::vector<double> square;
+        std::vector<double> line;
+        std::vector<double> transformed;
+    };
+
+    DescriptorList ProcessPolygon(const math::Polygon& polygon, Scratch& scratch) const;
+    void DescribeWindow(int x, int y, Scratch& scratch, Descriptor& descriptor) const;
+    void LoadChannel(int x, int y, int channelOffset, double* square) const;
+    // scale levels of the separable transform on the square, in place.
+    void Transform2D(double* square, Scratch& scratch) const;
+    // One analysis step of the n values in line: the n / 2 approximation coefficients, then the
+    // n / 2 detail coefficients.
+    void Transform1D(double* line, int n, double* transformed) const;
+
+    int windowSize;
+    int scale;
+    std::vector<double> lowPass;
+    std::vector<double> highPass;
+    int offset;
+    std::string waveletName;
+    PaddedWindow padded;
+    int kept;
+};
+
+}  // namespace velkar::featureextraction
