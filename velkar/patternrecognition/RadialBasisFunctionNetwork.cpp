@@ -9,6 +9,7 @@
 
 #include "velkar/patternrecognition/ConfigurationTree.h"
 #include "velkar/patternrecognition/KMeans.h"
+#include "velkar/patternrecognition/MinMaxNormalize.h"
 #include "velkar/patternrecognition/TrainingSetCheck.h"
 #include "velkar/util/Random.h"
 
@@ -97,15 +98,14 @@ void RadialBasisFunctionNetwork::Train(
     }
     const std::size_t classCount = classIds.size();
 
-    std::vector<std::shared_ptr<RealVector>> inputs;
+    std::vector<std::vector<double>> inputs;
     inputs.reserve(count);
     for (const auto& pattern : *patterns) {
-        const std::vector<double>& features = *pattern->Descriptors();
-        auto input = std::make_shared<RealVector>(length, 0.0);
-        std::copy(features.begin(), features.end(), input->begin());
-        inputs.push_back(input);
+        inputs.push_back(*pattern->Descriptors());
     }
-    const MinMaxRange range = MinMaxNormalize(inputs);
+    auto newMin = std::make_shared<std::vector<double>>();
+    auto newMax = std::make_shared<std::vector<double>>();
+    MinMaxNormalize(inputs, *newMin, *newMax);
 
     // Hidden layer: k-means on every class alone, classes in output order.
     std::vector<PatternSet> classSets(classCount);
@@ -115,7 +115,7 @@ void RadialBasisFunctionNetwork::Train(
     for (std::size_t p = 0; p < count; ++p) {
         auto normalised = std::make_shared<Pattern>();
         normalised->SetClass(classIds[outputOf[p]]);
-        normalised->SetDescriptors(std::vector<double>(inputs[p]->begin(), inputs[p]->end()));
+        normalised->SetDescriptors(inputs[p]);
         classSets[outputOf[p]]->push_back(normalised);
     }
     auto newCenters = std::make_shared<std::vector<double>>();
@@ -141,8 +141,8 @@ void RadialBasisFunctionNetwork::Train(
     taggedClasses = std::move(tagged);
     outputClassIds = std::move(classIds);
     dimension = static_cast<int>(length);
-    minValues = range.min;
-    maxValues = range.max;
+    minValues = newMin;
+    maxValues = newMax;
     centers = newCenters;
     widths = WidthsFromSpreads(spreads);
     weights.assign(classCount * row, 0.0);
@@ -157,7 +157,7 @@ void RadialBasisFunctionNetwork::Train(
     std::vector<double> hiddenCache(cacheHidden ? count * row : 0);
     if (cacheHidden) {
         for (std::size_t p = 0; p < count; ++p) {
-            HiddenActivations(&(*inputs[p])(0), &hiddenCache[p * row]);
+            HiddenActivations(inputs[p].data(), &hiddenCache[p * row]);
         }
     }
     std::vector<double> error(classCount);
@@ -170,7 +170,7 @@ void RadialBasisFunctionNetwork::Train(
             if (cacheHidden) {
                 phi = &hiddenCache[p * row];
             } else {
-                HiddenActivations(&(*inputs[p])(0), hiddenBuffer.data());
+                HiddenActivations(inputs[p].data(), hiddenBuffer.data());
             }
             for (std::size_t c = 0; c < classCount; ++c) {
                 const double* w = &weights[c * row];
@@ -218,13 +218,8 @@ int RadialBasisFunctionNetwork::Classify(std::vector<double>& features) {
             std::string(owner) + ": feature vector has length " + std::to_string(features.size()) +
             ", the network was trained on length " + std::to_string(dimension));
     }
-    const RealVector& minimum = *minValues;
-    const RealVector& maximum = *maxValues;
-    for (std::size_t j = 0; j < features.size(); ++j) {
-        // The scaling of MinMaxNormalize: a feature that was constant in training scales to 0.
-        const double span = maximum(j) - minimum(j);
-        inputBuffer[j] = span == 0.0 ? 0.0 : (features[j] - minimum(j)) / span;
-    }
+    std::copy(features.begin(), features.end(), inputBuffer.begin());
+    ScaleToRange(inputBuffer, *minValues, *maxValues);
     HiddenActivations(inputBuffer.data(), hiddenBuffer.data());
 
     const std::size_t row = hiddenBuffer.size();
@@ -259,9 +254,9 @@ std::shared_ptr<util::Collection> RadialBasisFunctionNetwork::Configuration() {
     ConfigurationTree::AddReals(ConfigurationTree::PutArray(*configuration, "widths"),
                                 widths.data(), widths.size());
     ConfigurationTree::AddReals(ConfigurationTree::PutArray(*configuration, "min_data_values"),
-                                &(*minValues)(0), length);
+                                minValues->data(), length);
     ConfigurationTree::AddReals(ConfigurationTree::PutArray(*configuration, "max_data_values"),
-                                &(*maxValues)(0), length);
+                                maxValues->data(), length);
     ConfigurationTree::PutTaggedClasses(*configuration, "tagged_classes", taggedClasses);
     return configuration;
 }
@@ -304,10 +299,8 @@ void RadialBasisFunctionNetwork::SetConfiguration(std::shared_ptr<util::Collecti
                                           std::to_string(classCount) + " outputs");
     }
 
-    auto newMin = std::make_shared<RealVector>(length, 0.0);
-    auto newMax = std::make_shared<RealVector>(length, 0.0);
-    std::copy(minimum.begin(), minimum.end(), newMin->begin());
-    std::copy(maximum.begin(), maximum.end(), newMax->begin());
+    auto newMin = std::make_shared<const std::vector<double>>(minimum);
+    auto newMax = std::make_shared<const std::vector<double>>(maximum);
     std::map<int, int> newTagged;
     for (std::size_t c = 0; c < classIds.size(); ++c) {
         newTagged.emplace(classIds[c], static_cast<int>(c));

@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "velkar/patternrecognition/MinMaxNormalize.h"
 #include "velkar/patternrecognition/PatternRecognitionAlgorithm.h"
 
 namespace velkar::patternrecognition {
@@ -66,8 +65,8 @@ class RadialBasisFunctionNetwork : public PatternRecognitionAlgorithm {
     std::map<int, int> taggedClasses;
     // Class id of every output (the inverse of taggedClasses).
     std::vector<int> outputClassIds;
-    std::shared_ptr<const RealVector> minValues;
-    std::shared_ptr<const RealVector> maxValues;
+    std::shared_ptr<const std::vector<double>> minValues;
+    std::shared_ptr<const std::vector<double>> maxValues;
     // H rows of dimension values each, in hidden-unit order.
     std::shared_ptr<const std::vector<double>> centers;
     std::vector<double> widths;
