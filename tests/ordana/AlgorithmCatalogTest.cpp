@@ -563,42 +563,6 @@ TEST(AlgorithmCatalogTest, NetworkClassifierValuesAreCheckedBeforeBuilding) {
     }
 }
 
-TEST(AlgorithmCatalogTest, NetworkClassifiersTakeTheProgramsClassNumbers) {
-    // Built from options and restored from their configuration, each answers the class numbers
-    // it was trained with, 0 included.
-    for (const std::string commandLine :
-         {"--rbf --rlr 0.1 --rclusters 2 --riter 50",
-          "--art2 --a2f2 6 --a2a 10 --a2b 10 --a2c 0.1 --a2d 0.9 --a2theta 0.1 --a2rho 0.9",
-          "--som --slat 4 --sradt0 0.5 --slrt0 0.5 --siter 400"}) {
-        std::string printed;
-        const auto classifier = Created(commandLine, printed);
-        ASSERT_NE(classifier, nullptr) << printed;
-        velkar::util::Seed(5);
-        auto patterns = std::make_shared<std::vector<std::shared_ptr<Pattern>>>();
-        for (int i = 0; i < 30; ++i) {
-            auto pattern = std::make_shared<Pattern>();
-            pattern->SetClass(i % 3);
-            std::vector<double> features(12, 1.0 + i % 5 * 0.01);
-            features[i % 3] = 9.0;
-            pattern->SetDescriptors(features);
-            patterns->push_back(pattern);
-        }
-        classifier->Train(patterns);
-        CommandLine none({});
-        ParameterParser parser = none.Parser();
-        const auto restored =
-            parser.RestoreAlgorithm(classifier->Name(), classifier->Configuration());
-        ASSERT_NE(restored, nullptr) << commandLine;
-        for (int c = 0; c < 3; ++c) {
-            std::vector<double> features(12, 1.0);
-            features[c] = 9.0;
-            std::vector<double> same = features;
-            EXPECT_EQ(classifier->Classify(features), c) << commandLine;
-            EXPECT_EQ(restored->Classify(same), c) << commandLine;
-        }
-    }
-}
-
 // Every row is reachable and consistent: its module's help names each required option, the
 // module name and flag are unique, and a restored classifier reports the row's display name.
 TEST(AlgorithmCatalogTest, EveryRowIsReachableThroughItsModule) {

@@ -109,25 +109,4 @@ INSTANTIATE_TEST_SUITE_P(
                                 "nodes"}),
     [](const testing::TestParamInfo<NetworkCase>& info) { return info.param.extension; });
 
-TEST(NetworkClassifierProgramTest, UnusableValuesAreNamedAndBuildNothing) {
-    ordanatest::TemporaryFolder folder;
-    ASSERT_TRUE(ordanatest::WriteImage(folder / "training.png", 60, 40, Red));
-    ordanatest::WritePolygonFile(
-        folder / "training.cct", {"red", "blue"}, {"#ff0000", "#0000ff"},
-        {{"red", Rectangle(0, 0, 30, 40)}, {"blue", Rectangle(30, 0, 60, 40)}});
-    auto result = ordanatest::RunOrdana(
-        {"--image", (folder / "training.png").string(), "--file",
-         (folder / "training.cct").string(), "--experiments", "1", "--wca", "--aws", "5", "--som",
-         "--slat", "4", "--sradt0", "0.2", "--slrt0", "0.5", "--siter", "10"},
-        folder.Path());
-    ASSERT_EQ(result.exitStatus, 0) << result.output;
-    EXPECT_EQ(ordanatest::Payloads(result.output, "LOGMESSAGE"),
-              (std::vector<std::string>{
-                  "Invalid value for option '--sradt0': 0.2 (slat x sradt0 is the initial radius "
-                  "and must be at least 1).",
-                  "No classifier could be built for '--som'; its experiments are skipped."}))
-        << result.output;
-    EXPECT_TRUE(ordanatest::FilesWithExtension(folder.Path(), "som").empty());
-}
-
 }  // namespace
