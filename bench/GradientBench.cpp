@@ -12,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/BenchmarkInputs.h"
 #include "velkar/featureextraction/Hog.h"
 #include "velkar/featureextraction/ScaleInvariantFeatureTransform.h"
 #include "velkar/imageprocessing/ConvolutionFilter.h"
@@ -19,16 +20,15 @@
 #include "velkar/imageprocessing/ImageFileSystem.h"
 #include "velkar/imageprocessing/ImageMemory.h"
 #include "velkar/imageprocessing/Pixel.h"
-#include "velkar/math/Polygon.h"
 #include "velkar/util/Parallel.h"
 
 namespace {
 
+using velkar::bench::PolygonList;
+using velkar::bench::Rectangle;
 using velkar::featureextraction::Hog;
 using velkar::featureextraction::ScaleInvariantFeatureTransform;
 using velkar::imageprocessing::ImageFileSystem;
-using velkar::math::Polygon;
-using PolygonList = std::vector<std::shared_ptr<Polygon>>;
 
 // Stripes, blobs and noise: gradients of every direction and keypoints of many sizes.
 std::shared_ptr<ImageFileSystem> TexturedImage(int width, int height) {
@@ -52,19 +52,12 @@ std::shared_ptr<ImageFileSystem> TexturedImage(int width, int height) {
     return image;
 }
 
-std::shared_ptr<Polygon> Box(int left, int top, int right, int bottom) {
-    const Polygon::Point corners[] = {{left, top}, {left, bottom}, {right, bottom}, {right, top}};
-    auto polygon = std::make_shared<Polygon>();
-    polygon->SetPoints(corners, 4);
-    return polygon;
-}
-
 // The windows of the "half" grid, each widened to the 32 pixels it covers.
 PolygonList HalfGridWindows(int size, int window) {
     PolygonList polygons;
     for (int x = 0; x + window <= size; x += window / 2) {
         for (int y = 0; y + window <= size; y += window / 2) {
-            polygons.push_back(Box(x, y, x + window, y + window));
+            polygons.push_back(Rectangle(x, y, x + window, y + window));
         }
     }
     return polygons;
@@ -93,7 +86,7 @@ void BM_HogLargeBoxes(benchmark::State& state) {
     PolygonList polygons;
     for (int n = 0; n < 16; ++n) {
         polygons.push_back(
-            Box((n % 4) * 250, (n / 4) * 250, (n % 4) * 250 + 250, (n / 4) * 250 + 250));
+            Rectangle((n % 4) * 250, (n / 4) * 250, (n % 4) * 250 + 250, (n / 4) * 250 + 250));
     }
     for (auto _ : state) {
         auto descriptors = hog.Process(polygons);
@@ -109,7 +102,7 @@ void BM_KeypointsOneBox512(benchmark::State& state) {
     static const auto image = TexturedImage(512, 512);
     ScaleInvariantFeatureTransform extractor;
     extractor.SetImage(image);
-    PolygonList polygons{Box(0, 0, 512, 512)};
+    PolygonList polygons{Rectangle(0, 0, 512, 512)};
     std::size_t keypoints = 0;
     for (auto _ : state) {
         auto descriptors = extractor.Process(polygons);

@@ -3,11 +3,10 @@
 // reported as patterns per second. Classifying the windows of a 1 Mpx image means 10^6 calls.
 
 #include <memory>
-#include <random>
-#include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchmarkInputs.h"
 #include "velkar/patternrecognition/AdaptiveResonanceTheory2.h"
 #include "velkar/patternrecognition/KMeans.h"
 #include "velkar/patternrecognition/Pattern.h"
@@ -18,6 +17,7 @@
 namespace {
 
 using namespace velkar::patternrecognition;
+using velkar::bench::CountPatterns;
 
 constexpr int patternCount = 2000;
 constexpr int dimension = 12;
@@ -25,47 +25,14 @@ constexpr int classCount = 4;
 
 // Four clouds around random centres in [0, 1]^12, the classes taken in turn.
 PatternSet ClusteredPatterns() {
-    std::mt19937 engine(12345);
-    std::uniform_real_distribution<double> centre(0.0, 1.0);
-    std::normal_distribution<double> noise(0.0, 0.1);
-    std::vector<std::vector<double>> centres(classCount, std::vector<double>(dimension));
-    for (auto& c : centres) {
-        for (double& value : c) {
-            value = centre(engine);
-        }
-    }
-    auto set = std::make_shared<PatternList>();
-    for (int i = 0; i < patternCount; ++i) {
-        auto pattern = std::make_shared<Pattern>();
-        pattern->SetClass(i % classCount);
-        std::vector<double> features(dimension);
-        for (int f = 0; f < dimension; ++f) {
-            features[f] = centres[i % classCount][f] + noise(engine);
-        }
-        pattern->SetDescriptors(features);
-        set->push_back(pattern);
-    }
-    return set;
-}
-
-void CountPatterns(benchmark::State& state, double perIteration) {
-    state.counters["patterns"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * perIteration, benchmark::Counter::kIsRate);
+    return velkar::bench::ClusteredPatterns({patternCount, dimension, classCount, 0}, 0.0, 1.0, 0.1,
+                                            12345);
 }
 
 // Classifies every pattern of the set once per iteration.
 void ClassifyAll(benchmark::State& state, PatternRecognitionAlgorithm& classifier,
                  const PatternSet& set) {
-    std::vector<std::vector<double>> features;
-    for (const auto& pattern : *set) {
-        features.push_back(*pattern->Descriptors());
-    }
-    for (auto _ : state) {
-        for (auto& vector : features) {
-            benchmark::DoNotOptimize(classifier.Classify(vector));
-        }
-    }
-    CountPatterns(state, patternCount);
+    velkar::bench::ClassifyEach(state, classifier, velkar::bench::FeaturesOf(set));
 }
 
 std::unique_ptr<RadialBasisFunctionNetwork> RadialBasis() {

@@ -8,15 +8,13 @@
 #include <cmath>
 #include <complex>
 #include <memory>
-#include <random>
-#include <string>
 #include <vector>
 
+#include "bench/BenchmarkInputs.h"
 #include "velkar/featureextraction/FourierTransform.h"
 #include "velkar/featureextraction/PaddedWindow.h"
 #include "velkar/featureextraction/WaveletTransform.h"
 #include "velkar/imageprocessing/ImageFileSystem.h"
-#include "velkar/imageprocessing/Pixel.h"
 #include "velkar/math/Polygon.h"
 #include "velkar/util/Parallel.h"
 
@@ -34,48 +32,14 @@ using Complex = std::complex<double>;
 constexpr int kImageSize = 1500;
 constexpr int kPolygonCount = 300;
 
-std::shared_ptr<ImageFileSystem> GeneratedImage() {
-    static const std::shared_ptr<ImageFileSystem> image = [] {
-        auto created = ImageFileSystem::Create("bench.png", kImageSize, kImageSize, 24);
-        std::mt19937 generator(1);
-        std::uniform_int_distribution<int> level(0, 255);
-        velkar::imageprocessing::Pixel pixel;
-        for (int y = 0; y < kImageSize; ++y) {
-            for (int x = 0; x < kImageSize; ++x) {
-                pixel[0] = static_cast<std::uint8_t>(level(generator));
-                pixel[1] = static_cast<std::uint8_t>(level(generator));
-                pixel[2] = static_cast<std::uint8_t>(level(generator));
-                created->SetPixel(x, y, pixel);
-            }
-        }
-        return created;
-    }();
+const std::shared_ptr<ImageFileSystem>& GeneratedImage() {
+    static const std::shared_ptr<ImageFileSystem> image =
+        velkar::bench::RandomColourImage(kImageSize, 1);
     return image;
 }
 
-std::vector<std::shared_ptr<Polygon>> GeneratedPolygons() {
-    std::mt19937 generator(2);
-    std::uniform_int_distribution<int> origin(0, kImageSize - 1);
-    std::uniform_int_distribution<int> extent(20, 300);
-    std::vector<std::shared_ptr<Polygon>> polygons;
-    for (int id = 0; id < kPolygonCount; ++id) {
-        const int x = origin(generator);
-        const int y = origin(generator);
-        const int width = extent(generator);
-        const int height = extent(generator);
-        std::vector<Polygon::Point> points;
-        if (id % 2 == 0) {
-            points = {{x, y}, {x + width, y}, {x + width, y + height}, {x, y + height}};
-        } else {
-            points = {{x, y}, {x + width, y}, {x, y + height}};
-        }
-        auto polygon = std::make_shared<Polygon>();
-        polygon->SetPoints(points.data(), static_cast<int>(points.size()));
-        polygon->SetClass("class" + std::to_string(id % 4));
-        polygon->SetId(id);
-        polygons.push_back(polygon);
-    }
-    return polygons;
+velkar::bench::PolygonList GeneratedPolygons() {
+    return velkar::bench::RandomPolygons(kImageSize, kPolygonCount);
 }
 
 // The baseline: per polygon an N x N complex buffer; per window and band it is cleared, filled
@@ -202,15 +166,7 @@ void Run(benchmark::State& state, FeatureExtractionAlgorithm& extractor) {
     const velkar::util::ThreadLimit limit(static_cast<int>(state.range(0)));
     extractor.SetImage(GeneratedImage());
     auto polygons = GeneratedPolygons();
-    std::size_t windows = 0;
-    for (auto _ : state) {
-        auto descriptors = extractor.Process(polygons);
-        windows += descriptors.size();
-        benchmark::DoNotOptimize(descriptors.data());
-    }
-    state.counters["windows"] =
-        benchmark::Counter(static_cast<double>(windows), benchmark::Counter::kIsRate);
-    state.counters["threads"] = static_cast<double>(velkar::util::MaxThreads());
+    velkar::bench::ProcessEveryIteration(state, extractor, polygons);
 }
 
 // Argument: number of threads.

@@ -5,11 +5,11 @@
 
 #include <iostream>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchmarkInputs.h"
 #include "velkar/optimization/Genetic.h"
 #include "velkar/patternrecognition/LearningVectorQuantization.h"
 #include "velkar/patternrecognition/MahalanobisDistance.h"
@@ -19,9 +19,10 @@
 
 namespace {
 
+using velkar::bench::CountPatterns;
+using velkar::bench::FeaturesOf;
 using velkar::patternrecognition::LearningVectorQuantization;
 using velkar::patternrecognition::MahalanobisDistance;
-using velkar::patternrecognition::Pattern;
 using velkar::patternrecognition::PatternList;
 using velkar::patternrecognition::PatternRecognitionAlgorithm;
 using velkar::patternrecognition::PatternSet;
@@ -34,35 +35,8 @@ constexpr int million = 1'000'000;
 
 // Gaussian clouds around one random centre per class, classes 1 ... 4 in turn.
 PatternSet RandomPatterns(int count = patternCount, unsigned seed = 12345) {
-    std::mt19937 engine(seed);
-    std::normal_distribution<double> noise(0.0, 1.0);
-    std::uniform_real_distribution<double> centre(-2.0, 2.0);
-    std::vector<std::vector<double>> centres(classCount, std::vector<double>(dimension));
-    for (auto& c : centres) {
-        for (double& value : c) {
-            value = centre(engine);
-        }
-    }
-    auto set = std::make_shared<PatternList>();
-    for (int i = 0; i < count; ++i) {
-        auto pattern = std::make_shared<Pattern>();
-        pattern->SetClass(i % classCount + 1);
-        std::vector<double> features(dimension);
-        for (int j = 0; j < dimension; ++j) {
-            features[j] = centres[i % classCount][j] + noise(engine);
-        }
-        pattern->SetDescriptors(features);
-        set->push_back(pattern);
-    }
-    return set;
-}
-
-std::vector<std::vector<double>> FeaturesOf(const PatternSet& set) {
-    std::vector<std::vector<double>> features;
-    for (const auto& pattern : *set) {
-        features.push_back(*pattern->Descriptors());
-    }
-    return features;
+    return velkar::bench::ClusteredPatterns({count, dimension, classCount, 1}, -2.0, 2.0, 1.0,
+                                            seed);
 }
 
 // Point K prints the training-set size on standard output; the benchmarks keep it off the report.
@@ -80,20 +54,8 @@ class QuietOutput {
     std::streambuf* saved;
 };
 
-void SetRate(benchmark::State& state, double patternsPerIteration) {
-    state.counters["patterns"] =
-        benchmark::Counter(static_cast<double>(state.iterations()) * patternsPerIteration,
-                           benchmark::Counter::kIsRate);
-}
-
 void ClassifyAll(benchmark::State& state, PatternRecognitionAlgorithm& classifier) {
-    std::vector<std::vector<double>> features = FeaturesOf(RandomPatterns(patternCount, 999));
-    for (auto _ : state) {
-        for (auto& vector : features) {
-            benchmark::DoNotOptimize(classifier.Classify(vector));
-        }
-    }
-    SetRate(state, patternCount);
+    velkar::bench::ClassifyEach(state, classifier, FeaturesOf(RandomPatterns(patternCount, 999)));
 }
 
 void ClassifyMillion(benchmark::State& state, PatternRecognitionAlgorithm& classifier) {
@@ -103,7 +65,7 @@ void ClassifyMillion(benchmark::State& state, PatternRecognitionAlgorithm& class
             benchmark::DoNotOptimize(classifier.Classify(features[i % patternCount]));
         }
     }
-    SetRate(state, million);
+    CountPatterns(state, million);
 }
 
 std::unique_ptr<MahalanobisDistance> TrainedMahalanobis() {
@@ -134,7 +96,7 @@ void BM_MahalanobisTrain(benchmark::State& state) {
         classifier.Train(set);
         benchmark::DoNotOptimize(classifier.InputSize());
     }
-    SetRate(state, patternCount);
+    CountPatterns(state, patternCount);
 }
 BENCHMARK(BM_MahalanobisTrain)->Unit(benchmark::kMillisecond);
 
@@ -156,7 +118,7 @@ void BM_PointKTrain(benchmark::State& state) {
         classifier.Train(set);
         benchmark::DoNotOptimize(classifier.InputSize());
     }
-    SetRate(state, patternCount * 10.0);
+    CountPatterns(state, patternCount * 10.0);
 }
 BENCHMARK(BM_PointKTrain)->Unit(benchmark::kMillisecond);
 
@@ -175,7 +137,7 @@ void BM_VectorQuantizationTrain(benchmark::State& state) {
         classifier.Train(set);
         benchmark::DoNotOptimize(classifier.InputSize());
     }
-    SetRate(state, patternCount * 20.0);
+    CountPatterns(state, patternCount * 20.0);
 }
 BENCHMARK(BM_VectorQuantizationTrain)->Unit(benchmark::kMillisecond);
 

@@ -8,65 +8,38 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdint>
 #include <memory>
-#include <random>
-#include <string>
 #include <vector>
 
+#include "bench/BenchmarkInputs.h"
 #include "tests/featureextraction/DenseTexture.h"
 #include "velkar/featureextraction/CoOccurrenceMatrix.h"
 #include "velkar/imageprocessing/ImageFileSystem.h"
-#include "velkar/imageprocessing/Pixel.h"
-#include "velkar/math/Polygon.h"
 #include "velkar/util/Parallel.h"
 
 namespace {
 
 using velkar::featureextraction::CoOccurrenceMatrix;
 using velkar::imageprocessing::ImageFileSystem;
-using velkar::math::Polygon;
 
 constexpr int kImageSize = 512;
 constexpr int kWindow = 16;
 const std::vector<int> kDx{1, 0};
 const std::vector<int> kDy{0, 1};
 
-std::shared_ptr<ImageFileSystem> RandomImage() {
-    static const std::shared_ptr<ImageFileSystem> image = [] {
-        auto created = ImageFileSystem::Create("bench.png", kImageSize, kImageSize, 24);
-        std::mt19937 generator(3);
-        std::uniform_int_distribution<int> level(0, 255);
-        velkar::imageprocessing::Pixel pixel;
-        for (int y = 0; y < kImageSize; ++y) {
-            for (int x = 0; x < kImageSize; ++x) {
-                pixel[0] = static_cast<std::uint8_t>(level(generator));
-                pixel[1] = static_cast<std::uint8_t>(level(generator));
-                pixel[2] = static_cast<std::uint8_t>(level(generator));
-                created->SetPixel(x, y, pixel);
-            }
-        }
-        return created;
-    }();
+const std::shared_ptr<ImageFileSystem>& RandomImage() {
+    static const std::shared_ptr<ImageFileSystem> image =
+        velkar::bench::RandomColourImage(kImageSize, 3);
     return image;
 }
 
-std::shared_ptr<Polygon> Square(int x, int y, int size, int id) {
-    const std::vector<Polygon::Point> corners{
-        {x, y}, {x + size, y}, {x + size, y + size}, {x, y + size}};
-    auto polygon = std::make_shared<Polygon>();
-    polygon->SetPoints(corners.data(), static_cast<int>(corners.size()));
-    polygon->SetClass("class" + std::to_string(id % 4));
-    polygon->SetId(id);
-    return polygon;
-}
-
 // Squares of side size tiling the image, x-major.
-std::vector<std::shared_ptr<Polygon>> Tiles(int size) {
-    std::vector<std::shared_ptr<Polygon>> tiles;
+velkar::bench::PolygonList Tiles(int size) {
+    velkar::bench::PolygonList tiles;
     for (int x = 0; x + size <= kImageSize; x += size) {
         for (int y = 0; y + size <= kImageSize; y += size) {
-            tiles.push_back(Square(x, y, size, static_cast<int>(tiles.size())));
+            tiles.push_back(
+                velkar::bench::Rectangle(x, y, x + size, y + size, static_cast<int>(tiles.size())));
         }
     }
     return tiles;
@@ -93,15 +66,7 @@ void BM_CoOccurrence(benchmark::State& state) {
     CoOccurrenceMatrix extractor(kWindow, kDx, kDy);
     extractor.SetImage(RandomImage());
     auto polygons = Tiles(static_cast<int>(state.range(0)));
-    std::size_t windows = 0;
-    for (auto _ : state) {
-        auto descriptors = extractor.Process(polygons);
-        windows += descriptors.size();
-        benchmark::DoNotOptimize(descriptors.data());
-    }
-    state.counters["windows"] =
-        benchmark::Counter(static_cast<double>(windows), benchmark::Counter::kIsRate);
-    state.counters["threads"] = static_cast<double>(velkar::util::MaxThreads());
+    velkar::bench::ProcessEveryIteration(state, extractor, polygons);
 }
 
 BENCHMARK(BM_DenseReference)->UseRealTime()->Unit(benchmark::kMillisecond);
