@@ -2,11 +2,7 @@
 
 #include <cmath>
 #include <limits>
-#include <memory>
-#include <stdexcept>
 #include <utility>
-
-#include "velkar/util/Parallel.h"
 
 namespace velkar::featureextraction {
 
@@ -15,60 +11,21 @@ namespace {
 using Histogram = TextureHistogram2D::Histogram;
 
 constexpr int kLevels = TextureHistogram2D::kLevels;
-constexpr int kBands = TextureHistogram2D::kBands;
 // An empty cell enters the entropy as this value instead of 0, whose logarithm is undefined.
 constexpr double kEmptyCell = std::numeric_limits<double>::epsilon();
 
 }  // namespace
 
 CoOccurrenceMatrix::CoOccurrenceMatrix(int windowSize, std::vector<int> dx, std::vector<int> dy)
-    : windowSize(windowSize), dx(std::move(dx)), dy(std::move(dy)) {
-    TextureHistogram2D::CheckDisplacements(this->windowSize, this->dx, this->dy);
-}
+    : TextureHistogramExtractor(windowSize, std::move(dx), std::move(dy), kStatistics) {}
 
 std::string CoOccurrenceMatrix::Name() const { return "Co-Occurrence Matrix"; }
 
 std::string CoOccurrenceMatrix::FileExtension() const { return "cmo"; }
 
-int CoOccurrenceMatrix::WindowSize() const { return windowSize; }
-
-int CoOccurrenceMatrix::FeatureCount() const {
-    return kBands * kStatistics * static_cast<int>(dx.size());
-}
-
-CoOccurrenceMatrix::DescriptorList CoOccurrenceMatrix::Process(PolygonList& polygons) {
-    if (!Image()) {
-        throw std::logic_error(Name() + " has no image: SetImage must be called before Process");
-    }
-    const TextureHistogram2D texture(Image(), windowSize, dx, dy, kLevels);
-    // One histogram per worker thread, made on the thread's first polygon and reused for every
-    // window after it: a window clears only the cells the one before it filled.
-    util::Combinable<std::unique_ptr<Histogram>> histograms;
-    return ProcessPolygons(polygons, [&](const math::Polygon& polygon) {
-        std::unique_ptr<Histogram>& histogram = histograms.Local();
-        if (!histogram) {
-            texture.InitHistogram(histogram);
-        }
-        return ProcessPolygon(polygon, texture, *histogram);
-    });
-}
-
-CoOccurrenceMatrix::DescriptorList CoOccurrenceMatrix::ProcessPolygon(
-    const math::Polygon& polygon, const TextureHistogram2D& texture, Histogram& histogram) const {
-    DescriptorList descriptors;
-    const int displacements = static_cast<int>(dx.size());
-    ForEachWindow(polygon, windowSize, [&](int x, int y) {
-        texture.Calculate(x, y, histogram);
-        auto descriptor = LabelledDescriptor(polygon, kBands, kStatistics * displacements);
-        for (int band = 0; band < kBands; ++band) {
-            double* values = descriptor->Features()[static_cast<std::size_t>(band)].data();
-            for (int k = 0; k < displacements; ++k) {
-                Statistics(histogram, k, band, values + kStatistics * k);
-            }
-        }
-        descriptors.push_back(std::move(descriptor));
-    });
-    return descriptors;
+void CoOccurrenceMatrix::Fold(const Histogram& histogram, int displacement, int band,
+                              double* out) const {
+    Statistics(histogram, displacement, band, out);
 }
 
 void CoOccurrenceMatrix::Statistics(const Histogram& histogram, int displacement, int band,

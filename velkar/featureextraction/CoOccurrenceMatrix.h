@@ -7,17 +7,17 @@
 // deviation, energy, correlation and entropy. Each statistic sums over the upper triangle
 // a <= c with weight 1 on the diagonal and 2 off it; the mean and deviation are those of the
 // row level a; empty cells enter the entropy as machine epsilon. A band of zero variance has
-// correlation 1. Window layout and parallel processing are the base's.
+// correlation 1. Windows, histograms and threads are TextureHistogramExtractor's.
 
 #include <string>
 #include <vector>
 
-#include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/featureextraction/TextureHistogram2D.h"
+#include "velkar/featureextraction/TextureHistogramExtractor.h"
 
 namespace velkar::featureextraction {
 
-class CoOccurrenceMatrix : public FeatureExtractionAlgorithm {
+class CoOccurrenceMatrix : public TextureHistogramExtractor {
   public:
     static constexpr int kStatistics = 8;
 
@@ -26,22 +26,15 @@ class CoOccurrenceMatrix : public FeatureExtractionAlgorithm {
 
     std::string Name() const override;
     std::string FileExtension() const override;
-    int WindowSize() const override;
-    int FeatureCount() const override;
-    DescriptorList Process(PolygonList& polygons) override;
 
     // The eight statistics of displacement k on one band of a calculated histogram, written to
     // out[0] ... out[7].
     static void Statistics(const TextureHistogram2D::Histogram& histogram, int displacement,
                            int band, double* out);
 
-  private:
-    DescriptorList ProcessPolygon(const math::Polygon& polygon, const TextureHistogram2D& texture,
-                                  TextureHistogram2D::Histogram& histogram) const;
-
-    int windowSize;
-    std::vector<int> dx;
-    std::vector<int> dy;
+  protected:
+    void Fold(const TextureHistogram2D::Histogram& histogram, int displacement, int band,
+              double* out) const override;
 };
 
 }  // namespace velkar::featureextraction

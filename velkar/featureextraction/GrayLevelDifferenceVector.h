@@ -6,34 +6,27 @@
 // co-occurrence matrix of displacement k (TextureHistogram2D) along its diagonals, upper
 // triangle only: value 256k + 0 is the whole diagonal and value 256k + d, d > 0, one of the two
 // equal halves of difference d; so a band adds up to its diagonal share plus half of the rest of
-// its one third. Window layout and parallel processing are the base's.
+// its one third. Windows, histograms and threads are TextureHistogramExtractor's.
 
 #include <string>
 #include <vector>
 
-#include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/featureextraction/TextureHistogram2D.h"
+#include "velkar/featureextraction/TextureHistogramExtractor.h"
 
 namespace velkar::featureextraction {
 
-class GrayLevelDifferenceVector : public FeatureExtractionAlgorithm {
+class GrayLevelDifferenceVector : public TextureHistogramExtractor {
   public:
     // Throws std::invalid_argument as TextureHistogram2D::CheckDisplacements does.
     GrayLevelDifferenceVector(int windowSize, std::vector<int> dx, std::vector<int> dy);
 
     std::string Name() const override;
     std::string FileExtension() const override;
-    int WindowSize() const override;
-    int FeatureCount() const override;
-    DescriptorList Process(PolygonList& polygons) override;
 
-  private:
-    DescriptorList ProcessPolygon(const math::Polygon& polygon, const TextureHistogram2D& texture,
-                                  TextureHistogram2D::Histogram& histogram) const;
-
-    int windowSize;
-    std::vector<int> dx;
-    std::vector<int> dy;
+  protected:
+    void Fold(const TextureHistogram2D::Histogram& histogram, int displacement, int band,
+              double* out) const override;
 };
 
 }  // namespace velkar::featureextraction
