@@ -7,6 +7,7 @@
 
 #include "velkar/patternrecognition/MatrixFile.h"
 #include "velkar/patternrecognition/ModelTree.h"
+#include "velkar/patternrecognition/TrainingSetCheck.h"
 #include "velkar/util/Map.h"
 #include "velkar/util/Random.h"
 
@@ -69,42 +70,21 @@ void LearningVectorQuantization::Train(
             "LearningVectorQuantization: only an object constructed with its training "
             "parameters can be trained");
     }
-    if (!patterns || patterns->empty()) {
-        throw std::invalid_argument("LearningVectorQuantization: Train needs at least one pattern");
-    }
-    const std::size_t count = patterns->size();
-    for (std::size_t i = 0; i < count; ++i) {
-        if (!(*patterns)[i]) {
-            throw std::invalid_argument("LearningVectorQuantization: pattern " + std::to_string(i) +
-                                        " is missing");
-        }
-    }
-    const std::size_t n = (*patterns)[0]->Descriptors()->size();
+    const std::string owner = "LearningVectorQuantization";
+    const std::size_t n = FirstPatternLength(patterns, owner);
     if (static_cast<long long>(n) * hiddenCount > maxModelEntries) {
         throw std::invalid_argument("LearningVectorQuantization: " + std::to_string(hiddenCount) +
                                     " neurons of " + std::to_string(n) + " weights exceed the " +
                                     std::to_string(maxModelEntries) + " weights allowed");
     }
+    CheckPatternFeatures(patterns, owner, n);
     std::vector<const double*> data;
     std::vector<int> classes;
-    data.reserve(count);
-    classes.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::vector<double>& features = *(*patterns)[i]->Descriptors();
-        if (features.size() != n) {
-            throw std::invalid_argument("LearningVectorQuantization: pattern " + std::to_string(i) +
-                                        " has " + std::to_string(features.size()) +
-                                        " features, the first has " + std::to_string(n));
-        }
-        for (std::size_t d = 0; d < n; ++d) {
-            if (!std::isfinite(features[d])) {
-                throw std::invalid_argument("LearningVectorQuantization: feature " +
-                                            std::to_string(d) + " of pattern " + std::to_string(i) +
-                                            " is not finite");
-            }
-        }
-        data.push_back(features.data());
-        classes.push_back((*patterns)[i]->Class());
+    data.reserve(patterns->size());
+    classes.reserve(patterns->size());
+    for (const auto& pattern : *patterns) {
+        data.push_back(pattern->Descriptors()->data());
+        classes.push_back(pattern->Class());
     }
 
     const int dim = static_cast<int>(n);
@@ -120,23 +100,30 @@ void LearningVectorQuantization::Train(
     double alpha = initialAlpha;
     const double alphaStep = initialAlpha / iterations;
     for (int epoch = 0; epoch < iterations; ++epoch) {
-        const bool lastEpoch = epoch == iterations - 1;
-        for (std::size_t index : util::RandomPermutation(count)) {
-            const double* features = data[index];
-            const int winner = Winner(*prototypes, features);
-            if (lastEpoch) {
-                continue;
-            }
-            const double rate = NeuronClass(winner) == classes[index] ? alpha : -alpha;
-            for (int d = 0; d < dim; ++d) {
-                double& weight = (*prototypes)(winner, d);
-                weight += rate * (features[d] - weight);
-            }
-        }
+        // The last epoch only presents the patterns; it moves no neuron.
+        RunEpoch(*prototypes, data, classes, alpha, epoch < iterations - 1);
         alpha -= alphaStep;
     }
     weights = std::move(prototypes);
     dimension = dim;
+}
+
+void LearningVectorQuantization::RunEpoch(Matrix& prototypes,
+                                          const std::vector<const double*>& data,
+                                          const std::vector<int>& classes, double alpha,
+                                          bool adjust) const {
+    for (std::size_t index : util::RandomPermutation(data.size())) {
+        const double* features = data[index];
+        const int winner = Winner(prototypes, features);
+        if (!adjust) {
+            continue;
+        }
+        const double rate = NeuronClass(winner) == classes[index] ? alpha : -alpha;
+        for (int d = 0; d < prototypes.Columns(); ++d) {
+            double& weight = prototypes(winner, d);
+            weight += rate * (features[d] - weight);
+        }
+    }
 }
 
 int LearningVectorQuantization::Classify(std::vector<double>& features) {

@@ -59,6 +59,11 @@ class LearningVectorQuantization : public PatternRecognitionAlgorithm {
     int NeuronClass(int neuron) const { return neuron / neuronsPerClass + 1; }
 
   private:
+    // One pass over the patterns in a random order; with adjust, each pattern's nearest neuron
+    // moves alpha of the way towards it when their classes agree and away from it otherwise.
+    void RunEpoch(math::Matrix<double>& prototypes, const std::vector<const double*>& data,
+                  const std::vector<int>& classes, double alpha, bool adjust) const;
+
     int hiddenCount = 0;
     int outputCount = 0;
     int neuronsPerClass = 1;

@@ -10,6 +10,7 @@
 
 #include "velkar/patternrecognition/MatrixFile.h"
 #include "velkar/patternrecognition/ModelTree.h"
+#include "velkar/patternrecognition/TrainingSetCheck.h"
 #include "velkar/util/Map.h"
 
 namespace velkar::patternrecognition {
@@ -27,25 +28,38 @@ constexpr int maxDimension = 3162;
 static_assert(static_cast<long long>(maxDimension) * maxDimension <=
               MahalanobisDistance::maxModelEntries);
 
-// The inverse of the covariance matrix s, or its pseudo-inverse when s is singular.
-//
-// Features of zero variance are set aside. The others are scaled to unit variance (the
-// correlation matrix r), and a Cholesky factorisation that always continues with the feature of
-// the largest remaining variance finds the rank of r: it stops when every remaining feature is,
-// up to dependenceTolerance, a linear combination of the chosen ones. At full rank the result is
-// s.Inverse(). Otherwise r ~ g g^T with g of full column rank, whose pseudo-inverse is
-// g (g^T g)^-2 g^T; scaled back it is a generalised inverse of s, and for differences that lie
-// where the training data vary it gives the same distances as any other.
-Matrix<double> InverseOrPseudoInverse(const Matrix<double>& s) {
-    const int n = s.Rows();
+// Every feature's standard deviation (0 for a feature of zero variance) and the features of
+// positive variance, in order.
+struct Deviations {
+    std::vector<double> scale;
     std::vector<int> varying;
-    std::vector<double> scale(static_cast<std::size_t>(n), 0.0);
-    for (int j = 0; j < n; ++j) {
+};
+
+Deviations DeviationsOf(const Matrix<double>& s) {
+    Deviations deviations{std::vector<double>(static_cast<std::size_t>(s.Rows()), 0.0), {}};
+    for (int j = 0; j < s.Rows(); ++j) {
         if (s(j, j) > 0.0) {
-            varying.push_back(j);
-            scale[static_cast<std::size_t>(j)] = std::sqrt(s(j, j));
+            deviations.varying.push_back(j);
+            deviations.scale[static_cast<std::size_t>(j)] = std::sqrt(s(j, j));
         }
     }
+    return deviations;
+}
+
+// r ~ g g^T for the correlation matrix r of the varying features: position i of the
+// factorisation holds varying feature order[i], and columns 0 ... rank - 1 of g are filled.
+struct PivotedFactor {
+    std::vector<int> order;
+    Matrix<double> g;
+    int rank;
+};
+
+// A Cholesky factorisation of r that always continues with the feature of the largest remaining
+// variance, and stops when every remaining feature is, up to dependenceTolerance, a linear
+// combination of the chosen ones.
+PivotedFactor PivotedCholesky(const Matrix<double>& s, const Deviations& deviations) {
+    const std::vector<int>& varying = deviations.varying;
+    const std::vector<double>& scale = deviations.scale;
     const int m = static_cast<int>(varying.size());
     auto correlation = [&](int a, int b) {
         const int j = varying[static_cast<std::size_t>(a)];
@@ -53,7 +67,6 @@ Matrix<double> InverseOrPseudoInverse(const Matrix<double>& s) {
         return s(j, k) / (scale[static_cast<std::size_t>(j)] * scale[static_cast<std::size_t>(k)]);
     };
 
-    // order[i] is the varying feature in position i of the factorisation.
     std::vector<int> order(static_cast<std::size_t>(m));
     std::iota(order.begin(), order.end(), 0);
     std::vector<double> residual(static_cast<std::size_t>(m), 1.0);
@@ -88,10 +101,16 @@ Matrix<double> InverseOrPseudoInverse(const Matrix<double>& s) {
         }
         rank = k + 1;
     }
-    if (rank == n) {
-        return s.Inverse();
-    }
+    return {std::move(order), std::move(g), rank};
+}
 
+// The pseudo-inverse g (g^T g)^-2 g^T of r ~ g g^T, scaled back by the deviations into an
+// n x n generalised inverse of s (0 in the rows and columns of features without variance).
+Matrix<double> ScaledPseudoInverse(const PivotedFactor& factor, const Deviations& deviations,
+                                   int n) {
+    const Matrix<double>& g = factor.g;
+    const int rank = factor.rank;
+    const int m = static_cast<int>(deviations.varying.size());
     Matrix<double> gram(rank, rank);
     for (int a = 0; a < rank; ++a) {
         for (int b = 0; b < rank; ++b) {
@@ -113,11 +132,16 @@ Matrix<double> InverseOrPseudoInverse(const Matrix<double>& s) {
             w(i, b) = sum;
         }
     }
+    const std::vector<double>& scale = deviations.scale;
+    auto feature = [&](int position) {
+        return deviations
+            .varying[static_cast<std::size_t>(factor.order[static_cast<std::size_t>(position)])];
+    };
     Matrix<double> result(n, n);
     for (int a = 0; a < m; ++a) {
-        const int j = varying[static_cast<std::size_t>(order[static_cast<std::size_t>(a)])];
+        const int j = feature(a);
         for (int b = 0; b < m; ++b) {
-            const int k = varying[static_cast<std::size_t>(order[static_cast<std::size_t>(b)])];
+            const int k = feature(b);
             double sum = 0.0;
             for (int t = 0; t < rank; ++t) {
                 sum += w(a, t) * w(b, t);
@@ -129,85 +153,59 @@ Matrix<double> InverseOrPseudoInverse(const Matrix<double>& s) {
     return result;
 }
 
-}  // namespace
-
-MahalanobisDistance::MahalanobisDistance(int count) : classCount(count) {
-    if (count < 1) {
-        throw std::invalid_argument("MahalanobisDistance needs at least one class, got " +
-                                    std::to_string(count));
+// The inverse of the covariance matrix s, or its pseudo-inverse when s is singular.
+//
+// Features of zero variance are set aside. The others are scaled to unit variance (the
+// correlation matrix r), and a pivoted Cholesky factorisation finds the rank of r. At full rank
+// the result is s.Inverse(). Otherwise r ~ g g^T with g of full column rank, whose
+// pseudo-inverse is g (g^T g)^-2 g^T; scaled back it is a generalised inverse of s, and for
+// differences that lie where the training data vary it gives the same distances as any other.
+Matrix<double> InverseOrPseudoInverse(const Matrix<double>& s) {
+    const Deviations deviations = DeviationsOf(s);
+    const PivotedFactor factor = PivotedCholesky(s, deviations);
+    if (factor.rank == s.Rows()) {
+        return s.Inverse();
     }
+    return ScaledPseudoInverse(factor, deviations, s.Rows());
 }
 
-void MahalanobisDistance::Train(std::shared_ptr<std::vector<std::shared_ptr<Pattern>>> patterns) {
-    if (classCount < 1) {
-        throw std::logic_error("MahalanobisDistance: Train needs a class count");
-    }
-    if (!patterns || patterns->empty()) {
-        throw std::invalid_argument("MahalanobisDistance: Train needs at least one pattern");
-    }
-    const std::size_t count = patterns->size();
-    for (std::size_t i = 0; i < count; ++i) {
-        if (!(*patterns)[i]) {
-            throw std::invalid_argument("MahalanobisDistance: pattern " + std::to_string(i) +
-                                        " is missing");
-        }
-    }
-    const std::vector<double> first = *(*patterns)[0]->Descriptors();
-    const std::size_t n = first.size();
-    if (n > static_cast<std::size_t>(maxDimension) ||
-        static_cast<long long>(n) * classCount > maxModelEntries) {
-        throw std::invalid_argument("MahalanobisDistance: " + std::to_string(n) + " features and " +
-                                    std::to_string(classCount) +
-                                    " classes need tables of more than the " +
-                                    std::to_string(maxModelEntries) + " entries allowed");
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        Pattern& pattern = *(*patterns)[i];
-        const std::vector<double>& features = *pattern.Descriptors();
-        if (features.size() != n) {
-            throw std::invalid_argument("MahalanobisDistance: pattern " + std::to_string(i) +
-                                        " has " + std::to_string(features.size()) +
-                                        " features, the first has " + std::to_string(n));
-        }
-        if (pattern.Class() < 1 || pattern.Class() > classCount) {
-            throw std::invalid_argument("MahalanobisDistance: pattern " + std::to_string(i) +
-                                        " has class " + std::to_string(pattern.Class()) +
-                                        ", outside 1 ... " + std::to_string(classCount));
-        }
-        for (std::size_t j = 0; j < n; ++j) {
-            if (!std::isfinite(features[j])) {
-                throw std::invalid_argument("MahalanobisDistance: feature " + std::to_string(j) +
-                                            " of pattern " + std::to_string(i) + " is not finite");
-            }
-        }
-    }
+// The training set's statistics, every feature measured from the first pattern's value.
+struct ShiftedSums {
+    // The mean of the shifted values over all patterns.
+    std::vector<double> shift;
+    Matrix<double> classSums;
+    std::vector<long long> classSizes;
+};
 
-    // Everything is measured from the first pattern: a constant feature then differs by exactly
-    // 0, so its variance is exactly 0 and its class means are exactly its value. The covariance
-    // takes a second pass over the centred values rather than sum(x^2)/N - mean^2, which
-    // cancels badly for features far from 0.
-    const int dim = static_cast<int>(n);
-    const double patternCount = static_cast<double>(count);
-    std::vector<double> shift(n, 0.0);
-    Matrix<double> classSums(classCount, dim);
-    std::vector<long long> classSizes(static_cast<std::size_t>(classCount), 0);
-    for (const auto& pattern : *patterns) {
+ShiftedSums SumFromFirst(const PatternList& patterns, const std::vector<double>& first,
+                         int classCount) {
+    const int dim = static_cast<int>(first.size());
+    ShiftedSums sums{std::vector<double>(first.size(), 0.0), Matrix<double>(classCount, dim),
+                     std::vector<long long>(static_cast<std::size_t>(classCount), 0)};
+    for (const auto& pattern : patterns) {
         const std::vector<double>& features = *pattern->Descriptors();
         const int c = pattern->Class() - 1;
-        ++classSizes[static_cast<std::size_t>(c)];
+        ++sums.classSizes[static_cast<std::size_t>(c)];
         for (int j = 0; j < dim; ++j) {
             const double value =
                 features[static_cast<std::size_t>(j)] - first[static_cast<std::size_t>(j)];
-            shift[static_cast<std::size_t>(j)] += value;
-            classSums(c, j) += value;
+            sums.shift[static_cast<std::size_t>(j)] += value;
+            sums.classSums(c, j) += value;
         }
     }
-    for (double& value : shift) {
-        value /= patternCount;
+    for (double& value : sums.shift) {
+        value /= static_cast<double>(patterns.size());
     }
+    return sums;
+}
+
+// The covariance (divisor N) from a second pass over the centred values.
+Matrix<double> CentredCovariance(const PatternList& patterns, const std::vector<double>& first,
+                                 const std::vector<double>& shift) {
+    const int dim = static_cast<int>(first.size());
     Matrix<double> covariance(dim, dim);
-    std::vector<double> centred(n, 0.0);
-    for (const auto& pattern : *patterns) {
+    std::vector<double> centred(first.size(), 0.0);
+    for (const auto& pattern : patterns) {
         const std::vector<double>& features = *pattern->Descriptors();
         for (int j = 0; j < dim; ++j) {
             const auto u = static_cast<std::size_t>(j);
@@ -220,21 +218,44 @@ void MahalanobisDistance::Train(std::shared_ptr<std::vector<std::shared_ptr<Patt
             }
         }
     }
+    const double patternCount = static_cast<double>(patterns.size());
     for (int j = 0; j < dim; ++j) {
         for (int k = j; k < dim; ++k) {
             covariance(j, k) /= patternCount;
             covariance(k, j) = covariance(j, k);
         }
     }
+    return covariance;
+}
+
+}  // namespace
+
+MahalanobisDistance::MahalanobisDistance(int count) : classCount(count) {
+    if (count < 1) {
+        throw std::invalid_argument("MahalanobisDistance needs at least one class, got " +
+                                    std::to_string(count));
+    }
+}
+
+void MahalanobisDistance::Train(std::shared_ptr<std::vector<std::shared_ptr<Pattern>>> patterns) {
+    CheckTrainingPatterns(patterns);
+    // Everything is measured from the first pattern: a constant feature then differs by exactly
+    // 0, so its variance is exactly 0 and its class means are exactly its value. The covariance
+    // takes a second pass over the centred values rather than sum(x^2)/N - mean^2, which
+    // cancels badly for features far from 0.
+    const std::vector<double> first = *(*patterns)[0]->Descriptors();
+    const int dim = static_cast<int>(first.size());
+    const ShiftedSums sums = SumFromFirst(*patterns, first, classCount);
+    const Matrix<double> covariance = CentredCovariance(*patterns, first, sums.shift);
 
     auto newMeans = std::make_shared<Matrix<double>>(classCount, dim);
     std::vector<bool> newTrained(static_cast<std::size_t>(classCount), false);
     for (int c = 0; c < classCount; ++c) {
-        const long long size = classSizes[static_cast<std::size_t>(c)];
+        const long long size = sums.classSizes[static_cast<std::size_t>(c)];
         newTrained[static_cast<std::size_t>(c)] = size > 0;
         for (int j = 0; j < dim; ++j) {
             (*newMeans)(c, j) = size > 0 ? first[static_cast<std::size_t>(j)] +
-                                               classSums(c, j) / static_cast<double>(size)
+                                               sums.classSums(c, j) / static_cast<double>(size)
                                          : std::numeric_limits<double>::quiet_NaN();
         }
     }
@@ -244,6 +265,28 @@ void MahalanobisDistance::Train(std::shared_ptr<std::vector<std::shared_ptr<Patt
     means = std::move(newMeans);
     inverseCovariance = std::move(newInverse);
     trainedClasses = std::move(newTrained);
+}
+
+void MahalanobisDistance::CheckTrainingPatterns(const PatternSet& patterns) const {
+    if (classCount < 1) {
+        throw std::logic_error("MahalanobisDistance: Train needs a class count");
+    }
+    const std::string owner = "MahalanobisDistance";
+    const std::size_t n = FirstPatternLength(patterns, owner);
+    if (n > static_cast<std::size_t>(maxDimension) ||
+        static_cast<long long>(n) * classCount > maxModelEntries) {
+        throw std::invalid_argument("MahalanobisDistance: " + std::to_string(n) + " features and " +
+                                    std::to_string(classCount) +
+                                    " classes need tables of more than the " +
+                                    std::to_string(maxModelEntries) + " entries allowed");
+    }
+    CheckPatternFeatures(patterns, owner, n, [this](std::size_t i, const Pattern& pattern) {
+        if (pattern.Class() < 1 || pattern.Class() > classCount) {
+            throw std::invalid_argument("MahalanobisDistance: pattern " + std::to_string(i) +
+                                        " has class " + std::to_string(pattern.Class()) +
+                                        ", outside 1 ... " + std::to_string(classCount));
+        }
+    });
 }
 
 void MahalanobisDistance::CheckFeatures(const std::vector<double>& features) const {

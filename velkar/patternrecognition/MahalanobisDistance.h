@@ -61,6 +61,8 @@ class MahalanobisDistance : public PatternRecognitionAlgorithm {
     }
 
   private:
+    // Throws unless the patterns can train a model of classCount classes (see Train).
+    void CheckTrainingPatterns(const PatternSet& patterns) const;
     void CheckFeatures(const std::vector<double>& features) const;
     // (mean of class c - features)^T inverse covariance (mean of class c - features).
     double SquaredDistance(int classIndex, const std::vector<double>& features) const;

@@ -9,6 +9,7 @@
 
 #include "velkar/patternrecognition/MatrixFile.h"
 #include "velkar/patternrecognition/ModelTree.h"
+#include "velkar/patternrecognition/TrainingSetCheck.h"
 #include "velkar/util/Map.h"
 #include "velkar/util/Random.h"
 
@@ -45,6 +46,31 @@ int Nearest(const Matrix& points, const double* features) {
     return nearest;
 }
 
+// One k-means step: every point moves to the mean of the vectors nearest to it. sums is work
+// space of the points' shape.
+void MoveToMeans(Matrix& points, const std::vector<const double*>& data, Matrix& sums) {
+    std::vector<long long> members(static_cast<std::size_t>(points.Rows()), 0);
+    sums.Fill(0.0);
+    for (const double* features : data) {
+        const int nearest = Nearest(points, features);
+        ++members[static_cast<std::size_t>(nearest)];
+        for (int l = 0; l < points.Columns(); ++l) {
+            sums(nearest, l) += features[l];
+        }
+    }
+    for (int p = 0; p < points.Rows(); ++p) {
+        const long long size = members[static_cast<std::size_t>(p)];
+        // A point without members keeps its place instead of becoming 0 / 0: a NaN point
+        // could not be stored, and a NaN first point would capture every vector.
+        if (size == 0) {
+            continue;
+        }
+        for (int l = 0; l < points.Columns(); ++l) {
+            points(p, l) = sums(p, l) / static_cast<double>(size);
+        }
+    }
+}
+
 }  // namespace
 
 PointK::PointK(int classCount, int iterationCount)
@@ -65,69 +91,28 @@ void PointK::Train(std::shared_ptr<std::vector<std::shared_ptr<Pattern>>> patter
             "PointK: only an object constructed with its point and iteration counts can be "
             "trained");
     }
-    if (!patterns || patterns->empty()) {
-        throw std::invalid_argument("PointK: Train needs at least one pattern");
-    }
-    const std::size_t count = patterns->size();
-    for (std::size_t i = 0; i < count; ++i) {
-        if (!(*patterns)[i]) {
-            throw std::invalid_argument("PointK: pattern " + std::to_string(i) + " is missing");
-        }
-    }
-    const std::size_t n = (*patterns)[0]->Descriptors()->size();
+    const std::size_t n = FirstPatternLength(patterns, "PointK");
     CheckTableSize(pointCount, static_cast<long long>(n));
+    CheckPatternFeatures(patterns, "PointK", n);
     std::vector<const double*> data;
-    data.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::vector<double>& features = *(*patterns)[i]->Descriptors();
-        if (features.size() != n) {
-            throw std::invalid_argument("PointK: pattern " + std::to_string(i) + " has " +
-                                        std::to_string(features.size()) +
-                                        " features, the first has " + std::to_string(n));
-        }
-        for (std::size_t l = 0; l < n; ++l) {
-            if (!std::isfinite(features[l])) {
-                throw std::invalid_argument("PointK: feature " + std::to_string(l) +
-                                            " of pattern " + std::to_string(i) + " is not finite");
-            }
-        }
-        data.push_back(features.data());
+    data.reserve(patterns->size());
+    for (const auto& pattern : *patterns) {
+        data.push_back(pattern->Descriptors()->data());
     }
 
-    std::cout << count << std::endl;
+    std::cout << data.size() << std::endl;
 
     const int dim = static_cast<int>(n);
     Matrix newPoints(pointCount, dim);
     for (int p = 0; p < pointCount; ++p) {
-        const double* start = data[util::RandomIndex(count)];
+        const double* start = data[util::RandomIndex(data.size())];
         for (int l = 0; l < dim; ++l) {
             newPoints(p, l) = start[l];
         }
     }
-
-    std::vector<long long> members(static_cast<std::size_t>(pointCount), 0);
     Matrix sums(pointCount, dim);
     for (int iteration = 0; iteration < iterations; ++iteration) {
-        std::fill(members.begin(), members.end(), 0);
-        sums.Fill(0.0);
-        for (const double* features : data) {
-            const int nearest = Nearest(newPoints, features);
-            ++members[static_cast<std::size_t>(nearest)];
-            for (int l = 0; l < dim; ++l) {
-                sums(nearest, l) += features[l];
-            }
-        }
-        for (int p = 0; p < pointCount; ++p) {
-            const long long size = members[static_cast<std::size_t>(p)];
-            // A point without members keeps its place instead of becoming 0 / 0: a NaN point
-            // could not be stored, and a NaN first point would capture every vector.
-            if (size == 0) {
-                continue;
-            }
-            for (int l = 0; l < dim; ++l) {
-                newPoints(p, l) = sums(p, l) / static_cast<double>(size);
-            }
-        }
+        MoveToMeans(newPoints, data, sums);
     }
     points = std::move(newPoints);
     dimension = dim;

@@ -38,4 +38,39 @@ int CheckTrainingSet(const PatternSet& patterns, const std::string& owner, int e
     return static_cast<int>(length);
 }
 
+std::size_t FirstPatternLength(const PatternSet& patterns, const std::string& owner) {
+    if (!patterns || patterns->empty()) {
+        throw std::invalid_argument(owner + ": Train needs at least one pattern");
+    }
+    for (std::size_t i = 0; i < patterns->size(); ++i) {
+        if (!(*patterns)[i]) {
+            throw std::invalid_argument(owner + ": pattern " + std::to_string(i) + " is missing");
+        }
+    }
+    return (*patterns)[0]->Descriptors()->size();
+}
+
+void CheckPatternFeatures(
+    const PatternSet& patterns, const std::string& owner, std::size_t length,
+    const std::function<void(std::size_t index, const Pattern& pattern)>& checkPattern) {
+    for (std::size_t i = 0; i < patterns->size(); ++i) {
+        Pattern& pattern = *(*patterns)[i];
+        const std::vector<double>& features = *pattern.Descriptors();
+        if (features.size() != length) {
+            throw std::invalid_argument(owner + ": pattern " + std::to_string(i) + " has " +
+                                        std::to_string(features.size()) +
+                                        " features, the first has " + std::to_string(length));
+        }
+        if (checkPattern) {
+            checkPattern(i, pattern);
+        }
+        for (std::size_t j = 0; j < length; ++j) {
+            if (!std::isfinite(features[j])) {
+                throw std::invalid_argument(owner + ": feature " + std::to_string(j) +
+                                            " of pattern " + std::to_string(i) + " is not finite");
+            }
+        }
+    }
+}
+
 }  // namespace velkar::patternrecognition
