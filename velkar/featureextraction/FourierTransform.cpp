@@ -115,6 +115,14 @@ FourierTransform::DescriptorList FourierTransform::ProcessPolygon(const math::Po
 // per band instead of an N x N transform.
 void FourierTransform::DescribeWindow(int x, int y, const Twiddles& twiddles, Scratch& scratch,
                                       Descriptor& descriptor) const {
+    SumAlongRows(x, y, twiddles, scratch);
+    WriteMagnitudes(twiddles, scratch, descriptor);
+}
+
+// The partial sums G, stored per band and row frequency as runs over the columns, so the inner
+// loops run over contiguous memory.
+void FourierTransform::SumAlongRows(int x, int y, const Twiddles& twiddles,
+                                    Scratch& scratch) const {
     const imageprocessing::ImageFileSystem& image = *Image();
     const std::size_t w = static_cast<std::size_t>(windowSize);
     const std::size_t k = static_cast<std::size_t>(kept);
@@ -128,8 +136,6 @@ void FourierTransform::DescribeWindow(int x, int y, const Twiddles& twiddles, Sc
     const double* const cosines = twiddles.cosines.data();
     const double* const sines = twiddles.sines.data();
 
-    // Partial sums G are stored per band and row frequency as runs over the columns, so the
-    // inner loops run over contiguous memory.
     const int bytesPerPixel = image.BytesPerPixel();
     const int channelOffsets[kBands] = {imageprocessing::ImageFileSystem::kRedOffset,
                                         imageprocessing::ImageFileSystem::kGreenOffset,
@@ -160,7 +166,17 @@ void FourierTransform::DescribeWindow(int x, int y, const Twiddles& twiddles, Sc
             }
         }
     }
+}
 
+// |F(u, v)| from the partial sums, at value u k + v of each band.
+void FourierTransform::WriteMagnitudes(const Twiddles& twiddles, const Scratch& scratch,
+                                       Descriptor& descriptor) const {
+    const std::size_t w = static_cast<std::size_t>(windowSize);
+    const std::size_t k = static_cast<std::size_t>(kept);
+    const double* const real = scratch.real.data();
+    const double* const imaginary = scratch.imaginary.data();
+    const double* const cosines = twiddles.cosines.data();
+    const double* const sines = twiddles.sines.data();
     for (std::size_t band = 0; band < kBands; ++band) {
         std::vector<double>& values = descriptor.Features()[band];
         for (std::size_t u = 0; u < k; ++u) {

@@ -54,6 +54,10 @@ class FourierTransform : public FeatureExtractionAlgorithm {
                                   Scratch& scratch) const;
     void DescribeWindow(int x, int y, const Twiddles& twiddles, Scratch& scratch,
                         Descriptor& descriptor) const;
+    // The two passes of DescribeWindow: along the rows, then along the columns.
+    void SumAlongRows(int x, int y, const Twiddles& twiddles, Scratch& scratch) const;
+    void WriteMagnitudes(const Twiddles& twiddles, const Scratch& scratch,
+                         Descriptor& descriptor) const;
 
     int windowSize;
     int coefficients;

@@ -98,98 +98,134 @@ int Hog::BinOf(double angle) const {
     return bin;
 }
 
+// Where one polygon's pass reads: the bounding box, its cells, and the box columns
+// iBegin ... iEnd - 1 and rows jBegin ... jEnd - 1 of the blocks whose pixels can have a gradient.
+struct Hog::Region {
+    BoundingBox box;
+    long long boxWidth;
+    long long boxHeight;
+    long long cellWidth;
+    long long cellHeight;
+    long long iBegin;
+    long long iEnd;
+    long long jBegin;
+    long long jEnd;
+
+    // The grey values are kept with a margin of one pixel around those columns and rows.
+    long long GrayStride() const { return iEnd - iBegin + 2; }
+    long long GrayRows() const { return jEnd - jBegin + 2; }
+};
+
 Hog::DescriptorList Hog::ProcessPolygon(const math::Polygon& polygon, Workspace& workspace) const {
     auto descriptor = LabelledDescriptor(polygon, 1, FeatureCount());
-    const BoundingBox box = BoxOf(polygon);
-    const long long boxWidth = std::max(box.maxX - box.minX, 0LL);
-    const long long boxHeight = std::max(box.maxY - box.minY, 0LL);
-    const long long cellWidth = boxWidth / (blocksX + 1);
-    const long long cellHeight = boxHeight / (blocksY + 1);
-    if (cellWidth == 0 || cellHeight == 0) {
+    const Region region = RegionOf(polygon);
+    if (region.cellWidth == 0 || region.cellHeight == 0) {
         // Every block is empty, and 0 / (0 + 0.01) leaves its histogram at 0.
         return {descriptor};
     }
+    const std::size_t cellCount = static_cast<std::size_t>(blocksX + 1) *
+                                  static_cast<std::size_t>(blocksY + 1) *
+                                  static_cast<std::size_t>(bins);
+    workspace.cells.assign(cellCount, 0.0);
+    if (region.iBegin < region.iEnd && region.jBegin < region.jEnd) {
+        GatherGray(region, workspace.gray);
+        AccumulateGradients(region, workspace);
+    }
+    WriteBlocks(workspace.cells, descriptor->Features()[0]);
+    return {descriptor};
+}
+
+Hog::Region Hog::RegionOf(const math::Polygon& polygon) const {
+    Region region{};
+    region.box = BoxOf(polygon);
+    const BoundingBox& box = region.box;
+    region.boxWidth = std::max(box.maxX - box.minX, 0LL);
+    region.boxHeight = std::max(box.maxY - box.minY, 0LL);
+    region.cellWidth = region.boxWidth / (blocksX + 1);
+    region.cellHeight = region.boxHeight / (blocksY + 1);
 
     // Box coordinates (i, j) = (x - minX, y - minY). Only pixels inside the blocks matter, and
     // only those at most one pixel from the image can have a gradient: the grey value is 0
     // everywhere else. Restricting the pass to them bounds the work by the image size however
     // large the box is, and changes no sum (the others would add magnitudes of 0).
     const imageprocessing::ImageFileSystem& image = *Image();
-    const long long coveredWidth = cellWidth * (blocksX + 1);
-    const long long coveredHeight = cellHeight * (blocksY + 1);
-    const long long iBegin = std::max(0LL, -1 - box.minX);
-    const long long iEnd = std::min(coveredWidth, image.Width() + 1LL - box.minX);
-    const long long jBegin = std::max(0LL, -1 - box.minY);
-    const long long jEnd = std::min(coveredHeight, image.Height() + 1LL - box.minY);
+    const long long coveredWidth = region.cellWidth * (blocksX + 1);
+    const long long coveredHeight = region.cellHeight * (blocksY + 1);
+    region.iBegin = std::max(0LL, -1 - box.minX);
+    region.iEnd = std::min(coveredWidth, image.Width() + 1LL - box.minX);
+    region.jBegin = std::max(0LL, -1 - box.minY);
+    region.jEnd = std::min(coveredHeight, image.Height() + 1LL - box.minY);
+    return region;
+}
 
-    const std::size_t cellCount = static_cast<std::size_t>(blocksX + 1) *
-                                  static_cast<std::size_t>(blocksY + 1) *
-                                  static_cast<std::size_t>(bins);
-    std::vector<double>& cells = workspace.cells;
-    cells.assign(cellCount, 0.0);
-
-    if (iBegin < iEnd && jBegin < jEnd) {
-        // Grey values of the region with a margin of one pixel, 0 outside the box or the image.
-        const long long stride = iEnd - iBegin + 2;
-        const long long rows = jEnd - jBegin + 2;
-        std::vector<double>& gray = workspace.gray;
-        gray.assign(static_cast<std::size_t>(stride * rows), 0.0);
-        const int bytes = image.BytesPerPixel();
-        for (long long j = jBegin - 1; j <= jEnd; ++j) {
-            const long long y = box.minY + j;
-            if (j < 0 || j >= boxHeight || y < 0 || y >= image.Height()) {
-                continue;
-            }
-            const unsigned char* row = image.Row(static_cast<int>(y));
-            if (row == nullptr) {
-                continue;  // an image without 8-bit colour channels reads as black
-            }
-            double* out = gray.data() + (j - jBegin + 1) * stride;
-            const long long iFirst = std::max({iBegin - 1, 0LL, -box.minX});
-            const long long iLast = std::min({iEnd, boxWidth - 1, image.Width() - 1 - box.minX});
-            for (long long i = iFirst; i <= iLast; ++i) {
-                const unsigned char* pixel = row + (box.minX + i) * bytes;
-                const int sum = pixel[imageprocessing::ImageFileSystem::kRedOffset] +
-                                pixel[imageprocessing::ImageFileSystem::kGreenOffset] +
-                                pixel[imageprocessing::ImageFileSystem::kBlueOffset];
-                out[i - iBegin + 1] = sum / 3.0;
-            }
+void Hog::GatherGray(const Region& region, std::vector<double>& gray) const {
+    // Grey values of the region with a margin of one pixel, 0 outside the box or the image.
+    const imageprocessing::ImageFileSystem& image = *Image();
+    const BoundingBox& box = region.box;
+    const long long stride = region.GrayStride();
+    gray.assign(static_cast<std::size_t>(stride * region.GrayRows()), 0.0);
+    const int bytes = image.BytesPerPixel();
+    for (long long j = region.jBegin - 1; j <= region.jEnd; ++j) {
+        const long long y = box.minY + j;
+        if (j < 0 || j >= region.boxHeight || y < 0 || y >= image.Height()) {
+            continue;
         }
-
-        std::vector<int>& cellOfColumn = workspace.cellOfColumn;
-        cellOfColumn.resize(static_cast<std::size_t>(iEnd - iBegin));
-        for (long long i = iBegin; i < iEnd; ++i) {
-            cellOfColumn[static_cast<std::size_t>(i - iBegin)] = static_cast<int>(i / cellWidth);
+        const unsigned char* row = image.Row(static_cast<int>(y));
+        if (row == nullptr) {
+            continue;  // an image without 8-bit colour channels reads as black
         }
-        // A difference that would reach past the box is 0, so the box's own border is no edge
-        // and a uniform box has no gradient at all.
-        const long long lastColumn = boxWidth - 1;
-        for (long long j = jBegin; j < jEnd; ++j) {
-            const double* above = gray.data() + (j - jBegin) * stride + 1;
-            const double* here = above + stride;
-            const double* below = here + stride;
-            const bool verticalInside = j > 0 && j < boxHeight - 1;
-            double* cellRow = cells.data() + static_cast<std::size_t>(j / cellHeight) *
-                                                 static_cast<std::size_t>(blocksX + 1) *
-                                                 static_cast<std::size_t>(bins);
-            for (long long k = 0; k < iEnd - iBegin; ++k) {
-                const long long i = iBegin + k;
-                const double di = i > 0 && i < lastColumn ? here[k + 1] - here[k - 1] : 0.0;
-                const double dj = verticalInside ? below[k] - above[k] : 0.0;
-                if (di == 0.0 && dj == 0.0) {
-                    continue;
-                }
-                const double magnitude = std::sqrt(di * di + dj * dj);
-                const int bin = BinOf(std::atan2(di, dj));
-                cellRow[static_cast<std::size_t>(cellOfColumn[static_cast<std::size_t>(k)]) *
-                            static_cast<std::size_t>(bins) +
-                        static_cast<std::size_t>(bin)] += magnitude;
-            }
+        double* out = gray.data() + (j - region.jBegin + 1) * stride;
+        const long long iFirst = std::max({region.iBegin - 1, 0LL, -box.minX});
+        const long long iLast =
+            std::min({region.iEnd, region.boxWidth - 1, image.Width() - 1 - box.minX});
+        for (long long i = iFirst; i <= iLast; ++i) {
+            const unsigned char* pixel = row + (box.minX + i) * bytes;
+            const int sum = pixel[imageprocessing::ImageFileSystem::kRedOffset] +
+                            pixel[imageprocessing::ImageFileSystem::kGreenOffset] +
+                            pixel[imageprocessing::ImageFileSystem::kBlueOffset];
+            out[i - region.iBegin + 1] = sum / 3.0;
         }
     }
+}
 
+void Hog::AccumulateGradients(const Region& region, Workspace& workspace) const {
+    const long long iBegin = region.iBegin;
+    const long long iEnd = region.iEnd;
+    const long long stride = region.GrayStride();
+    std::vector<int>& cellOfColumn = workspace.cellOfColumn;
+    cellOfColumn.resize(static_cast<std::size_t>(iEnd - iBegin));
+    for (long long i = iBegin; i < iEnd; ++i) {
+        cellOfColumn[static_cast<std::size_t>(i - iBegin)] = static_cast<int>(i / region.cellWidth);
+    }
+    // A difference that would reach past the box is 0, so the box's own border is no edge
+    // and a uniform box has no gradient at all.
+    const long long lastColumn = region.boxWidth - 1;
+    for (long long j = region.jBegin; j < region.jEnd; ++j) {
+        const double* above = workspace.gray.data() + (j - region.jBegin) * stride + 1;
+        const double* here = above + stride;
+        const double* below = here + stride;
+        const bool verticalInside = j > 0 && j < region.boxHeight - 1;
+        double* cellRow = workspace.cells.data() + static_cast<std::size_t>(j / region.cellHeight) *
+                                                       static_cast<std::size_t>(blocksX + 1) *
+                                                       static_cast<std::size_t>(bins);
+        for (long long k = 0; k < iEnd - iBegin; ++k) {
+            const long long i = iBegin + k;
+            const double di = i > 0 && i < lastColumn ? here[k + 1] - here[k - 1] : 0.0;
+            const double dj = verticalInside ? below[k] - above[k] : 0.0;
+            if (di == 0.0 && dj == 0.0) {
+                continue;
+            }
+            const double magnitude = std::sqrt(di * di + dj * dj);
+            const int bin = BinOf(std::atan2(di, dj));
+            cellRow[static_cast<std::size_t>(cellOfColumn[static_cast<std::size_t>(k)]) *
+                        static_cast<std::size_t>(bins) +
+                    static_cast<std::size_t>(bin)] += magnitude;
+        }
+    }
+}
+
+void Hog::WriteBlocks(const std::vector<double>& cells, std::vector<double>& features) const {
     // A block's histogram is the sum of its four cells'.
-    std::vector<double>& features = descriptor->Features()[0];
     const std::size_t rowLength =
         static_cast<std::size_t>(blocksX + 1) * static_cast<std::size_t>(bins);
     std::size_t next = 0;
@@ -212,7 +248,6 @@ Hog::DescriptorList Hog::ProcessPolygon(const math::Polygon& polygon, Workspace&
             next += static_cast<std::size_t>(bins);
         }
     }
-    return {descriptor};
 }
 
 }  // namespace velkar::featureextraction

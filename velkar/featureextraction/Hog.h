@@ -39,8 +39,15 @@ class Hog : public FeatureExtractionAlgorithm {
 
   private:
     struct Workspace;
+    struct Region;
 
+    // The steps of one polygon: where to read, the grey values there, the gradient magnitudes
+    // summed per cell and orientation bin, and the normalised block histograms.
     DescriptorList ProcessPolygon(const math::Polygon& polygon, Workspace& workspace) const;
+    Region RegionOf(const math::Polygon& polygon) const;
+    void GatherGray(const Region& region, std::vector<double>& gray) const;
+    void AccumulateGradients(const Region& region, Workspace& workspace) const;
+    void WriteBlocks(const std::vector<double>& cells, std::vector<double>& features) const;
     int BinOf(double angle) const;
 
     int blocksX;

@@ -23,7 +23,7 @@ constexpr double kBaseSigma = 1.6;
 constexpr double kCurvatureRatio = 20.0;
 constexpr double kContrastThreshold = 0.0075;
 constexpr int kOrientationBins = 36;
-constexpr int kDescriptorWindow = 16;
+constexpr int kDescriptorWindow = SiftProcessingUnit::kDescriptorWindow;
 constexpr int kDescriptorCells = 4;
 constexpr int kDescriptorBins = 8;
 constexpr double kDescriptorClamp = 0.2;
@@ -150,6 +150,39 @@ const std::vector<double>& DescriptorWeights() {
         return table;
     }();
     return weights;
+}
+
+// The direction in -pi ... pi of the orientation-histogram peak at bin k, refined by the
+// parabola through it and its two neighbours.
+double PeakOrientation(const std::vector<double>& histogram, int k) {
+    const double value = histogram[static_cast<std::size_t>(k)];
+    const double left =
+        histogram[static_cast<std::size_t>((k + kOrientationBins - 1) % kOrientationBins)];
+    const double right = histogram[static_cast<std::size_t>((k + 1) % kOrientationBins)];
+    // The parabola through (k - 1, left), (k, value), (k + 1, right), solved around k: the
+    // three-point form needs no matrix inverse, which is singular without pivoting for
+    // k = 0 and k = 1. A flat parabola has no vertex; the peak stays at k.
+    const double curvature = (left - 2.0 * value + right) / 2.0;
+    const double slope = (right - left) / 2.0;
+    double peak = curvature != 0.0 ? k - slope / (2.0 * curvature) : k;
+    if (!std::isfinite(peak) || std::abs(peak) > 2.0 * kOrientationBins) {
+        peak = k;
+    }
+    peak = std::fmod(peak, static_cast<double>(kOrientationBins));
+    if (peak < 0.0) {
+        peak += kOrientationBins;
+    }
+    if (peak >= kOrientationBins) {
+        peak = 0.0;  // -tiny + 36 rounds to a full turn, which is the direction 0
+    }
+    double turned = peak * kTwoPi / kOrientationBins;
+    if (turned >= kTwoPi) {
+        turned = 0.0;
+    }
+    Check(turned >= 0 && turned < kTwoPi, "x0_n >= 0 && x0_n < 2*PI");
+    turned -= kPi;
+    Check(turned >= -kPi && turned < kPi, "x0_n >= -PI && x0_n < PI");
+    return turned;
 }
 
 }  // namespace
@@ -390,6 +423,34 @@ void SiftProcessingUnit::FindKeypoints() {
 }
 
 void SiftProcessingUnit::AssignOrientations(const SiftKeypoint& keypoint) {
+    const std::vector<double> histogram = OrientationHistogram(keypoint);
+    const double largest = *std::max_element(histogram.begin(), histogram.end());
+    // Without any gradient around it the point has no orientation to give.
+    if (!(largest > 0.0)) {
+        return;
+    }
+    const int x = static_cast<int>(keypoint.x);
+    const int y = static_cast<int>(keypoint.y);
+    for (int k = 0; k < kOrientationBins; ++k) {
+        const double value = histogram[static_cast<std::size_t>(k)];
+        if (value < 0.8 * largest) {
+            continue;
+        }
+        const int scaleUp = 1 << keypoint.octave;
+        auto oriented = std::make_shared<SiftKeypoint>(scaleUp * x / 2, scaleUp * y / 2);
+        oriented->orientation = PeakOrientation(histogram, k);
+        oriented->magnitude = value;
+        oriented->level = keypoint.level;
+        oriented->octave = keypoint.octave;
+        oriented->band = keypoint.band;
+        oriented->scale = keypoint.scale;
+        oriented->contrast = keypoint.contrast;
+        oriented->intervalOffset = keypoint.intervalOffset;
+        orientedKeypoints.push_back(oriented);
+    }
+}
+
+std::vector<double> SiftProcessingUnit::OrientationHistogram(const SiftKeypoint& keypoint) const {
     const GaussianFilter mask(0, 0, 1.5 * keypoint.scale);
     const int half = mask.SizeX() / 2;
     const auto index = static_cast<std::size_t>(keypoint.level - 1);
@@ -417,56 +478,7 @@ void SiftProcessingUnit::AssignOrientations(const SiftKeypoint& keypoint) {
                 magnitude(sx, sy, keypoint.band) * mask.Value(i + half, j + half);
         }
     }
-
-    const double largest = *std::max_element(histogram.begin(), histogram.end());
-    // Without any gradient around it the point has no orientation to give.
-    if (!(largest > 0.0)) {
-        return;
-    }
-    for (int k = 0; k < kOrientationBins; ++k) {
-        const double value = histogram[static_cast<std::size_t>(k)];
-        if (value < 0.8 * largest) {
-            continue;
-        }
-        const double left =
-            histogram[static_cast<std::size_t>((k + kOrientationBins - 1) % kOrientationBins)];
-        const double right = histogram[static_cast<std::size_t>((k + 1) % kOrientationBins)];
-        // The parabola through (k - 1, left), (k, value), (k + 1, right), solved around k: the
-        // three-point form needs no matrix inverse, which is singular without pivoting for
-        // k = 0 and k = 1. A flat parabola has no vertex; the peak stays at k.
-        const double curvature = (left - 2.0 * value + right) / 2.0;
-        const double slope = (right - left) / 2.0;
-        double peak = curvature != 0.0 ? k - slope / (2.0 * curvature) : k;
-        if (!std::isfinite(peak) || std::abs(peak) > 2.0 * kOrientationBins) {
-            peak = k;
-        }
-        peak = std::fmod(peak, static_cast<double>(kOrientationBins));
-        if (peak < 0.0) {
-            peak += kOrientationBins;
-        }
-        if (peak >= kOrientationBins) {
-            peak = 0.0;  // -tiny + 36 rounds to a full turn, which is the direction 0
-        }
-        double turned = peak * kTwoPi / kOrientationBins;
-        if (turned >= kTwoPi) {
-            turned = 0.0;
-        }
-        Check(turned >= 0 && turned < kTwoPi, "x0_n >= 0 && x0_n < 2*PI");
-        turned -= kPi;
-        Check(turned >= -kPi && turned < kPi, "x0_n >= -PI && x0_n < PI");
-
-        const int scaleUp = 1 << keypoint.octave;
-        auto oriented = std::make_shared<SiftKeypoint>(scaleUp * x / 2, scaleUp * y / 2);
-        oriented->orientation = turned;
-        oriented->magnitude = value;
-        oriented->level = keypoint.level;
-        oriented->octave = keypoint.octave;
-        oriented->band = keypoint.band;
-        oriented->scale = keypoint.scale;
-        oriented->contrast = keypoint.contrast;
-        oriented->intervalOffset = keypoint.intervalOffset;
-        orientedKeypoints.push_back(oriented);
-    }
+    return histogram;
 }
 
 void SiftProcessingUnit::ExtractKeypointDescriptors() {
@@ -483,6 +495,14 @@ void SiftProcessingUnit::ExtractKeypointDescriptors() {
 
 bool SiftProcessingUnit::DescribeKeypoint(const SiftKeypoint& keypoint,
                                           std::vector<double>& values) const {
+    const DescriptorSamples samples = SampleDescriptorWindow(keypoint);
+    values.assign(kDescriptorLength, 0.0);
+    AddDescriptorSamples(samples, values);
+    return NormalizeDescriptor(values);
+}
+
+SiftProcessingUnit::DescriptorSamples SiftProcessingUnit::SampleDescriptorWindow(
+    const SiftKeypoint& keypoint) const {
     const auto index = static_cast<std::size_t>(keypoint.level - 1);
     const Image& magnitude = magnitudes[static_cast<std::size_t>(keypoint.octave)][index];
     const Image& orientation = orientations[static_cast<std::size_t>(keypoint.octave)][index];
@@ -494,8 +514,7 @@ bool SiftProcessingUnit::DescribeKeypoint(const SiftKeypoint& keypoint,
     const double sine = std::sin(theta);
     const std::vector<double>& gaussian = DescriptorWeights();
 
-    double weight[kDescriptorWindow][kDescriptorWindow] = {};
-    double relative[kDescriptorWindow][kDescriptorWindow] = {};
+    DescriptorSamples samples{};
     const int reach = kDescriptorWindow / 2;
     for (int i = -reach; i <= reach; ++i) {
         for (int j = -reach; j <= reach; ++j) {
@@ -510,12 +529,12 @@ bool SiftProcessingUnit::DescribeKeypoint(const SiftKeypoint& keypoint,
             const int sy = static_cast<int>(yl + v);
             // A later sample on the same cell replaces the earlier one.
             if (sx < 1 || sx > magnitude.Width() - 2 || sy < 1 || sy > magnitude.Height() - 2) {
-                weight[a][b] = 0.0;
-                relative[a][b] = 0.0;
+                samples.weight[a][b] = 0.0;
+                samples.relative[a][b] = 0.0;
                 continue;
             }
-            weight[a][b] = gaussian[static_cast<std::size_t>(a * kDescriptorWindow + b)] *
-                           magnitude(sx, sy, keypoint.band);
+            samples.weight[a][b] = gaussian[static_cast<std::size_t>(a * kDescriptorWindow + b)] *
+                                   magnitude(sx, sy, keypoint.band);
             double turned = orientation(sx, sy, keypoint.band) - theta;
             if (turned < 0.0) {
                 turned += kTwoPi;
@@ -525,16 +544,19 @@ bool SiftProcessingUnit::DescribeKeypoint(const SiftKeypoint& keypoint,
             if (!(turned >= 0.0 && turned <= kTwoPi)) {
                 std::printf("BAD: %f\n", turned);
             }
-            relative[a][b] = turned;
+            samples.relative[a][b] = turned;
         }
     }
+    return samples;
+}
 
-    values.assign(kDescriptorLength, 0.0);
+void SiftProcessingUnit::AddDescriptorSamples(const DescriptorSamples& samples,
+                                              std::vector<double>& values) {
     for (int a = 0; a < kDescriptorWindow; ++a) {
         for (int b = 0; b < kDescriptorWindow; ++b) {
-            const double turned = relative[a][b];
+            const double turned = samples.relative[a][b];
             if (!(turned >= 0.0 && turned <= kTwoPi)) {
-                continue;  // reported above; it has no bin
+                continue;  // reported when sampled; it has no bin
             }
             Check(turned >= 0 && turned <= 2 * kPi,
                   "rotation_invariant_orientation >= 0 && rotation_invariant_orientation <= 2 * "
@@ -550,10 +572,9 @@ bool SiftProcessingUnit::DescribeKeypoint(const SiftKeypoint& keypoint,
             // Blocks of 4 x 4 cells, block-column-major: a / 4 outer, b / 4 inner.
             const int block = (a / kDescriptorCells) * kDescriptorCells + b / kDescriptorCells;
             values[static_cast<std::size_t>(block * kDescriptorBins + bin)] +=
-                (1.0 - std::abs(degrees / 45.0 - (bin + 0.5))) * weight[a][b];
+                (1.0 - std::abs(degrees / 45.0 - (bin + 0.5))) * samples.weight[a][b];
         }
     }
-    return NormalizeDescriptor(values);
 }
 
 bool SiftProcessingUnit::NormalizeDescriptor(std::vector<double>& values) {

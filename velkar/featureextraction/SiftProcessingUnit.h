@@ -25,6 +25,7 @@ class SiftProcessingUnit {
     using KeypointList = std::vector<std::shared_ptr<SiftKeypoint>>;
 
     static constexpr int kDescriptorLength = 128;
+    static constexpr int kDescriptorWindow = 16;
 
     // image holds values in [0, 1]. Throws std::invalid_argument when octaves or intervals is
     // below 1.
@@ -66,7 +67,20 @@ class SiftProcessingUnit {
                                         const Image& below, const Image& current,
                                         const Image& above) const;
     void AssignOrientations(const SiftKeypoint& keypoint);
+    // The 36-bin histogram of gradient directions around the keypoint, weighted by magnitude
+    // and a Gaussian of 1.5 times its scale.
+    std::vector<double> OrientationHistogram(const SiftKeypoint& keypoint) const;
+
+    // The rotated 16 x 16 window of a keypoint: each cell's weighted gradient magnitude and its
+    // direction relative to the keypoint's orientation (in 0 ... 2 pi).
+    struct DescriptorSamples {
+        double weight[kDescriptorWindow][kDescriptorWindow];
+        double relative[kDescriptorWindow][kDescriptorWindow];
+    };
     bool DescribeKeypoint(const SiftKeypoint& keypoint, std::vector<double>& values) const;
+    DescriptorSamples SampleDescriptorWindow(const SiftKeypoint& keypoint) const;
+    // Adds every cell's weight to the 8-bin histogram of its 4 x 4 block.
+    static void AddDescriptorSamples(const DescriptorSamples& samples, std::vector<double>& values);
 
     int octaves;
     int intervals;

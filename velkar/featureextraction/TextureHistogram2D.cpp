@@ -150,50 +150,53 @@ void TextureHistogram2D::Calculate(int x, int y, Histogram& histogram) const {
     const int width = static_cast<int>(right - left);
     const int height = static_cast<int>(bottom - top);
     GatherLevels(static_cast<int>(left), static_cast<int>(top), width, height, histogram);
+    for (int k = 0; k < histogram.displacements; ++k) {
+        CountPairs(k, width, height, histogram);
+    }
+}
+
+void TextureHistogram2D::CountPairs(int k, int width, int height, Histogram& histogram) const {
     const std::size_t planeSize =
         static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-
     std::uint32_t* counts = histogram.counts.data();
-    for (int k = 0; k < histogram.displacements; ++k) {
-        const int shiftX = dx[static_cast<std::size_t>(k)];
-        const int shiftY = dy[static_cast<std::size_t>(k)];
-        const int firstColumn = std::max(0, -shiftX);
-        const int endColumn = std::min(width, width - shiftX);
-        const int firstRow = std::max(0, -shiftY);
-        const int endRow = std::min(height, height - shiftY);
-        if (firstColumn >= endColumn || firstRow >= endRow) {
-            continue;
-        }
-        const double pairs =
-            static_cast<double>(endColumn - firstColumn) * static_cast<double>(endRow - firstRow);
-        histogram.divisors[static_cast<std::size_t>(k)] = 2.0 * kBands * pairs;
+    const int shiftX = dx[static_cast<std::size_t>(k)];
+    const int shiftY = dy[static_cast<std::size_t>(k)];
+    const int firstColumn = std::max(0, -shiftX);
+    const int endColumn = std::min(width, width - shiftX);
+    const int firstRow = std::max(0, -shiftY);
+    const int endRow = std::min(height, height - shiftY);
+    if (firstColumn >= endColumn || firstRow >= endRow) {
+        return;
+    }
+    const double pairs =
+        static_cast<double>(endColumn - firstColumn) * static_cast<double>(endRow - firstRow);
+    histogram.divisors[static_cast<std::size_t>(k)] = 2.0 * kBands * pairs;
 
-        for (int band = 0; band < kBands; ++band) {
-            const std::uint8_t* plane = histogram.levels.data() + band * planeSize;
-            auto& cells = histogram.occupied[static_cast<std::size_t>(k * kBands + band)];
-            // Count in the dense block, noting each cell the first time it is reached.
-            for (int row = firstRow; row < endRow; ++row) {
-                const std::uint8_t* here = plane + static_cast<std::size_t>(row) * width;
-                const std::uint8_t* there =
-                    plane + static_cast<std::size_t>(row + shiftY) * width + shiftX;
-                for (int column = firstColumn; column < endColumn; ++column) {
-                    const unsigned a = here[column];
-                    const unsigned c = there[column];
-                    // Both orders of a pair live in the upper-triangle cell.
-                    const unsigned low = a <= c ? a : c;
-                    const unsigned high = a <= c ? c : a;
-                    if (counts[low * kLevels + high]++ == 0) {
-                        cells.push_back(
-                            {static_cast<std::uint16_t>(low), static_cast<std::uint16_t>(high), 0});
-                    }
+    for (int band = 0; band < kBands; ++band) {
+        const std::uint8_t* plane = histogram.levels.data() + band * planeSize;
+        auto& cells = histogram.occupied[static_cast<std::size_t>(k * kBands + band)];
+        // Count in the dense block, noting each cell the first time it is reached.
+        for (int row = firstRow; row < endRow; ++row) {
+            const std::uint8_t* here = plane + static_cast<std::size_t>(row) * width;
+            const std::uint8_t* there =
+                plane + static_cast<std::size_t>(row + shiftY) * width + shiftX;
+            for (int column = firstColumn; column < endColumn; ++column) {
+                const unsigned a = here[column];
+                const unsigned c = there[column];
+                // Both orders of a pair live in the upper-triangle cell.
+                const unsigned low = a <= c ? a : c;
+                const unsigned high = a <= c ? c : a;
+                if (counts[low * kLevels + high]++ == 0) {
+                    cells.push_back(
+                        {static_cast<std::uint16_t>(low), static_cast<std::uint16_t>(high), 0});
                 }
             }
-            // Move the counts into the list, leaving the block all zeros for the next band.
-            for (OccupiedCell& cell : cells) {
-                std::uint32_t& count = counts[cell.a * kLevels + cell.c];
-                cell.pairs = count;
-                count = 0;
-            }
+        }
+        // Move the counts into the list, leaving the block all zeros for the next band.
+        for (OccupiedCell& cell : cells) {
+            std::uint32_t& count = counts[cell.a * kLevels + cell.c];
+            cell.pairs = count;
+            count = 0;
         }
     }
 }

@@ -84,7 +84,10 @@ class TextureHistogram2D {
     void ReleaseHistogram(std::unique_ptr<Histogram>& histogram) const;
 
   private:
+    // Copies the channel levels of the width x height block at (left, top) into the histogram.
     void GatherLevels(int left, int top, int width, int height, Histogram& histogram) const;
+    // Counts the pairs of displacement k in the gathered width x height block.
+    void CountPairs(int k, int width, int height, Histogram& histogram) const;
 
     std::shared_ptr<imageprocessing::ImageFileSystem> image;
     int levels;

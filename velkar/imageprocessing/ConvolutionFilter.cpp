@@ -50,6 +50,11 @@ void CopyBorder(const ImageMemory<double>& source, ImageMemory<double>& target, 
     }
 }
 
+// A mirror-symmetric factor (a Gaussian's) lets a pass add the two samples of one weight first.
+bool IsMirrorSymmetric(const std::vector<double>& factors) {
+    return std::equal(factors.begin(), factors.begin() + factors.size() / 2, factors.rbegin());
+}
+
 }  // namespace
 
 ConvolutionFilter::ConvolutionFilter(int sizeX, int sizeY, std::vector<double> weights)
@@ -134,12 +139,8 @@ void ConvolutionFilter::ApplySeparable(const ImageMemory<double>& source,
     // Rows are independent: bands of rows run as tasks of their own, each with its own buffers.
     constexpr int kRowsPerTask = 32;
     const int tasks = (endRow - firstRow + kRowsPerTask - 1) / kRowsPerTask;
-    // A mirror-symmetric factor (a Gaussian's) adds the two samples of one weight first.
-    auto isSymmetric = [](const std::vector<double>& factors) {
-        return std::equal(factors.begin(), factors.begin() + factors.size() / 2, factors.rbegin());
-    };
-    const bool symmetricX = isSymmetric(factorX);
-    const bool symmetricY = isSymmetric(factorY);
+    const bool symmetricX = IsMirrorSymmetric(factorX);
+    const bool symmetricY = IsMirrorSymmetric(factorY);
     util::ParallelFor(static_cast<std::size_t>(tasks), [&](std::size_t task) {
         // One row of the pass along y at a time, then the pass along x over it: every inner loop
         // runs over contiguous values.
@@ -148,50 +149,63 @@ void ConvolutionFilter::ApplySeparable(const ImageMemory<double>& source,
         const int begin = firstRow + static_cast<int>(task) * kRowsPerTask;
         const int end = std::min(endRow, begin + kRowsPerTask);
         for (int y = begin; y < end; ++y) {
-            std::fill(alongY.begin(), alongY.end(), 0.0);
-            for (int m = 0; m < sizeY; ++m) {
-                const double weight = factorY[static_cast<std::size_t>(m)];
-                const double* row = source.Data() + source.Index(0, y + m - halfY, 0);
-                const int mirror = sizeY - 1 - m;
-                if (symmetricY && mirror > m) {
-                    // Rows at the same distance above and below share one weight.
-                    const double* other = source.Data() + source.Index(0, y + mirror - halfY, 0);
-                    for (std::size_t i = 0; i < rowLength; ++i) {
-                        alongY[i] += (row[i] + other[i]) * weight;
-                    }
-                } else if (!symmetricY || mirror == m) {
-                    for (std::size_t i = 0; i < rowLength; ++i) {
-                        alongY[i] += row[i] * weight;
-                    }
-                }
-            }
-            std::fill(alongX.begin(), alongX.end(), 0.0);
-            const std::size_t count = last - first;
-            for (int l = 0; l < sizeX; ++l) {
-                const double weight = factorX[static_cast<std::size_t>(l)];
-                // Target value i reads alongY at i + (l - halfX) * bands.
-                const double* from =
-                    alongY.data() + static_cast<std::size_t>(l) * static_cast<std::size_t>(bands);
-                double* to = alongX.data() + first;
-                const int mirror = sizeX - 1 - l;
-                if (symmetricX && mirror > l) {
-                    const double* other = alongY.data() + static_cast<std::size_t>(mirror) *
-                                                              static_cast<std::size_t>(bands);
-                    for (std::size_t k = 0; k < count; ++k) {
-                        to[k] += (from[k] + other[k]) * weight;
-                    }
-                } else if (!symmetricX || mirror == l) {
-                    for (std::size_t k = 0; k < count; ++k) {
-                        to[k] += from[k] * weight;
-                    }
-                }
-            }
+            PassAlongY(source, y, symmetricY, alongY);
+            PassAlongX(alongY, bands, first, last, symmetricX, alongX);
             double* out = target.Data() + target.Index(0, y, 0);
             for (std::size_t i = first; i < last; ++i) {
                 out[i] = factorScale * alongX[i];
             }
         }
     });
+}
+
+void ConvolutionFilter::PassAlongY(const ImageMemory<double>& source, int y, bool symmetric,
+                                   std::vector<double>& alongY) const {
+    const int halfY = sizeY / 2;
+    const std::size_t rowLength = alongY.size();
+    std::fill(alongY.begin(), alongY.end(), 0.0);
+    for (int m = 0; m < sizeY; ++m) {
+        const double weight = factorY[static_cast<std::size_t>(m)];
+        const double* row = source.Data() + source.Index(0, y + m - halfY, 0);
+        const int mirror = sizeY - 1 - m;
+        if (symmetric && mirror > m) {
+            // Rows at the same distance above and below share one weight.
+            const double* other = source.Data() + source.Index(0, y + mirror - halfY, 0);
+            for (std::size_t i = 0; i < rowLength; ++i) {
+                alongY[i] += (row[i] + other[i]) * weight;
+            }
+        } else if (!symmetric || mirror == m) {
+            for (std::size_t i = 0; i < rowLength; ++i) {
+                alongY[i] += row[i] * weight;
+            }
+        }
+    }
+}
+
+void ConvolutionFilter::PassAlongX(const std::vector<double>& alongY, int bands, std::size_t first,
+                                   std::size_t last, bool symmetric,
+                                   std::vector<double>& alongX) const {
+    std::fill(alongX.begin(), alongX.end(), 0.0);
+    const std::size_t count = last - first;
+    for (int l = 0; l < sizeX; ++l) {
+        const double weight = factorX[static_cast<std::size_t>(l)];
+        // Target value i reads alongY at i + (l - halfX) * bands.
+        const double* from =
+            alongY.data() + static_cast<std::size_t>(l) * static_cast<std::size_t>(bands);
+        double* to = alongX.data() + first;
+        const int mirror = sizeX - 1 - l;
+        if (symmetric && mirror > l) {
+            const double* other =
+                alongY.data() + static_cast<std::size_t>(mirror) * static_cast<std::size_t>(bands);
+            for (std::size_t k = 0; k < count; ++k) {
+                to[k] += (from[k] + other[k]) * weight;
+            }
+        } else if (!symmetric || mirror == l) {
+            for (std::size_t k = 0; k < count; ++k) {
+                to[k] += from[k] * weight;
+            }
+        }
+    }
 }
 
 }  // namespace velkar::imageprocessing

@@ -48,6 +48,13 @@ class ConvolutionFilter {
   private:
     void ApplyDirect(const ImageMemory<double>& source, ImageMemory<double>& target) const;
     void ApplySeparable(const ImageMemory<double>& source, ImageMemory<double>& target) const;
+    // The two passes of one row y of ApplySeparable, without the scale: the column factors over
+    // the rows around y into alongY (a whole row), then the row factors over alongY into the
+    // values first ... last - 1 of alongX. A symmetric factor adds mirrored samples first.
+    void PassAlongY(const ImageMemory<double>& source, int y, bool symmetric,
+                    std::vector<double>& alongY) const;
+    void PassAlongX(const std::vector<double>& alongY, int bands, std::size_t first,
+                    std::size_t last, bool symmetric, std::vector<double>& alongX) const;
 
     int sizeX = 0;
     int sizeY = 0;
