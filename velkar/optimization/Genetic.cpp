@@ -121,6 +121,37 @@ double Genetic::Fitness(const Matrix<double>& population, int row, const Pattern
 
 std::shared_ptr<std::vector<int>> Genetic::Optimize(PatternSet trainPatterns,
                                                     PatternSet testPatterns, double* bestFitness) {
+    const int d = CheckOptimizeInputs(trainPatterns, testPatterns);
+    Matrix<double> population(populationSize, d);
+    for (int row = 0; row < populationSize; ++row) {
+        RandomChromosome(population, row);
+    }
+    // In the first generation rows 0 ... K-1 stand as the elite with fitness 0, unevaluated.
+    std::vector<double> eliteFitness(static_cast<std::size_t>(eliteCount), 0.0);
+
+    for (int generation = 0; generation < generationCount; ++generation) {
+        Matrix<double> next(populationSize, d);
+        for (int row = 0; row < eliteCount; ++row) {
+            CopyRow(population, row, next, row);
+        }
+        SelectElite(population, trainPatterns, testPatterns, next, eliteFitness);
+        Breed(next);
+        population = std::move(next);
+        std::cout << generation << std::endl;
+    }
+
+    auto best = std::make_shared<std::vector<int>>(static_cast<std::size_t>(d));
+    for (int gene = 0; gene < d; ++gene) {
+        (*best)[static_cast<std::size_t>(gene)] = population(0, gene) == 1.0 ? 1 : 0;
+    }
+    if (bestFitness != nullptr) {
+        *bestFitness = eliteFitness[0];
+    }
+    return best;
+}
+
+int Genetic::CheckOptimizeInputs(const PatternSet& trainPatterns,
+                                 const PatternSet& testPatterns) const {
     if (algorithm == nullptr) {
         throw std::invalid_argument("Genetic: Optimize needs a classifier");
     }
@@ -138,82 +169,65 @@ std::shared_ptr<std::vector<int>> Genetic::Optimize(PatternSet trainPatterns,
     }
     CheckPatterns(trainPatterns, "training", featureCount);
     CheckPatterns(testPatterns, "test", featureCount);
+    return static_cast<int>(featureCount);
+}
 
-    const int d = static_cast<int>(featureCount);
+void Genetic::SelectElite(const Matrix<double>& population, const PatternSet& train,
+                          const PatternSet& test, Matrix<double>& next,
+                          std::vector<double>& eliteFitness) const {
     const int k = eliteCount;
-    Matrix<double> population(populationSize, d);
-    for (int row = 0; row < populationSize; ++row) {
-        RandomChromosome(population, row);
+    for (int row = k; row < populationSize; ++row) {
+        const double fitness = Fitness(population, row, train, test);
+        // Only the first slot of lower fitness is considered; an equal fitness does not
+        // displace, and a mask already in that slot is not inserted twice.
+        int slot = 0;
+        while (slot < k && !(eliteFitness[static_cast<std::size_t>(slot)] < fitness)) {
+            ++slot;
+        }
+        if (slot == k || SameRow(next, slot, population, row)) {
+            continue;
+        }
+        for (int moved = k - 1; moved > slot; --moved) {
+            CopyRow(next, moved - 1, next, moved);
+            eliteFitness[static_cast<std::size_t>(moved)] =
+                eliteFitness[static_cast<std::size_t>(moved - 1)];
+        }
+        CopyRow(population, row, next, slot);
+        eliteFitness[static_cast<std::size_t>(slot)] = fitness;
     }
-    // In the first generation rows 0 ... K-1 stand as the elite with fitness 0, unevaluated.
-    std::vector<double> eliteFitness(static_cast<std::size_t>(k), 0.0);
+}
 
-    for (int generation = 0; generation < generationCount; ++generation) {
-        Matrix<double> next(populationSize, d);
-        for (int row = 0; row < k; ++row) {
-            CopyRow(population, row, next, row);
-        }
-
-        for (int row = k; row < populationSize; ++row) {
-            const double fitness = Fitness(population, row, trainPatterns, testPatterns);
-            // Only the first slot of lower fitness is considered; an equal fitness does not
-            // displace, and a mask already in that slot is not inserted twice.
-            int slot = 0;
-            while (slot < k && !(eliteFitness[static_cast<std::size_t>(slot)] < fitness)) {
-                ++slot;
-            }
-            if (slot == k || SameRow(next, slot, population, row)) {
-                continue;
-            }
-            for (int moved = k - 1; moved > slot; --moved) {
-                CopyRow(next, moved - 1, next, moved);
-                eliteFitness[static_cast<std::size_t>(moved)] =
-                    eliteFitness[static_cast<std::size_t>(moved - 1)];
-            }
-            CopyRow(population, row, next, slot);
-            eliteFitness[static_cast<std::size_t>(slot)] = fitness;
-        }
-
-        // Children of elite rows e and e + 1 go to rows K + e and K + e + 1, written one after the
-        // other: for odd K the last pair's second parent is row K, the first child of this step.
-        const int cut = d / 2;
-        for (int e = 0; e < k; e += 2) {
-            const int first = k + e;
-            const int second = k + e + 1;
-            if (Chance(20)) {
-                for (int gene = 0; gene < d; ++gene) {
-                    next(first, gene) = gene < cut ? next(e, gene) : next(e + 1, gene);
-                }
-                for (int gene = 0; gene < d; ++gene) {
-                    next(second, gene) = gene < cut ? next(e + 1, gene) : next(e, gene);
-                }
-            } else {
-                CopyRow(next, e, next, first);
-                CopyRow(next, e + 1, next, second);
-            }
-        }
-        for (int row = k; row < 2 * k; ++row) {
+void Genetic::Breed(Matrix<double>& next) const {
+    const int k = eliteCount;
+    const int d = next.Columns();
+    // Children of elite rows e and e + 1 go to rows K + e and K + e + 1, written one after the
+    // other: for odd K the last pair's second parent is row K, the first child of this step.
+    const int cut = d / 2;
+    for (int e = 0; e < k; e += 2) {
+        const int first = k + e;
+        const int second = k + e + 1;
+        if (Chance(20)) {
             for (int gene = 0; gene < d; ++gene) {
-                if (Chance(50)) {
-                    next(row, gene) = next(row, gene) == 1.0 ? 0.0 : 1.0;
-                }
+                next(first, gene) = gene < cut ? next(e, gene) : next(e + 1, gene);
+            }
+            for (int gene = 0; gene < d; ++gene) {
+                next(second, gene) = gene < cut ? next(e + 1, gene) : next(e, gene);
+            }
+        } else {
+            CopyRow(next, e, next, first);
+            CopyRow(next, e + 1, next, second);
+        }
+    }
+    for (int row = k; row < 2 * k; ++row) {
+        for (int gene = 0; gene < d; ++gene) {
+            if (Chance(50)) {
+                next(row, gene) = next(row, gene) == 1.0 ? 0.0 : 1.0;
             }
         }
-        for (int row = 2 * k; row < populationSize; ++row) {
-            RandomChromosome(next, row);
-        }
-        population = std::move(next);
-        std::cout << generation << std::endl;
     }
-
-    auto best = std::make_shared<std::vector<int>>(featureCount);
-    for (int gene = 0; gene < d; ++gene) {
-        (*best)[static_cast<std::size_t>(gene)] = population(0, gene) == 1.0 ? 1 : 0;
+    for (int row = 2 * k; row < populationSize; ++row) {
+        RandomChromosome(next, row);
     }
-    if (bestFitness != nullptr) {
-        *bestFitness = eliteFitness[0];
-    }
-    return best;
 }
 
 }  // namespace velkar::optimization

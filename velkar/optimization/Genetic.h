@@ -49,6 +49,17 @@ class Genetic {
     double Fitness(const math::Matrix<double>& population, int row, const PatternSet& train,
                    const PatternSet& test) const;
 
+    // The steps of Optimize. CheckOptimizeInputs answers the feature count D or throws.
+    int CheckOptimizeInputs(const PatternSet& trainPatterns, const PatternSet& testPatterns) const;
+    // Evaluates rows K ... of population and moves each better than an elite mask into the
+    // elite rows 0 ... K-1 of next, keeping them and eliteFitness in falling order.
+    void SelectElite(const math::Matrix<double>& population, const PatternSet& train,
+                     const PatternSet& test, math::Matrix<double>& next,
+                     std::vector<double>& eliteFitness) const;
+    // Fills rows K ... of next: children of the elite by crossover and mutation, then new
+    // random masks.
+    void Breed(math::Matrix<double>& next) const;
+
     patternrecognition::PatternRecognitionAlgorithm* algorithm = nullptr;
     int eliteCount = 0;
 };

@@ -1,6 +1,7 @@
 #include "velkar/patternrecognition/AdaptiveResonanceTheory2.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <iterator>
@@ -49,6 +50,46 @@ std::string ConstantProblem(const std::string& name, double value) {
         return "must be at least 0, got " + std::to_string(value);
     }
     return "";
+}
+
+struct LayerSizes {
+    int f1;
+    int f2;
+};
+
+// "layer_sizes": the input size, the F1 size (equal to it, at least 1) and the F2 size.
+LayerSizes ReadLayerSizes(const ConfigurationTree& tree, const util::Map& root) {
+    const util::Array& sizes = tree.ArrayAt(root, "layer_sizes");
+    if (sizes.Size() != 3) {
+        tree.Reject("layer_sizes", "has " + std::to_string(sizes.Size()) + " entries, expected 3");
+    }
+    const int inputSize = tree.Int(sizes, 0, "layer_sizes");
+    const LayerSizes read{tree.Int(sizes, 1, "layer_sizes"), tree.Int(sizes, 2, "layer_sizes")};
+    if (read.f1 < 1) {
+        tree.Reject("layer_sizes[1]", "must be at least 1");
+    }
+    if (inputSize != read.f1) {
+        tree.Reject("layer_sizes[0]", "differs from the F1 size " + std::to_string(read.f1));
+    }
+    if (read.f2 < 1) {
+        tree.Reject("layer_sizes[2]", "must be at least 1");
+    }
+    return read;
+}
+
+// a, b, c, d, theta and rho, each checked as the constructor checks it.
+std::array<double, 6> ReadConstants(const ConfigurationTree& tree, const util::Map& root) {
+    const char* const keys[] = {"a_const", "b_const", "c_const", "d_const", "theta", "rho"};
+    const char* const names[] = {"a", "b", "c", "d", "theta", "rho"};
+    std::array<double, 6> constants{};
+    for (std::size_t k = 0; k < constants.size(); ++k) {
+        constants[k] = tree.Real(root, keys[k]);
+        const std::string problem = ConstantProblem(names[k], constants[k]);
+        if (!problem.empty()) {
+            tree.Reject(keys[k], problem);
+        }
+    }
+    return constants;
 }
 
 }  // namespace
@@ -287,51 +328,23 @@ std::shared_ptr<util::Collection> AdaptiveResonanceTheory2::Configuration() {
 void AdaptiveResonanceTheory2::SetConfiguration(std::shared_ptr<util::Collection> configuration) {
     const ConfigurationTree tree("Adaptive resonance theory 2 configuration");
     const util::Map& root = tree.Root(configuration.get());
-
-    const util::Array& sizes = tree.ArrayAt(root, "layer_sizes");
-    if (sizes.Size() != 3) {
-        tree.Reject("layer_sizes", "has " + std::to_string(sizes.Size()) + " entries, expected 3");
-    }
-    const int inputSize = tree.Int(sizes, 0, "layer_sizes");
-    const int newF1Size = tree.Int(sizes, 1, "layer_sizes");
-    const int newF2Size = tree.Int(sizes, 2, "layer_sizes");
-    if (newF1Size < 1) {
-        tree.Reject("layer_sizes[1]", "must be at least 1");
-    }
-    if (inputSize != newF1Size) {
-        tree.Reject("layer_sizes[0]", "differs from the F1 size " + std::to_string(newF1Size));
-    }
-    if (newF2Size < 1) {
-        tree.Reject("layer_sizes[2]", "must be at least 1");
-    }
-
-    std::pair<const char*, double> constants[] = {
-        {"a_const", 0.0}, {"b_const", 0.0}, {"c_const", 0.0},
-        {"d_const", 0.0}, {"theta", 0.0},   {"rho", 0.0},
-    };
-    const char* const constantNames[] = {"a", "b", "c", "d", "theta", "rho"};
-    for (std::size_t k = 0; k < std::size(constants); ++k) {
-        constants[k].second = tree.Real(root, constants[k].first);
-        const std::string problem = ConstantProblem(constantNames[k], constants[k].second);
-        if (!problem.empty()) {
-            tree.Reject(constants[k].first, problem);
-        }
-    }
+    const LayerSizes sizes = ReadLayerSizes(tree, root);
+    const std::array<double, 6> constants = ReadConstants(tree, root);
     const double newLayer1Modifier = tree.Real(root, "layer1_modifier");
     const double newLayer2Modifier = tree.Real(root, "layer2_modifier");
 
     const std::vector<double> topDownByUnit =
-        tree.RealRows(root, "layer1_weights", newF1Size, newF2Size);
-    std::vector<double> newBottomUp = tree.RealRows(root, "layer2_weights", newF2Size, newF1Size);
+        tree.RealRows(root, "layer1_weights", sizes.f1, sizes.f2);
+    std::vector<double> newBottomUp = tree.RealRows(root, "layer2_weights", sizes.f2, sizes.f1);
     std::vector<int> newClassIds = tree.TaggedClasses(root, "tagged_classes");
     if (newClassIds.empty()) {
         tree.Reject("tagged_classes", "has no class");
     }
     std::vector<double> newVotes =
-        tree.RealRows(root, "neuron_class_votes", newF2Size, static_cast<int>(newClassIds.size()));
+        tree.RealRows(root, "neuron_class_votes", sizes.f2, static_cast<int>(newClassIds.size()));
 
-    const std::size_t m = static_cast<std::size_t>(newF1Size);
-    const std::size_t n = static_cast<std::size_t>(newF2Size);
+    const std::size_t m = static_cast<std::size_t>(sizes.f1);
+    const std::size_t n = static_cast<std::size_t>(sizes.f2);
     std::vector<double> newTopDown(m * n);
     for (std::size_t i = 0; i < m; ++i) {
         for (std::size_t j = 0; j < n; ++j) {
@@ -344,14 +357,14 @@ void AdaptiveResonanceTheory2::SetConfiguration(std::shared_ptr<util::Collection
     }
 
     // Everything is valid: replace the network.
-    f1Size = newF1Size;
-    f2Size = newF2Size;
-    a = constants[0].second;
-    b = constants[1].second;
-    c = constants[2].second;
-    d = constants[3].second;
-    theta = constants[4].second;
-    rho = constants[5].second;
+    f1Size = sizes.f1;
+    f2Size = sizes.f2;
+    a = constants[0];
+    b = constants[1];
+    c = constants[2];
+    d = constants[3];
+    theta = constants[4];
+    rho = constants[5];
     layer1Modifier = newLayer1Modifier;
     layer2Modifier = newLayer2Modifier;
     topDown = std::move(newTopDown);

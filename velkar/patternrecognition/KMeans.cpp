@@ -23,6 +23,66 @@ double SquaredDistance(const double* a, const double* b, std::size_t length) {
     return sum;
 }
 
+// Points and centers are rows of length values. Gives every point the index of its nearest
+// center (the lower index on a tie; a point keeps its cluster when every distance is NaN) and
+// answers whether any point changed cluster.
+bool AssignToNearest(const std::vector<double>& points, const std::vector<double>& centers,
+                     std::size_t length, std::vector<int>& members) {
+    const std::size_t k = centers.size() / length;
+    bool changed = false;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        const double* point = &points[i * length];
+        double best = std::numeric_limits<double>::max();
+        int nearest = members[i];
+        for (std::size_t j = 0; j < k; ++j) {
+            // A NaN center (no members) never compares below best.
+            const double distance = SquaredDistance(point, &centers[j * length], length);
+            if (distance < best) {
+                best = distance;
+                nearest = static_cast<int>(j);
+            }
+        }
+        changed = changed || nearest != members[i];
+        members[i] = nearest;
+    }
+    return changed;
+}
+
+// Every center becomes the mean of its members (NaN without members); counts receives the
+// member counts.
+void MoveCentersToMeans(const std::vector<double>& points, const std::vector<int>& members,
+                        std::size_t length, std::vector<double>& centers,
+                        std::vector<int>& counts) {
+    std::fill(centers.begin(), centers.end(), 0.0);
+    std::fill(counts.begin(), counts.end(), 0);
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        const std::size_t m = static_cast<std::size_t>(members[i]);
+        for (std::size_t c = 0; c < length; ++c) {
+            centers[m * length + c] += points[i * length + c];
+        }
+        ++counts[m];
+    }
+    for (std::size_t j = 0; j < counts.size(); ++j) {
+        for (std::size_t c = 0; c < length; ++c) {
+            double& value = centers[j * length + c];
+            value = counts[j] > 0 ? value / counts[j] : std::numeric_limits<double>::quiet_NaN();
+        }
+    }
+}
+
+// The mean distance of every cluster's members to its center.
+void MeanMemberDistances(const std::vector<double>& points, const std::vector<int>& members,
+                         const std::vector<double>& centers, const std::vector<int>& counts,
+                         std::size_t length, std::vector<double>& variances) {
+    std::fill(variances.begin(), variances.end(), 0.0);
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        const std::size_t m = static_cast<std::size_t>(members[i]);
+        variances[m] +=
+            std::sqrt(SquaredDistance(&centers[m * length], &points[i * length], length)) /
+            counts[m];
+    }
+}
+
 }  // namespace
 
 KMeans::KMeans(int clusterCount, int iterations)
@@ -54,52 +114,14 @@ void KMeans::Train(std::shared_ptr<std::vector<std::shared_ptr<Pattern>>> patter
     std::vector<int> counts(k, 0);
     std::vector<double> variances(k, 0.0);
     for (int iteration = 0; iteration < iterations; ++iteration) {
-        bool changed = false;
-        for (std::size_t i = 0; i < count; ++i) {
-            const double* point = &points[i * length];
-            double best = std::numeric_limits<double>::max();
-            int nearest = members[i];
-            for (std::size_t j = 0; j < k; ++j) {
-                // A NaN center (no members) never compares below best.
-                const double distance = SquaredDistance(point, &centerData[j * length], length);
-                if (distance < best) {
-                    best = distance;
-                    nearest = static_cast<int>(j);
-                }
-            }
-            changed = changed || nearest != members[i];
-            members[i] = nearest;
-        }
+        const bool changed = AssignToNearest(points, centerData, length, members);
         // The same assignment twice in a row gives the same centers and spreads again, so the
         // remaining iterations could change nothing.
         if (iteration > 0 && !changed) {
             break;
         }
-
-        std::fill(centerData.begin(), centerData.end(), 0.0);
-        std::fill(counts.begin(), counts.end(), 0);
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t m = static_cast<std::size_t>(members[i]);
-            for (std::size_t c = 0; c < length; ++c) {
-                centerData[m * length + c] += points[i * length + c];
-            }
-            ++counts[m];
-        }
-        for (std::size_t j = 0; j < k; ++j) {
-            for (std::size_t c = 0; c < length; ++c) {
-                double& value = centerData[j * length + c];
-                value =
-                    counts[j] > 0 ? value / counts[j] : std::numeric_limits<double>::quiet_NaN();
-            }
-        }
-
-        std::fill(variances.begin(), variances.end(), 0.0);
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t m = static_cast<std::size_t>(members[i]);
-            variances[m] +=
-                std::sqrt(SquaredDistance(&centerData[m * length], &points[i * length], length)) /
-                counts[m];
-        }
+        MoveCentersToMeans(points, members, length, centerData, counts);
+        MeanMemberDistances(points, members, centerData, counts, length, variances);
     }
 
     centers.clear();

@@ -53,6 +53,67 @@ std::vector<double> WidthsFromSpreads(const std::vector<double>& spreads) {
     return widths;
 }
 
+// The classes in order of first appearance: their ids, the output index of every id, and the
+// output of every pattern.
+struct ClassTags {
+    std::map<int, int> tagged;
+    std::vector<int> classIds;
+    std::vector<int> outputOf;
+};
+
+ClassTags TagClasses(const PatternList& patterns) {
+    ClassTags tags;
+    tags.outputOf.resize(patterns.size());
+    for (std::size_t p = 0; p < patterns.size(); ++p) {
+        const int id = patterns[p]->Class();
+        const auto [entry, added] = tags.tagged.emplace(id, static_cast<int>(tags.classIds.size()));
+        if (added) {
+            tags.classIds.push_back(id);
+        }
+        tags.outputOf[p] = entry->second;
+    }
+    return tags;
+}
+
+// H rows of centers and the mean member distance of each.
+struct HiddenUnits {
+    std::shared_ptr<std::vector<double>> centers;
+    std::vector<double> spreads;
+};
+
+// K-means on the normalised inputs of every class alone, classes in output order; clusters left
+// without members are dropped.
+HiddenUnits PlaceHiddenUnits(const std::vector<std::vector<double>>& inputs, const ClassTags& tags,
+                             int clustersPerClass) {
+    std::vector<PatternSet> classSets(tags.classIds.size());
+    for (auto& set : classSets) {
+        set = std::make_shared<PatternList>();
+    }
+    for (std::size_t p = 0; p < inputs.size(); ++p) {
+        const auto output = static_cast<std::size_t>(tags.outputOf[p]);
+        auto normalised = std::make_shared<Pattern>();
+        normalised->SetClass(tags.classIds[output]);
+        normalised->SetDescriptors(inputs[p]);
+        classSets[output]->push_back(normalised);
+    }
+    HiddenUnits hidden{std::make_shared<std::vector<double>>(), {}};
+    for (const PatternSet& set : classSets) {
+        KMeans clustering(clustersPerClass, clusteringIterations);
+        clustering.Train(set);
+        const std::vector<int> members = clustering.PatternMembershipCount();
+        const std::vector<double> variances = clustering.ClusterVariance();
+        const auto clusterCenters = clustering.Centers();
+        for (std::size_t j = 0; j < members.size(); ++j) {
+            if (members[j] > 0) {
+                hidden.centers->insert(hidden.centers->end(), clusterCenters[j]->begin(),
+                                       clusterCenters[j]->end());
+                hidden.spreads.push_back(variances[j]);
+            }
+        }
+    }
+    return hidden;
+}
+
 }  // namespace
 
 RadialBasisFunctionNetwork::RadialBasisFunctionNetwork(double learningRate, int clustersPerClass,
@@ -83,68 +144,28 @@ void RadialBasisFunctionNetwork::Train(
                                "be trained");
     }
     const std::size_t length = static_cast<std::size_t>(CheckTrainingSet(patterns, owner));
-    const std::size_t count = patterns->size();
-
-    std::map<int, int> tagged;
-    std::vector<int> classIds;
-    std::vector<int> outputOf(count);
-    for (std::size_t p = 0; p < count; ++p) {
-        const int id = (*patterns)[p]->Class();
-        const auto [entry, added] = tagged.emplace(id, static_cast<int>(classIds.size()));
-        if (added) {
-            classIds.push_back(id);
-        }
-        outputOf[p] = entry->second;
-    }
-    const std::size_t classCount = classIds.size();
+    ClassTags tags = TagClasses(*patterns);
+    const std::size_t classCount = tags.classIds.size();
 
     std::vector<std::vector<double>> inputs;
-    inputs.reserve(count);
+    inputs.reserve(patterns->size());
     for (const auto& pattern : *patterns) {
         inputs.push_back(*pattern->Descriptors());
     }
     auto newMin = std::make_shared<std::vector<double>>();
     auto newMax = std::make_shared<std::vector<double>>();
     MinMaxNormalize(inputs, *newMin, *newMax);
-
-    // Hidden layer: k-means on every class alone, classes in output order.
-    std::vector<PatternSet> classSets(classCount);
-    for (auto& set : classSets) {
-        set = std::make_shared<PatternList>();
-    }
-    for (std::size_t p = 0; p < count; ++p) {
-        auto normalised = std::make_shared<Pattern>();
-        normalised->SetClass(classIds[outputOf[p]]);
-        normalised->SetDescriptors(inputs[p]);
-        classSets[outputOf[p]]->push_back(normalised);
-    }
-    auto newCenters = std::make_shared<std::vector<double>>();
-    std::vector<double> spreads;
-    for (const PatternSet& set : classSets) {
-        KMeans clustering(clustersPerClass, clusteringIterations);
-        clustering.Train(set);
-        const std::vector<int> members = clustering.PatternMembershipCount();
-        const std::vector<double> variances = clustering.ClusterVariance();
-        const auto clusterCenters = clustering.Centers();
-        for (std::size_t j = 0; j < members.size(); ++j) {
-            if (members[j] > 0) {
-                newCenters->insert(newCenters->end(), clusterCenters[j]->begin(),
-                                   clusterCenters[j]->end());
-                spreads.push_back(variances[j]);
-            }
-        }
-    }
-    const std::size_t hiddenCount = spreads.size();
-    const std::size_t row = hiddenCount + 1;
+    const HiddenUnits hidden = PlaceHiddenUnits(inputs, tags, clustersPerClass);
+    const std::size_t row = hidden.spreads.size() + 1;
 
     // Everything the model needs is known: replace it.
-    taggedClasses = std::move(tagged);
-    outputClassIds = std::move(classIds);
+    taggedClasses = std::move(tags.tagged);
+    outputClassIds = std::move(tags.classIds);
     dimension = static_cast<int>(length);
     minValues = newMin;
     maxValues = newMax;
-    centers = newCenters;
-    widths = WidthsFromSpreads(spreads);
+    centers = hidden.centers;
+    widths = WidthsFromSpreads(hidden.spreads);
     weights.assign(classCount * row, 0.0);
     for (double& weight : weights) {
         weight = util::RandomReal() * 2.0 - 1.0;
@@ -152,7 +173,14 @@ void RadialBasisFunctionNetwork::Train(
     inputBuffer.assign(length, 0.0);
     hiddenBuffer.assign(row, 0.0);
     trainingError = 0.0;
+    TrainOutputLayer(inputs, tags.outputOf);
+}
 
+void RadialBasisFunctionNetwork::TrainOutputLayer(const std::vector<std::vector<double>>& inputs,
+                                                  const std::vector<int>& outputOf) {
+    const std::size_t count = inputs.size();
+    const std::size_t classCount = outputClassIds.size();
+    const std::size_t row = widths.size() + 1;
     const bool cacheHidden = count * row <= hiddenCacheLimit;
     std::vector<double> hiddenCache(cacheHidden ? count * row : 0);
     if (cacheHidden) {

@@ -53,6 +53,10 @@ class RadialBasisFunctionNetwork : public PatternRecognitionAlgorithm {
     int HiddenUnitCount() const { return static_cast<int>(widths.size()); }
 
   private:
+    // The delta-rule epochs of the output layer over the normalised inputs, once the hidden
+    // units and the starting weights are in place; outputOf holds each input's output index.
+    void TrainOutputLayer(const std::vector<std::vector<double>>& inputs,
+                          const std::vector<int>& outputOf);
     // The normalised input x' (length dimension) to the hidden vector phi (length H + 1).
     void HiddenActivations(const double* normalised, double* phi) const;
 
