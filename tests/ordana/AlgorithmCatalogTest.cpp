@@ -27,6 +27,7 @@ namespace {
 using ordanatest::CapturedOutput;
 using ordanatest::CommandLine;
 using ordanatest::Rgb;
+using ordanatest::Words;
 using velkar::featureextraction::ColorAverage;
 using velkar::featureextraction::FeatureExtractionAlgorithm;
 using velkar::ordana::ExtractionSelection;
@@ -35,15 +36,6 @@ using velkar::patternrecognition::MultilayerPerceptron;
 using velkar::patternrecognition::Pattern;
 using velkar::patternrecognition::PatternRecognitionAlgorithm;
 
-std::vector<std::string> Split(const std::string& text) {
-    std::vector<std::string> words;
-    std::istringstream in(text);
-    for (std::string word; in >> word;) {
-        words.push_back(word);
-    }
-    return words;
-}
-
 // The selection a command line makes, and what building it printed.
 struct Built {
     ExtractionSelection selection;
@@ -51,7 +43,7 @@ struct Built {
 };
 
 Built Extractors(const std::string& commandLine) {
-    CommandLine line(Split(commandLine));
+    CommandLine line(Words(commandLine));
     ParameterParser parser = line.Parser();
     Built built;
     built.printed = CapturedOutput([&] { built.selection = parser.FeatureExtractionAlgorithms(); });
@@ -288,7 +280,7 @@ TEST(AlgorithmCatalogTest, GradientHistogramRow) {
         std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
         CapturedOutput([&] { rebuilt = parser.FeatureExtractionFromParameters(parameters); });
         ASSERT_NE(rebuilt, nullptr) << parameters;
-        const auto words = Split(parameters);
+        const auto words = Words(parameters);
         velkar::featureextraction::Hog direct(std::stoi(words[2]), std::stoi(words[4]),
                                               std::stoi(words[6]));
         EXPECT_EQ(rebuilt->WindowSize(), direct.WindowSize());
@@ -379,17 +371,17 @@ TEST(AlgorithmCatalogTest, SpectralValuesThatLeaveNoCoefficientsAreNamed) {
 }
 
 TEST(AlgorithmCatalogTest, SelectionsFollowTheFixedOrder) {
-    CommandLine classifiers(Split("--pntk --mahd --lvq --som --art2 --rbf --mlp"));
+    CommandLine classifiers(Words("--pntk --mahd --lvq --som --art2 --rbf --mlp"));
     ParameterParser parser = classifiers.Parser();
     EXPECT_EQ(parser.SelectedAlgorithms(),
               (std::vector<std::string>{"mlp", "rbf", "art2", "som", "lvq", "mahd", "pntk"}));
 
-    CommandLine two(Split("--rbf --mlp --wca"));
+    CommandLine two(Words("--rbf --mlp --wca"));
     ParameterParser twoParser = two.Parser();
     EXPECT_EQ(twoParser.SelectedAlgorithms(), (std::vector<std::string>{"mlp", "rbf"}));
 
     CommandLine spaces(
-        Split("--cs-yiq --cs-xyz --cs-sch --cs-luv --cs-lch --cs-lab --cs-hsv --cs-hsl --cs-hsi "
+        Words("--cs-yiq --cs-xyz --cs-sch --cs-luv --cs-lch --cs-lab --cs-hsv --cs-hsl --cs-hsi "
               "--cs-cmyk"));
     ParameterParser spaceParser = spaces.Parser();
     std::vector<std::string> names;
@@ -403,7 +395,7 @@ TEST(AlgorithmCatalogTest, SelectionsFollowTheFixedOrder) {
 // A perceptron from the options, trained on two classes of three features.
 std::shared_ptr<PatternRecognitionAlgorithm> TrainedPerceptron(const std::string& commandLine,
                                                                std::string* printed = nullptr) {
-    CommandLine line(Split(commandLine));
+    CommandLine line(Words(commandLine));
     ParameterParser parser = line.Parser();
     std::shared_ptr<PatternRecognitionAlgorithm> classifier;
     const std::string output =
@@ -498,7 +490,7 @@ TEST(AlgorithmCatalogTest, UnusablePerceptronValuesAreNamed) {
 }
 
 TEST(AlgorithmCatalogTest, UnknownClassifierKeysBuildNothing) {
-    CommandLine line(Split("--rbf --rlr 0.1 --rclusters 2 --riter 5"));
+    CommandLine line(Words("--rbf --rlr 0.1 --rclusters 2 --riter 5"));
     ParameterParser parser = line.Parser();
     std::shared_ptr<PatternRecognitionAlgorithm> classifier;
     std::string printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm("xyz", 3); });
@@ -516,10 +508,10 @@ TEST(AlgorithmCatalogTest, UnknownClassifierKeysBuildNothing) {
 // The classifier a command line builds for 12 features, and what building it printed.
 std::shared_ptr<PatternRecognitionAlgorithm> Created(const std::string& commandLine,
                                                      std::string& printed) {
-    CommandLine line(Split(commandLine));
+    CommandLine line(Words(commandLine));
     ParameterParser parser = line.Parser();
     std::shared_ptr<PatternRecognitionAlgorithm> classifier;
-    const std::string key = Split(commandLine)[0].substr(2);
+    const std::string key = Words(commandLine)[0].substr(2);
     printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm(key, 12); });
     return classifier;
 }

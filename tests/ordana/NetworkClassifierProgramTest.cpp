@@ -16,11 +16,6 @@
 namespace {
 
 using ordanatest::ReadLines;
-using ordanatest::Rectangle;
-using ordanatest::Rgb;
-
-velkar::imageprocessing::Pixel Red(int x, int y) { return Rgb(200 + (x * 3 + y * 5) % 20, 30, 40); }
-velkar::imageprocessing::Pixel Blue(int x, int y) { return Rgb(30, 40 + (x * 11 + y) % 20, 200); }
 
 struct NetworkCase {
     std::vector<std::string> options;
@@ -33,17 +28,9 @@ struct NetworkCase {
 class NetworkClassifierProgramTest : public testing::TestWithParam<NetworkCase> {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(ordanatest::WriteImage(folder / "training.png", 60, 40, [](int x, int y) {
-            return x < 30 ? Red(x, y) : Blue(x, y);
-        }));
-        ordanatest::WritePolygonFile(
-            folder / "training.cct", {"red", "blue"}, {"#ff0000", "#0000ff"},
-            {{"red", Rectangle(0, 0, 30, 40)}, {"blue", Rectangle(30, 0, 60, 40)}});
-        // Blue above, red below: another layout than the training scene.
+        ASSERT_TRUE(ordanatest::WriteRedBlueTraining(folder.Path()));
         std::filesystem::create_directory(folder / "new");
-        ASSERT_TRUE(ordanatest::WriteImage(folder / "new" / "scene.png", 60, 40, [](int x, int y) {
-            return y < 20 ? Blue(x, y) : Red(x, y);
-        }));
+        ASSERT_TRUE(ordanatest::WriteBlueOverRed(folder / "new" / "scene.png", 60, 40));
     }
 
     ordanatest::TemporaryFolder folder;

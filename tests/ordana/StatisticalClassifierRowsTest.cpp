@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,19 +21,9 @@ namespace {
 using ordanatest::CapturedOutput;
 using ordanatest::CommandLine;
 using ordanatest::Payloads;
-using ordanatest::Rectangle;
-using ordanatest::Rgb;
+using ordanatest::Words;
 using velkar::ordana::ParameterParser;
 using velkar::patternrecognition::PatternRecognitionAlgorithm;
-
-std::vector<std::string> Split(const std::string& text) {
-    std::vector<std::string> words;
-    std::istringstream in(text);
-    for (std::string word; in >> word;) {
-        words.push_back(word);
-    }
-    return words;
-}
 
 struct Created {
     std::shared_ptr<PatternRecognitionAlgorithm> classifier;
@@ -42,7 +31,7 @@ struct Created {
 };
 
 Created Create(const std::string& commandLine, const std::string& key, int inputSize) {
-    CommandLine line(Split(commandLine));
+    CommandLine line(Words(commandLine));
     ParameterParser parser = line.Parser();
     Created created;
     const std::string printed =
@@ -84,24 +73,12 @@ TEST(StatisticalClassifierRows, UnusableOptionValuesAreNamedAndBuildNothing) {
 // ---------------------------------------------------------------------------------------------
 // The workflows: train on a red/blue scene, then classify a scene laid out the other way.
 
-velkar::imageprocessing::Pixel Red(int x, int y) { return Rgb(200 + (x * 3 + y * 5) % 20, 30, 40); }
-velkar::imageprocessing::Pixel Blue(int x, int y) {
-    return Rgb(30, 40 + (x * 11 + y) % 20, 200 - (x + y) % 15);
-}
-
 class StatisticalWorkflowTest : public testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(ordanatest::WriteImage(folder / "training.png", 60, 40, [](int x, int y) {
-            return x < 30 ? Red(x, y) : Blue(x, y);
-        }));
-        ordanatest::WritePolygonFile(
-            folder / "training.cct", {"red", "blue"}, {"#ff0000", "#0000ff"},
-            {{"red", Rectangle(0, 0, 30, 40)}, {"blue", Rectangle(30, 0, 60, 40)}});
+        ASSERT_TRUE(ordanatest::WriteRedBlueTraining(folder.Path()));
         std::filesystem::create_directory(folder / "scene");
-        ASSERT_TRUE(
-            ordanatest::WriteImage(folder / "scene" / "scene.png", 40, 40,
-                                   [](int x, int y) { return y < 20 ? Blue(x, y) : Red(x, y); }));
+        ASSERT_TRUE(ordanatest::WriteBlueOverRed(folder / "scene" / "scene.png", 40, 40));
     }
 
     ordanatest::ProgramResult Experiment(const std::string& options) {
@@ -109,7 +86,7 @@ class StatisticalWorkflowTest : public testing::Test {
                                               "--file",        (folder / "training.cct").string(),
                                               "--experiments", "2",
                                               "--seed",        "5"};
-        for (const std::string& word : Split(options)) {
+        for (const std::string& word : Words(options)) {
             arguments.push_back(word);
         }
         return ordanatest::RunOrdana(arguments, folder.Path());

@@ -1,9 +1,10 @@
 #pragma once
 
-// Helpers shared by the workflow tests: images with known pixels written to disk, polygon files
-// written from a list of labelled polygons, files read back line by line, output files found by
-// extension and time stamp, a command line kept alive for the parser, and captured standard
-// output. Everything is header-only and used from one thread.
+// Helpers shared by the workflow tests: images with known pixels written to disk, the two-class
+// red and blue training scene, polygon files written from a list of labelled polygons, files read
+// back line by line, output files found by extension and time stamp, a command line kept alive
+// for the parser, and captured standard output. Everything is header-only and used from one
+// thread.
 
 #include <gtest/gtest.h>
 
@@ -46,6 +47,21 @@ inline bool WriteImage(const std::filesystem::path& path, int width, int height,
         }
     }
     return image->SaveAs(path.string());
+}
+
+// Red and blue with a little texture, so that no colour feature is constant over a region.
+inline velkar::imageprocessing::Pixel TexturedRed(int x, int y) {
+    return Rgb(200 + (x * 3 + y * 5) % 20, 30, 40);
+}
+inline velkar::imageprocessing::Pixel TexturedBlue(int x, int y) {
+    return Rgb(30, 40 + (x * 11 + y) % 20, 200);
+}
+
+// A width x height scene of another layout than the training scene: blue above y = 20, red
+// below.
+inline bool WriteBlueOverRed(const std::filesystem::path& path, int width, int height) {
+    return WriteImage(path, width, height,
+                      [](int x, int y) { return y < 20 ? TexturedBlue(x, y) : TexturedRed(x, y); });
 }
 
 // The four corners (x0, y0), (x0, y1), (x1, y1), (x1, y0).
@@ -97,6 +113,15 @@ inline void WritePolygonFile(const std::filesystem::path& path,
                              const std::vector<LabelledPolygon>& polygons,
                              const std::string& title = "image.png") {
     WriteText(path, PolygonFileText(classes, colors, polygons, title));
+}
+
+// folder / "training.png", 60 x 40 pixels, red left of x = 30 and blue right of it, and
+// folder / "training.cct", which labels the two halves "red" and "blue".
+inline bool WriteRedBlueTraining(const std::filesystem::path& folder) {
+    WritePolygonFile(folder / "training.cct", {"red", "blue"}, {"#ff0000", "#0000ff"},
+                     {{"red", Rectangle(0, 0, 30, 40)}, {"blue", Rectangle(30, 0, 60, 40)}});
+    return WriteImage(folder / "training.png", 60, 40,
+                      [](int x, int y) { return x < 30 ? TexturedRed(x, y) : TexturedBlue(x, y); });
 }
 
 inline std::string ReadText(const std::filesystem::path& path) {
@@ -166,6 +191,16 @@ inline std::vector<std::string> Payloads(const std::string& output, const std::s
         }
     }
     return payloads;
+}
+
+// The words of a command line written as one string.
+inline std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string word; in >> word;) {
+        words.push_back(word);
+    }
+    return words;
 }
 
 // Keeps the argument strings alive for the parser, with a program name in front.
