@@ -16,6 +16,8 @@
 namespace velkar::featureextraction {
 namespace {
 
+using testing::Extract;
+
 using testing::MakeRectangle;
 using Bands = std::vector<std::vector<double>>;
 
@@ -29,13 +31,6 @@ std::shared_ptr<imageprocessing::ImageFileSystem> RandomImage(int width, int hei
                      (i % width + i / width) % 2 * 255};
     }
     return testing::MakeImage(width, height, [&](int x, int y) { return pixels[y * width + x]; });
-}
-
-FeatureExtractionAlgorithm::DescriptorList Extract(
-    CoOccurrenceMatrix extractor, std::shared_ptr<imageprocessing::ImageFileSystem> image,
-    FeatureExtractionAlgorithm::PolygonList polygons) {
-    extractor.SetImage(std::move(image));
-    return extractor.Process(polygons);
 }
 
 void ExpectClose(const Bands& actual, const Bands& expected, const std::string& where) {

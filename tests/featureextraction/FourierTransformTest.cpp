@@ -10,22 +10,16 @@
 #include <vector>
 
 #include "featureextraction/TestImages.h"
-#include "velkar/util/Parallel.h"
 
 namespace velkar::featureextraction {
 namespace {
+
+using testing::Extract;
 
 using testing::MakeImage;
 using testing::MakeRectangle;
 using testing::RandomPixels;
 using testing::Rgb;
-
-FeatureExtractionAlgorithm::DescriptorList Extract(
-    FourierTransform& extractor, std::shared_ptr<imageprocessing::ImageFileSystem> image,
-    FeatureExtractionAlgorithm::PolygonList polygons) {
-    extractor.SetImage(std::move(image));
-    return extractor.Process(polygons);
-}
 
 // The definition: the window centred in an N x N square of zeros, summed term by term.
 std::vector<double> PlainDftMagnitudes(const RandomPixels& image, int x0, int y0, int w, int band,
@@ -148,13 +142,7 @@ TEST(FourierTransformTest, CoveredCornerWindowsAndTheSameResultOnEveryThreadCoun
     FourierTransform spectrum(4, 10);
     spectrum.SetImage(RandomPixels(120, 90, 9).Image());
     auto polygons = testing::RandomPolygons(80, 3, -5, 110, 30);
-    std::vector<std::vector<std::vector<double>>> single;
-    {
-        util::ThreadLimit one(1);
-        single = testing::AllFeatures(spectrum.Process(polygons));
-    }
-    ASSERT_GT(single.size(), 100u);
-    EXPECT_EQ(testing::AllFeatures(spectrum.Process(polygons)), single);
+    EXPECT_GT(testing::ExpectSameOnOneThread(spectrum, polygons), 100u);
 }
 
 }  // namespace

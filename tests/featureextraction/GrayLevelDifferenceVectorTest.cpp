@@ -12,14 +12,9 @@
 namespace velkar::featureextraction {
 namespace {
 
-using testing::MakeRectangle;
+using testing::Extract;
 
-FeatureExtractionAlgorithm::DescriptorList Extract(
-    GrayLevelDifferenceVector extractor, std::shared_ptr<imageprocessing::ImageFileSystem> image,
-    FeatureExtractionAlgorithm::PolygonList polygons) {
-    extractor.SetImage(std::move(image));
-    return extractor.Process(polygons);
-}
+using testing::MakeRectangle;
 
 TEST(GrayLevelDifferenceVectorTest, UniformWindowHasOnlyTheZeroDifference) {
     const GrayLevelDifferenceVector two(4, {1, 0}, {0, 1});

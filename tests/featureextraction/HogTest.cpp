@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <random>
 #include <stdexcept>
 #include <tuple>
 #include <vector>
@@ -106,13 +105,7 @@ TEST(HogTest, IdentityAndSettingChecks) {
 TEST(HogTest, EqualsTheStepByStepComputation) {
     // Random colours, and hard 0/255 steps whose gradients point straight along the axes (among
     // them the angle pi that only the last bin takes).
-    std::mt19937 generator(5);
-    std::uniform_int_distribution<int> level(0, 255);
-    std::vector<Rgb> noise(60 * 50);
-    for (Rgb& colour : noise) {
-        colour = {level(generator), level(generator), level(generator)};
-    }
-    const auto noisy = MakeImage(60, 50, [&](int x, int y) { return noise[y * 60 + x]; });
+    const auto noisy = testing::RandomPixels(60, 50, 5).Image();
     const auto steps = MakeImage(60, 50, [](int x, int y) {
         const int value = (y / 4) % 2 == 0 ? 255 : 0;
         return x < 30 ? Rgb{value, value, value} : Rgb{255 - value, 0, value};

@@ -23,9 +23,8 @@ using PolygonList = FeatureExtractionAlgorithm::PolygonList;
 
 DescriptorList Extract(std::shared_ptr<imageprocessing::ImageFileSystem> image,
                        PolygonList polygons) {
-    ScaleInvariantFeatureTransform extractor;
-    extractor.SetImage(std::move(image));
-    return extractor.Process(polygons);
+    return testing::Extract(ScaleInvariantFeatureTransform(), std::move(image),
+                            std::move(polygons));
 }
 
 const std::vector<Blob> kBlobs{{14.0, 15.0, 2.5}, {44.0, 20.0, 3.0}, {28.0, 44.0, 2.0}};

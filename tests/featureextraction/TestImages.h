@@ -1,6 +1,9 @@
 #pragma once
 
-// Images and polygons built in memory for the extractor tests, random ones from fixed seeds.
+// Images and polygons built in memory for the extractor tests, random ones from fixed seeds, and
+// the runs of an extractor over them that every extractor test makes.
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <functional>
@@ -12,9 +15,11 @@
 #include <vector>
 
 #include "velkar/featureextraction/Descriptor.h"
+#include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/imageprocessing/ImageFileSystem.h"
 #include "velkar/imageprocessing/Pixel.h"
 #include "velkar/math/Polygon.h"
+#include "velkar/util/Parallel.h"
 
 namespace velkar::testing {
 
@@ -113,6 +118,29 @@ inline std::vector<std::vector<std::vector<double>>> AllFeatures(
         features.push_back(descriptor->Features());
     }
     return features;
+}
+
+// The extractor's descriptors of the polygons on the image; takes temporaries too.
+template <typename Extractor>
+featureextraction::FeatureExtractionAlgorithm::DescriptorList Extract(
+    Extractor&& extractor, std::shared_ptr<imageprocessing::ImageFileSystem> image,
+    featureextraction::FeatureExtractionAlgorithm::PolygonList polygons) {
+    extractor.SetImage(std::move(image));
+    return extractor.Process(polygons);
+}
+
+// Expects the extractor (its image set) to give the same descriptors, value for value and in the
+// same order, on all threads as on one; answers how many descriptors there were.
+inline std::size_t ExpectSameOnOneThread(
+    featureextraction::FeatureExtractionAlgorithm& extractor,
+    featureextraction::FeatureExtractionAlgorithm::PolygonList& polygons) {
+    std::vector<std::vector<std::vector<double>>> single;
+    {
+        const util::ThreadLimit one(1);
+        single = AllFeatures(extractor.Process(polygons));
+    }
+    EXPECT_EQ(AllFeatures(extractor.Process(polygons)), single);
+    return single.size();
 }
 
 }  // namespace velkar::testing

@@ -10,23 +10,17 @@
 
 #include "featureextraction/TestImages.h"
 #include "velkar/featureextraction/WaveletFilters.h"
-#include "velkar/util/Parallel.h"
 
 namespace velkar::featureextraction {
 namespace {
+
+using testing::Extract;
 
 using testing::MakeImage;
 using testing::MakeRectangle;
 using testing::RandomPixels;
 using testing::Rgb;
 using Line = std::vector<double>;
-
-FeatureExtractionAlgorithm::DescriptorList Extract(
-    WaveletTransform& extractor, std::shared_ptr<imageprocessing::ImageFileSystem> image,
-    FeatureExtractionAlgorithm::PolygonList polygons) {
-    extractor.SetImage(std::move(image));
-    return extractor.Process(polygons);
-}
 
 // One analysis step from its definition: output i takes samples 2i - o ... 2i - o + L - 1
 // (o = L/2 - 1), each position outside the line folded back one reflection at a time.
@@ -188,13 +182,7 @@ TEST(WaveletTransformTest, SquareLayoutWindowsAndTheSameResultOnEveryThreadCount
     EXPECT_EQ(Extract(extractor, image, {MakeRectangle(0, 0, 20, 10)}).size(), 8u);
 
     auto polygons = testing::RandomPolygons(60, 8, -5, 90, 30);
-    std::vector<std::vector<Line>> single;
-    {
-        util::ThreadLimit one(1);
-        single = testing::AllFeatures(extractor.Process(polygons));
-    }
-    ASSERT_GT(single.size(), 50u);
-    EXPECT_EQ(testing::AllFeatures(extractor.Process(polygons)), single);
+    EXPECT_GT(testing::ExpectSameOnOneThread(extractor, polygons), 50u);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/StubClassifier.h"
 #include "velkar/util/Random.h"
 
 namespace velkar::optimization {
@@ -26,7 +27,7 @@ constexpr int testCount = 20;
 // A classifier whose accuracy depends only on the mask it is trained with. Every feature holds
 // its own index, so the reduced training vectors tell which features were kept; every test
 // pattern is of class 0, and the first round(fitness * 20) answers after a Train are right.
-class MaskClassifier : public patternrecognition::PatternRecognitionAlgorithm {
+class MaskClassifier : public testsupport::StubClassifier {
   public:
     MaskClassifier(int features, FitnessOfMask fitnessOfMask)
         : featureCount(features), fitness(std::move(fitnessOfMask)) {}
@@ -41,8 +42,6 @@ class MaskClassifier : public patternrecognition::PatternRecognitionAlgorithm {
         answered = 0;
     }
     int Classify(std::vector<double>&) override { return answered++ < rightAnswers ? 0 : -1; }
-    std::shared_ptr<util::Collection> Configuration() override { return nullptr; }
-    void SetConfiguration(std::shared_ptr<util::Collection>) override {}
 
     std::vector<Mask> masks;
 
