@@ -390,15 +390,39 @@ TEST(ColorAverageTest, GridPathAgreesWithABruteForceMeanOnEveryGrid) {
     }
 }
 
-TEST(ColorAverageTest, GridOverABlackImageIsNeutral) {
-    const auto image = MakeImage(30, 20, [](int, int) { return Rgb{0, 0, 0}; });
-    ColorAverage extractor(8, true, true);
-    extractor.SetImage(image);
-    std::vector<double> features;
-    extractor.DescribeGrid(WindowGrid(8, 1, 30, 20), 0, 23 * 13, features);
-    ASSERT_EQ(features.size(), 23u * 13u * 4u);
-    for (std::size_t index = 0; index < features.size(); ++index) {
-        ASSERT_NEAR(features[index], index % 4 == 3 ? 0.0 : 1.0 / 3.0, 1e-15) << index;
+// Black pixels, and bitmaps without 8-bit colour rows (which read as black), on both paths:
+// chromaticities of a third, channels and luminance 0.
+TEST(ColorAverageTest, BlackImagesAreNeutralOnEveryPath) {
+    const std::vector<std::shared_ptr<imageprocessing::ImageFileSystem>> images{
+        MakeImage(30, 20,
+                  [](int, int) {
+                      return Rgb{0, 0, 0};
+                  }),
+        imageprocessing::ImageFileSystem::Create("grey.png", 30, 20, 8)};
+    for (const auto& image : images) {
+        for (const bool normalize : {false, true}) {
+            ColorAverage extractor(8, true, normalize);
+            const double chromaticity = normalize ? 1.0 / 3.0 : 0.0;
+            const auto polygonPath = Extract(extractor, image, {MakeRectangle(0, 0, 30, 20)});
+            ASSERT_EQ(polygonPath.size(), 6u);
+            for (const auto& descriptor : polygonPath) {
+                const auto values = Values(*descriptor);
+                for (std::size_t band = 0; band < 4; ++band) {
+                    EXPECT_NEAR(values[band], band == 3 ? 0.0 : chromaticity, 1e-15) << band;
+                }
+            }
+            for (const int step : {1, 8}) {
+                const WindowGrid grid(8, step, 30, 20);
+                std::vector<double> features;
+                extractor.DescribeGrid(grid, 0, grid.Count(), features);
+                ASSERT_EQ(features.size(), grid.Count() * 4);
+                for (std::size_t index = 0; index < features.size(); ++index) {
+                    ASSERT_NEAR(features[index], index % 4 == 3 ? 0.0 : chromaticity, 1e-15)
+                        << image->BytesPerPixel() << " bytes per pixel, step " << step << ", value "
+                        << index;
+                }
+            }
+        }
     }
 }
 
