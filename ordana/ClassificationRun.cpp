@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <future>
 #include <iostream>
 #include <mutex>
 #include <utility>
@@ -241,9 +242,13 @@ std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize) {
     const std::vector<std::string> classes = StringList(metadata.GetCollection("classes"));
     const std::vector<std::string> colours = StringList(metadata.GetCollection("colors"));
     const std::string imageName = LastPathComponent(imageFile);
-    WindowFileWriter(TimestampedFileName(outputPrefix + "processing", "cct"), imageName, classes,
-                     colours, grid.Count())
-        .Finish(windowSize, origin);
+    // The segmentation file does not depend on the answers: it is written on a thread of its own
+    // while the windows are classified, so that its writing overlaps their work.
+    std::future<std::string> segmentation = std::async(std::launch::async, [&] {
+        return WindowFileWriter(TimestampedFileName(outputPrefix + "processing", "cct"),
+                                imageName, classes, colours, grid.Count())
+            .Finish(windowSize, origin);
+    });
 
     Chat(chatty, "Creating extraction algorithm");
     if (chatty) {
@@ -289,6 +294,7 @@ std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize) {
                    " windows hold feature values that are not finite numbers; they stay "
                    "unknown.");
     }
+    segmentation.get();
     const std::string resultsFile = results.Finish(windowSize, origin);
     picture.Write(resultsFile.substr(0, resultsFile.rfind('.')) + ".png");
     return resultsFile;
