@@ -5,12 +5,14 @@
 #include <iostream>
 
 #include "ordana/AlgorithmCatalog.h"
+#include "ordana/ClassMap.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
 #include "ordana/MapProcessor.h"
 #include "ordana/ModelFile.h"
 #include "ordana/OutputFile.h"
 #include "ordana/ParameterParser.h"
+#include "ordana/WindowFileWriter.h"
 
 namespace velkar::ordana {
 
@@ -83,18 +85,24 @@ std::vector<std::shared_ptr<Pattern>> ClassifiablePatterns(
 
 }  // namespace
 
+int SamplingStep(const std::string& samplingMethod, int windowSize) {
+    if (windowSize < 1) {
+        return 0;
+    }
+    if (samplingMethod == "window") {
+        return windowSize;
+    }
+    if (samplingMethod == "half") {
+        return std::max(windowSize / 2, 1);
+    }
+    return samplingMethod == "pixel" ? 1 : 0;
+}
+
 std::vector<Window> SamplingGrid(const std::string& samplingMethod, int width, int height,
                                  int windowSize) {
-    int step = 0;
-    if (samplingMethod == "window") {
-        step = windowSize;
-    } else if (samplingMethod == "half") {
-        step = std::max(windowSize / 2, 1);
-    } else if (samplingMethod == "pixel") {
-        step = 1;
-    }
+    const int step = SamplingStep(samplingMethod, windowSize);
     std::vector<Window> windows;
-    if (step < 1 || windowSize < 1) {
+    if (step < 1) {
         return windows;
     }
     for (int x = 0; x + windowSize <= width; x += step) {
@@ -108,43 +116,20 @@ std::vector<Window> SamplingGrid(const std::string& samplingMethod, int width, i
 std::string WritePolygonFile(const std::vector<std::string>& labels,
                              const Segmentation& segmentation, const std::string& base) {
     const util::Map& metadata = *segmentation.metadata;
-    const int windowSize = *metadata.GetInt("window_size");
-    const std::vector<std::string> classes = StringList(metadata.GetCollection("classes"));
-    const std::vector<std::string> colors = StringList(metadata.GetCollection("colors"));
     const std::vector<Window>& windows = segmentation.windows;
-
-    const std::string path = TimestampedFileName(base, "cct");
-    OutputFile file(path);
-    std::ostream& out = file.Stream();
-    out << LastPathComponent(segmentation.imageFile) << "\n";
-    out << classes.size() << "\n";
-    for (const std::string& name : classes) {
-        out << name << "\n";
+    WindowFileWriter writer(TimestampedFileName(base, "cct"),
+                            LastPathComponent(segmentation.imageFile),
+                            StringList(metadata.GetCollection("classes")),
+                            StringList(metadata.GetCollection("colors")), windows.size());
+    for (std::size_t i = 0; i < windows.size() && i < labels.size(); ++i) {
+        writer.AddLabel(labels[i]);
     }
-    // One colour line per class, so that the file reads back; empty where the model has none.
-    out << classes.size() << "\n";
-    for (std::size_t i = 0; i < classes.size(); ++i) {
-        out << (i < colors.size() ? colors[i] : "") << "\n";
-    }
-    out << windows.size() << "\n";
-    for (std::size_t i = 0; i < windows.size(); ++i) {
-        out << (i < labels.size() && !labels[i].empty() ? labels[i] : "unknown") << "\n";
-    }
-    out << windows.size() << "\n";
-    const int last = windowSize - 1;
-    for (const Window& window : windows) {
-        out << "4\n";
-        out << window.x << " " << window.y << "\n";
-        out << window.x << " " << window.y + last << "\n";
-        out << window.x + last << " " << window.y + last << "\n";
-        out << window.x + last << " " << window.y << "\n";
-    }
-    file.Commit();
-    return path;
+    return writer.Finish(*metadata.GetInt("window_size"),
+                         [&](std::size_t i) { return std::make_pair(windows[i].x, windows[i].y); });
 }
 
-std::string WriteSegmentation(const Segmentation& segmentation) {
-    return WritePolygonFile({}, segmentation, "processing");
+std::string WriteSegmentation(const Segmentation& segmentation, const std::string& base) {
+    return WritePolygonFile({}, segmentation, base);
 }
 
 std::vector<std::string> ClassifyPatterns(PatternRecognitionAlgorithm& classifier,
@@ -169,6 +154,7 @@ std::string ClassifyImage(ParameterParser& parser) {
     const bool chatty = parser.IsChatty();
     const std::string modelFile = parser.ModelFile();
     const std::string samplingMethod = parser.SamplingMethod();
+    const std::string outputPrefix = parser.OutputPrefix();
     Chat(chatty, "Loading model");
     std::shared_ptr<util::Map> model = ReadModelFile(modelFile);
     const util::Map& metadata = ModelMetadata(*model);
@@ -176,23 +162,38 @@ std::string ClassifyImage(ParameterParser& parser) {
 
     const auto transformation = ModelColorSpace(metadata, modelFile);
     const std::string imageFile = parser.ImageFile();
+    if (imageFile.empty()) {
+        throw InputError::AlreadyReported();
+    }
     auto image = std::make_shared<imageprocessing::ImageFileSystem>(imageFile);
     if (!image->IsLoaded()) {
         throw InputError("Cannot read the image file '" + imageFile + "'.");
     }
-    if (samplingMethod != "window" && samplingMethod != "half" && samplingMethod != "pixel") {
-        LogMessage("The sampling method '" + samplingMethod +
-                   "' is not one of \"window\", \"half\" and \"pixel\"; no window is classified.");
+    const int windowSize = *metadata.GetInt("window_size");
+    const int step = SamplingStep(samplingMethod, windowSize);
+    if (step < 1) {
+        throw InputError("The sampling method '" + samplingMethod +
+                         "' is not one of \"window\", \"half\" and \"pixel\" (option "
+                         "'--sampling').");
     }
+    // The stored extractor is rebuilt before anything is written, so that a model whose
+    // parameters build none leaves no file behind.
+    const std::string parameters = *metadata.GetString("feature_extraction_parameters");
+    auto extractor = parser.FeatureExtractionFromParameters(parameters);
 
     Chat(chatty, "Segmenting image");
-    const Segmentation segmentation{imageFile, &metadata,
-                                    SamplingGrid(samplingMethod, image->Width(), image->Height(),
-                                                 *metadata.GetInt("window_size"))};
-    const std::string segmentationFile = WriteSegmentation(segmentation);
+    if (!extractor) {
+        Chat(chatty, "Creating extraction algorithm");
+        Chat(chatty, "No valid extraction algorithm selected.");
+        throw InputError::AlreadyReported();
+    }
+    const Segmentation segmentation{
+        imageFile, &metadata,
+        SamplingGrid(samplingMethod, image->Width(), image->Height(), windowSize)};
+    const std::string segmentationFile =
+        WriteSegmentation(segmentation, outputPrefix + "processing");
     const int windowCount = static_cast<int>(segmentation.windows.size());
 
-    const std::string parameters = *metadata.GetString("feature_extraction_parameters");
     MapProcessor processor(chatty);
     processor.imageFile = imageFile;
     // A model trained on a colour variant sees the new image in the same colour space.
@@ -200,11 +201,6 @@ std::string ClassifyImage(ParameterParser& parser) {
     processor.polygonFile = segmentationFile;
 
     Chat(chatty, "Creating extraction algorithm");
-    auto extractor = parser.FeatureExtractionFromParameters(parameters);
-    if (!extractor) {
-        Chat(chatty, "No valid extraction algorithm selected.");
-        return "";
-    }
     if (chatty) {
         std::cout << "[TASK] !Extracting features!" << std::endl;
     }
@@ -226,10 +222,23 @@ std::string ClassifyImage(ParameterParser& parser) {
     if (chatty) {
         std::cout << "[TASK] !Classifying!" << std::endl;
     }
-    const std::vector<std::string> labels =
-        ClassifyPatterns(*classifier, StringList(metadata.GetCollection("classes")),
-                         ClassifiablePatterns(std::move(patterns)), windowCount);
-    return WritePolygonFile(labels, segmentation, DirectoryPrefix(imageFile) + "results");
+    const std::vector<std::string> classes = StringList(metadata.GetCollection("classes"));
+    const std::vector<std::string> labels = ClassifyPatterns(
+        *classifier, classes, ClassifiablePatterns(std::move(patterns)), windowCount);
+    const std::string resultsFile = WritePolygonFile(
+        labels, segmentation,
+        (outputPrefix.empty() ? DirectoryPrefix(imageFile) : outputPrefix) + "results");
+
+    ClassMap picture(image->Width(), image->Height(), windowSize, step, classes,
+                     StringList(metadata.GetCollection("colors")));
+    for (std::size_t i = 0; i < segmentation.windows.size(); ++i) {
+        const auto position = std::find(classes.begin(), classes.end(), labels[i]);
+        picture.Paint(
+            segmentation.windows[i].x, segmentation.windows[i].y,
+            position == classes.end() ? -1 : static_cast<int>(position - classes.begin()));
+    }
+    picture.Write(resultsFile.substr(0, resultsFile.rfind('.')) + ".png");
+    return resultsFile;
 }
 
 }  // namespace velkar::ordana

@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "ordana/InputError.h"
+#include "ordana/OutputFile.h"
 #include "velkar/util/Array.h"
 #include "velkar/util/Json.h"
 
@@ -57,13 +58,10 @@ std::shared_ptr<util::Map> ComposeModel(std::shared_ptr<util::Collection> config
     return model;
 }
 
-void WriteModelFile(const std::string& path, const util::Map& model) {
-    std::ofstream out(path);
-    out << util::Json(true).Serialize(&model);
-    out.close();
-    if (!out) {
-        throw std::runtime_error("Cannot write the model file '" + path + "'.");
-    }
+std::string WriteModelFile(const std::string& path, const util::Map& model) {
+    OutputFile file(path);
+    file.Stream() << util::Json(true).Serialize(&model);
+    return file.Commit();
 }
 
 std::shared_ptr<util::Map> ReadModelFile(const std::string& path) {

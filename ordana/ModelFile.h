@@ -25,7 +25,9 @@ std::shared_ptr<util::Map> ComposeModel(std::shared_ptr<util::Collection> config
                                         const std::string& parameters, int windowSize,
                                         const std::string& colorSpace = "");
 
-void WriteModelFile(const std::string& path, const util::Map& model);
+// Writes the model to path, or to a numbered variant of it when that name is taken (see
+// OutputFile); returns the path written.
+std::string WriteModelFile(const std::string& path, const util::Map& model);
 
 // The model map of a file written by WriteModelFile. Its "metadata" map is checked to hold
 // "algorithm_name", "classes" (strings), "colors" (strings), "feature_extraction_parameters"
