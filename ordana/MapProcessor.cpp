@@ -7,6 +7,7 @@
 
 #include <boost/timer/timer.hpp>
 
+#include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
 #include "ordana/OutputFile.h"
@@ -78,12 +79,30 @@ MapProcessor::PolygonList MapProcessor::ReadPolygons(bool requireKnownLabels) {
 
 MapProcessor::ImagePointer MapProcessor::LoadImage() {
     if (!image) {
-        image = std::make_shared<imageprocessing::ImageFileSystem>(imageFile);
+        image = ReadInputImage(imageFile);
     }
     if (!image->IsLoaded()) {
-        throw InputError("Cannot read the image file '" + imageFile + "'.");
+        throw InputError("Cannot read the image file '" + EchoedPath(imageFile) + "'.");
     }
     return image;
+}
+
+std::shared_ptr<imageprocessing::ImageFileSystem> ReadInputImage(const std::string& path) {
+    auto loaded = std::make_shared<imageprocessing::ImageFileSystem>(path);
+    if (!loaded->IsLoaded()) {
+        const std::string& reason = loaded->LoadError();
+        throw InputError("Cannot read the image file '" + EchoedPath(path) + "'" +
+                         (reason.empty() ? "" : ": " + reason) + ".");
+    }
+    if (loaded->FileBandCount() > 3 || loaded->FileBitsPerSample() > 8) {
+        const int bands = loaded->FileBandCount();
+        LogMessage("The image file '" + EchoedPath(path) + "' has " + std::to_string(bands) +
+                   (bands == 1 ? " band of " : " bands of ") +
+                   std::to_string(loaded->FileBitsPerSample()) +
+                   " bits; it is read as 8-bit RGB, as every extractor works on three 8-bit "
+                   "channels.");
+    }
+    return loaded;
 }
 
 std::shared_ptr<imageprocessing::ImageFileSystem> TransformedImage(

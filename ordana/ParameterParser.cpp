@@ -5,10 +5,12 @@
 #include <functional>
 #include <iostream>
 #include <limits>
+#include <new>
 #include <stdexcept>
 #include <utility>
 
 #include "ordana/AlgorithmCatalog.h"
+#include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
@@ -68,10 +70,43 @@ std::vector<std::string> ParameterTokens(const std::string& parameters,
     return tokens;
 }
 
+// The option library keeps the pieces of its messages (the option, the token it could not
+// read) apart from the wording; they are reachable from a derived class only.
+struct OptionErrorPieces : po::error_with_option_name {
+    static std::map<std::string, std::string> Of(const po::error_with_option_name& error) {
+        return error.*(&OptionErrorPieces::m_substitutions);
+    }
+};
+
+// Running out of memory is not an option error: it goes on to main. Called while error is
+// being handled.
+void RethrowOutOfMemory(const std::exception& error) {
+    if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) {
+        throw;
+    }
+}
+
+// The text of an error met by a query or a builder, with the user's input it quotes clipped.
+std::string OptionErrorText(const std::exception& error) {
+    RethrowOutOfMemory(error);
+    const auto* named = dynamic_cast<const po::error_with_option_name*>(&error);
+    if (named == nullptr) {
+        return error.what();
+    }
+    po::error_with_option_name clipped(*named);
+    for (const auto& [placeholder, value] : OptionErrorPieces::Of(*named)) {
+        clipped.set_substitute(placeholder, EchoedInput(value));
+    }
+    return clipped.what();
+}
+
+void ReportOptionError(const std::exception& error) { LogMessage(OptionErrorText(error)); }
+
 }  // namespace
 
 void LogMessage(const std::string& text) {
-    std::cout << "[LOGMESSAGE] !" << text << "!" << std::endl;
+    // Quoted input is clipped where it is quoted; here only the framing is kept safe.
+    std::cout << "[LOGMESSAGE] !" << EchoedInput(text, std::string::npos) << "!" << std::endl;
 }
 
 ParameterParser::ParameterParser(int argc, const char* const* argv)
@@ -234,9 +269,9 @@ void ParameterParser::PrintHelp() {
                 return;
             }
         }
-        std::cout << "Unknown module '" << module << "' in the --help-module option\n";
+        std::cout << "Unknown module '" << EchoedInput(module) << "' in the --help-module option\n";
     } catch (const std::exception& error) {
-        LogMessage(error.what());
+        ReportOptionError(error);
     }
 }
 
@@ -247,7 +282,7 @@ bool ParameterParser::IsChatty() {
             chatty = variables["chatty"].as<bool>();
         }
     } catch (const std::exception& error) {
-        LogMessage(error.what());
+        ReportOptionError(error);
     }
     return chatty;
 }
@@ -256,7 +291,7 @@ bool ParameterParser::HasModelFile() {
     try {
         return ParseAllowed().count("modelfile") != 0;
     } catch (const std::exception& error) {
-        LogMessage(error.what());
+        ReportOptionError(error);
         return false;
     }
 }
@@ -271,7 +306,7 @@ std::string ParameterParser::StringOption(const std::string& name, bool required
             return variables[name].as<std::string>();
         }
     } catch (const std::exception& error) {
-        LogMessage(error.what());
+        ReportOptionError(error);
     }
     return "";
 }
@@ -286,7 +321,7 @@ int ParameterParser::Experiments() {
         RequireParameters(variables, {"experiments"});
         return variables["experiments"].as<int>();
     } catch (const std::exception& error) {
-        LogMessage(error.what());
+        ReportOptionError(error);
         return 1;
     }
 }
@@ -300,7 +335,7 @@ std::optional<unsigned> ParameterParser::RandomSeed() {
         }
         value = variables["seed"].as<long long>();
     } catch (const std::exception& error) {
-        LogMessage(error.what());
+        ReportOptionError(error);
         return std::nullopt;
     }
     if (value < 0 || value > std::numeric_limits<unsigned>::max()) {
@@ -366,13 +401,13 @@ ExtractionSelection ParameterParser::FeatureExtractionAlgorithms() {
             selection.parameters[extractor->Name()] = parameters;
         }
     } catch (const std::exception& error) {
-        LogMessage(error.what());
+        ReportOptionError(error);
     }
     return selection;
 }
 
 std::shared_ptr<featureextraction::FeatureExtractionAlgorithm>
-ParameterParser::FeatureExtractionFromParameters(const std::string& parameters) {
+ParameterParser::FeatureExtractionFromParameters(const std::string& parameters, bool reportErrors) {
     std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> result;
     try {
         const std::vector<std::string> tokens = ParameterTokens(
@@ -384,7 +419,11 @@ ParameterParser::FeatureExtractionFromParameters(const std::string& parameters) 
             }
         }
     } catch (const std::exception& error) {
-        LogMessage(error.what());
+        if (reportErrors) {
+            ReportOptionError(error);
+        } else {
+            RethrowOutOfMemory(error);
+        }
     }
     return result;
 }
@@ -400,7 +439,7 @@ ParameterParser::ColorTransformations() {
             }
         }
     } catch (const std::exception& error) {
-        LogMessage(error.what());
+        ReportOptionError(error);
     }
     return transformations;
 }
@@ -415,7 +454,7 @@ std::vector<std::string> ParameterParser::SelectedAlgorithms() {
             }
         }
     } catch (const std::exception& error) {
-        LogMessage(error.what());
+        ReportOptionError(error);
     }
     return keys;
 }
@@ -436,7 +475,7 @@ std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> ParameterParser
             return row.create(variables, inputSize);
         }
     } catch (const std::exception& error) {
-        LogMessage(error.what());
+        ReportOptionError(error);
     }
     return nullptr;
 }

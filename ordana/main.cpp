@@ -2,10 +2,11 @@
 // and test experiments on a labelled image; with one it classifies a new image. With --chatty it
 // frames the run with "[TASK] !Setting up!" and "[STATUS] !<results file>!" for a front end.
 // Exit status: 0 on every normal path (help and missing options included), 2 when an input file
-// or option value cannot be used, 1 when the library fails during a workflow.
+// or option value cannot be used, 1 when the library fails during a workflow or memory runs out.
 
 #include <exception>
 #include <iostream>
+#include <new>
 #include <string>
 
 #include "ordana/ClassificationRun.h"
@@ -38,6 +39,9 @@ int main(int argc, char** argv) {
         } else {
             RunExperimentMode(parser);
         }
+    } catch (const std::bad_alloc&) {
+        LogMessage("The run needs more memory than the system gives it; it was stopped.");
+        exitCode = 1;
     } catch (const InputError& error) {
         LogMessage(error.what());
         exitCode = 2;

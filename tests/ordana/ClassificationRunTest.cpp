@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -555,6 +556,34 @@ TEST_F(ClassificationProgramTest, UnusableModelsAreRejected) {
     velkar::ordana::WriteModelFile((folder / "metadata_only.mahd").string(), onlyMetadata);
     models.emplace_back((folder / "metadata_only.mahd").string(), "cannot classify");
 
+    // Extractor settings that disagree with the window size or with the classifier's 3 inputs;
+    // gradient histograms learn their size from the regions but need at least max(Bx, By) + 1.
+    models.emplace_back(ModelWith(Metadata("--wca --aam false --anorm false --aws 5", 7), "w7.mlp"),
+                        "\"window_size\" of 7, but its \"feature_extraction_parameters\" "
+                        "('--wca --aam false --anorm false --aws 5') need 5");
+    models.emplace_back(
+        ModelWith(Metadata("--wca --aam true --anorm false --aws 5", 5), "four.mlp"),
+        "classifier of 3 inputs, but its \"feature_extraction_parameters\" ('--wca --aam true "
+        "--anorm false --aws 5') give 4 features");
+    models.emplace_back(ModelWith(Metadata("--hog --hwx 1 --hwy 3 --hbind 1", 3), "hog3.mlp"),
+                        "\"window_size\" of 3, but its \"feature_extraction_parameters\" "
+                        "('--hog --hwx 1 --hwy 3 --hbind 1') need at least 4");
+    // Classes the model cannot name: none, or fewer than its colours.
+    Map* noClasses = Metadata("--wca --aws 5", 5);
+    noClasses->Put("classes", static_cast<velkar::util::Collection*>(Strings({})));
+    models.emplace_back(ModelWith(noClasses, "no_classes.mlp"), "empty \"classes\"");
+    Map* extraColour = Metadata("--wca --aws 5", 5);
+    extraColour->Put("colors",
+                     static_cast<velkar::util::Collection*>(Strings({"#f00", "#00f", "#0f0"})));
+    models.emplace_back(ModelWith(extraColour, "extra_colour.mlp"),
+                        "3 \"colors\" for 2 \"classes\"");
+    // The trained model cut short in its last bytes, and a folder.
+    const std::string whole = ordanatest::ReadText(trainedModel);
+    WriteText(folder / "cut.mlp", whole.substr(0, whole.size() - 3));
+    models.emplace_back((folder / "cut.mlp").string(), "cut short");
+    std::filesystem::create_directory(folder / "folder.mlp");
+    models.emplace_back((folder / "folder.mlp").string(), "is a directory");
+
     // A perceptron state the classifier refuses.
     auto damaged = velkar::ordana::ReadModelFile(trainedModel);
     damaged->Put("weights", new std::string("none"));
@@ -707,18 +736,30 @@ TEST_F(ClassificationProgramTest, StoredParametersWithoutExtractorEndTheRun) {
     EXPECT_EQ(ProtocolLines(result.output).size(), 1u) << result.output;
 }
 
-TEST_F(ClassificationProgramTest, LibraryFailureEndsWithStatusOne) {
-    // The perceptron was trained on three features; a monochromatic band makes four, which
-    // the perceptron refuses while classifying.
-    const std::string model =
-        ModelWith(Metadata("--wca --aam true --anorm false --aws 5", 5), "four.mlp");
-    auto result = Classify(model, {"--sampling", "window", "--chatty", "true"});
+// A write that fails (here: past a file-size limit) ends the run with status 1 and a message
+// naming the file, and leaves no file behind, neither whole nor partial nor temporary.
+TEST_F(ClassificationProgramTest, FailedWriteEndsWithStatusOneAndLeavesNoFile) {
+    const auto names = [this] {
+        auto sorted = folder.FileNames();
+        std::sort(sorted.begin(), sorted.end());
+        return sorted;
+    };
+    const auto before = names();
+    const auto result =
+        ordanatest::RunOrdanaWithin({0, 64},
+                                    {"--image", ImagePath(), "--modelfile", trainedModel,
+                                     "--sampling", "window", "--chatty", "true"},
+                                    folder.Path());
     EXPECT_EQ(result.exitStatus, 1) << result.output;
     const auto lines = ProtocolLines(result.output);
     ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines[lines.size() - 3], "[TASK] !Classifying!");
-    EXPECT_EQ(lines[lines.size() - 2].rfind("[LOGMESSAGE] !", 0), 0u);
+    EXPECT_EQ(lines[lines.size() - 3], "[LOGMESSAGE] !Segmenting image!");
+    EXPECT_EQ(lines[lines.size() - 2].rfind("[LOGMESSAGE] !Writing the file 'processing_", 0), 0u)
+        << lines[lines.size() - 2];
+    EXPECT_NE(lines[lines.size() - 2].find(".cct' failed."), std::string::npos)
+        << lines[lines.size() - 2];
     EXPECT_EQ(lines.back(), "[STATUS] !!");
+    EXPECT_EQ(names(), before);
     EXPECT_TRUE(ResultsFiles().empty());
 }
 

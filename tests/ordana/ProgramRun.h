@@ -2,9 +2,12 @@
 
 // Runs the real ordana binary for the program tests: the arguments are quoted for the shell,
 // standard output is captured (standard error is left alone), and the exit status is kept.
+// RunOrdanaWithin runs it in a child process under resource limits instead.
 
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include "common/ChildProcess.h"
 #include "common/TemporaryFolder.h"
 
 #include <cstdio>
@@ -84,6 +87,30 @@ inline ProgramResult RunOrdana(
     }
     const int status = pclose(pipe);
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+// Runs ordana in the working directory under the limits (see ChildProcess.h).
+inline ProgramResult RunOrdanaWithin(const testsupport::ResourceLimits& limits,
+                                     const std::vector<std::string>& arguments,
+                                     const std::filesystem::path& workingDirectory) {
+    std::vector<std::string> texts = {ORDANA_BINARY};
+    texts.insert(texts.end(), arguments.begin(), arguments.end());
+    const std::string directory = workingDirectory.string();
+    const testsupport::ChildResult child = testsupport::RunInChild(limits, [&] {
+        std::vector<char*> argv;
+        for (std::string& text : texts) {
+            argv.push_back(text.data());
+        }
+        argv.push_back(nullptr);
+        if (chdir(directory.c_str()) == 0) {
+            execv(argv[0], argv.data());
+        }
+        return 127;
+    });
+    ProgramResult result;
+    result.output = child.output;
+    result.exitStatus = child.exitStatus;
     return result;
 }
 
