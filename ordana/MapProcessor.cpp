@@ -133,8 +133,9 @@ void MapProcessor::WarnOfPolygonsPastTheImage(const PolygonList& polygons,
         if (bp::xl(box) < 0 || bp::yl(box) < 0 || bp::xh(box) > image.Width() ||
             bp::yh(box) > image.Height()) {
             LogMessage("The polygon " + std::to_string(polygon->Id() + 1) + " (class '" +
-                       polygon->Class() + "') of '" + polygonFile + "' reaches past the image (" +
-                       std::to_string(image.Width()) + " x " + std::to_string(image.Height()) +
+                       EchoedInput(polygon->Class()) + "') of '" + EchoedPath(polygonFile) +
+                       "' reaches past the image (" + std::to_string(image.Width()) + " x " +
+                       std::to_string(image.Height()) +
                        " pixels); its windows outside the image are skipped.");
         }
     }
@@ -158,15 +159,16 @@ void MapProcessor::WarnOfMissingWindows(
         const auto box = polygon->Bounds();
         if (bp::xh(box) - bp::xl(box) < windowSize || bp::yh(box) - bp::yl(box) < windowSize) {
             LogMessage("The polygon " + std::to_string(polygon->Id() + 1) + " (class '" +
-                       polygon->Class() + "') of '" + polygonFile + "' is smaller than the " +
-                       std::to_string(windowSize) + "-pixel window of " + algorithm.Name() +
-                       "; it gives no window.");
+                       EchoedInput(polygon->Class()) + "') of '" + EchoedPath(polygonFile) +
+                       "' is smaller than the " + std::to_string(windowSize) + "-pixel window of " +
+                       algorithm.Name() + "; it gives no window.");
         }
     }
     for (const std::string& name : classes) {
         if (classesWithWindows.count(name) == 0) {
-            LogMessage("The class '" + name + "' of '" + polygonFile + "' gets no window from " +
-                       algorithm.Name() + "; the classifiers cannot learn it.");
+            LogMessage("The class '" + EchoedInput(name) + "' of '" + EchoedPath(polygonFile) +
+                       "' gets no window from " + algorithm.Name() +
+                       "; the classifiers cannot learn it.");
         }
     }
 }

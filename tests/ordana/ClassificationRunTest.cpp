@@ -579,6 +579,15 @@ TEST_F(ClassificationProgramTest, UnusableModelsAreRejected) {
                         "3 \"colors\" for 2 \"classes\"");
     // The trained model cut short in its last bytes, and a folder.
     const std::string whole = ordanatest::ReadText(trainedModel);
+    // Numbers that are not finite, wherever they stand: the first value after the key.
+    for (const auto& [key, word] : std::vector<std::pair<std::string, std::string>>{
+             {"min_data_values", "nan"}, {"max_data_values", "inf"}, {"weights", "-inf"}}) {
+        std::string text = whole;
+        const auto at = text.find_first_of("-0123456789", text.find("\"" + key + "\""));
+        text.replace(at, text.find_first_of(",]", at) - at, word);
+        WriteText(folder / (key + ".mlp"), text);
+        models.emplace_back((folder / (key + ".mlp")).string(), key + "[0");
+    }
     WriteText(folder / "cut.mlp", whole.substr(0, whole.size() - 3));
     models.emplace_back((folder / "cut.mlp").string(), "cut short");
     std::filesystem::create_directory(folder / "folder.mlp");
