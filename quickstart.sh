@@ -32,17 +32,26 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 }
 
+# build <folder> <configure options...> [-- <build options...>]
 build() {
     local dir="$1"
     shift
-    cmake -S "$here" -B "$dir" "$@"
-    cmake --build "$dir" -j "$jobs"
+    local configure=()
+    while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+        configure+=("$1")
+        shift
+    done
+    [ $# -gt 0 ] && shift
+    cmake -S "$here" -B "$dir" "${configure[@]}"
+    cmake --build "$dir" -j "$jobs" "$@"
 }
 
 case "${1:-}" in
     demo)
         install_missing
-        build "$here/build" -DCMAKE_BUILD_TYPE=Release
+        # Only what the demo runs: the program and the two demo tools.
+        build "$here/build" -DCMAKE_BUILD_TYPE=Release -- --target ordana make_demo_scenes \
+            score_classification
         "$here/examples/run_demo.sh" "$here/build" "$here/demo-output"
         ;;
     test)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo: generates two example land-cover scenes, runs experiments on the first (windowed
 # colour average + multilayer perceptron), classifies the second with the model written, and
-# prints the accuracies and how many windows of the second scene were labelled correctly.
+# prints the accuracies, how many windows of the second scene were labelled correctly, and where
+# the class-map picture of the second scene is.
 # Usage: run_demo.sh <build folder> <output folder>
 set -euo pipefail
 
@@ -10,7 +11,7 @@ mkdir -p "$2"
 out="$(cd "$2" && pwd)"
 # Only what an earlier demo run wrote is removed; other files in the folder are left alone.
 rm -f "$out"/training.png "$out"/training.cct "$out"/training.cct_* "$out"/scene.png \
-    "$out"/scene_truth.cct "$out"/processing_*.cct "$out"/results_*.cct
+    "$out"/scene_truth.cct "$out"/processing_*.cct "$out"/results_*.cct "$out"/results_*.png
 
 "$build/tools/make_demo_scenes" "$out"
 cd "$out"
@@ -26,11 +27,18 @@ model=$(ls -t "$out"/training.cct_*.mlp | head -n 1)
 echo
 echo "== Accumulated accuracies ($(basename "$results"))"
 cat "$results"
+echo
+echo "== Accuracy report ($(basename "$results").report)"
+cat "$results.report"
 
 echo
 echo "== Classifying scene.png with $(basename "$model")"
-status=$("$build/ordana/ordana" --image "$out/scene.png" --modelfile "$model" --sampling window \
-    --chatty true | tee /dev/stderr | sed -n 's/^\[STATUS\] !\(.*\)!$/\1/p')
+# The protocol is kept in a variable and printed from there: a tee to /dev/stderr would reopen a
+# redirected log file and write over what the demo printed before.
+protocol=$("$build/ordana/ordana" --image "$out/scene.png" --modelfile "$model" --sampling window \
+    --chatty true)
+echo "$protocol"
+status=$(echo "$protocol" | sed -n 's/^\[STATUS\] !\(.*\)!$/\1/p')
 if [ -z "$status" ]; then
     echo "The classification run wrote no results file." >&2
     exit 1
@@ -41,3 +49,4 @@ echo "== Windows of scene.png labelled correctly ($(basename "$status"))"
 "$build/tools/score_classification" "$status" "$out/scene_truth.cct"
 echo
 echo "Everything the demo wrote is in $out"
+echo "The class map of scene.png (each window in its class's colour): ${status%.cct}.png"

@@ -1,5 +1,6 @@
 #include "ordana/AccuracyReport.h"
 
+#include <sstream>
 #include <stdexcept>
 
 #include "ordana/OutputFile.h"
@@ -98,6 +99,20 @@ std::optional<double> ConfusionMatrix::Kappa() const {
     return (*observed - chance) / (1.0 - chance);
 }
 
+std::string ConfusionMatrix::Summary(const std::vector<std::string>& classNames) const {
+    std::ostringstream text;
+    text << "overall accuracy ";
+    WriteFigure(text, OverallAccuracy());
+    text << ", kappa ";
+    WriteFigure(text, Kappa());
+    text << "; recall";
+    for (std::size_t c = 0; c < classCount; ++c) {
+        text << (c == 0 ? " " : ", ") << classNames.at(c) << " ";
+        WriteFigure(text, Recall(c));
+    }
+    return text.str();
+}
+
 void ConfusionMatrix::Write(std::ostream& out, const std::string& heading,
                             const std::vector<std::string>& classNames) const {
     out << "[" << heading << "]\n";
@@ -130,16 +145,16 @@ void ConfusionMatrix::Write(std::ostream& out, const std::string& heading,
     out << "\n";
 }
 
-void WriteAccuracyReport(const std::string& path, const std::string& descriptorFile,
-                         const std::string& classifierName, int repetitions,
-                         const std::vector<std::string>& classNames,
-                         const ConfusionMatrix& windowSplit,
-                         const std::optional<ConfusionMatrix>& heldOut,
-                         const std::string& heldOutReason) {
+std::string WriteAccuracyReport(const std::string& path, const std::string& extraction,
+                                const std::string& classifierName, int repetitions,
+                                const std::vector<std::string>& classNames,
+                                const ConfusionMatrix& windowSplit,
+                                const std::optional<ConfusionMatrix>& heldOut,
+                                const std::string& heldOutReason) {
     OutputFile file(path);
     std::ostream& out = file.Stream();
     out.precision(15);
-    out << "descriptor file: " << descriptorFile << "\n";
+    out << "extraction: " << extraction << "\n";
     out << "classifier: " << classifierName << "\n";
     out << "repetitions: " << repetitions << "\n\n";
     out << "# Every repetition splits the windows at random into a training and a test half.\n"
@@ -154,7 +169,7 @@ void WriteAccuracyReport(const std::string& path, const std::string& descriptorF
         out << "[held-out polygons]\n"
             << "not evaluated: " << heldOutReason << "\n";
     }
-    file.Commit();
+    return file.Commit();
 }
 
 }  // namespace velkar::ordana

@@ -33,6 +33,9 @@ class ConfusionMatrix {
     std::optional<double> OverallAccuracy() const;
     std::optional<double> Kappa() const;
 
+    // "overall accuracy A, kappa K; recall name R, ..." for a person at the console.
+    std::string Summary(const std::vector<std::string>& classNames) const;
+
     // The matrix and its figures under the given heading, one section of the report.
     void Write(std::ostream& out, const std::string& heading,
                const std::vector<std::string>& classNames) const;
@@ -46,13 +49,15 @@ class ConfusionMatrix {
     long long total = 0;
 };
 
-// The report of one classifier on one extraction output. heldOut is empty when the held-out
-// evaluation could not run; heldOutReason then says why.
-void WriteAccuracyReport(const std::string& path, const std::string& descriptorFile,
-                         const std::string& classifierName, int repetitions,
-                         const std::vector<std::string>& classNames,
-                         const ConfusionMatrix& windowSplit,
-                         const std::optional<ConfusionMatrix>& heldOut,
-                         const std::string& heldOutReason);
+// The report of one classifier on one extraction output, described by its extractor's parameter
+// string and colour space (the report is named after the output's files; it holds nothing that
+// changes from run to run, so that a seeded run repeats it exactly). heldOut is empty when the
+// held-out evaluation could not run; heldOutReason then says why. Returns the path written.
+std::string WriteAccuracyReport(const std::string& path, const std::string& extraction,
+                                const std::string& classifierName, int repetitions,
+                                const std::vector<std::string>& classNames,
+                                const ConfusionMatrix& windowSplit,
+                                const std::optional<ConfusionMatrix>& heldOut,
+                                const std::string& heldOutReason);
 
 }  // namespace velkar::ordana

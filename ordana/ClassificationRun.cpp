@@ -6,6 +6,7 @@
 #include <new>
 
 #include "ordana/AlgorithmCatalog.h"
+#include "ordana/ClassMap.h"
 #include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
@@ -120,18 +121,24 @@ std::vector<std::shared_ptr<Pattern>> ClassifiablePatterns(
 
 }  // namespace
 
+int SamplingStep(const std::string& samplingMethod, int windowSize) {
+    if (windowSize < 1) {
+        return 0;
+    }
+    if (samplingMethod == "window") {
+        return windowSize;
+    }
+    if (samplingMethod == "half") {
+        return std::max(windowSize / 2, 1);
+    }
+    return samplingMethod == "pixel" ? 1 : 0;
+}
+
 std::vector<Window> SamplingGrid(const std::string& samplingMethod, int width, int height,
                                  int windowSize) {
-    int step = 0;
-    if (samplingMethod == "window") {
-        step = windowSize;
-    } else if (samplingMethod == "half") {
-        step = std::max(windowSize / 2, 1);
-    } else if (samplingMethod == "pixel") {
-        step = 1;
-    }
+    const int step = SamplingStep(samplingMethod, windowSize);
     std::vector<Window> windows;
-    if (step < 1 || windowSize < 1) {
+    if (step < 1) {
         return windows;
     }
     for (int x = 0; x + windowSize <= width; x += step) {
@@ -176,12 +183,11 @@ std::string WritePolygonFile(const std::vector<std::string>& labels,
         out << window.x + last << " " << window.y + last << "\n";
         out << window.x + last << " " << window.y << "\n";
     }
-    file.Commit();
-    return path;
+    return file.Commit();
 }
 
-std::string WriteSegmentation(const Segmentation& segmentation) {
-    return WritePolygonFile({}, segmentation, "processing");
+std::string WriteSegmentation(const Segmentation& segmentation, const std::string& base) {
+    return WritePolygonFile({}, segmentation, base);
 }
 
 std::vector<std::string> ClassifyPatterns(PatternRecognitionAlgorithm& classifier,
@@ -206,14 +212,15 @@ std::string ClassifyImage(ParameterParser& parser) {
     const bool chatty = parser.IsChatty();
     const std::string modelFile = parser.ModelFile();
     const std::string samplingMethod = parser.SamplingMethod();
+    const std::string outputPrefix = parser.OutputPrefix();
     Chat(chatty, "Loading model");
     std::shared_ptr<util::Map> model = ReadModelFile(modelFile);
     const util::Map& metadata = ModelMetadata(*model);
     auto classifier = RestoreClassifier(parser, model, modelFile);
     const std::string parameters = *metadata.GetString("feature_extraction_parameters");
-    // Built now, quietly, so that a model whose parts disagree is refused before anything is
-    // read or written; a parameter string that builds nothing is reported and ends the run
-    // below, in its place in the protocol.
+    // Built now, quietly, so that a model whose parts disagree is refused before the image is
+    // read; a parameter string that builds nothing is reported below, in its place in the
+    // protocol.
     auto extractor = parser.FeatureExtractionFromParameters(parameters, false);
     if (extractor) {
         CheckModelAgainstExtractor(metadata, *extractor, *classifier, modelFile);
@@ -221,17 +228,34 @@ std::string ClassifyImage(ParameterParser& parser) {
 
     const auto transformation = ModelColorSpace(metadata, modelFile);
     const std::string imageFile = parser.ImageFile();
+    if (imageFile.empty()) {
+        throw InputError::AlreadyReported();
+    }
     auto image = ReadInputImage(imageFile);
-    if (samplingMethod != "window" && samplingMethod != "half" && samplingMethod != "pixel") {
-        LogMessage("The sampling method '" + EchoedInput(samplingMethod) +
-                   "' is not one of \"window\", \"half\" and \"pixel\"; no window is classified.");
+    const int windowSize = *metadata.GetInt("window_size");
+    const int step = SamplingStep(samplingMethod, windowSize);
+    if (step < 1) {
+        throw InputError("The sampling method '" + EchoedInput(samplingMethod) +
+                         "' is not one of \"window\", \"half\" and \"pixel\" (option "
+                         "'--sampling').");
+    }
+    // A stored parameter string that builds no extractor is reported here, before anything is
+    // written, so that such a model leaves no file behind.
+    if (!extractor) {
+        extractor = parser.FeatureExtractionFromParameters(parameters);
     }
 
     Chat(chatty, "Segmenting image");
-    const Segmentation segmentation{imageFile, &metadata,
-                                    SamplingGrid(samplingMethod, image->Width(), image->Height(),
-                                                 *metadata.GetInt("window_size"))};
-    const std::string segmentationFile = WriteSegmentation(segmentation);
+    if (!extractor) {
+        Chat(chatty, "Creating extraction algorithm");
+        Chat(chatty, "No valid extraction algorithm selected.");
+        throw InputError::AlreadyReported();
+    }
+    const Segmentation segmentation{
+        imageFile, &metadata,
+        SamplingGrid(samplingMethod, image->Width(), image->Height(), windowSize)};
+    const std::string segmentationFile =
+        WriteSegmentation(segmentation, outputPrefix + "processing");
     const int windowCount = static_cast<int>(segmentation.windows.size());
 
     MapProcessor processor(chatty);
@@ -241,13 +265,6 @@ std::string ClassifyImage(ParameterParser& parser) {
     processor.polygonFile = segmentationFile;
 
     Chat(chatty, "Creating extraction algorithm");
-    if (!extractor) {
-        extractor = parser.FeatureExtractionFromParameters(parameters);
-    }
-    if (!extractor) {
-        Chat(chatty, "No valid extraction algorithm selected.");
-        return "";
-    }
     if (chatty) {
         std::cout << "[TASK] !Extracting features!" << std::endl;
     }
@@ -269,10 +286,23 @@ std::string ClassifyImage(ParameterParser& parser) {
     if (chatty) {
         std::cout << "[TASK] !Classifying!" << std::endl;
     }
-    const std::vector<std::string> labels =
-        ClassifyPatterns(*classifier, StringList(metadata.GetCollection("classes")),
-                         ClassifiablePatterns(std::move(patterns)), windowCount);
-    return WritePolygonFile(labels, segmentation, DirectoryPrefix(imageFile) + "results");
+    const std::vector<std::string> classes = StringList(metadata.GetCollection("classes"));
+    const std::vector<std::string> labels = ClassifyPatterns(
+        *classifier, classes, ClassifiablePatterns(std::move(patterns)), windowCount);
+    const std::string resultsFile = WritePolygonFile(
+        labels, segmentation,
+        (outputPrefix.empty() ? DirectoryPrefix(imageFile) : outputPrefix) + "results");
+
+    ClassMap picture(image->Width(), image->Height(), windowSize, step, classes,
+                     StringList(metadata.GetCollection("colors")));
+    for (std::size_t i = 0; i < segmentation.windows.size(); ++i) {
+        const auto position = std::find(classes.begin(), classes.end(), labels[i]);
+        picture.Paint(
+            segmentation.windows[i].x, segmentation.windows[i].y,
+            position == classes.end() ? -1 : static_cast<int>(position - classes.begin()));
+    }
+    picture.Write(resultsFile.substr(0, resultsFile.rfind('.')) + ".png");
+    return resultsFile;
 }
 
 }  // namespace velkar::ordana

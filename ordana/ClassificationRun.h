@@ -36,11 +36,16 @@ struct Segmentation {
 // Returns the path of the results file, or empty when no extractor could be rebuilt.
 std::string ClassifyImage(ParameterParser& parser);
 
+// The step of a sampling method: w for "window", w / 2 but at least 1 for "half", 1 for
+// "pixel"; 0 for anything else.
+int SamplingStep(const std::string& samplingMethod, int windowSize);
+
 // The windows of the sampling grid; none for an unknown method or an image smaller than w.
 std::vector<Window> SamplingGrid(const std::string& samplingMethod, int width, int height,
                                  int windowSize);
 
-std::string WriteSegmentation(const Segmentation& segmentation);
+// The grid with every window "unknown", named TimestampedFileName(base, "cct").
+std::string WriteSegmentation(const Segmentation& segmentation, const std::string& base);
 
 // Writes the grid as a polygon file named TimestampedFileName(base, "cct"); window i is labelled
 // labels[i] when that exists and is not empty, else "unknown". Returns the file's name.

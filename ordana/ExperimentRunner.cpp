@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "ordana/AccuracyReport.h"
+#include "ordana/ConsoleProgress.h"
 #include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
@@ -20,6 +21,7 @@
 #include "ordana/OneBasedClassifier.h"
 #include "ordana/OutputFile.h"
 #include "ordana/ParameterParser.h"
+#include "ordana/PolygonFile.h"
 #include "velkar/patternrecognition/Sampling.h"
 #include "velkar/util/Random.h"
 
@@ -223,11 +225,9 @@ void WriteBestModel(const ExperimentSettings& settings, const ExtractionOutput& 
     auto model = ComposeModel(best.Configuration(), best, output.classes, output.colors,
                               output.parameters, output.windowSize, output.colorSpace);
     // A model of a colour variant carries the variant in its name, as its descriptor file does.
-    // Outputs of several extractors share the base name; within one second they would otherwise
-    // replace each other's model.
     const std::string prefix =
         settings.outputPrefix + (output.colorSpace.empty() ? "" : "_" + output.colorSpace);
-    WriteModelFile(UnusedTimestampedFileName(prefix, best.FileExtension()), *model);
+    WriteModelFile(TimestampedFileName(prefix, best.FileExtension()), *model);
 }
 
 // The repetitions of one classifier on one extraction output: the results file, the accuracy
@@ -265,6 +265,11 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
     const double step = experiments > 0 ? (progressEnd - progressStart) / experiments : 0.0;
 
     for (int repetition = 1; repetition <= experiments && classifier; ++repetition) {
+        if (settings.progress != nullptr) {
+            settings.progress->Show("Experiments with " + key + " on " + output.algorithmName +
+                                    ": repetition " + std::to_string(repetition) + " of " +
+                                    std::to_string(experiments));
+        }
         const long long testCount = RunRepetition(*classifier, labelled, heldOutPlan, builder, key,
                                                   output.featureCount, totals);
         const double trainingAccuracy = static_cast<double>(totals.trainingCorrect) /
@@ -295,10 +300,22 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
                 static_cast<double>(experiments * trainingSize),
             static_cast<double>(totals.testCorrect) / static_cast<double>(experiments * testSize));
     }
-    results.Commit();
-    WriteAccuracyReport(resultsFile + ".report", output.descriptorFile, classifierName, experiments,
-                        output.classes, totals.windowSplit, totals.heldOut, heldOutPlan.reason);
+    const std::string resultsPath = results.Commit();
+    WriteAccuracyReport(
+        resultsPath + ".report",
+        output.parameters +
+            (output.colorSpace.empty() ? "" : " (colour space " + output.colorSpace + ")"),
+        classifierName, experiments, output.classes, totals.windowSplit, totals.heldOut,
+        heldOutPlan.reason);
 
+    if (!settings.chatty) {
+        std::cerr << classifierName << " on " << output.descriptorFile
+                  << ":\n  window split: " << totals.windowSplit.Summary(output.classes)
+                  << "\n  held-out polygons: "
+                  << (totals.heldOut ? totals.heldOut->Summary(output.classes)
+                                     : "not evaluated (" + heldOutPlan.reason + ")")
+                  << std::endl;
+    }
     if (!totals.best) {
         LogMessage(experiments > 0
                        ? "No repetition of " + key +
@@ -380,12 +397,55 @@ void RunExperiments(const ExperimentSettings& settings, const ExtractionOutput& 
     }
 }
 
+namespace {
+
+// Everything the experiments will need from the command line, checked before anything is
+// extracted or written: the repetition count, the polygon file, and a classifier of every
+// selected key for every extractor's features, able to tell every class of the polygon file
+// apart. Problems are reported as they are found; any of them stops the run. Returns the
+// repetition count.
+int CheckedExperiments(ParameterParser& parser, const ExtractionSelection& selection,
+                       const std::string& polygonFile) {
+    const int experiments = parser.Experiments();
+    if (experiments < 0) {
+        throw InputError("Invalid value for option '--experiments': " +
+                         std::to_string(experiments) + " (it must be 0 or more).");
+    }
+    const std::size_t classCount = ReadPolygonFile(polygonFile, true).classes.size();
+    bool usable = !parser.ProblemReported();
+    for (const std::string& key : parser.SelectedAlgorithms()) {
+        for (const auto& extractor : selection.algorithms) {
+            const auto classifier = parser.CreateAlgorithm(key, extractor->FeatureCount());
+            if (!classifier) {
+                usable = false;
+                break;
+            }
+            if (const auto* oneBased = dynamic_cast<const OneBasedClassifier*>(classifier.get())) {
+                try {
+                    oneBased->CheckClassCount(static_cast<int>(classCount));
+                } catch (const std::invalid_argument& error) {
+                    LogMessage(error.what());
+                    usable = false;
+                    break;
+                }
+            }
+        }
+    }
+    if (!usable || parser.ProblemReported()) {
+        throw InputError::AlreadyReported();
+    }
+    return experiments;
+}
+
+}  // namespace
+
 void RunExperimentMode(ParameterParser& parser) {
     const bool chatty = parser.IsChatty();
     MapProcessor processor(chatty);
     processor.imageFile = parser.ImageFile();
     processor.polygonFile = parser.PolygonFile();
     processor.polygonFileName = parser.PolygonFileName();
+    processor.outputPrefix = parser.OutputPrefix();
 
     ExtractionSelection selection = parser.FeatureExtractionAlgorithms();
     auto transformations = parser.ColorTransformations();
@@ -393,25 +453,27 @@ void RunExperimentMode(ParameterParser& parser) {
         if (chatty) {
             LogMessage("No valid extraction algorithm selected.");
         }
-        return;
+        throw InputError::AlreadyReported();
     }
+    const int experiments = CheckedExperiments(parser, selection, processor.polygonFile);
     processor.colorTransformations.insert(processor.colorTransformations.end(),
                                           transformations.begin(), transformations.end());
     processor.SetExtraction(selection);
     if (chatty) {
         std::cout << "[TASK] !Extracting features!" << std::endl;
     }
+    ConsoleProgress progress(chatty);
+    processor.progressLine = &progress;
     auto outputs = processor.Process();
 
     ExperimentSettings settings;
     settings.chatty = chatty;
-    settings.experiments = parser.Experiments();
-    if (settings.experiments < 0) {
-        throw InputError("Invalid value for option '--experiments': " +
-                         std::to_string(settings.experiments) + " (it must be 0 or more).");
-    }
-    settings.outputPrefix = DirectoryPrefix(processor.imageFile) + processor.polygonFileName;
+    settings.experiments = experiments;
+    settings.outputPrefix = (processor.outputPrefix.empty() ? DirectoryPrefix(processor.imageFile)
+                                                            : processor.outputPrefix) +
+                            processor.polygonFileName;
     settings.builder = &parser;
+    settings.progress = &progress;
 
     if (chatty) {
         std::cout << "[TASK] !Classifying!" << std::endl;

@@ -17,6 +17,7 @@
 
 namespace velkar::ordana {
 
+class ConsoleProgress;
 class ParameterParser;
 
 struct ExperimentSettings {
@@ -25,6 +26,8 @@ struct ExperimentSettings {
     // The image's directory followed by the polygon file's name.
     std::string outputPrefix;
     PatternRecognitionBuilder* builder = nullptr;
+    // Shows how far the repetitions are, to a person at a terminal; may be null.
+    ConsoleProgress* progress = nullptr;
 };
 
 using PatternSet = std::shared_ptr<std::vector<std::shared_ptr<patternrecognition::Pattern>>>;

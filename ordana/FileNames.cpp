@@ -1,6 +1,5 @@
 #include "ordana/FileNames.h"
 
-#include <filesystem>
 #include <locale>
 #include <sstream>
 
@@ -14,20 +13,6 @@ std::string TimestampedFileName(const std::string& base, const std::string& exte
     name.imbue(std::locale(name.getloc(), new boost::posix_time::time_facet("%Y-%m-%d_%H-%M-%S")));
     name << base << "_" << boost::posix_time::second_clock::local_time() << "." << extension;
     return name.str();
-}
-
-std::string UnusedTimestampedFileName(const std::string& base, const std::string& extension) {
-    const std::string name = TimestampedFileName(base, extension);
-    if (!std::filesystem::exists(name)) {
-        return name;
-    }
-    const std::string stem = name.substr(0, name.size() - extension.size() - 1);
-    for (int number = 2;; ++number) {
-        std::string candidate = stem + "_" + std::to_string(number) + "." + extension;
-        if (!std::filesystem::exists(candidate)) {
-            return candidate;
-        }
-    }
 }
 
 std::string DirectoryPrefix(const std::string& path) {

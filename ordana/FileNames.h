@@ -10,10 +10,6 @@ namespace velkar::ordana {
 
 std::string TimestampedFileName(const std::string& base, const std::string& extension);
 
-// TimestampedFileName, unless a file of that name exists already: then "_2", "_3", ... is put
-// before the extension, so that files written within one second do not replace each other.
-std::string UnusedTimestampedFileName(const std::string& base, const std::string& extension);
-
 // The path up to and including its last '/', or empty when it has none.
 std::string DirectoryPrefix(const std::string& path);
 

@@ -7,6 +7,7 @@
 
 #include <boost/timer/timer.hpp>
 
+#include "ordana/ConsoleProgress.h"
 #include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
@@ -17,7 +18,9 @@ namespace velkar::ordana {
 
 namespace {
 
-void WriteDescriptorFile(const std::string& path, const MapProcessor::DescriptorList& descriptors) {
+// Returns the path written: path, or a numbered variant of it when that name is taken.
+std::string WriteDescriptorFile(const std::string& path,
+                                const MapProcessor::DescriptorList& descriptors) {
     OutputFile file(path);
     std::ostream& out = file.Stream();
     out.precision(15);
@@ -30,7 +33,7 @@ void WriteDescriptorFile(const std::string& path, const MapProcessor::Descriptor
         }
         out << '\n';
     }
-    file.Commit();
+    return file.Commit();
 }
 
 // Features per descriptor, from the first descriptor that has any: bands × first band length.
@@ -196,7 +199,8 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(Polygo
                                                                           int progressStart,
                                                                           int progressEnd,
                                                                           ImagePointer variant) {
-    const std::string outputPrefix = DirectoryPrefix(imageFile) + polygonFileName + suffix;
+    const std::string prefix = (outputPrefix.empty() ? DirectoryPrefix(imageFile) : outputPrefix) +
+                               polygonFileName + suffix;
     const double step = algorithms.empty() ? 0.0
                                            : static_cast<double>(progressEnd - progressStart) /
                                                  static_cast<double>(algorithms.size());
@@ -208,6 +212,10 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(Polygo
         if (chatty) {
             std::cout << "[LOGMESSAGE] !Processing image with " << name << ".!" << std::endl;
         }
+        if (progressLine != nullptr) {
+            progressLine->Show("Extracting features with " + name +
+                               (suffix.empty() ? "" : " (" + suffix.substr(1) + ")"));
+        }
         // Reports wall and CPU time of this extractor's step when it goes out of scope.
         boost::timer::auto_cpu_timer timer(std::cout, 6);
 
@@ -218,8 +226,8 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(Polygo
         }
 
         auto output = std::make_shared<ExtractionOutput>();
-        output->descriptorFile = TimestampedFileName(outputPrefix, algorithm->FileExtension());
-        WriteDescriptorFile(output->descriptorFile, descriptors);
+        output->descriptorFile = WriteDescriptorFile(
+            TimestampedFileName(prefix, algorithm->FileExtension()), descriptors);
         output->featureCount = FeatureCount(descriptors);
         output->algorithmName = name;
         output->classes = classes;

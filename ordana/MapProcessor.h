@@ -23,6 +23,8 @@
 
 namespace velkar::ordana {
 
+class ConsoleProgress;
+
 class MapProcessor {
   public:
     using PolygonList = std::vector<std::shared_ptr<math::Polygon>>;
@@ -50,11 +52,15 @@ class MapProcessor {
     std::string polygonFile;
     std::string imageFile;
     std::string polygonFileName;
+    // Where output files go: their names start with it; empty for the image's folder.
+    std::string outputPrefix;
     std::vector<std::string> classes;
     std::vector<std::string> colors;
     std::map<std::string, std::string> parameters;
     // An image the caller has already loaded from imageFile; loaded on demand when empty.
     ImagePointer image;
+    // Shows which extractor runs, to a person at a terminal; may be null.
+    ConsoleProgress* progressLine = nullptr;
 
   private:
     ImagePointer LoadImage();

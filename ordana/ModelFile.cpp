@@ -63,10 +63,10 @@ std::shared_ptr<util::Map> ComposeModel(std::shared_ptr<util::Collection> config
     return model;
 }
 
-void WriteModelFile(const std::string& path, const util::Map& model) {
+std::string WriteModelFile(const std::string& path, const util::Map& model) {
     OutputFile file(path);
     file.Stream() << util::Json(true).Serialize(&model);
-    file.Commit();
+    return file.Commit();
 }
 
 namespace {

@@ -30,8 +30,9 @@ std::shared_ptr<util::Map> ComposeModel(std::shared_ptr<util::Collection> config
 // allow) are refused before they are read whole.
 constexpr std::size_t kMaxModelFileSize = std::size_t{512} << 20;
 
-// Writes the file whole or not at all; a failed write throws std::runtime_error naming path.
-void WriteModelFile(const std::string& path, const util::Map& model);
+// Writes the model to path, or to a numbered variant of it when that name is taken (see
+// OutputFile); returns the path written.
+std::string WriteModelFile(const std::string& path, const util::Map& model);
 
 // The model map of a file written by WriteModelFile. The whole text must be one JSON object
 // (a file cut short is refused). Its "metadata" map is checked to hold "algorithm_name",

@@ -13,16 +13,54 @@ namespace velkar::ordana {
 
 namespace {
 
-std::string SystemError() { return std::strerror(errno); }
+std::string SystemError(int error) { return std::strerror(error); }
+
+std::function<void(const std::string&)>& Announcer() {
+    static std::function<void(const std::string&)> announcer;
+    return announcer;
+}
+
+// Gives the temporary file the name, unless a file of that name exists. A hard link fails with
+// EEXIST instead of replacing, so two runs can never take the same name; where the file system
+// has no hard links, an existence check and a rename do.
+int LinkWithoutReplacing(const std::string& from, const std::string& to) {
+    if (link(from.c_str(), to.c_str()) == 0) {
+        unlink(from.c_str());
+        return 0;
+    }
+    const int error = errno;
+    if (error != EPERM && error != ENOTSUP && error != EXDEV && error != EMLINK) {
+        return error;
+    }
+    struct stat existing {};
+    if (lstat(to.c_str(), &existing) == 0) {
+        return EEXIST;
+    }
+    return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
 
 }  // namespace
+
+std::string NumberedVariant(const std::string& path, int number) {
+    if (number < 2) {
+        return path;
+    }
+    const std::string suffix = "_" + std::to_string(number);
+    const auto slash = path.rfind('/');
+    const auto dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
+        dot == (slash == std::string::npos ? 0 : slash + 1)) {
+        return path + suffix;
+    }
+    return path.substr(0, dot) + suffix + path.substr(dot);
+}
 
 OutputFile::OutputFile(std::string path) : path(std::move(path)) {
     std::string pattern = this->path + ".part-XXXXXX";
     const int descriptor = mkstemp(pattern.data());
     if (descriptor < 0) {
-        throw std::runtime_error("Cannot write the file '" + this->path + "': " + SystemError() +
-                                 ".");
+        throw std::runtime_error("Cannot write the file '" + this->path +
+                                 "': " + SystemError(errno) + ".");
     }
     // mkstemp makes the file private; give it the permissions a plainly created file gets.
     const mode_t mask = umask(0);
@@ -44,20 +82,32 @@ OutputFile::~OutputFile() {
     }
 }
 
-void OutputFile::Commit() {
+std::string OutputFile::Commit() {
+    committed = true;
     out.close();
     if (!out) {
         std::remove(temporaryPath.c_str());
-        committed = true;
         throw std::runtime_error("Writing the file '" + path + "' failed.");
     }
-    if (std::rename(temporaryPath.c_str(), path.c_str()) != 0) {
-        const std::string reason = SystemError();
-        std::remove(temporaryPath.c_str());
-        committed = true;
-        throw std::runtime_error("Cannot write the file '" + path + "': " + reason + ".");
+    for (int number = 1;; ++number) {
+        const std::string candidate = NumberedVariant(path, number);
+        const int error = LinkWithoutReplacing(temporaryPath, candidate);
+        if (error == 0) {
+            if (Announcer()) {
+                Announcer()(candidate);
+            }
+            return candidate;
+        }
+        if (error != EEXIST) {
+            std::remove(temporaryPath.c_str());
+            throw std::runtime_error("Cannot write the file '" + candidate +
+                                     "': " + SystemError(error) + ".");
+        }
     }
-    committed = true;
+}
+
+void OutputFile::SetAnnouncer(std::function<void(const std::string&)> announcer) {
+    Announcer() = std::move(announcer);
 }
 
 }  // namespace velkar::ordana

@@ -1,11 +1,15 @@
 #pragma once
 
-// A file the program writes, whole or not at all: the text goes to a temporary file in the same
-// folder, and Commit renames it to its name once everything is written. A write that fails (a
-// full disk, a folder removed meanwhile) or an object destroyed before Commit leaves no file
-// behind, neither a partial one nor a temporary one.
+// A file the program writes, whole or not at all, and never in place of an existing file: the
+// text goes to a temporary file in the same folder, and Commit gives it its name once everything
+// is written. When a file of that name exists already, "_2", "_3", ... is put before the
+// extension instead. A write that fails (a full disk, a folder removed meanwhile) or an object
+// destroyed before Commit leaves no file behind, neither a partial one nor a temporary one.
+// Every committed path is passed to the announcer, when one is set (the program tells the user
+// what it wrote).
 
 #include <fstream>
+#include <functional>
 #include <string>
 
 namespace velkar::ordana {
@@ -19,11 +23,14 @@ class OutputFile {
     OutputFile& operator=(const OutputFile&) = delete;
 
     std::ostream& Stream() { return out; }
-    const std::string& Path() const { return path; }
 
-    // Closes the text and moves it to its name, replacing nothing but an earlier file of that
-    // name; throws std::runtime_error naming the path when any write failed.
-    void Commit();
+    // Closes the text and gives it the requested name, or the first free numbered variant of
+    // it; returns the name given. Throws std::runtime_error naming the path when any write
+    // failed.
+    std::string Commit();
+
+    // Called with the path of every file committed from now on; an empty function stops it.
+    static void SetAnnouncer(std::function<void(const std::string&)> announcer);
 
   private:
     std::string path;
@@ -31,5 +38,10 @@ class OutputFile {
     std::ofstream out;
     bool committed = false;
 };
+
+// path with "_" and the number put before its extension (path itself for number 1); the
+// extension is what follows the last '.' of the file name, and a name without one gets the
+// number at its end.
+std::string NumberedVariant(const std::string& path, int number);
 
 }  // namespace velkar::ordana

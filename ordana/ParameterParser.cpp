@@ -13,6 +13,7 @@
 #include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
+#include "velkar/LibraryInfo.h"
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/patternrecognition/PatternRecognitionAlgorithm.h"
 
@@ -27,24 +28,28 @@ const char* const kFeatureExtraction = "Feature extraction options";
 const char* const kClassification = "Classification options";
 const char* const kColorSpace = "Color space transformation";
 
-// Cuts a parameter string at every blank (two blanks in a row give an empty token). The items
-// of an integer list are written joined by commas; they are split back into separate tokens so
-// that the list reads back as it was written.
-std::vector<std::string> ParameterTokens(const std::string& parameters,
-                                         const std::function<bool(const std::string&)>& isList) {
+// Cuts a parameter string at every blank (two blanks in a row give an empty token).
+std::vector<std::string> BlankSeparated(const std::string& parameters) {
     std::vector<std::string> pieces;
+    if (parameters.empty()) {
+        return pieces;
+    }
     std::string::size_type start = 0;
     while (true) {
         auto blank = parameters.find(' ', start);
         pieces.push_back(parameters.substr(start, blank - start));
         if (blank == std::string::npos) {
-            break;
+            return pieces;
         }
         start = blank + 1;
     }
-    if (parameters.empty()) {
-        pieces.clear();
-    }
+}
+
+// The items of an integer list may be joined by commas (parameter strings are written so, and
+// the help text of --mhidden invites it); they are split into separate tokens, which is how the
+// option library reads a list.
+std::vector<std::string> SplitListItems(const std::vector<std::string>& pieces,
+                                        const std::function<bool(const std::string&)>& isList) {
     std::vector<std::string> tokens;
     std::string option;
     for (const std::string& piece : pieces) {
@@ -53,18 +58,18 @@ std::vector<std::string> ParameterTokens(const std::string& parameters,
             tokens.push_back(piece);
             continue;
         }
-        if (isList(option) && piece.find(',') != std::string::npos) {
-            std::string::size_type from = 0;
-            while (true) {
-                auto comma = piece.find(',', from);
-                tokens.push_back(piece.substr(from, comma - from));
-                if (comma == std::string::npos) {
-                    break;
-                }
-                from = comma + 1;
-            }
-        } else {
+        if (!isList(option) || piece.find(',') == std::string::npos) {
             tokens.push_back(piece);
+            continue;
+        }
+        std::string::size_type from = 0;
+        while (true) {
+            auto comma = piece.find(',', from);
+            tokens.push_back(piece.substr(from, comma - from));
+            if (comma == std::string::npos) {
+                break;
+            }
+            from = comma + 1;
         }
     }
     return tokens;
@@ -99,8 +104,6 @@ std::string OptionErrorText(const std::exception& error) {
     }
     return clipped.what();
 }
-
-void ReportOptionError(const std::exception& error) { LogMessage(OptionErrorText(error)); }
 
 }  // namespace
 
@@ -225,7 +228,10 @@ po::variables_map ParameterParser::ParseModule(const std::string& caption,
                                                const std::vector<std::string>& tokens) const {
     po::variables_map variables;
     const int style = po::command_line_style::default_style & ~po::command_line_style::allow_short;
-    po::store(po::command_line_parser(WithoutGeneralShortOptions(tokens))
+    const std::vector<std::string> items =
+        SplitListItems(WithoutGeneralShortOptions(tokens),
+                       [this](const std::string& name) { return IsIntegerListOption(name); });
+    po::store(po::command_line_parser(items)
                   .options(Group(caption))
                   .style(style)
                   .allow_unregistered()
@@ -271,7 +277,66 @@ void ParameterParser::PrintHelp() {
         }
         std::cout << "Unknown module '" << EchoedInput(module) << "' in the --help-module option\n";
     } catch (const std::exception& error) {
-        ReportOptionError(error);
+        Report(OptionErrorText(error));
+    }
+}
+
+void ParameterParser::Report(const std::string& text) {
+    problemReported = true;
+    LogMessage(text);
+}
+
+bool ParameterParser::VersionRequested() {
+    try {
+        return ParseAllowed().count("version") != 0;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void ParameterParser::PrintVersion() const {
+    std::cout << "ordana " << ORDANA_VERSION << " (velkar " << LibraryVersion() << ")\n";
+}
+
+std::string ParameterParser::OutputPrefix() { return StringOption("output", false); }
+
+// Everything the command line holds that no group declares is set aside by every parse; it is
+// named once here, so that a mistyped option cannot silently change a run. An unknown option
+// is named with the words that follow it.
+void ParameterParser::ReportUnknownOptions() const {
+    po::options_description everything;
+    everything.add(allowedOptions);
+    for (const auto& row : ExtractorRows()) {
+        everything.add(Group(row.module.group));
+    }
+    for (const auto& row : ClassifierRows()) {
+        everything.add(Group(row.module.group));
+    }
+    std::vector<po::option> options;
+    try {
+        options = po::command_line_parser(arguments)
+                      .options(everything)
+                      .allow_unregistered()
+                      .run()
+                      .options;
+    } catch (const std::exception&) {
+        // A command line the option library cannot read is reported by the queries.
+        return;
+    }
+    for (std::size_t i = 0; i < options.size(); ++i) {
+        if (options[i].unregistered) {
+            std::string text;
+            for (const std::string& token : options[i].original_tokens) {
+                text += (text.empty() ? "" : " ") + token;
+            }
+            while (i + 1 < options.size() && options[i + 1].position_key >= 0) {
+                text += " " + options[++i].original_tokens.front();
+            }
+            LogMessage("Unknown option '" + EchoedInput(text) + "' is ignored.");
+        } else if (options[i].position_key >= 0) {
+            LogMessage("The word '" + EchoedInput(options[i].original_tokens.front()) +
+                       "' is not an option and is ignored.");
+        }
     }
 }
 
@@ -282,7 +347,7 @@ bool ParameterParser::IsChatty() {
             chatty = variables["chatty"].as<bool>();
         }
     } catch (const std::exception& error) {
-        ReportOptionError(error);
+        Report(OptionErrorText(error));
     }
     return chatty;
 }
@@ -291,7 +356,7 @@ bool ParameterParser::HasModelFile() {
     try {
         return ParseAllowed().count("modelfile") != 0;
     } catch (const std::exception& error) {
-        ReportOptionError(error);
+        Report(OptionErrorText(error));
         return false;
     }
 }
@@ -306,7 +371,7 @@ std::string ParameterParser::StringOption(const std::string& name, bool required
             return variables[name].as<std::string>();
         }
     } catch (const std::exception& error) {
-        ReportOptionError(error);
+        Report(OptionErrorText(error));
     }
     return "";
 }
@@ -321,7 +386,7 @@ int ParameterParser::Experiments() {
         RequireParameters(variables, {"experiments"});
         return variables["experiments"].as<int>();
     } catch (const std::exception& error) {
-        ReportOptionError(error);
+        Report(OptionErrorText(error));
         return 1;
     }
 }
@@ -335,7 +400,7 @@ std::optional<unsigned> ParameterParser::RandomSeed() {
         }
         value = variables["seed"].as<long long>();
     } catch (const std::exception& error) {
-        ReportOptionError(error);
+        Report(OptionErrorText(error));
         return std::nullopt;
     }
     if (value < 0 || value > std::numeric_limits<unsigned>::max()) {
@@ -401,7 +466,7 @@ ExtractionSelection ParameterParser::FeatureExtractionAlgorithms() {
             selection.parameters[extractor->Name()] = parameters;
         }
     } catch (const std::exception& error) {
-        ReportOptionError(error);
+        Report(OptionErrorText(error));
     }
     return selection;
 }
@@ -410,8 +475,7 @@ std::shared_ptr<featureextraction::FeatureExtractionAlgorithm>
 ParameterParser::FeatureExtractionFromParameters(const std::string& parameters, bool reportErrors) {
     std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> result;
     try {
-        const std::vector<std::string> tokens = ParameterTokens(
-            parameters, [this](const std::string& name) { return IsIntegerListOption(name); });
+        const std::vector<std::string> tokens = BlankSeparated(parameters);
         po::variables_map variables = ParseAllowed(tokens);
         for (const ExtractorRow& row : ExtractorRows()) {
             if (variables.count(row.module.flag) != 0) {
@@ -420,7 +484,7 @@ ParameterParser::FeatureExtractionFromParameters(const std::string& parameters, 
         }
     } catch (const std::exception& error) {
         if (reportErrors) {
-            ReportOptionError(error);
+            Report(OptionErrorText(error));
         } else {
             RethrowOutOfMemory(error);
         }
@@ -439,7 +503,7 @@ ParameterParser::ColorTransformations() {
             }
         }
     } catch (const std::exception& error) {
-        ReportOptionError(error);
+        Report(OptionErrorText(error));
     }
     return transformations;
 }
@@ -454,7 +518,7 @@ std::vector<std::string> ParameterParser::SelectedAlgorithms() {
             }
         }
     } catch (const std::exception& error) {
-        ReportOptionError(error);
+        Report(OptionErrorText(error));
     }
     return keys;
 }
@@ -475,7 +539,7 @@ std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> ParameterParser
             return row.create(variables, inputSize);
         }
     } catch (const std::exception& error) {
-        ReportOptionError(error);
+        Report(OptionErrorText(error));
     }
     return nullptr;
 }

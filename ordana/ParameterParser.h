@@ -40,6 +40,14 @@ class ParameterParser : public PatternRecognitionBuilder {
 
     bool HelpRequested();
     void PrintHelp();
+    bool VersionRequested();
+    void PrintVersion() const;
+    // Names, as log lines, every option no group declares and every stray word; the run goes
+    // on without them.
+    void ReportUnknownOptions() const;
+    // True once a query or a builder has reported a problem of the command line (a malformed
+    // or missing value, a value an algorithm cannot use).
+    bool ProblemReported() const { return problemReported; }
     bool IsChatty();
     bool HasModelFile();
     std::string ModelFile();
@@ -48,6 +56,8 @@ class ParameterParser : public PatternRecognitionBuilder {
     std::string ImageFile();
     std::string PolygonFile();
     std::string PolygonFileName();
+    // The value of --output, the prefix of every output file; empty when absent.
+    std::string OutputPrefix();
     // The value of --seed; a value outside the generator's seeds throws InputError.
     std::optional<unsigned> RandomSeed();
 
@@ -96,8 +106,12 @@ class ParameterParser : public PatternRecognitionBuilder {
     // Options whose values are integer lists (written comma-joined in parameter strings).
     bool IsIntegerListOption(const std::string& name) const;
 
+    // Prints a problem of the command line as a log line and remembers that there was one.
+    void Report(const std::string& text);
+
     std::vector<std::string> arguments;
     bool chatty = false;
+    bool problemReported = false;
     std::string polygonFileName;
     std::map<std::string, std::unique_ptr<OptionGroup>> groups;
     OptionGroup allowedOptions;

@@ -1,8 +1,8 @@
 // ordana: classifies the polygonal regions of raster images. Without --modelfile it runs train
 // and test experiments on a labelled image; with one it classifies a new image. With --chatty it
 // frames the run with "[TASK] !Setting up!" and "[STATUS] !<results file>!" for a front end.
-// Exit status: 0 on every normal path (help and missing options included), 2 when an input file
-// or option value cannot be used, 1 when the library fails during a workflow or memory runs out.
+// Exit status: 0 when the run completed its work (and for help and version), 2 when the command
+// line or an input file cannot be used, 1 when the library fails during a run.
 
 #include <exception>
 #include <iostream>
@@ -12,6 +12,7 @@
 #include "ordana/ClassificationRun.h"
 #include "ordana/ExperimentRunner.h"
 #include "ordana/InputError.h"
+#include "ordana/OutputFile.h"
 #include "ordana/ParameterParser.h"
 #include "velkar/util/Random.h"
 
@@ -23,8 +24,20 @@ int main(int argc, char** argv) {
         parser.PrintHelp();
         return 0;
     }
-    if (parser.IsChatty()) {
+    if (parser.VersionRequested()) {
+        parser.PrintVersion();
+        return 0;
+    }
+    const bool chatty = parser.IsChatty();
+    if (chatty) {
         std::cout << "[TASK] !Setting up!" << std::endl;
+    }
+    parser.ReportUnknownOptions();
+    // A person at the console learns on standard error which files the run wrote; a front end
+    // reads the protocol instead.
+    if (!chatty) {
+        OutputFile::SetAnnouncer(
+            [](const std::string& path) { std::cerr << "Wrote " << path << std::endl; });
     }
 
     std::string status;
@@ -39,15 +52,20 @@ int main(int argc, char** argv) {
         } else {
             RunExperimentMode(parser);
         }
-    } catch (const std::bad_alloc&) {
-        LogMessage("The run needs more memory than the system gives it; it was stopped.");
-        exitCode = 1;
     } catch (const InputError& error) {
-        LogMessage(error.what());
+        if (*error.what() != '\0') {
+            LogMessage(error.what());
+        }
         exitCode = 2;
+    } catch (const std::bad_alloc&) {
+        LogMessage("The run needs more memory than this machine gives it.");
+        exitCode = 1;
     } catch (const std::exception& error) {
         LogMessage(error.what());
         exitCode = 1;
+    }
+    if (exitCode == 0 && parser.ProblemReported()) {
+        exitCode = 2;
     }
 
     if (parser.IsChatty()) {

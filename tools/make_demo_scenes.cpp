@@ -1,6 +1,6 @@
 // Generates the demo's example data: two synthetic land-cover scenes of the same four classes
 // (water, forest, field, urban), each class with its own colour and texture plus noise.
-//   <folder>/training.png + training.cct   labelled training polygons, one or more per class
+//   <folder>/training.png + training.cct   labelled training polygons, two per class
 //   <folder>/scene.png + scene_truth.cct   a second scene with another layout, and its true regions
 // Usage: make_demo_scenes <folder>
 
@@ -155,17 +155,22 @@ int main(int argc, char** argv) {
     }
     const std::string folder = std::string(argv[1]) + "/";
 
-    // Training scene: four quadrants; the training polygons are drawn inside them, away from
-    // the borders, some of them not rectangular.
+    // Training scene: four quadrants; two training polygons are drawn inside each, away from
+    // the borders, some of them not rectangular (two per class let the accuracy report test on
+    // polygons held out of training).
     const std::vector<Region> training = {{Water, 0, 0, 160, 120},
                                           {Forest, 160, 0, 320, 120},
                                           {Field, 0, 120, 160, 240},
                                           {Urban, 160, 120, 320, 240}};
     const std::vector<LabelledPolygon> trainingPolygons = {
-        {Water, {{10, 10}, {150, 10}, {150, 110}, {10, 110}}},
-        {Forest, {{170, 10}, {310, 10}, {310, 60}, {240, 110}, {170, 110}}},
-        {Field, {{10, 130}, {120, 130}, {150, 180}, {120, 230}, {10, 230}}},
-        {Urban, {{170, 130}, {310, 130}, {310, 230}, {170, 230}}},
+        {Water, {{10, 10}, {75, 10}, {75, 110}, {10, 110}}},
+        {Water, {{85, 10}, {150, 10}, {150, 110}, {85, 110}}},
+        {Forest, {{170, 10}, {310, 10}, {310, 50}, {170, 50}}},
+        {Forest, {{170, 60}, {300, 60}, {250, 110}, {170, 110}}},
+        {Field, {{10, 130}, {60, 130}, {60, 230}, {10, 230}}},
+        {Field, {{70, 130}, {120, 130}, {150, 180}, {120, 230}, {70, 230}}},
+        {Urban, {{170, 130}, {235, 130}, {235, 230}, {170, 230}}},
+        {Urban, {{245, 130}, {310, 130}, {310, 230}, {245, 230}}},
     };
 
     // Second scene: a mosaic of blocks 40 pixels wide in another arrangement.

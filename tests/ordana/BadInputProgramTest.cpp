@@ -190,8 +190,7 @@ TEST_F(BadInputProgramTest, RunningOutOfMemoryEndsWithStatusOne) {
         {"--image", "scene.png", "--modelfile", "big.mlp", "--sampling", "window"}, folder.Path());
     EXPECT_EQ(result.exitStatus, 1) << result.output;
     EXPECT_EQ(result.output,
-              "[LOGMESSAGE] !The run needs more memory than the system gives it; it was "
-              "stopped.!\n");
+              "[LOGMESSAGE] !The run needs more memory than this machine gives it.!\n");
     EXPECT_EQ(Names(), before);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -467,33 +468,6 @@ TEST_F(ClassificationProgramTest, WindowCountsFollowTheModelsWindowSize) {
     }
 }
 
-TEST_F(ClassificationProgramTest, UnknownSamplingListsNoWindows) {
-    for (const std::vector<std::string>& sampling :
-         std::vector<std::vector<std::string>>{{"--sampling", "tiles"}, {}}) {
-        TemporaryFolder work;
-        std::vector<std::string> arguments = {"--image",    ImagePath(), "--modelfile",
-                                              trainedModel, "--chatty",  "true"};
-        arguments.insert(arguments.end(), sampling.begin(), sampling.end());
-        auto result = ordanatest::RunOrdana(arguments, work.Path());
-        ASSERT_EQ(result.exitStatus, 0) << result.output;
-        std::vector<std::string> messages;
-        for (const std::string& message : Payloads(result.output, "LOGMESSAGE")) {
-            if (message.find("window") != std::string::npos &&
-                message.find("half") != std::string::npos &&
-                message.find("pixel") != std::string::npos) {
-                messages.push_back(message);
-            }
-        }
-        EXPECT_EQ(messages.size(), 1u) << result.output;
-        const auto status = Payloads(result.output, "STATUS");
-        ASSERT_EQ(status.size(), 1u);
-        ASSERT_FALSE(status[0].empty());
-        EXPECT_EQ(ordanatest::ReadText(status[0]),
-                  "scene.png\n2\nred\nblue\n2\n#ff0000\n#0000ff\n0\n0\n");
-        std::filesystem::remove(status[0]);
-    }
-}
-
 TEST_F(ClassificationProgramTest, ResultsFileOfAnImageInTheWorkingDirectory) {
     std::filesystem::copy_file(ImagePath(), folder / "local.png");
     auto result = ordanatest::RunOrdana({"--image", "local.png", "--modelfile", trainedModel,
@@ -710,6 +684,50 @@ TEST_F(ClassificationProgramTest, ColourLinesSurviveTheRoundTrip) {
         << refused.output;
 }
 
+// The picture beside the results file shows, at every window's centre, its class's colour line
+// (red "#ff0000", blue "#0000ff"); pixels no window paints stay black.
+TEST_F(ClassificationProgramTest, ClassMapShowsEveryWindowsClassAtItsCentre) {
+    for (const auto& [method, step] :
+         std::vector<std::pair<std::string, int>>{{"window", 5}, {"half", 2}, {"pixel", 1}}) {
+        const auto result = Classify(trainedModel, {"--sampling", method, "--chatty", "true"});
+        ASSERT_EQ(result.exitStatus, 0) << result.output;
+        const std::string resultsFile = Payloads(result.output, "STATUS").at(0);
+        const std::string pictureFile = resultsFile.substr(0, resultsFile.size() - 3) + "png";
+        const velkar::imageprocessing::ImageFileSystem picture(pictureFile);
+        ASSERT_EQ(picture.Width(), 60) << method;
+        ASSERT_EQ(picture.Height(), 40) << method;
+        const auto content = velkar::ordana::ReadPolygonFile(resultsFile, true);
+        std::vector<std::vector<bool>> painted(60, std::vector<bool>(40, false));
+        for (const auto& polygon : content.polygons) {
+            const int x = polygon->Begin()->x() + (5 - step) / 2;
+            const int y = polygon->Begin()->y() + (5 - step) / 2;
+            const std::array<int, 3> colour = polygon->Class() == "red"
+                                                  ? std::array<int, 3>{255, 0, 0}
+                                                  : std::array<int, 3>{0, 0, 255};
+            for (int i = x; i < x + step; ++i) {
+                for (int j = y; j < y + step; ++j) {
+                    painted[i][j] = true;
+                    EXPECT_EQ((std::array<int, 3>{picture.Pixel(i, j, 0), picture.Pixel(i, j, 1),
+                                                  picture.Pixel(i, j, 2)}),
+                              colour)
+                        << method << " at " << i << ", " << j;
+                }
+            }
+        }
+        for (int i = 0; i < 60; ++i) {
+            for (int j = 0; j < 40; ++j) {
+                if (!painted[i][j]) {
+                    EXPECT_EQ(
+                        picture.Pixel(i, j, 0) + picture.Pixel(i, j, 1) + picture.Pixel(i, j, 2), 0)
+                        << method << " at " << i << ", " << j;
+                }
+            }
+        }
+        std::filesystem::remove(resultsFile);
+        std::filesystem::remove(pictureFile);
+    }
+}
+
 TEST_F(ClassificationProgramTest, UnreadableImageIsRejected) {
     WriteText(ImagePath(), "not a picture");
     auto result = Classify(trainedModel, {"--sampling", "window", "--chatty", "true"});
@@ -727,21 +745,22 @@ TEST_F(ClassificationProgramTest, StoredParametersWithoutExtractorEndTheRun) {
     // No Fourier transform keeps zero coefficients, so this parameter string builds nothing.
     const std::string model = ModelWith(Metadata("--dft --fcoeff 0 --fws 16", 16));
     auto result = Classify(model, {"--sampling", "window", "--chatty", "true"});
-    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_EQ(result.exitStatus, 2) << result.output;
     const auto lines = ProtocolLines(result.output);
-    ASSERT_GE(lines.size(), 4u);
-    EXPECT_EQ(lines[lines.size() - 4], "[LOGMESSAGE] !Creating extraction algorithm!");
-    EXPECT_NE(lines[lines.size() - 3].find("'--fcoeff': 0"), std::string::npos)
-        << lines[lines.size() - 3];
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_NE(lines[lines.size() - 5].find("'--fcoeff': 0"), std::string::npos)
+        << lines[lines.size() - 5];
+    EXPECT_EQ(lines[lines.size() - 4], "[LOGMESSAGE] !Segmenting image!");
+    EXPECT_EQ(lines[lines.size() - 3], "[LOGMESSAGE] !Creating extraction algorithm!");
     EXPECT_EQ(lines[lines.size() - 2], "[LOGMESSAGE] !No valid extraction algorithm selected.!");
     EXPECT_EQ(lines.back(), "[STATUS] !!");
-    // The segmentation file is written before the extractor is rebuilt.
-    EXPECT_EQ(SegmentationFiles().size(), 1u);
+    // The extractor is rebuilt before anything is written.
+    EXPECT_TRUE(SegmentationFiles().empty());
     EXPECT_TRUE(ResultsFiles().empty());
 
     // Without --chatty the run is silent but for the builder's report.
     result = Classify(model, {"--sampling", "window"});
-    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_EQ(result.exitStatus, 2) << result.output;
     EXPECT_EQ(ProtocolLines(result.output).size(), 1u) << result.output;
 }
 

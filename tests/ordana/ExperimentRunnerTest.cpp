@@ -759,29 +759,6 @@ TEST_F(ExperimentProgramTest, PolygonsThatGiveNoWindowAreReported) {
     EXPECT_NE(messages[2].find("gets no window"), std::string::npos);
 }
 
-TEST_F(ExperimentProgramTest, UnusableOptionValuesBuildNothing) {
-    // A window size of 0: no extractor, nothing written, a normal end.
-    auto result = Run({"--wca", "--aws", "0", "--experiments", "1", "--chatty", "true"});
-    EXPECT_EQ(result.exitStatus, 0) << result.output;
-    auto messages = Payloads(result.output, "LOGMESSAGE");
-    ASSERT_EQ(messages.size(), 2u) << result.output;
-    EXPECT_NE(messages[0].find("'--aws': 0"), std::string::npos) << messages[0];
-    EXPECT_EQ(messages[1], "No valid extraction algorithm selected.");
-    EXPECT_TRUE(Images("wca").empty());
-
-    // A hidden layer of 0 neurons: features are extracted, the perceptron is not built.
-    result = Run({"--wca", "--aws", "5", "--experiments", "1", "--mlp", "--mhidden", "0", "--mlr",
-                  "0.3", "--mm", "0.1", "--merr", "0.01", "--miter", "10"});
-    EXPECT_EQ(result.exitStatus, 0) << result.output;
-    messages = Payloads(result.output, "LOGMESSAGE");
-    ASSERT_EQ(messages.size(), 2u) << result.output;
-    EXPECT_NE(messages[0].find("'--mhidden': 0"), std::string::npos) << messages[0];
-    EXPECT_NE(messages[1].find("'--mlp'"), std::string::npos) << messages[1];
-    EXPECT_EQ(Images("wca").size(), 1u);
-    EXPECT_TRUE(Images("wca-mlp").empty());
-    EXPECT_TRUE(Images("mlp").empty());
-}
-
 TEST_F(ExperimentProgramTest, NegativeRepetitionCountIsRejected) {
     auto result =
         Run(With({"--wca", "--aws", "5", "--experiments", "-1", "--chatty", "true"}, kPerceptron));

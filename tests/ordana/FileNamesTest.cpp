@@ -14,7 +14,6 @@ namespace {
 using velkar::ordana::DirectoryPrefix;
 using velkar::ordana::LastPathComponent;
 using velkar::ordana::TimestampedFileName;
-using velkar::ordana::UnusedTimestampedFileName;
 
 std::string LocalStamp(std::time_t when) {
     std::tm local{};
@@ -47,28 +46,6 @@ TEST(FileNamesTest, TimestampedNameKeepsBaseAndExtensionAsGiven) {
         EXPECT_TRUE(ordanatest::IsTimestampedName(name, base, extension))
             << base << " " << extension << " -> " << name;
     }
-}
-
-TEST(FileNamesTest, UnusedNameCountsPastFilesOfTheSameSecond) {
-    ordanatest::TemporaryFolder folder;
-    const std::string base = (folder / "plot.cct").string();
-    std::vector<std::string> names;
-    // Retried when the clock turns to the next second in the middle of the sequence.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        names.clear();
-        for (int i = 0; i < 3; ++i) {
-            names.push_back(UnusedTimestampedFileName(base, "mlp"));
-            std::ofstream(names.back()) << i;
-        }
-        const std::string stem = names[0].substr(0, names[0].size() - 4);
-        if (names[1] == stem + "_2.mlp" && names[2] == stem + "_3.mlp") {
-            break;
-        }
-    }
-    ASSERT_TRUE(ordanatest::IsTimestampedName(names[0], base, "mlp")) << names[0];
-    const std::string stem = names[0].substr(0, names[0].size() - 4);
-    EXPECT_EQ(names[1], stem + "_2.mlp");
-    EXPECT_EQ(names[2], stem + "_3.mlp");
 }
 
 TEST(FileNamesTest, DirectoryPrefixEndsAtTheLastSlash) {

@@ -400,9 +400,10 @@ TEST(MapProcessorProgramTest, BackslashPathsWriteIntoTheWorkingDirectory) {
     ASSERT_TRUE(ordanatest::WriteImage(folder / "images\\scene.png", 40, 30, Gradient));
     ordanatest::WritePolygonFile(folder / "labels\\plot.cct", kClasses, kColours, kRectangles);
 
-    auto result = ordanatest::RunOrdana(
-        {"--image", "images\\scene.png", "--file", "labels\\plot.cct", "--wca", "--aws", "5"},
-        folder.Path());
+    auto result =
+        ordanatest::RunOrdana({"--image", "images\\scene.png", "--file", "labels\\plot.cct",
+                               "--wca", "--aws", "5", "--experiments", "1"},
+                              folder.Path());
     EXPECT_EQ(result.exitStatus, 0) << result.output;
     const auto files = ordanatest::FilesWithExtension(folder.Path(), "wca");
     ASSERT_EQ(files.size(), 1u);

@@ -207,11 +207,17 @@ TEST(ParameterParserTest, IntegerListsTakeSeparateTokensUpToTheNextOption) {
     });
     EXPECT_EQ(output, "");
 
-    CommandLine commaJoined = withList({"--mlp", "--mhidden", "8,4"});
+    // Comma-joined, as the help text of --mhidden says, and as parameter strings write lists.
+    CommandLine commaJoined = withList({"--mlp", "--mhidden", "8,4", "--mhidden", "3"});
     ParameterParser commaParser = commaJoined.Parser();
-    output = OutputOf([&] { EXPECT_EQ(commaParser.CreateAlgorithm("mlp", 3), nullptr); });
-    EXPECT_NE(output.find("[LOGMESSAGE] !"), std::string::npos);
-    EXPECT_NE(output.find("8,4"), std::string::npos) << output;
+    output = OutputOf([&] {
+        EXPECT_EQ(LayerSizes(commaParser), (std::vector<int>{4, 9, 5, 4, 2}));
+    });
+    EXPECT_EQ(output, "");
+    CommandLine brokenList = withList({"--mlp", "--mhidden", "8,,4"});
+    ParameterParser brokenParser = brokenList.Parser();
+    output = OutputOf([&] { EXPECT_EQ(brokenParser.CreateAlgorithm("mlp", 3), nullptr); });
+    EXPECT_NE(output.find("[LOGMESSAGE] !"), std::string::npos) << output;
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 #pragma once
 
 // Runs the real ordana binary for the program tests: the arguments are quoted for the shell,
-// standard output is captured (standard error is left alone), and the exit status is kept.
-// RunOrdanaWithin runs it in a child process under resource limits instead.
+// standard output and standard error are captured apart, and the exit status is kept.
+// RunOrdanaWithin runs it in a child process under resource limits instead, capturing standard
+// output alone.
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@ namespace ordanatest {
 
 struct ProgramResult {
     std::string output;
+    std::string errors;
     int exitStatus = -1;
 
     std::vector<std::string> Lines() const {
@@ -70,11 +72,14 @@ inline std::string ShellQuote(const std::string& text) {
 inline ProgramResult RunOrdana(
     const std::vector<std::string>& arguments,
     const std::filesystem::path& workingDirectory = std::filesystem::current_path()) {
+    const testsupport::TemporaryFolder errorFolder;
+    const std::filesystem::path errorFile = errorFolder.Path() / "stderr";
     std::string command =
         "cd " + ShellQuote(workingDirectory.string()) + " && " + ShellQuote(ORDANA_BINARY);
     for (const std::string& argument : arguments) {
         command += " " + ShellQuote(argument);
     }
+    command += " 2>" + ShellQuote(errorFile.string());
     ProgramResult result;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
@@ -87,6 +92,13 @@ inline ProgramResult RunOrdana(
     }
     const int status = pclose(pipe);
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    FILE* errors = std::fopen(errorFile.c_str(), "rb");
+    while (errors != nullptr && (count = fread(buffer, 1, sizeof buffer, errors)) > 0) {
+        result.errors.append(buffer, count);
+    }
+    if (errors != nullptr) {
+        std::fclose(errors);
+    }
     return result;
 }
 

@@ -192,7 +192,8 @@ TEST_F(StatisticalWorkflowTest, ClassCountsBelowThePolygonFilesAreNamedBeforeTra
     const auto result = Experiment(
         "--wca --aws 5 --mahd --mdcc 1 --lvq --vqhid 3 --vqout 1 --vqiter 5 --vqalpha 0.1 "
         "--pntk --pkcc 1 --pkiter 2");
-    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    // Named before anything is extracted: the run writes nothing and exits 2.
+    ASSERT_EQ(result.exitStatus, 2) << result.output;
     const auto messages = Payloads(result.output, "LOGMESSAGE");
     ASSERT_EQ(messages.size(), 2u) << result.output;
     EXPECT_EQ(messages[0].rfind("Invalid value for option '--vqout': 1 (there are 2 classes", 0),
@@ -200,9 +201,12 @@ TEST_F(StatisticalWorkflowTest, ClassCountsBelowThePolygonFilesAreNamedBeforeTra
         << messages[0];
     EXPECT_EQ(messages[1].rfind("Invalid value for option '--mdcc': 1 (there are 2 classes", 0), 0u)
         << messages[1];
+    EXPECT_TRUE(ordanatest::FilesWithExtension(folder.Path(), "wca").empty());
     EXPECT_TRUE(ordanatest::FilesWithExtension(folder.Path(), "wca-lvq").empty());
-    EXPECT_TRUE(ordanatest::FilesWithExtension(folder.Path(), "wca-md").empty());
     // One point for two classes is a usable, if poor, clustering.
+    EXPECT_EQ(Payloads(Experiment("--wca --aws 5 --pntk --pkcc 1 --pkiter 2").output, "LOGMESSAGE")
+                  .size(),
+              0u);
     EXPECT_EQ(ordanatest::FilesWithExtension(folder.Path(), "wca-pk").size(), 1u);
 }
 

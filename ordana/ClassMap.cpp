@@ -1,0 +1,110 @@
+#include "ordana/ClassMap.h"
+
+#include <algorithm>
+#include <cctype>
+#include <sstream>
+
+#include "ordana/OutputFile.h"
+
+namespace velkar::ordana {
+
+namespace {
+
+// Kelly's colours of maximum contrast, without black and white: black means "no class".
+const ClassMap::Colour kPalette[] = {
+    {0xFF, 0xB3, 0x00}, {0x80, 0x3E, 0x75}, {0xFF, 0x68, 0x00}, {0xA6, 0xBD, 0xD7},
+    {0xC1, 0x00, 0x20}, {0xCE, 0xA2, 0x62}, {0x81, 0x70, 0x66}, {0x00, 0x7D, 0x34},
+    {0xF6, 0x76, 0x8E}, {0x00, 0x53, 0x8A}, {0xFF, 0x7A, 0x5C}, {0x53, 0x37, 0x7A},
+    {0xFF, 0x8E, 0x00}, {0xB3, 0x28, 0x51}, {0xF4, 0xC8, 0x00}, {0x7F, 0x18, 0x0D},
+    {0x93, 0xAA, 0x00}, {0x59, 0x33, 0x15}, {0xF1, 0x3A, 0x13}, {0x23, 0x2C, 0x16}};
+constexpr std::size_t kPaletteSize = sizeof kPalette / sizeof kPalette[0];
+// Index 0 is black; classes take the indices from 1, and beyond 255 classes share them.
+constexpr std::size_t kClassIndices = 255;
+
+std::string Trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    const auto last = text.find_last_not_of(" \t");
+    return first == std::string::npos ? "" : text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+std::optional<ClassMap::Colour> ClassMap::ParseColour(const std::string& line) {
+    std::string text = Trimmed(line);
+    if (text.size() >= 2 && ((text.front() == '[' && text.back() == ']') ||
+                             (text.front() == '(' && text.back() == ')'))) {
+        text = Trimmed(text.substr(1, text.size() - 2));
+    }
+    if (text.size() == 7 && text[0] == '#') {
+        Colour colour{};
+        for (std::size_t c = 0; c < 3; ++c) {
+            const std::string digits = text.substr(1 + 2 * c, 2);
+            if (!std::isxdigit(static_cast<unsigned char>(digits[0])) ||
+                !std::isxdigit(static_cast<unsigned char>(digits[1]))) {
+                return std::nullopt;
+            }
+            colour[c] = static_cast<unsigned char>(std::stoi(digits, nullptr, 16));
+        }
+        return colour;
+    }
+    // "r g b" or "r,g,b": three whole numbers from 0 to 255, nothing else.
+    const bool commas = text.find(',') != std::string::npos;
+    for (char& c : text) {
+        if (commas && c == ',') {
+            c = ' ';
+        } else if (!std::isdigit(static_cast<unsigned char>(c)) && c != ' ' && c != '\t') {
+            return std::nullopt;
+        }
+    }
+    std::istringstream numbers(text);
+    Colour colour{};
+    for (std::size_t c = 0; c < 3; ++c) {
+        int value = -1;
+        if (!(numbers >> value) || value > 255) {
+            return std::nullopt;
+        }
+        colour[c] = static_cast<unsigned char>(value);
+    }
+    std::string rest;
+    if (numbers >> rest || (commas && std::count(line.begin(), line.end(), ',') != 2)) {
+        return std::nullopt;
+    }
+    return colour;
+}
+
+ClassMap::Colour ClassMap::ClassColour(std::size_t classIndex, const std::string& line) {
+    if (const auto colour = ParseColour(line)) {
+        return *colour;
+    }
+    return kPalette[classIndex % kPaletteSize];
+}
+
+ClassMap::ClassMap(int width, int height, int windowSize, int step,
+                   const std::vector<std::string>& classes, const std::vector<std::string>& colours)
+    : picture(width, height), windowSize(windowSize), step(step), classCount(classes.size()) {
+    std::vector<Colour> palette = {{0, 0, 0}};
+    for (std::size_t c = 0; c < classes.size() && c < kClassIndices; ++c) {
+        palette.push_back(ClassColour(c, c < colours.size() ? colours[c] : ""));
+    }
+    picture.SetPalette(std::move(palette));
+}
+
+void ClassMap::Paint(int x, int y, int classIndex) {
+    if (classIndex < 0 || static_cast<std::size_t>(classIndex) >= classCount) {
+        return;
+    }
+    const int offset = (windowSize - step) / 2;
+    picture.Fill(
+        x + offset, y + offset, step, step,
+        static_cast<unsigned char>(1 + static_cast<std::size_t>(classIndex) % kClassIndices));
+}
+
+std::string ClassMap::Write(const std::string& path) const {
+    const std::vector<unsigned char> bytes = picture.EncodePng();
+    OutputFile file(path);
+    file.Stream().write(reinterpret_cast<const char*>(bytes.data()),
+                        static_cast<std::streamsize>(bytes.size()));
+    return file.Commit();
+}
+
+}  // namespace velkar::ordana
