@@ -499,6 +499,10 @@ TEST_F(ImageFileSystemTest, UnreadableFilesSayWhy) {
     bytes = Bytes(PathOf("good.png"));
     bytes.resize(bytes.size() - 20);
     WriteBytes(PathOf("cut.png"), bytes);
+    ASSERT_TRUE(photo.save(PathOf("photo.bmp").c_str(), 0));
+    bytes = Bytes(PathOf("photo.bmp"));
+    bytes.resize(bytes.size() - 1);
+    WriteBytes(PathOf("cut.bmp"), bytes);
     WriteBytes(PathOf("words.txt"), {'n', 'o', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e'});
     std::filesystem::create_directory(PathOf("folder.png"));
 
@@ -508,6 +512,9 @@ TEST_F(ImageFileSystemTest, UnreadableFilesSayWhy) {
         {"words.txt", "format is not one"},
         {"cut.png", "damaged"},
         {"cut.jpg", "data end before its pixels do (Premature end of JPEG file)"},
+        {"cut.bmp",
+         "data end before its pixels do (the file holds 9269 of the 9270 bytes its "
+         "header announces)"},
     };
     for (const auto& [name, reason] : cases) {
         testing::internal::CaptureStderr();
@@ -521,6 +528,7 @@ TEST_F(ImageFileSystemTest, UnreadableFilesSayWhy) {
     }
     EXPECT_EQ(ImageFileSystem(PathOf("good.png")).LoadError(), "");
     EXPECT_EQ(ImageFileSystem(PathOf("photo.jpg")).LoadError(), "");
+    EXPECT_EQ(ImageFileSystem(PathOf("photo.bmp")).LoadError(), "");
 }
 
 // The bands and sample depth of the file are kept from before the conversion to 8-bit RGB;

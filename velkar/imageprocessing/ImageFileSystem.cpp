@@ -7,7 +7,9 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +17,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -42,7 +45,12 @@ using TiffHandlerSetter = TiffHandler (*)(TiffHandler);
 void CollectTiffMessage(const char*, const char* format, va_list arguments) {
     char text[512];
     std::vsnprintf(text, sizeof text, format, arguments);
-    Collect(text);
+    // Messages about a file start with its name, which is empty for files FreeImage opens.
+    std::string_view message(text);
+    while (!message.empty() && (message.front() == ':' || message.front() == ' ')) {
+        message.remove_prefix(1);
+    }
+    Collect(std::string(message));
 }
 
 // FreeImage reports through its own handler, but hands TIFF files to the system's libtiff,
@@ -138,6 +146,42 @@ std::optional<std::pair<long long, long long>> GifPictureSize(const std::string&
     return std::nullopt;
 }
 
+// FreeImage reads an uncompressed BMP cut short without a word, leaving the missing rows as
+// they happened to be. Its header tells how many bytes the pixels take; a file shorter than
+// that is described, otherwise none.
+std::optional<std::string> MissingBmpData(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    unsigned char header[34];
+    if (!in.read(reinterpret_cast<char*>(header), sizeof header)) {
+        return std::nullopt;
+    }
+    auto number = [&header](int at, int size) {
+        std::uint32_t value = 0;
+        for (int k = size - 1; k >= 0; --k) {
+            value = (value << 8) | header[at + k];
+        }
+        return value;
+    };
+    const std::uint32_t infoSize = number(14, 4);
+    const std::uint32_t compression = number(30, 4);
+    // Only uncompressed rows (and rows with bit-field masks) have a size known in advance.
+    if (infoSize < 40 || (compression != 0 && compression != 3)) {
+        return std::nullopt;
+    }
+    const long long width = static_cast<std::int32_t>(number(18, 4));
+    const long long height = static_cast<std::int32_t>(number(22, 4));
+    const long long bitsPerPixel = number(28, 2);
+    const long long rowBytes = (std::llabs(width) * bitsPerPixel + 31) / 32 * 4;
+    const long long needed = number(10, 4) + rowBytes * std::llabs(height);
+    std::error_code error;
+    const auto size = static_cast<long long>(std::filesystem::file_size(path, error));
+    if (error || size >= needed) {
+        return std::nullopt;
+    }
+    return "the file holds " + std::to_string(size) + " of the " + std::to_string(needed) +
+           " bytes its header announces";
+}
+
 }  // namespace
 
 ImageFileSystem::ImageFileSystem() = default;
@@ -230,6 +274,11 @@ std::string ImageFileSystem::Decode() {
     } else if (format == FIF_GIF) {
         if (const auto size = GifPictureSize(filename); size && !Fits(size->first, size->second)) {
             return TooLarge(size->first, size->second);
+        }
+    }
+    if (format == FIF_BMP) {
+        if (const auto missing = MissingBmpData(filename)) {
+            return "its data end before its pixels do (" + *missing + ")";
         }
     }
     if (image->load(format, filename.c_str(), 0) == FALSE || messages.EarlyEnd()) {
