@@ -1,6 +1,7 @@
 #include "ordana/AlgorithmCatalog.h"
 
 #include <algorithm>
+#include <sstream>
 #include <stdexcept>
 
 #include "ordana/EchoedInput.h"
@@ -21,10 +22,13 @@
 #include "velkar/imageprocessing/SCHColorTransformation.h"
 #include "velkar/imageprocessing/XYZColorTransformation.h"
 #include "velkar/imageprocessing/YIQColorTransformation.h"
+#include "velkar/patternrecognition/AdaptiveResonanceTheory2.h"
 #include "velkar/patternrecognition/LearningVectorQuantization.h"
 #include "velkar/patternrecognition/MahalanobisDistance.h"
 #include "velkar/patternrecognition/MultilayerPerceptron.h"
 #include "velkar/patternrecognition/PointK.h"
+#include "velkar/patternrecognition/RadialBasisFunctionNetwork.h"
+#include "velkar/patternrecognition/SelfOrganizingMap.h"
 
 namespace velkar::ordana {
 
@@ -59,6 +63,21 @@ void RequireSpectralWindowSize(const std::string& option, int windowSize) {
 }
 
 std::string BooleanText(bool value) { return value ? "true" : "false"; }
+
+// A real as the user would have typed it ("0.5", not "0.500000").
+std::string RealText(double value) {
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
+
+// Rejects a real option value outside the range the algorithm works in, naming the option.
+void RequireReal(const std::string& option, double value, bool usable, const std::string& what) {
+    if (!usable) {
+        throw std::invalid_argument("Invalid value for option '--" + option +
+                                    "': " + RealText(value) + " (" + what + ").");
+    }
+}
 
 // Tables beyond this many values (weights, prototypes, means) are refused before any is
 // allocated.
@@ -294,6 +313,16 @@ void DeclareRadialBasisOptions(po::options_description_easy_init add) {
     add("riter", po::value<int>(), "Iterations");
 }
 
+ClassifierPointer CreateRadialBasis(const po::variables_map& values, int inputSize) {
+    const int clusters = values["rclusters"].as<int>();
+    const int iterations = values["riter"].as<int>();
+    RequireAtLeast("rclusters", clusters, 1, "every class needs at least 1 cluster");
+    RequireAtLeast("riter", iterations, 0, "the number of iterations cannot be negative");
+    RequireTableFits("rclusters", clusters, inputSize, "center values per class");
+    return std::make_shared<patternrecognition::RadialBasisFunctionNetwork>(
+        values["rlr"].as<double>(), clusters, iterations);
+}
+
 // Adaptive resonance theory 2.
 
 void DeclareResonanceOptions(po::options_description_easy_init add) {
@@ -306,6 +335,22 @@ void DeclareResonanceOptions(po::options_description_easy_init add) {
     add("a2rho", po::value<double>(), "Rho factor");
 }
 
+ClassifierPointer CreateResonance(const po::variables_map& values, int inputSize) {
+    const int f2Size = values["a2f2"].as<int>();
+    const double d = values["a2d"].as<double>();
+    const double theta = values["a2theta"].as<double>();
+    const double rho = values["a2rho"].as<double>();
+    RequireAtLeast("a2f2", f2Size, 1, "the F2 layer needs at least 1 neuron");
+    RequireReal("a2d", d, d >= 0.0 && d < 1.0,
+                "it must lie in [0, 1) since learning divides by 1 - d");
+    RequireReal("a2theta", theta, theta >= 0.0, "the noise threshold cannot be negative");
+    RequireReal("a2rho", rho, rho >= 0.0 && rho <= 1.0, "the vigilance must lie in [0, 1]");
+    RequireTableFits("a2f2", f2Size, inputSize, "bottom-up and as many top-down weights");
+    return std::make_shared<patternrecognition::AdaptiveResonanceTheory2>(
+        inputSize, f2Size, values["a2a"].as<double>(), values["a2b"].as<double>(),
+        values["a2c"].as<double>(), d, theta, rho);
+}
+
 // Self-organizing map.
 
 void DeclareSelfOrganizingMapOptions(po::options_description_easy_init add) {
@@ -313,6 +358,27 @@ void DeclareSelfOrganizingMapOptions(po::options_description_easy_init add) {
     add("sradt0", po::value<double>(), "Neighborhood radius t0 factor");
     add("slrt0", po::value<double>(), "Learning rate t0 factor");
     add("siter", po::value<int>(), "Iterations");
+}
+
+ClassifierPointer CreateSelfOrganizingMap(const po::variables_map& values, int inputSize) {
+    const int lattice = values["slat"].as<int>();
+    const double radiusFactor = values["sradt0"].as<double>();
+    const int iterations = values["siter"].as<int>();
+    RequireAtLeast("slat", lattice, 1, "the lattice needs at least 1 neuron per side");
+    RequireAtLeast("siter", iterations, 0, "the number of iterations cannot be negative");
+    // Below 1 the radius time constant turns negative and the learning rate grows without bound.
+    RequireReal("sradt0", radiusFactor, lattice * radiusFactor >= 1.0,
+                "slat x sradt0 is the initial radius and must be at least 1");
+    // A real: slat x slat x features can exceed every integer type.
+    const double weights = static_cast<double>(lattice) * lattice * inputSize;
+    if (weights > maxTableEntries) {
+        throw std::invalid_argument(
+            "Invalid value for option '--slat': " + std::to_string(lattice) + " (with " +
+            std::to_string(inputSize) + " features slat x slat neurons need " + RealText(weights) +
+            " weights, more than " + std::to_string(maxTableEntries) + ").");
+    }
+    return std::make_shared<patternrecognition::SelfOrganizingMap>(
+        lattice, inputSize, radiusFactor, values["slrt0"].as<double>(), iterations);
 }
 
 // Learning vector quantization.
@@ -453,8 +519,8 @@ const std::vector<ClassifierRow>& ClassifierRows() {
           DeclareRadialBasisOptions,
           {"rlr", "rclusters", "riter"}},
          "Radial Basis Function Network",
-         nullptr,
-         nullptr},
+         CreateRadialBasis,
+         Restore<patternrecognition::RadialBasisFunctionNetwork>},
         {{"art2",
           "art2",
           "Adaptive Resonance Theory 2 algorithm",
@@ -462,8 +528,8 @@ const std::vector<ClassifierRow>& ClassifierRows() {
           DeclareResonanceOptions,
           {"a2f2", "a2a", "a2b", "a2c", "a2d", "a2theta", "a2rho"}},
          "Adaptive Resonance Theory 2",
-         nullptr,
-         nullptr},
+         CreateResonance,
+         Restore<patternrecognition::AdaptiveResonanceTheory2>},
         {{"som",
           "som",
           "Self Organizing Map algorithm",
@@ -471,8 +537,8 @@ const std::vector<ClassifierRow>& ClassifierRows() {
           DeclareSelfOrganizingMapOptions,
           {"slat", "sradt0", "slrt0", "siter"}},
          "Self Organizing Map",
-         nullptr,
-         nullptr},
+         CreateSelfOrganizingMap,
+         Restore<patternrecognition::SelfOrganizingMap>},
         {{"lvq",
           "lvq",
           "Learning Vector Quantization algorithm",

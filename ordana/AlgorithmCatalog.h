@@ -4,8 +4,8 @@
 // and colour space, owning everything about its algorithm (the module name of --help-module, the
 // selector flag and its help text, the option group and a function that declares its options,
 // the required options in the order they are checked, and the builders). Rows are listed in the
-// fixed order in which selections are made, whatever the order on the command line. A row whose
-// class is not part of this build has no builder; selecting it is reported instead of built.
+// fixed order in which selections are made, whatever the order on the command line. Every row
+// has its builders.
 
 #include <functional>
 #include <memory>

@@ -14,6 +14,7 @@
 #include "ordana/ModelFile.h"
 #include "ordana/OutputFile.h"
 #include "ordana/ParameterParser.h"
+#include "ordana/WindowFileWriter.h"
 
 namespace velkar::ordana {
 
@@ -152,38 +153,16 @@ std::vector<Window> SamplingGrid(const std::string& samplingMethod, int width, i
 std::string WritePolygonFile(const std::vector<std::string>& labels,
                              const Segmentation& segmentation, const std::string& base) {
     const util::Map& metadata = *segmentation.metadata;
-    const int windowSize = *metadata.GetInt("window_size");
-    const std::vector<std::string> classes = StringList(metadata.GetCollection("classes"));
-    const std::vector<std::string> colors = StringList(metadata.GetCollection("colors"));
     const std::vector<Window>& windows = segmentation.windows;
-
-    const std::string path = TimestampedFileName(base, "cct");
-    OutputFile file(path);
-    std::ostream& out = file.Stream();
-    out << LastPathComponent(segmentation.imageFile) << "\n";
-    out << classes.size() << "\n";
-    for (const std::string& name : classes) {
-        out << name << "\n";
+    WindowFileWriter writer(TimestampedFileName(base, "cct"),
+                            LastPathComponent(segmentation.imageFile),
+                            StringList(metadata.GetCollection("classes")),
+                            StringList(metadata.GetCollection("colors")), windows.size());
+    for (std::size_t i = 0; i < windows.size() && i < labels.size(); ++i) {
+        writer.AddLabel(labels[i]);
     }
-    // One colour line per class, so that the file reads back; empty where the model has none.
-    out << classes.size() << "\n";
-    for (std::size_t i = 0; i < classes.size(); ++i) {
-        out << (i < colors.size() ? colors[i] : "") << "\n";
-    }
-    out << windows.size() << "\n";
-    for (std::size_t i = 0; i < windows.size(); ++i) {
-        out << (i < labels.size() && !labels[i].empty() ? labels[i] : "unknown") << "\n";
-    }
-    out << windows.size() << "\n";
-    const int last = windowSize - 1;
-    for (const Window& window : windows) {
-        out << "4\n";
-        out << window.x << " " << window.y << "\n";
-        out << window.x << " " << window.y + last << "\n";
-        out << window.x + last << " " << window.y + last << "\n";
-        out << window.x + last << " " << window.y << "\n";
-    }
-    return file.Commit();
+    return writer.Finish(*metadata.GetInt("window_size"),
+                         [&](std::size_t i) { return std::make_pair(windows[i].x, windows[i].y); });
 }
 
 std::string WriteSegmentation(const Segmentation& segmentation, const std::string& base) {

@@ -440,10 +440,6 @@ po::variables_map ParameterParser::ReadModule(const Module& module,
 std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> ParameterParser::BuildExtractor(
     const ExtractorRow& row, const std::vector<std::string>& tokens, std::string* parameters) {
     po::variables_map variables = ReadModule(row.module, tokens);
-    if (!row.build) {
-        throw std::runtime_error("The option '--" + row.module.flag +
-                                 "' selects an extractor that this build does not provide.");
-    }
     std::string text;
     auto extractor = row.build(variables, text);
     if (parameters != nullptr) {
@@ -531,11 +527,6 @@ std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> ParameterParser
                 continue;
             }
             po::variables_map variables = ReadModule(row.module, arguments);
-            if (!row.create) {
-                throw std::runtime_error(
-                    "The option '--" + key +
-                    "' selects a classifier that this build does not provide.");
-            }
             return row.create(variables, inputSize);
         }
     } catch (const std::exception& error) {

@@ -581,7 +581,7 @@ TEST(AlgorithmCatalogTest, QuotedOptionValuesAreClipped) {
     }
 }
 
-TEST(AlgorithmCatalogTest, UnknownAndUnbuiltClassifierKeys) {
+TEST(AlgorithmCatalogTest, UnknownClassifierKeysBuildNothing) {
     CommandLine line(Split("--rbf --rlr 0.1 --rclusters 2 --riter 5"));
     ParameterParser parser = line.Parser();
     std::shared_ptr<PatternRecognitionAlgorithm> classifier;
@@ -592,12 +592,59 @@ TEST(AlgorithmCatalogTest, UnknownAndUnbuiltClassifierKeys) {
     printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm("MLP", 3); });
     EXPECT_EQ(classifier, nullptr);
     EXPECT_EQ(printed, "");
-
-    printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm("rbf", 3); });
+    printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm("RBF", 3); });
     EXPECT_EQ(classifier, nullptr);
-    const auto messages = ordanatest::Payloads(printed, "LOGMESSAGE");
-    ASSERT_EQ(messages.size(), 1u) << printed;
-    EXPECT_NE(messages[0].find("'--rbf'"), std::string::npos) << messages[0];
+    EXPECT_EQ(printed, "");
+}
+
+// The classifier a command line builds for 12 features, and what building it printed.
+std::shared_ptr<PatternRecognitionAlgorithm> Created(const std::string& commandLine,
+                                                     std::string& printed) {
+    CommandLine line(Split(commandLine));
+    ParameterParser parser = line.Parser();
+    std::shared_ptr<PatternRecognitionAlgorithm> classifier;
+    const std::string key = Split(commandLine)[0].substr(2);
+    printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm(key, 12); });
+    return classifier;
+}
+
+TEST(AlgorithmCatalogTest, NetworkClassifierValuesAreCheckedBeforeBuilding) {
+    const std::string rbf = "--rbf --rlr 0.1";
+    const std::string art2 = "--art2 --a2a 10 --a2b 10 --a2c 0.1";
+    const std::string som = "--som --slrt0 0.5";
+    // Each line with the text its message must hold, or "" when it builds.
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {rbf + " --rclusters 3 --riter 0", ""},
+        {rbf + " --rclusters 0 --riter 5", "'--rclusters': 0"},
+        {rbf + " --rclusters 3 --riter -1", "'--riter': -1"},
+        {rbf + " --rclusters 900000 --riter 5", "'--rclusters': 900000"},
+        {art2 + " --a2f2 5 --a2d 0 --a2theta 0 --a2rho 1", ""},
+        {art2 + " --a2f2 0 --a2d 0.9 --a2theta 0.1 --a2rho 0.9", "'--a2f2': 0"},
+        {art2 + " --a2f2 5 --a2d 1 --a2theta 0.1 --a2rho 0.9", "'--a2d': 1"},
+        {art2 + " --a2f2 5 --a2d -0.5 --a2theta 0.1 --a2rho 0.9", "'--a2d': -0.5"},
+        {art2 + " --a2f2 5 --a2d 0.9 --a2theta -0.1 --a2rho 0.9", "'--a2theta': -0.1"},
+        {art2 + " --a2f2 5 --a2d 0.9 --a2theta 0.1 --a2rho 1.5", "'--a2rho': 1.5"},
+        {art2 + " --a2f2 1000000 --a2d 0.9 --a2theta 0.1 --a2rho 0.9", "'--a2f2': 1000000"},
+        {som + " --slat 4 --sradt0 0.25 --siter 0", ""},
+        {som + " --slat 0 --sradt0 0.5 --siter 5", "'--slat': 0"},
+        {som + " --slat 4 --sradt0 0.2 --siter 5", "'--sradt0': 0.2"},
+        {som + " --slat 4 --sradt0 0.5 --siter -2", "'--siter': -2"},
+        {som + " --slat 1000 --sradt0 0.5 --siter 5", "'--slat': 1000"},
+    };
+    for (const auto& [commandLine, named] : cases) {
+        std::string printed;
+        const auto classifier = Created(commandLine, printed);
+        if (named.empty()) {
+            EXPECT_NE(classifier, nullptr) << commandLine << "\n" << printed;
+            EXPECT_EQ(printed, "") << commandLine;
+            continue;
+        }
+        EXPECT_EQ(classifier, nullptr) << commandLine;
+        const auto messages = ordanatest::Payloads(printed, "LOGMESSAGE");
+        ASSERT_EQ(messages.size(), 1u) << printed;
+        EXPECT_NE(messages[0].find("Invalid value for option " + named), std::string::npos)
+            << messages[0];
+    }
 }
 
 // Every row is reachable and consistent: its module's help names each required option, the
@@ -619,13 +666,16 @@ TEST(AlgorithmCatalogTest, EveryRowIsReachableThroughItsModule) {
         }
     }
     for (const velkar::ordana::ClassifierRow& row : velkar::ordana::ClassifierRows()) {
-        if (row.restore) {
-            EXPECT_EQ(row.restore()->Name(), row.displayName) << row.module.flag;
-        }
-        EXPECT_EQ(static_cast<bool>(row.create), static_cast<bool>(row.restore)) << row.module.flag;
+        ASSERT_TRUE(row.create) << row.module.flag;
+        ASSERT_TRUE(row.restore) << row.module.flag;
+        EXPECT_EQ(row.restore()->Name(), row.displayName) << row.module.flag;
     }
     for (const velkar::ordana::ColorSpaceRow& row : velkar::ordana::ColorSpaceRows()) {
         EXPECT_EQ(row.create()->ShortName(), row.module.name);
+    }
+    // Every selector builds: no flag leads to a class this build lacks.
+    for (const velkar::ordana::ExtractorRow& row : velkar::ordana::ExtractorRows()) {
+        EXPECT_TRUE(row.build) << row.module.flag;
     }
 }
 

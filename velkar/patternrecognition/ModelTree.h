@@ -2,9 +2,10 @@
 
 // Reads and writes the configuration trees of the classifiers whose models are tables of reals
 // (Mahalanobis distance, Point K, learning vector quantization): integer keys, and arrays of
-// rows, each row an array of reals. Reading checks everything before a classifier replaces its
-// model: a missing key, a value of the wrong kind, a number out of range, a row of the wrong
-// length or a non-finite real throws std::runtime_error naming the classifier and the key
+// rows, each row an array of reals, on top of the checked reading of ConfigurationTree. Reading
+// checks everything before a classifier replaces its model: a missing key, a value of the wrong
+// kind, a number out of range, a row of the wrong length or a non-finite real throws
+// std::runtime_error naming the classifier and the key
 // ("means[2][0]" for the first value of the third row of "means"). Integers are accepted where
 // reals are expected, as a hand-edited file may hold them.
 
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "velkar/math/Matrix.h"
+#include "velkar/patternrecognition/ConfigurationTree.h"
 #include "velkar/util/Collection.h"
 #include "velkar/util/Map.h"
 
@@ -37,8 +39,8 @@ class ModelTree {
                         const std::vector<bool>& skipRows = {});
 
   private:
+    ConfigurationTree tree;
     const util::Map* root = nullptr;
-    std::string owner;
 };
 
 }  // namespace velkar::patternrecognition

@@ -4,15 +4,24 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
+#include "velkar/patternrecognition/ConfigurationTree.h"
 #include "velkar/patternrecognition/MinMaxNormalize.h"
 #include "velkar/util/Array.h"
 #include "velkar/util/Map.h"
 #include "velkar/util/Random.h"
+
+// The two passes that do nearly all the work of training are also built for processors with
+// wider vectors and chosen when the program starts; each weight and each neuron's sum is computed
+// by the same operations in the same order either way, so results do not depend on the machine.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define VELKAR_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
+#else
+#define VELKAR_WIDE_VECTORS
+#endif
 
 namespace velkar::patternrecognition {
 
@@ -21,80 +30,7 @@ namespace {
 // An output has to exceed this to win; when none does, Classify chooses no class (-1).
 constexpr double smallestNormal = std::numeric_limits<double>::min();
 
-[[noreturn]] void Reject(const std::string& key, const std::string& problem) {
-    throw std::runtime_error("Multilayer perceptron configuration: \"" + key + "\" " + problem);
-}
-
-std::string Indexed(const std::string& key, std::size_t index) {
-    return key + "[" + std::to_string(index) + "]";
-}
-
-const util::Array& ArrayValue(util::Collection* value, const std::string& key) {
-    if (value == nullptr) {
-        Reject(key, "is missing or not an array");
-    }
-    const auto* array = dynamic_cast<const util::Array*>(value);
-    if (array == nullptr) {
-        Reject(key, "is not an array");
-    }
-    return *array;
-}
-
-const util::Array& ArrayEntry(const util::Array& parent, int index, const std::string& key) {
-    return ArrayValue(parent.GetCollection(index), Indexed(key, index));
-}
-
-// Reals may be written as integers in a hand-edited file; both are accepted as reals. A value
-// that is not finite cannot come from training and would turn every answer into NaN.
-double RealEntry(const util::Array& array, int index, const std::string& key) {
-    double value = 0.0;
-    if (const double* real = array.GetDouble(index)) {
-        value = *real;
-    } else if (const int* integer = array.GetInt(index)) {
-        value = *integer;
-    } else {
-        Reject(Indexed(key, index), "is not a number");
-    }
-    if (!std::isfinite(value)) {
-        Reject(Indexed(key, index), "is not a finite number");
-    }
-    return value;
-}
-
-int IntEntry(const util::Array& array, int index, const std::string& key) {
-    const int* value = array.GetInt(index);
-    if (value == nullptr) {
-        Reject(Indexed(key, index), "is not an integer");
-    }
-    return *value;
-}
-
-// Appends the reals of array to values.
-void AppendReals(const util::Array& array, const std::string& key, std::vector<double>& values) {
-    for (int i = 0; i < array.Size(); ++i) {
-        values.push_back(RealEntry(array, i, key));
-    }
-}
-
-// New arrays are attached to their parent before they are filled, so the tree owns every
-// node at all times and nothing leaks if an allocation fails half-way.
-util::Array& PutArray(util::Map& parent, const std::string& key) {
-    auto* array = new util::Array();
-    parent.Put(key, array);
-    return *array;
-}
-
-util::Array& AddArray(util::Array& parent) {
-    auto* array = new util::Array();
-    parent.Add(array);
-    return *array;
-}
-
-void AddReals(util::Array& array, const double* values, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        array.Add(new double(values[i]));
-    }
-}
+const ConfigurationTree kTree("Multilayer perceptron configuration");
 
 }  // namespace
 
@@ -369,7 +305,8 @@ void UpdateWeights(double scale, double momentum, const double* __restrict input
 
 }  // namespace
 
-const std::vector<double>& MultilayerPerceptron::ForwardPass(const double* input) {
+VELKAR_WIDE_VECTORS const std::vector<double>& MultilayerPerceptron::ForwardPass(
+    const double* input) {
     inputLayer = input;
     for (std::size_t j = 0; j < layers.size(); ++j) {
         const Layer& layer = layers[j];
@@ -382,7 +319,7 @@ const std::vector<double>& MultilayerPerceptron::ForwardPass(const double* input
 // The output errors are in errors.back(). Errors propagate down as plain weighted sums; the
 // slope of a neuron, taken from its stored output s as s (1 - s), is applied once, where its
 // weights change.
-void MultilayerPerceptron::Backpropagate() {
+VELKAR_WIDE_VECTORS void MultilayerPerceptron::Backpropagate() {
     for (std::size_t j = layers.size() - 1; j-- > 0;) {
         std::fill(errors[j].begin(), errors[j].end(), 0.0);
         const Layer& upper = layers[j + 1];
@@ -438,129 +375,71 @@ std::shared_ptr<util::Collection> MultilayerPerceptron::Configuration() {
         throw std::logic_error("MultilayerPerceptron: Configuration needs a trained network");
     }
     auto configuration = std::make_shared<util::Map>();
-    AddReals(PutArray(*configuration, "min_data_values"), minDataValues.data(),
-             minDataValues.size());
-    AddReals(PutArray(*configuration, "max_data_values"), maxDataValues.data(),
-             maxDataValues.size());
+    ConfigurationTree::AddReals(ConfigurationTree::PutArray(*configuration, "min_data_values"),
+                                minDataValues.data(), minDataValues.size());
+    ConfigurationTree::AddReals(ConfigurationTree::PutArray(*configuration, "max_data_values"),
+                                maxDataValues.data(), maxDataValues.size());
 
-    util::Array& layerArray = PutArray(*configuration, "weights");
+    util::Array& layerArray = ConfigurationTree::PutArray(*configuration, "weights");
     for (const Layer& layer : layers) {
-        util::Array& neurons = AddArray(layerArray);
+        util::Array& neurons = ConfigurationTree::AddArray(layerArray);
         for (int k = 0; k < layer.neuronCount; ++k) {
-            AddReals(AddArray(neurons),
-                     layer.weights.data() +
-                         static_cast<std::size_t>(k) * static_cast<std::size_t>(layer.inputCount),
-                     static_cast<std::size_t>(layer.inputCount));
+            ConfigurationTree::AddReals(
+                ConfigurationTree::AddArray(neurons),
+                layer.weights.data() +
+                    static_cast<std::size_t>(k) * static_cast<std::size_t>(layer.inputCount),
+                static_cast<std::size_t>(layer.inputCount));
         }
     }
 
     // The net inputs of a layer are as many as its outputs, so both lists give the same sizes.
     for (const char* key : {"output_sizes", "firestrength_sizes"}) {
-        util::Array& sizes = PutArray(*configuration, key);
+        util::Array& sizes = ConfigurationTree::PutArray(*configuration, key);
         for (const auto& activation : activations) {
             sizes.Add(new int(static_cast<int>(activation.size())));
         }
     }
-
-    util::Array& tagged = PutArray(*configuration, "tagged_classes");
-    for (const auto& [classId, outputIndex] : taggedClasses) {
-        auto* entry = new util::Map();
-        tagged.Add(entry);
-        entry->Put("key", new int(classId));
-        entry->Put("value", new int(outputIndex));
-    }
+    ConfigurationTree::PutTaggedClasses(*configuration, "tagged_classes", taggedClasses);
     return configuration;
 }
 
 void MultilayerPerceptron::SetConfiguration(std::shared_ptr<util::Collection> configuration) {
-    const auto* root = dynamic_cast<const util::Map*>(configuration.get());
-    if (root == nullptr) {
-        throw std::runtime_error("Multilayer perceptron configuration: expected a map");
-    }
-    Install(ReadModel(*root));
+    Install(ReadModel(kTree.Root(configuration.get())));
 }
 
 namespace {
 
 // "output_sizes" and "firestrength_sizes": the values of every layer, input layer first.
 std::vector<int> ReadLayerSizes(const util::Map& root) {
-    const util::Array& outputSizeArray =
-        ArrayValue(root.GetCollection("output_sizes"), "output_sizes");
+    const util::Array& outputSizeArray = kTree.ArrayAt(root, "output_sizes");
     if (outputSizeArray.Size() < 2) {
-        Reject("output_sizes", "needs an input layer and at least one weight layer");
+        kTree.Reject("output_sizes", "needs an input layer and at least one weight layer");
     }
     std::vector<int> sizes;
     for (int j = 0; j < outputSizeArray.Size(); ++j) {
-        const int size = IntEntry(outputSizeArray, j, "output_sizes");
+        const int size = kTree.Int(outputSizeArray, j, "output_sizes");
         const bool isOutputLayer = j == outputSizeArray.Size() - 1;
         // Input and hidden layers hold at least one value plus their bias entry.
         if (size < (isOutputLayer ? 1 : 2)) {
-            Reject(Indexed("output_sizes", j), "is too small: " + std::to_string(size));
+            kTree.Reject(ConfigurationTree::Indexed("output_sizes", j),
+                         "is too small: " + std::to_string(size));
         }
         sizes.push_back(size);
     }
-    const util::Array& strengthSizeArray =
-        ArrayValue(root.GetCollection("firestrength_sizes"), "firestrength_sizes");
+    const util::Array& strengthSizeArray = kTree.ArrayAt(root, "firestrength_sizes");
     if (strengthSizeArray.Size() != outputSizeArray.Size()) {
-        Reject("firestrength_sizes", "has " + std::to_string(strengthSizeArray.Size()) +
-                                         " entries, output_sizes has " +
-                                         std::to_string(outputSizeArray.Size()));
+        kTree.Reject("firestrength_sizes", "has " + std::to_string(strengthSizeArray.Size()) +
+                                               " entries, output_sizes has " +
+                                               std::to_string(outputSizeArray.Size()));
     }
     for (int j = 0; j < strengthSizeArray.Size(); ++j) {
-        if (IntEntry(strengthSizeArray, j, "firestrength_sizes") !=
+        if (kTree.Int(strengthSizeArray, j, "firestrength_sizes") !=
             sizes[static_cast<std::size_t>(j)]) {
-            Reject(Indexed("firestrength_sizes", j), "differs from output_sizes");
+            kTree.Reject(ConfigurationTree::Indexed("firestrength_sizes", j),
+                         "differs from output_sizes");
         }
     }
     return sizes;
-}
-
-std::vector<double> ReadRange(const util::Map& root, const std::string& key, int length) {
-    const util::Array& array = ArrayValue(root.GetCollection(key), key);
-    if (array.Size() != length) {
-        Reject(key, "has " + std::to_string(array.Size()) + " entries, the input layer has " +
-                        std::to_string(length));
-    }
-    std::vector<double> values;
-    AppendReals(array, key, values);
-    return values;
-}
-
-// "tagged_classes": class id to output index, both ways, every output used once.
-void ReadTaggedClasses(const util::Map& root, int classCount, std::map<int, int>& tagged,
-                       std::vector<int>& classIds) {
-    const util::Array& taggedArray =
-        ArrayValue(root.GetCollection("tagged_classes"), "tagged_classes");
-    if (taggedArray.Size() != classCount) {
-        Reject("tagged_classes", "has " + std::to_string(taggedArray.Size()) +
-                                     " classes, the output layer has " +
-                                     std::to_string(classCount) + " neurons");
-    }
-    classIds.assign(static_cast<std::size_t>(classCount), 0);
-    std::set<int> usedOutputs;
-    for (int i = 0; i < taggedArray.Size(); ++i) {
-        const std::string entryKey = Indexed("tagged_classes", i);
-        const auto* entry = dynamic_cast<const util::Map*>(taggedArray.GetCollection(i));
-        if (entry == nullptr) {
-            Reject(entryKey, "is not a map");
-        }
-        const int* classId = entry->GetInt("key");
-        const int* outputIndex = entry->GetInt("value");
-        if (classId == nullptr || outputIndex == nullptr) {
-            Reject(entryKey, "needs integer \"key\" and \"value\"");
-        }
-        if (*outputIndex < 0 || *outputIndex >= classCount) {
-            Reject(entryKey, "maps to output " + std::to_string(*outputIndex) + ", outside [0, " +
-                                 std::to_string(classCount) + ")");
-        }
-        if (!tagged.emplace(*classId, *outputIndex).second) {
-            Reject(entryKey, "repeats class " + std::to_string(*classId));
-        }
-        if (!usedOutputs.insert(*outputIndex).second) {
-            Reject(entryKey, "repeats output " + std::to_string(*outputIndex));
-        }
-        classIds[static_cast<std::size_t>(*outputIndex)] = *classId;
-    }
 }
 
 }  // namespace
@@ -569,31 +448,35 @@ void ReadTaggedClasses(const util::Map& root, int classCount, std::map<int, int>
 std::vector<MultilayerPerceptron::Layer> MultilayerPerceptron::ReadLayers(
     const util::Map& root, const std::vector<int>& sizes) {
     const std::size_t layerCount = sizes.size() - 1;
-    const util::Array& layerArray = ArrayValue(root.GetCollection("weights"), "weights");
+    const util::Array& layerArray = kTree.ArrayAt(root, "weights");
     if (static_cast<std::size_t>(layerArray.Size()) != layerCount) {
-        Reject("weights", "has " + std::to_string(layerArray.Size()) +
-                              " layers, output_sizes describes " + std::to_string(layerCount));
+        kTree.Reject("weights", "has " + std::to_string(layerArray.Size()) +
+                                    " layers, output_sizes describes " +
+                                    std::to_string(layerCount));
     }
     std::vector<Layer> layers;
     for (std::size_t j = 0; j < layerCount; ++j) {
-        const std::string layerKey = Indexed("weights", j);
-        const util::Array& neuronArray = ArrayEntry(layerArray, static_cast<int>(j), "weights");
         const bool isOutputLayer = j + 1 == layerCount;
         Layer layer;
         layer.neuronCount = isOutputLayer ? sizes[j + 1] : sizes[j + 1] - 1;
         layer.inputCount = sizes[j];
+        const std::string layerKey = ConfigurationTree::Indexed("weights", static_cast<int>(j));
+        const util::Array& neuronArray = kTree.ArrayAt(layerArray, static_cast<int>(j), "weights");
         if (neuronArray.Size() != layer.neuronCount) {
-            Reject(layerKey, "has " + std::to_string(neuronArray.Size()) + " neurons, expected " +
-                                 std::to_string(layer.neuronCount));
+            kTree.Reject(layerKey, "has " + std::to_string(neuronArray.Size()) +
+                                       " neurons, expected " + std::to_string(layer.neuronCount));
         }
         for (int k = 0; k < layer.neuronCount; ++k) {
-            const util::Array& weightArray = ArrayEntry(neuronArray, k, layerKey);
+            const util::Array& weightArray = kTree.ArrayAt(neuronArray, k, layerKey);
+            const std::string neuronKey = ConfigurationTree::Indexed(layerKey, k);
             if (weightArray.Size() != layer.inputCount) {
-                Reject(Indexed(layerKey, k), "has " + std::to_string(weightArray.Size()) +
-                                                 " weights, expected " +
-                                                 std::to_string(layer.inputCount));
+                kTree.Reject(neuronKey, "has " + std::to_string(weightArray.Size()) +
+                                            " weights, expected " +
+                                            std::to_string(layer.inputCount));
             }
-            AppendReals(weightArray, Indexed(layerKey, k), layer.weights);
+            for (int g = 0; g < layer.inputCount; ++g) {
+                layer.weights.push_back(kTree.Real(weightArray, g, neuronKey));
+            }
         }
         layer.previousChanges.assign(layer.weights.size(), 0.0);
         layers.push_back(std::move(layer));
@@ -606,10 +489,19 @@ MultilayerPerceptron::Model MultilayerPerceptron::ReadModel(const util::Map& roo
     Model model;
     model.outputSizes = ReadLayerSizes(root);
     const int inputLength = model.outputSizes[0] - 1;
-    model.minValues = ReadRange(root, "min_data_values", inputLength);
-    model.maxValues = ReadRange(root, "max_data_values", inputLength);
+    model.minValues = kTree.Reals(root, "min_data_values", inputLength);
+    model.maxValues = kTree.Reals(root, "max_data_values", inputLength);
     model.layers = ReadLayers(root, model.outputSizes);
-    ReadTaggedClasses(root, model.outputSizes.back(), model.tagged, model.classIds);
+    model.classIds = kTree.TaggedClasses(root, "tagged_classes");
+    const int classCount = model.outputSizes.back();
+    if (static_cast<int>(model.classIds.size()) != classCount) {
+        kTree.Reject("tagged_classes", "has " + std::to_string(model.classIds.size()) +
+                                           " classes, the output layer has " +
+                                           std::to_string(classCount) + " neurons");
+    }
+    for (std::size_t output = 0; output < model.classIds.size(); ++output) {
+        model.tagged.emplace(model.classIds[output], static_cast<int>(output));
+    }
     return model;
 }
 

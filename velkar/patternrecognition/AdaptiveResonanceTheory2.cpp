@@ -1,0 +1,366 @@
+#include "velkar/patternrecognition/AdaptiveResonanceTheory2.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <iterator>
+#include <limits>
+#include <stdexcept>
+#include <utility>
+
+#include "velkar/patternrecognition/ConfigurationTree.h"
+#include "velkar/patternrecognition/TrainingSetCheck.h"
+
+namespace velkar::patternrecognition {
+
+namespace {
+
+// Keeps every normalisation defined for a zero vector.
+constexpr double epsilon = std::numeric_limits<double>::epsilon();
+// An F2 activation has to exceed this to take part in the competition.
+constexpr double competitionFloor = -100000.0;
+
+const char* const owner = "AdaptiveResonanceTheory2";
+
+double Norm(const std::vector<double>& values) {
+    double sum = 0.0;
+    for (double value : values) {
+        sum += value * value;
+    }
+    return std::sqrt(sum);
+}
+
+// The signal function: values at or below the noise threshold are cut to 0.
+double Signal(double value, double theta) { return value > theta ? value : 0.0; }
+
+// Why a constant is out of range, or "" when it is usable. Shared by the constructor and the
+// configuration reader so both accept the same networks.
+std::string ConstantProblem(const std::string& name, double value) {
+    if (!std::isfinite(value)) {
+        return "must be finite";
+    }
+    if (name == "d" && !(value >= 0.0 && value < 1.0)) {
+        return "must lie in [0, 1) (learning divides by 1 - d), got " + std::to_string(value);
+    }
+    if (name == "rho" && !(value >= 0.0 && value <= 1.0)) {
+        return "must lie in [0, 1], got " + std::to_string(value);
+    }
+    if (name == "theta" && value < 0.0) {
+        return "must be at least 0, got " + std::to_string(value);
+    }
+    return "";
+}
+
+}  // namespace
+
+AdaptiveResonanceTheory2::AdaptiveResonanceTheory2(int f1Size, int f2Size, double a, double b,
+                                                   double c, double d, double theta, double rho)
+    : f1Size(f1Size), f2Size(f2Size), a(a), b(b), c(c), d(d), theta(theta), rho(rho) {
+    if (f1Size < 1 || f2Size < 1) {
+        throw std::invalid_argument(std::string(owner) +
+                                    " needs at least one F1 unit and one F2 neuron, got " +
+                                    std::to_string(f1Size) + " and " + std::to_string(f2Size));
+    }
+    const std::pair<const char*, double> constants[] = {{"a", a}, {"b", b},         {"c", c},
+                                                        {"d", d}, {"theta", theta}, {"rho", rho}};
+    for (const auto& [name, value] : constants) {
+        const std::string problem = ConstantProblem(name, value);
+        if (!problem.empty()) {
+            throw std::invalid_argument(std::string(owner) + ": " + name + " " + problem);
+        }
+    }
+    InitializeWeights();
+    SizeWorkSpace();
+}
+
+void AdaptiveResonanceTheory2::InitializeWeights() {
+    const std::size_t cells = static_cast<std::size_t>(f1Size) * static_cast<std::size_t>(f2Size);
+    topDown.assign(cells, 0.0);
+    bottomUp.assign(cells, 1.0 / ((1.0 - d) * std::sqrt(static_cast<double>(f1Size))));
+}
+
+void AdaptiveResonanceTheory2::SizeWorkSpace() {
+    for (std::vector<double>* layer : {&w, &x, &v, &u, &p, &q, &r}) {
+        layer->assign(f1Size, 0.0);
+    }
+    activations.assign(f2Size, 0.0);
+    wasReset.assign(f2Size, 0);
+    candidates.reserve(f2Size);
+}
+
+void AdaptiveResonanceTheory2::ApplyInput(const double* input) {
+    const std::size_t m = static_cast<std::size_t>(f1Size);
+    for (std::vector<double>* layer : {&w, &x, &v, &u, &p, &q, &r}) {
+        std::fill(layer->begin(), layer->end(), 0.0);
+    }
+    // Two passes let U and Q feed back into W and V once. The F1 output layer stays 0 during
+    // both, so P equals U afterwards.
+    for (int pass = 0; pass < 2; ++pass) {
+        for (std::size_t i = 0; i < m; ++i) {
+            w[i] = input[i] + a * u[i];
+        }
+        const double wNorm = Norm(w);
+        for (std::size_t i = 0; i < m; ++i) {
+            x[i] = w[i] / (epsilon + wNorm);
+            v[i] = Signal(x[i], theta) + b * Signal(q[i], theta);
+        }
+        const double vNorm = Norm(v);
+        for (std::size_t i = 0; i < m; ++i) {
+            u[i] = v[i] / (epsilon + vNorm);
+            p[i] = u[i];
+        }
+        const double pNorm = Norm(p);
+        for (std::size_t i = 0; i < m; ++i) {
+            q[i] = p[i] / (epsilon + pNorm);
+        }
+    }
+}
+
+bool AdaptiveResonanceTheory2::Resonates(int neuron) {
+    const std::size_t m = static_cast<std::size_t>(f1Size);
+    const double* signal = &topDown[static_cast<std::size_t>(neuron) * m];
+    // The winner's top-down signal returns to F1: P = U + signal, then R compares U with P.
+    for (std::size_t i = 0; i < m; ++i) {
+        p[i] = u[i] + signal[i];
+    }
+    const double uNorm = Norm(u);
+    const double pNorm = Norm(p);
+    for (std::size_t i = 0; i < m; ++i) {
+        r[i] = (u[i] + c * p[i]) / (epsilon + uNorm + c * pNorm);
+    }
+    return rho / (epsilon + Norm(r)) <= 1.0;
+}
+
+int AdaptiveResonanceTheory2::Search() {
+    const std::size_t m = static_cast<std::size_t>(f1Size);
+    const std::size_t n = static_cast<std::size_t>(f2Size);
+    // The F1 output carries P = U when the bids are made.
+    for (std::size_t j = 0; j < n; ++j) {
+        const double* weights = &bottomUp[j * m];
+        double sum = 0.0;
+        for (std::size_t i = 0; i < m; ++i) {
+            sum += u[i] * weights[i];
+        }
+        activations[j] = sum;
+    }
+
+    // The strongest bid wins; ties go to the lower index.
+    int winner = -1;
+    double best = competitionFloor;
+    for (std::size_t j = 0; j < n; ++j) {
+        if (activations[j] > best) {
+            best = activations[j];
+            winner = static_cast<int>(j);
+        }
+    }
+    if (winner < 0) {
+        return -1;
+    }
+    if (Resonates(winner)) {
+        return winner;
+    }
+
+    // A reset: the remaining neurons are tried in the order of the competition, each once, so
+    // the search ends even when no neuron can resonate.
+    candidates.clear();
+    for (std::size_t j = 0; j < n; ++j) {
+        if (static_cast<int>(j) != winner && activations[j] > competitionFloor) {
+            candidates.push_back(static_cast<int>(j));
+        }
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [&](int left, int right) { return activations[left] > activations[right]; });
+    for (int candidate : candidates) {
+        if (Resonates(candidate)) {
+            return candidate;
+        }
+    }
+    return -1;
+}
+
+void AdaptiveResonanceTheory2::Train(
+    std::shared_ptr<std::vector<std::shared_ptr<Pattern>>> patterns) {
+    if (f1Size < 1) {
+        throw std::logic_error(std::string(owner) +
+                               ": only a network with its sizes and constants can be trained");
+    }
+    CheckTrainingSet(patterns, owner, f1Size);
+
+    std::map<int, int> tagged;
+    std::vector<int> ids;
+    std::vector<int> indexOf;
+    for (const auto& pattern : *patterns) {
+        const auto [entry, added] = tagged.emplace(pattern->Class(), static_cast<int>(ids.size()));
+        if (added) {
+            ids.push_back(pattern->Class());
+        }
+        indexOf.push_back(entry->second);
+    }
+    taggedClasses = std::move(tagged);
+    classIds = std::move(ids);
+    const std::size_t classCount = classIds.size();
+    const std::size_t m = static_cast<std::size_t>(f1Size);
+    votes.assign(static_cast<std::size_t>(f2Size) * classCount, 0.0);
+    InitializeWeights();
+    unresolvedPresentations = 0;
+
+    for (int pass = 0; pass < 2; ++pass) {
+        for (std::size_t k = 0; k < patterns->size(); ++k) {
+            ApplyInput((*patterns)[k]->Descriptors()->data());
+            const int winner = Search();
+            if (winner < 0) {
+                ++unresolvedPresentations;
+                continue;
+            }
+            const std::size_t j = static_cast<std::size_t>(winner);
+            votes[j * classCount + static_cast<std::size_t>(indexOf[k])] += 1.0;
+            for (std::size_t i = 0; i < m; ++i) {
+                const double learned = u[i] / (1.0 - d);
+                bottomUp[j * m + i] = learned;
+                topDown[j * m + i] = learned;
+            }
+        }
+    }
+}
+
+int AdaptiveResonanceTheory2::Classify(std::vector<double>& features) {
+    if (classIds.empty()) {
+        throw std::logic_error(std::string(owner) + ": Classify needs a trained network");
+    }
+    if (features.size() != static_cast<std::size_t>(f1Size)) {
+        throw std::invalid_argument(std::string(owner) + ": feature vector has length " +
+                                    std::to_string(features.size()) + ", the network has " +
+                                    std::to_string(f1Size) + " F1 units");
+    }
+    ApplyInput(features.data());
+    const int winner = Search();
+    if (winner < 0) {
+        return -1;
+    }
+    const double* neuronVotes = &votes[static_cast<std::size_t>(winner) * classIds.size()];
+    double best = -1.0;
+    int result = -1;
+    // Classes in ascending id order: ties, and a neuron without votes, give the lowest id.
+    for (const auto& [classId, index] : taggedClasses) {
+        if (neuronVotes[index] > best) {
+            best = neuronVotes[index];
+            result = classId;
+        }
+    }
+    return result;
+}
+
+std::shared_ptr<util::Collection> AdaptiveResonanceTheory2::Configuration() {
+    if (classIds.empty()) {
+        throw std::logic_error(std::string(owner) + ": Configuration needs a trained network");
+    }
+    const std::size_t m = static_cast<std::size_t>(f1Size);
+    const std::size_t n = static_cast<std::size_t>(f2Size);
+    auto configuration = std::make_shared<util::Map>();
+    util::Array& sizes = ConfigurationTree::PutArray(*configuration, "layer_sizes");
+    for (int size : {f1Size, f1Size, f2Size}) {
+        sizes.Add(new int(size));
+    }
+    // The file lists the top-down table by F1 unit: entry [i][j] runs from neuron j to unit i.
+    util::Array& topDownRows = ConfigurationTree::PutArray(*configuration, "layer1_weights");
+    for (std::size_t i = 0; i < m; ++i) {
+        util::Array& row = ConfigurationTree::AddArray(topDownRows);
+        for (std::size_t j = 0; j < n; ++j) {
+            row.Add(new double(topDown[j * m + i]));
+        }
+    }
+    configuration->Put("layer1_modifier", new double(layer1Modifier));
+    ConfigurationTree::PutRealRows(*configuration, "layer2_weights", bottomUp.data(), n, m);
+    configuration->Put("layer2_modifier", new double(layer2Modifier));
+    configuration->Put("a_const", new double(a));
+    configuration->Put("b_const", new double(b));
+    configuration->Put("c_const", new double(c));
+    configuration->Put("d_const", new double(d));
+    configuration->Put("theta", new double(theta));
+    configuration->Put("rho", new double(rho));
+    ConfigurationTree::PutTaggedClasses(*configuration, "tagged_classes", taggedClasses);
+    ConfigurationTree::PutRealRows(*configuration, "neuron_class_votes", votes.data(), n,
+                                   classIds.size());
+    return configuration;
+}
+
+void AdaptiveResonanceTheory2::SetConfiguration(std::shared_ptr<util::Collection> configuration) {
+    const ConfigurationTree tree("Adaptive resonance theory 2 configuration");
+    const util::Map& root = tree.Root(configuration.get());
+
+    const util::Array& sizes = tree.ArrayAt(root, "layer_sizes");
+    if (sizes.Size() != 3) {
+        tree.Reject("layer_sizes", "has " + std::to_string(sizes.Size()) + " entries, expected 3");
+    }
+    const int inputSize = tree.Int(sizes, 0, "layer_sizes");
+    const int newF1Size = tree.Int(sizes, 1, "layer_sizes");
+    const int newF2Size = tree.Int(sizes, 2, "layer_sizes");
+    if (newF1Size < 1) {
+        tree.Reject("layer_sizes[1]", "must be at least 1");
+    }
+    if (inputSize != newF1Size) {
+        tree.Reject("layer_sizes[0]", "differs from the F1 size " + std::to_string(newF1Size));
+    }
+    if (newF2Size < 1) {
+        tree.Reject("layer_sizes[2]", "must be at least 1");
+    }
+
+    std::pair<const char*, double> constants[] = {
+        {"a_const", 0.0}, {"b_const", 0.0}, {"c_const", 0.0},
+        {"d_const", 0.0}, {"theta", 0.0},   {"rho", 0.0},
+    };
+    const char* const constantNames[] = {"a", "b", "c", "d", "theta", "rho"};
+    for (std::size_t k = 0; k < std::size(constants); ++k) {
+        constants[k].second = tree.Real(root, constants[k].first);
+        const std::string problem = ConstantProblem(constantNames[k], constants[k].second);
+        if (!problem.empty()) {
+            tree.Reject(constants[k].first, problem);
+        }
+    }
+    const double newLayer1Modifier = tree.Real(root, "layer1_modifier");
+    const double newLayer2Modifier = tree.Real(root, "layer2_modifier");
+
+    const std::vector<double> topDownByUnit =
+        tree.RealRows(root, "layer1_weights", newF1Size, newF2Size);
+    std::vector<double> newBottomUp = tree.RealRows(root, "layer2_weights", newF2Size, newF1Size);
+    std::vector<int> newClassIds = tree.TaggedClasses(root, "tagged_classes");
+    if (newClassIds.empty()) {
+        tree.Reject("tagged_classes", "has no class");
+    }
+    std::vector<double> newVotes =
+        tree.RealRows(root, "neuron_class_votes", newF2Size, static_cast<int>(newClassIds.size()));
+
+    const std::size_t m = static_cast<std::size_t>(newF1Size);
+    const std::size_t n = static_cast<std::size_t>(newF2Size);
+    std::vector<double> newTopDown(m * n);
+    for (std::size_t i = 0; i < m; ++i) {
+        for (std::size_t j = 0; j < n; ++j) {
+            newTopDown[j * m + i] = topDownByUnit[i * n + j];
+        }
+    }
+    std::map<int, int> newTagged;
+    for (std::size_t k = 0; k < newClassIds.size(); ++k) {
+        newTagged.emplace(newClassIds[k], static_cast<int>(k));
+    }
+
+    // Everything is valid: replace the network.
+    f1Size = newF1Size;
+    f2Size = newF2Size;
+    a = constants[0].second;
+    b = constants[1].second;
+    c = constants[2].second;
+    d = constants[3].second;
+    theta = constants[4].second;
+    rho = constants[5].second;
+    layer1Modifier = newLayer1Modifier;
+    layer2Modifier = newLayer2Modifier;
+    topDown = std::move(newTopDown);
+    bottomUp = std::move(newBottomUp);
+    votes = std::move(newVotes);
+    taggedClasses = std::move(newTagged);
+    classIds = std::move(newClassIds);
+    unresolvedPresentations = 0;
+    SizeWorkSpace();
+}
+
+}  // namespace velkar::patternrecognition
