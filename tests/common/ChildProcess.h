@@ -1,11 +1,9 @@
 #pragma once
 
-// Runs a piece of a test in a child process under resource limits: what the child writes to
-// standard output comes back as text, with its exit status (-1 when it did not exit normally).
-// An address-space limit lets a case that takes memory fail fast instead of taking the machine;
-// a file-size limit makes writes past it fail (the signal that would stop the process is
-// ignored). The sanitizers reserve far more address space than any limit a test could set, so
-// their builds run without that limit: the cases then behave the same, unguarded.
+// Runs part of a test in a child process under resource limits (0 leaves one unlimited) and
+// returns what the child wrote to standard output and its exit status (-1 when it did not exit
+// normally). A file-size limit makes writes past it fail. The sanitizers reserve more address
+// space than a test could allow, so their builds run without that limit, unguarded.
 
 #include <signal.h>
 #include <sys/resource.h>
@@ -23,16 +21,12 @@ namespace testsupport {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kAddressSpaceLimitWorks = false;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kAddressSpaceLimitWorks = false;
-#else
-constexpr bool kAddressSpaceLimitWorks = true;
-#endif
+constexpr bool kAddressSpaceLimitWorks =
+    !__has_feature(address_sanitizer) && !__has_feature(thread_sanitizer);
 #else
 constexpr bool kAddressSpaceLimitWorks = true;
 #endif
 
-// 0 leaves a resource unlimited.
 struct ResourceLimits {
     rlim_t addressSpace = 0;
     rlim_t fileSize = 0;
@@ -43,17 +37,14 @@ struct ChildResult {
     int exitStatus = -1;
 };
 
-// The address space this process uses now, in bytes; a limit is set this much plus the margin
-// a case may use.
+// The address space this process uses now, in bytes.
 inline rlim_t AddressSpaceInUse() {
-    std::ifstream statm("/proc/self/statm");
     unsigned long pages = 0;
-    statm >> pages;
+    std::ifstream("/proc/self/statm") >> pages;
     return static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
 }
 
-// Runs body in a child under the limits; the child exits with body's result, or 99 when body
-// throws.
+// The child exits with body's result, or 99 when body throws.
 inline ChildResult RunInChild(const ResourceLimits& limits, const std::function<int()>& body) {
     ChildResult result;
     int ends[2];
@@ -61,34 +52,30 @@ inline ChildResult RunInChild(const ResourceLimits& limits, const std::function<
         return result;
     }
     std::cout.flush();
-    std::fflush(stdout);
     const pid_t child = fork();
     if (child == 0) {
         dup2(ends[1], STDOUT_FILENO);
         close(ends[0]);
         close(ends[1]);
-        if (limits.addressSpace != 0 && kAddressSpaceLimitWorks) {
-            const rlimit limit{limits.addressSpace, limits.addressSpace};
-            setrlimit(RLIMIT_AS, &limit);
+        for (const auto& [resource, limit] : {std::pair{RLIMIT_AS, limits.addressSpace},
+                                              std::pair{RLIMIT_FSIZE, limits.fileSize}}) {
+            const rlimit value{limit, limit};
+            if (limit != 0 && (resource != RLIMIT_AS || kAddressSpaceLimitWorks)) {
+                setrlimit(resource, &value);
+            }
         }
-        if (limits.fileSize != 0) {
-            const rlimit limit{limits.fileSize, limits.fileSize};
-            setrlimit(RLIMIT_FSIZE, &limit);
-            signal(SIGXFSZ, SIG_IGN);
-        }
+        signal(SIGXFSZ, SIG_IGN);
         int status = 99;
         try {
             status = body();
         } catch (...) {
         }
         std::cout.flush();
-        std::fflush(stdout);
         _exit(status);
     }
     close(ends[1]);
     char buffer[4096];
-    ssize_t count = 0;
-    while ((count = read(ends[0], buffer, sizeof buffer)) > 0) {
+    for (ssize_t count; (count = read(ends[0], buffer, sizeof buffer)) > 0;) {
         result.output.append(buffer, static_cast<std::size_t>(count));
     }
     close(ends[0]);

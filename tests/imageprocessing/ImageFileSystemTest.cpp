@@ -385,77 +385,57 @@ TEST_F(ImageFileSystemTest, OutsideReadsGiveZeroAndOutsideWritesChangeNothing) {
     ExpectPicture(image, white);
 }
 
-std::vector<unsigned char> Bytes(const std::string& path) {
+std::string Bytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-}
-
-void PutBigEndian(std::vector<unsigned char>& bytes, std::size_t at, std::uint32_t value) {
-    for (int k = 0; k < 4; ++k) {
-        bytes[at + static_cast<std::size_t>(k)] = static_cast<unsigned char>(value >> (24 - 8 * k));
-    }
-}
-
-void PutLittleEndian(std::vector<unsigned char>& bytes, std::size_t at, std::uint32_t value,
-                     int size) {
+// Writes value into bytes at the position, size bytes, little- or big-endian.
+void Put(std::string& bytes, std::size_t at, std::uint32_t value, int size, bool bigEndian) {
     for (int k = 0; k < size; ++k) {
-        bytes[at + static_cast<std::size_t>(k)] = static_cast<unsigned char>(value >> (8 * k));
+        bytes[at + static_cast<std::size_t>(bigEndian ? size - 1 - k : k)] =
+            static_cast<char>(value >> (8 * k));
     }
-}
-
-// The CRC-32 of PNG chunks, bit by bit.
-std::uint32_t Crc32(const unsigned char* data, std::size_t size) {
-    std::uint32_t crc = 0xffffffffu;
-    for (std::size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-        }
-    }
-    return ~crc;
 }
 
 // Small files whose headers declare width x height pixels: a PNG (its IHDR chunk rewritten with
-// a correct checksum), a BMP (its info header rewritten) and a GIF written byte by byte.
+// its CRC-32 recomputed bit by bit), a BMP (its info header rewritten) and a GIF written byte by
+// byte, whose screen and first picture take the size (at most 65535 a side).
 std::vector<std::string> FilesDeclaring(const std::string& folder, std::uint32_t width,
                                         std::uint32_t height) {
     const std::string png = folder + "/declared.png";
     const std::string bmp = folder + "/declared.bmp";
     const std::string gif = folder + "/declared.gif";
-    fipImage small(FIT_BITMAP, 2, 2, 24);
-    small.save(png.c_str(), 0);
-    small.save(bmp.c_str(), 0);
-
-    std::vector<unsigned char> bytes = Bytes(png);
-    PutBigEndian(bytes, 16, width);
-    PutBigEndian(bytes, 20, height);
-    PutBigEndian(bytes, 29, Crc32(bytes.data() + 12, 17));
-    WriteBytes(png, bytes);
-
+    fipImage(FIT_BITMAP, 2, 2, 24).save(png.c_str(), 0);
+    fipImage(FIT_BITMAP, 2, 2, 24).save(bmp.c_str(), 0);
+    std::string bytes = Bytes(png);
+    Put(bytes, 16, width, 4, true);
+    Put(bytes, 20, height, 4, true);
+    std::uint32_t crc = 0xffffffffu;
+    for (std::size_t i = 12; i < 29; ++i) {
+        crc ^= static_cast<unsigned char>(bytes[i]);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+        }
+    }
+    Put(bytes, 29, ~crc, 4, true);
+    std::ofstream(png, std::ios::binary) << bytes;
     bytes = Bytes(bmp);
-    PutLittleEndian(bytes, 18, width, 4);
-    PutLittleEndian(bytes, 22, height, 4);
-    WriteBytes(bmp, bytes);
-
-    bytes = {'G',  'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0, 0, 0,
-             0x2c, 0,   0,   0,   0,   0,   0, 0, 0, 0, 2, 0, 0x3b};
-    PutLittleEndian(bytes, 6, std::min(width, 0xffffu), 2);
-    PutLittleEndian(bytes, 8, std::min(height, 0xffffu), 2);
-    PutLittleEndian(bytes, 18, std::min(width, 0xffffu), 2);
-    PutLittleEndian(bytes, 20, std::min(height, 0xffffu), 2);
-    WriteBytes(gif, bytes);
+    Put(bytes, 18, width, 4, false);
+    Put(bytes, 22, height, 4, false);
+    std::ofstream(bmp, std::ios::binary) << bytes;
+    bytes = std::string("GIF89a\0\0\0\0\0\0\0\x2c\0\0\0\0\0\0\0\0\0\x02\0\x3b", 26);
+    for (std::size_t at : {6, 18}) {
+        Put(bytes, at, std::min(width, 0xffffu), 2, false);
+        Put(bytes, at + 2, std::min(height, 0xffffu), 2, false);
+    }
+    std::ofstream(gif, std::ios::binary) << bytes;
     return {png, bmp, gif};
 }
 
-// Images declaring more pixels than the limit are refused from their header, within an address
+// Images declaring more pixels than the limit are refused from their header, in an address
 // space that could not hold their pixels; one exactly at the limit passes the size check (and
-// then fails for its missing data). A GIF cannot declare more than 65535 pixels a side.
+// then fails for its missing data).
 TEST_F(ImageFileSystemTest, ImagesPastThePixelLimitAreRefusedFromTheirHeader) {
     struct Case {
         std::uint32_t width;
@@ -476,88 +456,12 @@ TEST_F(ImageFileSystemTest, ImagesPastThePixelLimitAreRefusedFromTheirHeader) {
                     return image.IsLoaded() ? 1 : 0;
                 });
             EXPECT_EQ(child.exitStatus, 0) << path << ": " << child.output;
-            const std::string size =
-                std::to_string(declared.width) + " x " + std::to_string(declared.height);
-            const bool named =
-                child.output.find(size + " pixels, more than the 268435456") != std::string::npos;
-            const bool gifCase = path.ends_with(".gif") && declared.width > 0xffff;
-            if (!gifCase) {
-                EXPECT_EQ(named, declared.refused) << path << ": " << child.output;
-            }
+            const std::string size = std::to_string(declared.width) + " x " +
+                                     std::to_string(declared.height) +
+                                     " pixels, more than the 268435456";
+            EXPECT_EQ(child.output.find(size) != std::string::npos, declared.refused)
+                << path << ": " << child.output;
         }
-    }
-}
-
-// Every file that gives no image says why; a good one has no load error.
-TEST_F(ImageFileSystemTest, UnreadableFilesSayWhy) {
-    WriteRgbPng(PathOf("good.png"), kColourful);
-    fipImage photo(FIT_BITMAP, 64, 48, 24);
-    ASSERT_TRUE(photo.save(PathOf("photo.jpg").c_str(), 0));
-    std::vector<unsigned char> bytes = Bytes(PathOf("photo.jpg"));
-    bytes.resize(bytes.size() * 6 / 10);
-    WriteBytes(PathOf("cut.jpg"), bytes);
-    bytes = Bytes(PathOf("good.png"));
-    bytes.resize(bytes.size() - 20);
-    WriteBytes(PathOf("cut.png"), bytes);
-    ASSERT_TRUE(photo.save(PathOf("photo.bmp").c_str(), 0));
-    bytes = Bytes(PathOf("photo.bmp"));
-    bytes.resize(bytes.size() - 1);
-    WriteBytes(PathOf("cut.bmp"), bytes);
-    WriteBytes(PathOf("words.txt"), {'n', 'o', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e'});
-    std::filesystem::create_directory(PathOf("folder.png"));
-
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"absent.png", "does not exist"},
-        {"folder.png", "is a directory"},
-        {"words.txt", "format is not one"},
-        {"cut.png", "damaged"},
-        {"cut.jpg", "data end before its pixels do (Premature end of JPEG file)"},
-        {"cut.bmp",
-         "data end before its pixels do (the file holds 9269 of the 9270 bytes its "
-         "header announces)"},
-    };
-    for (const auto& [name, reason] : cases) {
-        testing::internal::CaptureStderr();
-        ImageFileSystem image(PathOf(name));
-        const std::string printed = testing::internal::GetCapturedStderr();
-        EXPECT_FALSE(image.IsLoaded()) << name;
-        EXPECT_EQ(image.Width(), 0) << name;
-        EXPECT_NE(image.LoadError().find(reason), std::string::npos)
-            << name << ": " << image.LoadError();
-        EXPECT_EQ(printed, "") << name;
-    }
-    EXPECT_EQ(ImageFileSystem(PathOf("good.png")).LoadError(), "");
-    EXPECT_EQ(ImageFileSystem(PathOf("photo.jpg")).LoadError(), "");
-    EXPECT_EQ(ImageFileSystem(PathOf("photo.bmp")).LoadError(), "");
-}
-
-// The bands and sample depth of the file are kept from before the conversion to 8-bit RGB;
-// the libraries' messages about a TIFF's tags do not reach standard error.
-TEST_F(ImageFileSystemTest, FileLayoutIsKeptAndLibraryMessagesAreNotPrinted) {
-    struct Case {
-        std::string name;
-        FREE_IMAGE_TYPE type;
-        unsigned bitsPerPixel;
-        int bands;
-        int bitsPerSample;
-    };
-    const std::vector<Case> cases = {
-        {"rgb.png", FIT_BITMAP, 24, 3, 8},     {"rgba.tif", FIT_BITMAP, 32, 4, 8},
-        {"grey16.png", FIT_UINT16, 16, 1, 16}, {"rgb16.tif", FIT_RGB16, 48, 3, 16},
-        {"rgba16.png", FIT_RGBA16, 64, 4, 16}, {"float.tif", FIT_FLOAT, 32, 1, 32},
-    };
-    for (const Case& file : cases) {
-        fipImage bitmap(file.type, 4, 3, file.bitsPerPixel);
-        ASSERT_TRUE(bitmap.save(PathOf(file.name).c_str(), 0)) << file.name;
-        testing::internal::CaptureStderr();
-        ImageFileSystem image(PathOf(file.name));
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << file.name;
-        ASSERT_TRUE(image.IsLoaded()) << file.name << ": " << image.LoadError();
-        EXPECT_EQ(image.FileBandCount(), file.bands) << file.name;
-        EXPECT_EQ(image.FileBitsPerSample(), file.bitsPerSample) << file.name;
-        EXPECT_EQ(image.BytesPerPixel(), 3) << file.name;
-        ImageFileSystem copy(image);
-        EXPECT_EQ(copy.FileBandCount(), file.bands) << file.name;
     }
 }
 

@@ -561,26 +561,6 @@ TEST(AlgorithmCatalogTest, RunningOutOfMemoryIsNotReportedAsAnOptionError) {
     EXPECT_EQ(child.output, "");
 }
 
-// Values quoted in option errors, the option library's own and the catalogue's, are clipped and
-// cannot break the log line.
-TEST(AlgorithmCatalogTest, QuotedOptionValuesAreClipped) {
-    const std::string value = "!bad" + std::string(300, 'v');
-    const std::string clipped = "\\x21bad" + std::string(76, 'v') + "...";
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"--wca --aws " + value, "the argument ('" + clipped + "') for option '--aws' is invalid"},
-        {"--dwt --wscale 1 --wws 8 --wname " + value,
-         "Invalid value for option '--wname': " + clipped + " (valid names: "},
-    };
-    for (const auto& [commandLine, expected] : cases) {
-        const Built built = Extractors(commandLine);
-        EXPECT_TRUE(built.selection.algorithms.empty());
-        const auto messages = ordanatest::Payloads(built.printed, "LOGMESSAGE");
-        ASSERT_EQ(messages.size(), 1u) << built.printed;
-        EXPECT_NE(messages[0].find(expected), std::string::npos) << messages[0];
-        EXPECT_EQ(messages[0].find('!'), std::string::npos) << messages[0];
-    }
-}
-
 TEST(AlgorithmCatalogTest, UnknownClassifierKeysBuildNothing) {
     CommandLine line(Split("--rbf --rlr 0.1 --rclusters 2 --riter 5"));
     ParameterParser parser = line.Parser();

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <cmath>
 #include <filesystem>
@@ -551,9 +550,9 @@ TEST_F(ClassificationProgramTest, UnusableModelsAreRejected) {
                      static_cast<velkar::util::Collection*>(Strings({"#f00", "#00f", "#0f0"})));
     models.emplace_back(ModelWith(extraColour, "extra_colour.mlp"),
                         "3 \"colors\" for 2 \"classes\"");
-    // The trained model cut short in its last bytes, and a folder.
+    // Numbers that are not finite, wherever they stand: the first value after the key; the
+    // trained model cut short in its last bytes; a folder.
     const std::string whole = ordanatest::ReadText(trainedModel);
-    // Numbers that are not finite, wherever they stand: the first value after the key.
     for (const auto& [key, word] : std::vector<std::pair<std::string, std::string>>{
              {"min_data_values", "nan"}, {"max_data_values", "inf"}, {"weights", "-inf"}}) {
         std::string text = whole;
@@ -762,33 +761,6 @@ TEST_F(ClassificationProgramTest, StoredParametersWithoutExtractorEndTheRun) {
     result = Classify(model, {"--sampling", "window"});
     EXPECT_EQ(result.exitStatus, 2) << result.output;
     EXPECT_EQ(ProtocolLines(result.output).size(), 1u) << result.output;
-}
-
-// A write that fails (here: past a file-size limit) ends the run with status 1 and a message
-// naming the file, and leaves no file behind, neither whole nor partial nor temporary.
-TEST_F(ClassificationProgramTest, FailedWriteEndsWithStatusOneAndLeavesNoFile) {
-    const auto names = [this] {
-        auto sorted = folder.FileNames();
-        std::sort(sorted.begin(), sorted.end());
-        return sorted;
-    };
-    const auto before = names();
-    const auto result =
-        ordanatest::RunOrdanaWithin({0, 64},
-                                    {"--image", ImagePath(), "--modelfile", trainedModel,
-                                     "--sampling", "window", "--chatty", "true"},
-                                    folder.Path());
-    EXPECT_EQ(result.exitStatus, 1) << result.output;
-    const auto lines = ProtocolLines(result.output);
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines[lines.size() - 3], "[LOGMESSAGE] !Segmenting image!");
-    EXPECT_EQ(lines[lines.size() - 2].rfind("[LOGMESSAGE] !Writing the file 'processing_", 0), 0u)
-        << lines[lines.size() - 2];
-    EXPECT_NE(lines[lines.size() - 2].find(".cct' failed."), std::string::npos)
-        << lines[lines.size() - 2];
-    EXPECT_EQ(lines.back(), "[STATUS] !!");
-    EXPECT_EQ(names(), before);
-    EXPECT_TRUE(ResultsFiles().empty());
 }
 
 // A model of co-occurrence textures: two regions of the same mean colour, one flat and one in

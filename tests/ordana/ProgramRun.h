@@ -2,8 +2,7 @@
 
 // Runs the real ordana binary for the program tests: the arguments are quoted for the shell,
 // standard output and standard error are captured apart, and the exit status is kept.
-// RunOrdanaWithin runs it in a child process under resource limits instead, capturing standard
-// output alone.
+// RunOrdanaWithin runs it in a child process under resource limits instead.
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -102,23 +101,20 @@ inline ProgramResult RunOrdana(
     return result;
 }
 
-// Runs ordana in the working directory under the limits (see ChildProcess.h).
+// Runs ordana in the working directory under the limits (see ChildProcess.h); its standard
+// error joins the output.
 inline ProgramResult RunOrdanaWithin(const testsupport::ResourceLimits& limits,
-                                     const std::vector<std::string>& arguments,
+                                     std::vector<std::string> arguments,
                                      const std::filesystem::path& workingDirectory) {
-    std::vector<std::string> texts = {ORDANA_BINARY};
-    texts.insert(texts.end(), arguments.begin(), arguments.end());
-    const std::string directory = workingDirectory.string();
-    const testsupport::ChildResult child = testsupport::RunInChild(limits, [&] {
-        std::vector<char*> argv;
-        for (std::string& text : texts) {
-            argv.push_back(text.data());
-        }
-        argv.push_back(nullptr);
-        if (chdir(directory.c_str()) == 0) {
-            execv(argv[0], argv.data());
-        }
-        return 127;
+    arguments.insert(arguments.begin(), ORDANA_BINARY);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    const auto child = testsupport::RunInChild(limits, [&] {
+        dup2(STDOUT_FILENO, STDERR_FILENO);
+        return chdir(workingDirectory.c_str()) == 0 ? execv(argv[0], argv.data()) : 127;
     });
     ProgramResult result;
     result.output = child.output;
