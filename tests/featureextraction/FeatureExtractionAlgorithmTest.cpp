@@ -2,12 +2,25 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <functional>
+#include <limits>
 #include <map>
+#include <memory>
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "featureextraction/TestImages.h"
+#include "velkar/featureextraction/CoOccurrenceMatrix.h"
+#include "velkar/featureextraction/ColorAverage.h"
+#include "velkar/featureextraction/FourierTransform.h"
+#include "velkar/featureextraction/GrayLevelDifferenceVector.h"
+#include "velkar/featureextraction/Hog.h"
+#include "velkar/featureextraction/ScaleInvariantFeatureTransform.h"
+#include "velkar/featureextraction/WaveletTransform.h"
+#include "velkar/util/Parallel.h"
 
 namespace velkar::featureextraction {
 namespace {
@@ -184,6 +197,215 @@ TEST(FeatureExtractionAlgorithmTest, ExceptionFromATaskReachesTheCaller) {
     }
     recorder.failingId = -1;
     EXPECT_EQ(recorder.Process(polygons).size(), 50u * 100u);
+}
+
+// The windows of one polygon by the plain rule: every grid origin from the box's minimum corner
+// whose four corners (reach past the origin) are contained and whose pixels lie in the image.
+Origins BruteForceWindows(const math::Polygon& polygon, int w, int reach, int width, int height) {
+    const auto box = polygon.Bounds();
+    Origins origins;
+    for (int x = boost::polygon::xl(box); x < boost::polygon::xh(box); x += w) {
+        for (int y = boost::polygon::yl(box); y < boost::polygon::yh(box); y += w) {
+            if (x >= 0 && y >= 0 && x + w <= width && y + w <= height && polygon.Contains(x, y) &&
+                polygon.Contains(x + reach, y) && polygon.Contains(x + reach, y + reach) &&
+                polygon.Contains(x, y + reach)) {
+                origins.emplace_back(x, y);
+            }
+        }
+    }
+    return origins;
+}
+
+TEST(FeatureExtractionAlgorithmTest, LayoutsMatchTheFourCornerRuleOnRandomPolygons) {
+    auto polygons = testing::RandomPolygons(60, 11, -10, 40, 45);
+    // Concave shapes, where a window's corners can be inside while the lines between are not.
+    polygons.push_back(MakePolygon({{0, 0}, {40, 0}, {40, 40}, {20, 10}, {0, 40}}));
+    polygons.push_back(
+        MakePolygon({{5, 0}, {10, 30}, {15, 0}, {20, 30}, {25, 0}, {30, 40}, {0, 40}}));
+    polygons.push_back(MakePolygon({{0, 20}, {20, 0}, {40, 20}, {20, 40}}));
+    for (const auto& polygon : polygons) {
+        for (const int w : {1, 2, 3, 4, 7}) {
+            EXPECT_EQ(WindowsOf(polygon, w, 45, 38), BruteForceWindows(*polygon, w, w, 45, 38))
+                << "polygon " << polygon->Id() << ", window " << w;
+            EXPECT_EQ(WindowsOf(polygon, w, 45, 38, true),
+                      BruteForceWindows(*polygon, w, w - 1, 45, 38))
+                << "polygon " << polygon->Id() << ", window " << w << ", covered corners";
+        }
+    }
+}
+
+// Gives polygon i (i % 3) descriptors of three values: its box's minimum corner and the
+// descriptor's number; polygon 4 of a call, when asked, one of the wrong length.
+class Echo : public FeatureExtractionAlgorithm {
+  public:
+    int WindowSize() const override { return 1; }
+    int FeatureCount() const override { return 3; }
+    DescriptorList Process(PolygonList& polygons) override {
+        return ProcessPolygons(polygons, [this](const math::Polygon& polygon) {
+            DescriptorList descriptors;
+            const BoundingBox box = BoxOf(polygon);
+            for (int k = 0; k < polygon.Id() % 3; ++k) {
+                auto descriptor = LabelledDescriptor(polygon, 1, 3);
+                descriptor->Features()[0] = {static_cast<double>(box.minX),
+                                             static_cast<double>(box.minY), static_cast<double>(k)};
+                descriptors.push_back(descriptor);
+            }
+            if (wrongLength && polygon.Id() == 4) {
+                descriptors.push_back(LabelledDescriptor(polygon, 2, 2));
+            }
+            return descriptors;
+        });
+    }
+    bool wrongLength = false;
+};
+
+bool SameValue(double a, double b) { return (std::isnan(a) && std::isnan(b)) || a == b; }
+
+TEST(FeatureExtractionAlgorithmTest, GridWindowsTakeTheirLastDescriptorOrNaN) {
+    Echo echo;
+    echo.SetImage(BlankImage(13, 9));
+    const WindowGrid grid(4, 3, 13, 9);  // x 0, 3, 6, 9; y 0, 3
+    ASSERT_EQ(grid.Count(), 8u);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (const auto& [first, count] :
+         std::vector<std::pair<std::size_t, std::size_t>>{{0, 8}, {3, 5}, {5, 1}, {2, 0}}) {
+        std::vector<double> features{1.0, 2.0};
+        echo.DescribeGrid(grid, first, count, features);
+        ASSERT_EQ(features.size(), count * 3);
+        for (std::size_t n = 0; n < count; ++n) {
+            // Windows get the ids 0, 1, ... within the call.
+            const double x = static_cast<double>(3 * ((first + n) / 2));
+            const double y = static_cast<double>(3 * ((first + n) % 2));
+            const std::vector<double> expected = n % 3 == 0   ? std::vector<double>{nan, nan, nan}
+                                                 : n % 3 == 1 ? std::vector<double>{x, y, 0.0}
+                                                              : std::vector<double>{x, y, 1.0};
+            for (std::size_t k = 0; k < 3; ++k) {
+                EXPECT_PRED2(SameValue, features[n * 3 + k], expected[k])
+                    << "batch " << first << "+" << count << ", window " << n << ", value " << k;
+            }
+        }
+    }
+}
+
+TEST(FeatureExtractionAlgorithmTest, GridMisuseIsReported) {
+    Echo echo;
+    std::vector<double> features;
+    EXPECT_THROW(echo.DescribeGrid(WindowGrid(2, 1, 5, 5), 0, 1, features), std::logic_error);
+    echo.SetImage(BlankImage(10, 8));
+    EXPECT_THROW(echo.DescribeGrid(WindowGrid(2, 1, 11, 8), 0, 1, features), std::invalid_argument);
+    EXPECT_THROW(echo.DescribeGrid(WindowGrid(2, 1, 10, 9), 0, 1, features), std::invalid_argument);
+    const WindowGrid grid(2, 2, 10, 8);  // 5 x 4 windows
+    EXPECT_THROW(echo.DescribeGrid(grid, 0, 21, features), std::out_of_range);
+    EXPECT_THROW(echo.DescribeGrid(grid, 21, 0, features), std::out_of_range);
+    EXPECT_THROW(echo.DescribeGrid(grid, 19, std::numeric_limits<std::size_t>::max(), features),
+                 std::out_of_range);
+    EXPECT_NO_THROW(echo.DescribeGrid(grid, 20, 0, features));
+    EXPECT_TRUE(features.empty());
+    echo.wrongLength = true;
+    EXPECT_THROW(echo.DescribeGrid(grid, 0, 20, features), std::logic_error);
+}
+
+// Every extractor of the library through the grid path, on the three grids of a classification
+// run over a small random image, against Process on one polygon spanning each window's pixels.
+// Extractors that compute overlapping windows their own way may differ by rounding
+// (relativeTolerance); the polygon-per-window path gives the very same values.
+TEST(FeatureExtractionAlgorithmTest, GridPathGivesTheValuesOfOnePolygonPerWindow) {
+    static constexpr int w = 6;
+    struct Case {
+        std::string name;
+        std::function<std::shared_ptr<FeatureExtractionAlgorithm>()> make;
+        double relativeTolerance;
+    };
+    const std::vector<Case> cases{
+        {"colour average", [] { return std::make_shared<ColorAverage>(w, false, false); }, 0.0},
+        {"colour average, normalised alone",
+         [] { return std::make_shared<ColorAverage>(w, false, true); }, 0.0},
+        {"colour average, luminance", [] { return std::make_shared<ColorAverage>(w, true, false); },
+         1e-12},
+        {"colour average, chromaticities",
+         [] { return std::make_shared<ColorAverage>(w, true, true); }, 1e-12},
+        {"co-occurrence",
+         [] {
+             return std::make_shared<CoOccurrenceMatrix>(w, std::vector<int>{1, 0},
+                                                         std::vector<int>{0, 2});
+         },
+         0.0},
+        {"grey-level differences",
+         [] {
+             return std::make_shared<GrayLevelDifferenceVector>(w, std::vector<int>{1},
+                                                                std::vector<int>{1});
+         },
+         0.0},
+        {"Fourier", [] { return std::make_shared<FourierTransform>(w, 5); }, 0.0},
+        {"wavelets", [] { return std::make_shared<WaveletTransform>(w, 1, "db2"); }, 0.0},
+        {"gradient histograms", [] { return std::make_shared<Hog>(2, 2, 5); }, 0.0},
+        {"keypoints", [] { return std::make_shared<ScaleInvariantFeatureTransform>(1, 2); }, 0.0},
+    };
+    const testing::RandomPixels pixels(23, 17, 5);
+    const auto image = pixels.Image();
+    const util::ThreadLimit twoThreads(2);
+
+    for (const auto& [sampling, step] :
+         std::vector<std::pair<std::string, int>>{{"window", w}, {"half", w / 2}, {"pixel", 1}}) {
+        // The windows of the grid, listed here the way a classification run lists them.
+        Origins windows;
+        for (int x = 0; x + w <= 23; x += step) {
+            for (int y = 0; y + w <= 17; y += step) {
+                windows.emplace_back(x, y);
+            }
+        }
+        const WindowGrid grid(w, step, 23, 17);
+        ASSERT_EQ(grid.Count(), windows.size());
+
+        for (const Case& c : cases) {
+            const auto extractor = c.make();
+            extractor->SetImage(image);
+            // Uneven batches, the first and last cutting through grid columns.
+            std::vector<double> features;
+            for (std::size_t first = 0, count = 1; first < grid.Count();
+                 first += count, count = count * 3 + 2) {
+                count = std::min(count, grid.Count() - first);
+                std::vector<double> batch;
+                extractor->DescribeGrid(grid, first, count, batch);
+                ASSERT_EQ(batch.size(),
+                          count * static_cast<std::size_t>(extractor->FeatureCount()));
+                features.insert(features.end(), batch.begin(), batch.end());
+            }
+
+            const std::size_t length = static_cast<std::size_t>(extractor->FeatureCount());
+            std::size_t described = 0;
+            for (std::size_t index = 0; index < windows.size(); ++index) {
+                const auto [x, y] = windows[index];
+                FeatureExtractionAlgorithm::PolygonList one{MakeRectangle(x, y, x + w, y + w)};
+                const auto descriptors = extractor->Process(one);
+                std::vector<double> expected(length, std::numeric_limits<double>::quiet_NaN());
+                if (!descriptors.empty()) {
+                    ++described;
+                    expected.clear();
+                    for (const auto& band : descriptors.back()->Features()) {
+                        expected.insert(expected.end(), band.begin(), band.end());
+                    }
+                }
+                for (std::size_t k = 0; k < length; ++k) {
+                    const double value = features[index * length + k];
+                    if (c.relativeTolerance == 0.0) {
+                        ASSERT_PRED2(SameValue, value, expected[k])
+                            << c.name << ", " << sampling << " grid, window (" << x << ", " << y
+                            << "), value " << k;
+                    } else {
+                        ASSERT_NEAR(value, expected[k], c.relativeTolerance * std::abs(expected[k]))
+                            << c.name << ", " << sampling << " grid, window (" << x << ", " << y
+                            << "), value " << k;
+                    }
+                }
+            }
+            // Every window extractor describes every window; the keypoint one finds nothing in
+            // windows this small, which the NaN values stand for.
+            if (c.name != "keypoints") {
+                EXPECT_EQ(described, windows.size()) << c.name;
+            }
+        }
+    }
 }
 
 }  // namespace

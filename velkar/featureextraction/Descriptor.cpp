@@ -13,8 +13,11 @@ Descriptor::Descriptor(int bands, int length) {
                                     std::to_string(bands) + " bands of length " +
                                     std::to_string(length));
     }
-    features.assign(static_cast<std::size_t>(bands),
-                    std::vector<double>(static_cast<std::size_t>(length), 0.0));
+    // Built in place: copying one prototype band would allocate it once more.
+    features.reserve(static_cast<std::size_t>(bands));
+    for (int band = 0; band < bands; ++band) {
+        features.emplace_back(static_cast<std::size_t>(length), 0.0);
+    }
 }
 
 }  // namespace velkar::featureextraction

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -15,6 +16,9 @@ namespace {
 // have always been (maxima start at 0, not at the lowest vertex).
 constexpr long long kBoxMinimumStart = 100000000;
 constexpr long long kBoxMaximumStart = 0;
+
+// Windows the default grid path turns into polygons at once.
+constexpr std::size_t kGridSlice = 65536;
 
 // The first grid origin start, start + step, ... that is not negative.
 long long FirstNonNegativeOrigin(long long start, long long step) {
@@ -109,17 +113,122 @@ void FeatureExtractionAlgorithm::LayWindows(const math::Polygon& polygon, int wi
     const long long step = windowSize;
     const long long width = image ? image->Width() : 0;
     const long long height = image ? image->Height() : 0;
-    const long long firstY = FirstNonNegativeOrigin(minY, step);
-    for (long long x = FirstNonNegativeOrigin(minX, step); x < maxX && x + step <= width;
-         x += step) {
-        for (long long y = firstY; y < maxY && y + step <= height; y += step) {
+    std::vector<int> tops;
+    for (long long y = FirstNonNegativeOrigin(minY, step); y < maxY && y + step <= height;
+         y += step) {
+        tops.push_back(static_cast<int>(y));
+    }
+    if (tops.empty()) {
+        return;
+    }
+    const std::size_t rows = tops.size();
+    const long long firstX = FirstNonNegativeOrigin(minX, step);
+
+    if (cornerReach != windowSize) {
+        for (long long x = firstX; x < maxX && x + step <= width; x += step) {
             const int left = static_cast<int>(x);
-            const int top = static_cast<int>(y);
             const int right = left + cornerReach;
-            const int bottom = top + cornerReach;
-            if (polygon.Contains(left, top) && polygon.Contains(right, top) &&
-                polygon.Contains(right, bottom) && polygon.Contains(left, bottom)) {
-                visit(left, top);
+            for (const int top : tops) {
+                const int bottom = top + cornerReach;
+                if (polygon.Contains(left, top) && polygon.Contains(right, top) &&
+                    polygon.Contains(right, bottom) && polygon.Contains(left, bottom)) {
+                    visit(left, top);
+                }
+            }
+        }
+        return;
+    }
+
+    // The corners then lie on the grid itself and every corner is shared by up to four
+    // windows, so each grid point is tested once: the lines x and x + w at a time, the right
+    // line becoming the next window's left one. Row k of a line is the point at tops[k]; row
+    // `rows` is one step below the last origin.
+    std::vector<char> leftLine(rows + 1);
+    std::vector<char> rightLine(rows + 1);
+    const auto testLine = [&](int lineX, std::vector<char>& line) {
+        for (std::size_t k = 0; k < rows; ++k) {
+            line[k] = polygon.Contains(lineX, tops[k]) ? 1 : 0;
+        }
+        line[rows] = polygon.Contains(lineX, tops[rows - 1] + windowSize) ? 1 : 0;
+    };
+    bool leftTested = false;
+    for (long long x = firstX; x < maxX && x + step <= width; x += step) {
+        const int left = static_cast<int>(x);
+        if (!leftTested) {
+            testLine(left, leftLine);
+            leftTested = true;
+        }
+        testLine(left + windowSize, rightLine);
+        for (std::size_t k = 0; k < rows; ++k) {
+            if (leftLine[k] && rightLine[k] && rightLine[k + 1] && leftLine[k + 1]) {
+                visit(left, tops[k]);
+            }
+        }
+        std::swap(leftLine, rightLine);
+    }
+}
+
+void FeatureExtractionAlgorithm::DescribeGrid(const WindowGrid& grid, std::size_t first,
+                                              std::size_t count, std::vector<double>& features) {
+    if (!image) {
+        throw std::logic_error(Name() +
+                               " has no image: SetImage must be called before DescribeGrid");
+    }
+    if (grid.Width() > image->Width() || grid.Height() > image->Height()) {
+        throw std::invalid_argument(
+            "a window grid over " + std::to_string(grid.Width()) + " x " +
+            std::to_string(grid.Height()) + " pixels does not fit the image of " +
+            std::to_string(image->Width()) + " x " + std::to_string(image->Height()) + " pixels");
+    }
+    if (first > grid.Count() || count > grid.Count() - first) {
+        throw std::out_of_range("windows " + std::to_string(first) + " to " +
+                                std::to_string(first) + " + " + std::to_string(count) +
+                                " - 1 reach past the grid's " + std::to_string(grid.Count()) +
+                                " windows");
+    }
+    features.resize(count * static_cast<std::size_t>(FeatureCount()));
+    if (count > 0) {
+        DescribeGridWindows(grid, first, count, features.data());
+    }
+}
+
+void FeatureExtractionAlgorithm::DescribeGridWindows(const WindowGrid& grid, std::size_t first,
+                                                     std::size_t count, double* features) {
+    const std::size_t length = static_cast<std::size_t>(FeatureCount());
+    std::fill(features, features + count * length, std::numeric_limits<double>::quiet_NaN());
+    // Polygons and descriptors are per-window heap objects, so they are made a slice at a time.
+    for (std::size_t start = 0; start < count; start += kGridSlice) {
+        const std::size_t slice = std::min(kGridSlice, count - start);
+        const int w = grid.WindowSize();
+        PolygonList polygons;
+        polygons.reserve(slice);
+        for (std::size_t n = 0; n < slice; ++n) {
+            const int x = grid.X(first + start + n);
+            const int y = grid.Y(first + start + n);
+            const math::Polygon::Point corners[] = {{x, y}, {x, y + w}, {x + w, y + w}, {x + w, y}};
+            auto polygon = std::make_shared<math::Polygon>();
+            polygon->SetPoints(corners, 4);
+            // The id finds the window again. Descriptors of one polygon come in creation
+            // order, so a window's last descriptor is the one that stays.
+            polygon->SetId(static_cast<int>(n));
+            polygons.push_back(std::move(polygon));
+        }
+        for (const auto& descriptor : Process(polygons)) {
+            const auto& bands = descriptor->Features();
+            std::size_t total = 0;
+            for (const std::vector<double>& band : bands) {
+                total += band.size();
+            }
+            const int id = descriptor->PolygonId();
+            if (total != length || id < 0 || static_cast<std::size_t>(id) >= slice) {
+                throw std::logic_error(Name() + " gave a descriptor of " + std::to_string(total) +
+                                       " values for window " + std::to_string(id) + ", not " +
+                                       std::to_string(length) + " values for one of the " +
+                                       std::to_string(slice) + " windows asked for");
+            }
+            double* out = features + (start + static_cast<std::size_t>(id)) * length;
+            for (const std::vector<double>& band : bands) {
+                out = std::copy(band.begin(), band.end(), out);
             }
         }
     }

@@ -5,7 +5,8 @@
 // holds each polygon's descriptors in its window order, polygon after polygon in input order,
 // whatever the number of threads. During Process the image and
 // the extractor's settings are only read; SetImage must not be called while Process runs.
-// Process without an image throws std::logic_error.
+// Process without an image throws std::logic_error. DescribeGrid describes a batch of the
+// windows of a regular grid (WindowGrid) into one flat block of FeatureCount() values per window.
 
 #include <functional>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "velkar/featureextraction/Descriptor.h"
+#include "velkar/featureextraction/WindowGrid.h"
 #include "velkar/imageprocessing/ImageFileSystem.h"
 #include "velkar/math/Polygon.h"
 
@@ -43,6 +45,17 @@ class FeatureExtractionAlgorithm {
     // polygons classifies it: WindowSize() unless an extractor describes whole regions.
     virtual int ClassificationWindowSize(const PolygonList& polygons) const;
 
+    // Describes windows first ... first + count - 1 of the grid into features, FeatureCount()
+    // values per window, window after window; features is resized to count * FeatureCount().
+    // The values are those Process gives for a polygon spanning the window's pixels, its corners
+    // (x, y), (x, y + w), (x + w, y + w), (x + w, y); a window that yields no descriptor gets
+    // NaN values, and one that yields several gets the last. Throws std::logic_error without an
+    // image, std::invalid_argument when the grid is larger than the image and std::out_of_range
+    // when the batch reaches past the grid's last window. Not safe to call concurrently on the
+    // same extractor; it runs its own tasks.
+    void DescribeGrid(const WindowGrid& grid, std::size_t first, std::size_t count,
+                      std::vector<double>& features);
+
   protected:
     // The bounding box of a polygon's vertices as the extractors lay it: running minima start at
     // 100000000 and maxima at 0, so a polygon wholly at negative coordinates gets maxima 0 and
@@ -60,6 +73,11 @@ class FeatureExtractionAlgorithm {
     using WindowVisitor = std::function<void(int x, int y)>;
 
     const std::shared_ptr<imageprocessing::ImageFileSystem>& Image() const { return image; }
+
+    // The work of DescribeGrid once its arguments are checked: count * FeatureCount() values
+    // go to features. The default lays one polygon per window and runs Process on them.
+    virtual void DescribeGridWindows(const WindowGrid& grid, std::size_t first, std::size_t count,
+                                     double* features);
 
     // Runs processPolygon for every polygon in parallel and joins the results in polygon order.
     // Throws std::logic_error without an image and std::invalid_argument for an empty polygon
