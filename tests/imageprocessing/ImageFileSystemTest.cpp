@@ -434,8 +434,8 @@ std::vector<std::string> FilesDeclaring(const std::string& folder, std::uint32_t
 }
 
 // Images declaring more pixels than the limit are refused from their header, in an address
-// space that could not hold their pixels; one exactly at the limit passes the size check (and
-// then fails for its missing data).
+// space that could not hold their pixels; a PNG or BMP exactly at the limit passes the size
+// check (and then fails, unable to allocate its pixels).
 TEST_F(ImageFileSystemTest, ImagesPastThePixelLimitAreRefusedFromTheirHeader) {
     struct Case {
         std::uint32_t width;
@@ -449,8 +449,12 @@ TEST_F(ImageFileSystemTest, ImagesPastThePixelLimitAreRefusedFromTheirHeader) {
     for (const Case& declared : cases) {
         for (const std::string& path :
              FilesDeclaring(folder.Path().string(), declared.width, declared.height)) {
+            // FreeImage decodes a GIF to learn its size, so one within the limit is not tried.
+            if (!declared.refused && path.ends_with(".gif")) {
+                continue;
+            }
             const auto child = testsupport::RunInChild(
-                {testsupport::AddressSpaceInUse() + (rlim_t{256} << 20), 0}, [&] {
+                {testsupport::AddressSpaceInUse() + (rlim_t{128} << 20), 0}, [&] {
                     ImageFileSystem image(path);
                     std::cout << image.LoadError();
                     return image.IsLoaded() ? 1 : 0;
