@@ -100,7 +100,13 @@ std::string OptionErrorText(const std::exception& error) {
     }
     po::error_with_option_name clipped(*named);
     for (const auto& [placeholder, value] : OptionErrorPieces::Of(*named)) {
-        clipped.set_substitute(placeholder, EchoedInput(value));
+        // The library replaces "%name%" in its wording until none is left, so a piece that
+        // holds its own placeholder would never finish: no "%" of the input reaches it.
+        std::string echoed;
+        for (char c : EchoedInput(value)) {
+            echoed += c == '%' ? std::string("\\x25") : std::string(1, c);
+        }
+        clipped.set_substitute(placeholder, echoed);
     }
     return clipped.what();
 }
