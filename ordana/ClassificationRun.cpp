@@ -1,12 +1,16 @@
 #include "ordana/ClassificationRun.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <iostream>
+#include <mutex>
 #include <new>
+#include <utility>
 
 #include "ordana/AlgorithmCatalog.h"
 #include "ordana/ClassMap.h"
+#include "ordana/ConsoleProgress.h"
 #include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
@@ -15,6 +19,8 @@
 #include "ordana/OutputFile.h"
 #include "ordana/ParameterParser.h"
 #include "ordana/WindowFileWriter.h"
+#include "velkar/featureextraction/WindowGrid.h"
+#include "velkar/util/Parallel.h"
 
 namespace velkar::ordana {
 
@@ -102,24 +108,6 @@ std::shared_ptr<imageprocessing::ColorSpaceTransformation> ModelColorSpace(
                      "' under \"color_space\".");
 }
 
-// Patterns holding a value that is not a finite number cannot be classified; their windows stay
-// "unknown", with one message that counts them.
-std::vector<std::shared_ptr<Pattern>> ClassifiablePatterns(
-    std::vector<std::shared_ptr<Pattern>> patterns) {
-    const std::size_t all = patterns.size();
-    std::erase_if(patterns, [](const std::shared_ptr<Pattern>& pattern) {
-        const std::vector<double>& values = *pattern->Descriptors();
-        return !std::all_of(values.begin(), values.end(),
-                            [](double value) { return std::isfinite(value); });
-    });
-    if (patterns.size() < all) {
-        LogMessage(std::to_string(all - patterns.size()) + " of the " + std::to_string(all) +
-                   " windows hold feature values that are not finite numbers; they stay "
-                   "unknown.");
-    }
-    return patterns;
-}
-
 }  // namespace
 
 int SamplingStep(const std::string& samplingMethod, int windowSize) {
@@ -187,7 +175,67 @@ std::vector<std::string> ClassifyPatterns(PatternRecognitionAlgorithm& classifie
     return labels;
 }
 
-std::string ClassifyImage(ParameterParser& parser) {
+namespace {
+
+// Classifiers restored from the model, one for every thread that classifies at once (a
+// classifier changes its own state while classifying), lent out to the tasks of a batch.
+class ClassifierPool {
+  public:
+    ClassifierPool(PatternRecognitionBuilder& builder, const std::shared_ptr<util::Map>& model,
+                   std::shared_ptr<PatternRecognitionAlgorithm> first) {
+        idle.push_back(std::move(first));
+        const std::string name = *ModelMetadata(*model).GetString("algorithm_name");
+        for (int i = 1; i < util::MaxThreads(); ++i) {
+            idle.push_back(builder.RestoreAlgorithm(name, model));
+        }
+    }
+
+    std::shared_ptr<PatternRecognitionAlgorithm> Take() {
+        std::lock_guard<std::mutex> guard(lock);
+        auto classifier = std::move(idle.back());
+        idle.pop_back();
+        return classifier;
+    }
+
+    void Return(std::shared_ptr<PatternRecognitionAlgorithm> classifier) {
+        std::lock_guard<std::mutex> guard(lock);
+        idle.push_back(std::move(classifier));
+    }
+
+  private:
+    std::mutex lock;
+    std::vector<std::shared_ptr<PatternRecognitionAlgorithm>> idle;
+};
+
+// The class number of every window of a batch, -1 for none; windows whose features are not all
+// finite numbers get -1 without being classified, and are counted in skipped.
+void ClassifyBatch(ClassifierPool& pool, const std::vector<double>& features, int featureCount,
+                   std::size_t count, std::vector<int>& answers, std::size_t& skipped) {
+    constexpr std::size_t kChunk = 1024;
+    answers.assign(count, -1);
+    std::atomic<std::size_t> notFinite{0};
+    const std::size_t length = static_cast<std::size_t>(featureCount);
+    util::ParallelFor((count + kChunk - 1) / kChunk, [&](std::size_t chunk) {
+        auto classifier = pool.Take();
+        std::vector<double> row(length);
+        const std::size_t end = std::min(count, (chunk + 1) * kChunk);
+        for (std::size_t i = chunk * kChunk; i < end; ++i) {
+            const double* values = features.data() + i * length;
+            if (!std::all_of(values, values + length, [](double v) { return std::isfinite(v); })) {
+                ++notFinite;
+                continue;
+            }
+            row.assign(values, values + length);
+            answers[i] = classifier->Classify(row);
+        }
+        pool.Return(std::move(classifier));
+    });
+    skipped += notFinite;
+}
+
+}  // namespace
+
+std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize) {
     const bool chatty = parser.IsChatty();
     const std::string modelFile = parser.ModelFile();
     const std::string samplingMethod = parser.SamplingMethod();
@@ -230,56 +278,61 @@ std::string ClassifyImage(ParameterParser& parser) {
         Chat(chatty, "No valid extraction algorithm selected.");
         throw InputError::AlreadyReported();
     }
-    const Segmentation segmentation{
-        imageFile, &metadata,
-        SamplingGrid(samplingMethod, image->Width(), image->Height(), windowSize)};
-    const std::string segmentationFile =
-        WriteSegmentation(segmentation, outputPrefix + "processing");
-    const int windowCount = static_cast<int>(segmentation.windows.size());
-
-    MapProcessor processor(chatty);
-    processor.imageFile = imageFile;
-    // A model trained on a colour variant sees the new image in the same colour space.
-    processor.image = transformation ? TransformedImage(*image, *transformation) : image;
-    processor.polygonFile = segmentationFile;
+    // The grid is generated, never held: window i lies at (grid.X(i), grid.Y(i)).
+    const featureextraction::WindowGrid grid(windowSize, step, image->Width(), image->Height());
+    const auto origin = [&grid](std::size_t i) { return std::make_pair(grid.X(i), grid.Y(i)); };
+    const std::vector<std::string> classes = StringList(metadata.GetCollection("classes"));
+    const std::vector<std::string> colours = StringList(metadata.GetCollection("colors"));
+    const std::string imageName = LastPathComponent(imageFile);
+    WindowFileWriter(TimestampedFileName(outputPrefix + "processing", "cct"), imageName, classes,
+                     colours, grid.Count())
+        .Finish(windowSize, origin);
 
     Chat(chatty, "Creating extraction algorithm");
     if (chatty) {
         std::cout << "[TASK] !Extracting features!" << std::endl;
+        std::cout << "[LOGMESSAGE] !Processing image with " << extractor->Name() << ".!"
+                  << std::endl;
     }
-    auto descriptors = processor.Process(*extractor);
-
-    std::vector<std::shared_ptr<Pattern>> patterns;
-    patterns.reserve(descriptors.size());
-    for (const auto& descriptor : descriptors) {
-        auto pattern = std::make_shared<Pattern>();
-        pattern->SetMetadata({{"polygonId", std::to_string(descriptor->PolygonId())}});
-        std::vector<double> values;
-        for (const auto& band : descriptor->Features()) {
-            values.insert(values.end(), band.begin(), band.end());
-        }
-        pattern->SetDescriptors(std::move(values));
-        patterns.push_back(pattern);
-    }
-
+    // A model trained on a colour variant sees the new image in the same colour space.
+    extractor->SetImage(transformation ? TransformedImage(*image, *transformation) : image);
+    image.reset();
     if (chatty) {
         std::cout << "[TASK] !Classifying!" << std::endl;
     }
-    const std::vector<std::string> classes = StringList(metadata.GetCollection("classes"));
-    const std::vector<std::string> labels = ClassifyPatterns(
-        *classifier, classes, ClassifiablePatterns(std::move(patterns)), windowCount);
-    const std::string resultsFile = WritePolygonFile(
-        labels, segmentation,
-        (outputPrefix.empty() ? DirectoryPrefix(imageFile) : outputPrefix) + "results");
 
-    ClassMap picture(image->Width(), image->Height(), windowSize, step, classes,
-                     StringList(metadata.GetCollection("colors")));
-    for (std::size_t i = 0; i < segmentation.windows.size(); ++i) {
-        const auto position = std::find(classes.begin(), classes.end(), labels[i]);
-        picture.Paint(
-            segmentation.windows[i].x, segmentation.windows[i].y,
-            position == classes.end() ? -1 : static_cast<int>(position - classes.begin()));
+    // Windows go through extraction and classification a batch at a time; the results file and
+    // the picture take each batch's answers as it completes.
+    WindowFileWriter results(
+        TimestampedFileName(
+            (outputPrefix.empty() ? DirectoryPrefix(imageFile) : outputPrefix) + "results", "cct"),
+        imageName, classes, colours, grid.Count());
+    ClassMap picture(grid.Width(), grid.Height(), windowSize, step, classes, colours);
+    ClassifierPool pool(parser, model, classifier);
+    ConsoleProgress progress(chatty);
+    std::vector<double> features;
+    std::vector<int> answers;
+    std::size_t skipped = 0;
+    const std::size_t batch = std::max<std::size_t>(batchSize, 1);
+    for (std::size_t first = 0; first < grid.Count(); first += batch) {
+        const std::size_t count = std::min(batch, grid.Count() - first);
+        progress.Show("Classifying windows: " + std::to_string(first * 100 / grid.Count()) +
+                      "% of " + std::to_string(grid.Count()));
+        extractor->DescribeGrid(grid, first, count, features);
+        ClassifyBatch(pool, features, extractor->FeatureCount(), count, answers, skipped);
+        for (std::size_t i = 0; i < count; ++i) {
+            const int answer = answers[i];
+            const bool known = answer >= 0 && answer < static_cast<int>(classes.size());
+            results.AddLabel(known ? classes[static_cast<std::size_t>(answer)] : "");
+            picture.Paint(grid.X(first + i), grid.Y(first + i), known ? answer : -1);
+        }
     }
+    if (skipped > 0) {
+        LogMessage(std::to_string(skipped) + " of the " + std::to_string(grid.Count()) +
+                   " windows hold feature values that are not finite numbers; they stay "
+                   "unknown.");
+    }
+    const std::string resultsFile = results.Finish(windowSize, origin);
     picture.Write(resultsFile.substr(0, resultsFile.rfind('.')) + ".png");
     return resultsFile;
 }

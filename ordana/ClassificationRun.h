@@ -7,6 +7,7 @@
 // extract the model's features from every window, classify them and write the predicted class
 // names as a results polygon file beside the image.
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,8 +34,15 @@ struct Segmentation {
     std::vector<Window> windows;
 };
 
-// Returns the path of the results file, or empty when no extractor could be rebuilt.
-std::string ClassifyImage(ParameterParser& parser);
+// The windows that go through extraction and classification together; the run holds no more
+// than a batch of features and answers at a time.
+constexpr std::size_t kClassificationBatch = 1 << 15;
+
+// Returns the path of the results file. The grid is generated, not held, and the windows are
+// extracted and classified batchSize at a time, on every thread, each with a classifier of its
+// own restored from the model; the segmentation file, the results file and the class map are the
+// same whatever the batch size.
+std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize = kClassificationBatch);
 
 // The step of a sampling method: w for "window", w / 2 but at least 1 for "half", 1 for
 // "pixel"; 0 for anything else.

@@ -16,6 +16,7 @@
 #include "ProgramRun.h"
 #include "WorkflowFixtures.h"
 #include "featureextraction/DenseTexture.h"
+#include "ordana/MapProcessor.h"
 #include "ordana/ModelFile.h"
 #include "ordana/PolygonFile.h"
 #include "velkar/util/Array.h"
@@ -724,6 +725,60 @@ TEST_F(ClassificationProgramTest, ClassMapShowsEveryWindowsClassAtItsCentre) {
         }
         std::filesystem::remove(resultsFile);
         std::filesystem::remove(pictureFile);
+    }
+}
+
+// The streamed run, in batches of 7 windows, writes the very files the window-by-window path
+// gives: the grid as polygons read back, one descriptor and one answer per polygon.
+TEST_F(ClassificationProgramTest, StreamedRunWritesTheFilesOfTheWindowByWindowPath) {
+    for (const std::string method : {"window", "half", "pixel"}) {
+        TemporaryFolder streamed;
+        TemporaryFolder reference;
+        ordanatest::CommandLine line({"--image", ImagePath(), "--modelfile", trainedModel,
+                                      "--sampling", method, "--output",
+                                      (streamed.Path() / "").string()});
+        velkar::ordana::ParameterParser parser = line.Parser();
+        std::string resultsFile;
+        EXPECT_EQ(ordanatest::CapturedOutput(
+                      [&] { resultsFile = velkar::ordana::ClassifyImage(parser, 7); }),
+                  "");
+
+        const auto model = velkar::ordana::ReadModelFile(trainedModel);
+        const Map& metadata = velkar::ordana::ModelMetadata(*model);
+        const Segmentation grid{ImagePath(), &metadata,
+                                SamplingGrid(method, 60, 40, *metadata.GetInt("window_size"))};
+        const std::string segmentationFile =
+            velkar::ordana::WriteSegmentation(grid, (reference / "processing").string());
+        velkar::ordana::MapProcessor processor(false);
+        processor.imageFile = ImagePath();
+        processor.polygonFile = segmentationFile;
+        auto extractor = parser.FeatureExtractionFromParameters(
+            *metadata.GetString("feature_extraction_parameters"));
+        std::vector<std::shared_ptr<Pattern>> patterns;
+        for (const auto& descriptor : processor.Process(*extractor)) {
+            auto pattern = std::make_shared<Pattern>();
+            pattern->SetMetadata({{"polygonId", std::to_string(descriptor->PolygonId())}});
+            std::vector<double> values;
+            for (const auto& band : descriptor->Features()) {
+                values.insert(values.end(), band.begin(), band.end());
+            }
+            pattern->SetDescriptors(values);
+            patterns.push_back(pattern);
+        }
+        auto classifier = parser.RestoreAlgorithm("Multilayer Perceptron", model);
+        const auto labels = ClassifyPatterns(
+            *classifier, velkar::ordana::StringList(metadata.GetCollection("classes")), patterns,
+            static_cast<int>(grid.windows.size()));
+        const std::string referenceResults =
+            WritePolygonFile(labels, grid, (reference / "results").string());
+
+        EXPECT_EQ(ordanatest::ReadText(resultsFile), ordanatest::ReadText(referenceResults))
+            << method;
+        const auto streamedSegmentation = ordanatest::FilesWithExtension(streamed.Path(), "cct");
+        ASSERT_EQ(streamedSegmentation.size(), 2u);  // processing_..., results_...
+        EXPECT_EQ(ordanatest::ReadText(streamedSegmentation[0]),
+                  ordanatest::ReadText(segmentationFile))
+            << method;
     }
 }
 
