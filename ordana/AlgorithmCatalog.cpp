@@ -4,6 +4,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "ordana/EchoedInput.h"
 #include "ordana/OneBasedClassifier.h"
 #include "velkar/featureextraction/CoOccurrenceMatrix.h"
 #include "velkar/featureextraction/ColorAverage.h"
@@ -147,9 +148,10 @@ ExtractorPointer BuildCoOccurrence(const po::variables_map& values, std::string&
                                     "': an empty list (at least one displacement is needed).");
     }
     if (dy.size() < dx.size()) {
-        throw std::invalid_argument("Invalid value for option '--cny': " + JoinedList(dy) +
-                                    " (it needs at least as many items as --cnx, which has " +
-                                    std::to_string(dx.size()) + ").");
+        throw std::invalid_argument(
+            "Invalid value for option '--cny': " + EchoedInput(JoinedList(dy)) +
+            " (it needs at least as many items as --cnx, which has " + std::to_string(dx.size()) +
+            ").");
     }
     // Items of cny past the length of cnx are kept in the string but pair with nothing.
     RequireStepsInsideWindow("cnx", dx, dx.size(), windowSize);
@@ -253,7 +255,7 @@ ExtractorPointer BuildWavelet(const po::variables_map& values, std::string& para
         for (const std::string& known : names) {
             valid += (valid.empty() ? "" : ", ") + known;
         }
-        throw std::invalid_argument("Invalid value for option '--wname': " + name +
+        throw std::invalid_argument("Invalid value for option '--wname': " + EchoedInput(name) +
                                     " (valid names: " + valid + ").");
     }
     parameters = "--dwt --wscale " + std::to_string(scale) + " --wws " +
@@ -272,11 +274,30 @@ void DeclarePerceptronOptions(po::options_description_easy_init add) {
     add("miter", po::value<int>(), "Iterations");
 }
 
+// Rejects hidden layers whose weights (each neuron one per input of its layer plus a bias)
+// would be more than maxTableEntries; the output layer, sized by the classes, comes on top.
+void RequireHiddenLayersFit(const IntList& hidden, int inputSize) {
+    long long weights = 0;
+    long long inputs = inputSize;
+    for (int size : hidden) {
+        weights += (inputs + 1) * size;
+        inputs = size;
+        if (weights > maxTableEntries) {
+            throw std::invalid_argument(
+                "Invalid value for option '--mhidden': " + EchoedInput(JoinedList(hidden)) +
+                " (with " + std::to_string(inputSize) +
+                " features the hidden layers need more than " + std::to_string(maxTableEntries) +
+                " weights).");
+        }
+    }
+}
+
 ClassifierPointer CreatePerceptron(const po::variables_map& values, int inputSize) {
     const IntList hidden = values["mhidden"].as<IntList>();
     for (int size : hidden) {
         RequireAtLeast("mhidden", size, 1, "every hidden layer needs at least 1 neuron");
     }
+    RequireHiddenLayersFit(hidden, inputSize);
     const int iterations = values["miter"].as<int>();
     RequireAtLeast("miter", iterations, 0, "the number of iterations cannot be negative");
     return std::make_shared<patternrecognition::MultilayerPerceptron>(

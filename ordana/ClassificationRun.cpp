@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <future>
 #include <iostream>
 #include <mutex>
+#include <new>
 #include <utility>
 
 #include "ordana/AlgorithmCatalog.h"
 #include "ordana/ClassMap.h"
 #include "ordana/ConsoleProgress.h"
+#include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
 #include "ordana/MapProcessor.h"
@@ -39,20 +42,54 @@ std::shared_ptr<PatternRecognitionAlgorithm> RestoreClassifier(PatternRecognitio
                                                                const std::string& modelFile) {
     const std::string name = *ModelMetadata(*model).GetString("algorithm_name");
     if (model->Size() == 1) {
-        throw InputError("The model file '" + modelFile + "' holds no trained state of the " +
-                         name + " classifier, so it cannot classify.");
+        throw InputError("The model file '" + EchoedPath(modelFile) +
+                         "' holds no trained state of the " + EchoedInput(name) +
+                         " classifier, so it cannot classify.");
     }
     std::shared_ptr<PatternRecognitionAlgorithm> classifier;
     try {
         classifier = builder.RestoreAlgorithm(name, model);
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (const std::exception& error) {
-        throw InputError("The model file '" + modelFile + "' is damaged: " + error.what());
+        throw InputError("The model file '" + EchoedPath(modelFile) +
+                         "' is damaged: " + error.what());
     }
     if (!classifier) {
-        throw InputError("The model file '" + modelFile + "' names an unknown algorithm '" + name +
-                         "'.");
+        throw InputError("The model file '" + EchoedPath(modelFile) +
+                         "' names an unknown algorithm '" + EchoedInput(name) + "'.");
     }
     return classifier;
+}
+
+// The stored window size and the classifier's input must be what the stored extractor settings
+// give, or every window would be cut or described otherwise than in training. An extractor that
+// lays windows of its own size needs exactly that size; one that describes whole regions learnt
+// its size from the training polygons and needs at least the smallest it can describe.
+void CheckModelAgainstExtractor(const util::Map& metadata,
+                                const featureextraction::FeatureExtractionAlgorithm& extractor,
+                                PatternRecognitionAlgorithm& classifier,
+                                const std::string& modelFile) {
+    const std::string parameters = *metadata.GetString("feature_extraction_parameters");
+    const int windowSize = *metadata.GetInt("window_size");
+    const int ownSize = extractor.WindowSize();
+    const int smallest = extractor.ClassificationWindowSize({});
+    const bool windowed = smallest == ownSize;
+    if (windowed ? windowSize != ownSize : windowSize < smallest) {
+        throw InputError("The model file '" + EchoedPath(modelFile) +
+                         "' holds a \"window_size\" of " + std::to_string(windowSize) +
+                         ", but its \"feature_extraction_parameters\" ('" +
+                         EchoedInput(parameters) + "') need " + (windowed ? "" : "at least ") +
+                         std::to_string(windowed ? ownSize : smallest) + ".");
+    }
+    const int inputSize = classifier.InputSize();
+    if (inputSize >= 0 && inputSize != extractor.FeatureCount()) {
+        throw InputError("The model file '" + EchoedPath(modelFile) + "' holds a classifier of " +
+                         std::to_string(inputSize) +
+                         " inputs, but its \"feature_extraction_parameters\" ('" +
+                         EchoedInput(parameters) + "') give " +
+                         std::to_string(extractor.FeatureCount()) + " features per window.");
+    }
 }
 
 // The colour space the model was trained in, or none for the image itself.
@@ -67,7 +104,8 @@ std::shared_ptr<imageprocessing::ColorSpaceTransformation> ModelColorSpace(
             return row.create();
         }
     }
-    throw InputError("The model file '" + modelFile + "' names an unknown colour space '" + *name +
+    throw InputError("The model file '" + EchoedPath(modelFile) +
+                     "' names an unknown colour space '" + EchoedInput(*name) +
                      "' under \"color_space\".");
 }
 
@@ -207,27 +245,33 @@ std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize) {
     std::shared_ptr<util::Map> model = ReadModelFile(modelFile);
     const util::Map& metadata = ModelMetadata(*model);
     auto classifier = RestoreClassifier(parser, model, modelFile);
+    const std::string parameters = *metadata.GetString("feature_extraction_parameters");
+    // Built now, quietly, so that a model whose parts disagree is refused before the image is
+    // read; a parameter string that builds nothing is reported below, in its place in the
+    // protocol.
+    auto extractor = parser.FeatureExtractionFromParameters(parameters, false);
+    if (extractor) {
+        CheckModelAgainstExtractor(metadata, *extractor, *classifier, modelFile);
+    }
 
     const auto transformation = ModelColorSpace(metadata, modelFile);
     const std::string imageFile = parser.ImageFile();
     if (imageFile.empty()) {
         throw InputError::AlreadyReported();
     }
-    auto image = std::make_shared<imageprocessing::ImageFileSystem>(imageFile);
-    if (!image->IsLoaded()) {
-        throw InputError("Cannot read the image file '" + imageFile + "'.");
-    }
+    auto image = ReadInputImage(imageFile);
     const int windowSize = *metadata.GetInt("window_size");
     const int step = SamplingStep(samplingMethod, windowSize);
     if (step < 1) {
-        throw InputError("The sampling method '" + samplingMethod +
+        throw InputError("The sampling method '" + EchoedInput(samplingMethod) +
                          "' is not one of \"window\", \"half\" and \"pixel\" (option "
                          "'--sampling').");
     }
-    // The stored extractor is rebuilt before anything is written, so that a model whose
-    // parameters build none leaves no file behind.
-    const std::string parameters = *metadata.GetString("feature_extraction_parameters");
-    auto extractor = parser.FeatureExtractionFromParameters(parameters);
+    // A stored parameter string that builds no extractor is reported here, before anything is
+    // written, so that such a model leaves no file behind.
+    if (!extractor) {
+        extractor = parser.FeatureExtractionFromParameters(parameters);
+    }
 
     Chat(chatty, "Segmenting image");
     if (!extractor) {
@@ -241,9 +285,13 @@ std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize) {
     const std::vector<std::string> classes = StringList(metadata.GetCollection("classes"));
     const std::vector<std::string> colours = StringList(metadata.GetCollection("colors"));
     const std::string imageName = LastPathComponent(imageFile);
-    WindowFileWriter(TimestampedFileName(outputPrefix + "processing", "cct"), imageName, classes,
-                     colours, grid.Count())
-        .Finish(windowSize, origin);
+    // The segmentation file does not depend on the answers: it is written on a thread of its own
+    // while the windows are classified, so that its writing overlaps their work.
+    std::future<std::string> segmentation = std::async(std::launch::async, [&] {
+        return WindowFileWriter(TimestampedFileName(outputPrefix + "processing", "cct"),
+                                imageName, classes, colours, grid.Count())
+            .Finish(windowSize, origin);
+    });
 
     Chat(chatty, "Creating extraction algorithm");
     if (chatty) {
@@ -289,6 +337,7 @@ std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize) {
                    " windows hold feature values that are not finite numbers; they stay "
                    "unknown.");
     }
+    segmentation.get();
     const std::string resultsFile = results.Finish(windowSize, origin);
     picture.Write(resultsFile.substr(0, resultsFile.rfind('.')) + ".png");
     return resultsFile;

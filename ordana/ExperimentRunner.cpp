@@ -13,6 +13,7 @@
 
 #include "ordana/AccuracyReport.h"
 #include "ordana/ConsoleProgress.h"
+#include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
 #include "ordana/MapProcessor.h"
@@ -77,7 +78,7 @@ LabelledPatterns LoadUsablePatterns(const ExtractionOutput& output) {
     }
     if (skipped > 0) {
         LogMessage(std::to_string(skipped) + " of the " + std::to_string(all->size()) +
-                   " patterns of '" + output.descriptorFile +
+                   " patterns of '" + EchoedPath(output.descriptorFile) +
                    "' hold values that are not finite numbers; they are left out of training "
                    "and testing.");
     }
@@ -104,7 +105,7 @@ HeldOutPlan PlanHeldOut(const LabelledPatterns& labelled, const std::vector<std:
     }
     for (std::size_t c = 0; c < classes.size(); ++c) {
         if (polygons[c].size() == 1) {
-            plan.reason = "the class '" + classes[c] +
+            plan.reason = "the class '" + EchoedInput(classes[c]) +
                           "' has fewer than two polygons with windows, so none of its polygons "
                           "can be held out";
             return plan;
@@ -251,7 +252,7 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
     const long long trainingSize = static_cast<long long>(labelled.patterns->size() / 2);
     const long long testSize = static_cast<long long>(labelled.patterns->size()) - trainingSize;
     if (trainingSize == 0) {
-        LogMessage("The descriptor file '" + output.descriptorFile + "' holds " +
+        LogMessage("The descriptor file '" + EchoedPath(output.descriptorFile) + "' holds " +
                    std::to_string(labelled.patterns->size()) +
                    " usable patterns, too few to train and test; the experiments with " + key +
                    " are skipped.");
@@ -331,7 +332,8 @@ PatternSet LoadPatterns(const std::string& descriptorFile, int featureCount,
                         const std::vector<std::string>& classes) {
     std::ifstream in(descriptorFile);
     if (!in) {
-        throw std::runtime_error("Cannot open the descriptor file '" + descriptorFile + "'.");
+        throw std::runtime_error("Cannot open the descriptor file '" + EchoedPath(descriptorFile) +
+                                 "'.");
     }
     auto patterns = std::make_shared<std::vector<std::shared_ptr<Pattern>>>();
     std::string line;
@@ -345,9 +347,9 @@ PatternSet LoadPatterns(const std::string& descriptorFile, int featureCount,
         }
         auto position = std::find(classes.begin(), classes.end(), className);
         if (position == classes.end()) {
-            throw std::runtime_error("The descriptor file '" + descriptorFile + "', line " +
-                                     std::to_string(lineNumber) + ": the class '" + className +
-                                     "' is not in the class list.");
+            throw std::runtime_error("The descriptor file '" + EchoedPath(descriptorFile) +
+                                     "', line " + std::to_string(lineNumber) + ": the class '" +
+                                     EchoedInput(className) + "' is not in the class list.");
         }
         std::vector<double> values;
         values.reserve(static_cast<std::size_t>(std::max(featureCount, 0)));
@@ -360,8 +362,8 @@ PatternSet LoadPatterns(const std::string& descriptorFile, int featureCount,
             values.push_back(value);
         }
         if (static_cast<int>(values.size()) != featureCount) {
-            throw std::runtime_error("The descriptor file '" + descriptorFile + "', line " +
-                                     std::to_string(lineNumber) + ": expected " +
+            throw std::runtime_error("The descriptor file '" + EchoedPath(descriptorFile) +
+                                     "', line " + std::to_string(lineNumber) + ": expected " +
                                      std::to_string(featureCount) + " feature values.");
         }
         auto pattern = std::make_shared<Pattern>();
@@ -381,7 +383,7 @@ void RunExperiments(const ExperimentSettings& settings, const ExtractionOutput& 
     const std::vector<std::string> keys = settings.builder->SelectedAlgorithms();
     if (output.featureCount == 0) {
         LogMessage("The " + output.algorithmName + " extraction found no window inside the " +
-                   "polygons (descriptor file '" + output.descriptorFile +
+                   "polygons (descriptor file '" + EchoedPath(output.descriptorFile) +
                    "'); there is nothing to train on.");
         return;
     }

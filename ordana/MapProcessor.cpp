@@ -8,6 +8,7 @@
 #include <boost/timer/timer.hpp>
 
 #include "ordana/ConsoleProgress.h"
+#include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
 #include "ordana/OutputFile.h"
@@ -81,12 +82,30 @@ MapProcessor::PolygonList MapProcessor::ReadPolygons(bool requireKnownLabels) {
 
 MapProcessor::ImagePointer MapProcessor::LoadImage() {
     if (!image) {
-        image = std::make_shared<imageprocessing::ImageFileSystem>(imageFile);
+        image = ReadInputImage(imageFile);
     }
     if (!image->IsLoaded()) {
-        throw InputError("Cannot read the image file '" + imageFile + "'.");
+        throw InputError("Cannot read the image file '" + EchoedPath(imageFile) + "'.");
     }
     return image;
+}
+
+std::shared_ptr<imageprocessing::ImageFileSystem> ReadInputImage(const std::string& path) {
+    auto loaded = std::make_shared<imageprocessing::ImageFileSystem>(path);
+    if (!loaded->IsLoaded()) {
+        const std::string& reason = loaded->LoadError();
+        throw InputError("Cannot read the image file '" + EchoedPath(path) + "'" +
+                         (reason.empty() ? "" : ": " + reason) + ".");
+    }
+    if (loaded->FileBandCount() > 3 || loaded->FileBitsPerSample() > 8) {
+        const int bands = loaded->FileBandCount();
+        LogMessage("The image file '" + EchoedPath(path) + "' has " + std::to_string(bands) +
+                   (bands == 1 ? " band of " : " bands of ") +
+                   std::to_string(loaded->FileBitsPerSample()) +
+                   " bits; it is read as 8-bit RGB, as every extractor works on three 8-bit "
+                   "channels.");
+    }
+    return loaded;
 }
 
 std::shared_ptr<imageprocessing::ImageFileSystem> TransformedImage(
@@ -117,8 +136,9 @@ void MapProcessor::WarnOfPolygonsPastTheImage(const PolygonList& polygons,
         if (bp::xl(box) < 0 || bp::yl(box) < 0 || bp::xh(box) > image.Width() ||
             bp::yh(box) > image.Height()) {
             LogMessage("The polygon " + std::to_string(polygon->Id() + 1) + " (class '" +
-                       polygon->Class() + "') of '" + polygonFile + "' reaches past the image (" +
-                       std::to_string(image.Width()) + " x " + std::to_string(image.Height()) +
+                       EchoedInput(polygon->Class()) + "') of '" + EchoedPath(polygonFile) +
+                       "' reaches past the image (" + std::to_string(image.Width()) + " x " +
+                       std::to_string(image.Height()) +
                        " pixels); its windows outside the image are skipped.");
         }
     }
@@ -142,15 +162,16 @@ void MapProcessor::WarnOfMissingWindows(
         const auto box = polygon->Bounds();
         if (bp::xh(box) - bp::xl(box) < windowSize || bp::yh(box) - bp::yl(box) < windowSize) {
             LogMessage("The polygon " + std::to_string(polygon->Id() + 1) + " (class '" +
-                       polygon->Class() + "') of '" + polygonFile + "' is smaller than the " +
-                       std::to_string(windowSize) + "-pixel window of " + algorithm.Name() +
-                       "; it gives no window.");
+                       EchoedInput(polygon->Class()) + "') of '" + EchoedPath(polygonFile) +
+                       "' is smaller than the " + std::to_string(windowSize) + "-pixel window of " +
+                       algorithm.Name() + "; it gives no window.");
         }
     }
     for (const std::string& name : classes) {
         if (classesWithWindows.count(name) == 0) {
-            LogMessage("The class '" + name + "' of '" + polygonFile + "' gets no window from " +
-                       algorithm.Name() + "; the classifiers cannot learn it.");
+            LogMessage("The class '" + EchoedInput(name) + "' of '" + EchoedPath(polygonFile) +
+                       "' gets no window from " + algorithm.Name() +
+                       "; the classifiers cannot learn it.");
         }
     }
 }

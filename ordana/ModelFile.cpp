@@ -1,7 +1,12 @@
 #include "ordana/ModelFile.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 
+#include "ordana/EchoedInput.h"
 #include "ordana/InputError.h"
 #include "ordana/OutputFile.h"
 #include "velkar/util/Array.h"
@@ -64,45 +69,99 @@ std::string WriteModelFile(const std::string& path, const util::Map& model) {
     return file.Commit();
 }
 
-std::shared_ptr<util::Map> ReadModelFile(const std::string& path) {
-    std::ifstream in(path);
+namespace {
+
+// The text of the model file without its line breaks (the tabs of the pretty layout stay).
+// The file is read in blocks, so a file past the limit (or an endless device) is refused once
+// the limit is passed, before more of it is held.
+std::string ModelText(const std::string& path, std::size_t sizeLimit) {
+    const auto tooLarge = [&] {
+        return InputError("The model file '" + EchoedPath(path) + "' is larger than " +
+                          std::to_string(sizeLimit) + " bytes, more than any model holds.");
+    };
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (std::filesystem::is_directory(status)) {
+        throw InputError("The model file '" + EchoedPath(path) + "' is a directory.");
+    }
+    if (std::filesystem::is_regular_file(status) &&
+        std::filesystem::file_size(path, error) > sizeLimit && !error) {
+        throw tooLarge();
+    }
+    errno = 0;
+    std::ifstream in(path, std::ios::binary);
     if (!in) {
-        throw InputError("Cannot open the model file '" + path + "'.");
+        throw InputError("Cannot open the model file '" + EchoedPath(path) + "'" +
+                         (errno != 0 ? std::string(": ") + std::strerror(errno) : "") + ".");
     }
-    // Line breaks are dropped; the tabs of the pretty layout stay.
     std::string text;
-    std::string line;
-    while (std::getline(in, line)) {
-        text += line;
+    std::string block(1 << 16, '\0');
+    std::size_t total = 0;
+    while (in) {
+        in.read(block.data(), static_cast<std::streamsize>(block.size()));
+        const auto count = static_cast<std::size_t>(in.gcount());
+        total += count;
+        if (total > sizeLimit) {
+            throw tooLarge();
+        }
+        const char* end = block.data() + count;
+        for (const char* from = block.data(); from < end;) {
+            const char* lineEnd = std::find(from, end, '\n');
+            text.append(from, lineEnd);
+            from = lineEnd == end ? end : lineEnd + 1;
+        }
     }
-    std::shared_ptr<util::Collection> tree(util::Json().Deserialize(text));
+    if (in.bad()) {
+        throw InputError("Cannot read the model file '" + EchoedPath(path) + "'.");
+    }
+    return text;
+}
+
+}  // namespace
+
+std::shared_ptr<util::Map> ReadModelFile(const std::string& path, std::size_t sizeLimit) {
+    const std::string shownPath = EchoedPath(path);
+    std::shared_ptr<util::Collection> tree(util::Json().Deserialize(ModelText(path, sizeLimit)));
     auto model = std::dynamic_pointer_cast<util::Map>(tree);
     if (!model) {
-        throw InputError("The model file '" + path + "' does not hold a JSON object.");
+        throw InputError("The model file '" + shownPath +
+                         "' does not hold a whole JSON object (is it cut short?).");
     }
     auto* metadata = dynamic_cast<util::Map*>(model->GetCollection("metadata"));
     if (metadata == nullptr) {
-        throw InputError("The model file '" + path + "' has no \"metadata\" map.");
+        throw InputError("The model file '" + shownPath + "' has no \"metadata\" map.");
     }
     for (const char* key : {"algorithm_name", "feature_extraction_parameters"}) {
         if (metadata->GetString(key) == nullptr) {
-            throw InputError("The metadata of the model file '" + path + "' lack the string \"" +
-                             key + "\".");
+            throw InputError("The metadata of the model file '" + shownPath +
+                             "' lack the string \"" + key + "\".");
         }
     }
     for (const char* key : {"classes", "colors"}) {
         if (!IsStringArray(metadata->GetCollection(key))) {
-            throw InputError("The metadata of the model file '" + path +
+            throw InputError("The metadata of the model file '" + shownPath +
                              "' lack the array of strings \"" + key + "\".");
         }
     }
+    // A class number is a position in "classes", and colour i belongs to class i.
+    const int classCount = metadata->GetCollection("classes")->Size();
+    const int colourCount = metadata->GetCollection("colors")->Size();
+    if (classCount == 0) {
+        throw InputError("The metadata of the model file '" + shownPath +
+                         "' hold an empty \"classes\" array; the model can name no class.");
+    }
+    if (colourCount > classCount) {
+        throw InputError("The metadata of the model file '" + shownPath + "' hold " +
+                         std::to_string(colourCount) + " \"colors\" for " +
+                         std::to_string(classCount) + " \"classes\".");
+    }
     if (metadata->Exists("color_space") && metadata->GetString("color_space") == nullptr) {
-        throw InputError("The metadata of the model file '" + path +
+        throw InputError("The metadata of the model file '" + shownPath +
                          "' hold a \"color_space\" that is not a string.");
     }
     const int* windowSize = metadata->GetInt("window_size");
     if (windowSize == nullptr || *windowSize < 1) {
-        throw InputError("The metadata of the model file '" + path +
+        throw InputError("The metadata of the model file '" + shownPath +
                          "' lack a \"window_size\" of at least 1.");
     }
     return model;

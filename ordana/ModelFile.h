@@ -6,6 +6,7 @@
 // keeps no tree gets a file holding only the metadata. Reading checks everything the
 // classification run relies on and rejects anything else with an InputError naming the file.
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,14 +26,21 @@ std::shared_ptr<util::Map> ComposeModel(std::shared_ptr<util::Collection> config
                                         const std::string& parameters, int windowSize,
                                         const std::string& colorSpace = "");
 
+// Model files larger than this (512 MiB, far beyond the largest model the classifiers' limits
+// allow) are refused before they are read whole.
+constexpr std::size_t kMaxModelFileSize = std::size_t{512} << 20;
+
 // Writes the model to path, or to a numbered variant of it when that name is taken (see
 // OutputFile); returns the path written.
 std::string WriteModelFile(const std::string& path, const util::Map& model);
 
-// The model map of a file written by WriteModelFile. Its "metadata" map is checked to hold
-// "algorithm_name", "classes" (strings), "colors" (strings), "feature_extraction_parameters"
-// and a "window_size" of at least 1, and when present a string "color_space".
-std::shared_ptr<util::Map> ReadModelFile(const std::string& path);
+// The model map of a file written by WriteModelFile. The whole text must be one JSON object
+// (a file cut short is refused). Its "metadata" map is checked to hold "algorithm_name",
+// "classes" (at least one string), "colors" (strings, no more than classes),
+// "feature_extraction_parameters" and a "window_size" of at least 1, and when present a string
+// "color_space". A file of more than sizeLimit bytes is refused without being read whole.
+std::shared_ptr<util::Map> ReadModelFile(const std::string& path,
+                                         std::size_t sizeLimit = kMaxModelFileSize);
 
 // The model's metadata map; only valid for a model returned by ReadModelFile or ComposeModel.
 util::Map& ModelMetadata(const util::Map& model);

@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "ordana/EchoedInput.h"
+
 namespace velkar::ordana {
 
 namespace {
@@ -59,7 +61,7 @@ OutputFile::OutputFile(std::string path) : path(std::move(path)) {
     std::string pattern = this->path + ".part-XXXXXX";
     const int descriptor = mkstemp(pattern.data());
     if (descriptor < 0) {
-        throw std::runtime_error("Cannot write the file '" + this->path +
+        throw std::runtime_error("Cannot write the file '" + EchoedPath(this->path) +
                                  "': " + SystemError(errno) + ".");
     }
     // mkstemp makes the file private; give it the permissions a plainly created file gets.
@@ -71,7 +73,7 @@ OutputFile::OutputFile(std::string path) : path(std::move(path)) {
     out.open(temporaryPath, std::ios::out | std::ios::trunc);
     if (!out) {
         std::remove(temporaryPath.c_str());
-        throw std::runtime_error("Cannot write the file '" + this->path + "'.");
+        throw std::runtime_error("Cannot write the file '" + EchoedPath(this->path) + "'.");
     }
 }
 
@@ -87,7 +89,7 @@ std::string OutputFile::Commit() {
     out.close();
     if (!out) {
         std::remove(temporaryPath.c_str());
-        throw std::runtime_error("Writing the file '" + path + "' failed.");
+        throw std::runtime_error("Writing the file '" + EchoedPath(path) + "' failed.");
     }
     for (int number = 1;; ++number) {
         const std::string candidate = NumberedVariant(path, number);
@@ -100,7 +102,7 @@ std::string OutputFile::Commit() {
         }
         if (error != EEXIST) {
             std::remove(temporaryPath.c_str());
-            throw std::runtime_error("Cannot write the file '" + candidate +
+            throw std::runtime_error("Cannot write the file '" + EchoedPath(candidate) +
                                      "': " + SystemError(error) + ".");
         }
     }

@@ -5,10 +5,12 @@
 #include <functional>
 #include <iostream>
 #include <limits>
+#include <new>
 #include <stdexcept>
 #include <utility>
 
 #include "ordana/AlgorithmCatalog.h"
+#include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
 #include "velkar/LibraryInfo.h"
@@ -73,10 +75,47 @@ std::vector<std::string> SplitListItems(const std::vector<std::string>& pieces,
     return tokens;
 }
 
+// The option library keeps the pieces of its messages (the option, the token it could not
+// read) apart from the wording; they are reachable from a derived class only.
+struct OptionErrorPieces : po::error_with_option_name {
+    static std::map<std::string, std::string> Of(const po::error_with_option_name& error) {
+        return error.*(&OptionErrorPieces::m_substitutions);
+    }
+};
+
+// Running out of memory is not an option error: it goes on to main. Called while error is
+// being handled.
+void RethrowOutOfMemory(const std::exception& error) {
+    if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) {
+        throw;
+    }
+}
+
+// The text of an error met by a query or a builder, with the user's input it quotes clipped.
+std::string OptionErrorText(const std::exception& error) {
+    RethrowOutOfMemory(error);
+    const auto* named = dynamic_cast<const po::error_with_option_name*>(&error);
+    if (named == nullptr) {
+        return error.what();
+    }
+    po::error_with_option_name clipped(*named);
+    for (const auto& [placeholder, value] : OptionErrorPieces::Of(*named)) {
+        // The library replaces "%name%" in its wording until none is left, so a piece that
+        // holds its own placeholder would never finish: no "%" of the input reaches it.
+        std::string echoed;
+        for (char c : EchoedInput(value)) {
+            echoed += c == '%' ? std::string("\\x25") : std::string(1, c);
+        }
+        clipped.set_substitute(placeholder, echoed);
+    }
+    return clipped.what();
+}
+
 }  // namespace
 
 void LogMessage(const std::string& text) {
-    std::cout << "[LOGMESSAGE] !" << text << "!" << std::endl;
+    // Quoted input is clipped where it is quoted; here only the framing is kept safe.
+    std::cout << "[LOGMESSAGE] !" << EchoedInput(text, std::string::npos) << "!" << std::endl;
 }
 
 ParameterParser::ParameterParser(int argc, const char* const* argv)
@@ -242,9 +281,9 @@ void ParameterParser::PrintHelp() {
                 return;
             }
         }
-        std::cout << "Unknown module '" << module << "' in the --help-module option\n";
+        std::cout << "Unknown module '" << EchoedInput(module) << "' in the --help-module option\n";
     } catch (const std::exception& error) {
-        Report(error.what());
+        Report(OptionErrorText(error));
     }
 }
 
@@ -299,9 +338,9 @@ void ParameterParser::ReportUnknownOptions() const {
             while (i + 1 < options.size() && options[i + 1].position_key >= 0) {
                 text += " " + options[++i].original_tokens.front();
             }
-            LogMessage("Unknown option '" + text + "' is ignored.");
+            LogMessage("Unknown option '" + EchoedInput(text) + "' is ignored.");
         } else if (options[i].position_key >= 0) {
-            LogMessage("The word '" + options[i].original_tokens.front() +
+            LogMessage("The word '" + EchoedInput(options[i].original_tokens.front()) +
                        "' is not an option and is ignored.");
         }
     }
@@ -314,7 +353,7 @@ bool ParameterParser::IsChatty() {
             chatty = variables["chatty"].as<bool>();
         }
     } catch (const std::exception& error) {
-        Report(error.what());
+        Report(OptionErrorText(error));
     }
     return chatty;
 }
@@ -323,7 +362,7 @@ bool ParameterParser::HasModelFile() {
     try {
         return ParseAllowed().count("modelfile") != 0;
     } catch (const std::exception& error) {
-        Report(error.what());
+        Report(OptionErrorText(error));
         return false;
     }
 }
@@ -338,7 +377,7 @@ std::string ParameterParser::StringOption(const std::string& name, bool required
             return variables[name].as<std::string>();
         }
     } catch (const std::exception& error) {
-        Report(error.what());
+        Report(OptionErrorText(error));
     }
     return "";
 }
@@ -353,7 +392,7 @@ int ParameterParser::Experiments() {
         RequireParameters(variables, {"experiments"});
         return variables["experiments"].as<int>();
     } catch (const std::exception& error) {
-        Report(error.what());
+        Report(OptionErrorText(error));
         return 1;
     }
 }
@@ -367,7 +406,7 @@ std::optional<unsigned> ParameterParser::RandomSeed() {
         }
         value = variables["seed"].as<long long>();
     } catch (const std::exception& error) {
-        Report(error.what());
+        Report(OptionErrorText(error));
         return std::nullopt;
     }
     if (value < 0 || value > std::numeric_limits<unsigned>::max()) {
@@ -429,13 +468,13 @@ ExtractionSelection ParameterParser::FeatureExtractionAlgorithms() {
             selection.parameters[extractor->Name()] = parameters;
         }
     } catch (const std::exception& error) {
-        Report(error.what());
+        Report(OptionErrorText(error));
     }
     return selection;
 }
 
 std::shared_ptr<featureextraction::FeatureExtractionAlgorithm>
-ParameterParser::FeatureExtractionFromParameters(const std::string& parameters) {
+ParameterParser::FeatureExtractionFromParameters(const std::string& parameters, bool reportErrors) {
     std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> result;
     try {
         const std::vector<std::string> tokens = BlankSeparated(parameters);
@@ -446,7 +485,11 @@ ParameterParser::FeatureExtractionFromParameters(const std::string& parameters) 
             }
         }
     } catch (const std::exception& error) {
-        Report(error.what());
+        if (reportErrors) {
+            Report(OptionErrorText(error));
+        } else {
+            RethrowOutOfMemory(error);
+        }
     }
     return result;
 }
@@ -462,7 +505,7 @@ ParameterParser::ColorTransformations() {
             }
         }
     } catch (const std::exception& error) {
-        Report(error.what());
+        Report(OptionErrorText(error));
     }
     return transformations;
 }
@@ -477,7 +520,7 @@ std::vector<std::string> ParameterParser::SelectedAlgorithms() {
             }
         }
     } catch (const std::exception& error) {
-        Report(error.what());
+        Report(OptionErrorText(error));
     }
     return keys;
 }
@@ -493,7 +536,7 @@ std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> ParameterParser
             return row.create(variables, inputSize);
         }
     } catch (const std::exception& error) {
-        Report(error.what());
+        Report(OptionErrorText(error));
     }
     return nullptr;
 }

@@ -67,8 +67,10 @@ class ParameterParser : public PatternRecognitionBuilder {
                                   const std::vector<std::string>& names);
 
     ExtractionSelection FeatureExtractionAlgorithms();
+    // The extractor a stored parameter string selects, or none; reportErrors false keeps the
+    // reasons for none from the log.
     std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> FeatureExtractionFromParameters(
-        const std::string& parameters);
+        const std::string& parameters, bool reportErrors = true);
     std::vector<std::shared_ptr<imageprocessing::ColorSpaceTransformation>> ColorTransformations();
 
     std::vector<std::string> SelectedAlgorithms() override;

@@ -1,10 +1,14 @@
 #include "ordana/PolygonFile.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
 
+#include "ordana/EchoedInput.h"
 #include "ordana/InputError.h"
 #include "velkar/util/Array.h"
 #include "velkar/util/Json.h"
@@ -15,22 +19,49 @@ namespace {
 
 class LineReader {
   public:
-    explicit LineReader(const std::string& path) : path(path), in(path) {
+    explicit LineReader(const std::string& path) : path(path) {
+        std::error_code ignored;
+        if (std::filesystem::is_directory(path, ignored)) {
+            throw InputError("The polygon file '" + EchoedPath(path) + "' is a directory.");
+        }
+        errno = 0;
+        in.open(path, std::ios::binary);
         if (!in) {
-            throw InputError("Cannot open the polygon file '" + path + "'.");
+            throw InputError("Cannot open the polygon file '" + EchoedPath(path) + "'" +
+                             (errno != 0 ? std::string(": ") + std::strerror(errno) : "") + ".");
         }
     }
 
+    // The next line without its end; a line longer than kMaxPolygonFileLine is refused before
+    // more of it is held.
     std::string Next(const std::string& what) {
         std::string line;
-        if (!std::getline(in, line)) {
-            throw InputError("The polygon file '" + path + "' ends at line " +
+        std::streambuf& buffer = *in.rdbuf();
+        bool ended = false;
+        for (auto c = buffer.sbumpc(); c != std::char_traits<char>::eof(); c = buffer.sbumpc()) {
+            ended = true;
+            if (c == '\n') {
+                break;
+            }
+            // One byte more than the limit may still be the "\r" of a "\r\n" line end; two
+            // cannot.
+            if (line.size() > kMaxPolygonFileLine) {
+                ++number;
+                throw TooLong();
+            }
+            line.push_back(static_cast<char>(c));
+        }
+        if (!ended) {
+            throw InputError("The polygon file '" + EchoedPath(path) + "' ends at line " +
                              std::to_string(number) + " before " + what + ".");
         }
         ++number;
         // Files written on other systems may end their lines with "\r\n".
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
+        }
+        if (line.size() > kMaxPolygonFileLine) {
+            throw TooLong();
         }
         return line;
     }
@@ -40,15 +71,19 @@ class LineReader {
         std::istringstream stream(line);
         long long value = -1;
         if (!(stream >> value) || value < 0 || value > 100000000) {
-            throw Error("expected " + what + " (a whole number of 0 or more), found '" + line +
-                        "'");
+            throw Error("expected " + what + " (a whole number of 0 or more), found '" +
+                        EchoedInput(line) + "'");
         }
         return static_cast<int>(value);
     }
 
+    InputError TooLong() const {
+        return Error("the line is longer than " + std::to_string(kMaxPolygonFileLine) + " bytes");
+    }
+
     InputError Error(const std::string& message) const {
-        return InputError("The polygon file '" + path + "', line " + std::to_string(number) + ": " +
-                          message + ".");
+        return InputError("The polygon file '" + EchoedPath(path) + "', line " +
+                          std::to_string(number) + ": " + message + ".");
     }
 
   private:
@@ -88,7 +123,7 @@ void ReadClassesAndColours(LineReader& reader, PolygonFileContent& content) {
     for (int i = 0; i < classCount; ++i) {
         content.classes.push_back(reader.Next("class name " + std::to_string(i + 1)));
         if (!IsSingleWord(content.classes.back()) || !IsStorableText(content.classes.back())) {
-            throw reader.Error("the class name '" + content.classes.back() +
+            throw reader.Error("the class name '" + EchoedInput(content.classes.back()) +
                                "' must be one word without quotes, braces or brackets");
         }
     }
@@ -97,7 +132,7 @@ void ReadClassesAndColours(LineReader& reader, PolygonFileContent& content) {
     for (int i = 0; i < classCount; ++i) {
         content.colors.push_back(reader.Next("colour " + std::to_string(i + 1)));
         if (!SurvivesModelFile(content.colors.back())) {
-            throw reader.Error("the colour '" + content.colors.back() +
+            throw reader.Error("the colour '" + EchoedInput(content.colors.back()) +
                                "' cannot be stored in a model file (it holds a quote, or "
                                "braces or brackets that do not pair up)");
         }
@@ -112,7 +147,8 @@ std::vector<std::string> ReadLabels(LineReader& reader, const std::vector<std::s
         labels.push_back(reader.Next("polygon label " + std::to_string(i + 1)));
         if (requireKnownLabels &&
             std::find(classes.begin(), classes.end(), labels.back()) == classes.end()) {
-            throw reader.Error("the label '" + labels.back() + "' is not in the class list");
+            throw reader.Error("the label '" + EchoedInput(labels.back()) +
+                               "' is not in the class list");
         }
     }
     return labels;
@@ -135,8 +171,8 @@ void ReadVertices(LineReader& reader, int number, std::vector<math::Polygon::Poi
         int x = 0;
         int y = 0;
         if (!(stream >> x >> y)) {
-            throw reader.Error("expected a vertex as two whole numbers \"x y\", found '" + line +
-                               "'");
+            throw reader.Error("expected a vertex as two whole numbers \"x y\", found '" +
+                               EchoedInput(line) + "'");
         }
         vertices.emplace_back(x, y);
     }

@@ -5,8 +5,10 @@
 // and N class names, a colour count line (ignored: N colour lines follow), the label count M
 // and M labels, the polygon count P and per polygon a vertex count K and K lines "x y".
 // Count lines are decimal integers after optional blanks; the rest of such a line is ignored.
-// The reader rejects anything outside this format with an InputError naming file and line.
+// The reader rejects anything outside this format, and any line longer than
+// kMaxPolygonFileLine bytes, with an InputError naming file and line.
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +26,8 @@ struct PolygonFileContent {
 
 // The largest number of vertices one polygon may have.
 constexpr int kMaxPolygonVertices = 1000;
+// The longest line a polygon file may hold, in bytes (64 KiB), without its end.
+constexpr std::size_t kMaxPolygonFileLine = 64 * 1024;
 
 // With requireKnownLabels, every label must be one of the class names (the experiments read
 // descriptors back by class name); the classification run's windows are labelled "unknown".

@@ -1,6 +1,9 @@
 #include "ordana/WindowFileWriter.h"
 
+#include <algorithm>
 #include <charconv>
+
+#include "velkar/util/Parallel.h"
 
 namespace velkar::ordana {
 
@@ -38,10 +41,40 @@ void WindowFileWriter::AddLabel(std::string_view label) {
     if (labelled == windowCount) {
         return;
     }
-    Append(label.empty() ? "unknown" : label);
-    Append("\n");
+    buffer.append(label.empty() ? "unknown" : label);
+    buffer.push_back('\n');
+    if (buffer.size() >= kFlushSize) {
+        Flush();
+    }
     ++labelled;
 }
+
+namespace {
+
+char* PutNumber(char* at, long long value) { return std::to_chars(at, at + 24, value).ptr; }
+
+// The corner lines of windows [first, last) appended to text.
+void FormatCorners(std::size_t first, std::size_t last, long long reach,
+                   const WindowFileWriter::Origin& origin, std::string& text) {
+    char line[128];
+    for (std::size_t i = first; i < last; ++i) {
+        const auto [x, y] = origin(i);
+        const long long corners[4][2] = {
+            {x, y}, {x, y + reach}, {x + reach, y + reach}, {x + reach, y}};
+        char* at = line;
+        *at++ = '4';
+        *at++ = '\n';
+        for (const auto& corner : corners) {
+            at = PutNumber(at, corner[0]);
+            *at++ = ' ';
+            at = PutNumber(at, corner[1]);
+            *at++ = '\n';
+        }
+        text.append(line, static_cast<std::size_t>(at - line));
+    }
+}
+
+}  // namespace
 
 std::string WindowFileWriter::Finish(int windowSize, const Origin& origin) {
     while (labelled < windowCount) {
@@ -49,20 +82,24 @@ std::string WindowFileWriter::Finish(int windowSize, const Origin& origin) {
     }
     AppendNumber(static_cast<long long>(windowCount));
     Append("\n");
-    const long long last = windowSize - 1;
-    for (std::size_t i = 0; i < windowCount; ++i) {
-        const auto [x, y] = origin(i);
-        const long long corners[4][2] = {
-            {x, y}, {x, y + last}, {x + last, y + last}, {x + last, y}};
-        Append("4\n");
-        for (const auto& corner : corners) {
-            AppendNumber(corner[0]);
-            Append(" ");
-            AppendNumber(corner[1]);
-            Append("\n");
+    Flush();
+    // The corners of millions of windows are formatted on every thread, a chunk each, and the
+    // chunks written in window order; a round of chunks is all that is held at a time.
+    constexpr std::size_t kChunk = 1 << 15;
+    const std::size_t parallel = static_cast<std::size_t>(std::max(util::MaxThreads(), 1)) * 2;
+    std::vector<std::string> chunks(parallel);
+    for (std::size_t start = 0; start < windowCount; start += kChunk * parallel) {
+        const std::size_t count = std::min(parallel, (windowCount - start + kChunk - 1) / kChunk);
+        util::ParallelFor(count, [&](std::size_t c) {
+            const std::size_t first = start + c * kChunk;
+            chunks[c].clear();
+            FormatCorners(first, std::min(windowCount, first + kChunk), windowSize - 1, origin,
+                          chunks[c]);
+        });
+        for (std::size_t c = 0; c < count; ++c) {
+            file.Stream().write(chunks[c].data(), static_cast<std::streamsize>(chunks[c].size()));
         }
     }
-    Flush();
     return file.Commit();
 }
 

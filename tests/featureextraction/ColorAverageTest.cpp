@@ -239,102 +239,41 @@ std::vector<Rgb> MixedPixels(int count, unsigned seed) {
     std::mt19937 generator(seed);
     std::uniform_int_distribution<int> level(0, 255);
     std::uniform_int_distribution<int> kind(0, 5);
-    std::uniform_int_distribution<int> channel(0, 2);
     std::vector<Rgb> pixels(static_cast<std::size_t>(count));
     for (auto& pixel : pixels) {
         const int k = kind(generator);
-        if (k == 0) {
-            pixel = {0, 0, 0};
-        } else if (k == 1) {
-            int levels[3] = {255, 255, 255};
-            levels[channel(generator)] = 1;
-            pixel = {levels[0], levels[1], levels[2]};
-        } else {
-            pixel = {level(generator), level(generator), level(generator)};
+        int levels[3] = {level(generator), level(generator), level(generator)};
+        if (k < 2) {
+            levels[0] = levels[1] = levels[2] = k == 0 ? 0 : 255;
+            levels[level(generator) % 3] = k == 0 ? 0 : 1;
         }
+        pixel = {levels[0], levels[1], levels[2]};
     }
     return pixels;
 }
 
-// The window at (x, y) computed the way the colour average has always added its values: one
-// pass per band, column offset outer and row offset inner, in double precision.
-std::vector<double> ColumnByColumnMeans(const std::vector<Rgb>& pixels, int width, int x, int y,
-                                        int w, bool monochromatic, bool normalize) {
-    const int bands = monochromatic ? 4 : 3;
-    std::vector<double> means;
-    for (int band = 0; band < bands; ++band) {
-        double sum = 0.0;
-        for (int j = 0; j < w; ++j) {
-            for (int i = 0; i < w; ++i) {
-                const Rgb& p = pixels[static_cast<std::size_t>((y + i) * width + x + j)];
-                const double channels[3] = {static_cast<double>(p.red),
-                                            static_cast<double>(p.green),
-                                            static_cast<double>(p.blue)};
-                if (band == 3) {
-                    sum += 0.2126 * channels[0] + 0.7152 * channels[1] + 0.0722 * channels[2];
-                } else if (monochromatic && normalize) {
-                    const double total = channels[0] + channels[1] + channels[2];
-                    sum += total == 0.0 ? 1.0 / 3.0 : channels[band] / total;
-                } else {
-                    sum += channels[band];
-                }
-            }
-        }
-        means.push_back(sum / (static_cast<double>(w) * static_cast<double>(w)));
-    }
-    return means;
-}
-
-TEST(ColorAverageTest, PolygonPathKeepsItsArithmeticToTheLastBit) {
-    const int width = 37;
-    const int height = 29;
-    const auto pixels = MixedPixels(width * height, 3);
-    const auto image =
-        MakeImage(width, height, [&](int x, int y) { return pixels[y * width + x]; });
-    const auto polygon = MakePolygon({{0, 0}, {36, 0}, {36, 28}, {0, 28}});
-    for (const int w : {1, 4, 7}) {
-        for (const bool monochromatic : {false, true}) {
-            for (const bool normalize : {false, true}) {
-                ColorAverage extractor(w, monochromatic, normalize);
-                const auto result = Extract(extractor, image, {polygon});
-                ASSERT_EQ(result.size(), static_cast<std::size_t>((36 / w) * (28 / w)));
-                for (std::size_t index = 0; index < result.size(); ++index) {
-                    const int x = w * static_cast<int>(index / (28 / w));
-                    const int y = w * static_cast<int>(index % (28 / w));
-                    EXPECT_EQ(Values(*result[index]),
-                              ColumnByColumnMeans(pixels, width, x, y, w, monochromatic, normalize))
-                        << "w " << w << ", window (" << x << ", " << y << "), flags "
-                        << monochromatic << normalize;
-                }
-            }
-        }
-    }
-}
-
-// The grid path on overlapping and disjoint grids against a brute-force mean: channel means
-// exactly, chromaticities and luminance (real-valued per pixel) summed in extended precision
-// within a few units in the last place, which only exact table sums reach. Batches of uneven
-// sizes, one thread or two: the values are the same to the last bit.
+// The grid path against brute-force means over every window, in batches of uneven sizes:
+//  - grids of disjoint windows give, to the last bit, the double sums added column by column
+//    (column offset outer, row offset inner), the arithmetic of the polygon path;
+//  - overlapping grids give the channel means exactly and the real-valued means (luminance,
+//    chromaticities) within a few units in the last place of an extended-precision sum, which
+//    only exact table sums reach.
+// One thread or two, whole grid or batches: the same values to the last bit.
 TEST(ColorAverageTest, GridPathAgreesWithABruteForceMeanOnEveryGrid) {
     const int width = 171;
     const int height = 58;
     const auto pixels = MixedPixels(width * height, 8);
     const auto image =
         MakeImage(width, height, [&](int x, int y) { return pixels[y * width + x]; });
-    struct Case {
-        int w;
-        int step;
-    };
-    const std::vector<Case> cases{{1, 1}, {3, 1}, {5, 2}, {16, 1}, {16, 8}, {7, 7}, {4, 6}};
     std::mt19937 generator(12);
-    for (const Case& c : cases) {
-        const WindowGrid grid(c.w, c.step, width, height);
+    for (const auto& [w, step] : std::vector<std::pair<int, int>>{
+             {1, 1}, {3, 1}, {5, 2}, {16, 1}, {16, 8}, {7, 7}, {4, 6}}) {
+        const WindowGrid grid(w, step, width, height);
         for (const bool monochromatic : {false, true}) {
             for (const bool normalize : {false, true}) {
-                ColorAverage extractor(c.w, monochromatic, normalize);
+                ColorAverage extractor(w, monochromatic, normalize);
                 extractor.SetImage(image);
                 const std::size_t bands = monochromatic ? 4 : 3;
-
                 std::vector<double> whole;
                 {
                     util::ThreadLimit single(1);
@@ -342,46 +281,51 @@ TEST(ColorAverageTest, GridPathAgreesWithABruteForceMeanOnEveryGrid) {
                 }
                 std::vector<double> batched;
                 std::uniform_int_distribution<std::size_t> size(1, 3 * grid.Rows() / 2 + 1);
-                for (std::size_t first = 0; first < grid.Count();) {
-                    const std::size_t count = std::min(size(generator), grid.Count() - first);
+                for (std::size_t first = 0, count = 0; first < grid.Count(); first += count) {
+                    count = std::min(size(generator), grid.Count() - first);
                     std::vector<double> batch;
                     extractor.DescribeGrid(grid, first, count, batch);
                     batched.insert(batched.end(), batch.begin(), batch.end());
-                    first += count;
                 }
                 ASSERT_EQ(whole.size(), grid.Count() * bands);
-                ASSERT_EQ(batched, whole) << "w " << c.w << ", step " << c.step;
+                ASSERT_EQ(batched, whole) << "w " << w << ", step " << step;
 
                 for (std::size_t index = 0; index < grid.Count(); ++index) {
                     const int x = grid.X(index);
                     const int y = grid.Y(index);
-                    long long channelSums[3] = {0, 0, 0};
-                    long double realSums[4] = {0, 0, 0, 0};
-                    for (int row = y; row < y + c.w; ++row) {
-                        for (int column = x; column < x + c.w; ++column) {
+                    double sums[4] = {0, 0, 0, 0};
+                    long double preciseSums[4] = {0, 0, 0, 0};
+                    for (int column = x; column < x + w; ++column) {
+                        for (int row = y; row < y + w; ++row) {
                             const Rgb& p = pixels[static_cast<std::size_t>(row * width + column)];
-                            const int channels[3] = {p.red, p.green, p.blue};
-                            const double total = p.red + p.green + p.blue;
-                            for (int k = 0; k < 3; ++k) {
-                                channelSums[k] += channels[k];
-                                realSums[k] += total == 0.0 ? 1.0 / 3.0 : channels[k] / total;
+                            const double channels[3] = {static_cast<double>(p.red),
+                                                        static_cast<double>(p.green),
+                                                        static_cast<double>(p.blue)};
+                            const double total = channels[0] + channels[1] + channels[2];
+                            for (int k = 0; k < 4; ++k) {
+                                const double value =
+                                    k == 3 ? 0.2126 * p.red + 0.7152 * p.green + 0.0722 * p.blue
+                                    : !(monochromatic && normalize) ? channels[k]
+                                    : total == 0.0                  ? 1.0 / 3.0
+                                                                    : channels[k] / total;
+                                sums[k] += value;
+                                preciseSums[k] += value;
                             }
-                            realSums[3] += 0.2126 * p.red + 0.7152 * p.green + 0.0722 * p.blue;
                         }
                     }
-                    const double pixelCount = static_cast<double>(c.w) * c.w;
+                    const double pixelCount = static_cast<double>(w) * w;
                     for (std::size_t band = 0; band < bands; ++band) {
                         const double value = whole[index * bands + band];
                         const bool real = band == 3 || (monochromatic && normalize);
-                        if (!real) {
-                            ASSERT_EQ(value, static_cast<double>(channelSums[band]) / pixelCount)
-                                << "w " << c.w << ", step " << c.step << ", window (" << x << ", "
-                                << y << "), band " << band;
+                        if (step >= w || !real) {
+                            ASSERT_EQ(value, sums[band] / pixelCount)
+                                << "w " << w << ", step " << step << ", window (" << x << ", " << y
+                                << "), band " << band;
                         } else {
-                            const long double expected = realSums[band] / pixelCount;
+                            const long double expected = preciseSums[band] / pixelCount;
                             ASSERT_LE(std::abs(value - expected), 1e-15L * expected)
-                                << "w " << c.w << ", step " << c.step << ", window (" << x << ", "
-                                << y << "), band " << band;
+                                << "w " << w << ", step " << step << ", window (" << x << ", " << y
+                                << "), band " << band;
                         }
                     }
                 }
@@ -393,34 +337,31 @@ TEST(ColorAverageTest, GridPathAgreesWithABruteForceMeanOnEveryGrid) {
 // Black pixels, and bitmaps without 8-bit colour rows (which read as black), on both paths:
 // chromaticities of a third, channels and luminance 0.
 TEST(ColorAverageTest, BlackImagesAreNeutralOnEveryPath) {
-    const std::vector<std::shared_ptr<imageprocessing::ImageFileSystem>> images{
-        MakeImage(30, 20,
-                  [](int, int) {
-                      return Rgb{0, 0, 0};
-                  }),
-        imageprocessing::ImageFileSystem::Create("grey.png", 30, 20, 8)};
-    for (const auto& image : images) {
+    for (const auto& image : {MakeImage(30, 20,
+                                        [](int, int) {
+                                            return Rgb{0, 0, 0};
+                                        }),
+                              imageprocessing::ImageFileSystem::Create("grey.png", 30, 20, 8)}) {
         for (const bool normalize : {false, true}) {
             ColorAverage extractor(8, true, normalize);
             const double chromaticity = normalize ? 1.0 / 3.0 : 0.0;
-            const auto polygonPath = Extract(extractor, image, {MakeRectangle(0, 0, 30, 20)});
-            ASSERT_EQ(polygonPath.size(), 6u);
-            for (const auto& descriptor : polygonPath) {
+            std::vector<double> features;
+            for (const auto& descriptor :
+                 Extract(extractor, image, {MakeRectangle(0, 0, 30, 20)})) {
                 const auto values = Values(*descriptor);
-                for (std::size_t band = 0; band < 4; ++band) {
-                    EXPECT_NEAR(values[band], band == 3 ? 0.0 : chromaticity, 1e-15) << band;
-                }
+                features.insert(features.end(), values.begin(), values.end());
             }
+            ASSERT_EQ(features.size(), 6u * 4u);
             for (const int step : {1, 8}) {
                 const WindowGrid grid(8, step, 30, 20);
-                std::vector<double> features;
-                extractor.DescribeGrid(grid, 0, grid.Count(), features);
-                ASSERT_EQ(features.size(), grid.Count() * 4);
-                for (std::size_t index = 0; index < features.size(); ++index) {
-                    ASSERT_NEAR(features[index], index % 4 == 3 ? 0.0 : chromaticity, 1e-15)
-                        << image->BytesPerPixel() << " bytes per pixel, step " << step << ", value "
-                        << index;
-                }
+                std::vector<double> batch;
+                extractor.DescribeGrid(grid, 0, grid.Count(), batch);
+                features.insert(features.end(), batch.begin(), batch.end());
+            }
+            ASSERT_EQ(features.size(), (6u + 23u * 13u + 6u) * 4u);
+            for (std::size_t index = 0; index < features.size(); ++index) {
+                ASSERT_NEAR(features[index], index % 4 == 3 ? 0.0 : chromaticity, 1e-15)
+                    << image->BytesPerPixel() << " bytes per pixel, value " << index;
             }
         }
     }

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the model file reader through a file. The reader either rejects the
 // text with an InputError or returns a model whose metadata holds everything the classification
-// run reads: the algorithm name and parameter string, class and colour names, and a window size
-// of at least 1. A model whose keys and strings hold no JSON structure characters (as every model
+// run reads: the algorithm name and parameter string, at least one class name and no more colour
+// names than classes, and a window size of at least 1. A model whose keys and strings hold no JSON structure characters (as every model
 // the program writes) must also read back after writing it again.
 
 #include <cstddef>
@@ -80,6 +80,10 @@ void Check(const velkar::util::Map& model) {
     if (classes == nullptr || colors == nullptr ||
         static_cast<int>(velkar::ordana::StringList(classes).size()) != classes->Size() ||
         static_cast<int>(velkar::ordana::StringList(colors).size()) != colors->Size()) {
+        __builtin_trap();
+    }
+    // A class number is a position in the classes, and colour i belongs to class i.
+    if (classes->Size() == 0 || colors->Size() > classes->Size()) {
         __builtin_trap();
     }
 }

@@ -3,6 +3,7 @@
 #include <FreeImagePlus.h>
 #include <gtest/gtest.h>
 
+#include "common/ChildProcess.h"
 #include "common/TemporaryFolder.h"
 
 #include <stdexcept>
@@ -10,6 +11,8 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -380,6 +383,90 @@ TEST_F(ImageFileSystemTest, OutsideReadsGiveZeroAndOutsideWritesChangeNothing) {
         image.SetPixel(x, y, black);
     }
     ExpectPicture(image, white);
+}
+
+std::string Bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Writes value into bytes at the position, size bytes, little- or big-endian.
+void Put(std::string& bytes, std::size_t at, std::uint32_t value, int size, bool bigEndian) {
+    for (int k = 0; k < size; ++k) {
+        bytes[at + static_cast<std::size_t>(bigEndian ? size - 1 - k : k)] =
+            static_cast<char>(value >> (8 * k));
+    }
+}
+
+// Small files whose headers declare width x height pixels: a PNG (its IHDR chunk rewritten with
+// its CRC-32 recomputed bit by bit), a BMP (its info header rewritten) and a GIF written byte by
+// byte, whose screen and first picture take the size (at most 65535 a side).
+std::vector<std::string> FilesDeclaring(const std::string& folder, std::uint32_t width,
+                                        std::uint32_t height) {
+    const std::string png = folder + "/declared.png";
+    const std::string bmp = folder + "/declared.bmp";
+    const std::string gif = folder + "/declared.gif";
+    fipImage(FIT_BITMAP, 2, 2, 24).save(png.c_str(), 0);
+    fipImage(FIT_BITMAP, 2, 2, 24).save(bmp.c_str(), 0);
+    std::string bytes = Bytes(png);
+    Put(bytes, 16, width, 4, true);
+    Put(bytes, 20, height, 4, true);
+    std::uint32_t crc = 0xffffffffu;
+    for (std::size_t i = 12; i < 29; ++i) {
+        crc ^= static_cast<unsigned char>(bytes[i]);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+        }
+    }
+    Put(bytes, 29, ~crc, 4, true);
+    std::ofstream(png, std::ios::binary) << bytes;
+    bytes = Bytes(bmp);
+    Put(bytes, 18, width, 4, false);
+    Put(bytes, 22, height, 4, false);
+    std::ofstream(bmp, std::ios::binary) << bytes;
+    bytes = std::string("GIF89a\0\0\0\0\0\0\0\x2c\0\0\0\0\0\0\0\0\0\x02\0\x3b", 26);
+    for (std::size_t at : {6, 18}) {
+        Put(bytes, at, std::min(width, 0xffffu), 2, false);
+        Put(bytes, at + 2, std::min(height, 0xffffu), 2, false);
+    }
+    std::ofstream(gif, std::ios::binary) << bytes;
+    return {png, bmp, gif};
+}
+
+// Images declaring more pixels than the limit are refused from their header, in an address
+// space that could not hold their pixels; a PNG or BMP exactly at the limit passes the size
+// check (and then fails, unable to allocate its pixels).
+TEST_F(ImageFileSystemTest, ImagesPastThePixelLimitAreRefusedFromTheirHeader) {
+    struct Case {
+        std::uint32_t width;
+        std::uint32_t height;
+        bool refused;
+    };
+    std::vector<Case> cases = {{40000, 40000, true}, {16384, 16385, true}, {65535, 4097, true}};
+    if (testsupport::kAddressSpaceLimitWorks) {
+        cases.push_back({16384, 16384, false});
+    }
+    for (const Case& declared : cases) {
+        for (const std::string& path :
+             FilesDeclaring(folder.Path().string(), declared.width, declared.height)) {
+            // FreeImage decodes a GIF to learn its size, so one within the limit is not tried.
+            if (!declared.refused && path.ends_with(".gif")) {
+                continue;
+            }
+            const auto child = testsupport::RunInChild(
+                {testsupport::AddressSpaceInUse() + (rlim_t{128} << 20), 0}, [&] {
+                    ImageFileSystem image(path);
+                    std::cout << image.LoadError();
+                    return image.IsLoaded() ? 1 : 0;
+                });
+            EXPECT_EQ(child.exitStatus, 0) << path << ": " << child.output;
+            const std::string size = std::to_string(declared.width) + " x " +
+                                     std::to_string(declared.height) +
+                                     " pixels, more than the 268435456";
+            EXPECT_EQ(child.output.find(size) != std::string::npos, declared.refused)
+                << path << ": " << child.output;
+        }
+    }
 }
 
 }  // namespace

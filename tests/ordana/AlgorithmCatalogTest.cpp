@@ -2,6 +2,7 @@
 
 #include <map>
 #include <memory>
+#include <new>
 #include <set>
 #include <sstream>
 #include <string>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "WorkflowFixtures.h"
+#include "common/ChildProcess.h"
 #include "ordana/AlgorithmCatalog.h"
 #include "ordana/ParameterParser.h"
 #include "velkar/featureextraction/ColorAverage.h"
@@ -459,6 +461,68 @@ TEST(AlgorithmCatalogTest, UnusablePerceptronValuesAreNamed) {
     // No iterations is a usable value: the network keeps its first weights.
     EXPECT_NE(TrainedPerceptron("--mlp --mhidden 4 --mlr 0.3 --mm 0.1 --merr 0.01 --miter 0"),
               nullptr);
+}
+
+// Hidden layers whose weights would pass 10^7 are refused by name before anything is allocated
+// (each case runs in a child that could not hold them); the count is recomputed here from the
+// layer sizes: (inputs + 1) x neurons per layer.
+TEST(AlgorithmCatalogTest, PerceptronsOfTooManyWeightsAreRefusedBeforeAllocating) {
+    struct Case {
+        int inputs;
+        std::vector<int> hidden;
+    };
+    const std::vector<Case> cases = {{3, {2000000000}},   {3, {2500001}}, {9999, {1001}},
+                                     {3, {1000, 10000}},  {3, {8, 8}},    {50, {30, 40, 20}},
+                                     {2, {3, 2000000000}}};
+    for (const Case& one : cases) {
+        long long weights = 0;
+        bool tooMany = false;
+        for (std::size_t k = 0; k < one.hidden.size(); ++k) {
+            weights += (static_cast<long long>(k == 0 ? one.inputs : one.hidden[k - 1]) + 1) *
+                       one.hidden[k];
+            tooMany = tooMany || weights > 10000000;
+        }
+        std::string list;
+        std::string words;
+        for (int size : one.hidden) {
+            list += (list.empty() ? "" : ",") + std::to_string(size);
+            words += " " + std::to_string(size);
+        }
+        const auto child = testsupport::RunInChild(
+            {testsupport::AddressSpaceInUse() + (rlim_t{64} << 20), 0}, [&] {
+                CommandLine line(
+                    Words("--mlp --mhidden" + words + " --mlr 0.3 --mm 0.1 --merr 0.01 --miter 5"));
+                ParameterParser parser = line.Parser();
+                return parser.CreateAlgorithm("mlp", one.inputs) ? 1 : 0;
+            });
+        EXPECT_EQ(child.exitStatus, tooMany ? 0 : 1) << list << "\n" << child.output;
+        const std::string expected = "[LOGMESSAGE] !Invalid value for option '--mhidden': " + list +
+                                     " (with " + std::to_string(one.inputs) +
+                                     " features the hidden layers need more than 10000000 "
+                                     "weights).!\n";
+        EXPECT_EQ(child.output, tooMany ? expected : "") << list;
+    }
+}
+
+// Running out of memory while building is no option error: it leaves the query for main.
+TEST(AlgorithmCatalogTest, RunningOutOfMemoryIsNotReportedAsAnOptionError) {
+    if (!testsupport::kAddressSpaceLimitWorks) {
+        GTEST_SKIP() << "the sanitizers' address space cannot be limited";
+    }
+    const auto child =
+        testsupport::RunInChild({testsupport::AddressSpaceInUse() + (rlim_t{32} << 20), 0}, [] {
+            CommandLine line(
+                Words("--mlp --mhidden 2000 2000 --mlr 0.3 --mm 0.1 --merr 0.01 --miter 5"));
+            ParameterParser parser = line.Parser();
+            try {
+                parser.CreateAlgorithm("mlp", 3);
+            } catch (const std::bad_alloc&) {
+                return 0;
+            }
+            return 1;
+        });
+    EXPECT_EQ(child.exitStatus, 0);
+    EXPECT_EQ(child.output, "");
 }
 
 TEST(AlgorithmCatalogTest, UnknownClassifierKeysBuildNothing) {

@@ -219,7 +219,8 @@ std::string ModelText(const std::string& key, const std::string& replacement) {
 
 TEST_F(ModelFileReadTest, AWellFormedTextReads) {
     EXPECT_EQ(Rejection(ModelText("", "")), "");
-    EXPECT_EQ(Rejection(ModelText("classes", "[]")), "");
+    EXPECT_EQ(Rejection(ModelText("colors", "[]")), "");
+    EXPECT_EQ(Rejection(ModelText("colors", "[\"red\"]")), "");
     EXPECT_EQ(Rejection(ModelText("window_size", "1")), "");
 }
 
@@ -245,6 +246,13 @@ TEST_F(ModelFileReadTest, MalformedModelsAreRejected) {
         {ModelText("window_size", "-5"), "\"window_size\""},
         {ModelText("window_size", "\"5\""), "\"window_size\""},
         {ModelText("window_size", "5.5"), "\"window_size\""},
+        {ModelText("classes", "[]"), "empty \"classes\""},
+        {ModelText("colors", "[\"red\", \"blue\", \"green\"]"), "3 \"colors\" for 2 \"classes\""},
+        // Cut short in its last bytes, or inside a string that holds a closing bracket.
+        {ModelText("", "").substr(0, ModelText("", "").size() - 3), "cut short"},
+        {ModelText("colors", "[\"red]\"]")
+             .substr(0, ModelText("colors", "[\"red]\"]").find(']') + 1),
+         "cut short"},
     };
     for (const auto& [text, topic] : cases) {
         const std::string message = Rejection(text);
@@ -252,13 +260,30 @@ TEST_F(ModelFileReadTest, MalformedModelsAreRejected) {
     }
 }
 
-TEST_F(ModelFileReadTest, MissingFileIsNamed) {
-    const std::string path = (folder / "absent.mlp").string();
-    try {
-        ReadModelFile(path);
-        FAIL() << "no error";
-    } catch (const InputError& error) {
-        EXPECT_NE(std::string(error.what()).find("'" + path + "'"), std::string::npos);
+// Files that hold no model text are named with what they are: missing, a folder, or larger
+// than the size limit (by their size, or for an endless device once the limit is read). A file
+// at the limit reads.
+TEST_F(ModelFileReadTest, FilesThatAreNoModelTextAreNamed) {
+    const std::string text = ModelText("", "");
+    WriteText(folder / "model.mlp", text);
+    EXPECT_NO_THROW(ReadModelFile((folder / "model.mlp").string(), text.size()));
+    std::filesystem::create_directory(folder / "folder.mlp");
+    const std::string tooLarge = "larger than " + std::to_string(text.size() - 1) + " bytes";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {(folder / "absent.mlp").string(), "No such file"},
+        {(folder / "folder.mlp").string(), "is a directory"},
+        {(folder / "model.mlp").string(), tooLarge},
+        {"/dev/zero", tooLarge},
+    };
+    for (const auto& [path, topic] : cases) {
+        try {
+            ReadModelFile(path, text.size() - 1);
+            ADD_FAILURE() << path << " read";
+        } catch (const InputError& error) {
+            const std::string message = error.what();
+            EXPECT_NE(message.find("'" + path + "'"), std::string::npos) << message;
+            EXPECT_NE(message.find(topic), std::string::npos) << message;
+        }
     }
 }
 

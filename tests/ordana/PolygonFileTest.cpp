@@ -16,6 +16,7 @@ using ordanatest::Rectangle;
 using ordanatest::Vertices;
 using ordanatest::WriteText;
 using velkar::ordana::InputError;
+using velkar::ordana::kMaxPolygonFileLine;
 using velkar::ordana::kMaxPolygonVertices;
 using velkar::ordana::PolygonFileContent;
 using velkar::ordana::ReadPolygonFile;
@@ -176,12 +177,25 @@ TEST_F(PolygonFileTest, RejectionsNameFileAndLine) {
         // Class names travel as single words.
         {"t\n1\nopen water\n1\nc\n0\n0\n", "line 3"},
         {"t\n1\n\n1\nc\n0\n0\n", "line 3"},
+        // Lines longer than the limit, wherever they are, even without a line end.
+        {std::string(kMaxPolygonFileLine + 1, 't') + "\n1\n", "line 1"},
+        {"t\n1\na\n1\n" + std::string(kMaxPolygonFileLine + 1, 'c') + "\n0\n0\n", "line 5"},
+        {"t\n1\na\n1\nc\n1\na\n1\n1\n" + std::string(kMaxPolygonFileLine * 2, '7'), "line 10"},
     };
     for (const Case& bad : cases) {
         const std::string message = Rejection(bad.text);
         EXPECT_NE(message.find("'" + Path() + "'"), std::string::npos) << bad.text << message;
         EXPECT_NE(message.find(bad.line + ":"), std::string::npos) << bad.text << message;
     }
+}
+
+// A line of exactly the limit reads, also when a "\r\n" ends it.
+TEST_F(PolygonFileTest, LinesUpToTheLimitRead) {
+    const std::string longest(kMaxPolygonFileLine, 'w');
+    const PolygonFileContent content =
+        Read(longest + "\n1\n" + longest + "\n1\n" + longest + "\r\n0\n0");
+    EXPECT_EQ(content.classes, (std::vector<std::string>{longest}));
+    EXPECT_EQ(content.colors, (std::vector<std::string>{longest}));
 }
 
 TEST_F(PolygonFileTest, UnknownLabelsAreAcceptedWhenNotRequired) {

@@ -2,9 +2,12 @@
 
 // Runs the real ordana binary for the program tests: the arguments are quoted for the shell,
 // standard output and standard error are captured apart, and the exit status is kept.
+// RunOrdanaWithin runs it in a child process under resource limits instead.
 
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include "common/ChildProcess.h"
 #include "common/TemporaryFolder.h"
 
 #include <cstdio>
@@ -95,6 +98,27 @@ inline ProgramResult RunOrdana(
     if (errors != nullptr) {
         std::fclose(errors);
     }
+    return result;
+}
+
+// Runs ordana in the working directory under the limits (see ChildProcess.h); its standard
+// error joins the output.
+inline ProgramResult RunOrdanaWithin(const testsupport::ResourceLimits& limits,
+                                     std::vector<std::string> arguments,
+                                     const std::filesystem::path& workingDirectory) {
+    arguments.insert(arguments.begin(), ORDANA_BINARY);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    const auto child = testsupport::RunInChild(limits, [&] {
+        dup2(STDOUT_FILENO, STDERR_FILENO);
+        return chdir(workingDirectory.c_str()) == 0 ? execv(argv[0], argv.data()) : 127;
+    });
+    ProgramResult result;
+    result.output = child.output;
+    result.exitStatus = child.exitStatus;
     return result;
 }
 

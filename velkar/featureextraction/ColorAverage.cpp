@@ -26,9 +26,10 @@ constexpr std::int64_t kBlueWeight = 722;
 constexpr double kWeightScale = 10000.0;
 
 // A chromaticity c = channel / (R + G + B) in double precision is 0, fl(1/3) for black, or at
-// least 1/511 (channel 1 against 255 + 255), so c is a whole multiple of 2^-62 and c * 2^62 is
-// exact. Split into 31-bit halves, its tile sums fit 64 bits and convert to double exactly; the
-// window's sum then differs from the exact sum of the per-pixel values by one final rounding.
+// least 1/511 > 2^-9 (channel 1 against 255 + 255); its 53-bit significand then ends at 2^-61
+// or above, so c * 2^62 is a whole number. Split into 31-bit halves, its sums over a tile fit 64
+// bits and convert to double exactly, and a window's sum differs from the exact sum of its
+// per-pixel values by one final rounding.
 constexpr double kChromaticityScale = 0x1p62;
 constexpr int kHalfBits = 31;
 constexpr std::int64_t kLowMask = (std::int64_t{1} << kHalfBits) - 1;

@@ -49,7 +49,8 @@ class FeatureExtractionAlgorithm {
     // values per window, window after window; features is resized to count * FeatureCount().
     // The values are those Process gives for a polygon spanning the window's pixels, its corners
     // (x, y), (x, y + w), (x + w, y + w), (x + w, y); a window that yields no descriptor gets
-    // NaN values, and one that yields several gets the last. Throws std::logic_error without an
+    // NaN values, and one that yields several gets the last; an extractor with its own grid path
+    // may differ from them by rounding (see its header). Throws std::logic_error without an
     // image, std::invalid_argument when the grid is larger than the image and std::out_of_range
     // when the batch reaches past the grid's last window. Not safe to call concurrently on the
     // same extractor; it runs its own tasks.

@@ -2,13 +2,12 @@
 
 // One raster image held by FreeImagePlus, read and written as 8-bit red, green and blue.
 // Pixel (x, y) is column x from the left and row y from the top; the bitmap stores rows
-// bottom-up, so row y is scanline height - 1 - y. Every image that loads is converted to 24-bit
-// RGB, so greyscale, palette and 16-bit files read as plain colours (grey gives R = G = B).
-// A file that cannot be read leaves a 0 x 0 image (IsLoaded() is false). Reads outside the
-// image answer 0 and writes there change nothing. Pixel reads allocate and lock nothing and may
-// run from many threads at once while nobody writes. Row() gives loops over many pixels the
-// bytes of a row directly: BytesPerPixel() bytes per pixel, the channels at kRedOffset,
-// kGreenOffset and kBlueOffset. Copies hold their own pixels.
+// bottom-up, so row y is scanline height - 1 - y. Every image that loads becomes 24-bit RGB
+// (grey gives R = G = B). A file that cannot be read leaves a 0 x 0 image and LoadError() says
+// why; images past kMaxPixelCount are refused from their header, before pixels are decoded.
+// Reads outside the image answer 0 and writes there change nothing; pixel reads may run from
+// many threads while nobody writes. Row() gives a row's bytes directly (BytesPerPixel() per
+// pixel, channels at kRedOffset, kGreenOffset, kBlueOffset). Copies hold their own pixels.
 
 #include <cstddef>
 #include <memory>
@@ -32,6 +31,20 @@ class ImageFileSystem {
     // std::invalid_argument.
     static std::shared_ptr<ImageFileSystem> Create(std::string filename, int width, int height,
                                                    int bitsPerPixel);
+
+    // Larger images are refused on loading: 2^28 pixels, a scene of about 16000 x 16000. The
+    // size comes from the header, except for the rare formats whose size FreeImage cannot read
+    // alone (JPEG 2000, SGI, DDS, IFF, MNG, PICT, WBMP, XBM), which are measured once decoded.
+    static constexpr long long kMaxPixelCount = 1LL << 28;
+    // Why the last load failed, empty when it worked: missing, a directory, not permitted, an
+    // unknown format, damaged, data ending early (the decoder warned of a premature end, or an
+    // uncompressed BMP is shorter than its header says), or too many pixels. The image
+    // libraries' own messages are kept from the standard streams; they serve only this.
+    const std::string& LoadError() const { return loadError; }
+    // The bands (1 grey, 3 colour, 4 with alpha) and the bits per sample of the loaded file
+    // before it became 8-bit RGB; 0 when nothing was loaded.
+    int FileBandCount() const { return fileBandCount; }
+    int FileBitsPerSample() const { return fileBitsPerSample; }
 
     int Width() const { return width; }
     int Height() const { return height; }
@@ -62,6 +75,9 @@ class ImageFileSystem {
 
   private:
     void LoadImageIntoMemory(std::string name);
+    // Loads filename into image as 24-bit RGB; returns why it could not.
+    std::string Decode();
+    void RecordFileLayout();
     void CacheGeometry();
     const unsigned char* PixelBytes(int x, int y) const;
 
@@ -70,6 +86,9 @@ class ImageFileSystem {
     std::unique_ptr<fipImage> image;
     int bandCount = 0;
     std::string filename;
+    std::string loadError;
+    int fileBandCount = 0;
+    int fileBitsPerSample = 0;
     int bytesPerPixel = 0;
     // The bitmap's first scanline (the bottom row) and the distance between scanlines; null
     // when the image holds no 24- or 32-bit pixels.

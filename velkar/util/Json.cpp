@@ -85,11 +85,15 @@ bool StartsCollection(std::string_view value) {
 
 // Stores a scalar value (anything but a nested collection) through put, or nothing at all. An
 // empty string ("") is stored only where its position carries meaning (in arrays): dropping it
-// there would move every later element.
+// there would move every later element. False for a string without its closing quote, which
+// makes the whole text unreadable.
 template <typename Put>
-void StoreScalar(std::string_view value, Put put, bool keepEmptyString) {
+bool StoreScalar(std::string_view value, Put put, bool keepEmptyString) {
     if (value.empty()) {
-        return;
+        return true;
+    }
+    if (value.front() == '"' && (value.size() < 2 || value.back() != '"')) {
+        return false;
     }
     if (value == "true" || value == "false") {
         put(new bool(value == "true"));
@@ -114,6 +118,13 @@ void StoreScalar(std::string_view value, Put put, bool keepEmptyString) {
     } else if (value.size() >= 3 || (keepEmptyString && value == "\"\"")) {
         put(new std::string(Inner(value)));
     }
+    return true;
+}
+
+// An object's text must end with its closing brace and an array's with its closing bracket: a
+// text cut short (a model file truncated on disk) is not read as a smaller tree.
+bool IsClosed(std::string_view text) {
+    return text.size() >= 2 && text.back() == (text.front() == '{' ? '}' : ']');
 }
 
 void Indent(std::ostringstream& out, int tabs) {
@@ -232,7 +243,7 @@ Collection* Json::DeserializeCollection(std::string_view text, int depth) const 
 }
 
 Map* Json::DeserializeMap(std::string_view text, int depth) const {
-    if (depth > MaxDepth) {
+    if (depth > MaxDepth || !IsClosed(text)) {
         return nullptr;
     }
     auto map = std::make_unique<Map>();
@@ -254,8 +265,9 @@ Map* Json::DeserializeMap(std::string_view text, int depth) const {
                     return nullptr;
                 }
                 map->Put(name, child);
-            } else {
-                StoreScalar(value, [&](auto* scalar) { map->Put(name, scalar); }, false);
+            } else if (!StoreScalar(
+                           value, [&](auto* scalar) { map->Put(name, scalar); }, false)) {
+                return nullptr;
             }
         }
         if (end >= body.size()) {
@@ -267,7 +279,7 @@ Map* Json::DeserializeMap(std::string_view text, int depth) const {
 }
 
 Array* Json::DeserializeArray(std::string_view text, int depth) const {
-    if (depth > MaxDepth) {
+    if (depth > MaxDepth || !IsClosed(text)) {
         return nullptr;
     }
     auto array = std::make_unique<Array>();
@@ -282,8 +294,9 @@ Array* Json::DeserializeArray(std::string_view text, int depth) const {
                 return nullptr;
             }
             array->Add(child);
-        } else {
-            StoreScalar(value, [&](auto* scalar) { array->Add(scalar); }, true);
+        } else if (!StoreScalar(
+                       value, [&](auto* scalar) { array->Add(scalar); }, true)) {
+            return nullptr;
         }
         if (end >= body.size()) {
             break;

@@ -5,7 +5,7 @@
 // line indented by tabs, keeps arrays on one line with ", " between elements, writes doubles in
 // fixed notation with 12 decimals (non-finite ones as the bare words nan, inf, -inf) and writes
 // strings and keys without escaping. The reader splits by counting braces, brackets and quotes.
-// It never fails on malformed text: what it makes of such text is described below. A Json
+// It rejects text cut short and reads other malformed text as described below. A Json
 // object keeps only its pretty flag; it is not meant to be shared between threads.
 
 #include <sstream>
@@ -31,10 +31,9 @@ class Json {
     std::string Serialize(const Collection* root) const;
 
     // A new Map or Array owned by the caller, or null when the trimmed text is empty, does not
-    // start with "{" or "[", or nests collections deeper than MaxDepth. On malformed text the
-    // reader keeps what its rules yield and drops the rest:
-    // - a body without its closing character loses its last character instead
-    //   (a lone "{" or "[" gives an empty collection);
+    // start with "{" or "[", nests collections deeper than MaxDepth, or holds an object, array
+    // or quoted value without its closing character (a text cut short). On other malformed text
+    // the reader keeps what its rules yield and drops the rest:
     // - a member without a colon ends the reading of its object; a key shorter than two
     //   characters (no room for its quotes) drops its member;
     // - empty values (trailing commas), quoted values of fewer than three characters (in a
@@ -48,7 +47,7 @@ class Json {
     void SerializeArray(std::ostringstream& out, const Array* array, int depth) const;
     void PrintValue(std::ostringstream& out, const Collection::CollectionItem* item,
                     int depth) const;
-    // Both return null only when the text nests deeper than MaxDepth below depth.
+    // Both return null when the text nests deeper than MaxDepth below depth or is not closed.
     Map* DeserializeMap(std::string_view text, int depth) const;
     Array* DeserializeArray(std::string_view text, int depth) const;
     // A map for text starting with "{", an array otherwise.

@@ -1,0 +1,190 @@
+// The program under inputs that would take its memory, hold no usable data or try to break its
+// log lines: each run is refused with one message naming the file (and line), the size or the
+// option, exits with status 2, prints nothing else (not even the image libraries' own lines)
+// and writes no file; all within an address space that could not hold what the input declares.
+
+#include <gtest/gtest.h>
+
+#include <FreeImagePlus.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ProgramRun.h"
+#include "WorkflowFixtures.h"
+
+namespace {
+
+using ordanatest::Rgb;
+using ordanatest::TemporaryFolder;
+using ordanatest::WriteText;
+
+class BadInputProgramTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(ordanatest::WriteImage(folder / "scene.png", 64, 48, [](int x, int y) {
+            return Rgb(x * 3, y * 5, (x * y) % 256);
+        }));
+        ordanatest::WritePolygonFile(folder / "scene.cct", {"left", "right"}, {"#f00", "#00f"},
+                                     {{"left", ordanatest::Rectangle(0, 0, 32, 48)},
+                                      {"right", ordanatest::Rectangle(32, 0, 64, 48)}});
+    }
+
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names = folder.FileNames();
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // Runs a command line of blank-separated words in the folder.
+    ordanatest::ProgramResult Run(const std::string& line, testsupport::ResourceLimits limits) {
+        std::istringstream words(line);
+        std::vector<std::string> arguments;
+        for (std::string word; words >> word;) {
+            arguments.push_back(word);
+        }
+        return ordanatest::RunOrdanaWithin(limits, arguments, folder.Path());
+    }
+
+    TemporaryFolder folder;
+};
+
+TEST_F(BadInputProgramTest, InputsAreRefusedByNameWithinBoundedMemory) {
+    // A BMP of 62 bytes whose header declares 40000 x 40000 pixels (4.8 GB once decoded).
+    ASSERT_TRUE(fipImage(FIT_BITMAP, 2, 2, 24).save((folder / "huge.bmp").c_str(), 0));
+    std::string bytes = ordanatest::ReadText(folder / "huge.bmp");
+    bytes.replace(18, 8, std::string("\x40\x9c\0\0\x40\x9c\0\0", 8));
+    WriteText(folder / "huge.bmp", bytes);
+    // Pictures cut short, and files that are no picture.
+    for (const std::string format : {"jpg", "bmp"}) {
+        ASSERT_TRUE(ordanatest::WriteImage(folder / ("cut." + format), 64, 48, [](int x, int y) {
+            return Rgb(x * 3, y * 5, (x * y) % 256);
+        }));
+        const std::string whole = ordanatest::ReadText(folder / ("cut." + format));
+        WriteText(folder / ("cut." + format), whole.substr(0, whole.size() * 3 / 4));
+    }
+    std::filesystem::create_directory(folder / "folder");
+    WriteText(folder / "noisy.cct", "t\nmany!\x07" + std::string(500, 'x') + "\n");
+    WriteText(folder / "long.cct", "t\n2\nleft\n" + std::string(70000, 'r') + "\n");
+
+    const std::string run = " --wca --aws 5 --experiments 1";
+    const std::string image = "Cannot read the image file ";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"--image huge.bmp --file scene.cct" + run,
+         image + "'huge.bmp': it is 40000 x 40000 pixels, more than the 268435456 an image may "
+                 "have."},
+        {"--image cut.jpg --file scene.cct" + run,
+         image + "'cut.jpg': its data end before its pixels do (Premature end of JPEG file)."},
+        {"--image cut.bmp --file scene.cct" + run,
+         image + "'cut.bmp': its data end before its pixels do (the file holds 6952 of the "
+                 "9270 bytes its header announces)."},
+        {"--image folder --file scene.cct" + run, image + "'folder': it is a directory."},
+        {"--image absent.png --file scene.cct" + run,
+         image + "'absent.png': the file does not exist."},
+        {"--image scene.cct --file scene.cct" + run,
+         image + "'scene.cct': its format is not one of the image formats that can be read."},
+        {"--image scene.png --file /dev/zero" + run,
+         "The polygon file '/dev/zero', line 1: the line is longer than 65536 bytes."},
+        {"--image scene.png --file long.cct" + run,
+         "The polygon file 'long.cct', line 4: the line is longer than 65536 bytes."},
+        {"--image scene.png --file folder" + run, "The polygon file 'folder' is a directory."},
+        {"--image scene.png --file noisy.cct" + run,
+         "The polygon file 'noisy.cct', line 2: expected the number of classes (a whole number "
+         "of 0 or more), found 'many\\x21\\x07" +
+             std::string(74, 'x') + "...'."},
+        {"--image scene.png --file scene.cct --wca --experiments 1 --aws !5" + std::string(90, '5'),
+         "the argument ('\\x21" + std::string(79, '5') + "...') for option '--aws' is invalid!"},
+        // The option library's own placeholders in a value are quoted, not replaced forever.
+        {"--image scene.png --file scene.cct --wca --experiments 1 --aws %value%",
+         "the argument ('\\x25value\\x25') for option '--aws' is invalid!"},
+        {"--image scene.png --file scene.cct" + run + " --dwt --wscale 1 --wws 8 --wname " +
+             std::string(100, 'w'),
+         "Invalid value for option '--wname': " + std::string(80, 'w') +
+             "... (valid names: haar, db1, "},
+        {"--image scene.png --file scene.cct" + run +
+             " --mlp --mhidden 2000000000 --mlr 0.3 --mm 0.1 --merr 0.1 --miter 5",
+         "Invalid value for option '--mhidden': 2000000000 (with 3 features the hidden layers "
+         "need more than 10000000 weights)."},
+    };
+    const auto before = Names();
+    for (const auto& [line, expected] : cases) {
+        const auto result = Run(line, {rlim_t{512} << 20, 0});
+        EXPECT_EQ(result.exitStatus, 2) << line;
+        EXPECT_EQ(result.output.rfind("[LOGMESSAGE] !" + expected, 0), 0u) << result.output;
+        EXPECT_EQ(result.output.find('\n'), result.output.size() - 1) << result.output;
+        EXPECT_EQ(Names(), before) << line;
+    }
+}
+
+// Files that cannot be written whole (past a file-size limit) end the run with status 1 and a
+// message naming them, and leave nothing behind: the descriptor file of an experiment, the
+// segmentation file of a classification run.
+TEST_F(BadInputProgramTest, FailedWritesLeaveNoFile) {
+    ASSERT_EQ(Run("--image scene.png --file scene.cct --wca --aws 5 --experiments 1 --mlp "
+                  "--mhidden 4 --mlr 0.3 --mm 0.1 --merr 0.1 --miter 5",
+                  {})
+                  .exitStatus,
+              0);
+    const auto models = ordanatest::FilesWithExtension(folder.Path(), "mlp");
+    ASSERT_EQ(models.size(), 1u);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"--image scene.png --file scene.cct --wca --aws 5 --experiments 1", "scene.cct_"},
+        {"--image scene.png --sampling window --modelfile " + models[0].string(), "processing_"}};
+    const auto before = Names();
+    for (const auto& [line, name] : cases) {
+        const auto result = Run(line, {0, 256});
+        EXPECT_EQ(result.exitStatus, 1) << line;
+        const auto messages = ordanatest::Payloads(result.output, "LOGMESSAGE");
+        ASSERT_EQ(messages.size(), 1u) << result.output;
+        EXPECT_EQ(messages[0].rfind("Writing the file '" + name, 0), 0u) << messages[0];
+        EXPECT_TRUE(messages[0].ends_with("' failed.")) << messages[0];
+        EXPECT_EQ(Names(), before) << line;
+    }
+}
+
+// Memory that runs out is no input error: the run ends with status 1 and says so. A model of a
+// million numbers cannot be held within the limit.
+TEST_F(BadInputProgramTest, RunningOutOfMemoryEndsWithStatusOne) {
+    if (!testsupport::kAddressSpaceLimitWorks) {
+        GTEST_SKIP() << "the sanitizers' address space cannot be limited";
+    }
+    std::string model =
+        "{\"metadata\": {\"algorithm_name\": \"Multilayer Perceptron\", \"classes\": [\"a\"], "
+        "\"colors\": [], \"feature_extraction_parameters\": \"--wca --aws 5\", \"window_size\": "
+        "5}, \"weights\": [";
+    for (int i = 0; i < 1000000; ++i) {
+        model += "0.5,";
+    }
+    WriteText(folder / "big.mlp", model + "0.5]}");
+    const auto before = Names();
+    const auto result =
+        Run("--image scene.png --modelfile big.mlp --sampling window", {rlim_t{80} << 20, 0});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output,
+              "[LOGMESSAGE] !The run needs more memory than this machine gives it.!\n");
+    EXPECT_EQ(Names(), before);
+}
+
+// Files of more than three bands or more than 8 bits per sample are read as 8-bit RGB, which is
+// said once, naming the file; nothing of the image libraries' own reaches the output.
+TEST_F(BadInputProgramTest, ImagesBeyondThreeEightBitBandsAreReportedOnce) {
+    ASSERT_TRUE(fipImage(FIT_BITMAP, 64, 48, 32).save((folder / "alpha.tif").c_str(), 0));
+    ASSERT_TRUE(fipImage(FIT_UINT16, 64, 48, 16).save((folder / "deep.png").c_str(), 0));
+    for (const auto& [image, layout] : std::vector<std::pair<std::string, std::string>>{
+             {"alpha.tif", "4 bands of 8 bits"}, {"deep.png", "1 band of 16 bits"}}) {
+        const auto result =
+            Run("--image " + image + " --file scene.cct --wca --aws 5 --experiments 0", {});
+        EXPECT_EQ(result.exitStatus, 0) << result.output;
+        EXPECT_EQ(result.output.find("TIFF"), std::string::npos) << result.output;
+        const auto lines = ordanatest::ProtocolLines(result.output);
+        ASSERT_EQ(lines.size(), 1u) << result.output;
+        EXPECT_EQ(lines[0], "[LOGMESSAGE] !The image file '" + image + "' has " + layout +
+                                "; it is read as 8-bit RGB, as every extractor works on three "
+                                "8-bit channels.!");
+    }
+}
+
+}  // namespace
