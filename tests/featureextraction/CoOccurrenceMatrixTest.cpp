@@ -17,7 +17,6 @@ namespace velkar::featureextraction {
 namespace {
 
 using testing::Extract;
-
 using testing::MakeRectangle;
 using Bands = std::vector<std::vector<double>>;
 

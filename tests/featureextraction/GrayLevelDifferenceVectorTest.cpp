@@ -13,7 +13,6 @@ namespace velkar::featureextraction {
 namespace {
 
 using testing::Extract;
-
 using testing::MakeRectangle;
 
 TEST(GrayLevelDifferenceVectorTest, UniformWindowHasOnlyTheZeroDifference) {

@@ -15,7 +15,6 @@ namespace velkar::featureextraction {
 namespace {
 
 using testing::Extract;
-
 using testing::MakeImage;
 using testing::MakeRectangle;
 using testing::RandomPixels;
