@@ -171,6 +171,24 @@ void BM_ColorAverage(benchmark::State& state) {
         1000.0 * releaseSeconds / static_cast<double>(state.iterations());
 }
 
+// The experiments' path: every window's values straight into one block, no object per window.
+void BM_ColorAverageFlat(benchmark::State& state) {
+    const int w = static_cast<int>(state.range(0));
+    const velkar::util::ThreadLimit limit(static_cast<int>(state.range(1)));
+    ColorAverage extractor(w, true, true);
+    extractor.SetImage(GeneratedImage());
+    auto polygons = GeneratedPolygons();
+    std::size_t windows = 0;
+    for (auto _ : state) {
+        const auto flat = extractor.DescribePolygons(polygons);
+        windows += flat.polygonIds.size();
+        benchmark::DoNotOptimize(flat.values.data());
+    }
+    state.counters["windows"] =
+        benchmark::Counter(static_cast<double>(windows), benchmark::Counter::kIsRate);
+    state.counters["threads"] = static_cast<double>(velkar::util::MaxThreads());
+}
+
 void BM_PlainLoop(benchmark::State& state) {
     const int w = static_cast<int>(state.range(0));
     const velkar::util::ThreadLimit limit(static_cast<int>(state.range(1)));
@@ -286,6 +304,10 @@ void BM_GridPolygonPerWindow(benchmark::State& state) {
 
 BENCHMARK(BM_ColorAverage)
     ->ArgsProduct({{5, 16}, {1, 2}, {0, 1}})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ColorAverageFlat)
+    ->ArgsProduct({{5, 16}, {1, 2}})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainLoop)->Apply(WindowsAndThreads)->UseRealTime()->Unit(benchmark::kMillisecond);

@@ -1,5 +1,6 @@
 #include "ordana/MapProcessor.h"
 
+#include <charconv>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -18,33 +19,55 @@ namespace velkar::ordana {
 
 namespace {
 
-// Returns the path written: path, or a numbered variant of it when that name is taken.
-std::string WriteDescriptorFile(const std::string& path,
-                                const MapProcessor::DescriptorList& descriptors) {
-    OutputFile file(path);
-    std::ostream& out = file.Stream();
-    out.precision(15);
-    for (const auto& descriptor : descriptors) {
-        out << descriptor->Class();
-        for (const auto& band : descriptor->Features()) {
-            for (double value : band) {
-                out << ' ' << value;
-            }
-        }
-        out << '\n';
+using FlatDescriptors = featureextraction::FeatureExtractionAlgorithm::FlatDescriptors;
+
+// The class of the polygon with the id; polygons read from a file have their position as id.
+std::string ClassOf(const MapProcessor::PolygonList& polygons, int id) {
+    const auto index = static_cast<std::size_t>(id);
+    if (id >= 0 && index < polygons.size() && polygons[index]->Id() == id) {
+        return polygons[index]->Class();
     }
-    return file.Commit();
+    for (const auto& polygon : polygons) {
+        if (polygon->Id() == id) {
+            return polygon->Class();
+        }
+    }
+    throw std::logic_error("no polygon has the id " + std::to_string(id));
 }
 
-// Features per descriptor, from the first descriptor that has any: bands × first band length.
-int FeatureCount(const MapProcessor::DescriptorList& descriptors) {
-    for (const auto& descriptor : descriptors) {
-        const auto& features = descriptor->Features();
-        if (!features.empty() && !features.front().empty()) {
-            return static_cast<int>(features.size() * features.front().size());
+// Writes one line per descriptor, its polygon's class and its values formatted as the standard
+// stream does at precision 15 (printf's "%.15g"). Returns the path written: path, or a numbered
+// variant of it when that name is taken.
+std::string WriteDescriptorFile(const std::string& path, const MapProcessor::PolygonList& polygons,
+                                const FlatDescriptors& descriptors, int featureCount) {
+    OutputFile file(path);
+    std::string text;
+    char number[32];
+    const std::size_t length = static_cast<std::size_t>(featureCount);
+    // Descriptors come polygon after polygon, so the class is looked up once per polygon.
+    int lastId = -1;
+    std::string className;
+    for (std::size_t d = 0; d < descriptors.polygonIds.size(); ++d) {
+        if (d == 0 || descriptors.polygonIds[d] != lastId) {
+            lastId = descriptors.polygonIds[d];
+            className = ClassOf(polygons, lastId);
+        }
+        text += className;
+        for (std::size_t k = 0; k < length; ++k) {
+            const auto end =
+                std::to_chars(number, number + sizeof number, descriptors.values[d * length + k],
+                              std::chars_format::general, 15);
+            text += ' ';
+            text.append(number, end.ptr);
+        }
+        text += '\n';
+        if (text.size() >= (1 << 20)) {
+            file.Stream().write(text.data(), static_cast<std::streamsize>(text.size()));
+            text.clear();
         }
     }
-    return 0;
+    file.Stream().write(text.data(), static_cast<std::streamsize>(text.size()));
+    return file.Commit();
 }
 
 // The segmentation file lists each window by its corner pixels, so its polygon spans w − 1
@@ -146,17 +169,17 @@ void MapProcessor::WarnOfPolygonsPastTheImage(const PolygonList& polygons,
 
 void MapProcessor::WarnOfMissingWindows(
     const PolygonList& polygons, const featureextraction::FeatureExtractionAlgorithm& algorithm,
-    const DescriptorList& descriptors) const {
+    const std::vector<int>& polygonIds) const {
     namespace bp = boost::polygon;
-    std::map<int, int> windowsOfPolygon;
+    std::set<int> polygonsWithWindows(polygonIds.begin(), polygonIds.end());
     std::set<std::string> classesWithWindows;
-    for (const auto& descriptor : descriptors) {
-        ++windowsOfPolygon[descriptor->PolygonId()];
-        classesWithWindows.insert(descriptor->Class());
+    for (int id : polygonsWithWindows) {
+        classesWithWindows.insert(ClassOf(polygons, id));
     }
     const int windowSize = algorithm.WindowSize();
     for (const auto& polygon : polygons) {
-        if (polygon->Size() == 0 || windowSize < 1 || windowsOfPolygon.count(polygon->Id()) != 0) {
+        if (polygon->Size() == 0 || windowSize < 1 ||
+            polygonsWithWindows.count(polygon->Id()) != 0) {
             continue;
         }
         const auto box = polygon->Bounds();
@@ -220,15 +243,16 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(Polygo
         boost::timer::auto_cpu_timer timer(std::cout, 6);
 
         algorithm->SetImage(variant);
-        DescriptorList descriptors = algorithm->Process(polygons);
+        FlatDescriptors descriptors = algorithm->DescribePolygons(polygons);
         if (reportWindowGaps) {
-            WarnOfMissingWindows(polygons, *algorithm, descriptors);
+            WarnOfMissingWindows(polygons, *algorithm, descriptors.polygonIds);
         }
 
         auto output = std::make_shared<ExtractionOutput>();
-        output->descriptorFile = WriteDescriptorFile(
-            TimestampedFileName(prefix, algorithm->FileExtension()), descriptors);
-        output->featureCount = FeatureCount(descriptors);
+        output->descriptorFile =
+            WriteDescriptorFile(TimestampedFileName(prefix, algorithm->FileExtension()), polygons,
+                                descriptors, algorithm->FeatureCount());
+        output->featureCount = descriptors.polygonIds.empty() ? 0 : algorithm->FeatureCount();
         output->algorithmName = name;
         output->classes = classes;
         output->colors = colors;
@@ -236,10 +260,7 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(Polygo
         output->windowSize = algorithm->ClassificationWindowSize(polygons);
         // The suffix of a colour variant is "_" and the colour space's short name.
         output->colorSpace = suffix.empty() ? "" : suffix.substr(1);
-        output->polygonIds.reserve(descriptors.size());
-        for (const auto& descriptor : descriptors) {
-            output->polygonIds.push_back(descriptor->PolygonId());
-        }
+        output->polygonIds = std::move(descriptors.polygonIds);
         outputs.push_back(output);
 
         progress = static_cast<int>(progress + step);

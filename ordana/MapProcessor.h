@@ -68,7 +68,7 @@ class MapProcessor {
                                     const imageprocessing::ImageFileSystem& image) const;
     void WarnOfMissingWindows(const PolygonList& polygons,
                               const featureextraction::FeatureExtractionAlgorithm& algorithm,
-                              const DescriptorList& descriptors) const;
+                              const std::vector<int>& polygonIds) const;
 
     bool chatty;
     // The windows of every colour variant are the same, so gaps are reported for the first.

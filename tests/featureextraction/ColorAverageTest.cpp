@@ -231,6 +231,18 @@ TEST(ColorAverageTest, ParallelRunsAgreeWithOneThreadAndWithEachOther) {
     const auto second = extractor.Process(polygons);
     EXPECT_EQ(Rows(first), reference);
     EXPECT_EQ(Rows(second), reference);
+
+    // The flat path gives the same values and polygons, descriptor after descriptor.
+    const auto flat = extractor.DescribePolygons(polygons);
+    ASSERT_EQ(flat.polygonIds.size(), reference.size());
+    ASSERT_EQ(flat.values.size(), 4 * reference.size());
+    for (std::size_t d = 0; d < reference.size(); ++d) {
+        EXPECT_EQ(flat.polygonIds[d], std::get<0>(reference[d])) << d;
+        EXPECT_EQ(std::vector<double>(flat.values.begin() + 4 * static_cast<long>(d),
+                                      flat.values.begin() + 4 * static_cast<long>(d + 1)),
+                  std::get<2>(reference[d]))
+            << d;
+    }
 }
 
 // Random colours where a sixth of the pixels are black and a sixth have one channel at 1 and

@@ -371,12 +371,11 @@ ColorAverage::DescriptorList ColorAverage::Process(PolygonList& polygons) {
         polygons, [this](const math::Polygon& polygon) { return ProcessPolygon(polygon); });
 }
 
-ColorAverage::DescriptorList ColorAverage::ProcessPolygon(const math::Polygon& polygon) const {
+template <typename Take>
+void ColorAverage::DescribeWindows(const math::Polygon& polygon, Take take) const {
     const ImageFileSystem& image = *Image();
     const Mode mode = ModeOf(addMonochromaticBand, normalize);
-    const int bands = BandCount(mode);
     std::vector<const unsigned char*> rows(static_cast<std::size_t>(windowSize));
-    DescriptorList descriptors;
     ForEachWindow(polygon, windowSize, [&](int x, int y) {
         const std::size_t step = RowStarts(image, x, y, windowSize, rows.data());
         double means[4];
@@ -391,6 +390,14 @@ ColorAverage::DescriptorList ColorAverage::ProcessPolygon(const math::Polygon& p
                 WindowMeans<Mode::kChromaticity>(rows.data(), step, windowSize, means);
                 break;
         }
+        take(means);
+    });
+}
+
+ColorAverage::DescriptorList ColorAverage::ProcessPolygon(const math::Polygon& polygon) const {
+    const int bands = FeatureCount();
+    DescriptorList descriptors;
+    DescribeWindows(polygon, [&](const double* means) {
         auto descriptor = LabelledDescriptor(polygon, bands, 1);
         for (int band = 0; band < bands; ++band) {
             descriptor->Features()[static_cast<std::size_t>(band)][0] = means[band];
@@ -398,6 +405,33 @@ ColorAverage::DescriptorList ColorAverage::ProcessPolygon(const math::Polygon& p
         descriptors.push_back(std::move(descriptor));
     });
     return descriptors;
+}
+
+// Every polygon's windows go to a block of its own, joined in polygon order: no object per
+// window.
+ColorAverage::FlatDescriptors ColorAverage::DescribePolygons(PolygonList& polygons) {
+    CheckPolygons(polygons);
+    const std::size_t bands = static_cast<std::size_t>(FeatureCount());
+    std::vector<std::vector<double>> blocks(polygons.size());
+    util::ParallelFor(polygons.size(), [&](std::size_t index) {
+        std::vector<double>& block = blocks[index];
+        DescribeWindows(*polygons[index], [&](const double* means) {
+            block.insert(block.end(), means, means + bands);
+        });
+    });
+    FlatDescriptors flat;
+    std::size_t total = 0;
+    for (const auto& block : blocks) {
+        total += block.size();
+    }
+    flat.values.reserve(total);
+    flat.polygonIds.reserve(total / bands);
+    for (std::size_t index = 0; index < blocks.size(); ++index) {
+        flat.values.insert(flat.values.end(), blocks[index].begin(), blocks[index].end());
+        flat.polygonIds.insert(flat.polygonIds.end(), blocks[index].size() / bands,
+                               polygons[index]->Id());
+    }
+    return flat;
 }
 
 void ColorAverage::DescribeGridWindows(const WindowGrid& grid, std::size_t first, std::size_t count,

@@ -26,6 +26,7 @@ class ColorAverage : public FeatureExtractionAlgorithm {
     int WindowSize() const override;
     int FeatureCount() const override;
     DescriptorList Process(PolygonList& polygons) override;
+    FlatDescriptors DescribePolygons(PolygonList& polygons) override;
 
   protected:
     void DescribeGridWindows(const WindowGrid& grid, std::size_t first, std::size_t count,
@@ -33,6 +34,9 @@ class ColorAverage : public FeatureExtractionAlgorithm {
 
   private:
     DescriptorList ProcessPolygon(const math::Polygon& polygon) const;
+    // Calls take(x, y, means) for every window of the polygon, means holding its bands.
+    template <typename Take>
+    void DescribeWindows(const math::Polygon& polygon, Take take) const;
 
     int windowSize;
     bool addMonochromaticBand;

@@ -57,8 +57,7 @@ FeatureExtractionAlgorithm::BoundingBox FeatureExtractionAlgorithm::BoxOf(
     return box;
 }
 
-FeatureExtractionAlgorithm::DescriptorList FeatureExtractionAlgorithm::ProcessPolygons(
-    const PolygonList& polygons, const PolygonTask& processPolygon) const {
+void FeatureExtractionAlgorithm::CheckPolygons(const PolygonList& polygons) const {
     if (!image) {
         throw std::logic_error(Name() + " has no image: SetImage must be called before Process");
     }
@@ -68,6 +67,11 @@ FeatureExtractionAlgorithm::DescriptorList FeatureExtractionAlgorithm::ProcessPo
                                         std::to_string(index));
         }
     }
+}
+
+FeatureExtractionAlgorithm::DescriptorList FeatureExtractionAlgorithm::ProcessPolygons(
+    const PolygonList& polygons, const PolygonTask& processPolygon) const {
+    CheckPolygons(polygons);
 
     // Every polygon writes its own slot; the slots are joined in input order after the loop,
     // so the result is the same whatever the number of threads and needs no lock.
@@ -240,6 +244,28 @@ std::shared_ptr<Descriptor> FeatureExtractionAlgorithm::LabelledDescriptor(
     descriptor->SetClass(polygon.Class());
     descriptor->SetPolygonId(polygon.Id());
     return descriptor;
+}
+
+FeatureExtractionAlgorithm::FlatDescriptors FeatureExtractionAlgorithm::DescribePolygons(
+    PolygonList& polygons) {
+    const DescriptorList descriptors = Process(polygons);
+    const std::size_t length = static_cast<std::size_t>(FeatureCount());
+    FlatDescriptors flat;
+    flat.values.reserve(descriptors.size() * length);
+    flat.polygonIds.reserve(descriptors.size());
+    for (const auto& descriptor : descriptors) {
+        std::size_t values = 0;
+        for (const auto& band : descriptor->Features()) {
+            flat.values.insert(flat.values.end(), band.begin(), band.end());
+            values += band.size();
+        }
+        if (values != length) {
+            throw std::logic_error(Name() + " gave a descriptor of " + std::to_string(values) +
+                                   " values, not " + std::to_string(length));
+        }
+        flat.polygonIds.push_back(descriptor->PolygonId());
+    }
+    return flat;
 }
 
 }  // namespace velkar::featureextraction

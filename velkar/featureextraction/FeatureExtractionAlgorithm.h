@@ -45,6 +45,15 @@ class FeatureExtractionAlgorithm {
     // polygons classifies it: WindowSize() unless an extractor describes whole regions.
     virtual int ClassificationWindowSize(const PolygonList& polygons) const;
 
+    // The descriptors Process gives, flat: FeatureCount() values per descriptor, in Process's
+    // order, and the id of the polygon each came from. The default runs Process; extractors may
+    // compute the values straight into the block, without a Descriptor per window.
+    struct FlatDescriptors {
+        std::vector<double> values;
+        std::vector<int> polygonIds;
+    };
+    virtual FlatDescriptors DescribePolygons(PolygonList& polygons);
+
     // Describes windows first ... first + count - 1 of the grid into features, FeatureCount()
     // values per window, window after window; features is resized to count * FeatureCount().
     // The values are those Process gives for a polygon spanning the window's pixels, its corners
@@ -83,6 +92,9 @@ class FeatureExtractionAlgorithm {
     // Runs processPolygon for every polygon in parallel and joins the results in polygon order.
     // Throws std::logic_error without an image and std::invalid_argument for an empty polygon
     // pointer; an exception from a task reaches the caller.
+    // Throws std::logic_error without an image and std::invalid_argument for an empty polygon
+    // pointer.
+    void CheckPolygons(const PolygonList& polygons) const;
     DescriptorList ProcessPolygons(const PolygonList& polygons,
                                    const PolygonTask& processPolygon) const;
 
