@@ -10,8 +10,6 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "velkar/imageprocessing/ImageFileSystem.h"
 
@@ -45,7 +43,7 @@ Rgb SavedColour(const std::string& path, unsigned x, unsigned line) {
     return {colour.rgbRed, colour.rgbGreen, colour.rgbBlue};
 }
 
-TEST_F(ImageMemoryTest, NewImageIsZeroInterleavesBandsRowByRowAndCopiesItsValues) {
+TEST_F(ImageMemoryTest, NewImageIsZeroAndInterleavesBandsRowByRow) {
     ImageMemory<double> memory(4, 3, 2);
     EXPECT_EQ(memory.Width(), 4);
     EXPECT_EQ(memory.Height(), 3);
@@ -61,15 +59,21 @@ TEST_F(ImageMemoryTest, NewImageIsZeroInterleavesBandsRowByRowAndCopiesItsValues
     EXPECT_EQ(memory.Data()[(0 + 2 * 4) * 2 + 0], 0.25);
     EXPECT_EQ(memory.Index(3, 1, 1), 15u);
     EXPECT_EQ(memory.Index(3, 2, 1), memory.Size() - 1);
+}
 
-    ImageMemory<double> copy(memory);
-    copy(3, 1, 1) = 0.9;
-    EXPECT_EQ(memory(3, 1, 1), 0.75);
-    EXPECT_EQ(copy(3, 1, 1), 0.9);
-
+TEST_F(ImageMemoryTest, NegativeSizeIsRejected) {
     EXPECT_THROW(ImageMemory<double>(-1, 2, 3), std::invalid_argument);
     EXPECT_THROW(ImageMemory<double>(2, -1, 3), std::invalid_argument);
     EXPECT_THROW(ImageMemory<double>(2, 2, -3), std::invalid_argument);
+}
+
+TEST_F(ImageMemoryTest, CopyHasItsOwnValues) {
+    ImageMemory<double> original(2, 2, 3);
+    original(1, 1, 2) = 0.5;
+    ImageMemory<double> copy(original);
+    copy(1, 1, 2) = 0.9;
+    EXPECT_EQ(original(1, 1, 2), 0.5);
+    EXPECT_EQ(copy(1, 1, 2), 0.9);
 }
 
 TEST_F(ImageMemoryTest, FilledFromAnImageDividesEachComponentBy255) {
@@ -96,38 +100,39 @@ TEST_F(ImageMemoryTest, FilledFromAnImageDividesEachComponentBy255) {
             }
         }
     }
-    // An image that could not be read fills nothing.
-    ImageFileSystem missing(PathOf("missing.png"));
-    EXPECT_EQ(ImageMemory<double>(missing).Size(), 0u);
+    EXPECT_DOUBLE_EQ(memory(2, 0, 0), 100.0 / 255.0);
+    EXPECT_DOUBLE_EQ(memory(0, 1, 1), 155.0 / 255.0);
+    EXPECT_EQ(memory(2, 1, 2), 1.0);
+    EXPECT_EQ(memory(0, 0, 2), 0.0);
 }
 
-TEST_F(ImageMemoryTest, SaveImageTruncatesScaledValuesOfTheFirstThreeBands) {
-    // Bands 3 and 4 are left out of the picture.
-    const std::vector<std::pair<std::array<double, 3>, Rgb>> cases = {
-        {{1.0, 0.5, 0.0}, {255, 127, 0}},
-        {{0.999, 0.002, 0.004}, {254, 0, 1}},  // 254.745 -> 254, 0.51 -> 0, 1.02 -> 1
-        {{0.125, 0.25, 0.75}, {31, 63, 191}},  // 31.875, 63.75, 191.25
-        {{2.0, 0.005, -1.0}, {254, 1, 1}},     // 510 and -255 keep their low bytes, 254 and 1
-        // -127.5 truncates to -127, whose low byte is 129; what is not finite writes 0.
-        {{std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), -0.5},
-         {0, 0, 129}},
+TEST_F(ImageMemoryTest, FilledFromAnEmptyImageIsEmpty) {
+    ImageFileSystem missing(PathOf("missing.png"));
+    ImageMemory<double> memory(missing);
+    EXPECT_EQ(memory.Size(), 0u);
+    EXPECT_EQ(memory.Width(), 0);
+}
+
+TEST_F(ImageMemoryTest, SaveImageTruncatesScaledValues) {
+    ImageMemory<double> memory(4, 1, 3);
+    const double values[4][3] = {
+        {1.0, 0.5, 0.0},
+        {0.999, 0.002, 0.004},  // 254.745 -> 254, 0.51 -> 0, 1.02 -> 1
+        {0.125, 0.25, 0.75},    // 31.875, 63.75, 191.25
+        {2.0, 0.005, -1.0},     // 510 and -255 keep their low bytes, 254 and 1
     };
-    ImageMemory<double> memory(static_cast<int>(cases.size()), 1, 5);
-    for (int x = 0; x < memory.Width(); ++x) {
+    for (int x = 0; x < 4; ++x) {
         for (int b = 0; b < 3; ++b) {
-            memory(x, 0, b) = cases[static_cast<std::size_t>(x)].first[static_cast<std::size_t>(b)];
+            memory(x, 0, b) = values[x][b];
         }
-        memory(x, 0, 3) = 1.0;
-        memory(x, 0, 4) = 1.0;
     }
     const std::string path = PathOf("saved.png");
     save_image(&memory, path);
     ASSERT_TRUE(std::filesystem::exists(path));
-    for (int x = 0; x < memory.Width(); ++x) {
-        EXPECT_EQ(SavedColour(path, static_cast<unsigned>(x), 0),
-                  cases[static_cast<std::size_t>(x)].second)
-            << "pixel " << x;
-    }
+    EXPECT_EQ(SavedColour(path, 0, 0), (Rgb{255, 127, 0}));
+    EXPECT_EQ(SavedColour(path, 1, 0), (Rgb{254, 0, 1}));
+    EXPECT_EQ(SavedColour(path, 2, 0), (Rgb{31, 63, 191}));
+    EXPECT_EQ(SavedColour(path, 3, 0), (Rgb{254, 1, 1}));
 }
 
 TEST_F(ImageMemoryTest, SaveImageDoesNotFlipRows) {
@@ -152,6 +157,28 @@ TEST_F(ImageMemoryTest, SaveImageDoesNotFlipRows) {
     EXPECT_EQ(reloaded.Pixel(0, 0, 2), 255);
     EXPECT_EQ(reloaded.Pixel(0, 2, 0), 255);
     EXPECT_EQ(reloaded.Pixel(0, 2, 2), 0);
+}
+
+TEST_F(ImageMemoryTest, SaveImageUsesTheFirstThreeOfMoreBands) {
+    ImageMemory<double> memory(1, 1, 5);
+    memory(0, 0, 0) = 0.25;
+    memory(0, 0, 1) = 0.5;
+    memory(0, 0, 2) = 0.75;
+    memory(0, 0, 3) = 1.0;
+    memory(0, 0, 4) = 1.0;
+    const std::string path = PathOf("bands.png");
+    save_image(&memory, path);
+    EXPECT_EQ(SavedColour(path, 0, 0), (Rgb{63, 127, 191}));
+}
+
+TEST_F(ImageMemoryTest, SaveImageOfNonFiniteValuesWritesZero) {
+    ImageMemory<double> memory(1, 1, 3);
+    memory(0, 0, 0) = std::numeric_limits<double>::quiet_NaN();
+    memory(0, 0, 1) = std::numeric_limits<double>::infinity();
+    memory(0, 0, 2) = -0.5;  // -127.5 truncates to -127, whose low byte is 129
+    const std::string path = PathOf("odd.png");
+    save_image(&memory, path);
+    EXPECT_EQ(SavedColour(path, 0, 0), (Rgb{0, 0, 129}));
 }
 
 TEST_F(ImageMemoryTest, SaveImageRejectsTooFewBandsAndNoImage) {

@@ -32,7 +32,21 @@ void ExpectRegion(const Polygon& polygon, int minX, int maxX, int minY, int maxY
 
 bool InSquare(int x, int y) { return x >= 0 && x <= 10 && y >= 0 && y <= 10; }
 
-TEST(PolygonTest, SquareHoldsItsInteriorAndBoundaryWhateverOrientationStartOrRepeats) {
+TEST(PolygonTest, SquareContainsItsInteriorAndBoundary) {
+    Polygon square = MakePolygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    EXPECT_TRUE(square.Contains(0, 0));
+    EXPECT_TRUE(square.Contains(10, 10));
+    EXPECT_TRUE(square.Contains(5, 0));
+    EXPECT_TRUE(square.Contains(10, 5));
+    EXPECT_TRUE(square.Contains(0, 7));
+    EXPECT_TRUE(square.Contains(5, 5));
+    EXPECT_FALSE(square.Contains(11, 5));
+    EXPECT_FALSE(square.Contains(5, -1));
+    EXPECT_FALSE(square.Contains(-1, -1));
+    EXPECT_FALSE(square.Contains(5, 11));
+}
+
+TEST(PolygonTest, SquareAnswersDoNotDependOnOrientationStartOrRepeatedVertices) {
     const std::vector<std::vector<Point>> variants = {
         {{0, 0}, {10, 0}, {10, 10}, {0, 10}},
         {{0, 0}, {0, 10}, {10, 10}, {10, 0}},
@@ -50,6 +64,9 @@ TEST(PolygonTest, SquareHoldsItsInteriorAndBoundaryWhateverOrientationStartOrRep
 
 TEST(PolygonTest, SlopedEdgesCountTheirPointsAsInside) {
     Polygon triangle = MakePolygon({{0, 0}, {10, 0}, {0, 10}});
+    EXPECT_TRUE(triangle.Contains(5, 5));
+    EXPECT_TRUE(triangle.Contains(4, 5));
+    EXPECT_FALSE(triangle.Contains(6, 5));
     ExpectRegion(triangle, 0, 10, 0, 10,
                  [](int x, int y) { return x >= 0 && y >= 0 && x + y <= 10; });
 
@@ -76,6 +93,13 @@ TEST(PolygonTest, FewerThanTwoVerticesContainNothing) {
 TEST(PolygonTest, NotchOfAConcavePolygonIsOutside) {
     // A U open at the top: the notch spans 3 < x < 6 above y = 3.
     Polygon u = MakePolygon({{0, 0}, {9, 0}, {9, 9}, {6, 9}, {6, 3}, {3, 3}, {3, 9}, {0, 9}});
+    EXPECT_FALSE(u.Contains(4, 5));
+    EXPECT_FALSE(u.Contains(5, 8));
+    EXPECT_FALSE(u.Contains(4, 9));
+    EXPECT_TRUE(u.Contains(4, 3));
+    EXPECT_TRUE(u.Contains(3, 6));
+    EXPECT_TRUE(u.Contains(1, 8));
+    EXPECT_TRUE(u.Contains(7, 8));
     ExpectRegion(u, 0, 9, 0, 9, [](int x, int y) {
         const bool inBox = x >= 0 && x <= 9 && y >= 0 && y <= 9;
         const bool inNotch = x > 3 && x < 6 && y > 3;

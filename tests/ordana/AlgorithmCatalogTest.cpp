@@ -29,7 +29,6 @@ namespace {
 using ordanatest::CapturedOutput;
 using ordanatest::CommandLine;
 using ordanatest::Rgb;
-using ordanatest::Words;
 using velkar::featureextraction::ColorAverage;
 using velkar::featureextraction::FeatureExtractionAlgorithm;
 using velkar::ordana::ExtractionSelection;
@@ -38,6 +37,15 @@ using velkar::patternrecognition::MultilayerPerceptron;
 using velkar::patternrecognition::Pattern;
 using velkar::patternrecognition::PatternRecognitionAlgorithm;
 
+std::vector<std::string> Split(const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string word; in >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
+
 // The selection a command line makes, and what building it printed.
 struct Built {
     ExtractionSelection selection;
@@ -45,7 +53,7 @@ struct Built {
 };
 
 Built Extractors(const std::string& commandLine) {
-    CommandLine line(Words(commandLine));
+    CommandLine line(Split(commandLine));
     ParameterParser parser = line.Parser();
     Built built;
     built.printed = CapturedOutput([&] { built.selection = parser.FeatureExtractionAlgorithms(); });
@@ -183,44 +191,18 @@ TEST(AlgorithmCatalogTest, BrokenParameterStringsAreReported) {
     }
 }
 
-TEST(AlgorithmCatalogTest, UnusableExtractorValuesAreNamedAndBuildNothing) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"--wca", "Parameter 'aws' is required but missing."},
-        {"--wca --aws 0", "'--aws': 0"},
-        {"--wca --aws -3", "'--aws': -3"},
-        {"--com --cnx 5 --cny 0 --cws 5", "'--cnx': 5"},
-        {"--com --cnx 1 -5 --cny 0 0 --cws 5", "'--cnx': -5"},
-        {"--com --cnx 0 --cny 6 --cws 5", "'--cny': 6"},
-        {"--com --cnx 1 0 --cny 0 --cws 5", "'--cny': 0"},
-        {"--com --cnx 1 --cny 0 --cws 0", "'--cws': 0"},
-        {"--com --cnx --cny 0 --cws 5", "'--cnx'"},
-        {"--com --cny 0 --cws 5", "Parameter 'cnx' is required but missing."},
-        // Counts below 1, and counts whose product no descriptor could hold.
-        {"--hog --hwx 0 --hwy 3 --hbind 9", "'--hwx': 0"},
-        {"--hog --hwx 2 --hwy -1 --hbind 9", "'--hwy': -1"},
-        {"--hog --hwx 2 --hwy 3 --hbind 0", "'--hbind': 0"},
-        {"--hog --hwx 1000 --hwy 1000 --hbind 11", "'--hbind': 1000, 1000 and 11"},
-        // Spectral values that leave no coefficients.
-        {"--dft --fws 8", "Parameter 'fcoeff' is required but missing."},
-        {"--dft --fws 0 --fcoeff 4", "'--fws': 0"},
-        {"--dft --fws 1073741825 --fcoeff 1", "'--fws': 1073741825"},
-        {"--dft --fws 5 --fcoeff 0", "'--fcoeff': 0"},
-        {"--dft --fws 5 --fcoeff 81", "'--fcoeff': 81"},  // k = 9 > N = 8
-        {"--dwt --wws 8 --wscale 1", "Parameter 'wname' is required but missing."},
-        {"--dwt --wws -2 --wscale 1 --wname haar", "'--wws': -2"},
-        {"--dwt --wws 8 --wscale 0 --wname haar", "'--wscale': 0"},
-        {"--dwt --wws 8 --wscale 4 --wname haar", "'--wscale': 4"},  // 2^4 > N = 8
-        {"--dwt --wws 1 --wscale 1 --wname haar", "'--wscale': 1"},
-        {"--dwt --wws 8 --wscale 1 --wname Haar", "'--wname': Haar (valid names: haar, db1, db2,"},
-        {"--dwt --wws 8 --wscale 1 --wname db11", "sym10, bior1.1, bior1.3,"},
-    };
-    for (const auto& [commandLine, named] : cases) {
-        const Built built = Extractors(commandLine);
+TEST(AlgorithmCatalogTest, MissingOrUnusableWindowSizeBuildsNothing) {
+    Built built = Extractors("--wca");
+    EXPECT_EQ(built.printed, "[LOGMESSAGE] !Parameter 'aws' is required but missing.!\n");
+    EXPECT_TRUE(built.selection.algorithms.empty());
+    EXPECT_TRUE(built.selection.parameters.empty());
+
+    for (const std::string value : {"0", "-3"}) {
+        built = Extractors("--wca --aws " + value);
         const auto messages = ordanatest::Payloads(built.printed, "LOGMESSAGE");
-        ASSERT_EQ(messages.size(), 1u) << commandLine << ": " << built.printed;
-        EXPECT_NE(messages[0].find(named), std::string::npos) << messages[0];
-        EXPECT_TRUE(built.selection.algorithms.empty()) << commandLine;
-        EXPECT_TRUE(built.selection.parameters.empty()) << commandLine;
+        ASSERT_EQ(messages.size(), 1u) << built.printed;
+        EXPECT_NE(messages[0].find("'--aws': " + value), std::string::npos) << messages[0];
+        EXPECT_TRUE(built.selection.algorithms.empty());
     }
 }
 
@@ -245,18 +227,33 @@ TEST(AlgorithmCatalogTest, ExtractorsMissingFromThisBuildAreReported) {
     EXPECT_TRUE(built.selection.algorithms.empty());
 }
 
-TEST(AlgorithmCatalogTest, CoOccurrenceOptionsAreWrittenAsStringsThatRebuildThem) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"--com --cnx 1 --cny 0 --cws 5", "--com --cnx 1 --cny 0 --cws 5"},
+TEST(AlgorithmCatalogTest, CoOccurrenceOptionsAreWrittenOrRejectedByName) {
+    // Built ones give their parameter string, rejected ones one message holding the piece.
+    const std::vector<std::tuple<std::string, bool, std::string>> cases = {
+        {"--com --cnx 1 --cny 0 --cws 5", true, "--com --cnx 1 --cny 0 --cws 5"},
         // Repeated options compose; a longer cny keeps its extra item, unused.
-        {"--cws 6 --cny 0 -1 --com --cnx 0 --cnx -1 --cny 9",
+        {"--cws 6 --cny 0 -1 --com --cnx 0 --cnx -1 --cny 9", true,
          "--com --cnx 0,-1 --cny 0,-1,9 --cws 6"},
+        {"--com --cnx 5 --cny 0 --cws 5", false, "'--cnx': 5"},
+        {"--com --cnx 1 -5 --cny 0 0 --cws 5", false, "'--cnx': -5"},
+        {"--com --cnx 0 --cny 6 --cws 5", false, "'--cny': 6"},
+        {"--com --cnx 1 0 --cny 0 --cws 5", false, "'--cny': 0"},
+        {"--com --cnx 1 --cny 0 --cws 0", false, "'--cws': 0"},
+        {"--com --cnx --cny 0 --cws 5", false, "'--cnx'"},
+        {"--com --cny 0 --cws 5", false, "Parameter 'cnx' is required but missing."},
     };
     CommandLine none({});
     ParameterParser parser = none.Parser();
-    for (const auto& [commandLine, text] : cases) {
+    for (const auto& [commandLine, builds, text] : cases) {
         const Built built = Extractors(commandLine);
-        EXPECT_EQ(built.printed, "") << commandLine;
+        const auto messages = ordanatest::Payloads(built.printed, "LOGMESSAGE");
+        if (!builds) {
+            ASSERT_EQ(messages.size(), 1u) << commandLine << ": " << built.printed;
+            EXPECT_NE(messages[0].find(text), std::string::npos) << messages[0];
+            EXPECT_TRUE(built.selection.algorithms.empty()) << commandLine;
+            continue;
+        }
+        EXPECT_TRUE(messages.empty()) << built.printed;
         ASSERT_EQ(built.selection.algorithms.size(), 1u) << commandLine;
         EXPECT_EQ(built.selection.parameters,
                   (std::map<std::string, std::string>{{"Co-Occurrence Matrix", text}}));
@@ -278,7 +275,7 @@ TEST(AlgorithmCatalogTest, CoOccurrenceOptionsAreWrittenAsStringsThatRebuildThem
     EXPECT_NE(printed.find("'--cny': 0"), std::string::npos) << printed;
 }
 
-TEST(AlgorithmCatalogTest, GradientHistogramRowWritesStringsThatRebuildIt) {
+TEST(AlgorithmCatalogTest, GradientHistogramRow) {
     CommandLine none({});
     ParameterParser parser = none.Parser();
     const std::string name = "Histogram of Oriented Gradients";
@@ -293,12 +290,26 @@ TEST(AlgorithmCatalogTest, GradientHistogramRowWritesStringsThatRebuildIt) {
         std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
         CapturedOutput([&] { rebuilt = parser.FeatureExtractionFromParameters(parameters); });
         ASSERT_NE(rebuilt, nullptr) << parameters;
-        const auto words = Words(parameters);
+        const auto words = Split(parameters);
         velkar::featureextraction::Hog direct(std::stoi(words[2]), std::stoi(words[4]),
                                               std::stoi(words[6]));
         EXPECT_EQ(rebuilt->WindowSize(), direct.WindowSize());
         EXPECT_EQ(DescribeTestImage(*rebuilt), DescribeTestImage(direct)) << parameters;
         EXPECT_EQ(DescribeTestImage(*built.selection.algorithms[0]), DescribeTestImage(direct));
+    }
+
+    // Counts below 1, and counts whose product no descriptor could hold, are named and build
+    // nothing.
+    for (const auto& [commandLine, named] : std::vector<std::pair<std::string, std::string>>{
+             {"--hog --hwx 0 --hwy 3 --hbind 9", "'--hwx': 0"},
+             {"--hog --hwx 2 --hwy -1 --hbind 9", "'--hwy': -1"},
+             {"--hog --hwx 2 --hwy 3 --hbind 0", "'--hbind': 0"},
+             {"--hog --hwx 1000 --hwy 1000 --hbind 11", "'--hbind': 1000, 1000 and 11"}}) {
+        const Built built = Extractors(commandLine);
+        const auto messages = ordanatest::Payloads(built.printed, "LOGMESSAGE");
+        ASSERT_EQ(messages.size(), 1u) << built.printed;
+        EXPECT_NE(messages[0].find(named), std::string::npos) << messages[0];
+        EXPECT_TRUE(built.selection.algorithms.empty()) << commandLine;
     }
 }
 
@@ -344,18 +355,43 @@ TEST(AlgorithmCatalogTest, SpectralRowsWriteParameterStringsThatRebuildThem) {
     }
 }
 
+TEST(AlgorithmCatalogTest, SpectralValuesThatLeaveNoCoefficientsAreNamed) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"--dft --fws 8", "Parameter 'fcoeff' is required but missing."},
+        {"--dft --fws 0 --fcoeff 4", "'--fws': 0"},
+        {"--dft --fws 1073741825 --fcoeff 1", "'--fws': 1073741825"},
+        {"--dft --fws 5 --fcoeff 0", "'--fcoeff': 0"},
+        {"--dft --fws 5 --fcoeff 81", "'--fcoeff': 81"},  // k = 9 > N = 8
+        {"--dwt --wws 8 --wscale 1", "Parameter 'wname' is required but missing."},
+        {"--dwt --wws -2 --wscale 1 --wname haar", "'--wws': -2"},
+        {"--dwt --wws 8 --wscale 0 --wname haar", "'--wscale': 0"},
+        {"--dwt --wws 8 --wscale 4 --wname haar", "'--wscale': 4"},  // 2^4 > N = 8
+        {"--dwt --wws 1 --wscale 1 --wname haar", "'--wscale': 1"},
+        {"--dwt --wws 8 --wscale 1 --wname Haar", "'--wname': Haar (valid names: haar, db1, db2,"},
+        {"--dwt --wws 8 --wscale 1 --wname db11", "sym10, bior1.1, bior1.3,"},
+    };
+    for (const auto& [commandLine, named] : cases) {
+        const Built built = Extractors(commandLine);
+        const auto messages = ordanatest::Payloads(built.printed, "LOGMESSAGE");
+        ASSERT_EQ(messages.size(), 1u) << commandLine << ": " << built.printed;
+        EXPECT_NE(messages[0].find(named), std::string::npos) << messages[0];
+        EXPECT_TRUE(built.selection.algorithms.empty()) << commandLine;
+        EXPECT_TRUE(built.selection.parameters.empty()) << commandLine;
+    }
+}
+
 TEST(AlgorithmCatalogTest, SelectionsFollowTheFixedOrder) {
-    CommandLine classifiers(Words("--pntk --mahd --lvq --som --art2 --rbf --mlp"));
+    CommandLine classifiers(Split("--pntk --mahd --lvq --som --art2 --rbf --mlp"));
     ParameterParser parser = classifiers.Parser();
     EXPECT_EQ(parser.SelectedAlgorithms(),
               (std::vector<std::string>{"mlp", "rbf", "art2", "som", "lvq", "mahd", "pntk"}));
 
-    CommandLine two(Words("--rbf --mlp --wca"));
+    CommandLine two(Split("--rbf --mlp --wca"));
     ParameterParser twoParser = two.Parser();
     EXPECT_EQ(twoParser.SelectedAlgorithms(), (std::vector<std::string>{"mlp", "rbf"}));
 
     CommandLine spaces(
-        Words("--cs-yiq --cs-xyz --cs-sch --cs-luv --cs-lch --cs-lab --cs-hsv --cs-hsl --cs-hsi "
+        Split("--cs-yiq --cs-xyz --cs-sch --cs-luv --cs-lch --cs-lab --cs-hsv --cs-hsl --cs-hsi "
               "--cs-cmyk"));
     ParameterParser spaceParser = spaces.Parser();
     std::vector<std::string> names;
@@ -369,7 +405,7 @@ TEST(AlgorithmCatalogTest, SelectionsFollowTheFixedOrder) {
 // A perceptron from the options, trained on two classes of three features.
 std::shared_ptr<PatternRecognitionAlgorithm> TrainedPerceptron(const std::string& commandLine,
                                                                std::string* printed = nullptr) {
-    CommandLine line(Words(commandLine));
+    CommandLine line(Split(commandLine));
     ParameterParser parser = line.Parser();
     std::shared_ptr<PatternRecognitionAlgorithm> classifier;
     const std::string output =
@@ -491,7 +527,7 @@ TEST(AlgorithmCatalogTest, PerceptronsOfTooManyWeightsAreRefusedBeforeAllocating
         const auto child = testsupport::RunInChild(
             {testsupport::AddressSpaceInUse() + (rlim_t{64} << 20), 0}, [&] {
                 CommandLine line(
-                    Words("--mlp --mhidden" + words + " --mlr 0.3 --mm 0.1 --merr 0.01 --miter 5"));
+                    Split("--mlp --mhidden" + words + " --mlr 0.3 --mm 0.1 --merr 0.01 --miter 5"));
                 ParameterParser parser = line.Parser();
                 return parser.CreateAlgorithm("mlp", one.inputs) ? 1 : 0;
             });
@@ -512,7 +548,7 @@ TEST(AlgorithmCatalogTest, RunningOutOfMemoryIsNotReportedAsAnOptionError) {
     const auto child =
         testsupport::RunInChild({testsupport::AddressSpaceInUse() + (rlim_t{32} << 20), 0}, [] {
             CommandLine line(
-                Words("--mlp --mhidden 2000 2000 --mlr 0.3 --mm 0.1 --merr 0.01 --miter 5"));
+                Split("--mlp --mhidden 2000 2000 --mlr 0.3 --mm 0.1 --merr 0.01 --miter 5"));
             ParameterParser parser = line.Parser();
             try {
                 parser.CreateAlgorithm("mlp", 3);
@@ -526,7 +562,7 @@ TEST(AlgorithmCatalogTest, RunningOutOfMemoryIsNotReportedAsAnOptionError) {
 }
 
 TEST(AlgorithmCatalogTest, UnknownClassifierKeysBuildNothing) {
-    CommandLine line(Words("--rbf --rlr 0.1 --rclusters 2 --riter 5"));
+    CommandLine line(Split("--rbf --rlr 0.1 --rclusters 2 --riter 5"));
     ParameterParser parser = line.Parser();
     std::shared_ptr<PatternRecognitionAlgorithm> classifier;
     std::string printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm("xyz", 3); });
@@ -544,10 +580,10 @@ TEST(AlgorithmCatalogTest, UnknownClassifierKeysBuildNothing) {
 // The classifier a command line builds for 12 features, and what building it printed.
 std::shared_ptr<PatternRecognitionAlgorithm> Created(const std::string& commandLine,
                                                      std::string& printed) {
-    CommandLine line(Words(commandLine));
+    CommandLine line(Split(commandLine));
     ParameterParser parser = line.Parser();
     std::shared_ptr<PatternRecognitionAlgorithm> classifier;
-    const std::string key = Words(commandLine)[0].substr(2);
+    const std::string key = Split(commandLine)[0].substr(2);
     printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm(key, 12); });
     return classifier;
 }

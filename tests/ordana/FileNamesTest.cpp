@@ -5,8 +5,6 @@
 #include <ctime>
 #include <fstream>
 #include <string>
-#include <tuple>
-#include <vector>
 
 #include "ProgramRun.h"
 #include "WorkflowFixtures.h"
@@ -50,22 +48,30 @@ TEST(FileNamesTest, TimestampedNameKeepsBaseAndExtensionAsGiven) {
     }
 }
 
-TEST(FileNamesTest, PrefixEndsAtTheLastSlashAndTheComponentFollowsIt) {
+TEST(FileNamesTest, DirectoryPrefixEndsAtTheLastSlash) {
+    EXPECT_EQ(DirectoryPrefix("data/scene.png"), "data/");
+    EXPECT_EQ(DirectoryPrefix("a/b/c/scene.png"), "a/b/c/");
+    EXPECT_EQ(DirectoryPrefix("/scene.png"), "/");
+    EXPECT_EQ(DirectoryPrefix("data/"), "data/");
+    EXPECT_EQ(DirectoryPrefix("scene.png"), "");
+    EXPECT_EQ(DirectoryPrefix(""), "");
     // Backslashes do not separate directories.
-    const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
-        {"data/scene.png", "data/", "scene.png"},
-        {"a/b/c/scene.png", "a/b/c/", "scene.png"},
-        {"/scene.png", "/", "scene.png"},
-        {"data/", "data/", ""},
-        {"scene.png", "", "scene.png"},
-        {"", "", ""},
-        {"a//b", "a//", "b"},
-        {"C:\\data\\scene.png", "", "C:\\data\\scene.png"},
-        {"x\\y/scene.png", "x\\y/", "scene.png"},
-    };
-    for (const auto& [path, prefix, component] : cases) {
-        EXPECT_EQ(DirectoryPrefix(path), prefix) << path;
-        EXPECT_EQ(LastPathComponent(path), component) << path;
+    EXPECT_EQ(DirectoryPrefix("C:\\data\\scene.png"), "");
+    EXPECT_EQ(DirectoryPrefix("x\\y/scene.png"), "x\\y/");
+}
+
+TEST(FileNamesTest, LastPathComponentFollowsTheLastSlash) {
+    EXPECT_EQ(LastPathComponent("data/scene.png"), "scene.png");
+    EXPECT_EQ(LastPathComponent("a/b/c/scene.png"), "scene.png");
+    EXPECT_EQ(LastPathComponent("scene.png"), "scene.png");
+    EXPECT_EQ(LastPathComponent("data/"), "");
+    EXPECT_EQ(LastPathComponent(""), "");
+    EXPECT_EQ(LastPathComponent("C:\\data\\scene.png"), "C:\\data\\scene.png");
+}
+
+TEST(FileNamesTest, PrefixAndComponentRebuildThePath) {
+    for (const std::string path : {"data/scene.png", "/a/b", "scene.png", "a//b", "dir/", ""}) {
+        EXPECT_EQ(DirectoryPrefix(path) + LastPathComponent(path), path) << path;
     }
 }
 

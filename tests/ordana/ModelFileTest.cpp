@@ -8,7 +8,6 @@
 
 #include "ProgramRun.h"
 #include "WorkflowFixtures.h"
-#include "common/StubClassifier.h"
 #include "ordana/InputError.h"
 #include "ordana/ParameterParser.h"
 #include "velkar/patternrecognition/MultilayerPerceptron.h"
@@ -26,14 +25,17 @@ using velkar::ordana::ReadModelFile;
 using velkar::ordana::StringList;
 using velkar::ordana::WriteModelFile;
 using velkar::patternrecognition::Pattern;
+using velkar::patternrecognition::PatternRecognitionAlgorithm;
 using velkar::util::Array;
 using velkar::util::Collection;
 using velkar::util::Map;
 
 // A classifier whose configuration is a fixed small tree, or none.
-class FixedClassifier : public testsupport::StubClassifier {
+class FixedClassifier : public PatternRecognitionAlgorithm {
   public:
     explicit FixedClassifier(bool keepsTree) : keepsTree(keepsTree) {}
+    void Train(std::shared_ptr<std::vector<std::shared_ptr<Pattern>>>) override {}
+    int Classify(std::vector<double>&) override { return 0; }
     std::shared_ptr<Collection> Configuration() override {
         if (!keepsTree) {
             return nullptr;
@@ -48,6 +50,7 @@ class FixedClassifier : public testsupport::StubClassifier {
         map->Put("n", static_cast<Collection*>(list));
         return map;
     }
+    void SetConfiguration(std::shared_ptr<Collection>) override {}
     std::string FileExtension() override { return "fix"; }
     std::string Version() override { return "1.5"; }
     std::string Name() override { return "Fixed"; }

@@ -74,23 +74,17 @@ const std::string kTwoPolygons =
     "30 15\n"
     "25 20\n";
 
-TEST_F(PolygonFileTest, ReadsClassesColoursLabelsAndVerticesWithEitherLineEnd) {
-    std::string crlf;
-    for (char c : kTwoPolygons) {
-        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    }
-    for (const std::string& text : {kTwoPolygons, crlf}) {
-        const PolygonFileContent content = Read(text);
-        EXPECT_EQ(content.classes, (std::vector<std::string>{"water", "forest"}));
-        EXPECT_EQ(content.colors, (std::vector<std::string>{"#0000ff", "#00ff00"}));
-        ASSERT_EQ(content.polygons.size(), 2u);
-        EXPECT_EQ(content.polygons[0]->Id(), 0);
-        EXPECT_EQ(content.polygons[0]->Class(), "forest");
-        EXPECT_EQ(VerticesOf(*content.polygons[0]), Rectangle(0, 0, 9, 9));
-        EXPECT_EQ(content.polygons[1]->Id(), 1);
-        EXPECT_EQ(content.polygons[1]->Class(), "water");
-        EXPECT_EQ(VerticesOf(*content.polygons[1]), (Vertices{{20, 5}, {30, 15}, {25, 20}}));
-    }
+TEST_F(PolygonFileTest, ReadsClassesColoursLabelsAndVertices) {
+    const PolygonFileContent content = Read(kTwoPolygons);
+    EXPECT_EQ(content.classes, (std::vector<std::string>{"water", "forest"}));
+    EXPECT_EQ(content.colors, (std::vector<std::string>{"#0000ff", "#00ff00"}));
+    ASSERT_EQ(content.polygons.size(), 2u);
+    EXPECT_EQ(content.polygons[0]->Id(), 0);
+    EXPECT_EQ(content.polygons[0]->Class(), "forest");
+    EXPECT_EQ(VerticesOf(*content.polygons[0]), Rectangle(0, 0, 9, 9));
+    EXPECT_EQ(content.polygons[1]->Id(), 1);
+    EXPECT_EQ(content.polygons[1]->Class(), "water");
+    EXPECT_EQ(VerticesOf(*content.polygons[1]), (Vertices{{20, 5}, {30, 15}, {25, 20}}));
 }
 
 TEST_F(PolygonFileTest, WriterHelperAndReaderAgree) {
@@ -122,6 +116,18 @@ TEST_F(PolygonFileTest, CountLinesAllowBlanksAndTrailingText) {
         Read("t\n  1 class\na\n1\nc\n\t1 label\na\n 1 polygon\n 2 vertices\n 3   4 \n5 6\n");
     ASSERT_EQ(content.polygons.size(), 1u);
     EXPECT_EQ(VerticesOf(*content.polygons[0]), (Vertices{{3, 4}, {5, 6}}));
+}
+
+TEST_F(PolygonFileTest, WindowsLineEndsAreAccepted) {
+    std::string text = kTwoPolygons;
+    std::string crlf;
+    for (char c : text) {
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    const PolygonFileContent content = Read(crlf);
+    EXPECT_EQ(content.classes, (std::vector<std::string>{"water", "forest"}));
+    EXPECT_EQ(content.polygons[1]->Class(), "water");
+    EXPECT_EQ(VerticesOf(*content.polygons[1]), (Vertices{{20, 5}, {30, 15}, {25, 20}}));
 }
 
 TEST_F(PolygonFileTest, EmptyPolygonsAndSpareLabels) {

@@ -83,5 +83,15 @@ TEST(Pattern, CopiesAreIndependentOfTheirSource) {
     EXPECT_EQ(assigned.Class(), 4);
 }
 
+TEST(Pattern, SelfAssignmentKeepsEverything) {
+    Pattern pattern = MakeSample();
+    Pattern& alias = pattern;
+    pattern = alias;
+    EXPECT_EQ(pattern.Class(), 4);
+    EXPECT_EQ(pattern.ClassName(), "forest");
+    EXPECT_EQ(*pattern.Descriptors(), (std::vector<double>{0.25, -1.5, 3.0}));
+    EXPECT_EQ(pattern.Metadata()->size(), 2u);
+}
+
 }  // namespace
 }  // namespace velkar::patternrecognition

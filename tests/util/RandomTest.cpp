@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <set>
 #include <stdexcept>
 #include <vector>
 
@@ -65,18 +66,29 @@ TEST(Random, SeedRepeatsTheSequenceAndClockSeedingNeverOverridesIt) {
 }
 
 TEST(Random, SmallRangesUseOneDrawModuloTheRange) {
-    for (const std::size_t n : {1u, 7u, 10u}) {
-        Seed(5);
-        std::vector<int> raw;
-        for (int i = 0; i < 20; ++i) {
-            raw.push_back(std::rand());
-        }
-        Seed(5);
-        for (int value : raw) {
-            EXPECT_EQ(RandomIndex(n), static_cast<std::size_t>(value) % n) << n;
-        }
+    Seed(5);
+    std::vector<int> raw;
+    for (int i = 0; i < 20; ++i) {
+        raw.push_back(std::rand());
     }
-    EXPECT_THROW(RandomIndex(0), std::invalid_argument);
+    Seed(5);
+    for (int value : raw) {
+        EXPECT_EQ(RandomIndex(10), static_cast<std::size_t>(value % 10));
+    }
+}
+
+TEST(Random, SmallRangesReachEveryIndex) {
+    Seed(9);
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_EQ(RandomIndex(1), 0u);
+    }
+    std::set<std::size_t> seen;
+    for (int i = 0; i < 1000; ++i) {
+        const std::size_t index = RandomIndex(7);
+        ASSERT_LT(index, 7u);
+        seen.insert(index);
+    }
+    EXPECT_EQ(seen.size(), 7u);
 }
 
 TEST(Random, RangesBeyondOneDrawReachTheirUpperPart) {
@@ -119,6 +131,8 @@ TEST(Random, WideRangesAreEvenlyCovered) {
         EXPECT_NEAR(count, draws / 3, 500);
     }
 }
+
+TEST(Random, EmptyRangeIsRejected) { EXPECT_THROW(RandomIndex(0), std::invalid_argument); }
 
 TEST(Random, PermutationsHoldEveryIndexOnceAndPutEachAnywhere) {
     Seed(5);
