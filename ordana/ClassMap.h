@@ -24,7 +24,8 @@ class ClassMap {
              const std::vector<std::string>& classes, const std::vector<std::string>& colours);
 
     // The window with top-left corner (x, y) was given class number classIndex (from 0); an
-    // index outside the classes paints nothing.
+    // index outside the classes paints nothing. Windows of one grid paint squares that do not
+    // overlap, so they may be painted from several threads at once.
     void Paint(int x, int y, int classIndex);
 
     // Writes the picture to path (or a numbered variant, see OutputFile); returns the path.

@@ -7,6 +7,8 @@
 #include <iostream>
 #include <mutex>
 #include <new>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "ordana/AlgorithmCatalog.h"
@@ -150,8 +152,10 @@ std::string WritePolygonFile(const std::vector<std::string>& labels,
     for (std::size_t i = 0; i < windows.size() && i < labels.size(); ++i) {
         writer.AddLabel(labels[i]);
     }
-    return writer.Finish(*metadata.GetInt("window_size"),
-                         [&](std::size_t i) { return std::make_pair(windows[i].x, windows[i].y); });
+    return writer
+        .Finish(*metadata.GetInt("window_size"),
+                [&](std::size_t i) { return std::make_pair(windows[i].x, windows[i].y); })
+        .path;
 }
 
 std::string WriteSegmentation(const Segmentation& segmentation, const std::string& base) {
@@ -234,6 +238,32 @@ void ClassifyBatch(ClassifierPool& pool, const std::vector<double>& features, in
     skipped += notFinite;
 }
 
+constexpr std::size_t kLabelChunk = 4096;
+
+// The label lines of the windows of a batch, formatted on every thread into chunks of
+// kLabelChunk windows (in window order), and their squares painted into the picture: the
+// squares of different windows never overlap, so the chunks paint side by side.
+void LabelAndPaintBatch(const featureextraction::WindowGrid& grid, std::size_t first,
+                        const std::vector<int>& answers, const std::vector<std::string>& classes,
+                        std::size_t count, std::vector<std::string>& text, ClassMap& picture) {
+    constexpr std::size_t kChunk = kLabelChunk;
+    text.resize((count + kChunk - 1) / kChunk);
+    util::ParallelFor(text.size(), [&](std::size_t chunk) {
+        std::string& lines = text[chunk];
+        lines.clear();
+        const std::size_t end = std::min(count, (chunk + 1) * kChunk);
+        for (std::size_t i = chunk * kChunk; i < end; ++i) {
+            const int answer = answers[i];
+            const bool known = answer >= 0 && answer < static_cast<int>(classes.size());
+            const std::string_view label =
+                known ? std::string_view(classes[static_cast<std::size_t>(answer)]) : "";
+            lines.append(label.empty() ? WindowFileWriter::kUnknown : label);
+            lines.push_back('\n');
+            picture.Paint(grid.X(first + i), grid.Y(first + i), known ? answer : -1);
+        }
+    });
+}
+
 }  // namespace
 
 std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize) {
@@ -287,7 +317,7 @@ std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize) {
     const std::string imageName = LastPathComponent(imageFile);
     // The segmentation file does not depend on the answers: it is written on a thread of its own
     // while the windows are classified, so that its writing overlaps their work.
-    std::future<std::string> segmentation = std::async(std::launch::async, [&] {
+    std::future<WindowFileWriter::Written> segmentation = std::async(std::launch::async, [&] {
         return WindowFileWriter(TimestampedFileName(outputPrefix + "processing", "cct"),
                                 imageName, classes, colours, grid.Count())
             .Finish(windowSize, origin);
@@ -317,6 +347,7 @@ std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize) {
     ConsoleProgress progress(chatty);
     std::vector<double> features;
     std::vector<int> answers;
+    std::vector<std::string> labelText;
     std::size_t skipped = 0;
     const std::size_t batch = std::max<std::size_t>(batchSize, 1);
     for (std::size_t first = 0; first < grid.Count(); first += batch) {
@@ -325,11 +356,10 @@ std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize) {
                       "% of " + std::to_string(grid.Count()));
         extractor->DescribeGrid(grid, first, count, features);
         ClassifyBatch(pool, features, extractor->FeatureCount(), count, answers, skipped);
-        for (std::size_t i = 0; i < count; ++i) {
-            const int answer = answers[i];
-            const bool known = answer >= 0 && answer < static_cast<int>(classes.size());
-            results.AddLabel(known ? classes[static_cast<std::size_t>(answer)] : "");
-            picture.Paint(grid.X(first + i), grid.Y(first + i), known ? answer : -1);
+        LabelAndPaintBatch(grid, first, answers, classes, count, labelText, picture);
+        for (std::size_t chunk = 0; chunk < labelText.size(); ++chunk) {
+            results.AddLabelLines(labelText[chunk],
+                                  std::min(kLabelChunk, count - chunk * kLabelChunk));
         }
     }
     if (skipped > 0) {
@@ -337,8 +367,9 @@ std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize) {
                    " windows hold feature values that are not finite numbers; they stay "
                    "unknown.");
     }
-    segmentation.get();
-    const std::string resultsFile = results.Finish(windowSize, origin);
+    // The window section of the results equals the segmentation file's: it is copied, not
+    // formatted again.
+    const std::string resultsFile = results.FinishWithCornersOf(segmentation.get());
     picture.Write(resultsFile.substr(0, resultsFile.rfind('.')) + ".png");
     return resultsFile;
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <fstream>
+#include <stdexcept>
 
 #include "velkar/util/Parallel.h"
 
@@ -41,12 +43,27 @@ void WindowFileWriter::AddLabel(std::string_view label) {
     if (labelled == windowCount) {
         return;
     }
-    buffer.append(label.empty() ? "unknown" : label);
+    buffer.append(label.empty() ? kUnknown : label);
     buffer.push_back('\n');
     if (buffer.size() >= kFlushSize) {
         Flush();
     }
     ++labelled;
+}
+
+void WindowFileWriter::AddLabelLines(std::string_view lines, std::size_t count) {
+    if (count <= windowCount - labelled) {
+        Append(lines);
+        labelled += count;
+        return;
+    }
+    std::size_t length = 0;
+    while (length < lines.size() && labelled < windowCount) {
+        const std::size_t end = lines.find('\n', length);
+        length = end == std::string_view::npos ? lines.size() : end + 1;
+        ++labelled;
+    }
+    Append(lines.substr(0, length));
 }
 
 namespace {
@@ -76,10 +93,29 @@ void FormatCorners(std::size_t first, std::size_t last, long long reach,
 
 }  // namespace
 
-std::string WindowFileWriter::Finish(int windowSize, const Origin& origin) {
+void WindowFileWriter::LabelTheRest() {
+    // Lines of "unknown" go in a block at a time: a segmentation file is nothing else.
+    static const std::string unknownBlock = [] {
+        std::string block;
+        for (int i = 0; i < 4096; ++i) {
+            block.append(kUnknown);
+            block.push_back('\n');
+        }
+        return block;
+    }();
+    const std::size_t lineLength = kUnknown.size() + 1;
     while (labelled < windowCount) {
-        AddLabel("");
+        const std::size_t lines =
+            std::min(windowCount - labelled, unknownBlock.size() / lineLength);
+        Append(std::string_view(unknownBlock).substr(0, lines * lineLength));
+        labelled += lines;
     }
+}
+
+WindowFileWriter::Written WindowFileWriter::Finish(int windowSize, const Origin& origin) {
+    LabelTheRest();
+    Written result;
+    result.cornersBegin = written + buffer.size();
     AppendNumber(static_cast<long long>(windowCount));
     Append("\n");
     Flush();
@@ -98,7 +134,35 @@ std::string WindowFileWriter::Finish(int windowSize, const Origin& origin) {
         });
         for (std::size_t c = 0; c < count; ++c) {
             file.Stream().write(chunks[c].data(), static_cast<std::streamsize>(chunks[c].size()));
+            written += chunks[c].size();
         }
+    }
+    result.end = written;
+    result.path = file.Commit();
+    return result;
+}
+
+std::string WindowFileWriter::FinishWithCornersOf(const Written& other) {
+    LabelTheRest();
+    Flush();
+    const auto unreadable = [&other] {
+        return std::runtime_error("The windows of '" + other.path +
+                                  "' could not be read back to be copied into the results.");
+    };
+    std::ifstream in(other.path, std::ios::binary | std::ios::ate);
+    if (!in || in.tellg() != static_cast<std::streamoff>(other.end) ||
+        other.cornersBegin > other.end ||
+        !in.seekg(static_cast<std::streamoff>(other.cornersBegin))) {
+        throw unreadable();
+    }
+    std::vector<char> block(kFlushSize);
+    for (std::size_t left = other.end - other.cornersBegin; left > 0;) {
+        const std::size_t size = std::min(left, block.size());
+        if (!in.read(block.data(), static_cast<std::streamsize>(size))) {
+            throw unreadable();
+        }
+        file.Stream().write(block.data(), static_cast<std::streamsize>(size));
+        left -= size;
     }
     return file.Commit();
 }
@@ -118,6 +182,7 @@ void WindowFileWriter::AppendNumber(long long value) {
 
 void WindowFileWriter::Flush() {
     file.Stream().write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    written += buffer.size();
     buffer.clear();
 }
 

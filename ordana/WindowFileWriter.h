@@ -26,14 +26,34 @@ class WindowFileWriter {
                      const std::vector<std::string>& classes,
                      const std::vector<std::string>& colours, std::size_t windowCount);
 
+    // The label written for a window without a class.
+    static constexpr std::string_view kUnknown = "unknown";
+
     // The label of the next window; an empty label is written "unknown".
     void AddLabel(std::string_view label);
+    // The label lines of the next count windows, each ended by a newline and none empty; lines
+    // past the window count are left out.
+    void AddLabelLines(std::string_view lines, std::size_t count);
+
+    // Where the window section after the labels (the window count and the corners) begins and
+    // ends in a file written by Finish, and the path Finish gave it.
+    struct Written {
+        std::string path;
+        std::size_t cornersBegin = 0;
+        std::size_t end = 0;
+    };
 
     // Labels not given are "unknown"; then the corners of every window of side windowSize whose
-    // top-left corner origin(i) gives. Returns the path written (see OutputFile).
-    std::string Finish(int windowSize, const Origin& origin);
+    // top-left corner origin(i) gives. Returns the path written (see OutputFile) and where its
+    // sections lie.
+    Written Finish(int windowSize, const Origin& origin);
+    // Labels not given are "unknown"; then the window section of another file of the same
+    // windows, copied instead of formatted again. Throws std::runtime_error naming that file
+    // when it cannot be read or no longer has the length it was written with.
+    std::string FinishWithCornersOf(const Written& other);
 
   private:
+    void LabelTheRest();
     void Append(std::string_view text);
     void AppendNumber(long long value);
     void Flush();
@@ -42,6 +62,8 @@ class WindowFileWriter {
     std::string buffer;
     std::size_t windowCount;
     std::size_t labelled = 0;
+    // Bytes handed to the file so far.
+    std::size_t written = 0;
 };
 
 }  // namespace velkar::ordana
