@@ -311,6 +311,12 @@ std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize) {
     }
     // The grid is generated, never held: window i lies at (grid.X(i), grid.Y(i)).
     const featureextraction::WindowGrid grid(windowSize, step, image->Width(), image->Height());
+    if (grid.Count() == 0) {
+        LogMessage("The image '" + EchoedPath(imageFile) + "' (" + std::to_string(image->Width()) +
+                   " x " + std::to_string(image->Height()) + " pixels) is smaller than the " +
+                   std::to_string(windowSize) +
+                   "-pixel window of the model; it gives no window, and the results list none.");
+    }
     const auto origin = [&grid](std::size_t i) { return std::make_pair(grid.X(i), grid.Y(i)); };
     const std::vector<std::string> classes = StringList(metadata.GetCollection("classes"));
     const std::vector<std::string> colours = StringList(metadata.GetCollection("colors"));
