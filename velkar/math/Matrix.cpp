@@ -220,6 +220,25 @@ void Matrix<T>::SwapRows(int first, int second) {
 }
 
 template <typename T>
+int Matrix<T>::NearestRow(const T* values) const {
+    int nearest = 0;
+    T nearestDistance = T(0);
+    for (int r = 0; r < rows; ++r) {
+        T distance = T(0);
+        for (int c = 0; c < columns; ++c) {
+            const T difference = (*this)(r, c) - values[c];
+            distance += difference * difference;
+        }
+        // Squared distances order the rows as the distances do.
+        if (r == 0 || distance < nearestDistance) {
+            nearest = r;
+            nearestDistance = distance;
+        }
+    }
+    return nearest;
+}
+
+template <typename T>
 Matrix<T> operator*(std::type_identity_t<T> scalar, const Matrix<T>& matrix) {
     Matrix<T> result(matrix.Rows(), matrix.Columns());
     for (int r = 0; r < matrix.Rows(); ++r) {

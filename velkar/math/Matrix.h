@@ -52,6 +52,10 @@ class Matrix {
 
     void SwapRows(int first, int second);
 
+    // The index of the row nearest to values (Columns() of them) in Euclidean distance; a tie
+    // keeps the lower index, and a matrix without rows answers 0.
+    int NearestRow(const T* values) const;
+
   private:
     std::size_t Index(int row, int column) const {
         return static_cast<std::size_t>(row) * static_cast<std::size_t>(columns) +

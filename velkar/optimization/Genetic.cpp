@@ -106,9 +106,6 @@ double Genetic::Fitness(const Matrix<double>& population, int row, const Pattern
     };
     const PatternSet reducedTrain = reduce(train);
     const PatternSet reducedTest = reduce(test);
-    if (reducedTrain->empty()) {
-        return 0.0;
-    }
     algorithm->Train(reducedTrain);
     std::size_t correct = 0;
     for (const auto& pattern : *reducedTest) {

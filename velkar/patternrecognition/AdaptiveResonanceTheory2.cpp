@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "velkar/patternrecognition/ClassTags.h"
 #include "velkar/patternrecognition/ConfigurationTree.h"
 #include "velkar/patternrecognition/TrainingSetCheck.h"
 
@@ -131,11 +132,11 @@ void AdaptiveResonanceTheory2::SizeWorkSpace() {
 
 void AdaptiveResonanceTheory2::ApplyInput(const double* input) {
     const std::size_t m = static_cast<std::size_t>(f1Size);
-    for (std::vector<double>* layer : {&w, &x, &v, &u, &p, &q, &r}) {
-        std::fill(layer->begin(), layer->end(), 0.0);
-    }
+    // U and Q are the only layers read before they are written.
+    std::fill(u.begin(), u.end(), 0.0);
+    std::fill(q.begin(), q.end(), 0.0);
     // Two passes let U and Q feed back into W and V once. The F1 output layer stays 0 during
-    // both, so P equals U afterwards.
+    // both, so P equals U afterwards: Q is U scaled by U's norm, which Resonates uses again.
     for (int pass = 0; pass < 2; ++pass) {
         for (std::size_t i = 0; i < m; ++i) {
             w[i] = input[i] + a * u[i];
@@ -148,11 +149,10 @@ void AdaptiveResonanceTheory2::ApplyInput(const double* input) {
         const double vNorm = Norm(v);
         for (std::size_t i = 0; i < m; ++i) {
             u[i] = v[i] / (epsilon + vNorm);
-            p[i] = u[i];
         }
-        const double pNorm = Norm(p);
+        uNorm = Norm(u);
         for (std::size_t i = 0; i < m; ++i) {
-            q[i] = p[i] / (epsilon + pNorm);
+            q[i] = u[i] / (epsilon + uNorm);
         }
     }
 }
@@ -164,7 +164,6 @@ bool AdaptiveResonanceTheory2::Resonates(int neuron) {
     for (std::size_t i = 0; i < m; ++i) {
         p[i] = u[i] + signal[i];
     }
-    const double uNorm = Norm(u);
     const double pNorm = Norm(p);
     for (std::size_t i = 0; i < m; ++i) {
         r[i] = (u[i] + c * p[i]) / (epsilon + uNorm + c * pNorm);
@@ -227,18 +226,10 @@ void AdaptiveResonanceTheory2::Train(
     }
     CheckTrainingSet(patterns, owner, f1Size);
 
-    std::map<int, int> tagged;
-    std::vector<int> ids;
-    std::vector<int> indexOf;
-    for (const auto& pattern : *patterns) {
-        const auto [entry, added] = tagged.emplace(pattern->Class(), static_cast<int>(ids.size()));
-        if (added) {
-            ids.push_back(pattern->Class());
-        }
-        indexOf.push_back(entry->second);
-    }
-    taggedClasses = std::move(tagged);
-    classIds = std::move(ids);
+    ClassTags tags = TagClasses(*patterns);
+    const std::vector<int> indexOf = std::move(tags.outputOf);
+    taggedClasses = std::move(tags.tagged);
+    classIds = std::move(tags.classIds);
     const std::size_t classCount = classIds.size();
     const std::size_t m = static_cast<std::size_t>(f1Size);
     votes.assign(static_cast<std::size_t>(f2Size) * classCount, 0.0);
@@ -351,10 +342,7 @@ void AdaptiveResonanceTheory2::SetConfiguration(std::shared_ptr<util::Collection
             newTopDown[j * m + i] = topDownByUnit[i * n + j];
         }
     }
-    std::map<int, int> newTagged;
-    for (std::size_t k = 0; k < newClassIds.size(); ++k) {
-        newTagged.emplace(newClassIds[k], static_cast<int>(k));
-    }
+    std::map<int, int> newTagged = OutputsOf(newClassIds);
 
     // Everything is valid: replace the network.
     f1Size = sizes.f1;

@@ -87,6 +87,8 @@ class AdaptiveResonanceTheory2 : public PatternRecognitionAlgorithm {
     int unresolvedPresentations = 0;
 
     std::vector<double> w, x, v, u, p, q, r;
+    // The norm of U after the input was applied.
+    double uNorm = 0.0;
     std::vector<double> activations;
     std::vector<char> wasReset;
     std::vector<int> candidates;

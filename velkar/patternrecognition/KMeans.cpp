@@ -121,6 +121,9 @@ void KMeans::Train(std::shared_ptr<std::vector<std::shared_ptr<Pattern>>> patter
             break;
         }
         MoveCentersToMeans(points, members, length, centerData, counts);
+    }
+    // The spreads of the last assignment; without an iteration they stay 0.
+    if (iterations > 0) {
         MeanMemberDistances(points, members, centerData, counts, length, variances);
     }
 

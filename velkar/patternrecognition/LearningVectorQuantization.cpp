@@ -17,26 +17,6 @@ namespace {
 
 using Matrix = math::Matrix<double>;
 
-// The neuron nearest to features.
-int Winner(const Matrix& prototypes, const double* features) {
-    int winner = 0;
-    double winnerDistance = 0.0;
-    for (int k = 0; k < prototypes.Rows(); ++k) {
-        double distance = 0.0;
-        for (int d = 0; d < prototypes.Columns(); ++d) {
-            const double difference = features[d] - prototypes(k, d);
-            distance += difference * difference;
-        }
-        // Squared distances order the neurons as the distances do; only a strictly nearer
-        // neuron replaces the current winner.
-        if (k == 0 || distance < winnerDistance) {
-            winner = k;
-            winnerDistance = distance;
-        }
-    }
-    return winner;
-}
-
 }  // namespace
 
 LearningVectorQuantization::LearningVectorQuantization(int hidden, int outputs, int iterationCount,
@@ -114,7 +94,7 @@ void LearningVectorQuantization::RunEpoch(Matrix& prototypes,
                                           bool adjust) const {
     for (std::size_t index : util::RandomPermutation(data.size())) {
         const double* features = data[index];
-        const int winner = Winner(prototypes, features);
+        const int winner = prototypes.NearestRow(features);
         if (!adjust) {
             continue;
         }
@@ -135,7 +115,7 @@ int LearningVectorQuantization::Classify(std::vector<double>& features) {
                                     std::to_string(features.size()) + ", the neurons have " +
                                     std::to_string(dimension) + " weights");
     }
-    return NeuronClass(Winner(*weights, features.data()));
+    return NeuronClass(weights->NearestRow(features.data()));
 }
 
 std::shared_ptr<util::Collection> LearningVectorQuantization::Configuration() {

@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "velkar/patternrecognition/ClassTags.h"
 #include "velkar/patternrecognition/ConfigurationTree.h"
 #include "velkar/patternrecognition/MinMaxNormalize.h"
 #include "velkar/util/Array.h"
@@ -39,7 +40,6 @@ struct MultilayerPerceptron::Model {
     std::vector<double> minValues;
     std::vector<double> maxValues;
     std::vector<Layer> layers;
-    std::map<int, int> tagged;
     std::vector<int> classIds;
 };
 
@@ -134,17 +134,6 @@ void MultilayerPerceptron::CheckTrainingSet(
     }
 }
 
-void MultilayerPerceptron::TagClasses(const std::vector<std::shared_ptr<Pattern>>& patterns) {
-    taggedClasses.clear();
-    outputClassIds.clear();
-    for (const auto& pattern : patterns) {
-        const int id = pattern->Class();
-        if (taggedClasses.emplace(id, static_cast<int>(outputClassIds.size())).second) {
-            outputClassIds.push_back(id);
-        }
-    }
-}
-
 std::vector<std::vector<double>> MultilayerPerceptron::NormalisedInputs(
     const std::vector<std::shared_ptr<Pattern>>& patterns) {
     std::vector<std::vector<double>> inputs;
@@ -169,16 +158,14 @@ void MultilayerPerceptron::Train(std::shared_ptr<std::vector<std::shared_ptr<Pat
     }
     freshLayers = false;
 
-    TagClasses(*patterns);
+    ClassTags tags = TagClasses(*patterns);
+    taggedClasses = std::move(tags.tagged);
+    outputClassIds = std::move(tags.classIds);
+    const std::vector<int> targetOutputs = std::move(tags.outputOf);
     const int lastOutputs = layers.empty() ? inputCount : layers.back().neuronCount;
     AddLayer(static_cast<int>(outputClassIds.size()), lastOutputs + 1);
     AllocateActivations();
 
-    std::vector<int> targetOutputs;
-    targetOutputs.reserve(patterns->size());
-    for (const auto& pattern : *patterns) {
-        targetOutputs.push_back(taggedClasses.at(pattern->Class()));
-    }
     const std::vector<std::vector<double>> inputs = NormalisedInputs(*patterns);
     trained = true;
 
@@ -499,15 +486,12 @@ MultilayerPerceptron::Model MultilayerPerceptron::ReadModel(const util::Map& roo
                                            " classes, the output layer has " +
                                            std::to_string(classCount) + " neurons");
     }
-    for (std::size_t output = 0; output < model.classIds.size(); ++output) {
-        model.tagged.emplace(model.classIds[output], static_cast<int>(output));
-    }
     return model;
 }
 
 void MultilayerPerceptron::Install(Model&& model) {
     layers = std::move(model.layers);
-    taggedClasses = std::move(model.tagged);
+    taggedClasses = OutputsOf(model.classIds);
     outputClassIds = std::move(model.classIds);
     minDataValues = std::move(model.minValues);
     maxDataValues = std::move(model.maxValues);

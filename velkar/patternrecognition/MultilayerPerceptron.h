@@ -72,7 +72,6 @@ class MultilayerPerceptron : public PatternRecognitionAlgorithm {
     void AddLayer(int neuronCount, int inputCount);
     void AllocateActivations();
     void CheckTrainingSet(const std::vector<std::shared_ptr<Pattern>>& patterns) const;
-    void TagClasses(const std::vector<std::shared_ptr<Pattern>>& patterns);
     // Normalises the training vectors and keeps the range; returns them, one per pattern, each
     // followed by the bias input 1.
     std::vector<std::vector<double>> NormalisedInputs(

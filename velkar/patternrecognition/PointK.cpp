@@ -27,32 +27,13 @@ void CheckTableSize(long long rows, long long columns) {
     }
 }
 
-// The index of the row of points nearest to features; ties keep the lower index. Squared
-// distances order the points as the distances do.
-int Nearest(const Matrix& points, const double* features) {
-    int nearest = 0;
-    double nearestDistance = 0.0;
-    for (int p = 0; p < points.Rows(); ++p) {
-        double distance = 0.0;
-        for (int l = 0; l < points.Columns(); ++l) {
-            const double difference = points(p, l) - features[l];
-            distance += difference * difference;
-        }
-        if (p == 0 || distance < nearestDistance) {
-            nearest = p;
-            nearestDistance = distance;
-        }
-    }
-    return nearest;
-}
-
 // One k-means step: every point moves to the mean of the vectors nearest to it. sums is work
 // space of the points' shape.
 void MoveToMeans(Matrix& points, const std::vector<const double*>& data, Matrix& sums) {
     std::vector<long long> members(static_cast<std::size_t>(points.Rows()), 0);
     sums.Fill(0.0);
     for (const double* features : data) {
-        const int nearest = Nearest(points, features);
+        const int nearest = points.NearestRow(features);
         ++members[static_cast<std::size_t>(nearest)];
         for (int l = 0; l < points.Columns(); ++l) {
             sums(nearest, l) += features[l];
@@ -127,7 +108,7 @@ int PointK::Classify(std::vector<double>& features) {
                                     std::to_string(features.size()) + ", the points have " +
                                     std::to_string(dimension));
     }
-    return Nearest(points, features.data()) + 1;
+    return points.NearestRow(features.data()) + 1;
 }
 
 std::shared_ptr<util::Collection> PointK::Configuration() {

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "velkar/patternrecognition/ClassTags.h"
 #include "velkar/patternrecognition/ConfigurationTree.h"
 #include "velkar/patternrecognition/KMeans.h"
 #include "velkar/patternrecognition/MinMaxNormalize.h"
@@ -51,28 +52,6 @@ std::vector<double> WidthsFromSpreads(const std::vector<double>& spreads) {
         widths.push_back(1.0 / (2.0 * sigma * sigma));
     }
     return widths;
-}
-
-// The classes in order of first appearance: their ids, the output index of every id, and the
-// output of every pattern.
-struct ClassTags {
-    std::map<int, int> tagged;
-    std::vector<int> classIds;
-    std::vector<int> outputOf;
-};
-
-ClassTags TagClasses(const PatternList& patterns) {
-    ClassTags tags;
-    tags.outputOf.resize(patterns.size());
-    for (std::size_t p = 0; p < patterns.size(); ++p) {
-        const int id = patterns[p]->Class();
-        const auto [entry, added] = tags.tagged.emplace(id, static_cast<int>(tags.classIds.size()));
-        if (added) {
-            tags.classIds.push_back(id);
-        }
-        tags.outputOf[p] = entry->second;
-    }
-    return tags;
 }
 
 // H rows of centers and the mean member distance of each.
@@ -329,10 +308,7 @@ void RadialBasisFunctionNetwork::SetConfiguration(std::shared_ptr<util::Collecti
 
     auto newMin = std::make_shared<const std::vector<double>>(minimum);
     auto newMax = std::make_shared<const std::vector<double>>(maximum);
-    std::map<int, int> newTagged;
-    for (std::size_t c = 0; c < classIds.size(); ++c) {
-        newTagged.emplace(classIds[c], static_cast<int>(c));
-    }
+    std::map<int, int> newTagged = OutputsOf(classIds);
 
     // Everything is valid: replace the model.
     dimension = length;

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "velkar/patternrecognition/ClassTags.h"
 #include "velkar/patternrecognition/ConfigurationTree.h"
 #include "velkar/patternrecognition/TrainingSetCheck.h"
 #include "velkar/util/Random.h"
@@ -125,10 +126,7 @@ void SelfOrganizingMap::Train(std::shared_ptr<std::vector<std::shared_ptr<Patter
     }
     freshWeights = false;
     std::fill(neuronClasses.begin(), neuronClasses.end(), unsetClass);
-    taggedClasses.clear();
-    for (const auto& pattern : *patterns) {
-        taggedClasses.emplace(pattern->Class(), static_cast<int>(taggedClasses.size()));
-    }
+    taggedClasses = TagClasses(*patterns).tagged;
     scores.assign(taggedClasses.size(), 0.0);
 
     const std::size_t length = static_cast<std::size_t>(dimension);
@@ -271,10 +269,7 @@ void SelfOrganizingMap::SetConfiguration(std::shared_ptr<util::Collection> confi
     dimension = newDimension;
     weights = std::move(newWeights);
     neuronClasses = std::move(newClasses);
-    taggedClasses.clear();
-    for (std::size_t index = 0; index < classIds.size(); ++index) {
-        taggedClasses.emplace(classIds[index], static_cast<int>(index));
-    }
+    taggedClasses = OutputsOf(classIds);
     scores.assign(classIds.size(), 0.0);
     trainable = false;
     freshWeights = false;
