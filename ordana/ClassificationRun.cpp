@@ -182,87 +182,67 @@ std::vector<std::string> ClassifyPatterns(PatternRecognitionAlgorithm& classifie
 
 namespace {
 
-// Classifiers restored from the model, one for every thread that classifies at once (a
-// classifier changes its own state while classifying), lent out to the tasks of a batch.
-class ClassifierPool {
+// Classifies the windows of a batch on every thread, in chunks of kChunk windows, each thread
+// with a classifier restored for it (a classifier changes its own state while classifying).
+// Every window's label line goes into its chunk's text, in window order, and its square into the
+// picture: the squares of different windows never overlap, so the chunks paint side by side.
+// Windows whose features are not all finite numbers stay unknown without being classified.
+class BatchClassifier {
   public:
-    ClassifierPool(PatternRecognitionBuilder& builder, const std::shared_ptr<util::Map>& model,
-                   std::shared_ptr<PatternRecognitionAlgorithm> first) {
-        idle.push_back(std::move(first));
-        const std::string name = *ModelMetadata(*model).GetString("algorithm_name");
-        for (int i = 1; i < util::MaxThreads(); ++i) {
-            idle.push_back(builder.RestoreAlgorithm(name, model));
-        }
-    }
+    static constexpr std::size_t kChunk = 4096;
 
-    std::shared_ptr<PatternRecognitionAlgorithm> Take() {
-        std::lock_guard<std::mutex> guard(lock);
-        auto classifier = std::move(idle.back());
-        idle.pop_back();
-        return classifier;
-    }
+    BatchClassifier(PatternRecognitionBuilder& builder, std::shared_ptr<util::Map> model,
+                    const std::vector<std::string>& classes, ClassMap& picture)
+        : classes(classes),
+          picture(picture),
+          classifiers([this, &builder, model] {
+              std::lock_guard<util::CriticalSection> guard(restoring);
+              return builder.RestoreAlgorithm(
+                  *ModelMetadata(*model).GetString("algorithm_name"), model);
+          }) {}
 
-    void Return(std::shared_ptr<PatternRecognitionAlgorithm> classifier) {
-        std::lock_guard<std::mutex> guard(lock);
-        idle.push_back(std::move(classifier));
+    // The count windows from first on, their features in rows of featureCount values; text gets
+    // one string of label lines per chunk. Returns the number of windows whose features are not
+    // all finite.
+    std::size_t Classify(const featureextraction::WindowGrid& grid, std::size_t first,
+                         std::size_t count, const std::vector<double>& features, int featureCount,
+                         std::vector<std::string>& text) {
+        std::atomic<std::size_t> notFinite{0};
+        const std::size_t length = static_cast<std::size_t>(featureCount);
+        text.resize((count + kChunk - 1) / kChunk);
+        util::ParallelFor(text.size(), [&](std::size_t chunk) {
+            PatternRecognitionAlgorithm& classifier = *classifiers.Local();
+            std::vector<double> row(length);
+            std::string& lines = text[chunk];
+            lines.clear();
+            const std::size_t end = std::min(count, (chunk + 1) * kChunk);
+            for (std::size_t i = chunk * kChunk; i < end; ++i) {
+                const double* values = features.data() + i * length;
+                int answer = -1;
+                if (std::all_of(values, values + length,
+                                [](double v) { return std::isfinite(v); })) {
+                    row.assign(values, values + length);
+                    answer = classifier.Classify(row);
+                } else {
+                    ++notFinite;
+                }
+                const bool known = answer >= 0 && answer < static_cast<int>(classes.size());
+                const std::string_view label =
+                    known ? std::string_view(classes[static_cast<std::size_t>(answer)]) : "";
+                lines.append(label.empty() ? WindowFileWriter::kUnknown : label);
+                lines.push_back('\n');
+                picture.Paint(grid.X(first + i), grid.Y(first + i), known ? answer : -1);
+            }
+        });
+        return notFinite;
     }
 
   private:
-    std::mutex lock;
-    std::vector<std::shared_ptr<PatternRecognitionAlgorithm>> idle;
+    const std::vector<std::string>& classes;
+    ClassMap& picture;
+    util::CriticalSection restoring;
+    util::Combinable<std::shared_ptr<PatternRecognitionAlgorithm>> classifiers;
 };
-
-// The class number of every window of a batch, -1 for none; windows whose features are not all
-// finite numbers get -1 without being classified, and are counted in skipped.
-void ClassifyBatch(ClassifierPool& pool, const std::vector<double>& features, int featureCount,
-                   std::size_t count, std::vector<int>& answers, std::size_t& skipped) {
-    constexpr std::size_t kChunk = 1024;
-    answers.assign(count, -1);
-    std::atomic<std::size_t> notFinite{0};
-    const std::size_t length = static_cast<std::size_t>(featureCount);
-    util::ParallelFor((count + kChunk - 1) / kChunk, [&](std::size_t chunk) {
-        auto classifier = pool.Take();
-        std::vector<double> row(length);
-        const std::size_t end = std::min(count, (chunk + 1) * kChunk);
-        for (std::size_t i = chunk * kChunk; i < end; ++i) {
-            const double* values = features.data() + i * length;
-            if (!std::all_of(values, values + length, [](double v) { return std::isfinite(v); })) {
-                ++notFinite;
-                continue;
-            }
-            row.assign(values, values + length);
-            answers[i] = classifier->Classify(row);
-        }
-        pool.Return(std::move(classifier));
-    });
-    skipped += notFinite;
-}
-
-constexpr std::size_t kLabelChunk = 4096;
-
-// The label lines of the windows of a batch, formatted on every thread into chunks of
-// kLabelChunk windows (in window order), and their squares painted into the picture: the
-// squares of different windows never overlap, so the chunks paint side by side.
-void LabelAndPaintBatch(const featureextraction::WindowGrid& grid, std::size_t first,
-                        const std::vector<int>& answers, const std::vector<std::string>& classes,
-                        std::size_t count, std::vector<std::string>& text, ClassMap& picture) {
-    constexpr std::size_t kChunk = kLabelChunk;
-    text.resize((count + kChunk - 1) / kChunk);
-    util::ParallelFor(text.size(), [&](std::size_t chunk) {
-        std::string& lines = text[chunk];
-        lines.clear();
-        const std::size_t end = std::min(count, (chunk + 1) * kChunk);
-        for (std::size_t i = chunk * kChunk; i < end; ++i) {
-            const int answer = answers[i];
-            const bool known = answer >= 0 && answer < static_cast<int>(classes.size());
-            const std::string_view label =
-                known ? std::string_view(classes[static_cast<std::size_t>(answer)]) : "";
-            lines.append(label.empty() ? WindowFileWriter::kUnknown : label);
-            lines.push_back('\n');
-            picture.Paint(grid.X(first + i), grid.Y(first + i), known ? answer : -1);
-        }
-    });
-}
 
 }  // namespace
 
@@ -346,13 +326,12 @@ std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize) {
     // the picture take each batch's answers as it completes.
     WindowFileWriter results(
         TimestampedFileName(
-            (outputPrefix.empty() ? DirectoryPrefix(imageFile) : outputPrefix) + "results", "cct"),
+            OutputPrefixFor(outputPrefix, imageFile) + "results", "cct"),
         imageName, classes, colours, grid.Count());
     ClassMap picture(grid.Width(), grid.Height(), windowSize, step, classes, colours);
-    ClassifierPool pool(parser, model, classifier);
+    BatchClassifier classifiers(parser, model, classes, picture);
     ConsoleProgress progress(chatty);
     std::vector<double> features;
-    std::vector<int> answers;
     std::vector<std::string> labelText;
     std::size_t skipped = 0;
     const std::size_t batch = std::max<std::size_t>(batchSize, 1);
@@ -361,11 +340,11 @@ std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize) {
         progress.Show("Classifying windows: " + std::to_string(first * 100 / grid.Count()) +
                       "% of " + std::to_string(grid.Count()));
         extractor->DescribeGrid(grid, first, count, features);
-        ClassifyBatch(pool, features, extractor->FeatureCount(), count, answers, skipped);
-        LabelAndPaintBatch(grid, first, answers, classes, count, labelText, picture);
+        skipped += classifiers.Classify(grid, first, count, features, extractor->FeatureCount(),
+                                        labelText);
         for (std::size_t chunk = 0; chunk < labelText.size(); ++chunk) {
-            results.AddLabelLines(labelText[chunk],
-                                  std::min(kLabelChunk, count - chunk * kLabelChunk));
+            results.AddLabelLines(labelText[chunk], std::min(BatchClassifier::kChunk,
+                                                             count - chunk * BatchClassifier::kChunk));
         }
     }
     if (skipped > 0) {

@@ -469,9 +469,8 @@ void RunExperimentMode(ParameterParser& parser) {
     ExperimentSettings settings;
     settings.chatty = chatty;
     settings.experiments = experiments;
-    settings.outputPrefix = (processor.outputPrefix.empty() ? DirectoryPrefix(processor.imageFile)
-                                                            : processor.outputPrefix) +
-                            processor.polygonFileName;
+    settings.outputPrefix =
+        OutputPrefixFor(processor.outputPrefix, processor.imageFile) + processor.polygonFileName;
     settings.builder = &parser;
     settings.progress = &progress;
 

@@ -15,6 +15,10 @@ std::string TimestampedFileName(const std::string& base, const std::string& exte
     return name.str();
 }
 
+std::string OutputPrefixFor(const std::string& outputPrefix, const std::string& inputFile) {
+    return outputPrefix.empty() ? DirectoryPrefix(inputFile) : outputPrefix;
+}
+
 std::string DirectoryPrefix(const std::string& path) {
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? "" : path.substr(0, slash + 1);

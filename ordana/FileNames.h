@@ -13,6 +13,10 @@ std::string TimestampedFileName(const std::string& base, const std::string& exte
 // The path up to and including its last '/', or empty when it has none.
 std::string DirectoryPrefix(const std::string& path);
 
+// Where the outputs that belong beside an input file go: the --output prefix when one is given,
+// otherwise the input's folder.
+std::string OutputPrefixFor(const std::string& outputPrefix, const std::string& inputFile);
+
 // The path after its last separator, or the whole path when it has none. Output paths split at
 // '/' only; the polygon file's name also splits at '\', so that a path written on another
 // system still names its file.

@@ -5,6 +5,7 @@
 // written nothing further. An error without a message stands for problems already reported as
 // they were found.
 
+#include <fstream>
 #include <stdexcept>
 #include <string>
 
@@ -16,5 +17,9 @@ class InputError : public std::runtime_error {
 
     static InputError AlreadyReported() { return InputError(""); }
 };
+
+// The input file at path opened for binary reading, or an InputError naming it as "the <kind>
+// file" when it is a directory or cannot be opened (with the system's reason when there is one).
+std::ifstream OpenInputFile(const std::string& kind, const std::string& path);
 
 }  // namespace velkar::ordana

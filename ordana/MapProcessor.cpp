@@ -209,11 +209,10 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::Process() {
     std::vector<std::shared_ptr<ExtractionOutput>> outputs;
     for (const auto& transformation : colorTransformations) {
         auto variant = ProcessImage(polygons, "_" + transformation->ShortName(), 0, 100,
-                                    TransformedImage(*loaded, *transformation));
+                                    TransformedImage(*loaded, *transformation),
+                                    &transformation == &colorTransformations.front());
         outputs.insert(outputs.end(), variant.begin(), variant.end());
-        reportWindowGaps = false;
     }
-    reportWindowGaps = true;
     return outputs;
 }
 
@@ -221,8 +220,9 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(Polygo
                                                                           const std::string& suffix,
                                                                           int progressStart,
                                                                           int progressEnd,
-                                                                          ImagePointer variant) {
-    const std::string prefix = (outputPrefix.empty() ? DirectoryPrefix(imageFile) : outputPrefix) +
+                                                                          ImagePointer variant,
+                                                                          bool reportWindowGaps) {
+    const std::string prefix = OutputPrefixFor(outputPrefix, imageFile) +
                                polygonFileName + suffix;
     const double step = algorithms.empty() ? 0.0
                                            : static_cast<double>(progressEnd - progressStart) /

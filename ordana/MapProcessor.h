@@ -42,10 +42,13 @@ class MapProcessor {
 
     std::vector<std::shared_ptr<ExtractionOutput>> Process();
     DescriptorList Process(featureextraction::FeatureExtractionAlgorithm& extractor);
+    // reportWindowGaps names polygons and classes that give no window; the windows of every
+    // colour variant are the same, so only the first variant reports them.
     std::vector<std::shared_ptr<ExtractionOutput>> ProcessImage(PolygonList& polygons,
                                                                 const std::string& suffix,
                                                                 int progressStart, int progressEnd,
-                                                                ImagePointer image);
+                                                                ImagePointer image,
+                                                                bool reportWindowGaps = true);
 
     std::vector<std::shared_ptr<featureextraction::FeatureExtractionAlgorithm>> algorithms;
     std::vector<std::shared_ptr<imageprocessing::ColorSpaceTransformation>> colorTransformations;
@@ -71,8 +74,6 @@ class MapProcessor {
                               const std::vector<int>& polygonIds) const;
 
     bool chatty;
-    // The windows of every colour variant are the same, so gaps are reported for the first.
-    bool reportWindowGaps = true;
 };
 
 // The image of an input file; one that cannot be read is rejected with an InputError giving the

@@ -1,8 +1,6 @@
 #include "ordana/ModelFile.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -79,21 +77,13 @@ std::string ModelText(const std::string& path, std::size_t sizeLimit) {
         return InputError("The model file '" + EchoedPath(path) + "' is larger than " +
                           std::to_string(sizeLimit) + " bytes, more than any model holds.");
     };
+    // A directory is no regular file: OpenInputFile names it.
     std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (std::filesystem::is_directory(status)) {
-        throw InputError("The model file '" + EchoedPath(path) + "' is a directory.");
-    }
-    if (std::filesystem::is_regular_file(status) &&
+    if (std::filesystem::is_regular_file(path, error) &&
         std::filesystem::file_size(path, error) > sizeLimit && !error) {
         throw tooLarge();
     }
-    errno = 0;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw InputError("Cannot open the model file '" + EchoedPath(path) + "'" +
-                         (errno != 0 ? std::string(": ") + std::strerror(errno) : "") + ".");
-    }
+    std::ifstream in = OpenInputFile("model", path);
     std::string text;
     std::string block(1 << 16, '\0');
     std::size_t total = 0;

@@ -1,9 +1,6 @@
 #include "ordana/PolygonFile.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -19,18 +16,7 @@ namespace {
 
 class LineReader {
   public:
-    explicit LineReader(const std::string& path) : path(path) {
-        std::error_code ignored;
-        if (std::filesystem::is_directory(path, ignored)) {
-            throw InputError("The polygon file '" + EchoedPath(path) + "' is a directory.");
-        }
-        errno = 0;
-        in.open(path, std::ios::binary);
-        if (!in) {
-            throw InputError("Cannot open the polygon file '" + EchoedPath(path) + "'" +
-                             (errno != 0 ? std::string(": ") + std::strerror(errno) : "") + ".");
-        }
-    }
+    explicit LineReader(const std::string& path) : path(path), in(OpenInputFile("polygon", path)) {}
 
     // The next line without its end; a line longer than kMaxPolygonFileLine is refused before
     // more of it is held.
