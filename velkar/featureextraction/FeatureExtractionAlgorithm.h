@@ -89,12 +89,11 @@ class FeatureExtractionAlgorithm {
     virtual void DescribeGridWindows(const WindowGrid& grid, std::size_t first, std::size_t count,
                                      double* features);
 
-    // Runs processPolygon for every polygon in parallel and joins the results in polygon order.
-    // Throws std::logic_error without an image and std::invalid_argument for an empty polygon
-    // pointer; an exception from a task reaches the caller.
     // Throws std::logic_error without an image and std::invalid_argument for an empty polygon
     // pointer.
     void CheckPolygons(const PolygonList& polygons) const;
+    // Runs processPolygon for every polygon in parallel and joins the results in polygon order.
+    // Throws as CheckPolygons does; an exception from a task reaches the caller.
     DescriptorList ProcessPolygons(const PolygonList& polygons,
                                    const PolygonTask& processPolygon) const;
 

@@ -1,7 +1,6 @@
 #include "velkar/featureextraction/TextureHistogramExtractor.h"
 
 #include <memory>
-#include <stdexcept>
 #include <utility>
 
 #include "velkar/util/Parallel.h"
@@ -33,9 +32,7 @@ int TextureHistogramExtractor::FeatureCount() const {
 
 TextureHistogramExtractor::DescriptorList TextureHistogramExtractor::Process(
     PolygonList& polygons) {
-    if (!Image()) {
-        throw std::logic_error(Name() + " has no image: SetImage must be called before Process");
-    }
+    CheckPolygons(polygons);
     const TextureHistogram2D texture(Image(), windowSize, dx, dy, TextureHistogram2D::kLevels);
     util::Combinable<std::unique_ptr<Histogram>> histograms;
     return ProcessPolygons(polygons, [&](const math::Polygon& polygon) {

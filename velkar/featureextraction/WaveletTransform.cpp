@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "velkar/featureextraction/FourierTransform.h"
 #include "velkar/featureextraction/WaveletFilters.h"
 #include "velkar/util/Parallel.h"
 
@@ -61,10 +62,8 @@ WaveletTransform::WaveletTransform(int windowSize, int scale, std::string wavele
     highPass.assign(filters->highPass.begin(), filters->highPass.end());
     // Centres the filters on the pair of samples each step reduces (0 for the two-tap filters).
     offset = static_cast<int>(lowPass.size()) / 2 - 1;
-    kept = static_cast<int>(std::sqrt(static_cast<double>(padded.Side() >> scale)));
-    while (kept * kept > (padded.Side() >> scale)) {
-        --kept;
-    }
+    // The kept corner's side is the integer square root, as for the Fourier coefficients.
+    kept = FourierTransform::KeptFrequencies(padded.Side() >> scale);
 }
 
 std::string WaveletTransform::Name() const { return "Discrete Wavelet Transform"; }
@@ -163,7 +162,13 @@ void WaveletTransform::Transform2D(double* square, Scratch& scratch) const {
     int block = padded.Side();
     for (int level = 0; level < scale; ++level) {
         const std::size_t extent = static_cast<std::size_t>(block);
-        for (std::size_t column = 0; column < extent; ++column) {
+        // Before the first level only the window's own lines hold pixels; the padding lines are
+        // +0.0 and would transform to +0.0.
+        const std::size_t pad = static_cast<std::size_t>(padded.Pad());
+        const std::size_t firstLine = level == 0 ? pad : 0;
+        const std::size_t endLine =
+            level == 0 ? pad + static_cast<std::size_t>(windowSize) : extent;
+        for (std::size_t column = firstLine; column < endLine; ++column) {
             double* const values = square + column * side;
             Transform1D(values, block, transformed);
             std::copy(transformed, transformed + extent, values);
