@@ -431,6 +431,56 @@ TEST(MultilayerPerceptron, TrainingMatchesAnIndependentBackpropagation) {
     }
 }
 
+// Layers wider than one block of the network's vector kernels and not a whole number of
+// vectors: the padding and the blocks must not change a single sum.
+TEST(MultilayerPerceptron, WideLayersMatchTheIndependentBackpropagation) {
+    std::mt19937 engine(5);
+    std::uniform_real_distribution<double> feature(0.0, 1.0);
+    // Features already span [0, 1], so the network's normalisation leaves them as they are.
+    std::vector<std::vector<double>> inputs{{0.0, 1.0, 0.0, 1.0, 0.0}, {1.0, 0.0, 1.0, 0.0, 1.0}};
+    while (inputs.size() < 30) {
+        std::vector<double> features(5);
+        for (double& value : features) {
+            value = feature(engine);
+        }
+        inputs.push_back(features);
+    }
+    auto set = std::make_shared<PatternList>();
+    std::vector<std::vector<double>> targets;
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        set->push_back(MakePattern(static_cast<int>(i % 5), inputs[i]));
+        std::vector<double> target(5, 0.0);
+        target[i % 5] = 1.0;
+        targets.push_back(target);
+    }
+
+    for (const std::vector<int>& hidden :
+         {std::vector<int>{17}, std::vector<int>{21, 6}, std::vector<int>{33}}) {
+        SCOPED_TRACE(testing::Message() << "first hidden layer " << hidden[0]);
+        util::Seed(11);
+        MultilayerPerceptron initial(5, hidden, 0.4, 0.6, 0.0, 0);
+        initial.Train(set);
+        Weights expected = WeightsOf(AsMap(initial.Configuration()));
+        ReferenceEpochs(expected, inputs, targets, 0.4, 0.6, 4);
+
+        util::Seed(11);
+        MultilayerPerceptron trained(5, hidden, 0.4, 0.6, 0.0, 4);
+        trained.Train(set);
+        const Weights actual = WeightsOf(AsMap(trained.Configuration()));
+        ASSERT_EQ(actual.size(), expected.size());
+        for (std::size_t j = 0; j < actual.size(); ++j) {
+            ASSERT_EQ(actual[j].size(), expected[j].size());
+            for (std::size_t k = 0; k < actual[j].size(); ++k) {
+                ASSERT_EQ(actual[j][k].size(), expected[j][k].size());
+                for (std::size_t g = 0; g < actual[j][k].size(); ++g) {
+                    EXPECT_NEAR(actual[j][k][g], expected[j][k][g], 1e-12)
+                        << "layer " << j << " neuron " << k << " weight " << g;
+                }
+            }
+        }
+    }
+}
+
 TEST(MultilayerPerceptron, ConfigurationHasSixKeysOfTheNetworkShape) {
     auto set = std::make_shared<PatternList>();
     set->push_back(MakePattern(10, {1.0, -2.0, 0.5}));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -15,9 +16,9 @@
 #include "velkar/util/Map.h"
 #include "velkar/util/Random.h"
 
-// The two passes that do nearly all the work of training are also built for processors with
-// wider vectors and chosen when the program starts; each weight and each neuron's sum is computed
-// by the same operations in the same order either way, so results do not depend on the machine.
+// Training and the forward pass of Classify are also built for processors with wider vectors and
+// chosen when the program starts; each weight and each neuron's sum is computed by the same
+// operations in the same order either way, so results do not depend on the machine.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
 #define VELKAR_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
 #else
@@ -77,18 +78,37 @@ void MultilayerPerceptron::BuildInputAndHiddenLayers() {
     freshLayers = true;
 }
 
+namespace {
+
+// Doubles per vector of the kernels below; a layer's neurons are padded to whole vectors.
+constexpr int kLanes = 4;
+
+}  // namespace
+
+void MultilayerPerceptron::Layer::Allocate(int neurons, int inputs) {
+    neuronCount = neurons;
+    inputCount = inputs;
+    neuronStride = (neurons + kLanes - 1) / kLanes * kLanes;
+    const std::size_t stride = static_cast<std::size_t>(neuronStride);
+    weightCount = static_cast<std::size_t>(inputs) * stride;
+    // Room to start on a cache line, so that no vector of the kernels straddles two lines.
+    constexpr std::size_t lineDoubles = 64 / sizeof(double);
+    block.assign(2 * weightCount + lineDoubles, 0.0);
+    const auto address = reinterpret_cast<std::uintptr_t>(block.data());
+    start = (64 - address % 64) % 64 / sizeof(double);
+    nets.assign(stride, 0.0);
+    scales.assign(stride, 0.0);
+}
+
 // Weights are drawn neuron by neuron, input by input, from [0, 1].
 void MultilayerPerceptron::AddLayer(int neuronCount, int layerInputs) {
     Layer layer;
-    layer.neuronCount = neuronCount;
-    layer.inputCount = layerInputs;
-    const std::size_t size =
-        static_cast<std::size_t>(neuronCount) * static_cast<std::size_t>(layerInputs);
-    layer.weights.resize(size);
-    for (double& weight : layer.weights) {
-        weight = util::RandomReal();
+    layer.Allocate(neuronCount, layerInputs);
+    for (int k = 0; k < neuronCount; ++k) {
+        for (int g = 0; g < layerInputs; ++g) {
+            layer.Weight(k, g) = util::RandomReal();
+        }
     }
-    layer.previousChanges.assign(size, 0.0);
     layers.push_back(std::move(layer));
 }
 
@@ -105,7 +125,7 @@ void MultilayerPerceptron::AllocateActivations() {
         if (!isOutputLayer) {
             activations[j + 1].back() = 1.0;
         }
-        errors[j].assign(size, 0.0);
+        errors[j].assign(static_cast<std::size_t>(layers[j].neuronStride), 0.0);
     }
 }
 
@@ -134,16 +154,19 @@ void MultilayerPerceptron::CheckTrainingSet(
     }
 }
 
-std::vector<std::vector<double>> MultilayerPerceptron::NormalisedInputs(
+std::vector<double> MultilayerPerceptron::NormalisedInputs(
     const std::vector<std::shared_ptr<Pattern>>& patterns) {
-    std::vector<std::vector<double>> inputs;
-    inputs.reserve(patterns.size());
+    std::vector<std::vector<double>> vectors;
+    vectors.reserve(patterns.size());
     for (const auto& pattern : patterns) {
-        inputs.push_back(*pattern->Descriptors());
+        vectors.push_back(*pattern->Descriptors());
     }
-    MinMaxNormalize(inputs, minDataValues, maxDataValues);
-    for (std::vector<double>& input : inputs) {
-        input.push_back(1.0);
+    MinMaxNormalize(vectors, minDataValues, maxDataValues);
+    std::vector<double> inputs;
+    inputs.reserve(patterns.size() * (static_cast<std::size_t>(inputCount) + 1));
+    for (const std::vector<double>& vector : vectors) {
+        inputs.insert(inputs.end(), vector.begin(), vector.end());
+        inputs.push_back(1.0);
     }
     return inputs;
 }
@@ -166,7 +189,7 @@ void MultilayerPerceptron::Train(std::shared_ptr<std::vector<std::shared_ptr<Pat
     AddLayer(static_cast<int>(outputClassIds.size()), lastOutputs + 1);
     AllocateActivations();
 
-    const std::vector<std::vector<double>> inputs = NormalisedInputs(*patterns);
+    const std::vector<double> inputs = NormalisedInputs(*patterns);
     trained = true;
 
     epochsRun = 0;
@@ -185,14 +208,190 @@ void MultilayerPerceptron::Train(std::shared_ptr<std::vector<std::shared_ptr<Pat
     }
 }
 
+namespace {
+
+// The helpers below pass vectors by value, which GCC warns changes the calling convention
+// between vector widths; they are always inlined, so there is no call whose convention matters.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+// The kernels below are written with vectors of four doubles, so that the compiler's output for
+// narrower and wider processors does the same operation on every lane.
+typedef double Vector __attribute__((vector_size(kLanes * sizeof(double))));
+
+[[gnu::always_inline]] inline Vector Load(const double* from) {
+    Vector v;
+    __builtin_memcpy(&v, from, sizeof v);
+    return v;
+}
+
+[[gnu::always_inline]] inline void Store(double* to, Vector v) {
+    __builtin_memcpy(to, &v, sizeof v);
+}
+
+[[gnu::always_inline]] inline Vector Broadcast(double value) {
+    return Vector{value, value, value, value};
+}
+
+// Calls kernel.operator()<Count>(k) for the neurons of a layer of stride lanes in blocks of
+// Count <= 4 vectors, the first neuron of each block being k, so that a block's sums stay in
+// registers.
+template <typename Kernel>
+[[gnu::always_inline]] inline void InBlocks(int stride, Kernel&& kernel) {
+    for (int k = 0; k < stride; k += 4 * kLanes) {
+        switch (std::min(4, (stride - k) / kLanes)) {
+            case 4:
+                kernel.template operator()<4>(k);
+                break;
+            case 3:
+                kernel.template operator()<3>(k);
+                break;
+            case 2:
+                kernel.template operator()<2>(k);
+                break;
+            default:
+                kernel.template operator()<1>(k);
+                break;
+        }
+    }
+}
+
+// The net inputs of Count vectors of neurons, each summed over the inputs in order.
+template <int Count>
+[[gnu::always_inline]] inline void NetInputs(const double* __restrict below,
+                                             const double* __restrict weights, std::size_t stride,
+                                             int inputs, double* __restrict nets) {
+    Vector sums[Count] = {};
+    for (int g = 0; g < inputs; ++g) {
+        const Vector value = Broadcast(below[g]);
+        const double* row = weights + static_cast<std::size_t>(g) * stride;
+        for (int v = 0; v < Count; ++v) {
+            sums[v] += value * Load(row + v * kLanes);
+        }
+    }
+    for (int v = 0; v < Count; ++v) {
+        Store(nets + v * kLanes, sums[v]);
+    }
+}
+
+// The logistic outputs 1 / (1 + e^-net) of a layer's neurons, their net inputs summed up to four
+// vectors of neurons at a time.
+[[gnu::always_inline]] inline void LayerOutputs(const double* __restrict below,
+                                                const double* __restrict weights, int neurons,
+                                                int stride, int inputs, double* __restrict nets,
+                                                double* __restrict out) {
+    const std::size_t rowStride = static_cast<std::size_t>(stride);
+    InBlocks(stride, [&]<int Count>(int k) {
+        NetInputs<Count>(below, weights + k, rowStride, inputs, nets + k);
+    });
+    // The exponentials first, so that the divisions run together.
+    for (int k = 0; k < neurons; ++k) {
+        out[k] = std::exp(-nets[k]);
+    }
+    for (int k = 0; k < neurons; ++k) {
+        out[k] = 1.0 / (1.0 + out[k]);
+    }
+}
+
+// lower[g] = the sum over the upper neurons m, in order, of weight[m][g] * upper[m], for the
+// inputs g of the upper layer but its bias. The padding lanes add weight 0 times error 0.
+[[gnu::always_inline]] inline void PropagateErrors(const double* __restrict weights, int stride,
+                                                   const double* __restrict upper, int inputs,
+                                                   double* __restrict lower) {
+    for (int g = 0; g < inputs; ++g) {
+        const double* row =
+            weights + static_cast<std::size_t>(g) * static_cast<std::size_t>(stride);
+        double sum = 0.0;
+        for (int m = 0; m < stride; m += kLanes) {
+            const Vector products = Load(row + m) * Load(upper + m);
+            for (int lane = 0; lane < kLanes; ++lane) {
+                sum += products[lane];
+            }
+        }
+        lower[g] = sum;
+    }
+}
+
+// The weights of Count vectors of neurons move by their neuron's scale times their input plus
+// momentum times their last move. The padding lanes have scale 0 and stay 0.
+template <int Count>
+[[gnu::always_inline]] inline void UpdateWeights(const double* __restrict scales, double momentum,
+                                                 const double* __restrict input, int inputs,
+                                                 std::size_t stride, double* __restrict weights,
+                                                 double* __restrict changes) {
+    Vector scale[Count];
+    for (int v = 0; v < Count; ++v) {
+        scale[v] = Load(scales + v * kLanes);
+    }
+    for (int g = 0; g < inputs; ++g) {
+        const Vector value = Broadcast(input[g]);
+        const std::size_t row = static_cast<std::size_t>(g) * stride;
+        for (int v = 0; v < Count; ++v) {
+            double* weight = weights + row + v * kLanes;
+            double* change = changes + row + v * kLanes;
+            const Vector move = scale[v] * value + momentum * Load(change);
+            Store(weight, Load(weight) + move);
+            Store(change, move);
+        }
+    }
+}
+
+// A layer's update, in blocks of up to four vectors of neurons.
+[[gnu::always_inline]] inline void LayerUpdate(const double* __restrict scales, double momentum,
+                                               const double* __restrict input, int inputs,
+                                               int stride, double* __restrict weights,
+                                               double* __restrict changes) {
+    const std::size_t rowStride = static_cast<std::size_t>(stride);
+    InBlocks(stride, [&]<int Count>(int k) {
+        UpdateWeights<Count>(scales + k, momentum, input, inputs, rowStride, weights + k,
+                             changes + k);
+    });
+}
+
+}  // namespace
+
+[[gnu::always_inline]] inline const std::vector<double>& MultilayerPerceptron::Forward(
+    const double* input) {
+    inputLayer = input;
+    for (std::size_t j = 0; j < layers.size(); ++j) {
+        Layer& layer = layers[j];
+        LayerOutputs(j == 0 ? input : activations[j].data(), layer.Weights(), layer.neuronCount,
+                     layer.neuronStride, layer.inputCount, layer.nets.data(),
+                     activations[j + 1].data());
+    }
+    return activations.back();
+}
+
+// The output errors are in errors.back(). Errors propagate down as plain weighted sums through
+// the weights before this update; the slope of a neuron, taken from its stored output s as
+// s (1 - s), is applied once, where its weights change.
+[[gnu::always_inline]] inline void MultilayerPerceptron::Backpropagate() {
+    for (std::size_t j = layers.size() - 1; j-- > 0;) {
+        const Layer& upper = layers[j + 1];
+        PropagateErrors(upper.Weights(), upper.neuronStride, errors[j + 1].data(),
+                        layers[j].neuronCount, errors[j].data());
+    }
+    for (std::size_t j = 0; j < layers.size(); ++j) {
+        Layer& layer = layers[j];
+        const double* out = activations[j + 1].data();
+        const double* layerErrors = errors[j].data();
+        for (int k = 0; k < layer.neuronCount; ++k) {
+            layer.scales[static_cast<std::size_t>(k)] =
+                out[k] * (1.0 - out[k]) * (learningRate * layerErrors[k]);
+        }
+        LayerUpdate(layer.scales.data(), momentum, j == 0 ? inputLayer : activations[j].data(),
+                    layer.inputCount, layer.neuronStride, layer.Weights(), layer.Changes());
+    }
+}
+
 // One pass over the patterns in a fresh random order, so that patterns listed class by class
 // do not let the class seen last take over. Returns the summed squared error.
-double MultilayerPerceptron::TrainEpoch(const std::vector<std::vector<double>>& inputs,
-                                        const std::vector<int>& targetOutputs) {
+VELKAR_WIDE_VECTORS double MultilayerPerceptron::TrainEpoch(const std::vector<double>& inputs,
+                                                            const std::vector<int>& targetOutputs) {
+    const std::size_t rowLength = static_cast<std::size_t>(inputCount) + 1;
     std::vector<double>& outputErrors = errors.back();
     double sum = 0.0;
-    for (std::size_t i : util::RandomPermutation(inputs.size())) {
-        const std::vector<double>& output = ForwardPass(inputs[i].data());
+    for (std::size_t i : util::RandomPermutation(targetOutputs.size())) {
+        const std::vector<double>& output = Forward(inputs.data() + i * rowLength);
         for (std::size_t c = 0; c < output.size(); ++c) {
             const double target = static_cast<int>(c) == targetOutputs[i] ? 1.0 : 0.0;
             outputErrors[c] = target - output[c];
@@ -203,129 +402,9 @@ double MultilayerPerceptron::TrainEpoch(const std::vector<std::vector<double>>& 
     return sum;
 }
 
-namespace {
-
-// The net inputs of Width neurons side by side, so that their additions overlap; each neuron
-// still adds its inputs in order, so every net input is exactly the plain in-order sum.
-template <int Width>
-void NetInputs(const double* __restrict below, const double* __restrict weights, std::size_t stride,
-               int inputs, double* __restrict nets) {
-    double sums[Width] = {};
-    for (int g = 0; g < inputs; ++g) {
-        const double value = below[g];
-        for (int n = 0; n < Width; ++n) {
-            sums[n] +=
-                value * weights[static_cast<std::size_t>(n) * stride + static_cast<std::size_t>(g)];
-        }
-    }
-    for (int n = 0; n < Width; ++n) {
-        nets[n] = sums[n];
-    }
-}
-
-// The logistic outputs of the count neurons of a layer: eight neurons at a time, then the rest
-// together.
-void LayerOutputs(const double* __restrict below, const double* __restrict weights, int count,
-                  int inputs, double* __restrict out) {
-    const std::size_t stride = static_cast<std::size_t>(inputs);
-    int k = 0;
-    for (; k + 8 <= count; k += 8) {
-        NetInputs<8>(below, weights + static_cast<std::size_t>(k) * stride, stride, inputs,
-                     out + k);
-    }
-    const double* rest = weights + static_cast<std::size_t>(k) * stride;
-    switch (count - k) {
-        case 7:
-            NetInputs<7>(below, rest, stride, inputs, out + k);
-            break;
-        case 6:
-            NetInputs<6>(below, rest, stride, inputs, out + k);
-            break;
-        case 5:
-            NetInputs<5>(below, rest, stride, inputs, out + k);
-            break;
-        case 4:
-            NetInputs<4>(below, rest, stride, inputs, out + k);
-            break;
-        case 3:
-            NetInputs<3>(below, rest, stride, inputs, out + k);
-            break;
-        case 2:
-            NetInputs<2>(below, rest, stride, inputs, out + k);
-            break;
-        case 1:
-            NetInputs<1>(below, rest, stride, inputs, out + k);
-            break;
-        default:
-            break;
-    }
-    // The logistic function 1 / (1 + e^-net), its exponentials first so that the divisions
-    // run together.
-    for (k = 0; k < count; ++k) {
-        out[k] = std::exp(-out[k]);
-    }
-    for (k = 0; k < count; ++k) {
-        out[k] = 1.0 / (1.0 + out[k]);
-    }
-}
-
-// lower[g] += sum over the neurons m of weight[m][g] * upper[m], neuron after neuron.
-void PropagateErrors(const double* __restrict weights, const double* __restrict upper, int count,
-                     int inputs, double* __restrict lower) {
-    for (int m = 0; m < count; ++m) {
-        const double* w = weights + static_cast<std::size_t>(m) * static_cast<std::size_t>(inputs);
-        for (int g = 0; g < inputs; ++g) {
-            lower[g] += w[g] * upper[m];
-        }
-    }
-}
-
-// One neuron's weights move by scale times their inputs plus momentum times their last move.
-void UpdateWeights(double scale, double momentum, const double* __restrict input, int inputs,
-                   double* __restrict weight, double* __restrict previousChange) {
-    for (int g = 0; g < inputs; ++g) {
-        const double change = scale * input[g] + momentum * previousChange[g];
-        weight[g] += change;
-        previousChange[g] = change;
-    }
-}
-
-}  // namespace
-
 VELKAR_WIDE_VECTORS const std::vector<double>& MultilayerPerceptron::ForwardPass(
     const double* input) {
-    inputLayer = input;
-    for (std::size_t j = 0; j < layers.size(); ++j) {
-        const Layer& layer = layers[j];
-        LayerOutputs(j == 0 ? input : activations[j].data(), layer.weights.data(),
-                     layer.neuronCount, layer.inputCount, activations[j + 1].data());
-    }
-    return activations.back();
-}
-
-// The output errors are in errors.back(). Errors propagate down as plain weighted sums; the
-// slope of a neuron, taken from its stored output s as s (1 - s), is applied once, where its
-// weights change.
-VELKAR_WIDE_VECTORS void MultilayerPerceptron::Backpropagate() {
-    for (std::size_t j = layers.size() - 1; j-- > 0;) {
-        std::fill(errors[j].begin(), errors[j].end(), 0.0);
-        const Layer& upper = layers[j + 1];
-        PropagateErrors(upper.weights.data(), errors[j + 1].data(), upper.neuronCount,
-                        upper.inputCount, errors[j].data());
-    }
-    for (std::size_t j = 0; j < layers.size(); ++j) {
-        Layer& layer = layers[j];
-        const double* out = activations[j + 1].data();
-        const double* layerErrors = errors[j].data();
-        const std::size_t stride = static_cast<std::size_t>(layer.inputCount);
-        for (int k = 0; k < layer.neuronCount; ++k) {
-            const std::size_t offset = static_cast<std::size_t>(k) * stride;
-            const double scale = out[k] * (1.0 - out[k]) * (learningRate * layerErrors[k]);
-            UpdateWeights(scale, momentum, j == 0 ? inputLayer : activations[j].data(),
-                          layer.inputCount, layer.weights.data() + offset,
-                          layer.previousChanges.data() + offset);
-        }
-    }
+    return Forward(input);
 }
 
 int MultilayerPerceptron::Classify(std::vector<double>& features) {
@@ -370,12 +449,13 @@ std::shared_ptr<util::Collection> MultilayerPerceptron::Configuration() {
     util::Array& layerArray = ConfigurationTree::PutArray(*configuration, "weights");
     for (const Layer& layer : layers) {
         util::Array& neurons = ConfigurationTree::AddArray(layerArray);
+        std::vector<double> neuronWeights(static_cast<std::size_t>(layer.inputCount));
         for (int k = 0; k < layer.neuronCount; ++k) {
-            ConfigurationTree::AddReals(
-                ConfigurationTree::AddArray(neurons),
-                layer.weights.data() +
-                    static_cast<std::size_t>(k) * static_cast<std::size_t>(layer.inputCount),
-                static_cast<std::size_t>(layer.inputCount));
+            for (int g = 0; g < layer.inputCount; ++g) {
+                neuronWeights[static_cast<std::size_t>(g)] = layer.Weight(k, g);
+            }
+            ConfigurationTree::AddReals(ConfigurationTree::AddArray(neurons), neuronWeights.data(),
+                                        neuronWeights.size());
         }
     }
 
@@ -445,8 +525,7 @@ std::vector<MultilayerPerceptron::Layer> MultilayerPerceptron::ReadLayers(
     for (std::size_t j = 0; j < layerCount; ++j) {
         const bool isOutputLayer = j + 1 == layerCount;
         Layer layer;
-        layer.neuronCount = isOutputLayer ? sizes[j + 1] : sizes[j + 1] - 1;
-        layer.inputCount = sizes[j];
+        layer.Allocate(isOutputLayer ? sizes[j + 1] : sizes[j + 1] - 1, sizes[j]);
         const std::string layerKey = ConfigurationTree::Indexed("weights", static_cast<int>(j));
         const util::Array& neuronArray = kTree.ArrayAt(layerArray, static_cast<int>(j), "weights");
         if (neuronArray.Size() != layer.neuronCount) {
@@ -462,10 +541,9 @@ std::vector<MultilayerPerceptron::Layer> MultilayerPerceptron::ReadLayers(
                                             std::to_string(layer.inputCount));
             }
             for (int g = 0; g < layer.inputCount; ++g) {
-                layer.weights.push_back(kTree.Real(weightArray, g, neuronKey));
+                layer.Weight(k, g) = kTree.Real(weightArray, g, neuronKey);
             }
         }
-        layer.previousChanges.assign(layer.weights.size(), 0.0);
         layers.push_back(std::move(layer));
     }
     return layers;

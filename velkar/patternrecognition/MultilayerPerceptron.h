@@ -4,10 +4,11 @@
 // neuron per class, trained online by back-propagation with momentum on min-max normalised
 // inputs, visiting the training patterns in a fresh random order every epoch. Classes are
 // tagged in order of first appearance; Classify answers the trained class id of the strongest
-// output, or -1 when no output exceeds the smallest positive normal double. Each layer keeps its
-// weights in one contiguous block, neuron after neuron, the bias weight last. Not copyable; not
-// thread-safe (Classify writes the layer activations).
+// output, or -1 when no output exceeds the smallest positive normal double. Every net input is the
+// in-order sum over the neuron's inputs, the bias last, so results do not depend on the machine.
+// Not copyable; not thread-safe (Classify writes the layer activations).
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <string>
@@ -57,13 +58,38 @@ class MultilayerPerceptron : public PatternRecognitionAlgorithm {
     double LastEpochError() const { return lastEpochError; }
 
   private:
-    // One layer of neurons: weights[k * inputCount + g] is neuron k's weight of input g, the
-    // last input being the bias 1 of the layer below.
+    // One layer of neurons, input-major so that the neurons of a layer are summed side by side:
+    // Weights()[g * neuronStride + k] is neuron k's weight of input g, the last input being the
+    // bias 1 of the layer below. neuronStride rounds neuronCount up to whole vectors; the lanes
+    // past neuronCount hold zeros. The moves of the last update follow the weights in the same
+    // block.
     struct Layer {
         int neuronCount = 0;
         int inputCount = 0;
-        std::vector<double> weights;
-        std::vector<double> previousChanges;
+        int neuronStride = 0;
+        std::vector<double> block;
+        // The weights begin at block[start], on a cache line; weightCount of them.
+        std::size_t start = 0;
+        std::size_t weightCount = 0;
+        // Per-pattern scratch of neuronStride entries: net inputs, and the scaled slopes of an
+        // update (zero in the padding lanes).
+        std::vector<double> nets;
+        std::vector<double> scales;
+
+        void Allocate(int neurons, int inputs);
+        double* Weights() { return block.data() + start; }
+        const double* Weights() const { return block.data() + start; }
+        double* Changes() { return Weights() + weightCount; }
+        double& Weight(int neuron, int input) {
+            return Weights()[static_cast<std::size_t>(input) *
+                                 static_cast<std::size_t>(neuronStride) +
+                             static_cast<std::size_t>(neuron)];
+        }
+        double Weight(int neuron, int input) const {
+            return Weights()[static_cast<std::size_t>(input) *
+                                 static_cast<std::size_t>(neuronStride) +
+                             static_cast<std::size_t>(neuron)];
+        }
     };
     // A validated model read from a configuration tree, not yet in use.
     struct Model;
@@ -72,14 +98,14 @@ class MultilayerPerceptron : public PatternRecognitionAlgorithm {
     void AddLayer(int neuronCount, int inputCount);
     void AllocateActivations();
     void CheckTrainingSet(const std::vector<std::shared_ptr<Pattern>>& patterns) const;
-    // Normalises the training vectors and keeps the range; returns them, one per pattern, each
-    // followed by the bias input 1.
-    std::vector<std::vector<double>> NormalisedInputs(
-        const std::vector<std::shared_ptr<Pattern>>& patterns);
-    double TrainEpoch(const std::vector<std::vector<double>>& inputs,
-                      const std::vector<int>& targetOutputs);
-    // input holds the input layer's values, the bias 1 last.
+    // Normalises the training vectors and keeps the range; returns them in one block, one row
+    // of inputCount + 1 values per pattern, the bias input 1 last.
+    std::vector<double> NormalisedInputs(const std::vector<std::shared_ptr<Pattern>>& patterns);
+    double TrainEpoch(const std::vector<double>& inputs, const std::vector<int>& targetOutputs);
+    // input holds the input layer's values, the bias 1 last. ForwardPass is Forward built on
+    // its own, for Classify; training inlines Forward and Backpropagate into TrainEpoch.
     const std::vector<double>& ForwardPass(const double* input);
+    const std::vector<double>& Forward(const double* input);
     void Backpropagate();
 
     static Model ReadModel(const util::Map& root);
@@ -95,7 +121,8 @@ class MultilayerPerceptron : public PatternRecognitionAlgorithm {
     // last entry 1, the bias input of the layer above. The input layer is the caller's vector
     // of the current pass (inputLayer); activations[0] stays unused.
     std::vector<std::vector<double>> activations;
-    // errors[j]: the back-propagated error of layers[j]'s outputs (bias entry included).
+    // errors[j]: the back-propagated error of layers[j]'s outputs, padded like its neurons
+    // with zeros.
     std::vector<std::vector<double>> errors;
     const double* inputLayer = nullptr;
     std::map<int, int> taggedClasses;

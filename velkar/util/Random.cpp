@@ -23,6 +23,10 @@ constexpr int bitsPerDraw = std::bit_width(static_cast<std::uint64_t>(RAND_MAX))
 }  // namespace
 
 void EnsureSeeded() {
+    // A plain read first: once seeded, every draw passes here without a locked exchange.
+    if (seeded.load(std::memory_order_acquire)) {
+        return;
+    }
     bool expected = false;
     if (seeded.compare_exchange_strong(expected, true)) {
         std::srand(static_cast<unsigned>(std::time(nullptr)));
@@ -39,17 +43,15 @@ double RandomReal() {
     return std::rand() / static_cast<double>(RAND_MAX);
 }
 
-std::size_t RandomIndex(std::size_t n) {
-    if (n == 0) {
-        throw std::invalid_argument("RandomIndex needs a range of at least one index");
-    }
-    EnsureSeeded();
-    const std::uint64_t range = n;
+namespace {
+
+// A uniform index below range (>= 1) from the seeded generator.
+std::size_t DrawIndex(std::uint64_t range) {
     if (range <= randRange) {
         return static_cast<std::size_t>(static_cast<std::uint64_t>(std::rand()) % range);
     }
-    // Draw just enough random bits to cover n - 1 and reject values at or above n, so every
-    // index is equally likely; more than half of the draws are accepted.
+    // Draw just enough random bits to cover range - 1 and reject values at or above range, so
+    // every index is equally likely; more than half of the draws are accepted.
     const int bitsNeeded = std::bit_width(range - 1);
     const std::uint64_t mask =
         bitsNeeded >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bitsNeeded) - 1;
@@ -65,13 +67,24 @@ std::size_t RandomIndex(std::size_t n) {
     }
 }
 
+}  // namespace
+
+std::size_t RandomIndex(std::size_t n) {
+    if (n == 0) {
+        throw std::invalid_argument("RandomIndex needs a range of at least one index");
+    }
+    EnsureSeeded();
+    return DrawIndex(n);
+}
+
 std::vector<std::size_t> RandomPermutation(std::size_t n) {
     std::vector<std::size_t> order(n);
     for (std::size_t i = 0; i < n; ++i) {
         order[i] = i;
     }
+    EnsureSeeded();
     for (std::size_t i = n; i > 1; --i) {
-        std::swap(order[i - 1], order[RandomIndex(i)]);
+        std::swap(order[i - 1], order[DrawIndex(i)]);
     }
     return order;
 }
