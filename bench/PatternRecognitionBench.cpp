@@ -1,6 +1,7 @@
 // Training and classification throughput of the pattern-recognition classifiers on random
 // patterns, reported as patterns per second.
 
+#include <chrono>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -36,6 +37,34 @@ void BM_MultilayerPerceptronTrain(benchmark::State& state) {
     velkar::bench::CountPatterns(state, static_cast<double>(patternCount) * epochs);
 }
 BENCHMARK(BM_MultilayerPerceptronTrain)->Arg(5)->Unit(benchmark::kMillisecond);
+
+// The time of one epoch on 2000 patterns of the given features, one hidden layer and classes:
+// a 21-epoch training less a 1-epoch one, over 20, so that setting up is left out.
+void BM_MultilayerPerceptronEpoch(benchmark::State& state) {
+    const int features = static_cast<int>(state.range(0));
+    const int hidden = static_cast<int>(state.range(1));
+    const int classes = static_cast<int>(state.range(2));
+    const PatternSet set =
+        velkar::bench::UniformPatterns({patternCount, features, classes, 0}, -1.0, 1.0, 12345);
+    velkar::util::Seed(1);
+    auto trainingTime = [&](int epochs) {
+        const auto start = std::chrono::steady_clock::now();
+        MultilayerPerceptron network(features, {hidden}, 0.3, 0.3, 0.0, epochs);
+        network.Train(set);
+        benchmark::DoNotOptimize(network.EpochsRun());
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    for (auto _ : state) {
+        const double one = trainingTime(1);
+        state.SetIterationTime((trainingTime(21) - one) / 20.0);
+    }
+}
+BENCHMARK(BM_MultilayerPerceptronEpoch)
+    ->Args({12, 10, 4})
+    ->Args({3, 8, 3})
+    ->Args({30, 40, 6})
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_MultilayerPerceptronClassify(benchmark::State& state) {
     const PatternSet set = RandomPatterns();
