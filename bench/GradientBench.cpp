@@ -1,13 +1,14 @@
 // Whole-region features: gradient histograms over the windows a classification run cuts from a
-// 1000 x 1000 image (the "half" grid of 32-pixel windows: 3721 polygons) and over a few large
-// boxes; keypoints of one 512 x 512 box; one Gaussian smoothing of a 1024 x 1024 x 3 image of
-// reals, the scale space's largest step. The first argument of the histogram and keypoint
-// benchmarks is the number of threads.
+// 1000 x 1000 image (the "half" grid of 32-pixel windows: 3721 polygons), over the "pixel" grid
+// of a 400 x 400 image, and over a few large boxes; keypoints of one 512 x 512 box; one Gaussian
+// smoothing of a 1024 x 1024 x 3 image of reals, the scale space's largest step. The first argument
+// of the histogram and keypoint benchmarks is the number of threads.
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <random>
 #include <vector>
@@ -77,6 +78,56 @@ void BM_HogHalfGrid(benchmark::State& state) {
         static_cast<double>(polygons.size() * state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_HogHalfGrid)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The gradient histograms of the "pixel" grid of 48-pixel windows on a 400 x 400 image, in the
+// classification run's batches: the grid path, which takes each pixel's gradient once, and the
+// base's path of one polygon per window (on the first batch only; it is slow). Counted in
+// windows per second.
+constexpr int kGridImage = 400;
+constexpr int kGridWindow = 48;
+constexpr std::size_t kGridBatch = 32768;
+
+class PolygonPerWindowHog : public Hog {
+  public:
+    using Hog::Hog;
+
+  protected:
+    void DescribeGridWindows(const velkar::featureextraction::WindowGrid& grid, std::size_t first,
+                             std::size_t count, double* features) override {
+        FeatureExtractionAlgorithm::DescribeGridWindows(grid, first, count, features);
+    }
+};
+
+template <typename Extractor>
+void HogPixelGrid(benchmark::State& state, std::size_t windowLimit) {
+    const velkar::util::ThreadLimit limit(static_cast<int>(state.range(0)));
+    static const auto image = TexturedImage(kGridImage, kGridImage);
+    Extractor hog(2, 2, 9);
+    hog.SetImage(image);
+    const velkar::featureextraction::WindowGrid grid(kGridWindow, 1, kGridImage, kGridImage);
+    const std::size_t total = std::min(grid.Count(), windowLimit);
+    std::vector<double> features;
+    for (auto _ : state) {
+        for (std::size_t first = 0; first < total; first += kGridBatch) {
+            hog.DescribeGrid(grid, first, std::min(kGridBatch, total - first), features);
+            benchmark::DoNotOptimize(features.data());
+        }
+    }
+    state.counters["windows"] = benchmark::Counter(static_cast<double>(total * state.iterations()),
+                                                   benchmark::Counter::kIsRate);
+}
+
+void BM_HogPixelGrid(benchmark::State& state) { HogPixelGrid<Hog>(state, SIZE_MAX); }
+BENCHMARK(BM_HogPixelGrid)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_HogPixelGridPolygonPerWindow(benchmark::State& state) {
+    HogPixelGrid<PolygonPerWindowHog>(state, kGridBatch);
+}
+BENCHMARK(BM_HogPixelGridPolygonPerWindow)
+    ->Arg(1)
+    ->Arg(2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_HogLargeBoxes(benchmark::State& state) {
     const velkar::util::ThreadLimit limit(static_cast<int>(state.range(0)));

@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <random>
 #include <stdexcept>
 #include <tuple>
 #include <vector>
 
 #include "featureextraction/TestImages.h"
 #include "velkar/featureextraction/ColorAverage.h"
+#include "velkar/util/Parallel.h"
 
 namespace velkar::featureextraction {
 namespace {
@@ -125,6 +127,65 @@ TEST(HogTest, EqualsTheStepByStepComputation) {
                 for (std::size_t n = 0; n < actual.size(); ++n) {
                     EXPECT_NEAR(actual[n], expected[n], 1e-12) << bx << " " << by << " " << bins;
                 }
+            }
+        }
+    }
+}
+
+// The same extractor describing grid windows one polygon at a time, as the base class does.
+class PolygonPathHog : public Hog {
+  public:
+    using Hog::Hog;
+
+  protected:
+    void DescribeGridWindows(const WindowGrid& grid, std::size_t first, std::size_t count,
+                             double* features) override {
+        FeatureExtractionAlgorithm::DescribeGridWindows(grid, first, count, features);
+    }
+};
+
+// The grid path against one polygon per window, to the last bit, on overlapping and disjoint
+// grids, windows not a multiple of the cells, windows too small for a cell, and batches of
+// uneven sizes on one thread or two.
+TEST(HogTest, GridPathEqualsThePolygonPathToTheLastBit) {
+    const auto noisy = testing::RandomPixels(61, 47, 9).Image();
+    const auto steps = MakeImage(61, 47, [](int x, int y) {
+        const int value = (y / 3 + x / 7) % 2 == 0 ? 255 : 0;
+        return x < 30 ? Rgb{value, value, value} : Rgb{255 - value, 0, value};
+    });
+    std::mt19937 generator(4);
+    for (const auto& image : {noisy, steps}) {
+        for (const auto& [bx, by, bins, w, step] :
+             std::vector<std::tuple<int, int, int, int, int>>{{2, 2, 9, 12, 1},
+                                                              {1, 3, 4, 13, 2},
+                                                              {3, 1, 6, 7, 3},
+                                                              {2, 2, 8, 2, 1},
+                                                              {1, 1, 5, 4, 4},
+                                                              {2, 1, 7, 47, 1},
+                                                              {1, 1, 3, 3, 1}}) {
+            SCOPED_TRACE(::testing::Message() << bx << " x " << by << " blocks, " << bins
+                                              << " bins, window " << w << ", step " << step);
+            const WindowGrid grid(w, step, 61, 47);
+            PolygonPathHog reference(bx, by, bins);
+            reference.SetImage(image);
+            std::vector<double> expected;
+            reference.DescribeGrid(grid, 0, grid.Count(), expected);
+            Hog hog(bx, by, bins);
+            hog.SetImage(image);
+            for (const int threads : {1, 2}) {
+                util::ThreadLimit limit(threads);
+                std::vector<double> whole;
+                hog.DescribeGrid(grid, 0, grid.Count(), whole);
+                EXPECT_EQ(whole, expected);
+                std::vector<double> batched;
+                std::uniform_int_distribution<std::size_t> size(1, 2 * grid.Rows() + 1);
+                for (std::size_t first = 0, count = 0; first < grid.Count(); first += count) {
+                    count = std::min(size(generator), grid.Count() - first);
+                    std::vector<double> batch;
+                    hog.DescribeGrid(grid, first, count, batch);
+                    batched.insert(batched.end(), batch.begin(), batch.end());
+                }
+                EXPECT_EQ(batched, expected);
             }
         }
     }

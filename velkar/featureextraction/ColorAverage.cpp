@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "velkar/featureextraction/GridBatch.h"
 #include "velkar/util/Parallel.h"
 
 namespace velkar::featureextraction {
@@ -178,99 +179,19 @@ void MeansFromSums(const std::int64_t* sums, double pixelCount, double* out) {
     }
 }
 
-// A batch of grid windows, and which of them each grid column holds.
-struct Batch {
-    const WindowGrid& grid;
-    std::size_t first;
-    std::size_t last;
-    std::size_t RowBegin(std::size_t column) const {
-        return column == first / grid.Rows() ? first % grid.Rows() : 0;
-    }
-    std::size_t RowEnd(std::size_t column) const {
-        return column == last / grid.Rows() ? last % grid.Rows() + 1 : grid.Rows();
-    }
-};
-
-// Window columns [column0, column1) and rows [row0, row1) of the grid.
-struct Tile {
-    std::size_t column0;
-    std::size_t column1;
-    std::size_t row0;
-    std::size_t row1;
-};
-
-// Cuts the batch's windows into tiles: as many windows a side as fit kTileSide pixels, fewer
-// when that leaves too few tiles to share among the threads. Tiles hold only asked windows
-// in their outer columns and rows.
-std::vector<Tile> PlanTiles(const Batch& batch) {
-    const WindowGrid& grid = batch.grid;
-    const std::size_t rows = grid.Rows();
-    const std::size_t firstColumn = batch.first / rows;
-    const std::size_t lastColumn = batch.last / rows;
-    const std::size_t rowLow = firstColumn == lastColumn ? batch.first % rows : 0;
-    const std::size_t rowHigh = firstColumn == lastColumn ? batch.last % rows + 1 : rows;
-    const std::size_t columnCount = lastColumn - firstColumn + 1;
-    const std::size_t rowCount = rowHigh - rowLow;
-
-    const int w = grid.WindowSize();
-    const int step = grid.Step();
-    const std::size_t fitting =
-        kTileSide > w ? static_cast<std::size_t>((kTileSide - w) / step) + 1 : 1;
-    // Tiles narrower than this would mostly recompute their neighbours' pixels.
-    const std::size_t smallest = static_cast<std::size_t>(std::max(1, (w + step - 1) / step));
-    std::size_t across = std::min(fitting, columnCount);
-    std::size_t down = std::min(fitting, rowCount);
-    const auto tileCount = [&] {
-        return ((columnCount + across - 1) / across) * ((rowCount + down - 1) / down);
-    };
-    const std::size_t wanted = 8 * static_cast<std::size_t>(util::MaxThreads());
-    while (tileCount() < wanted && std::max(across, down) / 2 >= smallest) {
-        if (down >= across) {
-            down = (down + 1) / 2;
-        } else {
-            across = (across + 1) / 2;
-        }
-    }
-
-    std::vector<Tile> tiles;
-    for (std::size_t column0 = firstColumn; column0 <= lastColumn; column0 += across) {
-        const std::size_t column1 = std::min(column0 + across, lastColumn + 1);
-        for (std::size_t row0 = rowLow; row0 < rowHigh; row0 += down) {
-            const std::size_t row1 = std::min(row0 + down, rowHigh);
-            Tile tile{column1, column0, row1, row0};
-            for (std::size_t column = column0; column < column1; ++column) {
-                const std::size_t begin = std::max(row0, batch.RowBegin(column));
-                const std::size_t end = std::min(row1, batch.RowEnd(column));
-                if (begin < end) {
-                    tile.column0 = std::min(tile.column0, column);
-                    tile.column1 = std::max(tile.column1, column + 1);
-                    tile.row0 = std::min(tile.row0, begin);
-                    tile.row1 = std::max(tile.row1, end);
-                }
-            }
-            if (tile.column0 < tile.column1) {
-                tiles.push_back(tile);
-            }
-        }
-    }
-    return tiles;
-}
-
 // Builds the summed-area tables of one tile and writes the means of its asked windows. Table
 // entry (row, column) holds the sums over the tile's pixels above and left of it, so row 0 and
 // column 0 are zeros.
 template <Mode M>
-void DescribeTile(const ImageFileSystem& image, const Batch& batch, const Tile& tile,
+void DescribeTile(const ImageFileSystem& image, const GridBatch& batch, const GridBatch::Tile& tile,
                   std::vector<std::int64_t>& table, double* features) {
     constexpr int Q = TableQuantities(M);
     constexpr int F = BandCount(M);
-    const WindowGrid& grid = batch.grid;
-    const int w = grid.WindowSize();
-    const int step = grid.Step();
-    const int left = static_cast<int>(tile.column0) * step;
-    const int top = static_cast<int>(tile.row0) * step;
-    const int regionWidth = static_cast<int>(tile.column1 - tile.column0 - 1) * step + w;
-    const int regionHeight = static_cast<int>(tile.row1 - tile.row0 - 1) * step + w;
+    const int w = batch.Grid().WindowSize();
+    const int left = batch.Left(tile);
+    const int top = batch.Top(tile);
+    const int regionWidth = batch.RegionWidth(tile);
+    const int regionHeight = batch.RegionHeight(tile);
     const std::size_t stride = static_cast<std::size_t>(regionWidth + 1) * Q;
     table.resize(stride * static_cast<std::size_t>(regionHeight + 1));
     std::fill(table.begin(), table.begin() + static_cast<std::ptrdiff_t>(stride), 0);
@@ -297,22 +218,16 @@ void DescribeTile(const ImageFileSystem& image, const Batch& batch, const Tile& 
     const double pixelCount = static_cast<double>(w) * static_cast<double>(w);
     const std::size_t corner = static_cast<std::size_t>(w) * Q;
     const std::size_t rowsDown = static_cast<std::size_t>(w) * stride;
-    for (std::size_t column = tile.column0; column < tile.column1; ++column) {
-        const std::size_t end = std::min(tile.row1, batch.RowEnd(column));
-        for (std::size_t row = std::max(tile.row0, batch.RowBegin(column)); row < end; ++row) {
-            const std::size_t x = (column - tile.column0) * static_cast<std::size_t>(step);
-            const std::size_t y = (row - tile.row0) * static_cast<std::size_t>(step);
-            const std::int64_t* topLeft = table.data() + y * stride + x * Q;
-            const std::int64_t* bottomLeft = topLeft + rowsDown;
-            std::int64_t sums[Q];
-            for (int q = 0; q < Q; ++q) {
-                sums[q] = bottomLeft[corner + q] - bottomLeft[q] - topLeft[corner + q] + topLeft[q];
-            }
-            const std::size_t index = column * grid.Rows() + row;
-            MeansFromSums<M>(sums, pixelCount,
-                             features + (index - batch.first) * static_cast<std::size_t>(F));
+    batch.ForEachWindow(tile, [&](std::size_t n, int x, int y) {
+        const std::int64_t* topLeft =
+            table.data() + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x) * Q;
+        const std::int64_t* bottomLeft = topLeft + rowsDown;
+        std::int64_t sums[Q];
+        for (int q = 0; q < Q; ++q) {
+            sums[q] = bottomLeft[corner + q] - bottomLeft[q] - topLeft[corner + q] + topLeft[q];
         }
-    }
+        MeansFromSums<M>(sums, pixelCount, features + n * static_cast<std::size_t>(F));
+    });
 }
 
 template <Mode M>
@@ -336,8 +251,10 @@ void DescribeGridWith(const ImageFileSystem& image, const WindowGrid& grid, std:
         });
         return;
     }
-    const Batch batch{grid, first, first + count - 1};
-    const std::vector<Tile> tiles = PlanTiles(batch);
+    const GridBatch batch(grid, first, count);
+    // Tiles narrower than a window would mostly recompute their neighbours' sums.
+    const std::vector<GridBatch::Tile> tiles =
+        batch.Tiles(kTileSide, static_cast<std::size_t>((w + grid.Step() - 1) / grid.Step()));
     util::Combinable<std::vector<std::int64_t>> tables;
     util::ParallelFor(tiles.size(), [&](std::size_t index) {
         DescribeTile<M>(image, batch, tiles[index], tables.Local(), features);

@@ -15,6 +15,12 @@ namespace {
 constexpr double kLowestAngle = -3.14159;
 constexpr double kFullTurn = 6.28318;
 constexpr double kStabiliser = 0.01;
+// The grid path prepares the gradients of tiles of about this many pixels a side (one window
+// at least), which keeps a thread's planes within a few megabytes.
+constexpr int kGridTileSide = 256;
+// Tiles are cut smaller to give every thread work, but not below this many windows a side: a
+// window's cells cost far more than the gradients a smaller tile would take again.
+constexpr std::size_t kSmallestGridTile = 32;
 
 void RequirePositive(const char* what, int value) {
     if (value < 1) {
@@ -29,6 +35,20 @@ void RequirePositive(const char* what, int value) {
 // Buffers reused by the polygons one thread describes.
 struct Hog::Workspace {
     std::vector<double> gray;
+    std::vector<double> cells;
+    std::vector<int> cellOfColumn;
+};
+
+// Buffers reused by the tiles one thread describes on the grid path: the grey values of the
+// tile's region and, for each of its pixels, the gradient a window sees there when the pixel is
+// inside the window (both differences), on its left or right edge (only the difference down)
+// and on its top or bottom edge (only the difference across); a zero gradient has magnitude 0.
+struct Hog::GridWorkspace {
+    int regionWidth = 0;
+    std::vector<double> gray;
+    std::vector<Gradient> inside;
+    std::vector<Gradient> downOnly;
+    std::vector<Gradient> acrossOnly;
     std::vector<double> cells;
     std::vector<int> cellOfColumn;
 };
@@ -83,6 +103,10 @@ int Hog::ClassificationWindowSize(const PolygonList& polygons) const {
     return static_cast<int>(std::min<long long>(std::max(median, smallest), INT_MAX));
 }
 
+Hog::Gradient Hog::GradientOf(double di, double dj) const {
+    return {std::sqrt(di * di + dj * dj), BinOf(std::atan2(di, dj))};
+}
+
 int Hog::BinOf(double angle) const {
     // Bin b takes the angles from the upper edge of bin b - 1 (included) to its own (excluded);
     // the first bin has no lower limit and the last no upper one. The estimate from the bin width
@@ -131,7 +155,7 @@ Hog::DescriptorList Hog::ProcessPolygon(const math::Polygon& polygon, Workspace&
         GatherGray(region, workspace.gray);
         AccumulateGradients(region, workspace);
     }
-    WriteBlocks(workspace.cells, descriptor->Features()[0]);
+    WriteBlocks(workspace.cells.data(), descriptor->Features()[0].data());
     return {descriptor};
 }
 
@@ -215,23 +239,22 @@ void Hog::AccumulateGradients(const Region& region, Workspace& workspace) const 
             if (di == 0.0 && dj == 0.0) {
                 continue;
             }
-            const double magnitude = std::sqrt(di * di + dj * dj);
-            const int bin = BinOf(std::atan2(di, dj));
+            const Gradient gradient = GradientOf(di, dj);
             cellRow[static_cast<std::size_t>(cellOfColumn[static_cast<std::size_t>(k)]) *
                         static_cast<std::size_t>(bins) +
-                    static_cast<std::size_t>(bin)] += magnitude;
+                    static_cast<std::size_t>(gradient.bin)] += gradient.magnitude;
         }
     }
 }
 
-void Hog::WriteBlocks(const std::vector<double>& cells, std::vector<double>& features) const {
+void Hog::WriteBlocks(const double* cells, double* features) const {
     // A block's histogram is the sum of its four cells'.
     const std::size_t rowLength =
         static_cast<std::size_t>(blocksX + 1) * static_cast<std::size_t>(bins);
     std::size_t next = 0;
     for (int by = 0; by < blocksY; ++by) {
         for (int bx = 0; bx < blocksX; ++bx) {
-            const double* topLeft = cells.data() + static_cast<std::size_t>(by) * rowLength +
+            const double* topLeft = cells + static_cast<std::size_t>(by) * rowLength +
                                     static_cast<std::size_t>(bx) * static_cast<std::size_t>(bins);
             const double* bottomLeft = topLeft + rowLength;
             double squares = 0.0;
@@ -248,6 +271,123 @@ void Hog::WriteBlocks(const std::vector<double>& cells, std::vector<double>& fea
             next += static_cast<std::size_t>(bins);
         }
     }
+}
+
+void Hog::DescribeGridWindows(const WindowGrid& grid, std::size_t first, std::size_t count,
+                              double* features) {
+    const int w = grid.WindowSize();
+    const std::size_t length = static_cast<std::size_t>(FeatureCount());
+    if (w / (blocksX + 1) == 0 || w / (blocksY + 1) == 0) {
+        // Cells of no pixels: every block is empty, as on a window's own pass.
+        std::fill(features, features + count * length, 0.0);
+        return;
+    }
+    const GridBatch batch(grid, first, count);
+    const std::vector<GridBatch::Tile> tiles = batch.Tiles(kGridTileSide, kSmallestGridTile);
+    util::Combinable<GridWorkspace> workspaces;
+    util::ParallelFor(tiles.size(), [&](std::size_t index) {
+        GridWorkspace& workspace = workspaces.Local();
+        PrepareGradients(batch, tiles[index], workspace);
+        batch.ForEachWindow(tiles[index], [&](std::size_t n, int x, int y) {
+            DescribeGridWindow(x, y, w, workspace, features + n * length);
+        });
+    });
+}
+
+// Every difference a window of the tile takes lies inside the tile's region: a window's pass
+// reads only its own pixels, and the region holds all of them.
+void Hog::PrepareGradients(const GridBatch& batch, const GridBatch::Tile& tile,
+                           GridWorkspace& workspace) const {
+    const imageprocessing::ImageFileSystem& image = *Image();
+    const int left = batch.Left(tile);
+    const int top = batch.Top(tile);
+    const int width = batch.RegionWidth(tile);
+    const int height = batch.RegionHeight(tile);
+    const std::size_t area = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    workspace.regionWidth = width;
+    workspace.gray.assign(area, 0.0);
+    const int bytes = image.BytesPerPixel();
+    for (int j = 0; j < height; ++j) {
+        const unsigned char* row = image.Row(top + j);
+        if (row == nullptr) {
+            continue;  // an image without 8-bit colour channels reads as black
+        }
+        double* out = workspace.gray.data() + static_cast<std::size_t>(j) * width;
+        for (int i = 0; i < width; ++i) {
+            const unsigned char* pixel = row + static_cast<std::ptrdiff_t>(left + i) * bytes;
+            const int sum = pixel[imageprocessing::ImageFileSystem::kRedOffset] +
+                            pixel[imageprocessing::ImageFileSystem::kGreenOffset] +
+                            pixel[imageprocessing::ImageFileSystem::kBlueOffset];
+            out[i] = sum / 3.0;
+        }
+    }
+
+    workspace.inside.resize(area);
+    workspace.downOnly.resize(area);
+    workspace.acrossOnly.resize(area);
+    const Gradient none{0.0, 0};
+    const int binDown = BinOf(std::atan2(0.0, 1.0));
+    const int binUp = BinOf(std::atan2(0.0, -1.0));
+    const int binRight = BinOf(std::atan2(1.0, 0.0));
+    const int binLeft = BinOf(std::atan2(-1.0, 0.0));
+    for (int j = 0; j < height; ++j) {
+        const double* here = workspace.gray.data() + static_cast<std::size_t>(j) * width;
+        const std::size_t rowStart = static_cast<std::size_t>(j) * width;
+        for (int i = 0; i < width; ++i) {
+            const bool across = i > 0 && i < width - 1;
+            const bool down = j > 0 && j < height - 1;
+            const double di = across ? here[i + 1] - here[i - 1] : 0.0;
+            const double dj = down ? here[i + width] - here[i - width] : 0.0;
+            const std::size_t p = rowStart + static_cast<std::size_t>(i);
+            workspace.inside[p] = di == 0.0 && dj == 0.0 ? none : GradientOf(di, dj);
+            // With one difference 0, the angle is one of four, which atan2 gives exactly.
+            workspace.downOnly[p] = dj == 0.0  ? none
+                                    : dj > 0.0 ? Gradient{std::sqrt(dj * dj), binDown}
+                                               : Gradient{std::sqrt(dj * dj), binUp};
+            workspace.acrossOnly[p] = di == 0.0  ? none
+                                      : di > 0.0 ? Gradient{std::sqrt(di * di), binRight}
+                                                 : Gradient{std::sqrt(di * di), binLeft};
+        }
+    }
+}
+
+// The cells of one window, summed in the order of its own pass: rows down, and across each
+// row; pixels without a gradient add nothing.
+void Hog::DescribeGridWindow(int x, int y, int windowSize, GridWorkspace& workspace,
+                             double* features) const {
+    const int cellWidth = windowSize / (blocksX + 1);
+    const int cellHeight = windowSize / (blocksY + 1);
+    const int coveredWidth = cellWidth * (blocksX + 1);
+    const int coveredHeight = cellHeight * (blocksY + 1);
+    const std::size_t rowLength =
+        static_cast<std::size_t>(blocksX + 1) * static_cast<std::size_t>(bins);
+    workspace.cells.assign(rowLength * static_cast<std::size_t>(blocksY + 1), 0.0);
+    std::vector<int>& cellOfColumn = workspace.cellOfColumn;
+    cellOfColumn.resize(static_cast<std::size_t>(coveredWidth));
+    for (int i = 0; i < coveredWidth; ++i) {
+        cellOfColumn[static_cast<std::size_t>(i)] = i / cellWidth * bins;
+    }
+    const int last = windowSize - 1;
+    for (int j = 0; j < coveredHeight; ++j) {
+        const bool rowInside = j > 0 && j < last;
+        const std::size_t start =
+            static_cast<std::size_t>(y + j) * workspace.regionWidth + static_cast<std::size_t>(x);
+        const Gradient* inside = workspace.inside.data() + start;
+        const Gradient* downOnly = workspace.downOnly.data() + start;
+        const Gradient* acrossOnly = workspace.acrossOnly.data() + start;
+        double* cellRow =
+            workspace.cells.data() + static_cast<std::size_t>(j / cellHeight) * rowLength;
+        for (int i = 0; i < coveredWidth; ++i) {
+            const bool columnInside = i > 0 && i < last;
+            const Gradient& gradient = rowInside ? (columnInside ? inside[i] : downOnly[i])
+                                                 : (columnInside ? acrossOnly[i] : Gradient{});
+            if (gradient.magnitude != 0.0) {
+                cellRow[cellOfColumn[static_cast<std::size_t>(i)] + gradient.bin] +=
+                    gradient.magnitude;
+            }
+        }
+    }
+    WriteBlocks(workspace.cells.data(), features);
 }
 
 }  // namespace velkar::featureextraction

@@ -8,10 +8,14 @@
 // differences, 0 on the box's own border; its angle atan2(dx, dy) falls into one of K bins of
 // width 6.28318 / K from -3.14159, the last bin also taking the angles from its upper edge to pi.
 // Each block's K-bin sum of gradient magnitudes, divided by its norm + 0.01, is appended,
-// blocks ordered by by (outer) then bx.
+// blocks ordered by by (outer) then bx. The grid path takes each pixel's gradient once for all
+// the windows over it and adds the magnitudes in the order a window's own pass does, so its
+// values equal that pass's to the last bit.
 
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
+#include "velkar/featureextraction/GridBatch.h"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -37,9 +41,18 @@ class Hog : public FeatureExtractionAlgorithm {
     // image is cut into windows of the size the descriptors were learnt from.
     int ClassificationWindowSize(const PolygonList& polygons) const override;
 
+  protected:
+    void DescribeGridWindows(const WindowGrid& grid, std::size_t first, std::size_t count,
+                             double* features) override;
+
   private:
     struct Workspace;
     struct Region;
+    struct GridWorkspace;
+    struct Gradient {
+        double magnitude;
+        int bin;
+    };
 
     // The steps of one polygon: where to read, the grey values there, the gradient magnitudes
     // summed per cell and orientation bin, and the normalised block histograms.
@@ -47,8 +60,14 @@ class Hog : public FeatureExtractionAlgorithm {
     Region RegionOf(const math::Polygon& polygon) const;
     void GatherGray(const Region& region, std::vector<double>& gray) const;
     void AccumulateGradients(const Region& region, Workspace& workspace) const;
-    void WriteBlocks(const std::vector<double>& cells, std::vector<double>& features) const;
+    void WriteBlocks(const double* cells, double* features) const;
     int BinOf(double angle) const;
+    // The magnitude and bin of the differences di across and dj down.
+    Gradient GradientOf(double di, double dj) const;
+    void PrepareGradients(const GridBatch& batch, const GridBatch::Tile& tile,
+                          GridWorkspace& workspace) const;
+    void DescribeGridWindow(int x, int y, int windowSize, GridWorkspace& workspace,
+                            double* features) const;
 
     int blocksX;
     int blocksY;
