@@ -454,29 +454,37 @@ TEST(MultilayerPerceptron, WideLayersMatchTheIndependentBackpropagation) {
         targets.push_back(target);
     }
 
+    // The layer sizes fix the nesting, so equal sizes and equal flattened weights mean equal
+    // networks.
+    const auto sizesAndValues = [](const Weights& weights) {
+        std::vector<std::size_t> sizes;
+        std::vector<double> values;
+        for (const auto& layer : weights) {
+            sizes.push_back(layer.size());
+            for (const auto& neuron : layer) {
+                sizes.push_back(neuron.size());
+                values.insert(values.end(), neuron.begin(), neuron.end());
+            }
+        }
+        return std::make_pair(sizes, values);
+    };
     for (const std::vector<int>& hidden :
          {std::vector<int>{17}, std::vector<int>{21, 6}, std::vector<int>{33}}) {
         SCOPED_TRACE(testing::Message() << "first hidden layer " << hidden[0]);
         util::Seed(11);
         MultilayerPerceptron initial(5, hidden, 0.4, 0.6, 0.0, 0);
         initial.Train(set);
-        Weights expected = WeightsOf(AsMap(initial.Configuration()));
-        ReferenceEpochs(expected, inputs, targets, 0.4, 0.6, 4);
+        Weights reference = WeightsOf(AsMap(initial.Configuration()));
+        ReferenceEpochs(reference, inputs, targets, 0.4, 0.6, 4);
+        const auto expected = sizesAndValues(reference);
 
         util::Seed(11);
         MultilayerPerceptron trained(5, hidden, 0.4, 0.6, 0.0, 4);
         trained.Train(set);
-        const Weights actual = WeightsOf(AsMap(trained.Configuration()));
-        ASSERT_EQ(actual.size(), expected.size());
-        for (std::size_t j = 0; j < actual.size(); ++j) {
-            ASSERT_EQ(actual[j].size(), expected[j].size());
-            for (std::size_t k = 0; k < actual[j].size(); ++k) {
-                ASSERT_EQ(actual[j][k].size(), expected[j][k].size());
-                for (std::size_t g = 0; g < actual[j][k].size(); ++g) {
-                    EXPECT_NEAR(actual[j][k][g], expected[j][k][g], 1e-12)
-                        << "layer " << j << " neuron " << k << " weight " << g;
-                }
-            }
+        const auto actual = sizesAndValues(WeightsOf(AsMap(trained.Configuration())));
+        ASSERT_EQ(actual.first, expected.first);
+        for (std::size_t n = 0; n < actual.second.size(); ++n) {
+            EXPECT_NEAR(actual.second[n], expected.second[n], 1e-12) << "weight " << n;
         }
     }
 }
