@@ -21,6 +21,9 @@ constexpr int kGridTileSide = 256;
 // Tiles are cut smaller to give every thread work, but not below this many windows a side: a
 // window's cells cost far more than the gradients a smaller tile would take again.
 constexpr std::size_t kSmallestGridTile = 32;
+// Larger windows are described one polygon at a time: their own pixels outweigh what windows
+// share, and a tile's planes (56 bytes a pixel) would no longer stay small.
+constexpr int kLargestGridWindow = 512;
 
 void RequirePositive(const char* what, int value) {
     if (value < 1) {
@@ -280,6 +283,10 @@ void Hog::DescribeGridWindows(const WindowGrid& grid, std::size_t first, std::si
     if (w / (blocksX + 1) == 0 || w / (blocksY + 1) == 0) {
         // Cells of no pixels: every block is empty, as on a window's own pass.
         std::fill(features, features + count * length, 0.0);
+        return;
+    }
+    if (w > kLargestGridWindow) {
+        FeatureExtractionAlgorithm::DescribeGridWindows(grid, first, count, features);
         return;
     }
     const GridBatch batch(grid, first, count);
