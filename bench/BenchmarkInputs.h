@@ -178,4 +178,19 @@ inline void ClassifyEach(benchmark::State& state,
     CountPatterns(state, static_cast<double>(features.size()));
 }
 
+// An extractor that describes grid windows by the base's path, one polygon per window, so that
+// an extractor's own grid path can be measured against it.
+template <typename Extractor>
+class PolygonPerWindow : public Extractor {
+  public:
+    using Extractor::Extractor;
+
+  protected:
+    void DescribeGridWindows(const featureextraction::WindowGrid& grid, std::size_t first,
+                             std::size_t count, double* features) override {
+        featureextraction::FeatureExtractionAlgorithm::DescribeGridWindows(grid, first, count,
+                                                                           features);
+    }
+};
+
 }  // namespace velkar::bench

@@ -17,15 +17,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
-#include <cstdint>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "bench/BenchmarkInputs.h"
 #include "velkar/featureextraction/ColorAverage.h"
 #include "velkar/imageprocessing/ImageFileSystem.h"
-#include "velkar/imageprocessing/Pixel.h"
 #include "velkar/math/Polygon.h"
 #include "velkar/util/Parallel.h"
 
@@ -41,47 +39,13 @@ constexpr int kImageSize = 2000;
 constexpr int kPolygonCount = 400;
 
 std::shared_ptr<ImageFileSystem> GeneratedImage() {
-    static const std::shared_ptr<ImageFileSystem> image = [] {
-        auto created = ImageFileSystem::Create("bench.png", kImageSize, kImageSize, 24);
-        std::mt19937 generator(1);
-        std::uniform_int_distribution<int> level(0, 255);
-        velkar::imageprocessing::Pixel pixel;
-        for (int y = 0; y < kImageSize; ++y) {
-            for (int x = 0; x < kImageSize; ++x) {
-                pixel[0] = static_cast<std::uint8_t>(level(generator));
-                pixel[1] = static_cast<std::uint8_t>(level(generator));
-                pixel[2] = static_cast<std::uint8_t>(level(generator));
-                created->SetPixel(x, y, pixel);
-            }
-        }
-        return created;
-    }();
+    static const std::shared_ptr<ImageFileSystem> image =
+        velkar::bench::RandomColourImage(kImageSize, 1);
     return image;
 }
 
 std::vector<std::shared_ptr<Polygon>> GeneratedPolygons() {
-    std::mt19937 generator(2);
-    std::uniform_int_distribution<int> origin(0, kImageSize - 1);
-    std::uniform_int_distribution<int> extent(20, 300);
-    std::vector<std::shared_ptr<Polygon>> polygons;
-    for (int id = 0; id < kPolygonCount; ++id) {
-        const int x = origin(generator);
-        const int y = origin(generator);
-        const int width = extent(generator);
-        const int height = extent(generator);
-        std::vector<Polygon::Point> points;
-        if (id % 2 == 0) {
-            points = {{x, y}, {x + width, y}, {x + width, y + height}, {x, y + height}};
-        } else {
-            points = {{x, y}, {x + width, y}, {x, y + height}};
-        }
-        auto polygon = std::make_shared<Polygon>();
-        polygon->SetPoints(points.data(), static_cast<int>(points.size()));
-        polygon->SetClass("class" + std::to_string(id % 4));
-        polygon->SetId(id);
-        polygons.push_back(polygon);
-    }
-    return polygons;
+    return velkar::bench::RandomPolygons(kImageSize, kPolygonCount);
 }
 
 struct Origin {
@@ -272,22 +236,10 @@ void BM_GridPath(benchmark::State& state) {
     state.counters["threads"] = static_cast<double>(velkar::util::MaxThreads());
 }
 
-// The colour average with the base's grid path: one polygon per window through Process.
-class PolygonPerWindow : public ColorAverage {
-  public:
-    using ColorAverage::ColorAverage;
-
-  protected:
-    void DescribeGridWindows(const WindowGrid& grid, std::size_t first, std::size_t count,
-                             double* features) override {
-        FeatureExtractionAlgorithm::DescribeGridWindows(grid, first, count, features);
-    }
-};
-
 void BM_GridPolygonPerWindow(benchmark::State& state) {
     const std::size_t batch = static_cast<std::size_t>(state.range(0));
     const velkar::util::ThreadLimit limit(static_cast<int>(state.range(1)));
-    PolygonPerWindow extractor(kGridWindow, true, true);
+    velkar::bench::PolygonPerWindow<ColorAverage> extractor(kGridWindow, true, true);
     extractor.SetImage(GeneratedImage());
     const WindowGrid grid(kGridWindow, 1, kImageSize, kImageSize);
     std::vector<double> features;

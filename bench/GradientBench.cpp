@@ -87,17 +87,6 @@ constexpr int kGridImage = 400;
 constexpr int kGridWindow = 48;
 constexpr std::size_t kGridBatch = 32768;
 
-class PolygonPerWindowHog : public Hog {
-  public:
-    using Hog::Hog;
-
-  protected:
-    void DescribeGridWindows(const velkar::featureextraction::WindowGrid& grid, std::size_t first,
-                             std::size_t count, double* features) override {
-        FeatureExtractionAlgorithm::DescribeGridWindows(grid, first, count, features);
-    }
-};
-
 template <typename Extractor>
 void HogPixelGrid(benchmark::State& state, std::size_t windowLimit) {
     const velkar::util::ThreadLimit limit(static_cast<int>(state.range(0)));
@@ -121,7 +110,7 @@ void BM_HogPixelGrid(benchmark::State& state) { HogPixelGrid<Hog>(state, SIZE_MA
 BENCHMARK(BM_HogPixelGrid)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_HogPixelGridPolygonPerWindow(benchmark::State& state) {
-    HogPixelGrid<PolygonPerWindowHog>(state, kGridBatch);
+    HogPixelGrid<velkar::bench::PolygonPerWindow<Hog>>(state, kGridBatch);
 }
 BENCHMARK(BM_HogPixelGridPolygonPerWindow)
     ->Arg(1)

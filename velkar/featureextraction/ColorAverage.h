@@ -34,7 +34,7 @@ class ColorAverage : public FeatureExtractionAlgorithm {
 
   private:
     DescriptorList ProcessPolygon(const math::Polygon& polygon) const;
-    // Calls take(x, y, means) for every window of the polygon, means holding its bands.
+    // Calls take(means) for every window of the polygon, means holding its bands.
     template <typename Take>
     void DescribeWindows(const math::Polygon& polygon, Take take) const;
 

@@ -25,6 +25,14 @@ constexpr std::size_t kSmallestGridTile = 32;
 // share, and a tile's planes (56 bytes a pixel) would no longer stay small.
 constexpr int kLargestGridWindow = 512;
 
+// The grey value (R + G + B) / 3 of an 8-bit colour pixel.
+double GrayOf(const unsigned char* pixel) {
+    const int sum = pixel[imageprocessing::ImageFileSystem::kRedOffset] +
+                    pixel[imageprocessing::ImageFileSystem::kGreenOffset] +
+                    pixel[imageprocessing::ImageFileSystem::kBlueOffset];
+    return sum / 3.0;
+}
+
 void RequirePositive(const char* what, int value) {
     if (value < 1) {
         throw std::invalid_argument(std::string("The ") + what +
@@ -53,7 +61,6 @@ struct Hog::GridWorkspace {
     std::vector<Gradient> downOnly;
     std::vector<Gradient> acrossOnly;
     std::vector<double> cells;
-    std::vector<int> cellOfColumn;
 };
 
 Hog::Hog(int blocksX, int blocksY, int bins) : blocksX(blocksX), blocksY(blocksY), bins(bins) {
@@ -206,11 +213,7 @@ void Hog::GatherGray(const Region& region, std::vector<double>& gray) const {
         const long long iLast =
             std::min({region.iEnd, region.boxWidth - 1, image.Width() - 1 - box.minX});
         for (long long i = iFirst; i <= iLast; ++i) {
-            const unsigned char* pixel = row + (box.minX + i) * bytes;
-            const int sum = pixel[imageprocessing::ImageFileSystem::kRedOffset] +
-                            pixel[imageprocessing::ImageFileSystem::kGreenOffset] +
-                            pixel[imageprocessing::ImageFileSystem::kBlueOffset];
-            out[i - region.iBegin + 1] = sum / 3.0;
+            out[i - region.iBegin + 1] = GrayOf(row + (box.minX + i) * bytes);
         }
     }
 }
@@ -289,6 +292,13 @@ void Hog::DescribeGridWindows(const WindowGrid& grid, std::size_t first, std::si
         FeatureExtractionAlgorithm::DescribeGridWindows(grid, first, count, features);
         return;
     }
+    // Every window has the same cells: the offset of each covered column's cell in a row of
+    // cells.
+    const int cellWidth = w / (blocksX + 1);
+    std::vector<int> columnCells(static_cast<std::size_t>(cellWidth * (blocksX + 1)));
+    for (std::size_t i = 0; i < columnCells.size(); ++i) {
+        columnCells[i] = static_cast<int>(i) / cellWidth * bins;
+    }
     const GridBatch batch(grid, first, count);
     const std::vector<GridBatch::Tile> tiles = batch.Tiles(kGridTileSide, kSmallestGridTile);
     util::Combinable<GridWorkspace> workspaces;
@@ -296,7 +306,7 @@ void Hog::DescribeGridWindows(const WindowGrid& grid, std::size_t first, std::si
         GridWorkspace& workspace = workspaces.Local();
         PrepareGradients(batch, tiles[index], workspace);
         batch.ForEachWindow(tiles[index], [&](std::size_t n, int x, int y) {
-            DescribeGridWindow(x, y, w, workspace, features + n * length);
+            DescribeGridWindow(x, y, w, columnCells, workspace, features + n * length);
         });
     });
 }
@@ -321,11 +331,7 @@ void Hog::PrepareGradients(const GridBatch& batch, const GridBatch::Tile& tile,
         }
         double* out = workspace.gray.data() + static_cast<std::size_t>(j) * width;
         for (int i = 0; i < width; ++i) {
-            const unsigned char* pixel = row + static_cast<std::ptrdiff_t>(left + i) * bytes;
-            const int sum = pixel[imageprocessing::ImageFileSystem::kRedOffset] +
-                            pixel[imageprocessing::ImageFileSystem::kGreenOffset] +
-                            pixel[imageprocessing::ImageFileSystem::kBlueOffset];
-            out[i] = sum / 3.0;
+            out[i] = GrayOf(row + static_cast<std::ptrdiff_t>(left + i) * bytes);
         }
     }
 
@@ -360,20 +366,14 @@ void Hog::PrepareGradients(const GridBatch& batch, const GridBatch::Tile& tile,
 
 // The cells of one window, summed in the order of its own pass: rows down, and across each
 // row; pixels without a gradient add nothing.
-void Hog::DescribeGridWindow(int x, int y, int windowSize, GridWorkspace& workspace,
-                             double* features) const {
-    const int cellWidth = windowSize / (blocksX + 1);
+void Hog::DescribeGridWindow(int x, int y, int windowSize, const std::vector<int>& columnCells,
+                             GridWorkspace& workspace, double* features) const {
     const int cellHeight = windowSize / (blocksY + 1);
-    const int coveredWidth = cellWidth * (blocksX + 1);
+    const int coveredWidth = static_cast<int>(columnCells.size());
     const int coveredHeight = cellHeight * (blocksY + 1);
     const std::size_t rowLength =
         static_cast<std::size_t>(blocksX + 1) * static_cast<std::size_t>(bins);
     workspace.cells.assign(rowLength * static_cast<std::size_t>(blocksY + 1), 0.0);
-    std::vector<int>& cellOfColumn = workspace.cellOfColumn;
-    cellOfColumn.resize(static_cast<std::size_t>(coveredWidth));
-    for (int i = 0; i < coveredWidth; ++i) {
-        cellOfColumn[static_cast<std::size_t>(i)] = i / cellWidth * bins;
-    }
     const int last = windowSize - 1;
     for (int j = 0; j < coveredHeight; ++j) {
         const bool rowInside = j > 0 && j < last;
@@ -389,7 +389,7 @@ void Hog::DescribeGridWindow(int x, int y, int windowSize, GridWorkspace& worksp
             const Gradient& gradient = rowInside ? (columnInside ? inside[i] : downOnly[i])
                                                  : (columnInside ? acrossOnly[i] : Gradient{});
             if (gradient.magnitude != 0.0) {
-                cellRow[cellOfColumn[static_cast<std::size_t>(i)] + gradient.bin] +=
+                cellRow[columnCells[static_cast<std::size_t>(i)] + gradient.bin] +=
                     gradient.magnitude;
             }
         }

@@ -66,8 +66,9 @@ class Hog : public FeatureExtractionAlgorithm {
     Gradient GradientOf(double di, double dj) const;
     void PrepareGradients(const GridBatch& batch, const GridBatch::Tile& tile,
                           GridWorkspace& workspace) const;
-    void DescribeGridWindow(int x, int y, int windowSize, GridWorkspace& workspace,
-                            double* features) const;
+    // columnCells[i]: where column i of a window falls in a row of cells.
+    void DescribeGridWindow(int x, int y, int windowSize, const std::vector<int>& columnCells,
+                            GridWorkspace& workspace, double* features) const;
 
     int blocksX;
     int blocksY;

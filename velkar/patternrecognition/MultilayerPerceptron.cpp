@@ -90,7 +90,7 @@ void MultilayerPerceptron::Layer::Allocate(int neurons, int inputs) {
     inputCount = inputs;
     neuronStride = (neurons + kLanes - 1) / kLanes * kLanes;
     const std::size_t stride = static_cast<std::size_t>(neuronStride);
-    weightCount = static_cast<std::size_t>(inputs) * stride;
+    const std::size_t weightCount = static_cast<std::size_t>(inputs) * stride;
     // Room to start on a cache line, so that no vector of the kernels straddles two lines.
     constexpr std::size_t lineDoubles = 64 / sizeof(double);
     block.assign(2 * weightCount + lineDoubles, 0.0);

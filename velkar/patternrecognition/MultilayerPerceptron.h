@@ -68,9 +68,8 @@ class MultilayerPerceptron : public PatternRecognitionAlgorithm {
         int inputCount = 0;
         int neuronStride = 0;
         std::vector<double> block;
-        // The weights begin at block[start], on a cache line; weightCount of them.
+        // The weights begin at block[start], on a cache line.
         std::size_t start = 0;
-        std::size_t weightCount = 0;
         // Per-pattern scratch of neuronStride entries: net inputs, and the scaled slopes of an
         // update (zero in the padding lanes).
         std::vector<double> nets;
@@ -79,7 +78,10 @@ class MultilayerPerceptron : public PatternRecognitionAlgorithm {
         void Allocate(int neurons, int inputs);
         double* Weights() { return block.data() + start; }
         const double* Weights() const { return block.data() + start; }
-        double* Changes() { return Weights() + weightCount; }
+        double* Changes() {
+            return Weights() +
+                   static_cast<std::size_t>(inputCount) * static_cast<std::size_t>(neuronStride);
+        }
         double& Weight(int neuron, int input) {
             return Weights()[static_cast<std::size_t>(input) *
                                  static_cast<std::size_t>(neuronStride) +
