@@ -4,6 +4,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace velkar::patternrecognition {
 
@@ -41,9 +42,15 @@ std::size_t CommonLength(Inputs& inputs, Get get) {
 }
 
 // min and max arrive with the inputs' length, filled with the largest double and the smallest
-// positive normal double.
+// positive normal double. A component whose values are all equal gets max = min: left at the
+// tiny starting maximum, a constant 0 would scale any later value v to v / 2.2e-308 = inf.
 template <typename Vector, typename Inputs, typename Get>
 void Normalise(Inputs& inputs, Get get, Vector& min, Vector& max) {
+    if (inputs.empty()) {
+        return;
+    }
+    const Vector& first = get(inputs.front());
+    std::vector<bool> varies(min.size(), false);
     for (auto& input : inputs) {
         const Vector& values = get(input);
         for (std::size_t c = 0; c < min.size(); ++c) {
@@ -53,6 +60,14 @@ void Normalise(Inputs& inputs, Get get, Vector& min, Vector& max) {
             if (values[c] > max[c]) {
                 max[c] = values[c];
             }
+            if (values[c] != first[c]) {
+                varies[c] = true;
+            }
+        }
+    }
+    for (std::size_t c = 0; c < min.size(); ++c) {
+        if (!varies[c]) {
+            max[c] = min[c];
         }
     }
     for (auto& input : inputs) {

@@ -4,9 +4,11 @@
 // MinMaxNormalize scans equal-length vectors for each component's minimum and maximum, rewrites
 // every vector in place as (x - min) / (max - min) and returns both statistics. The maximum
 // starts at the smallest positive normal double (not the most negative one), so a component
-// whose values are all <= 0 keeps that tiny positive maximum. A component whose maximum equals
-// its minimum scales to 0. ScaleToRange applies a stored range to one vector the same way;
-// values outside the range are not clipped.
+// whose values differ but are all <= 0 keeps that tiny positive maximum. A component whose
+// values are all equal is constant: its maximum is set to its minimum, and a component whose
+// maximum equals its minimum scales to 0, in training and through the stored range alike.
+// ScaleToRange applies a stored range to one vector the same way; values outside the range are
+// not clipped.
 
 #include <memory>
 #include <vector>

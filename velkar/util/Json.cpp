@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstddef>
-#include <iomanip>
+#include <iterator>
 #include <limits>
 #include <locale>
 #include <memory>
@@ -127,6 +128,21 @@ bool IsClosed(std::string_view text) {
     return text.size() >= 2 && text.back() == (text.front() == '{' ? '}' : ']');
 }
 
+// The shortest text that reads back to the same double. The reader takes a number as a double
+// only when it holds a decimal point, so one is added where the shortest form has none:
+// 3 -> "3.0", 1e-09 -> "1.0e-09".
+void WriteReal(std::ostringstream& out, double value) {
+    char text[32];
+    const std::to_chars_result written = std::to_chars(std::begin(text), std::end(text), value);
+    const std::string_view shortest(text, static_cast<std::size_t>(written.ptr - text));
+    if (shortest.find('.') != std::string_view::npos) {
+        out << shortest;
+        return;
+    }
+    const std::size_t exponent = std::min(shortest.find('e'), shortest.size());
+    out << shortest.substr(0, exponent) << ".0" << shortest.substr(exponent);
+}
+
 void Indent(std::ostringstream& out, int tabs) {
     static constexpr std::string_view chunk = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
     while (tabs > 0) {
@@ -141,7 +157,6 @@ void Indent(std::ostringstream& out, int tabs) {
 std::string Json::Serialize(const Collection* root) const {
     std::ostringstream out;
     out.imbue(std::locale::classic());
-    out << std::fixed << std::setprecision(12);
     if (const auto* map = dynamic_cast<const Map*>(root)) {
         SerializeMap(out, map, 1);
     } else if (const auto* array = dynamic_cast<const Array*>(root)) {
@@ -206,7 +221,7 @@ void Json::PrintValue(std::ostringstream& out, const Collection::CollectionItem*
             } else if (std::isinf(value)) {
                 out << (value > 0 ? "inf" : "-inf");
             } else {
-                out << value;
+                WriteReal(out, value);
             }
             break;
         }

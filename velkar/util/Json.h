@@ -2,9 +2,11 @@
 
 // Writes a configuration tree (Map / Array) as JSON text and reads such text back. The writer
 // is exact: compact text has no whitespace; pretty text puts every object member on its own
-// line indented by tabs, keeps arrays on one line with ", " between elements, writes doubles in
-// fixed notation with 12 decimals (non-finite ones as the bare words nan, inf, -inf) and writes
-// strings and keys without escaping. The reader splits by counting braces, brackets and quotes.
+// line indented by tabs, keeps arrays on one line with ", " between elements, writes every
+// finite double in the shortest form that reads back to the same double, always with a decimal
+// point ("3.0", "0.1", "1.0e-09"; non-finite ones as the bare words nan, inf, -inf), and writes
+// strings and keys without escaping. Texts with reals in any other decimal form (such as the 12
+// fixed decimals of older files) read as before. The reader splits by counting braces, brackets and quotes.
 // It rejects text cut short and reads other malformed text as described below. A Json
 // object keeps only its pretty flag; it is not meant to be shared between threads.
 
