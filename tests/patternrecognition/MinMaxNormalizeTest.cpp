@@ -64,7 +64,7 @@ TEST(MinMaxNormalize, SingleVectorScalesToZeros) {
 TEST(MinMaxNormalize, MatchesTheRuleOnRandomSetsAndKeepsConstantsAtZero) {
     std::mt19937 random(2024);
     const std::vector<std::pair<double, double>> kinds = {
-        {0.0, 0.0},   {-5.0, -5.0}, {7.5, 7.5}, {4e-320, 4e-320},
+        {0.0, 0.0},   {-5.0, -5.0}, {7.5, 7.5},  {4e-320, 4e-320},
         {-9.0, -1.0}, {-2.0, 3.0},  {1e-9, 3e-9}};
     for (int trial = 0; trial < 20; ++trial) {
         const int rows = 1 + trial % 5;
