@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -11,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "common/StubClassifier.h"
+#include "velkar/patternrecognition/MultilayerPerceptron.h"
+#include "velkar/patternrecognition/RadialBasisFunctionNetwork.h"
 #include "velkar/util/Random.h"
 
 namespace velkar::optimization {
@@ -186,6 +189,116 @@ TEST(Genetic, ReturnsTheBestMaskEvaluatedAndFindsThePlantedFeatures) {
             // Random masks reach 0.25 at most; the search has to go beyond them.
             EXPECT_GE(run.best[0] + run.best[1], 1) << "elite " << elite << ", seed " << seed;
         }
+    }
+}
+
+// Passes every call to a real classifier and records the feature count of every training set
+// and whether the classifier refused it.
+class RefusalLog : public testsupport::StubClassifier {
+  public:
+    explicit RefusalLog(std::unique_ptr<patternrecognition::PatternRecognitionAlgorithm> real)
+        : real(std::move(real)) {}
+
+    void Train(PatternSet patterns) override {
+        lengths.push_back(static_cast<int>((*patterns)[0]->Descriptors()->size()));
+        refused.push_back(true);
+        real->Train(patterns);
+        refused.back() = false;
+    }
+    int Classify(std::vector<double>& features) override { return real->Classify(features); }
+
+    std::vector<int> lengths;
+    std::vector<bool> refused;
+
+  private:
+    std::unique_ptr<patternrecognition::PatternRecognitionAlgorithm> real;
+};
+
+// Two classes told apart by features 0 and 2; features 1 and 3 are noise.
+PatternSet TwoClasses(std::mt19937& random, int count) {
+    std::normal_distribution<double> noise(0.0, 0.3);
+    auto set = std::make_shared<PatternList>();
+    for (int i = 0; i < count; ++i) {
+        const int type = i % 2;
+        auto pattern = std::make_shared<Pattern>();
+        pattern->SetClass(type);
+        pattern->SetDescriptors({type * 2.0 + noise(random), noise(random) + 5.0,
+                                 type * -3.0 + noise(random), noise(random)});
+        set->push_back(pattern);
+    }
+    return set;
+}
+
+// Masks a classifier cannot train on (an empty one, or one of another length than the network
+// was built for) score 0 without ending the search, and one line reports them.
+TEST(Genetic, MasksTheClassifierRefusesScoreZeroAndAreReportedOnce) {
+    using patternrecognition::MultilayerPerceptron;
+    using patternrecognition::RadialBasisFunctionNetwork;
+    struct Case {
+        std::string name;
+        std::function<std::unique_ptr<patternrecognition::PatternRecognitionAlgorithm>()> make;
+        std::function<bool(int length)> refuses;
+    };
+    const std::vector<Case> cases = {
+        {"radial basis network",
+         [] { return std::make_unique<RadialBasisFunctionNetwork>(0.1, 2, 20); },
+         [](int length) { return length == 0; }},
+        {"perceptron of 4 inputs",
+         [] {
+             return std::make_unique<MultilayerPerceptron>(4, std::vector<int>{3}, 0.3, 0.1, 0.01,
+                                                           50);
+         },
+         [](int length) { return length != 4; }},
+        {"perceptron of 5 inputs",
+         [] {
+             return std::make_unique<MultilayerPerceptron>(5, std::vector<int>{3}, 0.3, 0.1, 0.01,
+                                                           50);
+         },
+         [](int) { return true; }}};
+    const int evaluations = Genetic::generationCount * (Genetic::populationSize - 2);
+    for (const Case& c : cases) {
+        int refusedInAll = 0;
+        for (unsigned seed = 1; seed <= 6; ++seed) {
+            const std::string where = c.name + ", seed " + std::to_string(seed);
+            std::mt19937 random(seed);
+            const PatternSet train = TwoClasses(random, 30);
+            const PatternSet test = TwoClasses(random, 30);
+            RefusalLog classifier(c.make());
+            Genetic genetic(&classifier, 2);
+            util::Seed(seed);
+            double fitness = -1.0;
+            testing::internal::CaptureStdout();
+            testing::internal::CaptureStderr();
+            std::shared_ptr<Mask> best;
+            EXPECT_NO_THROW(best = genetic.Optimize(train, test, &fitness)) << where;
+            const std::string errors = testing::internal::GetCapturedStderr();
+            EXPECT_EQ(testing::internal::GetCapturedStdout(), "0\n1\n2\n3\n4\n5\n6\n7\n");
+            ASSERT_NE(best, nullptr) << where;
+
+            ASSERT_EQ(classifier.lengths.size(), static_cast<std::size_t>(evaluations)) << where;
+            int refused = 0;
+            for (std::size_t i = 0; i < classifier.lengths.size(); ++i) {
+                EXPECT_EQ(classifier.refused[i], c.refuses(classifier.lengths[i])) << where;
+                refused += classifier.refused[i] ? 1 : 0;
+            }
+            refusedInAll += refused;
+            const std::string report =
+                "Genetic: the classifier refused " + std::to_string(refused) + " of the " +
+                std::to_string(evaluations) + " mask evaluations, which scored 0 (first: ";
+            if (refused > 0) {
+                EXPECT_EQ(errors.rfind(report, 0), 0u) << where << ": " << errors;
+                EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+            } else {
+                EXPECT_EQ(errors, "") << where;
+            }
+            const int chosen = static_cast<int>(std::count(best->begin(), best->end(), 1));
+            if (c.refuses(chosen)) {
+                EXPECT_EQ(fitness, 0.0) << where;
+            } else {
+                EXPECT_GT(fitness, 0.5) << where;
+            }
+        }
+        EXPECT_GT(refusedInAll, 0) << c.name;
     }
 }
 

@@ -80,7 +80,7 @@ void Genetic::RandomChromosome(Matrix<double>& population, int row) {
 }
 
 double Genetic::Fitness(const Matrix<double>& population, int row, const PatternSet& train,
-                        const PatternSet& test) const {
+                        const PatternSet& test) {
     std::vector<int> selected;
     for (int c = 0; c < population.Columns(); ++c) {
         if (population(row, c) == 1.0) {
@@ -106,12 +106,19 @@ double Genetic::Fitness(const Matrix<double>& population, int row, const Pattern
     };
     const PatternSet reducedTrain = reduce(train);
     const PatternSet reducedTest = reduce(test);
-    algorithm->Train(reducedTrain);
     std::size_t correct = 0;
-    for (const auto& pattern : *reducedTest) {
-        if (algorithm->Classify(*pattern->Descriptors()) == pattern->Class()) {
-            ++correct;
+    try {
+        algorithm->Train(reducedTrain);
+        for (const auto& pattern : *reducedTest) {
+            if (algorithm->Classify(*pattern->Descriptors()) == pattern->Class()) {
+                ++correct;
+            }
         }
+    } catch (const std::invalid_argument& refusal) {
+        if (refusedCount++ == 0) {
+            firstRefusal = refusal.what();
+        }
+        return 0.0;
     }
     return static_cast<double>(correct) / static_cast<double>(reducedTest->size());
 }
@@ -125,6 +132,8 @@ std::shared_ptr<std::vector<int>> Genetic::Optimize(PatternSet trainPatterns,
     }
     // In the first generation rows 0 ... K-1 stand as the elite with fitness 0, unevaluated.
     std::vector<double> eliteFitness(static_cast<std::size_t>(eliteCount), 0.0);
+    refusedCount = 0;
+    firstRefusal.clear();
 
     for (int generation = 0; generation < generationCount; ++generation) {
         Matrix<double> next(populationSize, d);
@@ -143,6 +152,12 @@ std::shared_ptr<std::vector<int>> Genetic::Optimize(PatternSet trainPatterns,
     }
     if (bestFitness != nullptr) {
         *bestFitness = eliteFitness[0];
+    }
+    if (refusedCount > 0) {
+        std::cerr << "Genetic: the classifier refused " << refusedCount << " of the "
+                  << generationCount * (populationSize - eliteCount)
+                  << " mask evaluations, which scored 0 (first: " << firstRefusal << ")"
+                  << std::endl;
     }
     return best;
 }
@@ -171,7 +186,7 @@ int Genetic::CheckOptimizeInputs(const PatternSet& trainPatterns,
 
 void Genetic::SelectElite(const Matrix<double>& population, const PatternSet& train,
                           const PatternSet& test, Matrix<double>& next,
-                          std::vector<double>& eliteFitness) const {
+                          std::vector<double>& eliteFitness) {
     const int k = eliteCount;
     for (int row = k; row < populationSize; ++row) {
         const double fitness = Fitness(population, row, train, test);
