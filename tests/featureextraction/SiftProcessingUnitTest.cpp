@@ -80,10 +80,88 @@ TEST(SiftProcessingUnitTest, ScaleSpaceLayoutAndKeypoints) {
         EXPECT_TRUE(keypoint->level >= 1 && keypoint->level <= 3) << keypoint->level;
         EXPECT_DOUBLE_EQ(keypoint->scale,
                          1.6 * std::pow(2.0, (keypoint->level + keypoint->intervalOffset) / 3.0));
+        EXPECT_LE(std::abs(keypoint->intervalOffset), 0.5);
     }
     // Every keypoint yields at least one oriented keypoint, its largest bin.
     EXPECT_GE(unit.OrientedKeypoints().size(), unit.Keypoints().size());
     EXPECT_THROW(SiftProcessingUnit(image, 0, 3), std::invalid_argument);
+}
+
+// A 3 x 3 x 3 neighbourhood (below, current, above; one band, candidate at (1, 1)) whose
+// quadratic has its extremum at the sub-level offset levelOffset and the column offset
+// xOffset, built from its derivatives in (level, y, x): Hessian diagonal (-1, -2351, -2351) and
+// a level-x cross term h, gradient g = -H (levelOffset, 0, xOffset). h is chosen so that every
+// neighbour stays below the centre, 1.0: the candidate is a strict maximum. All values are
+// scaled by 1/4000, which leaves the offsets alone.
+struct Neighbourhood {
+    Image below{3, 3, 1};
+    Image current{3, 3, 1};
+    Image above{3, 3, 1};
+};
+
+Neighbourhood QuadraticNeighbourhood(double levelOffset, double xOffset) {
+    const double side = -2351.0;
+    const double h = std::round(levelOffset / xOffset);
+    const double gradientLevel = levelOffset - h * xOffset;
+    const double gradientX = -side * xOffset - h * levelOffset;
+    const double scale = 1.0 / 4000.0;
+    const double low = -2000.0;
+    Neighbourhood n;
+    for (Image* image : {&n.below, &n.current, &n.above}) {
+        for (int y = 0; y < 3; ++y) {
+            for (int x = 0; x < 3; ++x) {
+                (*image)(x, y, 0) = low;
+            }
+        }
+    }
+    n.current(1, 1, 0) = 0.0;
+    n.current(2, 1, 0) = side / 2 + gradientX;
+    n.current(0, 1, 0) = side / 2 - gradientX;
+    n.current(1, 0, 0) = n.current(1, 2, 0) = side / 2;
+    n.above(1, 1, 0) = -0.5 + gradientLevel;
+    n.below(1, 1, 0) = -0.5 - gradientLevel;
+    n.above(2, 1, 0) = n.below(0, 1, 0) = low + h;
+    n.above(0, 1, 0) = n.below(2, 1, 0) = low - h;
+    for (Image* image : {&n.below, &n.current, &n.above}) {
+        for (int y = 0; y < 3; ++y) {
+            for (int x = 0; x < 3; ++x) {
+                (*image)(x, y, 0) = 1.0 + scale * (*image)(x, y, 0);
+            }
+        }
+    }
+    return n;
+}
+
+// The sub-level offset is bounded like the sub-pixel ones: beyond half a level the candidate
+// is dropped. A near-singular neighbourhood otherwise gave an offset of 24 levels, a scale of
+// 516 and a Gaussian orientation mask of 4641 x 4641 for one keypoint.
+TEST(SiftProcessingUnitTest, CandidatesMoreThanHalfALevelAwayAreDropped) {
+    const Image image(8, 8, 1);
+    const SiftProcessingUnit unit(image, 1, 3);
+    for (double levelOffset : {24.0, -24.0, 3.0, 0.6, -0.51, 0.49, -0.45, 0.3, 0.0}) {
+        const Neighbourhood n = QuadraticNeighbourhood(levelOffset, 0.49);
+        int below = 0;
+        for (const Image* image : {&n.below, &n.current, &n.above}) {
+            for (int y = 0; y < 3; ++y) {
+                for (int x = 0; x < 3; ++x) {
+                    below += (*image)(x, y, 0) < n.current(1, 1, 0) ? 1 : 0;
+                }
+            }
+        }
+        ASSERT_EQ(below, 26) << levelOffset;
+
+        SiftKeypoint keypoint(1, 1);
+        keypoint.level = 1;
+        const bool kept =
+            unit.IsGoodLocalizationAndCurvature(0, 4, keypoint, n.below, n.current, n.above);
+        EXPECT_EQ(kept, std::abs(levelOffset) <= 0.5)
+            << levelOffset << " " << keypoint.intervalOffset;
+        if (kept) {
+            EXPECT_NEAR(keypoint.intervalOffset, levelOffset, 1e-9);
+            EXPECT_EQ(keypoint.x, 1.0);
+            EXPECT_EQ(keypoint.y, 1.0);
+        }
+    }
 }
 
 TEST(SiftProcessingUnitTest, DescriptorNormalisationCapsAtPointTwo) {

@@ -353,6 +353,12 @@ bool SiftProcessingUnit::IsGoodLocalizationAndCurvature(int band, int iterations
             keypoint.y = static_cast<int>(keypoint.y + yOffset + 0.5);
             continue;
         }
+        // The level is never moved as x and y are: an extremum more than half a level away is
+        // not this level's, and a near-singular quadratic puts it arbitrarily far (a scale of
+        // 516 for an offset of 24, and an orientation mask to match).
+        if (std::abs(levelOffset) > 0.5) {
+            return false;
+        }
         keypoint.intervalOffset = levelOffset;
         keypoint.contrast =
             current(static_cast<int>(keypoint.x), static_cast<int>(keypoint.y), band) +

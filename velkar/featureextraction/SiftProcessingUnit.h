@@ -53,6 +53,15 @@ class SiftProcessingUnit {
     // The oriented keypoints that received a descriptor, in the order of Descriptors().
     const KeypointList& DescribedKeypoints() const { return describedKeypoints; }
 
+    // Localises a candidate keypoint of the difference image current (below and above are its
+    // neighbouring levels): moves it to the extremum of the quadratic through its 3 x 3 x 3
+    // neighbourhood, at most iterations times, then sets its sub-level offset and contrast.
+    // True when it is kept: a stable position, a sub-level offset of at most half a level, and
+    // principal curvatures in a ratio below the edge limit.
+    bool IsGoodLocalizationAndCurvature(int band, int iterations, SiftKeypoint& keypoint,
+                                        const Image& below, const Image& current,
+                                        const Image& above) const;
+
     // Divides values by their Euclidean norm, caps every value at 0.2 and divides by the norm
     // again. Returns false, leaving values alone, when they are all 0.
     static bool NormalizeDescriptor(std::vector<double>& values);
@@ -63,9 +72,6 @@ class SiftProcessingUnit {
     math::Matrix<double> AdjustPointLocalization(int band, const SiftKeypoint& keypoint,
                                                  const Image& below, const Image& current,
                                                  const Image& above, double& dotGradient) const;
-    bool IsGoodLocalizationAndCurvature(int band, int iterations, SiftKeypoint& keypoint,
-                                        const Image& below, const Image& current,
-                                        const Image& above) const;
     void AssignOrientations(const SiftKeypoint& keypoint);
     // The 36-bin histogram of gradient directions around the keypoint, weighted by magnitude
     // and a Gaussian of 1.5 times its scale.
