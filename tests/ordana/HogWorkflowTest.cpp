@@ -59,7 +59,8 @@ TEST(HogWorkflowTest, StripedModelClassifiesANewStripedImage) {
                                            "--mlr",     "0.3",
                                            "--mm",      "0.1",
                                            "--merr",    "0.001",
-                                           "--miter",   "300"},
+                                           "--miter",   "300",
+                                           "--seed",    "3"},
                                           folder.Path());
     ASSERT_EQ(training.exitStatus, 0) << training.output;
     const auto models = ordanatest::FilesWithExtension(folder.Path(), "mlp");

@@ -232,9 +232,10 @@ TEST_F(CommandLineTest, FailingCommandLinesExitTwoAndWriteNothing) {
 }
 
 TEST_F(CommandLineTest, CompletedRunsVersionAndUnknownOptions) {
-    const auto experiment = Run(Joined(kInputs, Joined({"--wca", "--aws", "5", "--experiments", "1",
-                                                        "--anrom", "true", "--bogus", "3", "stray"},
-                                                       kPerceptron)));
+    const auto experiment =
+        Run(Joined(kInputs, Joined({"--wca", "--aws", "5", "--experiments", "1", "--seed", "4",
+                                    "--anrom", "true", "--bogus", "3", "stray"},
+                                   kPerceptron)));
     EXPECT_EQ(experiment.exitStatus, 0) << experiment.output;
     EXPECT_EQ(ordanatest::Payloads(experiment.output, "LOGMESSAGE"),
               (std::vector<std::string>{"Unknown option '--anrom true' is ignored.",
@@ -266,9 +267,9 @@ std::vector<std::string> FilesUnder(const std::filesystem::path& folder) {
 
 TEST_F(CommandLineTest, OutputPrefixTakesEveryFileAndNamesNeverCollide) {
     std::filesystem::create_directory(folder / "out");
-    const auto experiment = Joined(
-        kInputs,
-        Joined({"--wca", "--aws", "5", "--experiments", "1", "--output", "out/run_"}, kPerceptron));
+    const auto experiment = Joined(kInputs, Joined({"--wca", "--aws", "5", "--experiments", "1",
+                                                    "--seed", "4", "--output", "out/run_"},
+                                                   kPerceptron));
     const auto classification =
         std::vector<std::string>{"--image",    "scene.png", "--modelfile", "model.mlp",
                                  "--sampling", "window",    "--output",    "out/run_"};
