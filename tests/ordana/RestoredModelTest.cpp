@@ -1,8 +1,8 @@
 // A model file restores the very classifier the experiment trained. The experiment workflow
-// trains every classifier of the program on a descriptor file whose windows hold a feature that
-// is 0 in every training window and features in the 1e-9 range, writes its model file; the
-// classification run's reader and restore path bring it back, and the restored classifier must
-// give every window the label the trained object gives it, also windows in which the constant
+// trains each classifier of the program on a descriptor file whose windows hold a feature that
+// is 0 in every training window and features in the 1e-9 range, and writes its model file; the
+// classification run's reader and restore path bring it back. The restored classifier must give
+// every window the label the trained object gives it, also windows in which the constant
 // feature is no longer 0 (a colour channel that was 0 in the training scene only).
 
 #include <gtest/gtest.h>
