@@ -1,0 +1,133 @@
+#include "velkar/imageprocessing/PngEncoder.h"
+
+#include <zlib.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+namespace velkar::imageprocessing {
+
+namespace {
+
+constexpr std::size_t kChannels = 3;
+
+void AppendBigEndian(std::vector<unsigned char>& out, std::uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        out.push_back(static_cast<unsigned char>(value >> shift));
+    }
+}
+
+void AppendChunk(std::vector<unsigned char>& out, const char (&type)[5],
+                 std::span<const unsigned char> data) {
+    AppendBigEndian(out, static_cast<std::uint32_t>(data.size()));
+    const std::size_t typeStart = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data.begin(), data.end());
+    const uLong crc = crc32(crc32(0L, Z_NULL, 0), out.data() + typeStart,
+                            static_cast<uInt>(out.size() - typeStart));
+    AppendBigEndian(out, static_cast<std::uint32_t>(crc));
+}
+
+int Paeth(int left, int up, int upLeft) {
+    const int estimate = left + up - upLeft;
+    const int toLeft = std::abs(estimate - left);
+    const int toUp = std::abs(estimate - up);
+    const int toUpLeft = std::abs(estimate - upLeft);
+    if (toLeft <= toUp && toLeft <= toUpLeft) {
+        return left;
+    }
+    return toUp <= toUpLeft ? up : upLeft;
+}
+
+// Writes filter type + filtered row for every filter into candidates[filter] and returns the
+// filter whose bytes, read as signed values, have the smallest sum of magnitudes.
+std::size_t FilterRow(const unsigned char* row, const unsigned char* previous, std::size_t length,
+                      std::array<std::vector<unsigned char>, 5>& candidates) {
+    std::array<long long, 5> cost{};
+    for (std::size_t filter = 0; filter < 5; ++filter) {
+        candidates[filter].resize(length + 1);
+        candidates[filter][0] = static_cast<unsigned char>(filter);
+    }
+    for (std::size_t i = 0; i < length; ++i) {
+        const int value = row[i];
+        const int left = i >= kChannels ? row[i - kChannels] : 0;
+        const int up = previous != nullptr ? previous[i] : 0;
+        const int upLeft = previous != nullptr && i >= kChannels ? previous[i - kChannels] : 0;
+        const std::array<int, 5> predictions = {0, left, up, (left + up) / 2,
+                                                Paeth(left, up, upLeft)};
+        for (std::size_t filter = 0; filter < 5; ++filter) {
+            const auto residual = static_cast<unsigned char>(value - predictions[filter]);
+            candidates[filter][i + 1] = residual;
+            cost[filter] += std::abs(static_cast<int>(static_cast<signed char>(residual)));
+        }
+    }
+    std::size_t best = 0;
+    for (std::size_t filter = 1; filter < 5; ++filter) {
+        if (cost[filter] < cost[best]) {
+            best = filter;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+std::vector<unsigned char> EncodeRgbPng(int width, int height, std::span<const unsigned char> rgb) {
+    const std::string size = std::to_string(width) + " x " + std::to_string(height);
+    if (width <= 0 || height <= 0) {
+        throw std::invalid_argument("Cannot encode a picture of " + size + " pixels as PNG");
+    }
+    const std::size_t rowLength = static_cast<std::size_t>(width) * kChannels;
+    if (rgb.size() != rowLength * static_cast<std::size_t>(height)) {
+        throw std::invalid_argument("A picture of " + size + " pixels needs " +
+                                    std::to_string(rowLength * static_cast<std::size_t>(height)) +
+                                    " bytes of red, green and blue, not " +
+                                    std::to_string(rgb.size()));
+    }
+    // zlib takes one call's input and output sizes as 32-bit counts.
+    if ((rowLength + 1) * static_cast<std::size_t>(height) > (std::size_t{1} << 31)) {
+        throw std::invalid_argument("A picture of " + size + " pixels is too large for one PNG");
+    }
+    std::vector<unsigned char> filtered;
+    filtered.reserve((rowLength + 1) * static_cast<std::size_t>(height));
+    std::array<std::vector<unsigned char>, 5> candidates;
+    for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y) {
+        const unsigned char* row = rgb.data() + y * rowLength;
+        const unsigned char* previous = y > 0 ? row - rowLength : nullptr;
+        const std::size_t best = FilterRow(row, previous, rowLength, candidates);
+        filtered.insert(filtered.end(), candidates[best].begin(), candidates[best].end());
+    }
+
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 15, 8, Z_FILTERED) != Z_OK) {
+        throw std::runtime_error("Cannot start compressing a picture of " + size + " pixels");
+    }
+    std::vector<unsigned char> compressed(deflateBound(&stream, filtered.size()));
+    stream.next_in = filtered.data();
+    stream.avail_in = static_cast<uInt>(filtered.size());
+    stream.next_out = compressed.data();
+    stream.avail_out = static_cast<uInt>(compressed.size());
+    const int status = deflate(&stream, Z_FINISH);
+    compressed.resize(stream.total_out);
+    deflateEnd(&stream);
+    if (status != Z_STREAM_END) {
+        throw std::runtime_error("Cannot compress a picture of " + size + " pixels");
+    }
+
+    std::vector<unsigned char> header;
+    AppendBigEndian(header, static_cast<std::uint32_t>(width));
+    AppendBigEndian(header, static_cast<std::uint32_t>(height));
+    header.insert(header.end(), {8, 2, 0, 0, 0});  // depth 8, truecolour, deflate, filters, none
+    std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    png.reserve(compressed.size() + 64);
+    AppendChunk(png, "IHDR", header);
+    AppendChunk(png, "IDAT", compressed);
+    AppendChunk(png, "IEND", {});
+    return png;
+}
+
+}  // namespace velkar::imageprocessing
