@@ -37,22 +37,23 @@ std::string EscapeHtml(std::string_view text) {
 std::string EncodeBase64(std::span<const unsigned char> bytes) {
     static constexpr char kAlphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    text.reserve((bytes.size() + 2) / 3 * 4);
+    std::string text((bytes.size() + 2) / 3 * 4, '=');
+    char* out = text.data();
     std::size_t i = 0;
-    for (; i + 3 <= bytes.size(); i += 3) {
+    for (; i + 3 <= bytes.size(); i += 3, out += 4) {
         const unsigned group = bytes[i] << 16 | bytes[i + 1] << 8 | bytes[i + 2];
-        text += kAlphabet[group >> 18];
-        text += kAlphabet[group >> 12 & 63];
-        text += kAlphabet[group >> 6 & 63];
-        text += kAlphabet[group & 63];
+        out[0] = kAlphabet[group >> 18];
+        out[1] = kAlphabet[group >> 12 & 63];
+        out[2] = kAlphabet[group >> 6 & 63];
+        out[3] = kAlphabet[group & 63];
     }
     if (const std::size_t rest = bytes.size() - i; rest > 0) {
         const unsigned group = bytes[i] << 16 | (rest == 2 ? bytes[i + 1] << 8 : 0);
-        text += kAlphabet[group >> 18];
-        text += kAlphabet[group >> 12 & 63];
-        text += rest == 2 ? kAlphabet[group >> 6 & 63] : '=';
-        text += '=';
+        out[0] = kAlphabet[group >> 18];
+        out[1] = kAlphabet[group >> 12 & 63];
+        if (rest == 2) {
+            out[2] = kAlphabet[group >> 6 & 63];
+        }
     }
     return text;
 }

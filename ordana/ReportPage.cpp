@@ -22,6 +22,7 @@ using imageprocessing::PictureSize;
 // Several re-encodings would mean a budget far below what pictures need; after these tries the
 // last, smallest picture is taken.
 constexpr int kBudgetTries = 4;
+constexpr int kMinShownSide = 640;
 
 const char* const kStyle =
     "body{font:15px/1.45 system-ui,'DejaVu Sans',sans-serif;color:#1a1d21;background:#fff;"
@@ -161,19 +162,25 @@ void Swatch(std::ostream& out, const PageColour& colour) {
         << "\" aria-hidden=\"true\"></span>";
 }
 
-// The opening of a picture: an SVG in the image's pixel coordinates, shown at most at the size of
-// its embedded picture.
+// The opening of a picture: an SVG in the image's pixel coordinates, shown at the size of its
+// embedded picture, or enlarged until its longer side is kMinShownSide (small pictures would be
+// hard to see), and never wider than the page.
 void OpenPicture(std::ostream& out, int width, int height, const EncodedPicture& shown,
                  const std::string& label) {
+    const double enlarge =
+        std::max(1.0, static_cast<double>(kMinShownSide) / std::max(shown.width, shown.height));
     out << "<svg class=\"picture\" role=\"img\" aria-label=\"" << EscapeHtml(label)
-        << "\" viewBox=\"0 0 " << width << " " << height << "\" width=\"" << shown.width
-        << "\" height=\"" << shown.height << "\" preserveAspectRatio=\"none\"><title>"
+        << "\" viewBox=\"0 0 " << width << " " << height << "\" width=\""
+        << std::lround(shown.width * enlarge) << "\" height=\""
+        << std::lround(shown.height * enlarge) << "\" preserveAspectRatio=\"none\"><title>"
         << EscapeHtml(label) << "</title>";
 }
 
+// A class map keeps sharp borders between classes when enlarged (crisp).
 void EmbeddedImage(std::ostream& out, int width, int height, const EncodedPicture& picture,
-                   const std::string& id) {
-    out << "<image" << (id.empty() ? "" : " id=\"" + id + "\"") << " x=\"0\" y=\"0\" width=\""
+                   const std::string& id, bool crisp = false) {
+    out << "<image" << (id.empty() ? "" : " id=\"" + id + "\"")
+        << (crisp ? " style=\"image-rendering:pixelated\"" : "") << " x=\"0\" y=\"0\" width=\""
         << width << "\" height=\"" << height << "\" preserveAspectRatio=\"none\" href=\""
         << picture.dataUri << "\"/>";
 }
@@ -435,7 +442,7 @@ std::string RenderClassificationPage(const ClassificationPage& page) {
         EmbeddedImage(out, width, height, *photo, "page-image");
     }
     if (map) {
-        EmbeddedImage(out, width, height, *map, "page-class-map");
+        EmbeddedImage(out, width, height, *map, "page-class-map", true);
     }
     out << "</defs></svg>\n<section id=\"pictures\"><h2>Image and class map</h2>\n";
     if (!photo || !map) {

@@ -6,6 +6,9 @@
 // class names, every reference to something outside the page, and pictures without a text
 // alternative. ReadReport reads the same sections from an accuracy report file.
 
+#include <fstream>
+#include <ostream>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,7 +23,23 @@ struct Section {
     std::vector<std::vector<std::string>> rows;
     std::vector<std::string> figures;
     std::string notEvaluated;
+
+    bool operator==(const Section&) const = default;
 };
+
+inline std::ostream& operator<<(std::ostream& out, const Section& section) {
+    out << "[" << section.heading << "]";
+    for (const auto& row : section.rows) {
+        for (const std::string& cell : row) {
+            out << " " << cell;
+        }
+        out << ";";
+    }
+    for (const std::string& figure : section.figures) {
+        out << " " << figure;
+    }
+    return out << " " << section.notEvaluated;
+}
 
 inline std::string Unescape(const std::string& text) {
     std::string plain;
@@ -149,6 +168,25 @@ inline std::vector<Section> ReadReport(const std::string& report) {
             const std::vector<std::string> cells = Split(line, '\t');
             sections.back().figures.insert(sections.back().figures.end(), cells.begin() + 1,
                                            cells.end());
+        }
+    }
+    return sections;
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The sections of the accuracy reports of the page's classifier sections, in page order.
+template <typename Page>
+std::vector<Section> ReportSections(const Page& page) {
+    std::vector<Section> sections;
+    for (const auto& classifier : page.sections) {
+        for (const Section& section : ReadReport(ReadFile(classifier.reportFile))) {
+            sections.push_back(section);
         }
     }
     return sections;

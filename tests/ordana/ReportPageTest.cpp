@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,13 +17,6 @@ using velkar::ordana::kPageClassMapBytes;
 using velkar::ordana::kPagePhotoBytes;
 using velkar::ordana::RenderClassificationPage;
 using velkar::ordana::RenderExperimentPage;
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // The WCAG contrast ratio of two colours written "#rrggbb" or "#rgb".
 double Contrast(const std::string& first, const std::string& second) {
@@ -58,23 +49,10 @@ TEST(ReportPageTest, ExperimentPageShowsTheNumbersOfItsReports) {
             testsupport::TemporaryFolder folder;
             const auto page = reportpage::Experiment(folder.Path(), names, 90, 60, seed);
             const std::string html = RenderExperimentPage(page);
-            std::vector<reportpage::Section> expected;
-            for (const auto& section : page.sections) {
-                for (const auto& part : reportpage::ReadReport(ReadFile(section.reportFile))) {
-                    expected.push_back(part);
-                }
-            }
             const std::vector<reportpage::Section> shown = reportpage::PageSections(html);
-            ASSERT_EQ(shown.size(), 4u) << names[0];
-            ASSERT_EQ(expected.size(), shown.size());
-            for (std::size_t i = 0; i < shown.size(); ++i) {
-                EXPECT_EQ(shown[i].heading, expected[i].heading);
-                EXPECT_EQ(shown[i].rows, expected[i].rows) << expected[i].heading;
-                EXPECT_EQ(shown[i].figures, expected[i].figures) << expected[i].heading;
-                EXPECT_EQ(shown[i].notEvaluated, expected[i].notEvaluated);
-            }
-            EXPECT_EQ(shown[3].rows.size(), 0u);
-            EXPECT_FALSE(shown[3].notEvaluated.empty());
+            EXPECT_EQ(shown, reportpage::ReportSections(page));
+            ASSERT_EQ(shown.size(), 4u);
+            EXPECT_TRUE(shown[3].rows.empty() && !shown[3].notEvaluated.empty());
             EXPECT_EQ(reportpage::LegendNames(html), names);
             EXPECT_EQ(reportpage::ExternalReferences(html), std::vector<std::string>{});
             EXPECT_EQ(reportpage::ImagesWithoutText(html), std::vector<std::string>{});

@@ -4,9 +4,10 @@
 // input is width x height red, green, blue triples, rows from the top, and the output the bytes
 // of a PNG file of colour type 2 (truecolour, 8 bits per sample, not interlaced). Every row is
 // stored with the row filter (none, sub, up, average, Paeth) whose output has the smallest sum
-// of absolute values, the heuristic common encoders use for photographs, and then deflated at
-// zlib's fastest level: on a noisy picture the default level saves about 7 % of the bytes and
-// takes about 1.5 times as long.
+// of absolute values, the heuristic common encoders use for photographs, and then deflated with
+// zlib's run-length strategy: on a noisy picture it is as small as zlib's default and about
+// three times as fast; a flat synthetic picture comes out about four times as large as the
+// default would make it, still small in bytes.
 
 #include <span>
 #include <vector>
