@@ -5,7 +5,9 @@
 // file or the network), so that it opens from disk anywhere. Pictures are scaled down to at most
 // kPagePictureSide pixels on the longer side (area-averaged; class maps by majority), and further
 // while their PNG would be larger than its byte budget, so that a page stays a few megabytes
-// whatever the image's size; drawings over a picture keep the image's pixel coordinates.
+// whatever the image's size (outlines drop vertices closer than one embedded pixel, for the same
+// reason); drawings over a picture keep the image's pixel coordinates. Small pictures are shown
+// enlarged.
 //
 // An experiment page shows the image with the training polygons outlined in their class colours,
 // the legend, and per classifier section the accumulated test accuracy over the repetitions, the

@@ -147,4 +147,25 @@ TEST(ReportPageTest, LargePicturesAreScaledIntoTheBudget) {
     }
 }
 
+TEST(ReportPageTest, DenseOutlinesDoNotOutgrowThePage) {
+    // 300 circles of 1000 vertices each, 0.6 image pixels apart, on an image shown at a third of
+    // its size: written whole they would add some 4 MB to the page.
+    testsupport::TemporaryFolder folder;
+    auto page = reportpage::Experiment(folder.Path(), {"a", "b", "c"}, 4800, 3200, 12);
+    page.image = reportpage::Scene(4800, 3200, 3, 120, 12);
+    page.polygons.clear();
+    for (int i = 0; i < 300; ++i) {
+        velkar::ordana::PagePolygon circle{{}, i % 3};
+        for (int k = 0; k < 1000; ++k) {
+            const double angle = 2 * M_PI * k / 1000;
+            circle.vertices.push_back(
+                {200.0 + 14 * i + 100 * std::cos(angle), 1600.0 + 100 * std::sin(angle)});
+        }
+        page.polygons.push_back(circle);
+    }
+    const std::string html = RenderExperimentPage(page);
+    EXPECT_LT(html.size(), 5'000'000u);
+    EXPECT_EQ(reportpage::Pieces(html, "<g><title>", "</title>").size(), 300u);
+}
+
 }  // namespace
