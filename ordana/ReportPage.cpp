@@ -23,6 +23,9 @@ using imageprocessing::PictureSize;
 // last, smallest picture is taken.
 constexpr int kBudgetTries = 4;
 constexpr int kMinShownSide = 640;
+// Pictures of up to this many bytes (about 420 x 420 pixels) are embedded uncompressed: the bytes
+// saved would not matter, and compressing would cost more than the rest of the page.
+constexpr std::size_t kStoredPictureBytes = 512 * 1024;
 
 const char* const kStyle =
     "body{font:15px/1.45 system-ui,'DejaVu Sans',sans-serif;color:#1a1d21;background:#fff;"
@@ -120,13 +123,19 @@ std::optional<EncodedPicture> EncodePhoto(const RgbPicture& picture) {
     }
     return EncodeWithinBudget(
         picture.width, picture.height, kPagePhotoBytes, [&picture](const PictureSize& size) {
+            const auto compression =
+                static_cast<std::size_t>(size.width) * size.height * 3 <= kStoredPictureBytes
+                    ? imageprocessing::PngCompression::kStored
+                    : imageprocessing::PngCompression::kFast;
             if (size.width == picture.width && size.height == picture.height) {
-                return imageprocessing::EncodeRgbPng(size.width, size.height, picture.rgb);
+                return imageprocessing::EncodeRgbPng(size.width, size.height, picture.rgb,
+                                                     compression);
             }
             return imageprocessing::EncodeRgbPng(
                 size.width, size.height,
                 imageprocessing::ScaleDownByAreaAverage(picture.rgb, picture.width, picture.height,
-                                                        3, size.width, size.height));
+                                                        3, size.width, size.height),
+                compression);
         });
 }
 

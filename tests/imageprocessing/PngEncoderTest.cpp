@@ -11,6 +11,7 @@
 namespace {
 
 using velkar::imageprocessing::EncodeRgbPng;
+using velkar::imageprocessing::PngCompression;
 
 // Pictures that make the encoder pick every row filter: noise (none), horizontal and vertical
 // ramps (sub, up), smooth gradients (average, Paeth), and sizes down to one pixel.
@@ -43,12 +44,22 @@ TEST(PngEncoderTest, DecodesToTheSamePixels) {
                                            {4, 41, 17},
                                            {0, 300, 2}}) {
         const std::vector<unsigned char> rgb = Picture(c.kind, c.width, c.height, seed++);
-        const auto decoded = testsupport::DecodePng(EncodeRgbPng(c.width, c.height, rgb));
-        ASSERT_TRUE(decoded) << c.kind << " " << c.width << " x " << c.height;
-        EXPECT_EQ(decoded->width, c.width);
-        EXPECT_EQ(decoded->height, c.height);
-        EXPECT_EQ(decoded->channels, 3);
-        EXPECT_EQ(decoded->pixels, rgb) << c.kind << " " << c.width << " x " << c.height;
+        for (const auto compression : {PngCompression::kFast, PngCompression::kStored}) {
+            const std::vector<unsigned char> png =
+                EncodeRgbPng(c.width, c.height, rgb, compression);
+            // Stored rows keep every byte (and add one per row); smooth ones compress.
+            if (compression == PngCompression::kStored) {
+                EXPECT_GT(png.size(), rgb.size() + static_cast<std::size_t>(c.height));
+            } else if (c.kind == 3) {
+                EXPECT_LT(png.size(), rgb.size() / 4);
+            }
+            const auto decoded = testsupport::DecodePng(png);
+            ASSERT_TRUE(decoded) << c.kind << " " << c.width << " x " << c.height;
+            EXPECT_EQ(decoded->width, c.width);
+            EXPECT_EQ(decoded->height, c.height);
+            EXPECT_EQ(decoded->channels, 3);
+            EXPECT_EQ(decoded->pixels, rgb) << c.kind << " " << c.width << " x " << c.height;
+        }
     }
 }
 

@@ -78,7 +78,8 @@ std::size_t FilterRow(const unsigned char* paddedRow, const unsigned char* padde
 
 }  // namespace
 
-std::vector<unsigned char> EncodeRgbPng(int width, int height, std::span<const unsigned char> rgb) {
+std::vector<unsigned char> EncodeRgbPng(int width, int height, std::span<const unsigned char> rgb,
+                                        PngCompression compression) {
     const std::string size = std::to_string(width) + " x " + std::to_string(height);
     if (width <= 0 || height <= 0) {
         throw std::invalid_argument("Cannot encode a picture of " + size + " pixels as PNG");
@@ -100,14 +101,22 @@ std::vector<unsigned char> EncodeRgbPng(int width, int height, std::span<const u
     std::vector<unsigned char> row(kChannels + rowLength, 0);
     std::vector<unsigned char> above(kChannels + rowLength, 0);
     for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y) {
-        std::copy_n(rgb.data() + y * rowLength, rowLength, row.begin() + kChannels);
+        const unsigned char* pixels = rgb.data() + y * rowLength;
+        if (compression == PngCompression::kStored) {
+            filtered.push_back(0);
+            filtered.insert(filtered.end(), pixels, pixels + rowLength);
+            continue;
+        }
+        std::copy_n(pixels, rowLength, row.begin() + kChannels);
         const std::size_t best = FilterRow(row.data(), above.data(), rowLength, candidates);
         filtered.insert(filtered.end(), candidates[best].begin(), candidates[best].end());
         std::swap(row, above);
     }
 
     z_stream stream{};
-    if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK) {
+    const bool stored = compression == PngCompression::kStored;
+    if (deflateInit2(&stream, stored ? Z_NO_COMPRESSION : Z_BEST_SPEED, Z_DEFLATED, 15, 8,
+                     stored ? Z_DEFAULT_STRATEGY : Z_RLE) != Z_OK) {
         throw std::runtime_error("Cannot start compressing a picture of " + size + " pixels");
     }
     std::vector<unsigned char> compressed(deflateBound(&stream, filtered.size()));
