@@ -172,6 +172,14 @@ std::vector<Layout> Layouts() {
                        Spec("GTiff", 23, 17, 2, GDT_Int32,
                             RandomSamples(2 * small, -2.0e9, 2.0e9, 9)),
                        "", Bands({1, 2})});
+    layouts.push_back({"int64 TIFF",
+                       Spec("GTiff", 23, 17, 1, GDT_Int64,
+                            RandomSamples(small, -9.0e18, 9.0e18, 13)),
+                       "1", Bands({1})});
+    Layout twoBits{"2-bit grey PNG", Spec("PNG", 23, 17, 1, GDT_Byte, RandomSamples(small, 0, 4, 14)),
+                   "", Bands({1, 1, 1})};
+    twoBits.spec.options = {"NBITS=2"};
+    layouts.push_back(twoBits);
     Layout border{"16-bit TIFF with a no-data border",
                   Spec("GTiff", 23, 17, 1, GDT_UInt16, RandomSamples(small, 1, 4000, 10)), "1",
                   Bands({1})};
@@ -236,12 +244,15 @@ TEST(RasterFileTest, LayoutsReadAsTheirSamplesSay) {
                 for (std::size_t b = 0; b < bands.size(); ++b) {
                     const OutputBand& band = bands[b];
                     const double value = Sample(layout.spec, band.fileBand, x, y);
+                    // Samples of fewer than 8 bits spread over 0 ... 255.
+                    const double largest =
+                        std::ldexp(1.0, file.Band(band.fileBand).bitsPerSample) - 1.0;
                     const int expected =
                         band.paletteComponent >= 0
                             ? layout.spec.palette[static_cast<std::size_t>(value)]
                                                  [static_cast<std::size_t>(band.paletteComponent)]
                         : band.stretch ? ReferenceLevel(value, *band.stretch)
-                                       : static_cast<int>(value);
+                                       : static_cast<int>(std::lround(value * 255 / largest));
                     ASSERT_EQ(whole->Pixel(x, y, static_cast<int>(b)), expected)
                         << "band " << b << " at (" << x << ", " << y << ")";
                     absent = absent || !Present(layout.spec, band.fileBand, x, y);

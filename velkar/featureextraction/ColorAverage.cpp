@@ -51,26 +51,23 @@ int FeaturesPerWindow(int bands) {
     }
 }
 
+// The quantities a table holds per pixel when the compiler knows their count, 0 when it does not.
+template <Mode M, int kFixedBands>
+constexpr int kFixedQuantities = M == Mode::kChromaticity ? 7
+                                 : M == Mode::kLuminance  ? 3
+                                                          : kFixedBands;
+
 // Values a table holds per pixel: the band levels, or R, G, B, or the halves of three
 // chromaticities and the luminance.
 template <Mode M, int kFixedBands>
 int TableQuantities(int bands) {
-    if constexpr (M == Mode::kChromaticity) {
-        return 7;
-    } else if constexpr (M == Mode::kLuminance) {
-        return 3;
-    } else {
-        return kFixedBands > 0 ? kFixedBands : bands;
-    }
+    return kFixedQuantities<M, kFixedBands> > 0 ? kFixedQuantities<M, kFixedBands> : bands;
 }
 
-// Buffers one thread reuses from window to window and from tile to tile.
+// Buffers one thread reuses from tile to tile.
 struct Workspace {
     std::vector<std::int64_t> table;
-    std::vector<std::int64_t> running;
-    std::vector<std::int64_t> quantities;
-    std::vector<std::int64_t> sums;
-    std::vector<const unsigned char*> rows;
+    std::vector<std::int64_t> scratch;
 };
 
 Mode ModeOf(bool addMonochromaticBand, bool normalize) {
@@ -101,7 +98,9 @@ void WindowMeans(const unsigned char* const* rows, std::size_t step, int w, int 
     const double pixelCount = static_cast<double>(w) * static_cast<double>(w);
     if constexpr (M == Mode::kChannels) {
         const int count = kFixedBands > 0 ? kFixedBands : bands;
-        std::int64_t* sums = scratch;
+        // A local array when the band count is known, so that the sums stay in registers.
+        std::int64_t fixedSums[kFixedBands > 0 ? kFixedBands : 1];
+        std::int64_t* sums = kFixedBands > 0 ? fixedSums : scratch;
         std::fill(sums, sums + count, 0);
         for (int i = 0; i < w; ++i) {
             const unsigned char* pixel = rows[i];
@@ -201,6 +200,32 @@ void MeansFromSums(const std::int64_t* sums, int bands, double pixelCount, doubl
     }
 }
 
+// Adds the pixels of one row of a tile, step levels apart, to the summed-area table: current[j]
+// holds the quantities of the pixels of the rows above and this one left of column j, above the
+// same for the rows above. Local arrays when the quantity count is known at compile time keep the
+// running sums in registers; scratch holds them otherwise.
+template <Mode M, int kFixedBands>
+void AddRow(const unsigned char* pixel, std::size_t step, int regionWidth, int bands,
+            const std::int64_t* above, std::int64_t* current, std::int64_t* scratch) {
+    constexpr int kQ = kFixedQuantities<M, kFixedBands>;
+    const int Q = TableQuantities<M, kFixedBands>(bands);
+    std::int64_t fixedRunning[kQ > 0 ? kQ : 1] = {};
+    std::int64_t fixedQuantities[kQ > 0 ? kQ : 1];
+    std::int64_t* running = kQ > 0 ? fixedRunning : scratch;
+    std::int64_t* quantities = kQ > 0 ? fixedQuantities : scratch + Q;
+    for (int q = 0; q < Q; ++q) {
+        running[q] = 0;
+        current[q] = 0;
+    }
+    for (int j = 1; j <= regionWidth; ++j, pixel += step) {
+        PixelQuantities<M, kFixedBands>(pixel, bands, quantities);
+        for (int q = 0; q < Q; ++q) {
+            running[q] += quantities[q];
+            current[j * Q + q] = above[j * Q + q] + running[q];
+        }
+    }
+}
+
 // Builds the summed-area tables of one tile and writes the means of its asked windows. Table
 // entry (row, column) holds the sums over the tile's pixels above and left of it, so row 0 and
 // column 0 are zeros.
@@ -219,38 +244,27 @@ void DescribeTile(const ImageFileSystem& image, const GridBatch& batch, const Gr
     std::vector<std::int64_t>& table = workspace.table;
     table.resize(stride * static_cast<std::size_t>(regionHeight + 1));
     std::fill(table.begin(), table.begin() + static_cast<std::ptrdiff_t>(stride), 0);
-    workspace.running.resize(static_cast<std::size_t>(Q));
-    workspace.quantities.resize(static_cast<std::size_t>(Q));
-    workspace.sums.resize(static_cast<std::size_t>(Q));
-    std::int64_t* running = workspace.running.data();
-    std::int64_t* quantities = workspace.quantities.data();
+    workspace.scratch.resize(3 * static_cast<std::size_t>(Q));
 
     for (int i = 0; i < regionHeight; ++i) {
         const unsigned char* pixel = nullptr;
         const std::size_t pixelStep = RowStarts(image, left, top + i, 1, &pixel);
-        const std::int64_t* above = table.data() + static_cast<std::size_t>(i) * stride;
-        std::int64_t* current = table.data() + static_cast<std::size_t>(i + 1) * stride;
-        for (int q = 0; q < Q; ++q) {
-            running[q] = 0;
-            current[q] = 0;
-        }
-        for (int j = 1; j <= regionWidth; ++j, pixel += pixelStep) {
-            PixelQuantities<M, kFixedBands>(pixel, bands, quantities);
-            for (int q = 0; q < Q; ++q) {
-                running[q] += quantities[q];
-                current[j * Q + q] = above[j * Q + q] + running[q];
-            }
-        }
+        AddRow<M, kFixedBands>(pixel, pixelStep, regionWidth, bands,
+                               table.data() + static_cast<std::size_t>(i) * stride,
+                               table.data() + static_cast<std::size_t>(i + 1) * stride,
+                               workspace.scratch.data());
     }
 
     const double pixelCount = static_cast<double>(w) * static_cast<double>(w);
     const std::size_t corner = static_cast<std::size_t>(w) * Q;
     const std::size_t rowsDown = static_cast<std::size_t>(w) * stride;
-    std::int64_t* sums = workspace.sums.data();
+    constexpr int kQ = kFixedQuantities<M, kFixedBands>;
     batch.ForEachWindow(tile, [&](std::size_t n, int x, int y) {
         const std::int64_t* topLeft =
             table.data() + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x) * Q;
         const std::int64_t* bottomLeft = topLeft + rowsDown;
+        std::int64_t fixedSums[kQ > 0 ? kQ : 1];
+        std::int64_t* sums = kQ > 0 ? fixedSums : workspace.scratch.data();
         for (int q = 0; q < Q; ++q) {
             sums[q] = bottomLeft[corner + q] - bottomLeft[q] - topLeft[corner + q] + topLeft[q];
         }
