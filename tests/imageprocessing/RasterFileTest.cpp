@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <fstream>
 #include <functional>
 #include <limits>
 #include <random>
@@ -299,6 +300,32 @@ TEST(RasterFileTest, GeoreferenceComesBackFromTheFile) {
               spec.geoTransform);
     OSRDestroySpatialReference(read);
     OSRDestroySpatialReference(zone);
+}
+
+// A format beyond the common picture drivers (an ASCII grid of 32-bit integers with a no-data
+// value): stretched between its lowest and highest present sample (ranks 0 and 4 of five), the
+// no-data pixel absent.
+TEST(RasterFileTest, FormatsBeyondPicturesAreRead) {
+    testsupport::TemporaryFolder folder;
+    const std::string path = (folder / "grid.asc").string();
+    std::ofstream(path) << "ncols 3\nnrows 2\nxllcorner 100\nyllcorner 200\ncellsize 10\n"
+                           "NODATA_value -9999\n1 2 3\n4 -9999 6\n";
+    const RasterFile file(path);
+    ASSERT_EQ(file.BandCount(), 1);
+    EXPECT_EQ(file.Band(1).sampleType, "Int32");
+    EXPECT_EQ(file.Band(1).noData, -9999.0);
+    EXPECT_EQ(file.GetGeoreference().geoTransform,
+              (std::array<double, 6>{100.0, 10.0, 0.0, 220.0, 0.0, -10.0}));
+    auto bands = file.DefaultBands();
+    file.FillStretches(bands);
+    ASSERT_EQ(bands.size(), 3u);
+    EXPECT_EQ(bands[0].stretch, (Stretch{1.0, 6.0}));
+    const auto image = file.Read(file.Whole(), bands);
+    const std::vector<int> levels = {0, 51, 102, 153, 0, 255};
+    for (int p = 0; p < 6; ++p) {
+        EXPECT_EQ(image->Pixel(p % 3, p / 3, 2), levels[static_cast<std::size_t>(p)]) << p;
+        EXPECT_EQ(image->IsAbsent(p % 3, p / 3), p == 4) << p;
+    }
 }
 
 // Bad choices and reads are refused naming what is wrong.

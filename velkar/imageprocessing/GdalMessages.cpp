@@ -2,6 +2,7 @@
 
 #include <cpl_error.h>
 #include <gdal.h>
+#include <gdal_frmts.h>
 
 #include <algorithm>
 #include <cctype>
@@ -38,9 +39,21 @@ void GdalMessages::Prepare() {
     static std::once_flag prepared;
     std::call_once(prepared, [] {
         CPLSetErrorHandler(Drop);
-        GDALAllRegister();
+        // Registering all of GDAL's drivers takes longer than reading a small picture.
+        GDALRegister_GTiff();
+        GDALRegister_PNG();
+        GDALRegister_JPEG();
+        GDALRegister_GIF();
+        GDALRegister_BMP();
+        GDALRegister_MEM();
         GDALSetCacheMax64(kBlockCacheBytes);
     });
+}
+
+void GdalMessages::RegisterAllDrivers() {
+    Prepare();
+    static std::once_flag registered;
+    std::call_once(registered, [] { GDALAllRegister(); });
 }
 
 GdalMessages::GdalMessages() : outer(innermost) {

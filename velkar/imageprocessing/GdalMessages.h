@@ -3,9 +3,10 @@
 // The messages GDAL gives on this thread while a GdalMessages lives, kept off the standard
 // streams: they serve only to say why an image cannot be read or written. Collectors nest; the
 // innermost one on a thread hears GDAL. Making the first collector also prepares GDAL for the
-// whole process, once: every driver registered, the block cache capped at kBlockCacheBytes (so
-// that reading rectangles of a scene larger than memory never holds the scene), and every
-// message given outside a collector dropped.
+// whole process, once: the drivers of the common picture formats registered (TIFF, PNG, JPEG,
+// GIF, BMP and the in-memory one; RegisterAllDrivers adds the others, which takes longer), the
+// block cache capped at kBlockCacheBytes (so that reading rectangles of a scene larger than memory
+// never holds the scene), and every message given outside a collector dropped.
 
 #include <optional>
 #include <string>
@@ -24,6 +25,8 @@ class GdalMessages {
 
     // Prepares GDAL as described above; later calls do nothing. Thread-safe.
     static void Prepare();
+    // Registers every driver GDAL has, once; later calls do nothing. Thread-safe.
+    static void RegisterAllDrivers();
 
     // The warnings and errors heard so far, at most 64 (a damaged file can make a decoder repeat
     // itself), without the decoder's advice on GDAL settings.

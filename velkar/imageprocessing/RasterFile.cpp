@@ -346,8 +346,16 @@ RasterFile::RasterFile(std::string name) : path(std::move(name)), dataset(new Da
     }
 
     GdalMessages messages;
-    dataset->handle =
-        GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr);
+    const auto open = [this] {
+        return GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr,
+                          nullptr);
+    };
+    dataset->handle = open();
+    if (dataset->handle == nullptr && messages.All().empty()) {
+        // No common picture driver knows the file; every other driver is asked.
+        GdalMessages::RegisterAllDrivers();
+        dataset->handle = open();
+    }
     if (dataset->handle == nullptr) {
         if (messages.All().empty()) {
             throw Error(path, "its format is not one of the image formats that can be read");
