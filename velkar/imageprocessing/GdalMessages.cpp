@@ -1,5 +1,6 @@
 #include "velkar/imageprocessing/GdalMessages.h"
 
+#include <cpl_conv.h>
 #include <cpl_error.h>
 #include <gdal.h>
 #include <gdal_frmts.h>
@@ -39,6 +40,12 @@ void GdalMessages::Prepare() {
     static std::once_flag prepared;
     std::call_once(prepared, [] {
         CPLSetErrorHandler(Drop);
+        // GDAL lists a file's folder to find its side files (world files, masks); the folders
+        // of this program fill with hundreds of outputs, and asking for the few side-file
+        // names costs less. A setting of the caller's own stays.
+        if (CPLGetConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", nullptr) == nullptr) {
+            CPLSetConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", "TRUE");
+        }
         // Registering all of GDAL's drivers takes longer than reading a small picture.
         GDALRegister_GTiff();
         GDALRegister_PNG();

@@ -6,7 +6,8 @@
 // whole process, once: the drivers of the common picture formats registered (TIFF, PNG, JPEG,
 // GIF, BMP and the in-memory one; RegisterAllDrivers adds the others, which takes longer), the
 // block cache capped at kBlockCacheBytes (so that reading rectangles of a scene larger than memory
-// never holds the scene), and every message given outside a collector dropped.
+// never holds the scene), side files looked for by name rather than by listing the folder, and
+// every message given outside a collector dropped.
 
 #include <optional>
 #include <string>

@@ -25,10 +25,13 @@
 // min + i (max - min) / 4096 of the bin holding the rank of p = 2, high the upper edge
 // min + (i + 1) (max - min) / 4096 (max itself for the last bin) of the bin holding the rank of
 // p = 98; when max == min both are min. A band without present samples gets low = high = 0.
-// Memory: stretch passes read one block of the file at a time, with histograms of at most 65536
-// counts (32- and 64-bit integers are ranked 16 bits at a time, one pass over the file per 16
-// bits); GDAL's block cache is capped (GdalMessages::kBlockCacheBytes), so reading rectangles of
-// a tiled scene larger than memory never holds the scene.
+// Memory: stretch passes read pieces of about 2^20 samples (whole blocks of the file where they
+// fit), with histograms of at most 65536 counts (32- and 64-bit integers are ranked 16 bits at a
+// time, one pass over the file per 16 bits); reads go through GDAL's capped block cache
+// (GdalMessages::kBlockCacheBytes), so reading rectangles of a tiled scene larger than memory
+// never holds the scene. A JPEG is the exception: its pixels are decoded whole on first use by
+// JpegDecoder, so that they keep the levels pictures have always had, and kept while the file
+// is open.
 // Not thread-safe: one RasterFile must be used from one thread at a time (GDAL's dataset handles
 // are not safe to share); separate RasterFile objects, even of one file, may run on separate
 // threads.
