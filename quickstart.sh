@@ -11,7 +11,7 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 jobs="$(nproc 2>/dev/null || echo 2)"
 packages=(g++ cmake make libboost-dev libboost-program-options-dev libboost-filesystem-dev
-          libboost-date-time-dev libboost-timer-dev libfreeimage-dev libfreeimageplus-dev
+          libboost-date-time-dev libboost-timer-dev libgdal-dev
           libtbb-dev libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev)
 
 # install_missing [extra packages...]

@@ -14,6 +14,7 @@
 #include "ordana/InputError.h"
 #include "ordana/OutputFile.h"
 #include "ordana/PolygonFile.h"
+#include "velkar/imageprocessing/RasterFile.h"
 
 namespace velkar::ordana {
 
@@ -120,6 +121,20 @@ std::shared_ptr<imageprocessing::ImageFileSystem> ReadInputImage(const std::stri
         throw InputError("Cannot read the image file '" + EchoedPath(path) + "'" +
                          (reason.empty() ? "" : ": " + reason) + ".");
     }
+    if (loaded->BandCount() != 3) {
+        // The program reads three bands: the first three of a file of more, the first one
+        // three times of a file of two bands that are no grey and alpha.
+        try {
+            const imageprocessing::RasterFile file(path);
+            auto bands = file.ChooseBands(loaded->BandCount() > 3 ? std::vector<int>{1, 2, 3}
+                                                                  : std::vector<int>{1, 1, 1});
+            file.FillStretches(bands);
+            loaded = file.Read(file.Whole(), bands);
+        } catch (const imageprocessing::RasterFile::Error& error) {
+            throw InputError("Cannot read the image file '" + EchoedPath(path) +
+                             "': " + error.Reason() + ".");
+        }
+    }
     if (loaded->FileBandCount() > 3 || loaded->FileBitsPerSample() > 8) {
         const int bands = loaded->FileBandCount();
         LogMessage("The image file '" + EchoedPath(path) + "' has " + std::to_string(bands) +
@@ -134,8 +149,13 @@ std::shared_ptr<imageprocessing::ImageFileSystem> ReadInputImage(const std::stri
 std::shared_ptr<imageprocessing::ImageFileSystem> TransformedImage(
     const imageprocessing::ImageFileSystem& source,
     const imageprocessing::ColorSpaceTransformation& transformation) {
+    if (source.BandCount() != 3) {
+        throw InputError("The colour space " + transformation.ShortName() +
+                         " needs an image of exactly 3 bands, red, green and blue; the image has " +
+                         std::to_string(source.BandCount()) + ".");
+    }
     auto copy = imageprocessing::ImageFileSystem::Create("tmpfile.jpg", source.Width(),
-                                                         source.Height(), 24);
+                                                         source.Height(), 3);
     imageprocessing::Pixel in;
     imageprocessing::Pixel out;
     for (int x = 0; x < source.Width(); ++x) {

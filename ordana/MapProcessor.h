@@ -81,7 +81,8 @@ class MapProcessor {
 // read as 8-bit RGB.
 std::shared_ptr<imageprocessing::ImageFileSystem> ReadInputImage(const std::string& path);
 
-// A copy of the image with every pixel passed through the transformation.
+// A copy of the image with every pixel passed through the transformation; an image of other
+// than three bands is rejected with an InputError.
 std::shared_ptr<imageprocessing::ImageFileSystem> TransformedImage(
     const imageprocessing::ImageFileSystem& source,
     const imageprocessing::ColorSpaceTransformation& transformation);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <map>
 #include <memory>
@@ -363,6 +364,55 @@ TEST(FeatureExtractionAlgorithmTest, GridPathGivesTheValuesOfOnePolygonPerWindow
                             << "), value " << k;
                     }
                 }
+            }
+        }
+    }
+}
+
+// The extractors defined per band describe every band of an image of any band count: band b of a
+// four-band image's descriptors is band 0 of those of a three-band image made of band b alone.
+// Before an image is set they count three bands.
+TEST(FeatureExtractionAlgorithmTest, PerBandExtractorsDescribeEveryBandAlike) {
+    struct Case {
+        std::string name;
+        std::function<std::unique_ptr<FeatureExtractionAlgorithm>()> make;
+        int perBand;
+    };
+    const std::vector<Case> cases = {
+        {"color average", [] { return std::make_unique<ColorAverage>(5, false, false); }, 1},
+        {"co-occurrence",
+         [] { return std::make_unique<CoOccurrenceMatrix>(6, std::vector<int>{1, 0},
+                                                          std::vector<int>{0, 2}); },
+         16},
+        {"grey-level difference",
+         [] { return std::make_unique<GrayLevelDifferenceVector>(5, std::vector<int>{1},
+                                                                 std::vector<int>{1}); },
+         256},
+        {"Fourier", [] { return std::make_unique<FourierTransform>(6, 9); }, 9},
+        {"wavelet", [] { return std::make_unique<WaveletTransform>(8, 1, "db2"); }, 4},
+    };
+    const auto image = testing::RandomBands(26, 21, 4, 31);
+    FeatureExtractionAlgorithm::PolygonList polygons = {
+        MakeRectangle(0, 0, 26, 21, "a", 0), MakePolygon({{2, 1}, {25, 3}, {9, 20}}, "b", 1)};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto extractor = c.make();
+        EXPECT_EQ(extractor->FeatureCount(), 3 * c.perBand);
+        extractor->SetImage(image);
+        EXPECT_EQ(extractor->FeatureCount(), 4 * c.perBand);
+        const auto features = testing::AllFeatures(extractor->Process(polygons));
+        ASSERT_FALSE(features.empty());
+        for (int band = 0; band < 4; ++band) {
+            const auto single = c.make();
+            single->SetImage(testing::BandsOf(*image, {band, band, band}));
+            const auto alone = testing::AllFeatures(single->Process(polygons));
+            ASSERT_EQ(alone.size(), features.size());
+            for (std::size_t d = 0; d < features.size(); ++d) {
+                ASSERT_EQ(features[d].size(), 4u);
+                ASSERT_EQ(features[d][static_cast<std::size_t>(band)].size(),
+                          static_cast<std::size_t>(c.perBand));
+                EXPECT_EQ(features[d][static_cast<std::size_t>(band)], alone[d][0])
+                    << "descriptor " << d << ", band " << band;
             }
         }
     }

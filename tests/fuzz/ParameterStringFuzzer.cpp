@@ -17,7 +17,7 @@
 namespace {
 
 std::shared_ptr<velkar::imageprocessing::ImageFileSystem> SmallImage() {
-    auto image = velkar::imageprocessing::ImageFileSystem::Create("memory.png", 24, 20, 24);
+    auto image = velkar::imageprocessing::ImageFileSystem::Create("memory.png", 24, 20, 3);
     for (int x = 0; x < 24; ++x) {
         for (int y = 0; y < 20; ++y) {
             velkar::imageprocessing::Pixel pixel;

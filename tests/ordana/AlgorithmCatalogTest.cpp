@@ -62,7 +62,7 @@ Built Extractors(const std::string& commandLine) {
 
 // The descriptors of one 6 x 6 polygon on a small image with varied colours, as text.
 std::string DescribeTestImage(FeatureExtractionAlgorithm& extractor) {
-    auto image = velkar::imageprocessing::ImageFileSystem::Create("memory.png", 8, 8, 24);
+    auto image = velkar::imageprocessing::ImageFileSystem::Create("memory.png", 8, 8, 3);
     for (int x = 0; x < 8; ++x) {
         for (int y = 0; y < 8; ++y) {
             image->SetPixel(x, y, Rgb(10 + 20 * x, 5 + 30 * y, 3 * x * y));

@@ -32,8 +32,15 @@ long long FirstNonNegativeOrigin(long long start, long long step) {
 
 void FeatureExtractionAlgorithm::SetImage(
     std::shared_ptr<imageprocessing::ImageFileSystem> newImage) {
+    if (newImage) {
+        CheckBandCount(newImage->BandCount());
+    }
     image = std::move(newImage);
 }
+
+int FeatureExtractionAlgorithm::ImageBandCount() const { return image ? image->BandCount() : 3; }
+
+void FeatureExtractionAlgorithm::CheckBandCount(int) const {}
 
 std::string FeatureExtractionAlgorithm::FileExtension() const { return "txt"; }
 

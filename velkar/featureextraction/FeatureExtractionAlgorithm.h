@@ -7,6 +7,8 @@
 // the extractor's settings are only read; SetImage must not be called while Process runs.
 // Process without an image throws std::logic_error. DescribeGrid describes a batch of the
 // windows of a regular grid (WindowGrid) into one flat block of FeatureCount() values per window.
+// Images hold N bands of 8-bit levels; extractors defined per band describe each of them, so
+// their FeatureCount() follows the band count of the image set (3 before any image is set).
 
 #include <functional>
 #include <memory>
@@ -31,7 +33,11 @@ class FeatureExtractionAlgorithm {
     FeatureExtractionAlgorithm& operator=(const FeatureExtractionAlgorithm&) = default;
     virtual ~FeatureExtractionAlgorithm() = default;
 
+    // Throws std::invalid_argument, keeping the image it had, when the extractor cannot
+    // describe an image of that many bands (see CheckBandCount).
     void SetImage(std::shared_ptr<imageprocessing::ImageFileSystem> newImage);
+    // The bands of the image set, 3 before any image is set.
+    int ImageBandCount() const;
 
     virtual std::string FileExtension() const;
     virtual std::string Version() const;
@@ -83,6 +89,9 @@ class FeatureExtractionAlgorithm {
     using WindowVisitor = std::function<void(int x, int y)>;
 
     const std::shared_ptr<imageprocessing::ImageFileSystem>& Image() const { return image; }
+    // Throws std::invalid_argument naming the setting that needs another band count; the
+    // default takes any count.
+    virtual void CheckBandCount(int bandCount) const;
 
     // The work of DescribeGrid once its arguments are checked: count * FeatureCount() values
     // go to features. The default lays one polygon per window and runs Process on them.

@@ -12,7 +12,6 @@ namespace velkar::featureextraction {
 
 namespace {
 
-constexpr std::size_t kBands = 3;
 // The largest k with 3 k^2 <= 2^31 - 1.
 constexpr long long kLargestKept = 26754;
 
@@ -38,7 +37,16 @@ std::string FourierTransform::FileExtension() const { return "dft"; }
 
 int FourierTransform::WindowSize() const { return windowSize; }
 
-int FourierTransform::FeatureCount() const { return static_cast<int>(kBands) * kept * kept; }
+int FourierTransform::FeatureCount() const { return ImageBandCount() * kept * kept; }
+
+void FourierTransform::CheckBandCount(int bandCount) const {
+    if (static_cast<long long>(bandCount) * kept * kept > INT_MAX) {
+        throw std::invalid_argument("The Fourier descriptor of " + std::to_string(kept) + " x " +
+                                    std::to_string(kept) + " coefficients over " +
+                                    std::to_string(bandCount) +
+                                    " bands holds more values than can be counted");
+    }
+}
 
 int FourierTransform::KeptFrequencies(int coefficients) {
     if (coefficients < 1) {
@@ -101,7 +109,7 @@ FourierTransform::DescriptorList FourierTransform::ProcessPolygon(const math::Po
                                                                   Scratch& scratch) const {
     DescriptorList descriptors;
     ForEachCoveredWindow(polygon, windowSize, [&](int x, int y) {
-        auto descriptor = LabelledDescriptor(polygon, static_cast<int>(kBands), kept * kept);
+        auto descriptor = LabelledDescriptor(polygon, ImageBandCount(), kept * kept);
         DescribeWindow(x, y, twiddles, scratch, *descriptor);
         descriptors.push_back(std::move(descriptor));
     });
@@ -124,10 +132,11 @@ void FourierTransform::DescribeWindow(int x, int y, const Twiddles& twiddles, Sc
 void FourierTransform::SumAlongRows(int x, int y, const Twiddles& twiddles,
                                     Scratch& scratch) const {
     const imageprocessing::ImageFileSystem& image = *Image();
+    const std::size_t bands = static_cast<std::size_t>(image.BandCount());
     const std::size_t w = static_cast<std::size_t>(windowSize);
     const std::size_t k = static_cast<std::size_t>(kept);
-    const std::size_t partialSize = kBands * k * w;
-    scratch.samples.resize(kBands * w);
+    const std::size_t partialSize = bands * k * w;
+    scratch.samples.resize(bands * w);
     scratch.real.assign(partialSize, 0.0);
     scratch.imaginary.assign(partialSize, 0.0);
     double* const samples = scratch.samples.data();
@@ -136,26 +145,18 @@ void FourierTransform::SumAlongRows(int x, int y, const Twiddles& twiddles,
     const double* const cosines = twiddles.cosines.data();
     const double* const sines = twiddles.sines.data();
 
-    const int bytesPerPixel = image.BytesPerPixel();
-    const int channelOffsets[kBands] = {imageprocessing::ImageFileSystem::kRedOffset,
-                                        imageprocessing::ImageFileSystem::kGreenOffset,
-                                        imageprocessing::ImageFileSystem::kBlueOffset};
     for (std::size_t j = 0; j < w; ++j) {
         const unsigned char* row = image.Row(y + static_cast<int>(j));
-        for (std::size_t band = 0; band < kBands; ++band) {
+        for (std::size_t band = 0; band < bands; ++band) {
             double* const bandSamples = samples + band * w;
             for (std::size_t i = 0; i < w; ++i) {
-                // A bitmap without direct rows reads as black, as single-pixel reads do.
-                bandSamples[i] = row == nullptr
-                                     ? 0.0
-                                     : row[(static_cast<std::size_t>(x) + i) * bytesPerPixel +
-                                           channelOffsets[band]];
+                bandSamples[i] = row[(static_cast<std::size_t>(x) + i) * bands + band];
             }
         }
         for (std::size_t v = 0; v < k; ++v) {
             const double c = cosines[v * w + j];
             const double s = sines[v * w + j];
-            for (std::size_t band = 0; band < kBands; ++band) {
+            for (std::size_t band = 0; band < bands; ++band) {
                 const double* const bandSamples = samples + band * w;
                 double* const partialReal = real + (band * k + v) * w;
                 double* const partialImaginary = imaginary + (band * k + v) * w;
@@ -177,7 +178,8 @@ void FourierTransform::WriteMagnitudes(const Twiddles& twiddles, const Scratch& 
     const double* const imaginary = scratch.imaginary.data();
     const double* const cosines = twiddles.cosines.data();
     const double* const sines = twiddles.sines.data();
-    for (std::size_t band = 0; band < kBands; ++band) {
+    const std::size_t bands = descriptor.Features().size();
+    for (std::size_t band = 0; band < bands; ++band) {
         std::vector<double>& values = descriptor.Features()[band];
         for (std::size_t u = 0; u < k; ++u) {
             const double* const c = cosines + u * w;

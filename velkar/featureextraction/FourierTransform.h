@@ -1,13 +1,14 @@
 #pragma once
 
 // Describes every square window inside a polygon by the magnitudes of the lowest spatial
-// frequencies of its red, green and blue channels: 3 bands (0 red, 1 green, 2 blue) of k x k
+// frequencies of each band of the image: B bands (red, green, blue for a colour picture) of k x k
 // values each, k = floor(sqrt(coefficients)). The w x w window is centred in a zero-padded
 // N x N square (PaddedWindow) and value u * k + v of a band is |F(u, v)| of the unnormalised
 // two-dimensional DFT F(u, v) = sum over window pixels (i, j) of
 // f(i, j) e^(-2 pi i (u (pad + i) + v (pad + j)) / N), u counting along columns, v along rows;
 // value 0 is the DC term, the window's sum. Windows are those of the covered-corner layout.
-// Valid settings: 1 <= w <= 2^30 and 1 <= k <= N, with 3 k^2 countable by an int.
+// Valid settings: 1 <= w <= 2^30 and 1 <= k <= N, with 3 k^2 countable by an int (and B k^2
+// for an image of B bands, or setting it throws std::invalid_argument).
 
 #include <string>
 #include <vector>
@@ -34,6 +35,9 @@ class FourierTransform : public FeatureExtractionAlgorithm {
     // The largest coefficient count whose k neither exceeds the padded side N nor makes 3 k^2
     // overflow an int. Throws std::invalid_argument for a window size PaddedWindow rejects.
     static int MaximumCoefficients(int windowSize);
+
+  protected:
+    void CheckBandCount(int bandCount) const override;
 
   private:
     // e^(-2 pi i f (pad + m) / N) for frequency f < k and window offset m < w, stored at

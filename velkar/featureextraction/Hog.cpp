@@ -25,12 +25,17 @@ constexpr std::size_t kSmallestGridTile = 32;
 // share, and a tile's planes (56 bytes a pixel) would no longer stay small.
 constexpr int kLargestGridWindow = 512;
 
-// The grey value (R + G + B) / 3 of an 8-bit colour pixel.
-double GrayOf(const unsigned char* pixel) {
-    const int sum = pixel[imageprocessing::ImageFileSystem::kRedOffset] +
-                    pixel[imageprocessing::ImageFileSystem::kGreenOffset] +
-                    pixel[imageprocessing::ImageFileSystem::kBlueOffset];
-    return sum / 3.0;
+// The grey value of a pixel: the mean of its band levels, the whole-number sum divided once,
+// (R + G + B) / 3 for a colour picture.
+double GrayOf(const unsigned char* pixel, int bands) {
+    if (bands == 3) {
+        return (pixel[0] + pixel[1] + pixel[2]) / 3.0;
+    }
+    int sum = 0;
+    for (int band = 0; band < bands; ++band) {
+        sum += pixel[band];
+    }
+    return sum / static_cast<double>(bands);
 }
 
 void RequirePositive(const char* what, int value) {
@@ -198,22 +203,19 @@ void Hog::GatherGray(const Region& region, std::vector<double>& gray) const {
     const BoundingBox& box = region.box;
     const long long stride = region.GrayStride();
     gray.assign(static_cast<std::size_t>(stride * region.GrayRows()), 0.0);
-    const int bytes = image.BytesPerPixel();
+    const int bands = image.BandCount();
     for (long long j = region.jBegin - 1; j <= region.jEnd; ++j) {
         const long long y = box.minY + j;
         if (j < 0 || j >= region.boxHeight || y < 0 || y >= image.Height()) {
             continue;
         }
         const unsigned char* row = image.Row(static_cast<int>(y));
-        if (row == nullptr) {
-            continue;  // an image without 8-bit colour channels reads as black
-        }
         double* out = gray.data() + (j - region.jBegin + 1) * stride;
         const long long iFirst = std::max({region.iBegin - 1, 0LL, -box.minX});
         const long long iLast =
             std::min({region.iEnd, region.boxWidth - 1, image.Width() - 1 - box.minX});
         for (long long i = iFirst; i <= iLast; ++i) {
-            out[i - region.iBegin + 1] = GrayOf(row + (box.minX + i) * bytes);
+            out[i - region.iBegin + 1] = GrayOf(row + (box.minX + i) * bands, bands);
         }
     }
 }
@@ -323,15 +325,12 @@ void Hog::PrepareGradients(const GridBatch& batch, const GridBatch::Tile& tile,
     const std::size_t area = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     workspace.regionWidth = width;
     workspace.gray.assign(area, 0.0);
-    const int bytes = image.BytesPerPixel();
+    const int bands = image.BandCount();
     for (int j = 0; j < height; ++j) {
         const unsigned char* row = image.Row(top + j);
-        if (row == nullptr) {
-            continue;  // an image without 8-bit colour channels reads as black
-        }
         double* out = workspace.gray.data() + static_cast<std::size_t>(j) * width;
         for (int i = 0; i < width; ++i) {
-            out[i] = GrayOf(row + static_cast<std::ptrdiff_t>(left + i) * bytes);
+            out[i] = GrayOf(row + static_cast<std::ptrdiff_t>(left + i) * bands, bands);
         }
     }
 

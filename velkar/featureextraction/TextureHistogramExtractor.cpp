@@ -11,8 +11,6 @@ namespace {
 
 using Histogram = TextureHistogram2D::Histogram;
 
-constexpr int kBands = TextureHistogram2D::kBands;
-
 }  // namespace
 
 TextureHistogramExtractor::TextureHistogramExtractor(int windowSize, std::vector<int> dx,
@@ -27,7 +25,7 @@ TextureHistogramExtractor::TextureHistogramExtractor(int windowSize, std::vector
 int TextureHistogramExtractor::WindowSize() const { return windowSize; }
 
 int TextureHistogramExtractor::FeatureCount() const {
-    return kBands * valuesPerDisplacement * static_cast<int>(dx.size());
+    return ImageBandCount() * valuesPerDisplacement * static_cast<int>(dx.size());
 }
 
 TextureHistogramExtractor::DescriptorList TextureHistogramExtractor::Process(
@@ -48,11 +46,11 @@ TextureHistogramExtractor::DescriptorList TextureHistogramExtractor::ProcessPoly
     const math::Polygon& polygon, const TextureHistogram2D& texture, Histogram& histogram) const {
     DescriptorList descriptors;
     const int displacements = static_cast<int>(dx.size());
+    const int bands = histogram.Bands();
     ForEachWindow(polygon, windowSize, [&](int x, int y) {
         texture.Calculate(x, y, histogram);
-        auto descriptor =
-            LabelledDescriptor(polygon, kBands, valuesPerDisplacement * displacements);
-        for (int band = 0; band < kBands; ++band) {
+        auto descriptor = LabelledDescriptor(polygon, bands, valuesPerDisplacement * displacements);
+        for (int band = 0; band < bands; ++band) {
             double* values = descriptor->Features()[static_cast<std::size_t>(band)].data();
             for (int k = 0; k < displacements; ++k) {
                 Fold(histogram, k, band, values + valuesPerDisplacement * k);

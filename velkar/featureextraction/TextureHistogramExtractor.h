@@ -1,11 +1,12 @@
 #pragma once
 
-// Base of the extractors that describe every square window inside a polygon by what they fold
-// out of its grey-level co-occurrence matrices (TextureHistogram2D), one fold per colour band and
-// displacement k = (dx[k], dy[k]): 3 bands (red, green, blue) of v n values, n = dx.size(),
-// where v values per displacement start at value v k. Process gives every worker thread one
-// histogram, made on its first polygon and reused for every window after it (a window clears
-// only the cells the one before it filled). Window layout and parallel processing are the base's.
+// Base of the extractors that describe every square window inside a polygon by what they fold out
+// of its grey-level co-occurrence matrices (TextureHistogram2D), one fold per band of the image and
+// displacement k = (dx[k], dy[k]): N bands (red, green, blue for a colour picture) of v n values, n
+// = dx.size(), where v values per displacement start at value v k. Process gives every worker
+// thread one histogram, made on its first polygon and reused for every window after it (a window
+// clears only the cells the one before it filled). Window layout and parallel processing are the
+// base's.
 
 #include <vector>
 

@@ -1,6 +1,7 @@
 #include "velkar/featureextraction/WaveletTransform.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <stdexcept>
 #include <utility>
@@ -12,8 +13,6 @@
 namespace velkar::featureextraction {
 
 namespace {
-
-constexpr int kBands = 3;
 
 // Position p of a line of n samples extended by whole-sample symmetric reflection
 // (..., 2, 1, | 0, 1, ..., n - 1, | n - 2, ...), repeated with period 2n - 2 for filters that
@@ -72,7 +71,16 @@ std::string WaveletTransform::FileExtension() const { return waveletName + ".dwt
 
 int WaveletTransform::WindowSize() const { return windowSize; }
 
-int WaveletTransform::FeatureCount() const { return kBands * kept * kept; }
+int WaveletTransform::FeatureCount() const { return ImageBandCount() * kept * kept; }
+
+void WaveletTransform::CheckBandCount(int bandCount) const {
+    if (static_cast<long long>(bandCount) * kept * kept > INT_MAX) {
+        throw std::invalid_argument("The wavelet descriptor of " + std::to_string(kept) + " x " +
+                                    std::to_string(kept) + " coefficients over " +
+                                    std::to_string(bandCount) +
+                                    " bands holds more values than can be counted");
+    }
+}
 
 std::vector<std::string> WaveletTransform::WaveletNames() {
     std::vector<std::string> names;
@@ -102,7 +110,7 @@ WaveletTransform::DescriptorList WaveletTransform::ProcessPolygon(const math::Po
                                                                   Scratch& scratch) const {
     DescriptorList descriptors;
     ForEachWindow(polygon, windowSize, [&](int x, int y) {
-        auto descriptor = LabelledDescriptor(polygon, kBands, kept * kept);
+        auto descriptor = LabelledDescriptor(polygon, ImageBandCount(), kept * kept);
         DescribeWindow(x, y, scratch, *descriptor);
         descriptors.push_back(std::move(descriptor));
     });
@@ -115,13 +123,11 @@ void WaveletTransform::DescribeWindow(int x, int y, Scratch& scratch,
     scratch.square.resize(side * side);
     scratch.line.resize(side);
     scratch.transformed.resize(side);
-    const int channelOffsets[kBands] = {imageprocessing::ImageFileSystem::kRedOffset,
-                                        imageprocessing::ImageFileSystem::kGreenOffset,
-                                        imageprocessing::ImageFileSystem::kBlueOffset};
     const std::size_t k = static_cast<std::size_t>(kept);
-    for (int band = 0; band < kBands; ++band) {
+    const int bands = static_cast<int>(descriptor.Features().size());
+    for (int band = 0; band < bands; ++band) {
         double* const square = scratch.square.data();
-        LoadChannel(x, y, channelOffsets[band], square);
+        LoadBand(x, y, band, square);
         Transform2D(square, scratch);
         std::vector<double>& values = descriptor.Features()[static_cast<std::size_t>(band)];
         for (std::size_t u = 0; u < k; ++u) {
@@ -132,24 +138,19 @@ void WaveletTransform::DescribeWindow(int x, int y, Scratch& scratch,
     }
 }
 
-void WaveletTransform::LoadChannel(int x, int y, int channelOffset, double* square) const {
+void WaveletTransform::LoadBand(int x, int y, int band, double* square) const {
     const imageprocessing::ImageFileSystem& image = *Image();
     const std::size_t side = static_cast<std::size_t>(padded.Side());
     const std::size_t pad = static_cast<std::size_t>(padded.Pad());
-    const std::size_t bytesPerPixel = static_cast<std::size_t>(image.BytesPerPixel());
+    const std::size_t bands = static_cast<std::size_t>(image.BandCount());
     std::fill(square, square + side * side, 0.0);
     for (int j = 0; j < windowSize; ++j) {
-        const unsigned char* row = image.Row(y + j);
-        if (row == nullptr) {
-            // A bitmap without direct rows reads as black, as single-pixel reads do.
-            continue;
-        }
-        const unsigned char* pixel = row + static_cast<std::size_t>(x) * bytesPerPixel +
-                                     static_cast<std::size_t>(channelOffset);
+        const unsigned char* pixel =
+            image.Row(y + j) + static_cast<std::size_t>(x) * bands + static_cast<std::size_t>(band);
         double* target = square + pad * side + pad + static_cast<std::size_t>(j);
         for (int i = 0; i < windowSize; ++i) {
             *target = *pixel;
-            pixel += bytesPerPixel;
+            pixel += bands;
             target += side;
         }
     }
