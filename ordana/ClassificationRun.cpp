@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cmath>
 #include <future>
-#include <iostream>
 #include <mutex>
 #include <new>
 #include <string>
@@ -21,6 +20,7 @@
 #include "ordana/ModelFile.h"
 #include "ordana/OutputFile.h"
 #include "ordana/ParameterParser.h"
+#include "ordana/ProtocolWriter.h"
 #include "ordana/WindowFileWriter.h"
 #include "velkar/featureextraction/WindowGrid.h"
 #include "velkar/util/Parallel.h"
@@ -31,12 +31,6 @@ namespace {
 
 using patternrecognition::Pattern;
 using patternrecognition::PatternRecognitionAlgorithm;
-
-void Chat(bool chatty, const std::string& text) {
-    if (chatty) {
-        LogMessage(text);
-    }
-}
 
 // Restores the model's classifier, or rejects a model that cannot classify.
 std::shared_ptr<PatternRecognitionAlgorithm> RestoreClassifier(PatternRecognitionBuilder& builder,
@@ -193,12 +187,10 @@ class BatchClassifier {
 
     BatchClassifier(PatternRecognitionBuilder& builder, std::shared_ptr<util::Map> model,
                     const std::vector<std::string>& classes, ClassMap& picture)
-        : classes(classes),
-          picture(picture),
-          classifiers([this, &builder, model] {
+        : classes(classes), picture(picture), classifiers([this, &builder, model] {
               std::lock_guard<util::CriticalSection> guard(restoring);
-              return builder.RestoreAlgorithm(
-                  *ModelMetadata(*model).GetString("algorithm_name"), model);
+              return builder.RestoreAlgorithm(*ModelMetadata(*model).GetString("algorithm_name"),
+                                              model);
           }) {}
 
     // The count windows from first on, their features in rows of featureCount values; text gets
@@ -247,11 +239,11 @@ class BatchClassifier {
 }  // namespace
 
 std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize) {
-    const bool chatty = parser.IsChatty();
+    const ProtocolWriter& protocol = parser.Writer();
     const std::string modelFile = parser.ModelFile();
     const std::string samplingMethod = parser.SamplingMethod();
     const std::string outputPrefix = parser.OutputPrefix();
-    Chat(chatty, "Loading model");
+    protocol.Note("Loading model");
     std::shared_ptr<util::Map> model = ReadModelFile(modelFile);
     const util::Map& metadata = ModelMetadata(*model);
     auto classifier = RestoreClassifier(parser, model, modelFile);
@@ -283,19 +275,20 @@ std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize) {
         extractor = parser.FeatureExtractionFromParameters(parameters);
     }
 
-    Chat(chatty, "Segmenting image");
+    protocol.Note("Segmenting image");
     if (!extractor) {
-        Chat(chatty, "Creating extraction algorithm");
-        Chat(chatty, "No valid extraction algorithm selected.");
+        protocol.Note("Creating extraction algorithm");
+        protocol.Note("No valid extraction algorithm selected.");
         throw InputError::AlreadyReported();
     }
     // The grid is generated, never held: window i lies at (grid.X(i), grid.Y(i)).
     const featureextraction::WindowGrid grid(windowSize, step, image->Width(), image->Height());
     if (grid.Count() == 0) {
-        LogMessage("The image '" + EchoedPath(imageFile) + "' (" + std::to_string(image->Width()) +
-                   " x " + std::to_string(image->Height()) + " pixels) is smaller than the " +
-                   std::to_string(windowSize) +
-                   "-pixel window of the model; it gives no window, and the results list none.");
+        protocol.Warning("The image '" + EchoedPath(imageFile) + "' (" +
+                         std::to_string(image->Width()) + " x " + std::to_string(image->Height()) +
+                         " pixels) is smaller than the " + std::to_string(windowSize) +
+                         "-pixel window of the model; it gives no window, and the results list "
+                         "none.");
     }
     const auto origin = [&grid](std::size_t i) { return std::make_pair(grid.X(i), grid.Y(i)); };
     const std::vector<std::string> classes = StringList(metadata.GetCollection("classes"));
@@ -304,33 +297,27 @@ std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize) {
     // The segmentation file does not depend on the answers: it is written on a thread of its own
     // while the windows are classified, so that its writing overlaps their work.
     std::future<WindowFileWriter::Written> segmentation = std::async(std::launch::async, [&] {
-        return WindowFileWriter(TimestampedFileName(outputPrefix + "processing", "cct"),
-                                imageName, classes, colours, grid.Count())
+        return WindowFileWriter(TimestampedFileName(outputPrefix + "processing", "cct"), imageName,
+                                classes, colours, grid.Count())
             .Finish(windowSize, origin);
     });
 
-    Chat(chatty, "Creating extraction algorithm");
-    if (chatty) {
-        std::cout << "[TASK] !Extracting features!" << std::endl;
-        std::cout << "[LOGMESSAGE] !Processing image with " << extractor->Name() << ".!"
-                  << std::endl;
-    }
+    protocol.Note("Creating extraction algorithm");
+    protocol.Task("Extracting features");
+    protocol.Note("Processing image with " + extractor->Name() + ".");
     // A model trained on a colour variant sees the new image in the same colour space.
     extractor->SetImage(transformation ? TransformedImage(*image, *transformation) : image);
     image.reset();
-    if (chatty) {
-        std::cout << "[TASK] !Classifying!" << std::endl;
-    }
+    protocol.Task("Classifying");
 
     // Windows go through extraction and classification a batch at a time; the results file and
     // the picture take each batch's answers as it completes.
     WindowFileWriter results(
-        TimestampedFileName(
-            OutputPrefixFor(outputPrefix, imageFile) + "results", "cct"),
-        imageName, classes, colours, grid.Count());
+        TimestampedFileName(OutputPrefixFor(outputPrefix, imageFile) + "results", "cct"), imageName,
+        classes, colours, grid.Count());
     ClassMap picture(grid.Width(), grid.Height(), windowSize, step, classes, colours);
     BatchClassifier classifiers(parser, model, classes, picture);
-    ConsoleProgress progress(chatty);
+    ConsoleProgress progress(protocol);
     std::vector<double> features;
     std::vector<std::string> labelText;
     std::size_t skipped = 0;
@@ -343,14 +330,15 @@ std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize) {
         skipped += classifiers.Classify(grid, first, count, features, extractor->FeatureCount(),
                                         labelText);
         for (std::size_t chunk = 0; chunk < labelText.size(); ++chunk) {
-            results.AddLabelLines(labelText[chunk], std::min(BatchClassifier::kChunk,
-                                                             count - chunk * BatchClassifier::kChunk));
+            results.AddLabelLines(
+                labelText[chunk],
+                std::min(BatchClassifier::kChunk, count - chunk * BatchClassifier::kChunk));
         }
     }
     if (skipped > 0) {
-        LogMessage(std::to_string(skipped) + " of the " + std::to_string(grid.Count()) +
-                   " windows hold feature values that are not finite numbers; they stay "
-                   "unknown.");
+        protocol.Warning(std::to_string(skipped) + " of the " + std::to_string(grid.Count()) +
+                         " windows hold feature values that are not finite numbers; they stay "
+                         "unknown.");
     }
     // The window section of the results equals the segmentation file's: it is copied, not
     // formatted again.

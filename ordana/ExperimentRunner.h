@@ -13,6 +13,7 @@
 
 #include "ordana/ExtractionOutput.h"
 #include "ordana/PatternRecognitionBuilder.h"
+#include "ordana/ProtocolWriter.h"
 #include "velkar/patternrecognition/Pattern.h"
 
 namespace velkar::ordana {
@@ -21,7 +22,8 @@ class ConsoleProgress;
 class ParameterParser;
 
 struct ExperimentSettings {
-    bool chatty = false;
+    // Where the run reports; the process's writer unless another is given.
+    const ProtocolWriter* protocol = &Protocol();
     int experiments = 1;
     // The image's directory followed by the polygon file's name.
     std::string outputPrefix;
@@ -32,7 +34,7 @@ struct ExperimentSettings {
 
 using PatternSet = std::shared_ptr<std::vector<std::shared_ptr<patternrecognition::Pattern>>>;
 
-void RunExperimentMode(ParameterParser& parser);
+void RunExperimentMode(ParameterParser& parser, const ProtocolWriter& protocol);
 
 void RunExperiments(const ExperimentSettings& settings, const ExtractionOutput& output,
                     int progressStart, int progressEnd);

@@ -2,11 +2,8 @@
 
 #include <charconv>
 #include <fstream>
-#include <iostream>
 #include <map>
 #include <set>
-
-#include <boost/timer/timer.hpp>
 
 #include "ordana/ConsoleProgress.h"
 #include "ordana/EchoedInput.h"
@@ -14,6 +11,7 @@
 #include "ordana/InputError.h"
 #include "ordana/OutputFile.h"
 #include "ordana/PolygonFile.h"
+#include "ordana/ProtocolWriter.h"
 
 namespace velkar::ordana {
 
@@ -89,7 +87,7 @@ void WidenToCoveredPixels(math::Polygon& polygon) {
 
 }  // namespace
 
-MapProcessor::MapProcessor(bool chatty) : chatty(chatty) {}
+MapProcessor::MapProcessor(const ProtocolWriter& protocol) : protocol(protocol) {}
 
 void MapProcessor::SetExtraction(const ExtractionSelection& selection) {
     algorithms.insert(algorithms.end(), selection.algorithms.begin(), selection.algorithms.end());
@@ -158,11 +156,11 @@ void MapProcessor::WarnOfPolygonsPastTheImage(const PolygonList& polygons,
         const auto box = polygon->Bounds();
         if (bp::xl(box) < 0 || bp::yl(box) < 0 || bp::xh(box) > image.Width() ||
             bp::yh(box) > image.Height()) {
-            LogMessage("The polygon " + std::to_string(polygon->Id() + 1) + " (class '" +
-                       EchoedInput(polygon->Class()) + "') of '" + EchoedPath(polygonFile) +
-                       "' reaches past the image (" + std::to_string(image.Width()) + " x " +
-                       std::to_string(image.Height()) +
-                       " pixels); its windows outside the image are skipped.");
+            protocol.Warning("The polygon " + std::to_string(polygon->Id() + 1) + " (class '" +
+                             EchoedInput(polygon->Class()) + "') of '" + EchoedPath(polygonFile) +
+                             "' reaches past the image (" + std::to_string(image.Width()) + " x " +
+                             std::to_string(image.Height()) +
+                             " pixels); its windows outside the image are skipped.");
         }
     }
 }
@@ -184,17 +182,17 @@ void MapProcessor::WarnOfMissingWindows(
         }
         const auto box = polygon->Bounds();
         if (bp::xh(box) - bp::xl(box) < windowSize || bp::yh(box) - bp::yl(box) < windowSize) {
-            LogMessage("The polygon " + std::to_string(polygon->Id() + 1) + " (class '" +
-                       EchoedInput(polygon->Class()) + "') of '" + EchoedPath(polygonFile) +
-                       "' is smaller than the " + std::to_string(windowSize) + "-pixel window of " +
-                       algorithm.Name() + "; it gives no window.");
+            protocol.Warning("The polygon " + std::to_string(polygon->Id() + 1) + " (class '" +
+                             EchoedInput(polygon->Class()) + "') of '" + EchoedPath(polygonFile) +
+                             "' is smaller than the " + std::to_string(windowSize) +
+                             "-pixel window of " + algorithm.Name() + "; it gives no window.");
         }
     }
     for (const std::string& name : classes) {
         if (classesWithWindows.count(name) == 0) {
-            LogMessage("The class '" + EchoedInput(name) + "' of '" + EchoedPath(polygonFile) +
-                       "' gets no window from " + algorithm.Name() +
-                       "; the classifiers cannot learn it.");
+            protocol.Warning("The class '" + EchoedInput(name) + "' of '" +
+                             EchoedPath(polygonFile) + "' gets no window from " + algorithm.Name() +
+                             "; the classifiers cannot learn it.");
         }
     }
 }
@@ -216,14 +214,10 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::Process() {
     return outputs;
 }
 
-std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(PolygonList& polygons,
-                                                                          const std::string& suffix,
-                                                                          int progressStart,
-                                                                          int progressEnd,
-                                                                          ImagePointer variant,
-                                                                          bool reportWindowGaps) {
-    const std::string prefix = OutputPrefixFor(outputPrefix, imageFile) +
-                               polygonFileName + suffix;
+std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(
+    PolygonList& polygons, const std::string& suffix, int progressStart, int progressEnd,
+    ImagePointer variant, bool reportWindowGaps) {
+    const std::string prefix = OutputPrefixFor(outputPrefix, imageFile) + polygonFileName + suffix;
     const double step = algorithms.empty() ? 0.0
                                            : static_cast<double>(progressEnd - progressStart) /
                                                  static_cast<double>(algorithms.size());
@@ -232,15 +226,13 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(Polygo
     std::vector<std::shared_ptr<ExtractionOutput>> outputs;
     for (const auto& algorithm : algorithms) {
         const std::string name = algorithm->Name();
-        if (chatty) {
-            std::cout << "[LOGMESSAGE] !Processing image with " << name << ".!" << std::endl;
-        }
+        protocol.Note("Processing image with " + name + ".");
         if (progressLine != nullptr) {
             progressLine->Show("Extracting features with " + name +
                                (suffix.empty() ? "" : " (" + suffix.substr(1) + ")"));
         }
         // Reports wall and CPU time of this extractor's step when it goes out of scope.
-        boost::timer::auto_cpu_timer timer(std::cout, 6);
+        const auto timer = protocol.StepTimer();
 
         algorithm->SetImage(variant);
         FlatDescriptors descriptors = algorithm->DescribePolygons(polygons);
@@ -264,9 +256,7 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(Polygo
         outputs.push_back(output);
 
         progress = static_cast<int>(progress + step);
-        if (chatty) {
-            std::cout << "[PROGRESS] !" << progress << "!" << std::endl;
-        }
+        protocol.Progress(progress);
     }
     return outputs;
 }
@@ -278,10 +268,7 @@ MapProcessor::DescriptorList MapProcessor::Process(
         WidenToCoveredPixels(*polygon);
     }
     ImagePointer loaded = LoadImage();
-    if (chatty) {
-        std::cout << "[LOGMESSAGE] !Processing image with " << extractor.Name() << ".!"
-                  << std::endl;
-    }
+    protocol.Note("Processing image with " + extractor.Name() + ".");
     extractor.SetImage(loaded);
     return extractor.Process(polygons);
 }

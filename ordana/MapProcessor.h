@@ -24,6 +24,7 @@
 namespace velkar::ordana {
 
 class ConsoleProgress;
+class ProtocolWriter;
 
 class MapProcessor {
   public:
@@ -31,7 +32,7 @@ class MapProcessor {
     using DescriptorList = std::vector<std::shared_ptr<featureextraction::Descriptor>>;
     using ImagePointer = std::shared_ptr<imageprocessing::ImageFileSystem>;
 
-    explicit MapProcessor(bool chatty);
+    explicit MapProcessor(const ProtocolWriter& protocol);
     virtual ~MapProcessor() = default;
 
     void SetExtraction(const ExtractionSelection& selection);
@@ -73,7 +74,7 @@ class MapProcessor {
                               const featureextraction::FeatureExtractionAlgorithm& algorithm,
                               const std::vector<int>& polygonIds) const;
 
-    bool chatty;
+    const ProtocolWriter& protocol;
 };
 
 // The image of an input file; one that cannot be read is rejected with an InputError giving the

@@ -3,9 +3,9 @@
 #include <cctype>
 #include <cmath>
 #include <functional>
-#include <iostream>
 #include <limits>
 #include <new>
+#include <sstream>
 #include <stdexcept>
 #include <utility>
 
@@ -111,15 +111,18 @@ std::string OptionErrorText(const std::exception& error) {
     return clipped.what();
 }
 
-}  // namespace
-
-void LogMessage(const std::string& text) {
-    // Quoted input is clipped where it is quoted; here only the framing is kept safe.
-    std::cout << "[LOGMESSAGE] !" << EchoedInput(text, std::string::npos) << "!" << std::endl;
+// The help of an option group as the option library lays it out.
+std::string HelpText(const po::options_description& group) {
+    std::ostringstream text;
+    text << group;
+    return text.str();
 }
 
-ParameterParser::ParameterParser(int argc, const char* const* argv)
-    : allowedOptions("Allowed options", po::options_description::m_default_line_length,
+}  // namespace
+
+ParameterParser::ParameterParser(int argc, const char* const* argv, const ProtocolWriter& protocol)
+    : protocol(protocol),
+      allowedOptions("Allowed options", po::options_description::m_default_line_length,
                      po::options_description::m_default_line_length / 2),
       ordanaOptions("Ordana options", po::options_description::m_default_line_length,
                     po::options_description::m_default_line_length / 2) {
@@ -268,7 +271,7 @@ void ParameterParser::PrintHelp() {
     try {
         po::variables_map variables = ParseAllowed();
         if (variables.count("help") != 0) {
-            std::cout << ordanaOptions;
+            protocol.Answer(HelpText(ordanaOptions));
             return;
         }
         if (variables.count("help-module") == 0) {
@@ -277,11 +280,12 @@ void ParameterParser::PrintHelp() {
         const std::string module = variables["help-module"].as<std::string>();
         for (const Module* candidate : AllModules()) {
             if (candidate->name == module) {
-                std::cout << Group(candidate->group);
+                protocol.Answer(HelpText(Group(candidate->group)));
                 return;
             }
         }
-        std::cout << "Unknown module '" << EchoedInput(module) << "' in the --help-module option\n";
+        protocol.Answer("Unknown module '" + EchoedInput(module) +
+                        "' in the --help-module option\n");
     } catch (const std::exception& error) {
         Report(OptionErrorText(error));
     }
@@ -289,7 +293,7 @@ void ParameterParser::PrintHelp() {
 
 void ParameterParser::Report(const std::string& text) {
     problemReported = true;
-    LogMessage(text);
+    protocol.Error(text);
 }
 
 bool ParameterParser::VersionRequested() {
@@ -301,7 +305,8 @@ bool ParameterParser::VersionRequested() {
 }
 
 void ParameterParser::PrintVersion() const {
-    std::cout << "ordana " << ORDANA_VERSION << " (velkar " << LibraryVersion() << ")\n";
+    protocol.Answer(std::string("ordana ") + ORDANA_VERSION + " (velkar " + LibraryVersion() +
+                    ")\n");
 }
 
 std::string ParameterParser::OutputPrefix() { return StringOption("output", false); }
@@ -338,10 +343,10 @@ void ParameterParser::ReportUnknownOptions() const {
             while (i + 1 < options.size() && options[i + 1].position_key >= 0) {
                 text += " " + options[++i].original_tokens.front();
             }
-            LogMessage("Unknown option '" + EchoedInput(text) + "' is ignored.");
+            protocol.Warning("Unknown option '" + EchoedInput(text) + "' is ignored.");
         } else if (options[i].position_key >= 0) {
-            LogMessage("The word '" + EchoedInput(options[i].original_tokens.front()) +
-                       "' is not an option and is ignored.");
+            protocol.Warning("The word '" + EchoedInput(options[i].original_tokens.front()) +
+                             "' is not an option and is ignored.");
         }
     }
 }

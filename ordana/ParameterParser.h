@@ -3,8 +3,8 @@
 // The command line of ordana. Declares every option in its named group, answers queries about
 // single options (each query parses the saved arguments afresh and forgets the parse), prints the
 // general help and the help of one module, and builds the extractors, colour transformations and
-// classifiers that the options select. Errors met by a query or a builder are printed as
-// "[LOGMESSAGE] !<text>!" lines on standard output and the query answers as for an absent option.
+// classifiers that the options select. Errors met by a query or a builder are reported through
+// the writer and the query answers as for an absent option.
 
 #include <map>
 #include <memory>
@@ -16,6 +16,7 @@
 
 #include "ordana/AlgorithmCatalog.h"
 #include "ordana/PatternRecognitionBuilder.h"
+#include "ordana/ProtocolWriter.h"
 
 namespace velkar::featureextraction {
 class FeatureExtractionAlgorithm;
@@ -35,8 +36,11 @@ struct ExtractionSelection {
 
 class ParameterParser : public PatternRecognitionBuilder {
   public:
-    ParameterParser(int argc, const char* const* argv);
+    ParameterParser(int argc, const char* const* argv, const ProtocolWriter& protocol = Protocol());
     ~ParameterParser() override;
+
+    // The writer the parser reports through.
+    const ProtocolWriter& Writer() const { return protocol; }
 
     bool HelpRequested();
     void PrintHelp();
@@ -106,9 +110,10 @@ class ParameterParser : public PatternRecognitionBuilder {
     // Options whose values are integer lists (written comma-joined in parameter strings).
     bool IsIntegerListOption(const std::string& name) const;
 
-    // Prints a problem of the command line as a log line and remembers that there was one.
+    // Reports a problem of the command line and remembers that there was one.
     void Report(const std::string& text);
 
+    const ProtocolWriter& protocol;
     std::vector<std::string> arguments;
     bool chatty = false;
     bool problemReported = false;
@@ -117,8 +122,5 @@ class ParameterParser : public PatternRecognitionBuilder {
     OptionGroup allowedOptions;
     OptionGroup ordanaOptions;
 };
-
-// Prints one console-protocol log line, "[LOGMESSAGE] !<text>!", and flushes.
-void LogMessage(const std::string& text);
 
 }  // namespace velkar::ordana

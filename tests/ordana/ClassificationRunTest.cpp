@@ -761,7 +761,8 @@ TEST_F(ClassificationProgramTest, StreamedRunWritesTheFilesOfTheWindowByWindowPa
                                 SamplingGrid(method, 60, 40, *metadata.GetInt("window_size"))};
         const std::string segmentationFile =
             velkar::ordana::WriteSegmentation(grid, (reference / "processing").string());
-        velkar::ordana::MapProcessor processor(false);
+        const velkar::ordana::ProtocolWriter quiet;
+        velkar::ordana::MapProcessor processor(quiet);
         processor.imageFile = ImagePath();
         processor.polygonFile = segmentationFile;
         auto extractor = parser.FeatureExtractionFromParameters(

@@ -193,8 +193,9 @@ class RunExperimentsTest : public testing::Test {
     // Runs the experiments and returns what they printed.
     std::string Run(ScriptedBuilder& builder, int experiments, bool chatty = false,
                     int progressStart = 0, int progressEnd = 100) {
+        const velkar::ordana::ProtocolWriter protocol(chatty);
         ExperimentSettings settings;
-        settings.chatty = chatty;
+        settings.protocol = &protocol;
         settings.experiments = experiments;
         settings.outputPrefix = (folder / "plot.cct").string();
         settings.builder = &builder;

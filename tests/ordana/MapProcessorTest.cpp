@@ -128,7 +128,8 @@ class MapProcessorTest : public testing::Test {
     std::string ImagePath() const { return (folder / "scene.png").string(); }
 
     std::unique_ptr<MapProcessor> Processor(bool chatty, int windowSize, bool monochromatic) {
-        auto processor = std::make_unique<MapProcessor>(chatty);
+        protocol.SetChatty(chatty);
+        auto processor = std::make_unique<MapProcessor>(protocol);
         processor->imageFile = ImagePath();
         processor->polygonFile = (folder / "plot.cct").string();
         processor->polygonFileName = "plot.cct";
@@ -142,6 +143,7 @@ class MapProcessorTest : public testing::Test {
     }
 
     ordanatest::TemporaryFolder folder;
+    velkar::ordana::ProtocolWriter protocol;
 };
 
 TEST_F(MapProcessorTest, WritesTheWindowAveragesOfEveryPolygon) {
@@ -335,7 +337,8 @@ TEST_F(MapProcessorTest, ClassificationExtractionDescribesEveryWindowOnce) {
         }
     }
     ordanatest::WritePolygonFile(folder / "windows.cct", {"a"}, {"c"}, windows);
-    MapProcessor processor(true);
+    protocol.SetChatty(true);
+    MapProcessor processor(protocol);
     processor.imageFile = ImagePath();
     processor.polygonFile = (folder / "windows.cct").string();
     ColorAverage extractor(4, false, false);
