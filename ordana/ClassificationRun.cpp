@@ -16,6 +16,7 @@
 #include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
+#include "ordana/InputImage.h"
 #include "ordana/MapProcessor.h"
 #include "ordana/ModelFile.h"
 #include "ordana/OutputFile.h"

@@ -77,14 +77,4 @@ class MapProcessor {
     const ProtocolWriter& protocol;
 };
 
-// The image of an input file; one that cannot be read is rejected with an InputError giving the
-// reason. A file of more than three bands or more than 8 bits per sample is reported, once, as
-// read as 8-bit RGB.
-std::shared_ptr<imageprocessing::ImageFileSystem> ReadInputImage(const std::string& path);
-
-// A copy of the image with every pixel passed through the transformation.
-std::shared_ptr<imageprocessing::ImageFileSystem> TransformedImage(
-    const imageprocessing::ImageFileSystem& source,
-    const imageprocessing::ColorSpaceTransformation& transformation);
-
 }  // namespace velkar::ordana
