@@ -182,9 +182,10 @@ struct RepetitionTotals {
 
 // The classifier of one key, or none (reported) when it cannot be built or cannot hold every
 // class of the polygon file.
-std::shared_ptr<PatternRecognitionAlgorithm> ExperimentClassifier(
-    PatternRecognitionBuilder& builder, const ExtractionOutput& output, const std::string& key,
-    const ProtocolWriter& protocol) {
+std::shared_ptr<PatternRecognitionAlgorithm> ExperimentClassifier(AlgorithmBuilder& builder,
+                                                                  const ExtractionOutput& output,
+                                                                  const std::string& key,
+                                                                  const ProtocolWriter& protocol) {
     std::shared_ptr<PatternRecognitionAlgorithm> classifier =
         builder.CreateAlgorithm(key, output.featureCount);
     if (!classifier) {
@@ -209,7 +210,7 @@ std::shared_ptr<PatternRecognitionAlgorithm> ExperimentClassifier(
 // polygons allow it, train a fresh classifier on half of every class's polygons and test on the
 // others. Returns the number of correct test windows of the window split.
 long long RunRepetition(PatternRecognitionAlgorithm& classifier, const LabelledPatterns& labelled,
-                        const HeldOutPlan& heldOutPlan, PatternRecognitionBuilder& builder,
+                        const HeldOutPlan& heldOutPlan, AlgorithmBuilder& builder,
                         const std::string& key, int featureCount, RepetitionTotals& totals) {
     auto split = Sampling::Split(labelled.patterns, 0.5);
     classifier.Train(split[0]);
@@ -243,7 +244,7 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
                    const std::string& key, double progressStart, double progressEnd) {
     const ProtocolWriter& protocol = *settings.protocol;
     protocol.Note("Running experiments with " + key + ".");
-    PatternRecognitionBuilder& builder = *settings.builder;
+    AlgorithmBuilder& builder = *settings.builder;
     std::shared_ptr<PatternRecognitionAlgorithm> classifier =
         ExperimentClassifier(builder, output, key, protocol);
     if (!classifier) {

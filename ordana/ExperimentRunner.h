@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "ordana/AlgorithmBuilder.h"
 #include "ordana/ExtractionOutput.h"
-#include "ordana/PatternRecognitionBuilder.h"
 #include "ordana/ProtocolWriter.h"
 #include "velkar/patternrecognition/Pattern.h"
 
@@ -27,7 +27,7 @@ struct ExperimentSettings {
     int experiments = 1;
     // The image's directory followed by the polygon file's name.
     std::string outputPrefix;
-    PatternRecognitionBuilder* builder = nullptr;
+    AlgorithmBuilder* builder = nullptr;
     // Shows how far the repetitions are, to a person at a terminal; may be null.
     ConsoleProgress* progress = nullptr;
 };

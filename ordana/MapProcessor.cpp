@@ -8,8 +8,8 @@
 #include "ordana/ConsoleProgress.h"
 #include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
-#include "ordana/InputImage.h"
 #include "ordana/InputError.h"
+#include "ordana/InputImage.h"
 #include "ordana/OutputFile.h"
 #include "ordana/PolygonFile.h"
 #include "ordana/ProtocolWriter.h"
@@ -69,23 +69,6 @@ std::string WriteDescriptorFile(const std::string& path, const MapProcessor::Pol
     return file.Commit();
 }
 
-// The segmentation file lists each window by its corner pixels, so its polygon spans w − 1
-// pixels, while the window extractors take a window only when the corners one past it lie
-// inside the polygon. Widening the polygon to span the window's full w pixels makes every
-// extractor take exactly that one window.
-void WidenToCoveredPixels(math::Polygon& polygon) {
-    if (polygon.Size() == 0) {
-        return;
-    }
-    namespace bp = boost::polygon;
-    const auto box = polygon.Bounds();
-    const math::Polygon::Point corners[] = {{bp::xl(box), bp::yl(box)},
-                                            {bp::xl(box), bp::yh(box) + 1},
-                                            {bp::xh(box) + 1, bp::yh(box) + 1},
-                                            {bp::xh(box) + 1, bp::yl(box)}};
-    polygon.SetPoints(corners, 4);
-}
-
 }  // namespace
 
 MapProcessor::MapProcessor(const ProtocolWriter& protocol) : protocol(protocol) {}
@@ -95,8 +78,8 @@ void MapProcessor::SetExtraction(const ExtractionSelection& selection) {
     parameters = selection.parameters;
 }
 
-MapProcessor::PolygonList MapProcessor::ReadPolygons(bool requireKnownLabels) {
-    PolygonFileContent content = ReadPolygonFile(polygonFile, requireKnownLabels);
+MapProcessor::PolygonList MapProcessor::ReadPolygons() {
+    PolygonFileContent content = ReadPolygonFile(polygonFile, true);
     classes.insert(classes.end(), content.classes.begin(), content.classes.end());
     colors.insert(colors.end(), content.colors.begin(), content.colors.end());
     return content.polygons;
@@ -225,18 +208,6 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(
         protocol.Progress(progress);
     }
     return outputs;
-}
-
-MapProcessor::DescriptorList MapProcessor::Process(
-    featureextraction::FeatureExtractionAlgorithm& extractor) {
-    PolygonList polygons = ReadPolygons(false);
-    for (const auto& polygon : polygons) {
-        WidenToCoveredPixels(*polygon);
-    }
-    ImagePointer loaded = LoadImage();
-    protocol.Note("Processing image with " + extractor.Name() + ".");
-    extractor.SetImage(loaded);
-    return extractor.Process(polygons);
 }
 
 }  // namespace velkar::ordana

@@ -1,13 +1,12 @@
 #pragma once
 
-// Brings an image and a polygon file together with the library's extractors. For the experiments
+// Brings an image and a polygon file together with the library's extractors for the experiments:
 // it runs every extractor over every colour variant of the image (or the image itself when no
 // colour space is selected), writes each run's descriptors to a time-stamped descriptor file
 // (one line per descriptor: its class, then every feature value, precision 15) and returns one
-// ExtractionOutput per run. For the classification run it runs one extractor over the image
-// and returns the descriptors. An image or polygon file that cannot be used is rejected with an
+// ExtractionOutput per run. An image or polygon file that cannot be used is rejected with an
 // InputError before anything is written. Polygons reaching past the image, polygons smaller
-// than an extractor's window and classes that get no window are reported as log lines.
+// than an extractor's window and classes that get no window are reported as warnings.
 
 #include <map>
 #include <memory>
@@ -29,7 +28,6 @@ class ProtocolWriter;
 class MapProcessor {
   public:
     using PolygonList = std::vector<std::shared_ptr<math::Polygon>>;
-    using DescriptorList = std::vector<std::shared_ptr<featureextraction::Descriptor>>;
     using ImagePointer = std::shared_ptr<imageprocessing::ImageFileSystem>;
 
     explicit MapProcessor(const ProtocolWriter& protocol);
@@ -37,12 +35,11 @@ class MapProcessor {
 
     void SetExtraction(const ExtractionSelection& selection);
 
-    // Reads polygonFile; appends its classes and colours. With requireKnownLabels every polygon
-    // label must be one of the file's classes.
-    PolygonList ReadPolygons(bool requireKnownLabels = true);
+    // Reads polygonFile, whose every polygon label must be one of its classes; appends its
+    // classes and colours.
+    PolygonList ReadPolygons();
 
     std::vector<std::shared_ptr<ExtractionOutput>> Process();
-    DescriptorList Process(featureextraction::FeatureExtractionAlgorithm& extractor);
     // reportWindowGaps names polygons and classes that give no window; the windows of every
     // colour variant are the same, so only the first variant reports them.
     std::vector<std::shared_ptr<ExtractionOutput>> ProcessImage(PolygonList& polygons,

@@ -253,7 +253,7 @@ void ParameterParser::RequireParameters(const po::variables_map& variables,
                                         const std::vector<std::string>& names) {
     for (const std::string& name : names) {
         if (variables.count(name) == 0 || variables[name].empty()) {
-            throw std::runtime_error("Parameter '" + name + "' is required but missing.");
+            throw std::runtime_error(MissingParameterMessage(name));
         }
     }
 }
@@ -423,6 +423,22 @@ std::optional<unsigned> ParameterParser::RandomSeed() {
 }
 
 std::string ParameterParser::ImageFile() { return StringOption("image", true); }
+
+std::optional<std::string> ParameterParser::GivenImageFile() {
+    try {
+        po::variables_map variables = ParseAllowed();
+        if (variables.count("image") != 0) {
+            return variables["image"].as<std::string>();
+        }
+    } catch (const std::exception& error) {
+        Report(OptionErrorText(error));
+    }
+    return std::nullopt;
+}
+
+std::string MissingParameterMessage(const std::string& name) {
+    return "Parameter '" + name + "' is required but missing.";
+}
 
 std::string ParameterParser::PolygonFile() { return StringOption("file", true); }
 

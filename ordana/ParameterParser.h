@@ -14,8 +14,8 @@
 
 #include <boost/program_options.hpp>
 
+#include "ordana/AlgorithmBuilder.h"
 #include "ordana/AlgorithmCatalog.h"
-#include "ordana/PatternRecognitionBuilder.h"
 #include "ordana/ProtocolWriter.h"
 
 namespace velkar::featureextraction {
@@ -34,7 +34,7 @@ struct ExtractionSelection {
     std::map<std::string, std::string> parameters;
 };
 
-class ParameterParser : public PatternRecognitionBuilder {
+class ParameterParser : public AlgorithmBuilder {
   public:
     ParameterParser(int argc, const char* const* argv, const ProtocolWriter& protocol = Protocol());
     ~ParameterParser() override;
@@ -58,6 +58,8 @@ class ParameterParser : public PatternRecognitionBuilder {
     std::string SamplingMethod();
     int Experiments();
     std::string ImageFile();
+    // The value of --image without reporting its absence: none when it is absent.
+    std::optional<std::string> GivenImageFile();
     std::string PolygonFile();
     std::string PolygonFileName();
     // The value of --output, the prefix of every output file; empty when absent.
@@ -65,8 +67,8 @@ class ParameterParser : public PatternRecognitionBuilder {
     // The value of --seed; a value outside the generator's seeds throws InputError.
     std::optional<unsigned> RandomSeed();
 
-    // Throws std::runtime_error "Parameter '<name>' is required but missing." for the first
-    // name, in the given order, that holds no value.
+    // Throws std::runtime_error with MissingParameterMessage for the first name, in the given
+    // order, that holds no value.
     static void RequireParameters(const boost::program_options::variables_map& variables,
                                   const std::vector<std::string>& names);
 
@@ -74,7 +76,7 @@ class ParameterParser : public PatternRecognitionBuilder {
     // The extractor a stored parameter string selects, or none; reportErrors false keeps the
     // reasons for none from the log.
     std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> FeatureExtractionFromParameters(
-        const std::string& parameters, bool reportErrors = true);
+        const std::string& parameters, bool reportErrors = true) override;
     std::vector<std::shared_ptr<imageprocessing::ColorSpaceTransformation>> ColorTransformations();
 
     std::vector<std::string> SelectedAlgorithms() override;
@@ -122,5 +124,8 @@ class ParameterParser : public PatternRecognitionBuilder {
     OptionGroup allowedOptions;
     OptionGroup ordanaOptions;
 };
+
+// "Parameter '<name>' is required but missing."
+std::string MissingParameterMessage(const std::string& name);
 
 }  // namespace velkar::ordana

@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
             velkar::util::Seed(*seed);
         }
         if (parser.HasModelFile()) {
-            status = ClassifyImage(parser);
+            status = RunClassificationMode(parser, protocol);
         } else {
             RunExperimentMode(parser, protocol);
         }

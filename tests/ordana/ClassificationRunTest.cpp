@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -15,10 +16,13 @@
 
 #include "ProgramRun.h"
 #include "WorkflowFixtures.h"
+#include "common/StubClassifier.h"
 #include "featureextraction/DenseTexture.h"
-#include "ordana/MapProcessor.h"
 #include "ordana/ModelFile.h"
+#include "ordana/ParameterParser.h"
 #include "ordana/PolygonFile.h"
+#include "velkar/featureextraction/ColorAverage.h"
+#include "velkar/patternrecognition/MultilayerPerceptron.h"
 #include "velkar/util/Array.h"
 #include "velkar/util/Map.h"
 
@@ -32,96 +36,12 @@ using ordanatest::Rectangle;
 using ordanatest::Rgb;
 using ordanatest::TemporaryFolder;
 using ordanatest::WriteText;
-using velkar::ordana::ClassifyPatterns;
-using velkar::ordana::SamplingGrid;
-using velkar::ordana::Segmentation;
-using velkar::ordana::Window;
-using velkar::ordana::WritePolygonFile;
-using velkar::patternrecognition::Pattern;
+using velkar::featureextraction::FeatureExtractionAlgorithm;
 using velkar::patternrecognition::PatternRecognitionAlgorithm;
 using velkar::util::Map;
 
-std::vector<std::pair<int, int>> Origins(const std::vector<Window>& windows) {
-    std::vector<std::pair<int, int>> origins;
-    for (const Window& window : windows) {
-        origins.emplace_back(window.x, window.y);
-    }
-    return origins;
-}
-
 // ---------------------------------------------------------------------------------------------
-// Sampling grids.
-
-TEST(ClassificationRunTest, SamplingGridCountsOfTheThreeMethods) {
-    const auto window = SamplingGrid("window", 100, 60, 20);
-    ASSERT_EQ(window.size(), 15u);
-    // x outer, y inner, both rising.
-    EXPECT_EQ(Origins(window)[0], std::make_pair(0, 0));
-    EXPECT_EQ(Origins(window)[1], std::make_pair(0, 20));
-    EXPECT_EQ(Origins(window)[2], std::make_pair(0, 40));
-    EXPECT_EQ(Origins(window)[3], std::make_pair(20, 0));
-    EXPECT_EQ(Origins(window)[14], std::make_pair(80, 40));
-
-    const auto half = SamplingGrid("half", 100, 60, 20);
-    ASSERT_EQ(half.size(), 45u);
-    EXPECT_EQ(Origins(half)[1], std::make_pair(0, 10));
-    EXPECT_EQ(Origins(half)[44], std::make_pair(80, 40));
-
-    EXPECT_EQ(SamplingGrid("pixel", 25, 25, 20).size(), 36u);
-    EXPECT_EQ(Origins(SamplingGrid("pixel", 25, 25, 20))[6], std::make_pair(1, 0));
-}
-
-TEST(ClassificationRunTest, SamplingGridUnknownMethodsAndSmallImagesHaveNoWindows) {
-    for (const std::string method : {"", "Window", "tile", "half ", "pixels"}) {
-        EXPECT_TRUE(SamplingGrid(method, 100, 60, 20).empty()) << "'" << method << "'";
-    }
-    for (const std::string method : {"window", "half", "pixel"}) {
-        EXPECT_TRUE(SamplingGrid(method, 19, 60, 20).empty()) << method;
-        EXPECT_TRUE(SamplingGrid(method, 100, 19, 20).empty()) << method;
-        EXPECT_TRUE(SamplingGrid(method, 0, 0, 20).empty()) << method;
-        EXPECT_EQ(SamplingGrid(method, 20, 20, 20).size(), 1u) << method;
-    }
-}
-
-TEST(ClassificationRunTest, SamplingGridsMatchTheCountFormulasAndStayInside) {
-    for (int w : {1, 2, 3, 5, 8}) {
-        for (int width : {w, w + 1, 2 * w + 1, 17, 31}) {
-            for (int height : {w, w + 3, 13, 24}) {
-                if (width < w || height < w) {
-                    continue;
-                }
-                const int halfStep = std::max(w / 2, 1);
-                const std::map<std::string, std::pair<int, int>> methods = {
-                    {"window", {w, (height / w) * (width / w)}},
-                    {"half",
-                     {halfStep,
-                      ((height + halfStep - w) / halfStep) * ((width + halfStep - w) / halfStep)}},
-                    {"pixel", {1, (height - w + 1) * (width - w + 1)}}};
-                for (const auto& [method, stepAndCount] : methods) {
-                    const auto windows = SamplingGrid(method, width, height, w);
-                    const std::string where = method + " " + std::to_string(width) + "x" +
-                                              std::to_string(height) + " w" + std::to_string(w);
-                    EXPECT_EQ(static_cast<int>(windows.size()), stepAndCount.second) << where;
-                    std::set<std::pair<int, int>> distinct;
-                    std::pair<int, int> previous{-1, -1};
-                    for (const auto& origin : Origins(windows)) {
-                        EXPECT_EQ(origin.first % stepAndCount.first, 0) << where;
-                        EXPECT_EQ(origin.second % stepAndCount.first, 0) << where;
-                        EXPECT_LE(origin.first + w, width) << where;
-                        EXPECT_LE(origin.second + w, height) << where;
-                        EXPECT_LT(previous, origin) << where;  // x outer, y inner
-                        previous = origin;
-                        distinct.insert(origin);
-                    }
-                    EXPECT_EQ(distinct.size(), windows.size()) << where;
-                }
-            }
-        }
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Segmentation and results files.
+// Models with their metadata replaced.
 
 velkar::util::Array* Strings(const std::vector<std::string>& values) {
     auto* array = new velkar::util::Array();
@@ -153,107 +73,6 @@ Map* Metadata(const std::string& parameters, int windowSize, const std::string& 
         metadata->Put("feature_extraction_parameters", new std::string(parameters));
     }
     return metadata;
-}
-
-TEST(ClassificationRunTest, SegmentationFileListsEveryWindowAsUnknown) {
-    TemporaryFolder folder;
-    std::unique_ptr<Map> metadata(Metadata("--wca --aws 20", 20));
-    const Segmentation segmentation{"data/scene.png", metadata.get(),
-                                    SamplingGrid("window", 40, 30, 20)};
-    const std::string base = (folder / "processing").string();
-    const std::string path = WritePolygonFile({}, segmentation, base);
-    EXPECT_TRUE(ordanatest::IsTimestampedName(path, base, "cct")) << path;
-    EXPECT_EQ(ordanatest::ReadText(path),
-              "scene.png\n2\nred\nblue\n2\n#ff0000\n#0000ff\n2\nunknown\nunknown\n2\n"
-              "4\n0 0\n0 19\n19 19\n19 0\n"
-              "4\n20 0\n20 19\n39 19\n39 0\n");
-}
-
-TEST(ClassificationRunTest, ResultsFileTakesTheLabelsThatExist) {
-    TemporaryFolder folder;
-    std::unique_ptr<Map> metadata(Metadata("--wca --aws 2", 2));
-    const Segmentation segmentation{"scene.png", metadata.get(), SamplingGrid("window", 4, 6, 2)};
-    // Six windows; the second has no label, the last three lie beyond the labels given.
-    const std::string path =
-        WritePolygonFile({"blue", "", "red"}, segmentation, (folder / "results").string());
-    const auto lines = ReadLines(path);
-    ASSERT_GE(lines.size(), 14u);
-    EXPECT_EQ(lines[0], "scene.png");
-    EXPECT_EQ(lines[7], "6");
-    EXPECT_EQ(
-        std::vector<std::string>(lines.begin() + 8, lines.begin() + 14),
-        (std::vector<std::string>{"blue", "unknown", "red", "unknown", "unknown", "unknown"}));
-
-    // The file reads back as a polygon file: window i is polygon i with its label.
-    const auto content = velkar::ordana::ReadPolygonFile(path, false);
-    EXPECT_EQ(content.classes, (std::vector<std::string>{"red", "blue"}));
-    ASSERT_EQ(content.polygons.size(), 6u);
-    const auto windows = SamplingGrid("window", 4, 6, 2);
-    for (std::size_t i = 0; i < windows.size(); ++i) {
-        const auto& polygon = *content.polygons[i];
-        EXPECT_EQ(polygon.Id(), static_cast<int>(i));
-        ASSERT_EQ(polygon.Size(), 4);
-        ordanatest::Vertices vertices;
-        for (auto vertex = polygon.Begin(); vertex != polygon.End(); ++vertex) {
-            vertices.emplace_back(vertex->x(), vertex->y());
-        }
-        EXPECT_EQ(vertices,
-                  Rectangle(windows[i].x, windows[i].y, windows[i].x + 1, windows[i].y + 1));
-    }
-    EXPECT_EQ(content.polygons[0]->Class(), "blue");
-    EXPECT_EQ(content.polygons[1]->Class(), "unknown");
-}
-
-TEST(ClassificationRunTest, ResultsFileOfAnUnknownMethodListsNoWindows) {
-    TemporaryFolder folder;
-    std::unique_ptr<Map> metadata(Metadata("--wca --aws 5", 5));
-    const Segmentation segmentation{"a/b/scene.png", metadata.get(), SamplingGrid("", 40, 30, 5)};
-    const std::string path = WritePolygonFile({"red"}, segmentation, (folder / "results").string());
-    EXPECT_EQ(ordanatest::ReadText(path), "scene.png\n2\nred\nblue\n2\n#ff0000\n#0000ff\n0\n0\n");
-}
-
-// ---------------------------------------------------------------------------------------------
-// Classifying patterns.
-
-// Answers the class stored for the pattern's first feature.
-class LookupClassifier : public PatternRecognitionAlgorithm {
-  public:
-    explicit LookupClassifier(std::map<double, int> answers) : answers(std::move(answers)) {}
-    void Train(std::shared_ptr<std::vector<std::shared_ptr<Pattern>>>) override {}
-    int Classify(std::vector<double>& features) override { return answers.at(features.at(0)); }
-    std::shared_ptr<velkar::util::Collection> Configuration() override { return nullptr; }
-    void SetConfiguration(std::shared_ptr<velkar::util::Collection>) override {}
-
-  private:
-    std::map<double, int> answers;
-};
-
-std::shared_ptr<Pattern> WindowPattern(int window, double feature) {
-    auto pattern = std::make_shared<Pattern>();
-    pattern->SetMetadata({{"polygonId", std::to_string(window)}});
-    pattern->SetDescriptors({feature, 0.5});
-    return pattern;
-}
-
-TEST(ClassificationRunTest, ClassifyPatternsLabelsGoToTheWindowOfEachPattern) {
-    // Feature 1 → class 1, 2 → class 0, 3 → outside the list, 4 → negative.
-    LookupClassifier classifier({{1, 1}, {2, 0}, {3, 2}, {4, -1}});
-    const std::vector<std::string> classes = {"red", "blue"};
-    const std::vector<std::shared_ptr<Pattern>> patterns = {
-        WindowPattern(3, 1), WindowPattern(0, 2), WindowPattern(1, 3), WindowPattern(2, 4),
-        // Window 4 is classified twice: the later answer decides, an answer outside the list
-        // does not erase it.
-        WindowPattern(4, 2), WindowPattern(4, 1), WindowPattern(4, 3),
-        // A window number beyond the grid is ignored.
-        WindowPattern(6, 1), WindowPattern(-1, 1)};
-    const auto labels = ClassifyPatterns(classifier, classes, patterns, 6);
-    EXPECT_EQ(labels, (std::vector<std::string>{"red", "", "", "blue", "blue", ""}));
-}
-
-TEST(ClassificationRunTest, ClassifyPatternsNoPatternsGiveEmptyLabels) {
-    LookupClassifier classifier({});
-    EXPECT_EQ(ClassifyPatterns(classifier, {"a"}, {}, 3), (std::vector<std::string>(3)));
-    EXPECT_TRUE(ClassifyPatterns(classifier, {"a"}, {}, 0).empty());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -740,58 +559,161 @@ TEST_F(ClassificationProgramTest, ClassMapShowsEveryWindowsClassAtItsCentre) {
     }
 }
 
-// The streamed run, in batches of 7 windows, writes the very files the window-by-window path
-// gives: the grid as polygons read back, one descriptor and one answer per polygon.
-TEST_F(ClassificationProgramTest, StreamedRunWritesTheFilesOfTheWindowByWindowPath) {
-    for (const std::string method : {"window", "half", "pixel"}) {
-        TemporaryFolder streamed;
-        TemporaryFolder reference;
-        ordanatest::CommandLine line({"--image", ImagePath(), "--modelfile", trainedModel,
-                                      "--sampling", method, "--output",
-                                      (streamed.Path() / "").string()});
-        velkar::ordana::ParameterParser parser = line.Parser();
-        std::string resultsFile;
-        EXPECT_EQ(ordanatest::CapturedOutput(
-                      [&] { resultsFile = velkar::ordana::ClassifyImage(parser, 7); }),
-                  "");
+// The files of a classification run worked out here window by window: the grid laid by its rule
+// (x outer, y inner, the step, windows wholly inside the image), every window's features from the
+// extractor's polygon path, its label from the classifier ("unknown" for an answer outside the
+// classes), and the polygon file text written out here.
+struct ReferenceFiles {
+    std::string segmentation;
+    std::string results;
+};
 
-        const auto model = velkar::ordana::ReadModelFile(trainedModel);
-        const Map& metadata = velkar::ordana::ModelMetadata(*model);
-        const Segmentation grid{ImagePath(), &metadata,
-                                SamplingGrid(method, 60, 40, *metadata.GetInt("window_size"))};
-        const std::string segmentationFile =
-            velkar::ordana::WriteSegmentation(grid, (reference / "processing").string());
-        const velkar::ordana::ProtocolWriter quiet;
-        velkar::ordana::MapProcessor processor(quiet);
-        processor.imageFile = ImagePath();
-        processor.polygonFile = segmentationFile;
-        auto extractor = parser.FeatureExtractionFromParameters(
-            *metadata.GetString("feature_extraction_parameters"));
-        std::vector<std::shared_ptr<Pattern>> patterns;
-        for (const auto& descriptor : processor.Process(*extractor)) {
-            auto pattern = std::make_shared<Pattern>();
-            pattern->SetMetadata({{"polygonId", std::to_string(descriptor->PolygonId())}});
-            std::vector<double> values;
-            for (const auto& band : descriptor->Features()) {
-                values.insert(values.end(), band.begin(), band.end());
-            }
-            pattern->SetDescriptors(values);
-            patterns.push_back(pattern);
+ReferenceFiles ReferenceRun(const std::string& imagePath, int w, int step, const Map& metadata,
+                            FeatureExtractionAlgorithm& extractor,
+                            PatternRecognitionAlgorithm& classifier) {
+    auto image = std::make_shared<velkar::imageprocessing::ImageFileSystem>(imagePath);
+    std::vector<std::pair<int, int>> origins;
+    for (int x = 0; x + w <= image->Width(); x += step) {
+        for (int y = 0; y + w <= image->Height(); y += step) {
+            origins.emplace_back(x, y);
         }
-        auto classifier = parser.RestoreAlgorithm("Multilayer Perceptron", model);
-        const auto labels = ClassifyPatterns(
-            *classifier, velkar::ordana::StringList(metadata.GetCollection("classes")), patterns,
-            static_cast<int>(grid.windows.size()));
-        const std::string referenceResults =
-            WritePolygonFile(labels, grid, (reference / "results").string());
+    }
+    FeatureExtractionAlgorithm::PolygonList windows;
+    for (const auto& [x, y] : origins) {
+        auto polygon = std::make_shared<velkar::math::Polygon>();
+        const velkar::math::Polygon::Point corners[] = {
+            {x, y}, {x, y + w}, {x + w, y + w}, {x + w, y}};
+        polygon->SetPoints(corners, 4);
+        polygon->SetId(static_cast<int>(windows.size()));
+        windows.push_back(polygon);
+    }
+    extractor.SetImage(image);
+    const auto classes = velkar::ordana::StringList(metadata.GetCollection("classes"));
+    std::vector<std::string> labels(origins.size(), "unknown");
+    for (const auto& descriptor : extractor.Process(windows)) {
+        std::vector<double> features;
+        for (const auto& band : descriptor->Features()) {
+            features.insert(features.end(), band.begin(), band.end());
+        }
+        const int answer = classifier.Classify(features);
+        if (answer >= 0 && answer < static_cast<int>(classes.size())) {
+            labels.at(static_cast<std::size_t>(descriptor->PolygonId())) =
+                classes[static_cast<std::size_t>(answer)];
+        }
+    }
+    std::ostringstream head;
+    head << std::filesystem::path(imagePath).filename().string() << "\n" << classes.size() << "\n";
+    for (const std::string& name : classes) {
+        head << name << "\n";
+    }
+    const auto colours = velkar::ordana::StringList(metadata.GetCollection("colors"));
+    head << colours.size() << "\n";
+    for (const std::string& colour : colours) {
+        head << colour << "\n";
+    }
+    head << origins.size() << "\n";
+    std::ostringstream corners;
+    corners << origins.size() << "\n";
+    for (const auto& [x, y] : origins) {
+        corners << "4\n"
+                << x << " " << y << "\n"
+                << x << " " << y + w - 1 << "\n"
+                << x + w - 1 << " " << y + w - 1 << "\n"
+                << x + w - 1 << " " << y << "\n";
+    }
+    ReferenceFiles files;
+    std::string unknown;
+    std::string answered;
+    for (const std::string& label : labels) {
+        unknown += "unknown\n";
+        answered += label + "\n";
+    }
+    files.segmentation = head.str() + unknown + corners.str();
+    files.results = head.str() + answered + corners.str();
+    return files;
+}
 
-        EXPECT_EQ(ordanatest::ReadText(resultsFile), ordanatest::ReadText(referenceResults))
-            << method;
-        const auto streamedSegmentation = ordanatest::FilesWithExtension(streamed.Path(), "cct");
-        ASSERT_EQ(streamedSegmentation.size(), 2u);  // processing_..., results_...
-        EXPECT_EQ(ordanatest::ReadText(streamedSegmentation[0]),
-                  ordanatest::ReadText(segmentationFile))
-            << method;
+// Answers class 7, outside the model's two classes, for windows redder than blue, else class 1.
+class OutOfListClassifier : public testsupport::StubClassifier {
+  public:
+    int Classify(std::vector<double>& features) override {
+        return features.at(0) > features.at(2) ? 7 : 1;
+    }
+};
+
+using ClassifierFactory = std::function<std::shared_ptr<PatternRecognitionAlgorithm>()>;
+
+// The program's extractors with classifiers of the test's choosing, a new one for every thread.
+class ChosenClassifierBuilder : public velkar::ordana::AlgorithmBuilder {
+  public:
+    ChosenClassifierBuilder(velkar::ordana::ParameterParser& parser, ClassifierFactory classifier)
+        : parser(parser), classifier(std::move(classifier)) {}
+    std::vector<std::string> SelectedAlgorithms() override { return {}; }
+    std::shared_ptr<PatternRecognitionAlgorithm> RestoreAlgorithm(
+        const std::string&, std::shared_ptr<velkar::util::Collection>) override {
+        return classifier();
+    }
+    std::shared_ptr<PatternRecognitionAlgorithm> CreateAlgorithm(const std::string&, int) override {
+        return nullptr;
+    }
+    std::shared_ptr<FeatureExtractionAlgorithm> FeatureExtractionFromParameters(
+        const std::string& parameters, bool reportErrors) override {
+        return parser.FeatureExtractionFromParameters(parameters, reportErrors);
+    }
+
+  private:
+    velkar::ordana::ParameterParser& parser;
+    ClassifierFactory classifier;
+};
+
+// The streamed run, in batches of 7 windows, writes the files of the reference, with the model's
+// perceptron and with a classifier whose answers fall outside the classes.
+TEST_F(ClassificationProgramTest, StreamedRunWritesTheFilesOfTheWindowByWindowReference) {
+    const auto model = velkar::ordana::ReadModelFile(trainedModel);
+    const Map& metadata = velkar::ordana::ModelMetadata(*model);
+    ASSERT_EQ(*metadata.GetString("feature_extraction_parameters"),
+              "--wca --aam false --anorm false --aws 5");
+    ASSERT_EQ(*metadata.GetInt("window_size"), 5);
+    ordanatest::CommandLine none({});
+    velkar::ordana::ParameterParser parser = none.Parser();
+    for (const bool perceptron : {true, false}) {
+        for (const auto& [method, step] :
+             std::vector<std::pair<std::string, int>>{{"window", 5}, {"half", 2}, {"pixel", 1}}) {
+            const ClassifierFactory classifier =
+                [&]() -> std::shared_ptr<PatternRecognitionAlgorithm> {
+                if (!perceptron) {
+                    return std::make_shared<OutOfListClassifier>();
+                }
+                auto restored =
+                    std::make_shared<velkar::patternrecognition::MultilayerPerceptron>();
+                restored->SetConfiguration(model);
+                return restored;
+            };
+            TemporaryFolder streamed;
+            velkar::ordana::ClassificationSettings settings;
+            settings.modelFile = trainedModel;
+            settings.imageFile = ImagePath();
+            settings.samplingMethod = method;
+            settings.outputPrefix = (streamed.Path() / "").string();
+            settings.batchSize = 7;
+            ChosenClassifierBuilder builder(parser, classifier);
+            std::string resultsFile;
+            EXPECT_EQ(ordanatest::CapturedOutput(
+                          [&] { resultsFile = velkar::ordana::ClassifyImage(settings, builder); }),
+                      "");
+
+            velkar::featureextraction::ColorAverage extractor(5, false, false);
+            const ReferenceFiles reference =
+                ReferenceRun(ImagePath(), 5, step, metadata, extractor, *classifier());
+            EXPECT_EQ(ordanatest::ReadText(resultsFile), reference.results) << method;
+            const auto written = ordanatest::FilesWithExtension(streamed.Path(), "cct");
+            ASSERT_EQ(written.size(), 2u);  // processing_..., results_...
+            EXPECT_EQ(ordanatest::ReadText(written[0]), reference.segmentation) << method;
+            // Both kinds of label occur.
+            EXPECT_NE(reference.results.find(perceptron ? "\nred\n" : "\nunknown\n"),
+                      std::string::npos);
+            EXPECT_NE(reference.results.find("\nblue\n"), std::string::npos);
+        }
     }
 }
 

@@ -33,7 +33,7 @@ using ordanatest::WriteText;
 using velkar::ordana::ExperimentSettings;
 using velkar::ordana::ExtractionOutput;
 using velkar::ordana::LoadPatterns;
-using velkar::ordana::PatternRecognitionBuilder;
+using velkar::ordana::AlgorithmBuilder;
 using velkar::ordana::PatternSet;
 using velkar::ordana::RunExperiments;
 using velkar::patternrecognition::Pattern;
@@ -139,7 +139,7 @@ class ScriptedClassifier : public PatternRecognitionAlgorithm {
     Journal& journal;
 };
 
-class ScriptedBuilder : public PatternRecognitionBuilder {
+class ScriptedBuilder : public AlgorithmBuilder {
   public:
     ScriptedBuilder(std::vector<std::string> keys, Script script)
         : keys(std::move(keys)), script(std::move(script)) {}
@@ -156,6 +156,10 @@ class ScriptedBuilder : public PatternRecognitionBuilder {
         }
         journal.inputSizes.push_back(inputSize);
         return std::make_shared<ScriptedClassifier>(++journal.created, script, journal);
+    }
+    std::shared_ptr<velkar::featureextraction::FeatureExtractionAlgorithm>
+    FeatureExtractionFromParameters(const std::string&, bool) override {
+        return nullptr;
     }
 
     Journal journal;
