@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -39,6 +40,16 @@ using ordanatest::WriteText;
 using velkar::featureextraction::FeatureExtractionAlgorithm;
 using velkar::patternrecognition::PatternRecognitionAlgorithm;
 using velkar::util::Map;
+
+TEST(ClassificationRunTest, SamplingStepOfEveryMethod) {
+    const std::vector<std::tuple<std::string, int, int>> cases = {
+        {"window", 5, 5}, {"window", 1, 1}, {"half", 5, 2},  {"half", 8, 4},
+        {"half", 1, 1},   {"pixel", 8, 1},  {"pixel", 0, 0}, {"window", -2, 0},
+        {"", 5, 0},       {"Window", 5, 0}, {"half ", 5, 0}, {"pixels", 5, 0}};
+    for (const auto& [method, w, step] : cases) {
+        EXPECT_EQ(velkar::ordana::SamplingStep(method, w), step) << "'" << method << "' " << w;
+    }
+}
 
 // ---------------------------------------------------------------------------------------------
 // Models with their metadata replaced.
