@@ -147,35 +147,47 @@ const ParameterParser::OptionGroup& ParameterParser::Group(const std::string& ca
     return *groups.at(caption);
 }
 
-// The general options are laid out by hand, one per line, in the order the help shows them; every
-// other group comes from the catalogue's rows.
-void ParameterParser::DeclareOptions() {
-    // clang-format off
-    AddGroup(kGeneral).add_options()
-        ("help,h", "Displays this text")
-        ("help-module", po::value<std::string>(), "Displays the help information for the given module")
-        ("file,f", po::value<std::string>(), "Path to the file containing the polygons descriptions")
-        ("image,i", po::value<std::string>(), "Path to the file containing the image")
-        ("output,o", po::value<std::string>(), "Prefix for the output files")
-        ("chatty,c", po::value<bool>(), "Prints information for UI interface")
-        ("experiments,e", po::value<int>(), "Experiment repetition number")
-        ("modelfile,m", po::value<std::string>(), "Path to the file containing the trained model")
-        ("sampling,s", po::value<std::string>(), "Sampling method to be used in the classification process")
-        ("version,v", "Shows the version information of this software")
-        ("seed", po::value<long long>(), "Seed of the random generator; the same seed and inputs repeat a run exactly");
-    // clang-format on
+// The general options, in the order the help shows them; every other group comes from the
+// catalogue's rows.
+const std::vector<OptionDescription>& GeneralOptions() {
+    using K = OptionKind;
+    static const std::vector<OptionDescription> options = {
+        {"help", K::Switch, "Displays this text", {}, {}, {}, 'h'},
+        {"help-module", K::Text, "Displays the help information for the given module"},
+        {"file", K::Text, "Path to the file containing the polygons descriptions", {}, {}, {}, 'f'},
+        {"image", K::Text, "Path to the file containing the image", {}, {}, {}, 'i'},
+        {"output", K::Text, "Prefix for the output files", {}, {}, {}, 'o'},
+        {"chatty", K::Boolean, "Prints information for UI interface", {}, {}, {}, 'c'},
+        {"experiments", K::Integer, "Experiment repetition number", {}, {}, {}, 'e'},
+        {"modelfile", K::Text, "Path to the file containing the trained model", {}, {}, {}, 'm'},
+        {"sampling",
+         K::Text,
+         "Sampling method to be used in the classification process",
+         {},
+         {},
+         {},
+         's'},
+        {"version", K::Switch, "Shows the version information of this software", {}, {}, {}, 'v'},
+        {"seed", K::LongInteger,
+         "Seed of the random generator; the same seed and inputs repeat a run exactly"},
+    };
+    return options;
+}
 
+void ParameterParser::DeclareOptions() {
+    ordana::DeclareOptions(GeneralOptions(), AddGroup(kGeneral));
     auto addFlags = [this](const std::string& caption, const auto& rows) {
-        OptionGroup& group = AddGroup(caption);
+        std::vector<OptionDescription> flags;
         for (const auto& row : rows) {
-            group.add_options()(row.module.flag.c_str(), row.module.flagHelp.c_str());
+            flags.push_back({row.module.flag, OptionKind::Switch, row.module.flagHelp});
         }
+        ordana::DeclareOptions(flags, AddGroup(caption));
     };
     addFlags(kFeatureExtraction, ExtractorRows());
     addFlags(kClassification, ClassifierRows());
     addFlags(kColorSpace, ColorSpaceRows());
     for (const Module* module : AllModules()) {
-        module->declare(AddGroup(module->group).add_options());
+        ordana::DeclareOptions(module->options, AddGroup(module->group));
     }
 
     for (OptionGroup* combined : {&allowedOptions, &ordanaOptions}) {
@@ -187,14 +199,10 @@ void ParameterParser::DeclareOptions() {
 }
 
 bool ParameterParser::IsIntegerListOption(const std::string& name) const {
-    // An empty name would match every option of a group.
-    if (name.empty()) {
-        return false;
-    }
     for (const Module* module : AllModules()) {
-        const auto* option = Group(module->group).find_nothrow(name, false);
+        const OptionDescription* option = module->Option(name);
         if (option != nullptr) {
-            return option->semantic()->max_tokens() > 1;
+            return option->kind == OptionKind::IntegerList;
         }
     }
     return false;
@@ -436,10 +444,6 @@ std::optional<std::string> ParameterParser::GivenImageFile() {
     return std::nullopt;
 }
 
-std::string MissingParameterMessage(const std::string& name) {
-    return "Parameter '" + name + "' is required but missing.";
-}
-
 std::string ParameterParser::PolygonFile() { return StringOption("file", true); }
 
 std::string ParameterParser::PolygonFileName() {
@@ -449,30 +453,11 @@ std::string ParameterParser::PolygonFileName() {
     return polygonFileName;
 }
 
-po::variables_map ParameterParser::ReadModule(const Module& module,
-                                              const std::vector<std::string>& tokens) const {
-    po::variables_map variables = ParseModule(module.group, tokens);
-    RequireParameters(variables, module.required);
-    // The option library reads "nan" and "inf" as reals; no algorithm can use them.
-    for (const auto& [name, value] : variables) {
-        const auto* real = boost::any_cast<double>(&value.value());
-        if (real != nullptr && !std::isfinite(*real)) {
-            throw std::invalid_argument("Invalid value for option '--" + name + "': " +
-                                        std::to_string(*real) + " (it must be a finite number).");
-        }
-    }
-    return variables;
-}
-
-std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> ParameterParser::BuildExtractor(
-    const ExtractorRow& row, const std::vector<std::string>& tokens, std::string* parameters) {
-    po::variables_map variables = ReadModule(row.module, tokens);
-    std::string text;
-    auto extractor = row.build(variables, text);
-    if (parameters != nullptr) {
-        *parameters = text;
-    }
-    return extractor;
+OptionValues ParameterParser::ReadModule(const Module& module,
+                                         const std::vector<std::string>& tokens) const {
+    OptionValues values(ParseModule(module.group, tokens));
+    CheckKinds(module, values);
+    return values;
 }
 
 ExtractionSelection ParameterParser::FeatureExtractionAlgorithms() {
@@ -484,7 +469,7 @@ ExtractionSelection ParameterParser::FeatureExtractionAlgorithms() {
                 continue;
             }
             std::string parameters;
-            auto extractor = BuildExtractor(row, arguments, &parameters);
+            auto extractor = BuildExtractor(row, ReadModule(row.module, arguments), parameters);
             selection.algorithms.push_back(extractor);
             selection.parameters[extractor->Name()] = parameters;
         }
@@ -502,7 +487,8 @@ ParameterParser::FeatureExtractionFromParameters(const std::string& parameters, 
         po::variables_map variables = ParseAllowed(tokens);
         for (const ExtractorRow& row : ExtractorRows()) {
             if (variables.count(row.module.flag) != 0) {
-                result = BuildExtractor(row, tokens, nullptr);
+                std::string written;
+                result = BuildExtractor(row, ReadModule(row.module, tokens), written);
             }
         }
     } catch (const std::exception& error) {
@@ -553,8 +539,7 @@ std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> ParameterParser
             if (row.module.flag != key) {
                 continue;
             }
-            po::variables_map variables = ReadModule(row.module, arguments);
-            return row.create(variables, inputSize);
+            return CreateClassifier(row, ReadModule(row.module, arguments), inputSize);
         }
     } catch (const std::exception& error) {
         Report(OptionErrorText(error));

@@ -104,11 +104,8 @@ class ParameterParser : public AlgorithmBuilder {
     // Reads a string option, empty when absent; a required one reports its absence.
     std::string StringOption(const std::string& name, bool required);
 
-    // Parses, checks and reads one module: its required options, then finite reals.
-    boost::program_options::variables_map ReadModule(const Module& module,
-                                                     const std::vector<std::string>& tokens) const;
-    std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> BuildExtractor(
-        const ExtractorRow& row, const std::vector<std::string>& tokens, std::string* parameters);
+    // Parses one module's options and checks them by kind (see CheckKinds).
+    OptionValues ReadModule(const Module& module, const std::vector<std::string>& tokens) const;
     // Options whose values are integer lists (written comma-joined in parameter strings).
     bool IsIntegerListOption(const std::string& name) const;
 
@@ -124,8 +121,5 @@ class ParameterParser : public AlgorithmBuilder {
     OptionGroup allowedOptions;
     OptionGroup ordanaOptions;
 };
-
-// "Parameter '<name>' is required but missing."
-std::string MissingParameterMessage(const std::string& name);
 
 }  // namespace velkar::ordana

@@ -627,8 +627,9 @@ TEST(AlgorithmCatalogTest, NetworkClassifierValuesAreCheckedBeforeBuilding) {
     }
 }
 
-// Every row is reachable and consistent: its module's help names each required option, the
-// module name and flag are unique, and a restored classifier reports the row's display name.
+// Every row is reachable and consistent: its module's help names each described option, the
+// module name and flag are unique, its parameter strings write every option once, and a restored
+// classifier reports the row's display name.
 TEST(AlgorithmCatalogTest, EveryRowIsReachableThroughItsModule) {
     std::set<std::string> names;
     std::set<std::string> flags;
@@ -639,11 +640,20 @@ TEST(AlgorithmCatalogTest, EveryRowIsReachableThroughItsModule) {
         ParameterParser parser = line.Parser();
         const std::string help = CapturedOutput([&] { parser.PrintHelp(); });
         EXPECT_EQ(help.rfind(module->group + ":\n", 0), 0u) << module->name << "\n" << help;
-        for (const std::string& option : module->required) {
-            EXPECT_NE(help.find("--" + option + " "), std::string::npos)
-                << module->name << " does not declare " << option << "\n"
+        std::set<std::string> described;
+        for (const velkar::ordana::OptionDescription& option : module->options) {
+            described.insert(option.name);
+            EXPECT_NE(help.find("--" + option.name + " "), std::string::npos)
+                << module->name << " does not declare " << option.name << "\n"
                 << help;
         }
+        // The written order holds every option once.
+        std::set<std::string> written;
+        for (const auto* option : module->InWrittenOrder()) {
+            ASSERT_NE(option, nullptr) << module->name;
+            EXPECT_TRUE(written.insert(option->name).second) << module->name << " " << option->name;
+        }
+        EXPECT_EQ(written, described) << module->name;
     }
     for (const velkar::ordana::ClassifierRow& row : velkar::ordana::ClassifierRows()) {
         ASSERT_TRUE(row.create) << row.module.flag;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "velkar/util/InvalidParameter.h"
 #include "velkar/util/Parallel.h"
 
 namespace velkar::featureextraction {
@@ -33,14 +34,6 @@ double GrayOf(const unsigned char* pixel) {
     return sum / 3.0;
 }
 
-void RequirePositive(const char* what, int value) {
-    if (value < 1) {
-        throw std::invalid_argument(std::string("The ") + what +
-                                    " of the gradient histogram must be at least 1, got " +
-                                    std::to_string(value));
-    }
-}
-
 }  // namespace
 
 // Buffers reused by the polygons one thread describes.
@@ -64,15 +57,20 @@ struct Hog::GridWorkspace {
 };
 
 Hog::Hog(int blocksX, int blocksY, int bins) : blocksX(blocksX), blocksY(blocksY), bins(bins) {
-    RequirePositive("block count across x", blocksX);
-    RequirePositive("block count across y", blocksY);
-    RequirePositive("bin count", bins);
+    using util::InvalidParameter;
+    InvalidParameter::RequireAtLeast("Hog", "blocksX", blocksX, 1,
+                                     "at least 1 block across x is needed");
+    InvalidParameter::RequireAtLeast("Hog", "blocksY", blocksY, 1,
+                                     "at least 1 block across y is needed");
+    InvalidParameter::RequireAtLeast("Hog", "bins", bins, 1,
+                                     "at least 1 orientation bin is needed");
     const long long features = static_cast<long long>(blocksX) * blocksY * bins;
     if (features > kMaxFeatureCount) {
-        throw std::invalid_argument("A gradient histogram of " + std::to_string(blocksX) + " x " +
-                                    std::to_string(blocksY) + " blocks of " + std::to_string(bins) +
-                                    " bins has " + std::to_string(features) +
-                                    " values, more than " + std::to_string(kMaxFeatureCount));
+        throw InvalidParameter(
+            "Hog", {"blocksX", "blocksY", "bins"},
+            {std::to_string(blocksX), std::to_string(blocksY), std::to_string(bins)},
+            "they give " + std::to_string(features) + " values per descriptor, more than " +
+                std::to_string(kMaxFeatureCount));
     }
     for (int k = 1; k <= bins; ++k) {
         upperEdges.push_back(kLowestAngle + k * (kFullTurn / bins));

@@ -11,6 +11,7 @@
 #include "velkar/patternrecognition/MatrixFile.h"
 #include "velkar/patternrecognition/ModelTree.h"
 #include "velkar/patternrecognition/TrainingSetCheck.h"
+#include "velkar/util/InvalidParameter.h"
 #include "velkar/util/Map.h"
 
 namespace velkar::patternrecognition {
@@ -231,10 +232,8 @@ Matrix<double> CentredCovariance(const PatternList& patterns, const std::vector<
 }  // namespace
 
 MahalanobisDistance::MahalanobisDistance(int count) : classCount(count) {
-    if (count < 1) {
-        throw std::invalid_argument("MahalanobisDistance needs at least one class, got " +
-                                    std::to_string(count));
-    }
+    util::InvalidParameter::RequireAtLeast("MahalanobisDistance", "classCount", count, 1,
+                                           "there must be at least 1 class");
 }
 
 void MahalanobisDistance::Train(std::shared_ptr<std::vector<std::shared_ptr<Pattern>>> patterns) {

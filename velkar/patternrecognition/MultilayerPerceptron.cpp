@@ -13,6 +13,7 @@
 #include "velkar/patternrecognition/ConfigurationTree.h"
 #include "velkar/patternrecognition/MinMaxNormalize.h"
 #include "velkar/util/Array.h"
+#include "velkar/util/InvalidParameter.h"
 #include "velkar/util/Map.h"
 #include "velkar/util/Random.h"
 
@@ -54,15 +55,27 @@ MultilayerPerceptron::MultilayerPerceptron(int inputCount, std::vector<int> hidd
       inputCount(inputCount),
       hiddenLayerSizes(std::move(hiddenLayerSizes)),
       trainable(true) {
-    if (inputCount < 1) {
-        throw std::invalid_argument("MultilayerPerceptron needs at least one input, got " +
-                                    std::to_string(inputCount));
+    using util::InvalidParameter;
+    const char* const owner = "MultilayerPerceptron";
+    InvalidParameter::RequireAtLeast(owner, "inputCount", inputCount, 1,
+                                     "at least one input is needed");
+    for (int size : this->hiddenLayerSizes) {
+        InvalidParameter::RequireAtLeast(owner, "hiddenLayerSizes", size, 1,
+                                         "every hidden layer needs at least 1 neuron");
     }
-    for (std::size_t i = 0; i < this->hiddenLayerSizes.size(); ++i) {
-        if (this->hiddenLayerSizes[i] < 1) {
-            throw std::invalid_argument("MultilayerPerceptron hidden layer " + std::to_string(i) +
-                                        " needs at least one neuron, got " +
-                                        std::to_string(this->hiddenLayerSizes[i]));
+    // Each neuron has one weight per input of its layer and a bias; the hidden layers' weights
+    // are refused before any is allocated (the output layer, sized by the classes, comes on top).
+    long long weights = 0;
+    long long inputs = inputCount;
+    for (int size : this->hiddenLayerSizes) {
+        weights += (inputs + 1) * size;
+        inputs = size;
+        if (weights > maxModelEntries) {
+            throw InvalidParameter(owner, "hiddenLayerSizes",
+                                   InvalidParameter::Text(this->hiddenLayerSizes),
+                                   "with " + std::to_string(inputCount) +
+                                       " features the hidden layers need more than " +
+                                       std::to_string(maxModelEntries) + " weights");
         }
     }
     BuildInputAndHiddenLayers();
