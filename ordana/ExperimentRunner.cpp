@@ -18,6 +18,7 @@
 #include "ordana/MapProcessor.h"
 #include "ordana/ModelFile.h"
 #include "ordana/OneBasedClassifier.h"
+#include "ordana/OptionDescription.h"
 #include "ordana/OutputFile.h"
 #include "ordana/ParameterParser.h"
 #include "ordana/PolygonFile.h"
@@ -409,8 +410,8 @@ int CheckedExperiments(ParameterParser& parser, const ExtractionSelection& selec
                        const std::string& polygonFile, const ProtocolWriter& protocol) {
     const int experiments = parser.Experiments();
     if (experiments < 0) {
-        throw InputError("Invalid value for option '--experiments': " +
-                         std::to_string(experiments) + " (it must be 0 or more).");
+        throw InputError(RejectionMessage({"experiments"}, {std::to_string(experiments)},
+                                          "it must be 0 or more"));
     }
     const std::size_t classCount = ReadPolygonFile(polygonFile, true).classes.size();
     bool usable = !parser.ProblemReported();

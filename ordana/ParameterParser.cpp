@@ -423,9 +423,9 @@ std::optional<unsigned> ParameterParser::RandomSeed() {
         return std::nullopt;
     }
     if (value < 0 || value > std::numeric_limits<unsigned>::max()) {
-        throw InputError("Invalid value for option '--seed': " + std::to_string(value) +
-                         " (it must lie between 0 and " +
-                         std::to_string(std::numeric_limits<unsigned>::max()) + ").");
+        throw InputError(RejectionMessage(
+            {"seed"}, {std::to_string(value)},
+            "it must lie between 0 and " + std::to_string(std::numeric_limits<unsigned>::max())));
     }
     return static_cast<unsigned>(value);
 }
