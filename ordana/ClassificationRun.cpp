@@ -338,14 +338,15 @@ std::string ClassifyImage(const ClassificationSettings& settings, AlgorithmBuild
     return FinishFiles(results, segmented, picture);
 }
 
-std::string RunClassificationMode(ParameterParser& parser, const ProtocolWriter& protocol) {
+std::string RunClassificationMode(ParameterParser& parser, AlgorithmBuilder& builder,
+                                  const ProtocolWriter& protocol) {
     ClassificationSettings settings;
     settings.modelFile = parser.ModelFile();
     settings.imageFile = parser.GivenImageFile();
     settings.samplingMethod = parser.SamplingMethod();
     settings.outputPrefix = parser.OutputPrefix();
     settings.protocol = &protocol;
-    return ClassifyImage(settings, parser);
+    return ClassifyImage(settings, builder);
 }
 
 }  // namespace velkar::ordana

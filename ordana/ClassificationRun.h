@@ -42,7 +42,8 @@ struct ClassificationSettings {
 std::string ClassifyImage(const ClassificationSettings& settings, AlgorithmBuilder& builder);
 
 // The classification run of the command line.
-std::string RunClassificationMode(ParameterParser& parser, const ProtocolWriter& protocol);
+std::string RunClassificationMode(ParameterParser& parser, AlgorithmBuilder& builder,
+                                  const ProtocolWriter& protocol);
 
 // The step of a sampling method: w for "window", w / 2 but at least 1 for "half", 1 for
 // "pixel"; 0 for anything else.

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "ordana/AccuracyReport.h"
+#include "ordana/AlgorithmFactory.h"
 #include "ordana/ConsoleProgress.h"
 #include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
@@ -406,8 +407,9 @@ namespace {
 // selected key for every extractor's features, able to tell every class of the polygon file
 // apart. Problems are reported as they are found; any of them stops the run. Returns the
 // repetition count.
-int CheckedExperiments(ParameterParser& parser, const ExtractionSelection& selection,
-                       const std::string& polygonFile, const ProtocolWriter& protocol) {
+int CheckedExperiments(ParameterParser& parser, AlgorithmFactory& factory,
+                       const ExtractionSelection& selection, const std::string& polygonFile,
+                       const ProtocolWriter& protocol) {
     const int experiments = parser.Experiments();
     if (experiments < 0) {
         throw InputError(RejectionMessage({"experiments"}, {std::to_string(experiments)},
@@ -415,9 +417,9 @@ int CheckedExperiments(ParameterParser& parser, const ExtractionSelection& selec
     }
     const std::size_t classCount = ReadPolygonFile(polygonFile, true).classes.size();
     bool usable = !parser.ProblemReported();
-    for (const std::string& key : parser.SelectedAlgorithms()) {
+    for (const std::string& key : factory.SelectedAlgorithms()) {
         for (const auto& extractor : selection.algorithms) {
-            const auto classifier = parser.CreateAlgorithm(key, extractor->FeatureCount());
+            const auto classifier = factory.CreateAlgorithm(key, extractor->FeatureCount());
             if (!classifier) {
                 usable = false;
                 break;
@@ -441,7 +443,8 @@ int CheckedExperiments(ParameterParser& parser, const ExtractionSelection& selec
 
 }  // namespace
 
-void RunExperimentMode(ParameterParser& parser, const ProtocolWriter& protocol) {
+void RunExperimentMode(ParameterParser& parser, AlgorithmFactory& factory,
+                       const ProtocolWriter& protocol) {
     // Asked for what it reports: a command line that cannot be read is named at every query.
     parser.IsChatty();
     MapProcessor processor(protocol);
@@ -450,13 +453,14 @@ void RunExperimentMode(ParameterParser& parser, const ProtocolWriter& protocol) 
     processor.polygonFileName = parser.PolygonFileName();
     processor.outputPrefix = parser.OutputPrefix();
 
-    ExtractionSelection selection = parser.FeatureExtractionAlgorithms();
-    auto transformations = parser.ColorTransformations();
+    ExtractionSelection selection = factory.FeatureExtractionAlgorithms();
+    auto transformations = factory.ColorTransformations();
     if (selection.algorithms.empty()) {
         protocol.Note("No valid extraction algorithm selected.");
         throw InputError::AlreadyReported();
     }
-    const int experiments = CheckedExperiments(parser, selection, processor.polygonFile, protocol);
+    const int experiments =
+        CheckedExperiments(parser, factory, selection, processor.polygonFile, protocol);
     processor.colorTransformations.insert(processor.colorTransformations.end(),
                                           transformations.begin(), transformations.end());
     processor.SetExtraction(selection);
@@ -470,7 +474,7 @@ void RunExperimentMode(ParameterParser& parser, const ProtocolWriter& protocol) 
     settings.experiments = experiments;
     settings.outputPrefix =
         OutputPrefixFor(processor.outputPrefix, processor.imageFile) + processor.polygonFileName;
-    settings.builder = &parser;
+    settings.builder = &factory;
     settings.progress = &progress;
 
     protocol.Task("Classifying");

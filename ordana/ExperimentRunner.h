@@ -19,6 +19,7 @@
 namespace velkar::ordana {
 
 class ConsoleProgress;
+class AlgorithmFactory;
 class ParameterParser;
 
 struct ExperimentSettings {
@@ -34,7 +35,9 @@ struct ExperimentSettings {
 
 using PatternSet = std::shared_ptr<std::vector<std::shared_ptr<patternrecognition::Pattern>>>;
 
-void RunExperimentMode(ParameterParser& parser, const ProtocolWriter& protocol);
+// The experiment run of the command line.
+void RunExperimentMode(ParameterParser& parser, AlgorithmFactory& factory,
+                       const ProtocolWriter& protocol);
 
 void RunExperiments(const ExperimentSettings& settings, const ExtractionOutput& output,
                     int progressStart, int progressEnd);

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "ordana/AlgorithmFactory.h"
 #include "ordana/ExtractionOutput.h"
-#include "ordana/ParameterParser.h"
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/imageprocessing/ColorSpaceTransformation.h"
 #include "velkar/imageprocessing/ImageFileSystem.h"

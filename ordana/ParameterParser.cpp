@@ -28,23 +28,6 @@ const char* const kFeatureExtraction = "Feature extraction options";
 const char* const kClassification = "Classification options";
 const char* const kColorSpace = "Color space transformation";
 
-// Cuts a parameter string at every blank (two blanks in a row give an empty token).
-std::vector<std::string> BlankSeparated(const std::string& parameters) {
-    std::vector<std::string> pieces;
-    if (parameters.empty()) {
-        return pieces;
-    }
-    std::string::size_type start = 0;
-    while (true) {
-        auto blank = parameters.find(' ', start);
-        pieces.push_back(parameters.substr(start, blank - start));
-        if (blank == std::string::npos) {
-            return pieces;
-        }
-        start = blank + 1;
-    }
-}
-
 // The items of an integer list may be joined by commas (parameter strings are written so, and
 // the help text of --mhidden invites it); they are split into separate tokens, which is how the
 // option library reads a list.
@@ -299,6 +282,13 @@ void ParameterParser::PrintHelp() {
     }
 }
 
+void ParameterParser::HandleError(const std::exception& error, bool report) {
+    RethrowOutOfMemory(error);
+    if (report) {
+        Report(OptionErrorText(error));
+    }
+}
+
 void ParameterParser::Report(const std::string& text) {
     problemReported = true;
     protocol.Error(text);
@@ -458,106 +448,6 @@ OptionValues ParameterParser::ReadModule(const Module& module,
     OptionValues values(ParseModule(module.group, tokens));
     CheckKinds(module, values);
     return values;
-}
-
-ExtractionSelection ParameterParser::FeatureExtractionAlgorithms() {
-    ExtractionSelection selection;
-    try {
-        po::variables_map variables = ParseAllowed();
-        for (const ExtractorRow& row : ExtractorRows()) {
-            if (variables.count(row.module.flag) == 0) {
-                continue;
-            }
-            std::string parameters;
-            auto extractor = BuildExtractor(row, ReadModule(row.module, arguments), parameters);
-            selection.algorithms.push_back(extractor);
-            selection.parameters[extractor->Name()] = parameters;
-        }
-    } catch (const std::exception& error) {
-        Report(OptionErrorText(error));
-    }
-    return selection;
-}
-
-std::shared_ptr<featureextraction::FeatureExtractionAlgorithm>
-ParameterParser::FeatureExtractionFromParameters(const std::string& parameters, bool reportErrors) {
-    std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> result;
-    try {
-        const std::vector<std::string> tokens = BlankSeparated(parameters);
-        po::variables_map variables = ParseAllowed(tokens);
-        for (const ExtractorRow& row : ExtractorRows()) {
-            if (variables.count(row.module.flag) != 0) {
-                std::string written;
-                result = BuildExtractor(row, ReadModule(row.module, tokens), written);
-            }
-        }
-    } catch (const std::exception& error) {
-        if (reportErrors) {
-            Report(OptionErrorText(error));
-        } else {
-            RethrowOutOfMemory(error);
-        }
-    }
-    return result;
-}
-
-std::vector<std::shared_ptr<imageprocessing::ColorSpaceTransformation>>
-ParameterParser::ColorTransformations() {
-    std::vector<std::shared_ptr<imageprocessing::ColorSpaceTransformation>> transformations;
-    try {
-        po::variables_map variables = ParseAllowed();
-        for (const ColorSpaceRow& row : ColorSpaceRows()) {
-            if (variables.count(row.module.flag) != 0) {
-                transformations.push_back(row.create());
-            }
-        }
-    } catch (const std::exception& error) {
-        Report(OptionErrorText(error));
-    }
-    return transformations;
-}
-
-std::vector<std::string> ParameterParser::SelectedAlgorithms() {
-    std::vector<std::string> keys;
-    try {
-        po::variables_map variables = ParseAllowed();
-        for (const ClassifierRow& row : ClassifierRows()) {
-            if (variables.count(row.module.flag) != 0) {
-                keys.push_back(row.module.flag);
-            }
-        }
-    } catch (const std::exception& error) {
-        Report(OptionErrorText(error));
-    }
-    return keys;
-}
-
-std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> ParameterParser::CreateAlgorithm(
-    const std::string& key, int inputSize) {
-    try {
-        for (const ClassifierRow& row : ClassifierRows()) {
-            if (row.module.flag != key) {
-                continue;
-            }
-            return CreateClassifier(row, ReadModule(row.module, arguments), inputSize);
-        }
-    } catch (const std::exception& error) {
-        Report(OptionErrorText(error));
-    }
-    return nullptr;
-}
-
-std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> ParameterParser::RestoreAlgorithm(
-    const std::string& name, std::shared_ptr<util::Collection> configuration) {
-    for (const ClassifierRow& row : ClassifierRows()) {
-        if (row.displayName != name || !row.restore) {
-            continue;
-        }
-        auto classifier = row.restore();
-        classifier->SetConfiguration(configuration);
-        return classifier;
-    }
-    return nullptr;
 }
 
 }  // namespace velkar::ordana

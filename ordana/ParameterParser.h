@@ -2,10 +2,11 @@
 
 // The command line of ordana. Declares every option in its named group, answers queries about
 // single options (each query parses the saved arguments afresh and forgets the parse), prints the
-// general help and the help of one module, and builds the extractors, colour transformations and
-// classifiers that the options select. Errors met by a query or a builder are reported through
-// the writer and the query answers as for an absent option.
+// general help and the help of one module, and reads a module's options for AlgorithmFactory.
+// Errors met by a query are reported through the writer and the query answers as for an absent
+// option.
 
+#include <exception>
 #include <map>
 #include <memory>
 #include <optional>
@@ -14,33 +15,15 @@
 
 #include <boost/program_options.hpp>
 
-#include "ordana/AlgorithmBuilder.h"
 #include "ordana/AlgorithmCatalog.h"
 #include "ordana/ProtocolWriter.h"
 
-namespace velkar::featureextraction {
-class FeatureExtractionAlgorithm;
-}
-namespace velkar::imageprocessing {
-class ColorSpaceTransformation;
-}
-
 namespace velkar::ordana {
 
-// The extractors selected on a command line, in build order, with the parameter string of each
-// keyed by the extractor's Name().
-struct ExtractionSelection {
-    std::vector<std::shared_ptr<featureextraction::FeatureExtractionAlgorithm>> algorithms;
-    std::map<std::string, std::string> parameters;
-};
-
-class ParameterParser : public AlgorithmBuilder {
+class ParameterParser {
   public:
     ParameterParser(int argc, const char* const* argv, const ProtocolWriter& protocol = Protocol());
-    ~ParameterParser() override;
-
-    // The writer the parser reports through.
-    const ProtocolWriter& Writer() const { return protocol; }
+    ~ParameterParser();
 
     bool HelpRequested();
     void PrintHelp();
@@ -72,18 +55,17 @@ class ParameterParser : public AlgorithmBuilder {
     static void RequireParameters(const boost::program_options::variables_map& variables,
                                   const std::vector<std::string>& names);
 
-    ExtractionSelection FeatureExtractionAlgorithms();
-    // The extractor a stored parameter string selects, or none; reportErrors false keeps the
-    // reasons for none from the log.
-    std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> FeatureExtractionFromParameters(
-        const std::string& parameters, bool reportErrors = true) override;
-    std::vector<std::shared_ptr<imageprocessing::ColorSpaceTransformation>> ColorTransformations();
-
-    std::vector<std::string> SelectedAlgorithms() override;
-    std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> RestoreAlgorithm(
-        const std::string& name, std::shared_ptr<util::Collection> configuration) override;
-    std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> CreateAlgorithm(
-        const std::string& key, int inputSize) override;
+    // What AlgorithmFactory reads the options with: the saved arguments, tokens parsed against
+    // the general options and the selector flags, and one module's values checked by kind (see
+    // CheckKinds); the last two throw on a command line they cannot read.
+    const std::vector<std::string>& Arguments() const { return arguments; }
+    boost::program_options::variables_map ParseAllowed(
+        const std::vector<std::string>& tokens) const;
+    OptionValues ReadModule(const Module& module, const std::vector<std::string>& tokens) const;
+    // Reports, when report is true, an error met while reading the command line or building
+    // from it (the option library's with the user's input it quotes clipped); running out of
+    // memory is no such error and is thrown on. Called while error is being handled.
+    void HandleError(const std::exception& error, bool report = true);
 
   private:
     using OptionGroup = boost::program_options::options_description;
@@ -94,8 +76,6 @@ class ParameterParser : public AlgorithmBuilder {
 
     // Parses the saved arguments against "Allowed options" in the library's default style.
     boost::program_options::variables_map ParseAllowed() const;
-    boost::program_options::variables_map ParseAllowed(
-        const std::vector<std::string>& tokens) const;
     std::vector<std::string> WithoutGeneralShortOptions(
         const std::vector<std::string>& tokens) const;
     // Parses tokens against one module group alone, long options only.
@@ -104,8 +84,6 @@ class ParameterParser : public AlgorithmBuilder {
     // Reads a string option, empty when absent; a required one reports its absence.
     std::string StringOption(const std::string& name, bool required);
 
-    // Parses one module's options and checks them by kind (see CheckKinds).
-    OptionValues ReadModule(const Module& module, const std::vector<std::string>& tokens) const;
     // Options whose values are integer lists (written comma-joined in parameter strings).
     bool IsIntegerListOption(const std::string& name) const;
 

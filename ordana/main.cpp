@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "ordana/AlgorithmFactory.h"
 #include "ordana/ClassificationRun.h"
 #include "ordana/ExperimentRunner.h"
 #include "ordana/InputError.h"
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
 
     ProtocolWriter& protocol = Protocol();
     ParameterParser parser(argc, argv, protocol);
+    AlgorithmFactory factory(parser);
     if (parser.HelpRequested()) {
         parser.PrintHelp();
         return 0;
@@ -42,9 +44,9 @@ int main(int argc, char** argv) {
             velkar::util::Seed(*seed);
         }
         if (parser.HasModelFile()) {
-            status = RunClassificationMode(parser, protocol);
+            status = RunClassificationMode(parser, factory, protocol);
         } else {
-            RunExperimentMode(parser, protocol);
+            RunExperimentMode(parser, factory, protocol);
         }
     } catch (const InputError& error) {
         if (*error.what() != '\0') {

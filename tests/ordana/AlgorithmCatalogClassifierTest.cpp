@@ -12,6 +12,7 @@
 
 #include "WorkflowFixtures.h"
 #include "common/ChildProcess.h"
+#include "ordana/AlgorithmFactory.h"
 #include "ordana/ParameterParser.h"
 #include "velkar/patternrecognition/MultilayerPerceptron.h"
 #include "velkar/util/Array.h"
@@ -29,9 +30,10 @@ std::shared_ptr<PatternRecognitionAlgorithm> TrainedPerceptron(const std::string
                                                                std::string* printed = nullptr) {
     CommandLine line(ordanatest::Words(commandLine));
     ParameterParser parser = line.Parser();
+    velkar::ordana::AlgorithmFactory factory(parser);
     std::shared_ptr<PatternRecognitionAlgorithm> classifier;
     const std::string output =
-        CapturedOutput([&] { classifier = parser.CreateAlgorithm("mlp", 3); });
+        CapturedOutput([&] { classifier = factory.CreateAlgorithm("mlp", 3); });
     if (printed != nullptr) {
         *printed = output;
     }
@@ -151,7 +153,8 @@ TEST(AlgorithmCatalogTest, PerceptronsOfTooManyWeightsAreRefusedBeforeAllocating
                 CommandLine line(ordanatest::Words("--mlp --mhidden" + words +
                                                    " --mlr 0.3 --mm 0.1 --merr 0.01 --miter 5"));
                 ParameterParser parser = line.Parser();
-                return parser.CreateAlgorithm("mlp", one.inputs) ? 1 : 0;
+                velkar::ordana::AlgorithmFactory factory(parser);
+                return factory.CreateAlgorithm("mlp", one.inputs) ? 1 : 0;
             });
         EXPECT_EQ(child.exitStatus, tooMany ? 0 : 1) << list << "\n" << child.output;
         const std::string expected = "[LOGMESSAGE] !Invalid value for option '--mhidden': " + list +
@@ -172,8 +175,9 @@ TEST(AlgorithmCatalogTest, RunningOutOfMemoryIsNotReportedAsAnOptionError) {
             CommandLine line(ordanatest::Words(
                 "--mlp --mhidden 2000 2000 --mlr 0.3 --mm 0.1 --merr 0.01 --miter 5"));
             ParameterParser parser = line.Parser();
+            velkar::ordana::AlgorithmFactory factory(parser);
             try {
-                parser.CreateAlgorithm("mlp", 3);
+                factory.CreateAlgorithm("mlp", 3);
             } catch (const std::bad_alloc&) {
                 return 0;
             }
@@ -186,15 +190,16 @@ TEST(AlgorithmCatalogTest, RunningOutOfMemoryIsNotReportedAsAnOptionError) {
 TEST(AlgorithmCatalogTest, UnknownClassifierKeysBuildNothing) {
     CommandLine line(ordanatest::Words("--rbf --rlr 0.1 --rclusters 2 --riter 5"));
     ParameterParser parser = line.Parser();
+    velkar::ordana::AlgorithmFactory factory(parser);
     std::shared_ptr<PatternRecognitionAlgorithm> classifier;
-    std::string printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm("xyz", 3); });
+    std::string printed = CapturedOutput([&] { classifier = factory.CreateAlgorithm("xyz", 3); });
     EXPECT_EQ(classifier, nullptr);
     EXPECT_EQ(printed, "");
     // Keys are compared exactly.
-    printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm("MLP", 3); });
+    printed = CapturedOutput([&] { classifier = factory.CreateAlgorithm("MLP", 3); });
     EXPECT_EQ(classifier, nullptr);
     EXPECT_EQ(printed, "");
-    printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm("RBF", 3); });
+    printed = CapturedOutput([&] { classifier = factory.CreateAlgorithm("RBF", 3); });
     EXPECT_EQ(classifier, nullptr);
     EXPECT_EQ(printed, "");
 }
@@ -204,9 +209,10 @@ std::shared_ptr<PatternRecognitionAlgorithm> Created(const std::string& commandL
                                                      std::string& printed) {
     CommandLine line(ordanatest::Words(commandLine));
     ParameterParser parser = line.Parser();
+    velkar::ordana::AlgorithmFactory factory(parser);
     std::shared_ptr<PatternRecognitionAlgorithm> classifier;
     const std::string key = ordanatest::Words(commandLine)[0].substr(2);
-    printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm(key, 12); });
+    printed = CapturedOutput([&] { classifier = factory.CreateAlgorithm(key, 12); });
     return classifier;
 }
 
@@ -256,7 +262,8 @@ TEST(AlgorithmCatalogTest, RestoringComparesDisplayNamesExactly) {
 
     CommandLine none({});
     ParameterParser parser = none.Parser();
-    auto restored = parser.RestoreAlgorithm("Multilayer Perceptron", configuration);
+    velkar::ordana::AlgorithmFactory factory(parser);
+    auto restored = factory.RestoreAlgorithm("Multilayer Perceptron", configuration);
     ASSERT_NE(restored, nullptr);
     EXPECT_EQ(restored->Name(), "Multilayer Perceptron");
     EXPECT_NE(dynamic_cast<MultilayerPerceptron*>(restored.get()), nullptr);
@@ -268,7 +275,7 @@ TEST(AlgorithmCatalogTest, RestoringComparesDisplayNamesExactly) {
 
     for (const std::string name :
          {"multilayer perceptron", "Multilayer perceptron", "Multilayer Perceptron ", "mlp", ""}) {
-        EXPECT_EQ(parser.RestoreAlgorithm(name, configuration), nullptr) << "'" << name << "'";
+        EXPECT_EQ(factory.RestoreAlgorithm(name, configuration), nullptr) << "'" << name << "'";
     }
 }
 

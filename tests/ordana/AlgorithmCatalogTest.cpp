@@ -11,6 +11,7 @@
 
 #include "WorkflowFixtures.h"
 #include "ordana/AlgorithmCatalog.h"
+#include "ordana/AlgorithmFactory.h"
 #include "ordana/ParameterParser.h"
 #include "velkar/featureextraction/ColorAverage.h"
 #include "velkar/featureextraction/FourierTransform.h"
@@ -48,8 +49,10 @@ struct Built {
 Built Extractors(const std::string& commandLine) {
     CommandLine line(Split(commandLine));
     ParameterParser parser = line.Parser();
+    velkar::ordana::AlgorithmFactory factory(parser);
     Built built;
-    built.printed = CapturedOutput([&] { built.selection = parser.FeatureExtractionAlgorithms(); });
+    built.printed =
+        CapturedOutput([&] { built.selection = factory.FeatureExtractionAlgorithms(); });
     return built;
 }
 
@@ -100,6 +103,7 @@ TEST(AlgorithmCatalogTest, ColourAverageParameterStringListsEveryOption) {
 TEST(AlgorithmCatalogTest, ParameterStringsRebuildTheSameExtractor) {
     CommandLine none({});
     ParameterParser parser = none.Parser();
+    velkar::ordana::AlgorithmFactory factory(parser);
     for (const std::string commandLine :
          {"--wca --aws 3", "--wca --aws 2 --aam true", "--wca --aws 4 --aam true --anorm true",
           "--wca --aws 1 --anorm true"}) {
@@ -109,7 +113,7 @@ TEST(AlgorithmCatalogTest, ParameterStringsRebuildTheSameExtractor) {
 
         std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
         const std::string printed =
-            CapturedOutput([&] { rebuilt = parser.FeatureExtractionFromParameters(parameters); });
+            CapturedOutput([&] { rebuilt = factory.FeatureExtractionFromParameters(parameters); });
         EXPECT_EQ(printed, "") << parameters;
         ASSERT_NE(rebuilt, nullptr) << parameters;
         EXPECT_EQ(rebuilt->Name(), "Windowed Color Average");
@@ -144,28 +148,29 @@ TEST(AlgorithmCatalogTest, ColourAverageGetsItsOptionsInTheirPlaces) {
 TEST(AlgorithmCatalogTest, ParameterStringsToleratePlainVariations) {
     CommandLine none({});
     ParameterParser parser = none.Parser();
+    velkar::ordana::AlgorithmFactory factory(parser);
     std::shared_ptr<FeatureExtractionAlgorithm> built;
     std::string printed =
-        CapturedOutput([&] { built = parser.FeatureExtractionFromParameters(""); });
+        CapturedOutput([&] { built = factory.FeatureExtractionFromParameters(""); });
     EXPECT_EQ(built, nullptr);
     EXPECT_EQ(printed, "");
 
     for (const std::string parameters :
          {"--wca  --aws 6", " --wca --aws 6", "--wca --aws 6 ", "--aws 6 --wca", "--wca --aws=6"}) {
         printed =
-            CapturedOutput([&] { built = parser.FeatureExtractionFromParameters(parameters); });
+            CapturedOutput([&] { built = factory.FeatureExtractionFromParameters(parameters); });
         ASSERT_NE(built, nullptr) << "'" << parameters << "' " << printed;
         EXPECT_EQ(built->WindowSize(), 6) << parameters;
     }
 
     // Options of other modules in the string are set aside.
     printed = CapturedOutput(
-        [&] { built = parser.FeatureExtractionFromParameters("--wca --aws 4 --mhidden 4,3"); });
+        [&] { built = factory.FeatureExtractionFromParameters("--wca --aws 4 --mhidden 4,3"); });
     ASSERT_NE(built, nullptr) << printed;
     EXPECT_EQ(built->WindowSize(), 4);
 
     // Without a flag nothing is built, and nothing is reported.
-    printed = CapturedOutput([&] { built = parser.FeatureExtractionFromParameters("--aws 4"); });
+    printed = CapturedOutput([&] { built = factory.FeatureExtractionFromParameters("--aws 4"); });
     EXPECT_EQ(built, nullptr);
     EXPECT_EQ(printed, "");
 }
@@ -173,11 +178,12 @@ TEST(AlgorithmCatalogTest, ParameterStringsToleratePlainVariations) {
 TEST(AlgorithmCatalogTest, BrokenParameterStringsAreReported) {
     CommandLine none({});
     ParameterParser parser = none.Parser();
+    velkar::ordana::AlgorithmFactory factory(parser);
     for (const std::string parameters :
          {"--wca", "--wca --aws", "--wca --aws five", "--wca --aws 0", "--wca --aws 2,3"}) {
         std::shared_ptr<FeatureExtractionAlgorithm> built;
         const std::string printed =
-            CapturedOutput([&] { built = parser.FeatureExtractionFromParameters(parameters); });
+            CapturedOutput([&] { built = factory.FeatureExtractionFromParameters(parameters); });
         EXPECT_EQ(built, nullptr) << parameters;
         const auto messages = ordanatest::Payloads(printed, "LOGMESSAGE");
         EXPECT_EQ(messages.size(), 1u) << parameters << ": " << printed;
@@ -237,6 +243,7 @@ TEST(AlgorithmCatalogTest, CoOccurrenceOptionsAreWrittenOrRejectedByName) {
     };
     CommandLine none({});
     ParameterParser parser = none.Parser();
+    velkar::ordana::AlgorithmFactory factory(parser);
     for (const auto& [commandLine, builds, text] : cases) {
         const Built built = Extractors(commandLine);
         const auto messages = ordanatest::Payloads(built.printed, "LOGMESSAGE");
@@ -251,7 +258,7 @@ TEST(AlgorithmCatalogTest, CoOccurrenceOptionsAreWrittenOrRejectedByName) {
         EXPECT_EQ(built.selection.parameters,
                   (std::map<std::string, std::string>{{"Co-Occurrence Matrix", text}}));
         std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
-        EXPECT_EQ(CapturedOutput([&] { rebuilt = parser.FeatureExtractionFromParameters(text); }),
+        EXPECT_EQ(CapturedOutput([&] { rebuilt = factory.FeatureExtractionFromParameters(text); }),
                   "");
         ASSERT_NE(rebuilt, nullptr) << text;
         EXPECT_EQ(rebuilt->FeatureCount(), built.selection.algorithms[0]->FeatureCount());
@@ -262,7 +269,7 @@ TEST(AlgorithmCatalogTest, CoOccurrenceOptionsAreWrittenOrRejectedByName) {
     // A stored string, whose lists come comma-joined, meets the same checks.
     std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
     const std::string printed = CapturedOutput([&] {
-        rebuilt = parser.FeatureExtractionFromParameters("--com --cnx 1,0 --cny 0 --cws 5");
+        rebuilt = factory.FeatureExtractionFromParameters("--com --cnx 1,0 --cny 0 --cws 5");
     });
     EXPECT_EQ(rebuilt, nullptr);
     EXPECT_NE(printed.find("'--cny': 0"), std::string::npos) << printed;
@@ -271,6 +278,7 @@ TEST(AlgorithmCatalogTest, CoOccurrenceOptionsAreWrittenOrRejectedByName) {
 TEST(AlgorithmCatalogTest, GradientHistogramRow) {
     CommandLine none({});
     ParameterParser parser = none.Parser();
+    velkar::ordana::AlgorithmFactory factory(parser);
     const std::string name = "Histogram of Oriented Gradients";
     for (const auto& [commandLine, parameters] : std::vector<std::pair<std::string, std::string>>{
              {"--hog --hwx 2 --hwy 3 --hbind 9", "--hog --hwx 2 --hwy 3 --hbind 9"},
@@ -281,7 +289,7 @@ TEST(AlgorithmCatalogTest, GradientHistogramRow) {
         EXPECT_EQ(built.selection.parameters,
                   (std::map<std::string, std::string>{{name, parameters}}));
         std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
-        CapturedOutput([&] { rebuilt = parser.FeatureExtractionFromParameters(parameters); });
+        CapturedOutput([&] { rebuilt = factory.FeatureExtractionFromParameters(parameters); });
         ASSERT_NE(rebuilt, nullptr) << parameters;
         const auto words = Split(parameters);
         velkar::featureextraction::Hog direct(std::stoi(words[2]), std::stoi(words[4]),
@@ -326,6 +334,7 @@ TEST(AlgorithmCatalogTest, SpectralRowsWriteParameterStringsThatRebuildThem) {
     };
     CommandLine none({});
     ParameterParser parser = none.Parser();
+    velkar::ordana::AlgorithmFactory factory(parser);
     for (const Case& c : cases) {
         const Built built = Extractors(c.commandLine);
         EXPECT_EQ(built.printed, "") << c.commandLine;
@@ -338,8 +347,8 @@ TEST(AlgorithmCatalogTest, SpectralRowsWriteParameterStringsThatRebuildThem) {
         EXPECT_EQ(DescribeTestImage(*built.selection.algorithms[0]), described) << c.commandLine;
 
         std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
-        const std::string printed =
-            CapturedOutput([&] { rebuilt = parser.FeatureExtractionFromParameters(c.parameters); });
+        const std::string printed = CapturedOutput(
+            [&] { rebuilt = factory.FeatureExtractionFromParameters(c.parameters); });
         EXPECT_EQ(printed, "");
         ASSERT_NE(rebuilt, nullptr) << c.parameters;
         EXPECT_EQ(rebuilt->FileExtension(), c.direct->FileExtension());
@@ -376,19 +385,22 @@ TEST(AlgorithmCatalogTest, SpectralValuesThatLeaveNoCoefficientsAreNamed) {
 TEST(AlgorithmCatalogTest, SelectionsFollowTheFixedOrder) {
     CommandLine classifiers(Split("--pntk --mahd --lvq --som --art2 --rbf --mlp"));
     ParameterParser parser = classifiers.Parser();
-    EXPECT_EQ(parser.SelectedAlgorithms(),
+    velkar::ordana::AlgorithmFactory factory(parser);
+    EXPECT_EQ(factory.SelectedAlgorithms(),
               (std::vector<std::string>{"mlp", "rbf", "art2", "som", "lvq", "mahd", "pntk"}));
 
     CommandLine two(Split("--rbf --mlp --wca"));
     ParameterParser twoParser = two.Parser();
-    EXPECT_EQ(twoParser.SelectedAlgorithms(), (std::vector<std::string>{"mlp", "rbf"}));
+    velkar::ordana::AlgorithmFactory twoFactory(twoParser);
+    EXPECT_EQ(twoFactory.SelectedAlgorithms(), (std::vector<std::string>{"mlp", "rbf"}));
 
     CommandLine spaces(
         Split("--cs-yiq --cs-xyz --cs-sch --cs-luv --cs-lch --cs-lab --cs-hsv --cs-hsl --cs-hsi "
               "--cs-cmyk"));
     ParameterParser spaceParser = spaces.Parser();
+    velkar::ordana::AlgorithmFactory spaceFactory(spaceParser);
     std::vector<std::string> names;
-    for (const auto& transformation : spaceParser.ColorTransformations()) {
+    for (const auto& transformation : spaceFactory.ColorTransformations()) {
         names.push_back(transformation->ShortName());
     }
     EXPECT_EQ(names, (std::vector<std::string>{"cmyk", "hsi", "hsl", "hsv", "lab", "lch", "luv",

@@ -13,6 +13,7 @@
 
 #include "ClassificationFixture.h"
 #include "common/StubClassifier.h"
+#include "ordana/AlgorithmFactory.h"
 #include "ordana/ModelFile.h"
 #include "ordana/ParameterParser.h"
 #include "velkar/featureextraction/ColorAverage.h"
@@ -234,8 +235,8 @@ using ClassifierFactory = std::function<std::shared_ptr<PatternRecognitionAlgori
 // The program's extractors with classifiers of the test's choosing, a new one for every thread.
 class ChosenClassifierBuilder : public velkar::ordana::AlgorithmBuilder {
   public:
-    ChosenClassifierBuilder(velkar::ordana::ParameterParser& parser, ClassifierFactory classifier)
-        : parser(parser), classifier(std::move(classifier)) {}
+    ChosenClassifierBuilder(velkar::ordana::AlgorithmBuilder& program, ClassifierFactory classifier)
+        : program(program), classifier(std::move(classifier)) {}
     std::vector<std::string> SelectedAlgorithms() override { return {}; }
     std::shared_ptr<PatternRecognitionAlgorithm> RestoreAlgorithm(
         const std::string&, std::shared_ptr<velkar::util::Collection>) override {
@@ -246,11 +247,11 @@ class ChosenClassifierBuilder : public velkar::ordana::AlgorithmBuilder {
     }
     std::shared_ptr<FeatureExtractionAlgorithm> FeatureExtractionFromParameters(
         const std::string& parameters, bool reportErrors) override {
-        return parser.FeatureExtractionFromParameters(parameters, reportErrors);
+        return program.FeatureExtractionFromParameters(parameters, reportErrors);
     }
 
   private:
-    velkar::ordana::ParameterParser& parser;
+    velkar::ordana::AlgorithmBuilder& program;
     ClassifierFactory classifier;
 };
 
@@ -264,6 +265,7 @@ TEST_F(ClassificationProgramTest, StreamedRunWritesTheFilesOfTheWindowByWindowRe
     ASSERT_EQ(*metadata.GetInt("window_size"), 5);
     ordanatest::CommandLine none({});
     velkar::ordana::ParameterParser parser = none.Parser();
+    velkar::ordana::AlgorithmFactory factory(parser);
     for (const bool perceptron : {true, false}) {
         for (const auto& [method, step] :
              std::vector<std::pair<std::string, int>>{{"window", 5}, {"half", 2}, {"pixel", 1}}) {
@@ -284,7 +286,7 @@ TEST_F(ClassificationProgramTest, StreamedRunWritesTheFilesOfTheWindowByWindowRe
             settings.samplingMethod = method;
             settings.outputPrefix = (streamed.Path() / "").string();
             settings.batchSize = 7;
-            ChosenClassifierBuilder builder(parser, classifier);
+            ChosenClassifierBuilder builder(factory, classifier);
             std::string resultsFile;
             EXPECT_EQ(ordanatest::CapturedOutput(
                           [&] { resultsFile = velkar::ordana::ClassifyImage(settings, builder); }),
