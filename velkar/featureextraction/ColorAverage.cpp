@@ -266,8 +266,8 @@ void DescribeGridWith(const ImageFileSystem& image, const WindowGrid& grid, std:
 
 ColorAverage::ColorAverage(int windowSize, bool addMonochromaticBand, bool normalize)
     : windowSize(windowSize), addMonochromaticBand(addMonochromaticBand), normalize(normalize) {
-    util::InvalidParameter::RequireAtLeast("ColorAverage", "windowSize", windowSize, 1,
-                                           "the window size must be at least 1");
+    const util::InvalidParameter::Rules rules("ColorAverage");
+    rules.AtLeast("windowSize", windowSize, 1, "the window size must be at least 1");
 }
 
 std::string ColorAverage::Name() const { return "Windowed Color Average"; }

@@ -58,12 +58,10 @@ struct Hog::GridWorkspace {
 
 Hog::Hog(int blocksX, int blocksY, int bins) : blocksX(blocksX), blocksY(blocksY), bins(bins) {
     using util::InvalidParameter;
-    InvalidParameter::RequireAtLeast("Hog", "blocksX", blocksX, 1,
-                                     "at least 1 block across x is needed");
-    InvalidParameter::RequireAtLeast("Hog", "blocksY", blocksY, 1,
-                                     "at least 1 block across y is needed");
-    InvalidParameter::RequireAtLeast("Hog", "bins", bins, 1,
-                                     "at least 1 orientation bin is needed");
+    const InvalidParameter::Rules rules("Hog");
+    rules.AtLeast("blocksX", blocksX, 1, "at least 1 block across x is needed");
+    rules.AtLeast("blocksY", blocksY, 1, "at least 1 block across y is needed");
+    rules.AtLeast("bins", bins, 1, "at least 1 orientation bin is needed");
     const long long features = static_cast<long long>(blocksX) * blocksY * bins;
     if (features > kMaxFeatureCount) {
         throw InvalidParameter(

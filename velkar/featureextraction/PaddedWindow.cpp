@@ -7,11 +7,10 @@
 namespace velkar::featureextraction {
 
 PaddedWindow::PaddedWindow(int windowSize) : windowSize(windowSize), side(1), pad(0) {
-    util::InvalidParameter::RequireAtLeast("PaddedWindow", "windowSize", windowSize, 1,
-                                           "the window size must be at least 1");
-    util::InvalidParameter::RequireAtMost(
-        "PaddedWindow", "windowSize", windowSize, kLargestWindowSize,
-        "the window size must be at most " + std::to_string(kLargestWindowSize));
+    const util::InvalidParameter::Rules rules("PaddedWindow");
+    rules.AtLeast("windowSize", windowSize, 1, "the window size must be at least 1");
+    rules.AtMost("windowSize", windowSize, kLargestWindowSize,
+                 "the window size must be at most " + std::to_string(kLargestWindowSize));
     while (side < windowSize) {
         side *= 2;
     }

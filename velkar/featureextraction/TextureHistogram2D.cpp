@@ -64,8 +64,8 @@ void TextureHistogram2D::CheckDisplacements(int windowSize, const std::vector<in
                                             const std::vector<int>& dy) {
     using util::InvalidParameter;
     const char* const owner = "TextureHistogram2D";
-    InvalidParameter::RequireAtLeast(owner, "windowSize", windowSize, 1,
-                                     "the window size must be at least 1");
+    const InvalidParameter::Rules rules(owner);
+    rules.AtLeast("windowSize", windowSize, 1, "the window size must be at least 1");
     if (dx.empty() || dy.empty()) {
         throw InvalidParameter(owner, dx.empty() ? "dx" : "dy", "an empty list",
                                "at least one displacement is needed");
@@ -82,8 +82,8 @@ void TextureHistogram2D::CheckDisplacements(int windowSize, const std::vector<in
                                std::to_string(windowSize - 1);
     for (const auto& [name, steps] : {std::pair{"dx", &dx}, std::pair{"dy", &dy}}) {
         for (std::size_t k = 0; k < dx.size(); ++k) {
-            InvalidParameter::RequireAtLeast(owner, name, (*steps)[k], 1 - windowSize, inside);
-            InvalidParameter::RequireAtMost(owner, name, (*steps)[k], windowSize - 1, inside);
+            rules.AtLeast(name, (*steps)[k], 1 - windowSize, inside);
+            rules.AtMost(name, (*steps)[k], windowSize - 1, inside);
         }
     }
 }

@@ -41,8 +41,8 @@ std::string JoinedNames() {
 
 // The scale, checked before the window size is.
 int AtLeastOneLevel(int scale) {
-    util::InvalidParameter::RequireAtLeast("WaveletTransform", "scale", scale, 1,
-                                           "at least one decomposition level is needed");
+    util::InvalidParameter::Rules("WaveletTransform")
+        .AtLeast("scale", scale, 1, "at least one decomposition level is needed");
     return scale;
 }
 
@@ -56,10 +56,10 @@ WaveletTransform::WaveletTransform(int windowSize, int scale, std::string wavele
       padded(windowSize),
       kept(0) {
     const int largest = MaximumScale(windowSize);
-    util::InvalidParameter::RequireAtMost(
-        "WaveletTransform", "scale", scale, largest,
-        "2^{scale} must not exceed the window padded to a power of two: at most " +
-            std::to_string(largest) + " for window size " + std::to_string(windowSize));
+    const util::InvalidParameter::Rules rules("WaveletTransform");
+    rules.AtMost("scale", scale, largest,
+                 "2^{scale} must not exceed the window padded to a power of two: at most " +
+                     std::to_string(largest) + " for window size " + std::to_string(windowSize));
     const WaveletFilterPair* filters = FindWaveletFilters(this->waveletName);
     if (filters == nullptr) {
         throw util::InvalidParameter("WaveletTransform", "waveletName", this->waveletName,

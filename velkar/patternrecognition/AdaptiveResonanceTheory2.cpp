@@ -100,10 +100,9 @@ AdaptiveResonanceTheory2::AdaptiveResonanceTheory2(int f1Size, int f2Size, doubl
                                                    double c, double d, double theta, double rho)
     : f1Size(f1Size), f2Size(f2Size), a(a), b(b), c(c), d(d), theta(theta), rho(rho) {
     using util::InvalidParameter;
-    InvalidParameter::RequireAtLeast(owner, "f1Size", f1Size, 1,
-                                     "the F1 layer needs at least 1 unit");
-    InvalidParameter::RequireAtLeast(owner, "f2Size", f2Size, 1,
-                                     "the F2 layer needs at least 1 neuron");
+    const InvalidParameter::Rules rules(owner);
+    rules.AtLeast("f1Size", f1Size, 1, "the F1 layer needs at least 1 unit");
+    rules.AtLeast("f2Size", f2Size, 1, "the F2 layer needs at least 1 neuron");
     // The rule of each constant in words; ConstantProblem words the same for model files.
     const std::tuple<const char*, double, const char*> constants[] = {
         {"a", a, ""},

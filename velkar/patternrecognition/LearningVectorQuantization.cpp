@@ -28,17 +28,13 @@ LearningVectorQuantization::LearningVectorQuantization(int hidden, int outputs, 
       initialAlpha(alpha),
       iterations(iterationCount),
       trainable(true) {
-    using util::InvalidParameter;
-    const char* const owner = "LearningVectorQuantization";
-    InvalidParameter::RequireAtLeast(owner, "outputCount", outputs, 1,
-                                     "there must be at least 1 class");
+    const util::InvalidParameter::Rules rules("LearningVectorQuantization");
+    rules.AtLeast("outputCount", outputs, 1, "there must be at least 1 class");
     // Every class needs a block of at least one neuron.
-    InvalidParameter::RequireAtLeast(
-        owner, "hiddenCount", hidden, outputs,
-        "at least one neuron per class, " + std::to_string(outputs) + " in all");
-    InvalidParameter::RequireAtLeast(owner, "iterations", iterationCount, 1,
-                                     "at least 1 iteration is needed");
-    InvalidParameter::RequireFinite(owner, "alpha", alpha);
+    rules.AtLeast("hiddenCount", hidden, outputs,
+                  "at least one neuron per class, " + std::to_string(outputs) + " in all");
+    rules.AtLeast("iterations", iterationCount, 1, "at least 1 iteration is needed");
+    rules.Finite("alpha", alpha);
 }
 
 void LearningVectorQuantization::Train(

@@ -88,8 +88,8 @@ Matrix<double> CentredCovariance(const PatternList& patterns, const std::vector<
 }  // namespace
 
 MahalanobisDistance::MahalanobisDistance(int count) : classCount(count) {
-    util::InvalidParameter::RequireAtLeast("MahalanobisDistance", "classCount", count, 1,
-                                           "there must be at least 1 class");
+    const util::InvalidParameter::Rules rules("MahalanobisDistance");
+    rules.AtLeast("classCount", count, 1, "there must be at least 1 class");
 }
 
 void MahalanobisDistance::Train(std::shared_ptr<std::vector<std::shared_ptr<Pattern>>> patterns) {

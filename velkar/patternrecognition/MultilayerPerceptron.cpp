@@ -60,11 +60,10 @@ MultilayerPerceptron::MultilayerPerceptron(int inputCount, std::vector<int> hidd
       trainable(true) {
     using util::InvalidParameter;
     const char* const owner = "MultilayerPerceptron";
-    InvalidParameter::RequireAtLeast(owner, "inputCount", inputCount, 1,
-                                     "at least one input is needed");
+    const InvalidParameter::Rules rules(owner);
+    rules.AtLeast("inputCount", inputCount, 1, "at least one input is needed");
     for (int size : this->hiddenLayerSizes) {
-        InvalidParameter::RequireAtLeast(owner, "hiddenLayerSizes", size, 1,
-                                         "every hidden layer needs at least 1 neuron");
+        rules.AtLeast("hiddenLayerSizes", size, 1, "every hidden layer needs at least 1 neuron");
     }
     // Each neuron has one weight per input of its layer and a bias; the hidden layers' weights
     // are refused before any is allocated (the output layer, sized by the classes, comes on top).

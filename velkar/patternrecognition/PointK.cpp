@@ -57,10 +57,9 @@ void MoveToMeans(Matrix& points, const std::vector<const double*>& data, Matrix&
 
 PointK::PointK(int classCount, int iterationCount)
     : iterations(iterationCount), pointCount(classCount), trainable(true) {
-    util::InvalidParameter::RequireAtLeast("PointK", "classCount", classCount, 1,
-                                           "there must be at least 1 point");
-    util::InvalidParameter::RequireAtLeast("PointK", "iterations", iterationCount, 0,
-                                           "the number of iterations cannot be negative");
+    const util::InvalidParameter::Rules rules("PointK");
+    rules.AtLeast("classCount", classCount, 1, "there must be at least 1 point");
+    rules.AtLeast("iterations", iterationCount, 0, "the number of iterations cannot be negative");
 }
 
 void PointK::Train(std::shared_ptr<std::vector<std::shared_ptr<Pattern>>> patterns) {

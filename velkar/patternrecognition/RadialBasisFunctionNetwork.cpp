@@ -102,12 +102,10 @@ RadialBasisFunctionNetwork::RadialBasisFunctionNetwork(double learningRate, int 
       epochs(epochs),
       learningRate(learningRate),
       trainable(true) {
-    using util::InvalidParameter;
-    InvalidParameter::RequireAtLeast(owner, "clustersPerClass", clustersPerClass, 1,
-                                     "every class needs at least 1 cluster");
-    InvalidParameter::RequireAtLeast(owner, "epochs", epochs, 0,
-                                     "the number of iterations cannot be negative");
-    InvalidParameter::RequireFinite(owner, "learningRate", learningRate);
+    const util::InvalidParameter::Rules rules(owner);
+    rules.AtLeast("clustersPerClass", clustersPerClass, 1, "every class needs at least 1 cluster");
+    rules.AtLeast("epochs", epochs, 0, "the number of iterations cannot be negative");
+    rules.Finite("learningRate", learningRate);
 }
 
 void RadialBasisFunctionNetwork::Train(

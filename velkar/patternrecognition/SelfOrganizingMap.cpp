@@ -34,14 +34,12 @@ SelfOrganizingMap::SelfOrganizingMap(int latticeSize, int problemDimension, doub
       iterations(iterations),
       trainable(true) {
     using util::InvalidParameter;
-    InvalidParameter::RequireAtLeast(owner, "latticeSize", latticeSize, 1,
-                                     "the lattice needs at least 1 neuron per side");
-    InvalidParameter::RequireAtLeast(owner, "problemDimension", problemDimension, 1,
-                                     "at least one feature is needed");
-    InvalidParameter::RequireAtLeast(owner, "iterations", iterations, 0,
-                                     "the number of iterations cannot be negative");
-    InvalidParameter::RequireFinite(owner, "radiusFactor", radiusFactor);
-    InvalidParameter::RequireFinite(owner, "learningRateFactor", learningRateFactor);
+    const InvalidParameter::Rules rules(owner);
+    rules.AtLeast("latticeSize", latticeSize, 1, "the lattice needs at least 1 neuron per side");
+    rules.AtLeast("problemDimension", problemDimension, 1, "at least one feature is needed");
+    rules.AtLeast("iterations", iterations, 0, "the number of iterations cannot be negative");
+    rules.Finite("radiusFactor", radiusFactor);
+    rules.Finite("learningRateFactor", learningRateFactor);
     // Below 1 the radius time constant turns negative and the learning rate grows without bound.
     if (!(initialRadius >= 1.0)) {
         throw InvalidParameter(owner, "radiusFactor", InvalidParameter::Text(radiusFactor),

@@ -63,22 +63,21 @@ std::string InvalidParameter::Render(const std::string& rule,
     }
 }
 
-void InvalidParameter::RequireAtLeast(const std::string& owner, const std::string& parameter,
-                                      long long value, long long minimum, const std::string& rule) {
+void InvalidParameter::Rules::AtLeast(const std::string& parameter, long long value,
+                                      long long minimum, const std::string& rule) const {
     if (value < minimum) {
         throw InvalidParameter(owner, parameter, std::to_string(value), rule);
     }
 }
 
-void InvalidParameter::RequireAtMost(const std::string& owner, const std::string& parameter,
-                                     long long value, long long maximum, const std::string& rule) {
+void InvalidParameter::Rules::AtMost(const std::string& parameter, long long value,
+                                     long long maximum, const std::string& rule) const {
     if (value > maximum) {
         throw InvalidParameter(owner, parameter, std::to_string(value), rule);
     }
 }
 
-void InvalidParameter::RequireFinite(const std::string& owner, const std::string& parameter,
-                                     double value) {
+void InvalidParameter::Rules::Finite(const std::string& parameter, double value) const {
     if (!std::isfinite(value)) {
         throw InvalidParameter(owner, parameter, Text(value), "it must be a finite number");
     }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velkar::util {
@@ -32,13 +33,21 @@ class InvalidParameter : public std::invalid_argument {
     static std::string Text(double value);
     static std::string Text(const std::vector<int>& items);
 
-    // Throw unless minimum <= value, or value <= maximum, or the value is a finite number ("it
-    // must be a finite number").
-    static void RequireAtLeast(const std::string& owner, const std::string& parameter,
-                               long long value, long long minimum, const std::string& rule);
-    static void RequireAtMost(const std::string& owner, const std::string& parameter,
-                              long long value, long long maximum, const std::string& rule);
-    static void RequireFinite(const std::string& owner, const std::string& parameter, double value);
+    // The rules of one class's parameters, each a check that throws an InvalidParameter of the
+    // class naming the parameter: unless minimum <= value, value <= maximum, or the value is a
+    // finite number ("it must be a finite number").
+    class Rules {
+      public:
+        explicit Rules(std::string owner) : owner(std::move(owner)) {}
+        void AtLeast(const std::string& parameter, long long value, long long minimum,
+                     const std::string& rule) const;
+        void AtMost(const std::string& parameter, long long value, long long maximum,
+                    const std::string& rule) const;
+        void Finite(const std::string& parameter, double value) const;
+
+      private:
+        std::string owner;
+    };
 
     // "a", "a and b", "a, b and c".
     static std::string Enumeration(const std::vector<std::string>& items);
