@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cmath>
 #include <future>
-#include <iostream>
 #include <mutex>
 #include <new>
 #include <string>
@@ -17,11 +16,11 @@
 #include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
-#include "ordana/MapProcessor.h"
+#include "ordana/InputImage.h"
 #include "ordana/ModelFile.h"
-#include "ordana/OutputFile.h"
 #include "ordana/ParameterParser.h"
 #include "ordana/WindowFileWriter.h"
+#include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/featureextraction/WindowGrid.h"
 #include "velkar/util/Parallel.h"
 
@@ -29,17 +28,12 @@ namespace velkar::ordana {
 
 namespace {
 
-using patternrecognition::Pattern;
+using featureextraction::FeatureExtractionAlgorithm;
+using featureextraction::WindowGrid;
 using patternrecognition::PatternRecognitionAlgorithm;
 
-void Chat(bool chatty, const std::string& text) {
-    if (chatty) {
-        LogMessage(text);
-    }
-}
-
 // Restores the model's classifier, or rejects a model that cannot classify.
-std::shared_ptr<PatternRecognitionAlgorithm> RestoreClassifier(PatternRecognitionBuilder& builder,
+std::shared_ptr<PatternRecognitionAlgorithm> RestoreClassifier(AlgorithmBuilder& builder,
                                                                std::shared_ptr<util::Map> model,
                                                                const std::string& modelFile) {
     const std::string name = *ModelMetadata(*model).GetString("algorithm_name");
@@ -111,76 +105,107 @@ std::shared_ptr<imageprocessing::ColorSpaceTransformation> ModelColorSpace(
                      "' under \"color_space\".");
 }
 
-}  // namespace
+// The model and what it holds, checked against itself.
+struct LoadedModel {
+    std::shared_ptr<util::Map> model;
+    std::string parameters;
+    int windowSize = 0;
+    std::vector<std::string> classes;
+    std::vector<std::string> colours;
+    // Built quietly for the checks; none when the parameter string builds nothing, which is
+    // reported once the image is read.
+    std::shared_ptr<FeatureExtractionAlgorithm> extractor;
+    std::shared_ptr<imageprocessing::ColorSpaceTransformation> transformation;
+};
 
-int SamplingStep(const std::string& samplingMethod, int windowSize) {
-    if (windowSize < 1) {
-        return 0;
+// Reads the model, restores its classifier and builds its extractor, so that a model whose
+// parts disagree is refused before the image is read.
+LoadedModel LoadModel(const ClassificationSettings& settings, AlgorithmBuilder& builder) {
+    settings.protocol->Note("Loading model");
+    LoadedModel loaded;
+    loaded.model = ReadModelFile(settings.modelFile);
+    const util::Map& metadata = ModelMetadata(*loaded.model);
+    auto classifier = RestoreClassifier(builder, loaded.model, settings.modelFile);
+    loaded.parameters = *metadata.GetString("feature_extraction_parameters");
+    loaded.extractor = builder.FeatureExtractionFromParameters(loaded.parameters, false);
+    if (loaded.extractor) {
+        CheckModelAgainstExtractor(metadata, *loaded.extractor, *classifier, settings.modelFile);
     }
-    if (samplingMethod == "window") {
-        return windowSize;
-    }
-    if (samplingMethod == "half") {
-        return std::max(windowSize / 2, 1);
-    }
-    return samplingMethod == "pixel" ? 1 : 0;
+    loaded.transformation = ModelColorSpace(metadata, settings.modelFile);
+    loaded.windowSize = *metadata.GetInt("window_size");
+    loaded.classes = StringList(metadata.GetCollection("classes"));
+    loaded.colours = StringList(metadata.GetCollection("colors"));
+    return loaded;
 }
 
-std::vector<Window> SamplingGrid(const std::string& samplingMethod, int width, int height,
-                                 int windowSize) {
-    const int step = SamplingStep(samplingMethod, windowSize);
-    std::vector<Window> windows;
-    if (step < 1) {
-        return windows;
-    }
-    for (int x = 0; x + windowSize <= width; x += step) {
-        for (int y = 0; y + windowSize <= height; y += step) {
-            windows.push_back({x, y});
-        }
-    }
-    return windows;
-}
+// The image, the grid of windows over it and the extractor set to the image; the segmentation
+// file is written meanwhile on a thread of its own, as it does not depend on the answers.
+struct SegmentedImage {
+    std::string imageName;
+    std::unique_ptr<WindowGrid> grid;
+    int step = 0;
+    std::future<WindowFileWriter::Written> segmentation;
+};
 
-std::string WritePolygonFile(const std::vector<std::string>& labels,
-                             const Segmentation& segmentation, const std::string& base) {
-    const util::Map& metadata = *segmentation.metadata;
-    const std::vector<Window>& windows = segmentation.windows;
-    WindowFileWriter writer(TimestampedFileName(base, "cct"),
-                            LastPathComponent(segmentation.imageFile),
-                            StringList(metadata.GetCollection("classes")),
-                            StringList(metadata.GetCollection("colors")), windows.size());
-    for (std::size_t i = 0; i < windows.size() && i < labels.size(); ++i) {
-        writer.AddLabel(labels[i]);
+SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBuilder& builder,
+                            LoadedModel& loaded) {
+    const ProtocolWriter& protocol = *settings.protocol;
+    if (!settings.imageFile) {
+        throw InputError(MissingParameterMessage("image"));
     }
-    return writer
-        .Finish(*metadata.GetInt("window_size"),
-                [&](std::size_t i) { return std::make_pair(windows[i].x, windows[i].y); })
-        .path;
-}
-
-std::string WriteSegmentation(const Segmentation& segmentation, const std::string& base) {
-    return WritePolygonFile({}, segmentation, base);
-}
-
-std::vector<std::string> ClassifyPatterns(PatternRecognitionAlgorithm& classifier,
-                                          const std::vector<std::string>& classes,
-                                          const std::vector<std::shared_ptr<Pattern>>& patterns,
-                                          int windowCount) {
-    std::vector<std::string> labels(static_cast<std::size_t>(std::max(windowCount, 0)));
-    for (const auto& pattern : patterns) {
-        const int answer = classifier.Classify(*pattern->Descriptors());
-        if (answer < 0 || answer >= static_cast<int>(classes.size())) {
-            continue;
-        }
-        const int window = std::stoi(pattern->Metadata("polygonId"));
-        if (window >= 0 && window < windowCount) {
-            labels[static_cast<std::size_t>(window)] = classes[static_cast<std::size_t>(answer)];
-        }
+    const std::string& imageFile = *settings.imageFile;
+    if (imageFile.empty()) {
+        throw InputError::AlreadyReported();
     }
-    return labels;
-}
+    auto image = ReadInputImage(imageFile);
+    SegmentedImage segmented;
+    segmented.step = SamplingStep(settings.samplingMethod, loaded.windowSize);
+    if (segmented.step < 1) {
+        throw InputError("The sampling method '" + EchoedInput(settings.samplingMethod) +
+                         "' is not one of \"window\", \"half\" and \"pixel\" (option "
+                         "'--sampling').");
+    }
+    // A stored parameter string that builds no extractor is reported here, before anything is
+    // written, so that such a model leaves no file behind.
+    if (!loaded.extractor) {
+        loaded.extractor = builder.FeatureExtractionFromParameters(loaded.parameters);
+    }
 
-namespace {
+    protocol.Note("Segmenting image");
+    if (!loaded.extractor) {
+        protocol.Note("Creating extraction algorithm");
+        protocol.Note("No valid extraction algorithm selected.");
+        throw InputError::AlreadyReported();
+    }
+    // The grid is generated, never held: window i lies at (grid.X(i), grid.Y(i)).
+    segmented.grid = std::make_unique<WindowGrid>(loaded.windowSize, segmented.step, image->Width(),
+                                                  image->Height());
+    const WindowGrid& grid = *segmented.grid;
+    if (grid.Count() == 0) {
+        protocol.Warning("The image '" + EchoedPath(imageFile) + "' (" +
+                         std::to_string(image->Width()) + " x " + std::to_string(image->Height()) +
+                         " pixels) is smaller than the " + std::to_string(loaded.windowSize) +
+                         "-pixel window of the model; it gives no window, and the results list "
+                         "none.");
+    }
+    segmented.imageName = LastPathComponent(imageFile);
+    segmented.segmentation = std::async(std::launch::async, [&grid, &loaded, &settings,
+                                                             name = segmented.imageName] {
+        return WindowFileWriter(TimestampedFileName(settings.outputPrefix + "processing", "cct"),
+                                name, loaded.classes, loaded.colours, grid.Count())
+            .Finish(loaded.windowSize,
+                    [&grid](std::size_t i) { return std::make_pair(grid.X(i), grid.Y(i)); });
+    });
+
+    protocol.Note("Creating extraction algorithm");
+    protocol.Task("Extracting features");
+    protocol.Note("Processing image with " + loaded.extractor->Name() + ".");
+    // A model trained on a colour variant sees the new image in the same colour space.
+    loaded.extractor->SetImage(
+        loaded.transformation ? TransformedImage(*image, *loaded.transformation) : image);
+    protocol.Task("Classifying");
+    return segmented;
+}
 
 // Classifies the windows of a batch on every thread, in chunks of kChunk windows, each thread
 // with a classifier restored for it (a classifier changes its own state while classifying).
@@ -191,14 +216,12 @@ class BatchClassifier {
   public:
     static constexpr std::size_t kChunk = 4096;
 
-    BatchClassifier(PatternRecognitionBuilder& builder, std::shared_ptr<util::Map> model,
+    BatchClassifier(AlgorithmBuilder& builder, std::shared_ptr<util::Map> model,
                     const std::vector<std::string>& classes, ClassMap& picture)
-        : classes(classes),
-          picture(picture),
-          classifiers([this, &builder, model] {
+        : classes(classes), picture(picture), classifiers([this, &builder, model] {
               std::lock_guard<util::CriticalSection> guard(restoring);
-              return builder.RestoreAlgorithm(
-                  *ModelMetadata(*model).GetString("algorithm_name"), model);
+              return builder.RestoreAlgorithm(*ModelMetadata(*model).GetString("algorithm_name"),
+                                              model);
           }) {}
 
     // The count windows from first on, their features in rows of featureCount values; text gets
@@ -244,119 +267,86 @@ class BatchClassifier {
     util::Combinable<std::shared_ptr<PatternRecognitionAlgorithm>> classifiers;
 };
 
-}  // namespace
-
-std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize) {
-    const bool chatty = parser.IsChatty();
-    const std::string modelFile = parser.ModelFile();
-    const std::string samplingMethod = parser.SamplingMethod();
-    const std::string outputPrefix = parser.OutputPrefix();
-    Chat(chatty, "Loading model");
-    std::shared_ptr<util::Map> model = ReadModelFile(modelFile);
-    const util::Map& metadata = ModelMetadata(*model);
-    auto classifier = RestoreClassifier(parser, model, modelFile);
-    const std::string parameters = *metadata.GetString("feature_extraction_parameters");
-    // Built now, quietly, so that a model whose parts disagree is refused before the image is
-    // read; a parameter string that builds nothing is reported below, in its place in the
-    // protocol.
-    auto extractor = parser.FeatureExtractionFromParameters(parameters, false);
-    if (extractor) {
-        CheckModelAgainstExtractor(metadata, *extractor, *classifier, modelFile);
-    }
-
-    const auto transformation = ModelColorSpace(metadata, modelFile);
-    const std::string imageFile = parser.ImageFile();
-    if (imageFile.empty()) {
-        throw InputError::AlreadyReported();
-    }
-    auto image = ReadInputImage(imageFile);
-    const int windowSize = *metadata.GetInt("window_size");
-    const int step = SamplingStep(samplingMethod, windowSize);
-    if (step < 1) {
-        throw InputError("The sampling method '" + EchoedInput(samplingMethod) +
-                         "' is not one of \"window\", \"half\" and \"pixel\" (option "
-                         "'--sampling').");
-    }
-    // A stored parameter string that builds no extractor is reported here, before anything is
-    // written, so that such a model leaves no file behind.
-    if (!extractor) {
-        extractor = parser.FeatureExtractionFromParameters(parameters);
-    }
-
-    Chat(chatty, "Segmenting image");
-    if (!extractor) {
-        Chat(chatty, "Creating extraction algorithm");
-        Chat(chatty, "No valid extraction algorithm selected.");
-        throw InputError::AlreadyReported();
-    }
-    // The grid is generated, never held: window i lies at (grid.X(i), grid.Y(i)).
-    const featureextraction::WindowGrid grid(windowSize, step, image->Width(), image->Height());
-    if (grid.Count() == 0) {
-        LogMessage("The image '" + EchoedPath(imageFile) + "' (" + std::to_string(image->Width()) +
-                   " x " + std::to_string(image->Height()) + " pixels) is smaller than the " +
-                   std::to_string(windowSize) +
-                   "-pixel window of the model; it gives no window, and the results list none.");
-    }
-    const auto origin = [&grid](std::size_t i) { return std::make_pair(grid.X(i), grid.Y(i)); };
-    const std::vector<std::string> classes = StringList(metadata.GetCollection("classes"));
-    const std::vector<std::string> colours = StringList(metadata.GetCollection("colors"));
-    const std::string imageName = LastPathComponent(imageFile);
-    // The segmentation file does not depend on the answers: it is written on a thread of its own
-    // while the windows are classified, so that its writing overlaps their work.
-    std::future<WindowFileWriter::Written> segmentation = std::async(std::launch::async, [&] {
-        return WindowFileWriter(TimestampedFileName(outputPrefix + "processing", "cct"),
-                                imageName, classes, colours, grid.Count())
-            .Finish(windowSize, origin);
-    });
-
-    Chat(chatty, "Creating extraction algorithm");
-    if (chatty) {
-        std::cout << "[TASK] !Extracting features!" << std::endl;
-        std::cout << "[LOGMESSAGE] !Processing image with " << extractor->Name() << ".!"
-                  << std::endl;
-    }
-    // A model trained on a colour variant sees the new image in the same colour space.
-    extractor->SetImage(transformation ? TransformedImage(*image, *transformation) : image);
-    image.reset();
-    if (chatty) {
-        std::cout << "[TASK] !Classifying!" << std::endl;
-    }
-
-    // Windows go through extraction and classification a batch at a time; the results file and
-    // the picture take each batch's answers as it completes.
-    WindowFileWriter results(
-        TimestampedFileName(
-            OutputPrefixFor(outputPrefix, imageFile) + "results", "cct"),
-        imageName, classes, colours, grid.Count());
-    ClassMap picture(grid.Width(), grid.Height(), windowSize, step, classes, colours);
-    BatchClassifier classifiers(parser, model, classes, picture);
-    ConsoleProgress progress(chatty);
+// Windows go through extraction and classification a batch at a time; the results file and
+// the picture take each batch's answers as it completes.
+void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& builder,
+                     const LoadedModel& loaded, const WindowGrid& grid, WindowFileWriter& results,
+                     ClassMap& picture) {
+    BatchClassifier classifiers(builder, loaded.model, loaded.classes, picture);
+    ConsoleProgress progress(*settings.protocol);
+    FeatureExtractionAlgorithm& extractor = *loaded.extractor;
     std::vector<double> features;
     std::vector<std::string> labelText;
     std::size_t skipped = 0;
-    const std::size_t batch = std::max<std::size_t>(batchSize, 1);
+    const std::size_t batch = std::max<std::size_t>(settings.batchSize, 1);
     for (std::size_t first = 0; first < grid.Count(); first += batch) {
         const std::size_t count = std::min(batch, grid.Count() - first);
         progress.Show("Classifying windows: " + std::to_string(first * 100 / grid.Count()) +
                       "% of " + std::to_string(grid.Count()));
-        extractor->DescribeGrid(grid, first, count, features);
-        skipped += classifiers.Classify(grid, first, count, features, extractor->FeatureCount(),
-                                        labelText);
+        extractor.DescribeGrid(grid, first, count, features);
+        skipped +=
+            classifiers.Classify(grid, first, count, features, extractor.FeatureCount(), labelText);
         for (std::size_t chunk = 0; chunk < labelText.size(); ++chunk) {
-            results.AddLabelLines(labelText[chunk], std::min(BatchClassifier::kChunk,
-                                                             count - chunk * BatchClassifier::kChunk));
+            results.AddLabelLines(
+                labelText[chunk],
+                std::min(BatchClassifier::kChunk, count - chunk * BatchClassifier::kChunk));
         }
     }
     if (skipped > 0) {
-        LogMessage(std::to_string(skipped) + " of the " + std::to_string(grid.Count()) +
-                   " windows hold feature values that are not finite numbers; they stay "
-                   "unknown.");
+        settings.protocol->Warning(std::to_string(skipped) + " of the " +
+                                   std::to_string(grid.Count()) +
+                                   " windows hold feature values that are not finite numbers; "
+                                   "they stay unknown.");
     }
-    // The window section of the results equals the segmentation file's: it is copied, not
-    // formatted again.
-    const std::string resultsFile = results.FinishWithCornersOf(segmentation.get());
+}
+
+// The window section of the results equals the segmentation file's: it is copied, not formatted
+// again. The picture goes beside the results. Returns the results file's path.
+std::string FinishFiles(WindowFileWriter& results, SegmentedImage& segmented,
+                        const ClassMap& picture) {
+    const std::string resultsFile = results.FinishWithCornersOf(segmented.segmentation.get());
     picture.Write(resultsFile.substr(0, resultsFile.rfind('.')) + ".png");
     return resultsFile;
+}
+
+}  // namespace
+
+int SamplingStep(const std::string& samplingMethod, int windowSize) {
+    if (windowSize < 1) {
+        return 0;
+    }
+    if (samplingMethod == "window") {
+        return windowSize;
+    }
+    if (samplingMethod == "half") {
+        return std::max(windowSize / 2, 1);
+    }
+    return samplingMethod == "pixel" ? 1 : 0;
+}
+
+std::string ClassifyImage(const ClassificationSettings& settings, AlgorithmBuilder& builder) {
+    LoadedModel loaded = LoadModel(settings, builder);
+    SegmentedImage segmented = SegmentImage(settings, builder, loaded);
+    const WindowGrid& grid = *segmented.grid;
+    WindowFileWriter results(
+        TimestampedFileName(OutputPrefixFor(settings.outputPrefix, *settings.imageFile) + "results",
+                            "cct"),
+        segmented.imageName, loaded.classes, loaded.colours, grid.Count());
+    ClassMap picture(grid.Width(), grid.Height(), loaded.windowSize, segmented.step, loaded.classes,
+                     loaded.colours);
+    ClassifyBatches(settings, builder, loaded, grid, results, picture);
+    return FinishFiles(results, segmented, picture);
+}
+
+std::string RunClassificationMode(ParameterParser& parser, AlgorithmBuilder& builder,
+                                  const ProtocolWriter& protocol) {
+    ClassificationSettings settings;
+    settings.modelFile = parser.ModelFile();
+    settings.imageFile = parser.GivenImageFile();
+    settings.samplingMethod = parser.SamplingMethod();
+    settings.outputPrefix = parser.OutputPrefix();
+    settings.protocol = &protocol;
+    return ClassifyImage(settings, builder);
 }
 
 }  // namespace velkar::ordana

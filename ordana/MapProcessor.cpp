@@ -2,19 +2,17 @@
 
 #include <charconv>
 #include <fstream>
-#include <iostream>
 #include <map>
 #include <set>
-
-#include <boost/timer/timer.hpp>
 
 #include "ordana/ConsoleProgress.h"
 #include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
+#include "ordana/InputImage.h"
 #include "ordana/OutputFile.h"
 #include "ordana/PolygonFile.h"
-#include "velkar/imageprocessing/RasterFile.h"
+#include "ordana/ProtocolWriter.h"
 
 namespace velkar::ordana {
 
@@ -71,34 +69,17 @@ std::string WriteDescriptorFile(const std::string& path, const MapProcessor::Pol
     return file.Commit();
 }
 
-// The segmentation file lists each window by its corner pixels, so its polygon spans w − 1
-// pixels, while the window extractors take a window only when the corners one past it lie
-// inside the polygon. Widening the polygon to span the window's full w pixels makes every
-// extractor take exactly that one window.
-void WidenToCoveredPixels(math::Polygon& polygon) {
-    if (polygon.Size() == 0) {
-        return;
-    }
-    namespace bp = boost::polygon;
-    const auto box = polygon.Bounds();
-    const math::Polygon::Point corners[] = {{bp::xl(box), bp::yl(box)},
-                                            {bp::xl(box), bp::yh(box) + 1},
-                                            {bp::xh(box) + 1, bp::yh(box) + 1},
-                                            {bp::xh(box) + 1, bp::yl(box)}};
-    polygon.SetPoints(corners, 4);
-}
-
 }  // namespace
 
-MapProcessor::MapProcessor(bool chatty) : chatty(chatty) {}
+MapProcessor::MapProcessor(const ProtocolWriter& protocol) : protocol(protocol) {}
 
 void MapProcessor::SetExtraction(const ExtractionSelection& selection) {
     algorithms.insert(algorithms.end(), selection.algorithms.begin(), selection.algorithms.end());
     parameters = selection.parameters;
 }
 
-MapProcessor::PolygonList MapProcessor::ReadPolygons(bool requireKnownLabels) {
-    PolygonFileContent content = ReadPolygonFile(polygonFile, requireKnownLabels);
+MapProcessor::PolygonList MapProcessor::ReadPolygons() {
+    PolygonFileContent content = ReadPolygonFile(polygonFile, true);
     classes.insert(classes.end(), content.classes.begin(), content.classes.end());
     colors.insert(colors.end(), content.colors.begin(), content.colors.end());
     return content.polygons;
@@ -114,60 +95,6 @@ MapProcessor::ImagePointer MapProcessor::LoadImage() {
     return image;
 }
 
-std::shared_ptr<imageprocessing::ImageFileSystem> ReadInputImage(const std::string& path) {
-    auto loaded = std::make_shared<imageprocessing::ImageFileSystem>(path);
-    if (!loaded->IsLoaded()) {
-        const std::string& reason = loaded->LoadError();
-        throw InputError("Cannot read the image file '" + EchoedPath(path) + "'" +
-                         (reason.empty() ? "" : ": " + reason) + ".");
-    }
-    if (loaded->BandCount() != 3) {
-        // The program reads three bands: the first three of a file of more, the first one
-        // three times of a file of two bands that are no grey and alpha.
-        try {
-            const imageprocessing::RasterFile file(path);
-            auto bands = file.ChooseBands(loaded->BandCount() > 3 ? std::vector<int>{1, 2, 3}
-                                                                  : std::vector<int>{1, 1, 1});
-            file.FillStretches(bands);
-            loaded = file.Read(file.Whole(), bands);
-        } catch (const imageprocessing::RasterFile::Error& error) {
-            throw InputError("Cannot read the image file '" + EchoedPath(path) +
-                             "': " + error.Reason() + ".");
-        }
-    }
-    if (loaded->FileBandCount() > 3 || loaded->FileBitsPerSample() > 8) {
-        const int bands = loaded->FileBandCount();
-        LogMessage("The image file '" + EchoedPath(path) + "' has " + std::to_string(bands) +
-                   (bands == 1 ? " band of " : " bands of ") +
-                   std::to_string(loaded->FileBitsPerSample()) +
-                   " bits; it is read as 8-bit RGB, as every extractor works on three 8-bit "
-                   "channels.");
-    }
-    return loaded;
-}
-
-std::shared_ptr<imageprocessing::ImageFileSystem> TransformedImage(
-    const imageprocessing::ImageFileSystem& source,
-    const imageprocessing::ColorSpaceTransformation& transformation) {
-    if (source.BandCount() != 3) {
-        throw InputError("The colour space " + transformation.ShortName() +
-                         " needs an image of exactly 3 bands, red, green and blue; the image has " +
-                         std::to_string(source.BandCount()) + ".");
-    }
-    auto copy = imageprocessing::ImageFileSystem::Create("tmpfile.jpg", source.Width(),
-                                                         source.Height(), 3);
-    imageprocessing::Pixel in;
-    imageprocessing::Pixel out;
-    for (int x = 0; x < source.Width(); ++x) {
-        for (int y = 0; y < source.Height(); ++y) {
-            source.Pixel(x, y, in);
-            transformation.ForwardTransformation(in, out);
-            copy->SetPixel(x, y, out);
-        }
-    }
-    return copy;
-}
-
 void MapProcessor::WarnOfPolygonsPastTheImage(const PolygonList& polygons,
                                               const imageprocessing::ImageFileSystem& image) const {
     namespace bp = boost::polygon;
@@ -178,11 +105,11 @@ void MapProcessor::WarnOfPolygonsPastTheImage(const PolygonList& polygons,
         const auto box = polygon->Bounds();
         if (bp::xl(box) < 0 || bp::yl(box) < 0 || bp::xh(box) > image.Width() ||
             bp::yh(box) > image.Height()) {
-            LogMessage("The polygon " + std::to_string(polygon->Id() + 1) + " (class '" +
-                       EchoedInput(polygon->Class()) + "') of '" + EchoedPath(polygonFile) +
-                       "' reaches past the image (" + std::to_string(image.Width()) + " x " +
-                       std::to_string(image.Height()) +
-                       " pixels); its windows outside the image are skipped.");
+            protocol.Warning("The polygon " + std::to_string(polygon->Id() + 1) + " (class '" +
+                             EchoedInput(polygon->Class()) + "') of '" + EchoedPath(polygonFile) +
+                             "' reaches past the image (" + std::to_string(image.Width()) + " x " +
+                             std::to_string(image.Height()) +
+                             " pixels); its windows outside the image are skipped.");
         }
     }
 }
@@ -204,17 +131,17 @@ void MapProcessor::WarnOfMissingWindows(
         }
         const auto box = polygon->Bounds();
         if (bp::xh(box) - bp::xl(box) < windowSize || bp::yh(box) - bp::yl(box) < windowSize) {
-            LogMessage("The polygon " + std::to_string(polygon->Id() + 1) + " (class '" +
-                       EchoedInput(polygon->Class()) + "') of '" + EchoedPath(polygonFile) +
-                       "' is smaller than the " + std::to_string(windowSize) + "-pixel window of " +
-                       algorithm.Name() + "; it gives no window.");
+            protocol.Warning("The polygon " + std::to_string(polygon->Id() + 1) + " (class '" +
+                             EchoedInput(polygon->Class()) + "') of '" + EchoedPath(polygonFile) +
+                             "' is smaller than the " + std::to_string(windowSize) +
+                             "-pixel window of " + algorithm.Name() + "; it gives no window.");
         }
     }
     for (const std::string& name : classes) {
         if (classesWithWindows.count(name) == 0) {
-            LogMessage("The class '" + EchoedInput(name) + "' of '" + EchoedPath(polygonFile) +
-                       "' gets no window from " + algorithm.Name() +
-                       "; the classifiers cannot learn it.");
+            protocol.Warning("The class '" + EchoedInput(name) + "' of '" +
+                             EchoedPath(polygonFile) + "' gets no window from " + algorithm.Name() +
+                             "; the classifiers cannot learn it.");
         }
     }
 }
@@ -236,14 +163,10 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::Process() {
     return outputs;
 }
 
-std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(PolygonList& polygons,
-                                                                          const std::string& suffix,
-                                                                          int progressStart,
-                                                                          int progressEnd,
-                                                                          ImagePointer variant,
-                                                                          bool reportWindowGaps) {
-    const std::string prefix = OutputPrefixFor(outputPrefix, imageFile) +
-                               polygonFileName + suffix;
+std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(
+    PolygonList& polygons, const std::string& suffix, int progressStart, int progressEnd,
+    ImagePointer variant, bool reportWindowGaps) {
+    const std::string prefix = OutputPrefixFor(outputPrefix, imageFile) + polygonFileName + suffix;
     const double step = algorithms.empty() ? 0.0
                                            : static_cast<double>(progressEnd - progressStart) /
                                                  static_cast<double>(algorithms.size());
@@ -252,15 +175,13 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(Polygo
     std::vector<std::shared_ptr<ExtractionOutput>> outputs;
     for (const auto& algorithm : algorithms) {
         const std::string name = algorithm->Name();
-        if (chatty) {
-            std::cout << "[LOGMESSAGE] !Processing image with " << name << ".!" << std::endl;
-        }
+        protocol.Note("Processing image with " + name + ".");
         if (progressLine != nullptr) {
             progressLine->Show("Extracting features with " + name +
                                (suffix.empty() ? "" : " (" + suffix.substr(1) + ")"));
         }
         // Reports wall and CPU time of this extractor's step when it goes out of scope.
-        boost::timer::auto_cpu_timer timer(std::cout, 6);
+        const auto timer = protocol.StepTimer();
 
         algorithm->SetImage(variant);
         FlatDescriptors descriptors = algorithm->DescribePolygons(polygons);
@@ -284,26 +205,9 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(Polygo
         outputs.push_back(output);
 
         progress = static_cast<int>(progress + step);
-        if (chatty) {
-            std::cout << "[PROGRESS] !" << progress << "!" << std::endl;
-        }
+        protocol.Progress(progress);
     }
     return outputs;
-}
-
-MapProcessor::DescriptorList MapProcessor::Process(
-    featureextraction::FeatureExtractionAlgorithm& extractor) {
-    PolygonList polygons = ReadPolygons(false);
-    for (const auto& polygon : polygons) {
-        WidenToCoveredPixels(*polygon);
-    }
-    ImagePointer loaded = LoadImage();
-    if (chatty) {
-        std::cout << "[LOGMESSAGE] !Processing image with " << extractor.Name() << ".!"
-                  << std::endl;
-    }
-    extractor.SetImage(loaded);
-    return extractor.Process(polygons);
 }
 
 }  // namespace velkar::ordana

@@ -128,7 +128,8 @@ class MapProcessorTest : public testing::Test {
     std::string ImagePath() const { return (folder / "scene.png").string(); }
 
     std::unique_ptr<MapProcessor> Processor(bool chatty, int windowSize, bool monochromatic) {
-        auto processor = std::make_unique<MapProcessor>(chatty);
+        protocol.SetChatty(chatty);
+        auto processor = std::make_unique<MapProcessor>(protocol);
         processor->imageFile = ImagePath();
         processor->polygonFile = (folder / "plot.cct").string();
         processor->polygonFileName = "plot.cct";
@@ -142,6 +143,7 @@ class MapProcessorTest : public testing::Test {
     }
 
     ordanatest::TemporaryFolder folder;
+    velkar::ordana::ProtocolWriter protocol;
 };
 
 TEST_F(MapProcessorTest, WritesTheWindowAveragesOfEveryPolygon) {
@@ -321,50 +323,6 @@ TEST_F(MapProcessorTest, UnusableInputsAreRejectedBeforeAnythingIsWritten) {
     auto badLabel = Processor(false, 5, false);
     badLabel->polygonFile = (folder / "bad.cct").string();
     expectRejected(*badLabel, badLabel->polygonFile);
-}
-
-TEST_F(MapProcessorTest, ClassificationExtractionDescribesEveryWindowOnce) {
-    // Windows of side 4 on a step of 2, listed by their corner pixels as the segmentation file
-    // does, labelled "unknown" (not a class).
-    std::vector<LabelledPolygon> windows;
-    std::vector<std::pair<int, int>> origins;
-    for (int x = 0; x + 4 <= 40; x += 2) {
-        for (int y = 0; y + 4 <= 30; y += 2) {
-            windows.push_back({"unknown", Rectangle(x, y, x + 3, y + 3)});
-            origins.emplace_back(x, y);
-        }
-    }
-    ordanatest::WritePolygonFile(folder / "windows.cct", {"a"}, {"c"}, windows);
-    MapProcessor processor(true);
-    processor.imageFile = ImagePath();
-    processor.polygonFile = (folder / "windows.cct").string();
-    ColorAverage extractor(4, false, false);
-
-    MapProcessor::DescriptorList descriptors;
-    const std::string printed = CapturedOutput([&] { descriptors = processor.Process(extractor); });
-    EXPECT_EQ(
-        ordanatest::ProtocolLines(printed),
-        std::vector<std::string>{"[LOGMESSAGE] !Processing image with Windowed Color Average.!"});
-
-    ASSERT_EQ(descriptors.size(), windows.size());
-    std::set<int> seen;
-    for (const auto& descriptor : descriptors) {
-        const int id = descriptor->PolygonId();
-        ASSERT_GE(id, 0);
-        ASSERT_LT(id, static_cast<int>(windows.size()));
-        EXPECT_TRUE(seen.insert(id).second) << "window " << id << " described twice";
-        const auto [x, y] = origins[static_cast<std::size_t>(id)];
-        const std::vector<Row> expected =
-            ExpectedAverages(Gradient, {{"unknown", Rectangle(x, y, x + 4, y + 4)}}, 4, false);
-        ASSERT_EQ(expected.size(), 1u);
-        ASSERT_EQ(descriptor->Features().size(), 3u);
-        for (int band = 0; band < 3; ++band) {
-            EXPECT_NEAR(descriptor->Features()[band][0], expected[0].values[band], 1e-9)
-                << "window " << id << " band " << band;
-        }
-    }
-    // Nothing is written by this extraction.
-    EXPECT_EQ(folder.FileNames().size(), 3u);
 }
 
 // The program writes the descriptor file beside the image, named after the polygon file.

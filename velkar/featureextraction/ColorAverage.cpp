@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "velkar/featureextraction/GridBatch.h"
+#include "velkar/util/InvalidParameter.h"
 #include "velkar/util/Parallel.h"
 
 namespace velkar::featureextraction {
@@ -310,12 +311,8 @@ void DescribeGridWith(const ImageFileSystem& image, const WindowGrid& grid, std:
 
 ColorAverage::ColorAverage(int windowSize, bool addMonochromaticBand, bool normalize)
     : windowSize(windowSize), addMonochromaticBand(addMonochromaticBand), normalize(normalize) {
-    if (windowSize < 1) {
-        throw std::invalid_argument(
-            "The window size of the windowed color average must be at "
-            "least 1, got " +
-            std::to_string(windowSize));
-    }
+    const util::InvalidParameter::Rules rules("ColorAverage");
+    rules.AtLeast("windowSize", windowSize, 1, "the window size must be at least 1");
 }
 
 std::string ColorAverage::Name() const { return "Windowed Color Average"; }

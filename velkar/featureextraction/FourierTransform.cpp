@@ -6,6 +6,7 @@
 #include <numbers>
 #include <stdexcept>
 
+#include "velkar/util/InvalidParameter.h"
 #include "velkar/util/Parallel.h"
 
 namespace velkar::featureextraction {
@@ -24,10 +25,11 @@ FourierTransform::FourierTransform(int windowSize, int coefficients)
       kept(KeptFrequencies(coefficients)) {
     const int largest = MaximumCoefficients(windowSize);
     if (coefficients < 1 || coefficients > largest) {
-        throw std::invalid_argument("The Fourier coefficient count must lie between 1 and " +
-                                    std::to_string(largest) + " for window size " +
-                                    std::to_string(windowSize) + ", got " +
-                                    std::to_string(coefficients));
+        throw util::InvalidParameter(
+            "FourierTransform", "coefficients", std::to_string(coefficients),
+            "floor(sqrt({coefficients})) frequencies are kept along each axis of the window "
+            "padded to a power of two, so it must lie between 1 and " +
+                std::to_string(largest) + " for window size " + std::to_string(windowSize));
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "velkar/util/InvalidParameter.h"
 #include "velkar/util/Parallel.h"
 
 namespace velkar::featureextraction {
@@ -38,14 +39,6 @@ double GrayOf(const unsigned char* pixel, int bands) {
     return sum / static_cast<double>(bands);
 }
 
-void RequirePositive(const char* what, int value) {
-    if (value < 1) {
-        throw std::invalid_argument(std::string("The ") + what +
-                                    " of the gradient histogram must be at least 1, got " +
-                                    std::to_string(value));
-    }
-}
-
 }  // namespace
 
 // Buffers reused by the polygons one thread describes.
@@ -69,15 +62,18 @@ struct Hog::GridWorkspace {
 };
 
 Hog::Hog(int blocksX, int blocksY, int bins) : blocksX(blocksX), blocksY(blocksY), bins(bins) {
-    RequirePositive("block count across x", blocksX);
-    RequirePositive("block count across y", blocksY);
-    RequirePositive("bin count", bins);
+    using util::InvalidParameter;
+    const InvalidParameter::Rules rules("Hog");
+    rules.AtLeast("blocksX", blocksX, 1, "at least 1 block across x is needed");
+    rules.AtLeast("blocksY", blocksY, 1, "at least 1 block across y is needed");
+    rules.AtLeast("bins", bins, 1, "at least 1 orientation bin is needed");
     const long long features = static_cast<long long>(blocksX) * blocksY * bins;
     if (features > kMaxFeatureCount) {
-        throw std::invalid_argument("A gradient histogram of " + std::to_string(blocksX) + " x " +
-                                    std::to_string(blocksY) + " blocks of " + std::to_string(bins) +
-                                    " bins has " + std::to_string(features) +
-                                    " values, more than " + std::to_string(kMaxFeatureCount));
+        throw InvalidParameter(
+            "Hog", {"blocksX", "blocksY", "bins"},
+            {std::to_string(blocksX), std::to_string(blocksY), std::to_string(bins)},
+            "they give " + std::to_string(features) + " values per descriptor, more than " +
+                std::to_string(kMaxFeatureCount));
     }
     for (int k = 1; k <= bins; ++k) {
         upperEdges.push_back(kLowestAngle + k * (kFullTurn / bins));

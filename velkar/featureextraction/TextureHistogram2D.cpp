@@ -1,4 +1,5 @@
 #include "velkar/featureextraction/TextureHistogram2D.h"
+#include "velkar/util/InvalidParameter.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -7,14 +8,6 @@
 #include <utility>
 
 namespace velkar::featureextraction {
-
-namespace {
-
-std::string DisplacementText(int x, int y) {
-    return "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
-}
-
-}  // namespace
 
 TextureHistogram2D::Histogram::Histogram(int displacements, int bands)
     : displacements(displacements),
@@ -62,27 +55,28 @@ TextureHistogram2D::TextureHistogram2D(std::shared_ptr<imageprocessing::ImageFil
 
 void TextureHistogram2D::CheckDisplacements(int windowSize, const std::vector<int>& dx,
                                             const std::vector<int>& dy) {
-    if (windowSize < 1) {
-        throw std::invalid_argument("the window size must be at least 1, got " +
-                                    std::to_string(windowSize));
-    }
-    if (dx.empty()) {
-        throw std::invalid_argument("the list of x displacements is empty");
+    using util::InvalidParameter;
+    const char* const owner = "TextureHistogram2D";
+    const InvalidParameter::Rules rules(owner);
+    rules.AtLeast("windowSize", windowSize, 1, "the window size must be at least 1");
+    if (dx.empty() || dy.empty()) {
+        throw InvalidParameter(owner, dx.empty() ? "dx" : "dy", "an empty list",
+                               "at least one displacement is needed");
     }
     if (dy.size() < dx.size()) {
-        throw std::invalid_argument("the list of y displacements holds " +
-                                    std::to_string(dy.size()) + " entries, fewer than the " +
-                                    std::to_string(dx.size()) + " x displacements");
+        throw util::InvalidParameter(
+            owner, "dy", util::InvalidParameter::Text(dy),
+            "it needs at least as many items as {--dx}, which has " + std::to_string(dx.size()));
     }
-    for (std::size_t k = 0; k < dx.size(); ++k) {
-        // 64-bit magnitudes, so that the most negative int has one.
-        const long long reach = std::max(std::abs(static_cast<long long>(dx[k])),
-                                         std::abs(static_cast<long long>(dy[k])));
-        if (reach >= windowSize) {
-            throw std::invalid_argument("displacement " + DisplacementText(dx[k], dy[k]) +
-                                        " pairs no pixels inside a window of size " +
-                                        std::to_string(windowSize) +
-                                        ": both steps must be smaller than the window size");
+    // Items of dy past the length of dx pair with nothing. A step that reaches the window size
+    // pairs no pixel inside a window.
+    const std::string inside = "a displacement must stay inside the window, from " +
+                               std::to_string(1 - windowSize) + " to " +
+                               std::to_string(windowSize - 1);
+    for (const auto& [name, steps] : {std::pair{"dx", &dx}, std::pair{"dy", &dy}}) {
+        for (std::size_t k = 0; k < dx.size(); ++k) {
+            rules.AtLeast(name, (*steps)[k], 1 - windowSize, inside);
+            rules.AtMost(name, (*steps)[k], windowSize - 1, inside);
         }
     }
 }

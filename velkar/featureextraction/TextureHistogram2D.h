@@ -72,9 +72,10 @@ class TextureHistogram2D {
                        std::vector<int> dx, std::vector<int> dy, int levels);
     virtual ~TextureHistogram2D() = default;
 
-    // A displacement must be able to pair pixels inside a window: windowSize >= 1, dx not
+    // A displacement must be able to pair pixels inside a window: windowSize >= 1, neither list
     // empty, dy at least as long as dx (extra entries unused), and |dx[k]| and |dy[k]| smaller
-    // than windowSize. Throws std::invalid_argument naming the first fault.
+    // than windowSize. Throws util::InvalidParameter naming the first fault (every dx step is
+    // checked before the dy steps).
     static void CheckDisplacements(int windowSize, const std::vector<int>& dx,
                                    const std::vector<int>& dy);
 

@@ -8,6 +8,7 @@
 
 #include "velkar/featureextraction/FourierTransform.h"
 #include "velkar/featureextraction/WaveletFilters.h"
+#include "velkar/util/InvalidParameter.h"
 #include "velkar/util/Parallel.h"
 
 namespace velkar::featureextraction {
@@ -37,25 +38,31 @@ std::string JoinedNames() {
     return names;
 }
 
+// The scale, checked before the window size is.
+int AtLeastOneLevel(int scale) {
+    util::InvalidParameter::Rules("WaveletTransform")
+        .AtLeast("scale", scale, 1, "at least one decomposition level is needed");
+    return scale;
+}
+
 }  // namespace
 
 WaveletTransform::WaveletTransform(int windowSize, int scale, std::string waveletName)
     : windowSize(windowSize),
-      scale(scale),
+      scale(AtLeastOneLevel(scale)),
       offset(0),
       waveletName(std::move(waveletName)),
       padded(windowSize),
       kept(0) {
+    const int largest = MaximumScale(windowSize);
+    const util::InvalidParameter::Rules rules("WaveletTransform");
+    rules.AtMost("scale", scale, largest,
+                 "2^{scale} must not exceed the window padded to a power of two: at most " +
+                     std::to_string(largest) + " for window size " + std::to_string(windowSize));
     const WaveletFilterPair* filters = FindWaveletFilters(this->waveletName);
     if (filters == nullptr) {
-        throw std::invalid_argument("Unknown wavelet name '" + this->waveletName +
-                                    "'; valid names: " + JoinedNames());
-    }
-    const int largest = MaximumScale(windowSize);
-    if (scale < 1 || scale > largest) {
-        throw std::invalid_argument("The wavelet scale must lie between 1 and " +
-                                    std::to_string(largest) + " for window size " +
-                                    std::to_string(windowSize) + ", got " + std::to_string(scale));
+        throw util::InvalidParameter("WaveletTransform", "waveletName", this->waveletName,
+                                     "valid names: " + JoinedNames());
     }
     lowPass.assign(filters->lowPass.begin(), filters->lowPass.end());
     highPass.assign(filters->highPass.begin(), filters->highPass.end());
