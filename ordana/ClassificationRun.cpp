@@ -19,9 +19,11 @@
 #include "ordana/InputImage.h"
 #include "ordana/ModelFile.h"
 #include "ordana/ParameterParser.h"
+#include "ordana/SceneRaster.h"
 #include "ordana/WindowFileWriter.h"
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/featureextraction/WindowGrid.h"
+#include "velkar/imageprocessing/AbsentPixels.h"
 #include "velkar/util/Parallel.h"
 
 namespace velkar::ordana {
@@ -116,6 +118,10 @@ struct LoadedModel {
     // reported once the image is read.
     std::shared_ptr<FeatureExtractionAlgorithm> extractor;
     std::shared_ptr<imageprocessing::ColorSpaceTransformation> transformation;
+    // The bands and stretches the model records, and its classifier's input size (-1 when it
+    // takes any).
+    BandRequest bands;
+    int inputSize = -1;
 };
 
 // Reads the model, restores its classifier and builds its extractor, so that a model whose
@@ -135,6 +141,8 @@ LoadedModel LoadModel(const ClassificationSettings& settings, AlgorithmBuilder& 
     loaded.windowSize = *metadata.GetInt("window_size");
     loaded.classes = StringList(metadata.GetCollection("classes"));
     loaded.colours = StringList(metadata.GetCollection("colors"));
+    loaded.bands = ModelBands(metadata);
+    loaded.inputSize = classifier->InputSize();
     return loaded;
 }
 
@@ -142,10 +150,63 @@ LoadedModel LoadModel(const ClassificationSettings& settings, AlgorithmBuilder& 
 // file is written meanwhile on a thread of its own, as it does not depend on the answers.
 struct SegmentedImage {
     std::string imageName;
+    std::unique_ptr<SceneRaster> scene;
     std::unique_ptr<WindowGrid> grid;
     int step = 0;
     std::future<WindowFileWriter::Written> segmentation;
 };
+
+// The image with the bands and stretches of the command line, or else of the model; a request
+// the image cannot meet is refused naming where it came from.
+std::unique_ptr<SceneRaster> OpenScene(const ClassificationSettings& settings,
+                                       const LoadedModel& loaded) {
+    const std::string& imageFile = *settings.imageFile;
+    BandRequest request = loaded.bands;
+    if (settings.bands) {
+        request = BandRequest{};
+        request.numbers = ParseBandList(*settings.bands);
+    }
+    if (settings.stretch) {
+        request.stretch = ParseStretch(*settings.stretch);
+        request.stretches.reset();
+    }
+    try {
+        return std::make_unique<SceneRaster>(imageFile, request);
+    } catch (const SceneRaster::BandError& error) {
+        if (settings.bands) {
+            throw InputError(RejectionMessage({"bands"}, {*settings.bands}, error.what()));
+        }
+        throw InputError("The model file '" + EchoedPath(settings.modelFile) +
+                         "' records bands the image cannot give: " + error.what() + ".");
+    }
+}
+
+// The model's extractor, colour space and classifier must take the bands the image is read
+// as: refused otherwise, naming both counts.
+void CheckBandsAgainstModel(const ClassificationSettings& settings, const LoadedModel& loaded,
+                            const SceneRaster& scene) {
+    const std::string image = "The image '" + EchoedPath(*settings.imageFile) + "' is read as " +
+                              scene.Description();
+    if (loaded.transformation && scene.BandCount() != 3) {
+        throw InputError(ColourSpaceBandMessage(*loaded.transformation, scene.BandCount()));
+    }
+    try {
+        loaded.extractor->SetImage(imageprocessing::ImageFileSystem::Create(
+            *settings.imageFile, 0, 0, scene.BandCount()));
+    } catch (const std::invalid_argument& error) {
+        throw InputError(image + ": " + error.what() + ".");
+    }
+    if (loaded.inputSize >= 0 && loaded.inputSize != loaded.extractor->FeatureCount()) {
+        const std::size_t recorded =
+            loaded.bands.numbers ? loaded.bands.numbers->size() : std::size_t{3};
+        throw InputError(image + ", which gives " +
+                         std::to_string(loaded.extractor->FeatureCount()) +
+                         " features per window, but the model file '" +
+                         EchoedPath(settings.modelFile) + "' takes " +
+                         std::to_string(loaded.inputSize) + " (it was trained on " +
+                         std::to_string(recorded) + " bands); choose the bands with '--bands'.");
+    }
+}
 
 SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBuilder& builder,
                             LoadedModel& loaded) {
@@ -157,8 +218,9 @@ SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBui
     if (imageFile.empty()) {
         throw InputError::AlreadyReported();
     }
-    auto image = ReadInputImage(imageFile);
     SegmentedImage segmented;
+    segmented.scene = OpenScene(settings, loaded);
+    const SceneRaster& image = *segmented.scene;
     segmented.step = SamplingStep(settings.samplingMethod, loaded.windowSize);
     if (segmented.step < 1) {
         throw InputError("The sampling method '" + EchoedInput(settings.samplingMethod) +
@@ -177,13 +239,20 @@ SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBui
         protocol.Note("No valid extraction algorithm selected.");
         throw InputError::AlreadyReported();
     }
+    CheckBandsAgainstModel(settings, loaded, image);
+    if (!image.IsPlain()) {
+        const std::string description =
+            "The image '" + EchoedPath(imageFile) + "' is read as " + image.Description() + ".";
+        protocol.Note(description);
+        protocol.ForPerson(description);
+    }
     // The grid is generated, never held: window i lies at (grid.X(i), grid.Y(i)).
-    segmented.grid = std::make_unique<WindowGrid>(loaded.windowSize, segmented.step, image->Width(),
-                                                  image->Height());
+    segmented.grid = std::make_unique<WindowGrid>(loaded.windowSize, segmented.step, image.Width(),
+                                                  image.Height());
     const WindowGrid& grid = *segmented.grid;
     if (grid.Count() == 0) {
         protocol.Warning("The image '" + EchoedPath(imageFile) + "' (" +
-                         std::to_string(image->Width()) + " x " + std::to_string(image->Height()) +
+                         std::to_string(image.Width()) + " x " + std::to_string(image.Height()) +
                          " pixels) is smaller than the " + std::to_string(loaded.windowSize) +
                          "-pixel window of the model; it gives no window, and the results list "
                          "none.");
@@ -200,9 +269,6 @@ SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBui
     protocol.Note("Creating extraction algorithm");
     protocol.Task("Extracting features");
     protocol.Note("Processing image with " + loaded.extractor->Name() + ".");
-    // A model trained on a colour variant sees the new image in the same colour space.
-    loaded.extractor->SetImage(
-        loaded.transformation ? TransformedImage(*image, *loaded.transformation) : image);
     protocol.Task("Classifying");
     return segmented;
 }
@@ -224,13 +290,19 @@ class BatchClassifier {
                                               model);
           }) {}
 
-    // The count windows from first on, their features in rows of featureCount values; text gets
-    // one string of label lines per chunk. Returns the number of windows whose features are not
-    // all finite.
-    std::size_t Classify(const featureextraction::WindowGrid& grid, std::size_t first,
-                         std::size_t count, const std::vector<double>& features, int featureCount,
-                         std::vector<std::string>& text) {
+    struct Unknown {
+        std::size_t notFinite = 0;
+        std::size_t absent = 0;
+    };
+
+    // The count windows from first on, their features in rows of featureCount values; a window
+    // whose absent flag is set holds pixels without data and stays unknown. text gets one string
+    // of label lines per chunk. Returns the windows left unknown for either reason.
+    Unknown Classify(const featureextraction::WindowGrid& grid, std::size_t first,
+                     std::size_t count, const std::vector<double>& features, int featureCount,
+                     const std::vector<unsigned char>& absent, std::vector<std::string>& text) {
         std::atomic<std::size_t> notFinite{0};
+        std::atomic<std::size_t> withoutData{0};
         const std::size_t length = static_cast<std::size_t>(featureCount);
         text.resize((count + kChunk - 1) / kChunk);
         util::ParallelFor(text.size(), [&](std::size_t chunk) {
@@ -242,8 +314,10 @@ class BatchClassifier {
             for (std::size_t i = chunk * kChunk; i < end; ++i) {
                 const double* values = features.data() + i * length;
                 int answer = -1;
-                if (std::all_of(values, values + length,
-                                [](double v) { return std::isfinite(v); })) {
+                if (!absent.empty() && absent[i] != 0) {
+                    ++withoutData;
+                } else if (std::all_of(values, values + length,
+                                       [](double v) { return std::isfinite(v); })) {
                     row.assign(values, values + length);
                     answer = classifier.Classify(row);
                 } else {
@@ -257,7 +331,7 @@ class BatchClassifier {
                 picture.Paint(grid.X(first + i), grid.Y(first + i), known ? answer : -1);
             }
         });
-        return notFinite;
+        return {notFinite, withoutData};
     }
 
   private:
@@ -267,33 +341,81 @@ class BatchClassifier {
     util::Combinable<std::shared_ptr<PatternRecognitionAlgorithm>> classifiers;
 };
 
-// Windows go through extraction and classification a batch at a time; the results file and
-// the picture take each batch's answers as it completes.
+// The grid columns a batch takes: as many as hold batchSize windows, fewer when their strip of
+// pixels would pass kStripPixels, and one at least.
+std::size_t ColumnsPerBatch(const WindowGrid& grid, std::size_t batchSize) {
+    const long long stripHeight =
+        static_cast<long long>(grid.Rows() - 1) * grid.Step() + grid.WindowSize();
+    const long long byPixels =
+        (kStripPixels / stripHeight - grid.WindowSize()) / grid.Step() + 1;
+    const std::size_t byWindows = std::max<std::size_t>(batchSize, 1) / grid.Rows();
+    return std::max<std::size_t>(
+        1, std::min(byWindows, static_cast<std::size_t>(std::max(byPixels, 1LL))));
+}
+
+// Windows go through extraction and classification a batch of grid columns at a time: the strip
+// of pixels the batch's windows cover is read, turned into the model's colour space and
+// described on a grid local to it, whose windows are the batch's in the same order. The results
+// file and the picture take each batch's answers as it completes.
 void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& builder,
-                     const LoadedModel& loaded, const WindowGrid& grid, WindowFileWriter& results,
-                     ClassMap& picture) {
+                     const LoadedModel& loaded, const SceneRaster& scene, const WindowGrid& grid,
+                     WindowFileWriter& results, ClassMap& picture) {
     BatchClassifier classifiers(builder, loaded.model, loaded.classes, picture);
     ConsoleProgress progress(*settings.protocol);
     FeatureExtractionAlgorithm& extractor = *loaded.extractor;
     std::vector<double> features;
+    std::vector<unsigned char> absent;
     std::vector<std::string> labelText;
-    std::size_t skipped = 0;
-    const std::size_t batch = std::max<std::size_t>(settings.batchSize, 1);
-    for (std::size_t first = 0; first < grid.Count(); first += batch) {
-        const std::size_t count = std::min(batch, grid.Count() - first);
+    BatchClassifier::Unknown unknown;
+    if (grid.Count() == 0) {
+        return;
+    }
+    const std::size_t rows = grid.Rows();
+    const std::size_t columnsPerBatch = ColumnsPerBatch(grid, settings.batchSize);
+    const int w = grid.WindowSize();
+    const int stripHeight = static_cast<int>(rows - 1) * grid.Step() + w;
+    for (std::size_t column = 0; column < grid.Columns(); column += columnsPerBatch) {
+        const std::size_t columns = std::min(columnsPerBatch, grid.Columns() - column);
+        const std::size_t first = column * rows;
+        const std::size_t count = columns * rows;
         progress.Show("Classifying windows: " + std::to_string(first * 100 / grid.Count()) +
                       "% of " + std::to_string(grid.Count()));
-        extractor.DescribeGrid(grid, first, count, features);
-        skipped +=
-            classifiers.Classify(grid, first, count, features, extractor.FeatureCount(), labelText);
+        const int left = grid.X(first);
+        const int stripWidth = static_cast<int>(columns - 1) * grid.Step() + w;
+        auto strip = scene.Read({left, 0, stripWidth, stripHeight});
+        // A model trained on a colour variant sees the new image in the same colour space.
+        extractor.SetImage(loaded.transformation ? TransformedImage(*strip, *loaded.transformation)
+                                                 : strip);
+        const WindowGrid local(w, grid.Step(), stripWidth, stripHeight);
+        extractor.DescribeGrid(local, 0, count, features);
+        absent.clear();
+        const imageprocessing::AbsentPixels absentPixels(*strip);
+        if (absentPixels.Any()) {
+            absent.resize(count);
+            for (std::size_t n = 0; n < count; ++n) {
+                absent[n] = absentPixels.Count(local.X(n), local.Y(n), w, w) > 0 ? 1 : 0;
+            }
+        }
+        picture.BeginStrip(left, grid.X(first + count - 1));
+        const BatchClassifier::Unknown batchUnknown = classifiers.Classify(
+            grid, first, count, features, extractor.FeatureCount(), absent, labelText);
+        picture.EndStrip();
+        unknown.notFinite += batchUnknown.notFinite;
+        unknown.absent += batchUnknown.absent;
         for (std::size_t chunk = 0; chunk < labelText.size(); ++chunk) {
             results.AddLabelLines(
                 labelText[chunk],
                 std::min(BatchClassifier::kChunk, count - chunk * BatchClassifier::kChunk));
         }
     }
-    if (skipped > 0) {
-        settings.protocol->Warning(std::to_string(skipped) + " of the " +
+    if (unknown.absent > 0) {
+        settings.protocol->Warning(std::to_string(unknown.absent) + " of the " +
+                                   std::to_string(grid.Count()) +
+                                   " windows hold pixels without data in '" +
+                                   EchoedPath(*settings.imageFile) + "'; they stay unknown.");
+    }
+    if (unknown.notFinite > 0) {
+        settings.protocol->Warning(std::to_string(unknown.notFinite) + " of the " +
                                    std::to_string(grid.Count()) +
                                    " windows hold feature values that are not finite numbers; "
                                    "they stay unknown.");
@@ -302,8 +424,7 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
 
 // The window section of the results equals the segmentation file's: it is copied, not formatted
 // again. The picture goes beside the results. Returns the results file's path.
-std::string FinishFiles(WindowFileWriter& results, SegmentedImage& segmented,
-                        const ClassMap& picture) {
+std::string FinishFiles(WindowFileWriter& results, SegmentedImage& segmented, ClassMap& picture) {
     const std::string resultsFile = results.FinishWithCornersOf(segmented.segmentation.get());
     picture.Write(resultsFile.substr(0, resultsFile.rfind('.')) + ".png");
     return resultsFile;
@@ -332,9 +453,12 @@ std::string ClassifyImage(const ClassificationSettings& settings, AlgorithmBuild
         TimestampedFileName(OutputPrefixFor(settings.outputPrefix, *settings.imageFile) + "results",
                             "cct"),
         segmented.imageName, loaded.classes, loaded.colours, grid.Count());
-    ClassMap picture(grid.Width(), grid.Height(), loaded.windowSize, segmented.step, loaded.classes,
-                     loaded.colours);
-    ClassifyBatches(settings, builder, loaded, grid, results, picture);
+    const std::string resultsBase =
+        OutputPrefixFor(settings.outputPrefix, *settings.imageFile) + "results";
+    ClassMap picture(TimestampedFileName(resultsBase, "tif"), grid.Width(), grid.Height(),
+                     loaded.windowSize, segmented.step, loaded.classes, loaded.colours,
+                     segmented.scene->GetGeoreference());
+    ClassifyBatches(settings, builder, loaded, *segmented.scene, grid, results, picture);
     return FinishFiles(results, segmented, picture);
 }
 
@@ -345,6 +469,8 @@ std::string RunClassificationMode(ParameterParser& parser, AlgorithmBuilder& bui
     settings.imageFile = parser.GivenImageFile();
     settings.samplingMethod = parser.SamplingMethod();
     settings.outputPrefix = parser.OutputPrefix();
+    settings.bands = parser.GivenText("bands");
+    settings.stretch = parser.GivenText("stretch");
     settings.protocol = &protocol;
     return ClassifyImage(settings, builder);
 }

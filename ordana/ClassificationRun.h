@@ -5,7 +5,11 @@
 // w / 2 but at least 1, "pixel": step 1; windows lie wholly inside the image and are listed with
 // x outer, y inner), write the grid as a segmentation polygon file, extract the model's features
 // from every window, classify them and write the predicted class names as a results polygon file
-// beside the image, with the class-map picture beside it.
+// beside the image, with the class-map picture beside it. The image is read in vertical strips:
+// a batch is whole grid columns, whose strip of pixels is read, turned into the model's colour
+// space and described on a grid of its own, so the run holds a strip, never the image. The
+// model's bands and stretches are applied to the image unless --bands or --stretch say
+// otherwise; windows holding pixels without data stay unknown and unpainted.
 
 #include <cstddef>
 #include <optional>
@@ -18,9 +22,11 @@ namespace velkar::ordana {
 
 class ParameterParser;
 
-// The windows that go through extraction and classification together; the run holds no more
-// than a batch of features and answers at a time.
+// The windows that go through extraction and classification together (at least one grid
+// column); the run holds no more than a batch of features and answers at a time.
 constexpr std::size_t kClassificationBatch = 1 << 15;
+// The pixels of the strip a batch reads: fewer columns go together when theirs would be more.
+constexpr long long kStripPixels = 1LL << 23;
 
 struct ClassificationSettings {
     std::string modelFile;
@@ -34,6 +40,9 @@ struct ClassificationSettings {
     // The segmentation file, the results file and the class map are the same whatever the batch
     // size.
     std::size_t batchSize = kClassificationBatch;
+    // The values of --bands and --stretch, which replace what the model records.
+    std::optional<std::string> bands;
+    std::optional<std::string> stretch;
 };
 
 // Returns the path of the results file. The grid is generated, not held, and the windows are

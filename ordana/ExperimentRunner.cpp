@@ -16,6 +16,7 @@
 #include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
+#include "ordana/InputImage.h"
 #include "ordana/MapProcessor.h"
 #include "ordana/ModelFile.h"
 #include "ordana/OneBasedClassifier.h"
@@ -24,6 +25,7 @@
 #include "ordana/ParameterParser.h"
 #include "ordana/PolygonFile.h"
 #include "ordana/ProtocolWriter.h"
+#include "ordana/SceneRaster.h"
 #include "velkar/patternrecognition/Sampling.h"
 #include "velkar/util/Random.h"
 
@@ -233,7 +235,8 @@ long long RunRepetition(PatternRecognitionAlgorithm& classifier, const LabelledP
 void WriteBestModel(const ExperimentSettings& settings, const ExtractionOutput& output,
                     PatternRecognitionAlgorithm& best) {
     auto model = ComposeModel(best.Configuration(), best, output.classes, output.colors,
-                              output.parameters, output.windowSize, output.colorSpace);
+                              output.parameters, output.windowSize, output.colorSpace,
+                              output.bands);
     // A model of a colour variant carries the variant in its name, as its descriptor file does.
     const std::string prefix =
         settings.outputPrefix + (output.colorSpace.empty() ? "" : "_" + output.colorSpace);
@@ -402,21 +405,62 @@ void RunExperiments(const ExperimentSettings& settings, const ExtractionOutput& 
 
 namespace {
 
+// The image with the bands of --bands and --stretch; every extractor and colour space is checked
+// against its band count, and the extractors are set to it, so that their feature counts are
+// those of the run. The bands and stretches are said when the image is no plain picture.
+std::shared_ptr<SceneRaster> OpenScene(ParameterParser& parser, MapProcessor& processor,
+                                       const ExtractionSelection& selection,
+                                       const ProtocolWriter& protocol) {
+    const std::optional<std::string> bands = parser.GivenText("bands");
+    const std::optional<std::string> stretch = parser.GivenText("stretch");
+    std::shared_ptr<SceneRaster> scene;
+    try {
+        scene = std::make_shared<SceneRaster>(processor.imageFile, BandRequestOf(bands, stretch));
+    } catch (const SceneRaster::BandError& error) {
+        throw InputError(RejectionMessage({"bands"}, {bands.value_or("")}, error.what()));
+    }
+    const std::string description =
+        "The image '" + EchoedPath(processor.imageFile) + "' is read as " + scene->Description();
+    if (!scene->IsPlain()) {
+        protocol.Note(description + ".");
+        protocol.ForPerson(description + ".");
+    }
+    for (const auto& transformation : processor.colorTransformations) {
+        if (scene->BandCount() != 3) {
+            throw InputError(ColourSpaceBandMessage(*transformation, scene->BandCount()));
+        }
+    }
+    const auto blank = imageprocessing::ImageFileSystem::Create(processor.imageFile, 0, 0,
+                                                                scene->BandCount());
+    for (const auto& extractor : selection.algorithms) {
+        try {
+            extractor->SetImage(blank);
+        } catch (const std::invalid_argument& error) {
+            throw InputError(description + ": " + error.what() + ".");
+        }
+    }
+    return scene;
+}
+
 // Everything the experiments will need from the command line, checked before anything is
 // extracted or written: the repetition count, the polygon file, and a classifier of every
 // selected key for every extractor's features, able to tell every class of the polygon file
 // apart. Problems are reported as they are found; any of them stops the run. Returns the
 // repetition count.
 int CheckedExperiments(ParameterParser& parser, AlgorithmFactory& factory,
-                       const ExtractionSelection& selection, const std::string& polygonFile,
+                       const ExtractionSelection& selection, MapProcessor& processor,
                        const ProtocolWriter& protocol) {
     const int experiments = parser.Experiments();
     if (experiments < 0) {
         throw InputError(RejectionMessage({"experiments"}, {std::to_string(experiments)},
                                           "it must be 0 or more"));
     }
-    const std::size_t classCount = ReadPolygonFile(polygonFile, true).classes.size();
+    const std::size_t classCount = ReadPolygonFile(processor.polygonFile, true).classes.size();
     bool usable = !parser.ProblemReported();
+    if (usable) {
+        // The extractors' feature counts follow the bands read, which the image's file tells.
+        processor.scene = OpenScene(parser, processor, selection, protocol);
+    }
     for (const std::string& key : factory.SelectedAlgorithms()) {
         for (const auto& extractor : selection.algorithms) {
             const auto classifier = factory.CreateAlgorithm(key, extractor->FeatureCount());
@@ -459,10 +503,9 @@ void RunExperimentMode(ParameterParser& parser, AlgorithmFactory& factory,
         protocol.Note("No valid extraction algorithm selected.");
         throw InputError::AlreadyReported();
     }
-    const int experiments =
-        CheckedExperiments(parser, factory, selection, processor.polygonFile, protocol);
     processor.colorTransformations.insert(processor.colorTransformations.end(),
                                           transformations.begin(), transformations.end());
+    const int experiments = CheckedExperiments(parser, factory, selection, processor, protocol);
     processor.SetExtraction(selection);
     protocol.Task("Extracting features");
     ConsoleProgress progress(protocol);

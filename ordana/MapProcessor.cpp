@@ -10,6 +10,7 @@
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
 #include "ordana/InputImage.h"
+#include "ordana/PolygonRegions.h"
 #include "ordana/OutputFile.h"
 #include "ordana/PolygonFile.h"
 #include "ordana/ProtocolWriter.h"
@@ -85,31 +86,58 @@ MapProcessor::PolygonList MapProcessor::ReadPolygons() {
     return content.polygons;
 }
 
-MapProcessor::ImagePointer MapProcessor::LoadImage() {
-    if (!image) {
-        image = ReadInputImage(imageFile);
+SceneRaster& MapProcessor::LoadScene() {
+    if (!scene) {
+        scene = std::make_shared<SceneRaster>(imageFile, bandRequest);
     }
-    if (!image->IsLoaded()) {
-        throw InputError("Cannot read the image file '" + EchoedPath(imageFile) + "'.");
-    }
-    return image;
+    return *scene;
 }
 
-void MapProcessor::WarnOfPolygonsPastTheImage(const PolygonList& polygons,
-                                              const imageprocessing::ImageFileSystem& image) const {
+void MapProcessor::WarnOfPolygonsPastTheImage(const PolygonList& polygons) const {
     namespace bp = boost::polygon;
     for (const auto& polygon : polygons) {
         if (polygon->Size() == 0) {
             continue;
         }
         const auto box = polygon->Bounds();
-        if (bp::xl(box) < 0 || bp::yl(box) < 0 || bp::xh(box) > image.Width() ||
-            bp::yh(box) > image.Height()) {
+        if (bp::xl(box) < 0 || bp::yl(box) < 0 || bp::xh(box) > scene->Width() ||
+            bp::yh(box) > scene->Height()) {
             protocol.Warning("The polygon " + std::to_string(polygon->Id() + 1) + " (class '" +
                              EchoedInput(polygon->Class()) + "') of '" + EchoedPath(polygonFile) +
-                             "' reaches past the image (" + std::to_string(image.Width()) + " x " +
-                             std::to_string(image.Height()) +
+                             "' reaches past the image (" + std::to_string(scene->Width()) +
+                             " x " + std::to_string(scene->Height()) +
                              " pixels); its windows outside the image are skipped.");
+        }
+    }
+}
+
+void MapProcessor::WarnOfAbsentPixels(const PolygonList& polygons, const std::string& algorithmName,
+                                      const std::map<int, long long>& leftOut,
+                                      const std::vector<int>& polygonIds) const {
+    if (leftOut.empty()) {
+        return;
+    }
+    const std::set<int> polygonsWithWindows(polygonIds.begin(), polygonIds.end());
+    std::map<std::string, long long> perClass;
+    for (const auto& [id, count] : leftOut) {
+        const std::string name = ClassOf(polygons, id);
+        perClass[name] += count;
+        if (polygonsWithWindows.count(id) == 0) {
+            protocol.Warning("The polygon " + std::to_string(id + 1) + " (class '" +
+                             EchoedInput(name) + "') of '" + EchoedPath(polygonFile) +
+                             "' gives no window to " + algorithmName + ": each of its " +
+                             std::to_string(count) + " holds pixels without data in '" +
+                             EchoedPath(imageFile) + "'.");
+        }
+    }
+    for (const std::string& name : classes) {
+        const auto found = perClass.find(name);
+        if (found != perClass.end()) {
+            protocol.Warning(std::to_string(found->second) + " windows of " + algorithmName +
+                             " in the class '" + EchoedInput(name) + "' of '" +
+                             EchoedPath(polygonFile) + "' hold pixels without data in '" +
+                             EchoedPath(imageFile) + "'; they are left out.");
+            perClass.erase(found);
         }
     }
 }
@@ -146,66 +174,116 @@ void MapProcessor::WarnOfMissingWindows(
     }
 }
 
-std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::Process() {
-    PolygonList polygons = ReadPolygons();
-    ImagePointer loaded = LoadImage();
-    WarnOfPolygonsPastTheImage(polygons, *loaded);
-    if (colorTransformations.empty()) {
-        return ProcessImage(polygons, "", 0, 100, loaded);
-    }
-    std::vector<std::shared_ptr<ExtractionOutput>> outputs;
-    for (const auto& transformation : colorTransformations) {
-        auto variant = ProcessImage(polygons, "_" + transformation->ShortName(), 0, 100,
-                                    TransformedImage(*loaded, *transformation),
-                                    &transformation == &colorTransformations.front());
-        outputs.insert(outputs.end(), variant.begin(), variant.end());
-    }
-    return outputs;
+namespace {
+
+// What one extractor gathers over the regions for one colour variant.
+struct Extraction {
+    FlatDescriptors descriptors;
+    std::map<int, long long> leftOut;
+    // Runs while the extractor works; reported when its descriptor file is written.
+    std::unique_ptr<boost::timer::auto_cpu_timer> timer;
+};
+
+void Append(FlatDescriptors& all, FlatDescriptors&& part) {
+    all.values.insert(all.values.end(), part.values.begin(), part.values.end());
+    all.polygonIds.insert(all.polygonIds.end(), part.polygonIds.begin(), part.polygonIds.end());
 }
 
-std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(
-    PolygonList& polygons, const std::string& suffix, int progressStart, int progressEnd,
-    ImagePointer variant, bool reportWindowGaps) {
-    const std::string prefix = OutputPrefixFor(outputPrefix, imageFile) + polygonFileName + suffix;
-    const double step = algorithms.empty() ? 0.0
-                                           : static_cast<double>(progressEnd - progressStart) /
-                                                 static_cast<double>(algorithms.size());
-    int progress = progressStart;
+}  // namespace
 
-    std::vector<std::shared_ptr<ExtractionOutput>> outputs;
-    for (const auto& algorithm : algorithms) {
-        const std::string name = algorithm->Name();
-        protocol.Note("Processing image with " + name + ".");
+std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::Process() {
+    PolygonList polygons = ReadPolygons();
+    const SceneRaster& image = LoadScene();
+    WarnOfPolygonsPastTheImage(polygons);
+    // The image itself (no transformation), or each colour variant in selection order.
+    std::vector<std::shared_ptr<imageprocessing::ColorSpaceTransformation>> variants =
+        colorTransformations;
+    if (variants.empty()) {
+        variants.push_back(nullptr);
+    }
+    std::vector<std::vector<Extraction>> extractions(variants.size());
+    for (auto& perVariant : extractions) {
+        perVariant.resize(algorithms.size());
+        for (Extraction& extraction : perVariant) {
+            // Stopped before it is copied, so that neither copy reports when it goes.
+            boost::timer::auto_cpu_timer timer = protocol.StepTimer();
+            timer.stop();
+            extraction.timer = std::make_unique<boost::timer::auto_cpu_timer>(timer);
+        }
+    }
+
+    const std::vector<PolygonRegion> regions =
+        GroupIntoRegions(polygons, image.Width(), image.Height(), regionPixels);
+    for (std::size_t r = 0; r < regions.size(); ++r) {
         if (progressLine != nullptr) {
-            progressLine->Show("Extracting features with " + name +
-                               (suffix.empty() ? "" : " (" + suffix.substr(1) + ")"));
+            progressLine->Show("Extracting features: region " + std::to_string(r + 1) + " of " +
+                               std::to_string(regions.size()));
         }
-        // Reports wall and CPU time of this extractor's step when it goes out of scope.
-        const auto timer = protocol.StepTimer();
-
-        algorithm->SetImage(variant);
-        FlatDescriptors descriptors = algorithm->DescribePolygons(polygons);
-        if (reportWindowGaps) {
-            WarnOfMissingWindows(polygons, *algorithm, descriptors.polygonIds);
+        const PolygonRegion& region = regions[r];
+        // Polygons that need no pixel are described over an empty image.
+        const ImagePointer pixels =
+            region.area.width > 0
+                ? image.Read(region.area)
+                : imageprocessing::ImageFileSystem::Create(imageFile, 0, 0, image.BandCount());
+        PolygonList moved = Translated(polygons, region);
+        for (std::size_t v = 0; v < variants.size(); ++v) {
+            const ImagePointer variant =
+                variants[v] ? TransformedImage(*pixels, *variants[v]) : pixels;
+            for (std::size_t a = 0; a < algorithms.size(); ++a) {
+                Extraction& extraction = extractions[v][a];
+                extraction.timer->resume();
+                algorithms[a]->SetImage(variant);
+                Append(extraction.descriptors, algorithms[a]->DescribePolygons(moved));
+                for (const auto& [id, count] : algorithms[a]->TakeLeftOutWindows()) {
+                    extraction.leftOut[id] += count;
+                }
+                extraction.timer->stop();
+            }
         }
+    }
 
-        auto output = std::make_shared<ExtractionOutput>();
-        output->descriptorFile =
-            WriteDescriptorFile(TimestampedFileName(prefix, algorithm->FileExtension()), polygons,
-                                descriptors, algorithm->FeatureCount());
-        output->featureCount = descriptors.polygonIds.empty() ? 0 : algorithm->FeatureCount();
-        output->algorithmName = name;
-        output->classes = classes;
-        output->colors = colors;
-        output->parameters = parameters[name];
-        output->windowSize = algorithm->ClassificationWindowSize(polygons);
+    const std::string prefix = OutputPrefixFor(outputPrefix, imageFile) + polygonFileName;
+    std::vector<std::shared_ptr<ExtractionOutput>> outputs;
+    for (std::size_t v = 0; v < variants.size(); ++v) {
         // The suffix of a colour variant is "_" and the colour space's short name.
-        output->colorSpace = suffix.empty() ? "" : suffix.substr(1);
-        output->polygonIds = std::move(descriptors.polygonIds);
-        outputs.push_back(output);
+        const std::string colorSpace = variants[v] ? variants[v]->ShortName() : "";
+        const std::string suffix = colorSpace.empty() ? "" : "_" + colorSpace;
+        // The windows of every colour variant are the same, so only the first reports them.
+        const bool reportWindowGaps = v == 0;
+        const double step = static_cast<double>(100) / static_cast<double>(algorithms.size());
+        int progress = 0;
+        for (std::size_t a = 0; a < algorithms.size(); ++a) {
+            const auto& algorithm = algorithms[a];
+            Extraction& extraction = extractions[v][a];
+            const std::string name = algorithm->Name();
+            protocol.Note("Processing image with " + name + ".");
+            FlatDescriptors& descriptors = extraction.descriptors;
+            if (reportWindowGaps) {
+                WarnOfMissingWindows(polygons, *algorithm, descriptors.polygonIds);
+                WarnOfAbsentPixels(polygons, name, extraction.leftOut, descriptors.polygonIds);
+            }
 
-        progress = static_cast<int>(progress + step);
-        protocol.Progress(progress);
+            auto output = std::make_shared<ExtractionOutput>();
+            output->descriptorFile =
+                WriteDescriptorFile(TimestampedFileName(prefix + suffix, algorithm->FileExtension()),
+                                    polygons, descriptors, algorithm->FeatureCount());
+            output->featureCount = descriptors.polygonIds.empty() ? 0 : algorithm->FeatureCount();
+            output->algorithmName = name;
+            output->classes = classes;
+            output->colors = colors;
+            output->parameters = parameters[name];
+            output->windowSize = algorithm->ClassificationWindowSize(polygons);
+            output->colorSpace = colorSpace;
+            output->polygonIds = std::move(descriptors.polygonIds);
+            output->bands = RecordedBands(image);
+            output->georeference = image.GetGeoreference();
+            descriptors.values = {};
+            outputs.push_back(output);
+
+            progress = static_cast<int>(progress + step);
+            protocol.Progress(progress);
+            extraction.timer->report();
+        }
     }
     return outputs;
 }

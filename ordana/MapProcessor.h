@@ -4,9 +4,14 @@
 // it runs every extractor over every colour variant of the image (or the image itself when no
 // colour space is selected), writes each run's descriptors to a time-stamped descriptor file
 // (one line per descriptor: its class, then every feature value, precision 15) and returns one
-// ExtractionOutput per run. An image or polygon file that cannot be used is rejected with an
-// InputError before anything is written. Polygons reaching past the image, polygons smaller
-// than an extractor's window and classes that get no window are reported as warnings.
+// ExtractionOutput per run. The image is never held whole: consecutive polygons share a region
+// of it (PolygonRegions), read once, turned into each colour variant and described by every
+// extractor before the next region is read; the descriptor files are written once every region
+// is described, so an image or polygon file that cannot be used is rejected with an InputError
+// before anything is written. Polygons reaching past the image, polygons smaller than an
+// extractor's window, classes that get no window, and windows left out because they hold pixels
+// without data (counted per class, and naming the polygons that lose every window) are reported
+// as warnings.
 
 #include <map>
 #include <memory>
@@ -15,6 +20,8 @@
 
 #include "ordana/AlgorithmFactory.h"
 #include "ordana/ExtractionOutput.h"
+#include "ordana/PolygonRegions.h"
+#include "ordana/SceneRaster.h"
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/imageprocessing/ColorSpaceTransformation.h"
 #include "velkar/imageprocessing/ImageFileSystem.h"
@@ -40,13 +47,6 @@ class MapProcessor {
     PolygonList ReadPolygons();
 
     std::vector<std::shared_ptr<ExtractionOutput>> Process();
-    // reportWindowGaps names polygons and classes that give no window; the windows of every
-    // colour variant are the same, so only the first variant reports them.
-    std::vector<std::shared_ptr<ExtractionOutput>> ProcessImage(PolygonList& polygons,
-                                                                const std::string& suffix,
-                                                                int progressStart, int progressEnd,
-                                                                ImagePointer image,
-                                                                bool reportWindowGaps = true);
 
     std::vector<std::shared_ptr<featureextraction::FeatureExtractionAlgorithm>> algorithms;
     std::vector<std::shared_ptr<imageprocessing::ColorSpaceTransformation>> colorTransformations;
@@ -58,18 +58,24 @@ class MapProcessor {
     std::vector<std::string> classes;
     std::vector<std::string> colors;
     std::map<std::string, std::string> parameters;
-    // An image the caller has already loaded from imageFile; loaded on demand when empty.
-    ImagePointer image;
+    // The image the caller has already opened from imageFile; opened on demand with
+    // bandRequest when empty.
+    std::shared_ptr<SceneRaster> scene;
+    BandRequest bandRequest;
+    // The pixels one region of consecutive polygons may span.
+    long long regionPixels = kRegionPixels;
     // Shows which extractor runs, to a person at a terminal; may be null.
     ConsoleProgress* progressLine = nullptr;
 
   private:
-    ImagePointer LoadImage();
-    void WarnOfPolygonsPastTheImage(const PolygonList& polygons,
-                                    const imageprocessing::ImageFileSystem& image) const;
+    SceneRaster& LoadScene();
+    void WarnOfPolygonsPastTheImage(const PolygonList& polygons) const;
     void WarnOfMissingWindows(const PolygonList& polygons,
                               const featureextraction::FeatureExtractionAlgorithm& algorithm,
                               const std::vector<int>& polygonIds) const;
+    void WarnOfAbsentPixels(const PolygonList& polygons, const std::string& algorithmName,
+                            const std::map<int, long long>& leftOut,
+                            const std::vector<int>& polygonIds) const;
 
     const ProtocolWriter& protocol;
 };

@@ -153,6 +153,12 @@ const std::vector<OptionDescription>& GeneralOptions() {
         {"version", K::Switch, "Shows the version information of this software", {}, {}, {}, 'v'},
         {"seed", K::LongInteger,
          "Seed of the random generator; the same seed and inputs repeat a run exactly"},
+        {"bands", K::Text,
+         "Bands of the image to use, numbered from 1, in the order used (e.g. 4,3,2); by "
+         "default those of the file without alpha, or those the model records"},
+        {"stretch", K::Text,
+         "LOW,HIGH: samples mapped to levels 0 and 255 in every band used; by default the 2nd "
+         "and 98th percentiles of each band deeper than 8 bits, or what the model records"},
     };
     return options;
 }
@@ -427,6 +433,18 @@ std::optional<std::string> ParameterParser::GivenImageFile() {
         po::variables_map variables = ParseAllowed();
         if (variables.count("image") != 0) {
             return variables["image"].as<std::string>();
+        }
+    } catch (const std::exception& error) {
+        Report(OptionErrorText(error));
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ParameterParser::GivenText(const std::string& name) {
+    try {
+        po::variables_map variables = ParseAllowed();
+        if (variables.count(name) != 0) {
+            return variables[name].as<std::string>();
         }
     } catch (const std::exception& error) {
         Report(OptionErrorText(error));

@@ -43,6 +43,8 @@ class ParameterParser {
     std::string ImageFile();
     // The value of --image without reporting its absence: none when it is absent.
     std::optional<std::string> GivenImageFile();
+    // The value of a text option, none when it is absent (--bands, --stretch).
+    std::optional<std::string> GivenText(const std::string& name);
     std::string PolygonFile();
     std::string PolygonFileName();
     // The value of --output, the prefix of every output file; empty when absent.

@@ -249,12 +249,9 @@ TEST_F(MapProcessorTest, ProgressIsTheTruncatedRunningSum) {
     auto processor = Processor(true, 5, false);
     processor->algorithms.push_back(std::make_shared<ColorAverage>(3, false, false));
     processor->algorithms.push_back(std::make_shared<ColorAverage>(2, true, false));
-    auto polygons = processor->ReadPolygons();
-    auto image = std::make_shared<velkar::imageprocessing::ImageFileSystem>(ImagePath());
 
     std::vector<std::shared_ptr<ExtractionOutput>> outputs;
-    std::string printed =
-        CapturedOutput([&] { outputs = processor->ProcessImage(polygons, "_x", 0, 100, image); });
+    std::string printed = CapturedOutput([&] { outputs = processor->Process(); });
     EXPECT_EQ(ordanatest::Payloads(printed, "PROGRESS"),
               (std::vector<std::string>{"33", "66", "99"}));
     ASSERT_EQ(outputs.size(), 3u);
@@ -268,10 +265,6 @@ TEST_F(MapProcessorTest, ProgressIsTheTruncatedRunningSum) {
         reports += line.find("s wall") != std::string::npos ? 1 : 0;
     }
     EXPECT_EQ(reports, 3);
-
-    processor->algorithms.pop_back();
-    printed = CapturedOutput([&] { processor->ProcessImage(polygons, "_y", 50, 100, image); });
-    EXPECT_EQ(ordanatest::Payloads(printed, "PROGRESS"), (std::vector<std::string>{"75", "100"}));
 }
 
 TEST_F(MapProcessorTest, PolygonsWithoutWindowsGiveFeatureCountZero) {

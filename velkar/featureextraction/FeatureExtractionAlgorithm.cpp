@@ -32,10 +32,36 @@ long long FirstNonNegativeOrigin(long long start, long long step) {
 
 void FeatureExtractionAlgorithm::SetImage(
     std::shared_ptr<imageprocessing::ImageFileSystem> newImage) {
+    std::shared_ptr<const imageprocessing::AbsentPixels> absent;
     if (newImage) {
         CheckBandCount(newImage->BandCount());
+        if (newImage->HasMask()) {
+            auto table = std::make_shared<imageprocessing::AbsentPixels>(*newImage);
+            if (table->Any()) {
+                absent = std::move(table);
+            }
+        }
     }
     image = std::move(newImage);
+    absentPixels = std::move(absent);
+}
+
+std::map<int, long long> FeatureExtractionAlgorithm::TakeLeftOutWindows() {
+    std::lock_guard<std::mutex> guard(leftOut->lock);
+    return std::exchange(leftOut->byPolygon, {});
+}
+
+bool FeatureExtractionAlgorithm::HasAbsentPixel(long long x, long long y, long long width,
+                                                long long height) const {
+    return absentPixels && absentPixels->Count(x, y, width, height) > 0;
+}
+
+void FeatureExtractionAlgorithm::CountLeftOut(const math::Polygon& polygon,
+                                              long long windows) const {
+    if (windows > 0) {
+        std::lock_guard<std::mutex> guard(leftOut->lock);
+        leftOut->byPolygon[polygon.Id()] += windows;
+    }
 }
 
 int FeatureExtractionAlgorithm::ImageBandCount() const { return image ? image->BandCount() : 3; }
@@ -115,6 +141,14 @@ void FeatureExtractionAlgorithm::LayWindows(const math::Polygon& polygon, int wi
                                     std::to_string(windowSize));
     }
     const auto [minX, minY, maxX, maxY] = BoxOf(polygon);
+    long long leftOutWindows = 0;
+    const auto visitPresent = [&](int x, int y) {
+        if (HasAbsentPixel(x, y, windowSize, windowSize)) {
+            ++leftOutWindows;
+        } else {
+            visit(x, y);
+        }
+    };
 
     // Windows reaching past the image are never taken, so the loops skip the grid origins
     // left of or above it and stop where a window would cross its far edges. This keeps the
@@ -143,10 +177,11 @@ void FeatureExtractionAlgorithm::LayWindows(const math::Polygon& polygon, int wi
                 const int bottom = top + cornerReach;
                 if (polygon.Contains(left, top) && polygon.Contains(right, top) &&
                     polygon.Contains(right, bottom) && polygon.Contains(left, bottom)) {
-                    visit(left, top);
+                    visitPresent(left, top);
                 }
             }
         }
+        CountLeftOut(polygon, leftOutWindows);
         return;
     }
 
@@ -172,11 +207,12 @@ void FeatureExtractionAlgorithm::LayWindows(const math::Polygon& polygon, int wi
         testLine(left + windowSize, rightLine);
         for (std::size_t k = 0; k < rows; ++k) {
             if (leftLine[k] && rightLine[k] && rightLine[k + 1] && leftLine[k + 1]) {
-                visit(left, tops[k]);
+                visitPresent(left, tops[k]);
             }
         }
         std::swap(leftLine, rightLine);
     }
+    CountLeftOut(polygon, leftOutWindows);
 }
 
 void FeatureExtractionAlgorithm::DescribeGrid(const WindowGrid& grid, std::size_t first,

@@ -9,14 +9,21 @@
 // windows of a regular grid (WindowGrid) into one flat block of FeatureCount() values per window.
 // Images hold N bands of 8-bit levels; extractors defined per band describe each of them, so
 // their FeatureCount() follows the band count of the image set (3 before any image is set).
+// An image with a mask of absent pixels (no data in its file) gives no window that holds one:
+// such windows are left out of the polygon layouts below and counted per polygon
+// (TakeLeftOutWindows); the count is made from a summed-area table of the mask built once per
+// SetImage, so the test costs the same for every window size.
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "velkar/featureextraction/Descriptor.h"
 #include "velkar/featureextraction/WindowGrid.h"
+#include "velkar/imageprocessing/AbsentPixels.h"
 #include "velkar/imageprocessing/ImageFileSystem.h"
 #include "velkar/math/Polygon.h"
 
@@ -72,6 +79,11 @@ class FeatureExtractionAlgorithm {
     void DescribeGrid(const WindowGrid& grid, std::size_t first, std::size_t count,
                       std::vector<double>& features);
 
+    // The windows left out since the last call (or since SetImage) because a pixel of theirs is
+    // absent, by polygon id, counting only polygons that lost one; the counts start again at 0.
+    // Copies of an extractor share the counts.
+    std::map<int, long long> TakeLeftOutWindows();
+
   protected:
     // The bounding box of a polygon's vertices as the extractors lay it: running minima start at
     // 100000000 and maxima at 0, so a polygon wholly at negative coordinates gets maxima 0 and
@@ -125,6 +137,12 @@ class FeatureExtractionAlgorithm {
     void ForEachCoveredWindow(const math::Polygon& polygon, int windowSize,
                               const WindowVisitor& visit) const;
 
+    // Whether columns x ... x + width - 1, rows y ... y + height - 1 hold an absent pixel of the
+    // image; O(1).
+    bool HasAbsentPixel(long long x, long long y, long long width, long long height) const;
+    // Adds windows of the polygon to the left-out count.
+    void CountLeftOut(const math::Polygon& polygon, long long windows) const;
+
     // A descriptor of bands zero vectors of the given length, carrying the polygon's class and
     // id.
     static std::shared_ptr<Descriptor> LabelledDescriptor(const math::Polygon& polygon, int bands,
@@ -134,7 +152,15 @@ class FeatureExtractionAlgorithm {
     void LayWindows(const math::Polygon& polygon, int windowSize, int cornerReach,
                     const WindowVisitor& visit) const;
 
+    struct LeftOutWindows {
+        std::mutex lock;
+        std::map<int, long long> byPolygon;
+    };
+
     std::shared_ptr<imageprocessing::ImageFileSystem> image;
+    // None for an image without absent pixels.
+    std::shared_ptr<const imageprocessing::AbsentPixels> absentPixels;
+    std::shared_ptr<LeftOutWindows> leftOut = std::make_shared<LeftOutWindows>();
 };
 
 }  // namespace velkar::featureextraction

@@ -152,8 +152,13 @@ struct Hog::Region {
 };
 
 Hog::DescriptorList Hog::ProcessPolygon(const math::Polygon& polygon, Workspace& workspace) const {
-    auto descriptor = LabelledDescriptor(polygon, 1, FeatureCount());
     const Region region = RegionOf(polygon);
+    if (HasAbsentPixel(region.box.minX, region.box.minY, region.boxWidth, region.boxHeight)) {
+        // The box is described as a whole, so one absent pixel leaves the polygon out.
+        CountLeftOut(polygon, 1);
+        return {};
+    }
+    auto descriptor = LabelledDescriptor(polygon, 1, FeatureCount());
     if (region.cellWidth == 0 || region.cellHeight == 0) {
         // Every block is empty, and 0 / (0 + 0.01) leaves its histogram at 0.
         return {descriptor};

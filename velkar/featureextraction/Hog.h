@@ -9,9 +9,10 @@
 // border; its angle atan2(dx, dy) falls into one of K bins of width 6.28318 / K from -3.14159,
 // the last bin also taking the angles from its upper edge to pi.
 // Each block's K-bin sum of gradient magnitudes, divided by its norm + 0.01, is appended,
-// blocks ordered by by (outer) then bx. The grid path takes each pixel's gradient once for all
-// the windows over it and adds the magnitudes in the order a window's own pass does, so its
-// values equal that pass's to the last bit.
+// blocks ordered by by (outer) then bx. A polygon whose box holds an absent pixel of the image
+// gives no descriptor and counts as one window left out. The grid path takes each pixel's
+// gradient once for all the windows over it and adds the magnitudes in the order a window's own
+// pass does, so its values equal that pass's to the last bit.
 
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/featureextraction/GridBatch.h"

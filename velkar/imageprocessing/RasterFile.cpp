@@ -407,6 +407,13 @@ RasterFile::RasterFile(std::string name) : path(std::move(name)), dataset(new Da
 
 RasterFile::~RasterFile() = default;
 
+std::string RasterFile::FormatOf(const std::string& path) {
+    GdalMessages messages;
+    GDALDriverH driver = GDALIdentifyDriver(path.c_str(), nullptr);
+    const char* name = driver != nullptr ? GDALGetDriverShortName(driver) : nullptr;
+    return name != nullptr ? name : "";
+}
+
 GDALDatasetH RasterFile::Dataset::Pixels(const std::string& path, int width, int height,
                                          int bandCount) {
     if (decodeTried) {

@@ -115,6 +115,11 @@ class RasterFile {
     RasterFile(const RasterFile&) = delete;
     RasterFile& operator=(const RasterFile&) = delete;
 
+    // GDAL's short name of the format of the file at path as its first bytes tell ("GTiff",
+    // "PNG", "JPEG", ...) among the drivers registered so far, which always include those of the
+    // common picture formats; nothing is decoded. Empty when none of them knows the file.
+    static std::string FormatOf(const std::string& path);
+
     const std::string& Path() const { return path; }
     int Width() const { return width; }
     int Height() const { return height; }
