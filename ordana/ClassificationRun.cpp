@@ -134,14 +134,25 @@ LoadedModel LoadModel(const ClassificationSettings& settings, AlgorithmBuilder& 
     auto classifier = RestoreClassifier(builder, loaded.model, settings.modelFile);
     loaded.parameters = *metadata.GetString("feature_extraction_parameters");
     loaded.extractor = builder.FeatureExtractionFromParameters(loaded.parameters, false);
+    loaded.bands = ModelBands(metadata);
     if (loaded.extractor) {
+        // The extractor counts the features of the bands the model was trained on.
+        const int bandCount =
+            loaded.bands.numbers ? static_cast<int>(loaded.bands.numbers->size()) : 3;
+        try {
+            loaded.extractor->SetImage(imageprocessing::ImageFileSystem::Create(
+                settings.modelFile, 0, 0, bandCount));
+        } catch (const std::invalid_argument& error) {
+            throw InputError("The model file '" + EchoedPath(settings.modelFile) +
+                             "' records " + std::to_string(bandCount) +
+                             " bands, which its extractor cannot take: " + error.what() + ".");
+        }
         CheckModelAgainstExtractor(metadata, *loaded.extractor, *classifier, settings.modelFile);
     }
     loaded.transformation = ModelColorSpace(metadata, settings.modelFile);
     loaded.windowSize = *metadata.GetInt("window_size");
     loaded.classes = StringList(metadata.GetCollection("classes"));
     loaded.colours = StringList(metadata.GetCollection("colors"));
-    loaded.bands = ModelBands(metadata);
     loaded.inputSize = classifier->InputSize();
     return loaded;
 }

@@ -6,6 +6,8 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <random>
+#include <set>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -415,6 +417,91 @@ TEST(FeatureExtractionAlgorithmTest, PerBandExtractorsDescribeEveryBandAlike) {
                     << "descriptor " << d << ", band " << band;
             }
         }
+    }
+}
+
+}  // namespace
+}  // namespace velkar::featureextraction
+
+namespace velkar::featureextraction {
+namespace {
+
+// A mask of scattered absent pixels and blocks of them: every layout keeps exactly the windows
+// of the four-corner rule that hold no absent pixel, and counts the others per polygon; the
+// gradient histograms drop a whole polygon whose box holds one.
+TEST(FeatureExtractionAlgorithmTest, WindowsWithAbsentPixelsAreLeftOutAndCounted) {
+    const int width = 45;
+    const int height = 38;
+    std::mt19937 random(29);
+    std::vector<unsigned char> absent(static_cast<std::size_t>(width) * height, 0);
+    for (unsigned char& flag : absent) {
+        flag = random() % 40 == 0 ? 1 : 0;
+    }
+    for (int y = 20; y < 30; ++y) {
+        for (int x = 30; x < 45; ++x) {
+            absent[static_cast<std::size_t>(y) * width + x] = 1;
+        }
+    }
+    auto image = BlankImage(width, height);
+    image->SetMask(absent);
+    const auto isAbsent = [&](int x0, int y0, int w, int h) {
+        for (int y = std::max(y0, 0); y < std::min(y0 + h, height); ++y) {
+            for (int x = std::max(x0, 0); x < std::min(x0 + w, width); ++x) {
+                if (absent[static_cast<std::size_t>(y) * width + x] != 0) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
+    auto polygons = testing::RandomPolygons(40, 5, -5, 40, 30);
+    for (const bool covered : {false, true}) {
+        for (const int w : {1, 3, 5}) {
+            WindowRecorder recorder(w, covered);
+            recorder.SetImage(image);
+            const auto descriptors = recorder.Process(polygons);
+            std::map<int, Origins> kept;
+            for (const auto& descriptor : descriptors) {
+                const auto& values = descriptor->Features().at(0);
+                kept[descriptor->PolygonId()].emplace_back(static_cast<int>(values.at(0)),
+                                                           static_cast<int>(values.at(1)));
+            }
+            const std::map<int, long long> leftOut = recorder.TakeLeftOutWindows();
+            for (const auto& polygon : polygons) {
+                Origins expected;
+                long long lost = 0;
+                for (const auto& [x, y] :
+                     BruteForceWindows(*polygon, w, covered ? w - 1 : w, width, height)) {
+                    if (isAbsent(x, y, w, w)) {
+                        ++lost;
+                    } else {
+                        expected.emplace_back(x, y);
+                    }
+                }
+                EXPECT_EQ(kept[polygon->Id()], expected) << polygon->Id() << ", window " << w;
+                const auto found = leftOut.find(polygon->Id());
+                EXPECT_EQ(found == leftOut.end() ? 0 : found->second, lost)
+                    << polygon->Id() << ", window " << w;
+                EXPECT_TRUE(found == leftOut.end() || found->second > 0);
+            }
+            EXPECT_TRUE(recorder.TakeLeftOutWindows().empty());
+        }
+    }
+
+    Hog hog(2, 2, 4);
+    hog.SetImage(image);
+    std::set<int> described;
+    for (const auto& descriptor : hog.Process(polygons)) {
+        described.insert(descriptor->PolygonId());
+    }
+    const std::map<int, long long> dropped = hog.TakeLeftOutWindows();
+    for (const auto& polygon : polygons) {
+        const auto box = polygon->Bounds();
+        const bool lost = isAbsent(boost::polygon::xl(box), boost::polygon::yl(box),
+                                   boost::polygon::xh(box) - boost::polygon::xl(box),
+                                   boost::polygon::yh(box) - boost::polygon::yl(box));
+        EXPECT_EQ(described.count(polygon->Id()), lost ? 0u : 1u) << polygon->Id();
+        EXPECT_EQ(dropped.count(polygon->Id()), lost ? 1u : 0u) << polygon->Id();
     }
 }
 
