@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -14,7 +15,11 @@
 #include "WorkflowFixtures.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
+#include "velkar/featureextraction/CoOccurrenceMatrix.h"
 #include "velkar/featureextraction/ColorAverage.h"
+#include "velkar/featureextraction/FourierTransform.h"
+#include "velkar/featureextraction/Hog.h"
+#include "velkar/featureextraction/WaveletTransform.h"
 #include "velkar/imageprocessing/HSVColorTransformation.h"
 #include "velkar/imageprocessing/LABColorTransformation.h"
 #include "velkar/util/Parallel.h"
@@ -265,6 +270,63 @@ TEST_F(MapProcessorTest, ProgressIsTheTruncatedRunningSum) {
         reports += line.find("s wall") != std::string::npos ? 1 : 0;
     }
     EXPECT_EQ(reports, 3);
+}
+
+// Reading each polygon's region alone, or one region for all, gives the descriptors every
+// extractor gives over the whole image: polygons at the image's edges, past them, wholly outside,
+// and the gradient histograms, whose cells follow the whole box.
+TEST_F(MapProcessorTest, RegionsDescribeAsTheWholeImageDoes) {
+    const std::vector<LabelledPolygon> polygons = {
+        {"water", Rectangle(0, 0, 10, 8)},     {"field", Rectangle(30, 20, 40, 30)},
+        {"water", Rectangle(-5, -5, 6, 7)},    {"field", Rectangle(35, -3, 45, 12)},
+        {"water", Rectangle(-20, -20, -5, -5)}, {"field", Rectangle(50, 40, 60, 50)},
+        {"water", {{14, 3}, {38, 6}, {20, 19}}}, {"field", Rectangle(12, 10, 25, 22)},
+        {"water", Rectangle(-1, 22, 9, 31)},   {"field", Rectangle(2, 29, 20, 40)}};
+    ordanatest::WritePolygonFile(folder / "plot.cct", kClasses, kColours, polygons);
+    using namespace velkar::featureextraction;
+    const auto extractors = [] {
+        return std::vector<std::shared_ptr<FeatureExtractionAlgorithm>>{
+            std::make_shared<ColorAverage>(3, false, false), std::make_shared<Hog>(2, 3, 5),
+            std::make_shared<FourierTransform>(4, 2),
+            std::make_shared<CoOccurrenceMatrix>(4, std::vector<int>{1}, std::vector<int>{1}),
+            std::make_shared<WaveletTransform>(4, 1, "haar")};
+    };
+    // The reference: every extractor over the whole picture and the polygons as they are.
+    auto whole = std::make_shared<velkar::imageprocessing::ImageFileSystem>(ImagePath());
+    auto reference = Processor(false, 3, false);
+    auto readPolygons = reference->ReadPolygons();
+    std::vector<FeatureExtractionAlgorithm::FlatDescriptors> expected;
+    for (const auto& extractor : extractors()) {
+        extractor->SetImage(whole);
+        expected.push_back(extractor->DescribePolygons(readPolygons));
+    }
+    std::vector<std::string> texts;
+    for (const long long budget : {1LL, 150LL, 1LL << 30}) {
+        auto processor = Processor(false, 3, false);
+        processor->algorithms = extractors();
+        processor->regionPixels = budget;
+        std::vector<std::shared_ptr<ExtractionOutput>> outputs;
+        CapturedOutput([&] { outputs = processor->Process(); });
+        ASSERT_EQ(outputs.size(), expected.size());
+        std::string text;
+        for (std::size_t e = 0; e < outputs.size(); ++e) {
+            EXPECT_EQ(outputs[e]->polygonIds, expected[e].polygonIds) << e << ", " << budget;
+            const std::vector<Row> rows = ReadDescriptorFile(outputs[e]->descriptorFile);
+            const std::size_t length = static_cast<std::size_t>(extractors()[e]->FeatureCount());
+            ASSERT_EQ(rows.size() * length, expected[e].values.size()) << e << ", " << budget;
+            for (std::size_t r = 0; r < rows.size(); ++r) {
+                for (std::size_t k = 0; k < length; ++k) {
+                    const double value = expected[e].values[r * length + k];
+                    ASSERT_NEAR(rows[r].values[k], value, 1e-12 * (1 + std::abs(value)))
+                        << "extractor " << e << ", row " << r << ", budget " << budget;
+                }
+            }
+            text += ordanatest::ReadText(outputs[e]->descriptorFile);
+        }
+        texts.push_back(text);
+    }
+    EXPECT_EQ(texts[0], texts[1]);
+    EXPECT_EQ(texts[0], texts[2]);
 }
 
 TEST_F(MapProcessorTest, PolygonsWithoutWindowsGiveFeatureCountZero) {
