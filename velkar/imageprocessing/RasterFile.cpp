@@ -1,5 +1,6 @@
 #include "velkar/imageprocessing/RasterFile.h"
 
+#include <cpl_vsi.h>
 #include <gdal.h>
 
 #include <algorithm>
@@ -298,6 +299,49 @@ unsigned char StretchedLevel(double value, const RasterFile::Stretch& stretch) {
     return level <= 0.0 ? 0 : level >= 255.0 ? 255 : static_cast<unsigned char>(level);
 }
 
+// A TIFF cut short is known from its header: the offset and byte count of every block of every
+// band say how long the file must be. Describes a file shorter than that, otherwise none (also
+// for other formats, and for blocks never written).
+std::optional<std::string> MissingTiffData(GDALDatasetH dataset, const std::string& path) {
+    const char* driver = GDALGetDriverShortName(GDALGetDatasetDriver(dataset));
+    VSIStatBufL status;
+    if (driver == nullptr || std::string(driver) != "GTiff" || VSIStatL(path.c_str(), &status) != 0) {
+        return std::nullopt;
+    }
+    const long long size = static_cast<long long>(status.st_size);
+    long long needed = 0;
+    const int width = GDALGetRasterXSize(dataset);
+    const int height = GDALGetRasterYSize(dataset);
+    for (int number = 1; number <= GDALGetRasterCount(dataset); ++number) {
+        GDALRasterBandH band = GDALGetRasterBand(dataset, number);
+        int blockWidth = 0;
+        int blockHeight = 0;
+        GDALGetBlockSize(band, &blockWidth, &blockHeight);
+        if (blockWidth < 1 || blockHeight < 1) {
+            continue;
+        }
+        const int across = (width + blockWidth - 1) / blockWidth;
+        const int down = (height + blockHeight - 1) / blockHeight;
+        char key[64];
+        for (int j = 0; j < down; ++j) {
+            for (int i = 0; i < across; ++i) {
+                std::snprintf(key, sizeof key, "BLOCK_OFFSET_%d_%d", i, j);
+                const char* offset = GDALGetMetadataItem(band, key, "TIFF");
+                std::snprintf(key, sizeof key, "BLOCK_SIZE_%d_%d", i, j);
+                const char* bytes = GDALGetMetadataItem(band, key, "TIFF");
+                if (offset != nullptr && bytes != nullptr) {
+                    needed = std::max(needed, std::atoll(offset) + std::atoll(bytes));
+                }
+            }
+        }
+    }
+    if (needed <= size) {
+        return std::nullopt;
+    }
+    return "the file holds " + std::to_string(size) + " of the " + std::to_string(needed) +
+           " bytes its header announces";
+}
+
 std::string BandCountText(int count) {
     return std::to_string(count) + (count == 1 ? " band" : " bands");
 }
@@ -395,6 +439,9 @@ RasterFile::RasterFile(std::string name) : path(std::move(name)), dataset(new Da
             info.noData = noData;
         }
         bands.push_back(std::move(info));
+    }
+    if (const auto missing = MissingTiffData(dataset->handle, path)) {
+        throw Error(path, "its data end before its pixels do (" + *missing + ")");
     }
     std::array<double, 6> transform{};
     if (GDALGetGeoTransform(dataset->handle, transform.data()) == CE_None) {

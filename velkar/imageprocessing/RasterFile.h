@@ -109,7 +109,8 @@ class RasterFile {
     static constexpr int kFloatBins = 4096;
 
     // Throws Error when the file is missing, a directory, not permitted, of no format GDAL
-    // reads, damaged in its header, or holds complex samples.
+    // reads, damaged in its header, holds complex samples, or is a TIFF shorter than the blocks
+    // its header lists.
     explicit RasterFile(std::string path);
     ~RasterFile();
     RasterFile(const RasterFile&) = delete;
