@@ -66,6 +66,16 @@ TEST_F(BadInputProgramTest, InputsAreRefusedByNameWithinBoundedMemory) {
         const std::string whole = ordanatest::ReadText(folder / ("cut." + format));
         WriteText(folder / ("cut." + format), whole.substr(0, whole.size() * 3 / 4));
     }
+    // A tiled GeoTIFF cut short: its header lists blocks past the end of the file.
+    testsupport::RasterSpec tiled;
+    tiled.width = 64;
+    tiled.height = 48;
+    tiled.bands = 3;
+    tiled.samples.assign(3 * 64 * 48, 9.0);
+    tiled.options = {"TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16"};
+    ASSERT_TRUE(testsupport::WriteRaster((folder / "cut.tif").string(), tiled));
+    const std::string wholeTiff = ordanatest::ReadText(folder / "cut.tif");
+    WriteText(folder / "cut.tif", wholeTiff.substr(0, wholeTiff.size() * 3 / 4));
     std::filesystem::create_directory(folder / "folder");
     WriteText(folder / "noisy.cct", "t\nmany!\x07" + std::string(500, 'x') + "\n");
     WriteText(folder / "long.cct", "t\n2\nleft\n" + std::string(70000, 'r') + "\n");
@@ -81,6 +91,8 @@ TEST_F(BadInputProgramTest, InputsAreRefusedByNameWithinBoundedMemory) {
         {"--image cut.bmp --file scene.cct" + run,
          image + "'cut.bmp': its data end before its pixels do (the file holds 6952 of the "
                  "9270 bytes its header announces)."},
+        {"--image cut.tif --file scene.cct" + run,
+         image + "'cut.tif': its data end before its pixels do (the file holds "},
         {"--image folder --file scene.cct" + run, image + "'folder': it is a directory."},
         {"--image absent.png --file scene.cct" + run,
          image + "'absent.png': the file does not exist."},
