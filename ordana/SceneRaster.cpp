@@ -149,7 +149,15 @@ SceneRaster::SceneRaster(std::string name, const BandRequest& request) : path(st
     } catch (const RasterFile::Error& error) {
         throw CannotRead(path, error.Reason());
     }
-    if (request.numbers) {
+    std::vector<int> defaultNumbers;
+    for (const RasterFile::OutputBand& band : file->DefaultBands()) {
+        defaultNumbers.push_back(band.fileBand);
+    }
+    if (request.numbers && *request.numbers == defaultNumbers) {
+        // The default bands by number ("1,1,1" of a grey or palette file): a palette then
+        // still gives its colours.
+        bands = file->DefaultBands();
+    } else if (request.numbers) {
         try {
             bands = file->ChooseBands(*request.numbers);
         } catch (const std::invalid_argument&) {

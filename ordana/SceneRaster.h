@@ -3,7 +3,8 @@
 // The image a run reads, opened once: its size, georeference and the bands the run uses, each
 // with how its samples become 8-bit levels, and any rectangle of it as an ImageFileSystem of
 // those bands (origin, mask of absent pixels and georeference set). Bands are the file's default
-// ones (RasterFile::DefaultBands) unless a list of 1-based file band numbers is given; bands of
+// ones (RasterFile::DefaultBands) unless another list of 1-based file band numbers is given (a
+// list naming the default bands gives them, so a palette gives its colours for "1,1,1"); bands of
 // samples deeper than 8 bits get the 2nd and 98th percentiles of the whole image as stretch
 // unless one stretch is given for every band, or a model gives one per band.
 // Pictures (PNG, JPEG, GIF and BMP, whose decoders read from the top) are decoded whole once,
