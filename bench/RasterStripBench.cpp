@@ -7,6 +7,7 @@
 #include <gdal.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -39,8 +40,10 @@ const std::string& ScenePath() {
                 for (auto& sample : row) {
                     sample = static_cast<std::uint16_t>(random() % 4096);
                 }
-                GDALRasterIO(GDALGetRasterBand(scene, band), GF_Write, 0, y, kSide, 1, row.data(),
-                             kSide, 1, GDT_UInt16, 0, 0);
+                if (GDALRasterIO(GDALGetRasterBand(scene, band), GF_Write, 0, y, kSide, 1,
+                                 row.data(), kSide, 1, GDT_UInt16, 0, 0) != CE_None) {
+                    std::abort();
+                }
             }
         }
         GDALClose(scene);
