@@ -10,6 +10,10 @@ set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 jobs="$(nproc 2>/dev/null || echo 2)"
+# Sanitizer builds compile at -O1 with line tables only: the sanitizers' own advice, and under
+# AddressSanitizer GCC takes about 2.5 times longer at -O2 -g for the same tests.
+sanitizer_flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
+                 "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
 packages=(g++ cmake make libboost-dev libboost-program-options-dev libboost-filesystem-dev
           libboost-date-time-dev libboost-timer-dev libgdal-dev
           libtbb-dev libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev)
@@ -63,14 +67,14 @@ case "${1:-}" in
         ;;
     sanitize)
         install_missing
-        build "$here/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKAR_SANITIZE=ON \
+        build "$here/build-sanitize" "${sanitizer_flags[@]}" -DVELKAR_SANITIZE=ON \
             -DVELKAR_BUILD_BENCH=OFF
         ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
             ctest --test-dir "$here/build-sanitize" --output-on-failure -j "$jobs"
         ;;
     tsan)
         install_missing
-        cmake -S "$here" -B "$here/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        cmake -S "$here" -B "$here/build-tsan" "${sanitizer_flags[@]}" \
             -DVELKAR_THREAD_SANITIZE=ON -DVELKAR_BUILD_BENCH=OFF
         cmake --build "$here/build-tsan" -j "$jobs" --target util_tests featureextraction_tests
         for suite in util_tests featureextraction_tests; do
