@@ -90,17 +90,24 @@ std::string WriteModelFile(const std::string& path, const util::Map& model) {
 
 namespace {
 
-// The text of the model file without its line breaks (the tabs of the pretty layout stay).
-// The file is read in blocks, so a file past the limit (or an endless device) is refused once
-// the limit is passed, before more of it is held.
+// The text of the model file without its line breaks (the tabs of the pretty layout stay) and
+// without a leading UTF-8 byte-order mark, which editors on some systems add. Only a regular
+// file is read, and only when its size is within the limit; it is read in blocks all the same,
+// so a file that grows while it is read is refused once the limit is passed.
 std::string ModelText(const std::string& path, std::size_t sizeLimit) {
     const auto tooLarge = [&] {
         return InputError("The model file '" + EchoedPath(path) + "' is larger than " +
                           std::to_string(sizeLimit) + " bytes, more than any model holds.");
     };
-    // A directory is no regular file: OpenInputFile names it.
+    // A directory and a missing file are named by OpenInputFile.
     std::error_code error;
-    if (std::filesystem::is_regular_file(path, error) &&
+    const auto status = std::filesystem::status(path, error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_directory(status) &&
+        !std::filesystem::is_regular_file(status)) {
+        throw InputError("The model file '" + EchoedPath(path) +
+                         "' is not a regular file (a device, pipe or socket).");
+    }
+    if (std::filesystem::is_regular_file(status) &&
         std::filesystem::file_size(path, error) > sizeLimit && !error) {
         throw tooLarge();
     }
@@ -124,6 +131,9 @@ std::string ModelText(const std::string& path, std::size_t sizeLimit) {
     }
     if (in.bad()) {
         throw InputError("Cannot read the model file '" + EchoedPath(path) + "'.");
+    }
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        text.erase(0, 3);
     }
     return text;
 }

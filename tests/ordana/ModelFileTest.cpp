@@ -265,20 +265,24 @@ TEST_F(ModelFileReadTest, MalformedModelsAreRejected) {
     }
 }
 
-// Files that hold no model text are named with what they are: missing, a folder, or larger
-// than the size limit (by their size, or for an endless device once the limit is read). A file
-// at the limit reads.
+// Files that hold no model text are named with what they are: missing, a folder, a device, or
+// larger than the size limit (by their size, before reading). A file at the limit reads, and so
+// does one that starts with a UTF-8 byte-order mark.
 TEST_F(ModelFileReadTest, FilesThatAreNoModelTextAreNamed) {
     const std::string text = ModelText("", "");
     WriteText(folder / "model.mlp", text);
     EXPECT_NO_THROW(ReadModelFile((folder / "model.mlp").string(), text.size()));
+    WriteText(folder / "marked.mlp", "\xEF\xBB\xBF" + text);
+    EXPECT_EQ(*ModelMetadata(*ReadModelFile((folder / "marked.mlp").string()))
+                   .GetString("algorithm_name"),
+              "Multilayer Perceptron");
     std::filesystem::create_directory(folder / "folder.mlp");
     const std::string tooLarge = "larger than " + std::to_string(text.size() - 1) + " bytes";
     const std::vector<std::pair<std::string, std::string>> cases = {
         {(folder / "absent.mlp").string(), "No such file"},
         {(folder / "folder.mlp").string(), "is a directory"},
         {(folder / "model.mlp").string(), tooLarge},
-        {"/dev/zero", tooLarge},
+        {"/dev/zero", "not a regular file"},
     };
     for (const auto& [path, topic] : cases) {
         try {

@@ -214,6 +214,17 @@ TEST(MultilayerPerceptron, MalformedTreesAreRejectedByName) {
              s.outputSizes = s.strengthSizes = {3, 3, 0};
          },
          "output_sizes[2]"},
+        // Sizes that would allocate billions of weights are refused before anything is.
+        {"huge hidden layer",
+         [](TreeRecipe& s) {
+             s.outputSizes = s.strengthSizes = {3, 2000000000, 2};
+         },
+         "output_sizes"},
+        {"huge output layer",
+         [](TreeRecipe& s) {
+             s.outputSizes = s.strengthSizes = {3, 3, 2000000000};
+         },
+         "output_sizes"},
         {"strength count",
          [](TreeRecipe& s) {
              s.strengthSizes = {3, 3};
@@ -416,6 +427,9 @@ TEST(MultilayerPerceptron, RejectsBadShapesAndLengths) {
     EXPECT_THROW(MultilayerPerceptron(0, {3}, 0.3, 0.3, 0.01, 10), std::invalid_argument);
     EXPECT_THROW(MultilayerPerceptron(2, {3, 0}, 0.3, 0.3, 0.01, 10), std::invalid_argument);
     EXPECT_THROW(MultilayerPerceptron(2, {-1}, 0.3, 0.3, 0.01, 10), std::invalid_argument);
+    EXPECT_THROW(MultilayerPerceptron(2, std::vector<int>(101, 1), 0.3, 0.3, 0.01, 10),
+                 std::invalid_argument);
+    EXPECT_NO_THROW(MultilayerPerceptron(2, std::vector<int>(100, 1), 0.3, 0.3, 0.01, 10));
 
     MultilayerPerceptron network(2, {3}, 0.3, 0.3, 0.01, 10);
     EXPECT_THROW(network.Train(std::make_shared<PatternList>()), std::invalid_argument);

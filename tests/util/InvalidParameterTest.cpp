@@ -50,4 +50,39 @@ TEST(InvalidParameterTest, MessageNamesTheParametersAndTheRule) {
     EXPECT_EQ(InvalidParameter::Text(std::vector<int>{}), "");
 }
 
+// Rates lie in (0, 1] and momenta in [0, 1); the borders, NaN and the infinities are tried.
+TEST(InvalidParameterTest, RatesAndMomentaKeepToTheirRanges) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const InvalidParameter::Rules rules("C");
+    struct Case {
+        double value;
+        bool rateAccepted;
+        bool momentumAccepted;
+    };
+    const std::vector<Case> cases = {
+        {-1.0, false, false}, {0.0, false, true},  {1e-300, true, true}, {0.5, true, true},
+        {0.999, true, true},  {1.0, true, false},  {1.0001, false, false}, {1e308, false, false},
+        {inf, false, false},  {-inf, false, false}, {nan, false, false},
+    };
+    for (const Case& c : cases) {
+        bool rateAccepted = true;
+        try {
+            rules.LearningRate("rate", c.value);
+        } catch (const InvalidParameter& error) {
+            rateAccepted = false;
+            EXPECT_EQ(error.Parameters(), std::vector<std::string>{"rate"});
+        }
+        bool momentumAccepted = true;
+        try {
+            rules.Momentum("momentum", c.value);
+        } catch (const InvalidParameter& error) {
+            momentumAccepted = false;
+            EXPECT_EQ(error.Values(), std::vector<std::string>{InvalidParameter::Text(c.value)});
+        }
+        EXPECT_EQ(rateAccepted, c.rateAccepted) << c.value;
+        EXPECT_EQ(momentumAccepted, c.momentumAccepted) << c.value;
+    }
+}
+
 }  // namespace

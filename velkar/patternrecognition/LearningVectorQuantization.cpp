@@ -34,7 +34,7 @@ LearningVectorQuantization::LearningVectorQuantization(int hidden, int outputs, 
     rules.AtLeast("hiddenCount", hidden, outputs,
                   "at least one neuron per class, " + std::to_string(outputs) + " in all");
     rules.AtLeast("iterations", iterationCount, 1, "at least 1 iteration is needed");
-    rules.Finite("alpha", alpha);
+    rules.LearningRate("alpha", alpha);
 }
 
 void LearningVectorQuantization::Train(

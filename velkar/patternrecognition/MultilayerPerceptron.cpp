@@ -62,6 +62,14 @@ MultilayerPerceptron::MultilayerPerceptron(int inputCount, std::vector<int> hidd
     const char* const owner = "MultilayerPerceptron";
     const InvalidParameter::Rules rules(owner);
     rules.AtLeast("inputCount", inputCount, 1, "at least one input is needed");
+    if (this->hiddenLayerSizes.size() > maxHiddenLayers) {
+        throw InvalidParameter(owner, "hiddenLayerSizes",
+                               InvalidParameter::Text(this->hiddenLayerSizes),
+                               "at most " + std::to_string(maxHiddenLayers) + " hidden layers");
+    }
+    rules.LearningRate("learningRate", learningRate);
+    rules.Momentum("momentum", momentum);
+    rules.Finite("maxError", maxError);
     for (int size : this->hiddenLayerSizes) {
         rules.AtLeast("hiddenLayerSizes", size, 1, "every hidden layer needs at least 1 neuron");
     }
@@ -371,6 +379,21 @@ std::vector<int> ReadLayerSizes(const util::Map& root) {
             sizes[static_cast<std::size_t>(j)]) {
             kTree.Reject(ConfigurationTree::Indexed("firestrength_sizes", j),
                          "differs from output_sizes");
+        }
+    }
+    // The sizes decide what is allocated before any weight is read: the hidden layers are held
+    // to the limit a new network is, and so is the output layer.
+    long long hiddenWeights = 0;
+    for (std::size_t j = 0; j + 1 < sizes.size(); ++j) {
+        const bool isOutputLayer = j + 2 == sizes.size();
+        const long long weights =
+            static_cast<long long>(sizes[j]) * (isOutputLayer ? sizes[j + 1] : sizes[j + 1] - 1);
+        hiddenWeights += isOutputLayer ? 0 : weights;
+        if (hiddenWeights > MultilayerPerceptron::maxModelEntries ||
+            weights > MultilayerPerceptron::maxModelEntries) {
+            kTree.Reject("output_sizes",
+                         "describes more than " +
+                             std::to_string(MultilayerPerceptron::maxModelEntries) + " weights");
         }
     }
     return sizes;

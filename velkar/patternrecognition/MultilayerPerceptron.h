@@ -27,8 +27,12 @@ class MultilayerPerceptron : public PatternRecognitionAlgorithm {
   public:
     // The most weights the hidden layers may have.
     static constexpr long long maxModelEntries = 10'000'000;
+    // The most hidden layers: past a few layers a network learns nothing more here, and each
+    // one is a pass per pattern and epoch.
+    static constexpr std::size_t maxHiddenLayers = 100;
 
-    // inputCount >= 1, every hidden size >= 1 and at most maxModelEntries hidden weights
+    // inputCount >= 1, at most maxHiddenLayers hidden layers, every hidden size >= 1, a learning
+    // rate in (0, 1], a momentum in [0, 1), and at most maxModelEntries hidden weights
     // (util::InvalidParameter otherwise, naming the parameter); no iterations, or fewer, train
     // no epoch. The hidden layers get random weights in [0, 1] here; the output layer is added
     // by Train.

@@ -105,7 +105,7 @@ RadialBasisFunctionNetwork::RadialBasisFunctionNetwork(double learningRate, int 
     const util::InvalidParameter::Rules rules(owner);
     rules.AtLeast("clustersPerClass", clustersPerClass, 1, "every class needs at least 1 cluster");
     rules.AtLeast("epochs", epochs, 0, "the number of iterations cannot be negative");
-    rules.Finite("learningRate", learningRate);
+    rules.LearningRate("learningRate", learningRate);
 }
 
 void RadialBasisFunctionNetwork::Train(

@@ -39,7 +39,7 @@ SelfOrganizingMap::SelfOrganizingMap(int latticeSize, int problemDimension, doub
     rules.AtLeast("problemDimension", problemDimension, 1, "at least one feature is needed");
     rules.AtLeast("iterations", iterations, 0, "the number of iterations cannot be negative");
     rules.Finite("radiusFactor", radiusFactor);
-    rules.Finite("learningRateFactor", learningRateFactor);
+    rules.LearningRate("learningRateFactor", learningRateFactor);
     // Below 1 the radius time constant turns negative and the learning rate grows without bound.
     if (!(initialRadius >= 1.0)) {
         throw InvalidParameter(owner, "radiusFactor", InvalidParameter::Text(radiusFactor),

@@ -83,6 +83,20 @@ void InvalidParameter::Rules::Finite(const std::string& parameter, double value)
     }
 }
 
+void InvalidParameter::Rules::LearningRate(const std::string& parameter, double value) const {
+    if (!(value > 0 && value <= 1)) {
+        throw InvalidParameter(owner, parameter, Text(value),
+                               "a learning rate must be above 0 and at most 1");
+    }
+}
+
+void InvalidParameter::Rules::Momentum(const std::string& parameter, double value) const {
+    if (!(value >= 0 && value < 1)) {
+        throw InvalidParameter(owner, parameter, Text(value),
+                               "a momentum must be at least 0 and below 1");
+    }
+}
+
 std::string InvalidParameter::Text(double value) {
     std::ostringstream text;
     text << value;

@@ -35,7 +35,9 @@ class InvalidParameter : public std::invalid_argument {
 
     // The rules of one class's parameters, each a check that throws an InvalidParameter of the
     // class naming the parameter: unless minimum <= value, value <= maximum, or the value is a
-    // finite number ("it must be a finite number").
+    // finite number ("it must be a finite number"). A learning rate is above 0 and at most 1
+    // (beyond that a step overshoots every minimum and the weights run off to infinity), a
+    // momentum at least 0 and below 1 (at 1 and above the steps never fade).
     class Rules {
       public:
         explicit Rules(std::string owner) : owner(std::move(owner)) {}
@@ -44,6 +46,8 @@ class InvalidParameter : public std::invalid_argument {
         void AtMost(const std::string& parameter, long long value, long long maximum,
                     const std::string& rule) const;
         void Finite(const std::string& parameter, double value) const;
+        void LearningRate(const std::string& parameter, double value) const;
+        void Momentum(const std::string& parameter, double value) const;
 
       private:
         std::string owner;
