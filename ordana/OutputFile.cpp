@@ -43,6 +43,18 @@ int LinkWithoutReplacing(const std::string& from, const std::string& to) {
 
 }  // namespace
 
+std::string TemporaryPattern(const std::string& path) {
+    const std::string tag = ".part-XXXXXX";
+    const auto slash = path.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t nameLength = path.size() - nameStart;
+    if (nameLength > tag.size()) {
+        return path.substr(0, path.size() - tag.size()) + tag;
+    }
+    // Six random characters are the least mkstemp takes; a dot hides them where it fits.
+    return path.substr(0, nameStart) + (nameLength > 6 ? "." : "") + "XXXXXX";
+}
+
 std::string NumberedVariant(const std::string& path, int number) {
     if (number < 2) {
         return path;
@@ -58,7 +70,7 @@ std::string NumberedVariant(const std::string& path, int number) {
 }
 
 OutputFile::OutputFile(std::string path) : path(std::move(path)) {
-    std::string pattern = this->path + ".part-XXXXXX";
+    std::string pattern = TemporaryPattern(this->path);
     const int descriptor = mkstemp(pattern.data());
     if (descriptor < 0) {
         throw std::runtime_error("Cannot write the file '" + EchoedPath(this->path) +

@@ -14,6 +14,12 @@
 
 namespace velkar::ordana {
 
+// The mkstemp pattern of the temporary file for path, in the same folder: the name with its end
+// replaced by ".part-XXXXXX", so that it is never longer than the final name and a name that
+// just fits the file system's limit can still be written (names of up to 12 characters get
+// six random ones, after a dot where that fits).
+std::string TemporaryPattern(const std::string& path);
+
 class OutputFile {
   public:
     // Throws std::runtime_error naming path when the folder does not take a new file.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -39,6 +40,26 @@ TEST(OutputFileTest, TakenNamesGetTheNextNumberBeforeTheExtension) {
     EXPECT_EQ(NumberedVariant("data.v2/results", 3), "data.v2/results_3");
     EXPECT_EQ(NumberedVariant("dir/.hidden", 2), "dir/.hidden_2");
     EXPECT_EQ(NumberedVariant("x.mlp", 1), "x.mlp");
+}
+
+// A name at the file system's 255-byte limit is written; the temporary name is never longer than
+// the final one (six characters at the least) and stays in its folder.
+TEST(OutputFileTest, NamesUpToTheLimitAreWritten) {
+    ordanatest::TemporaryFolder folder;
+    for (const std::size_t length : {1u, 5u, 6u, 7u, 12u, 13u, 40u, 243u, 244u, 255u}) {
+        const std::string name = std::string(length - 1, 'n') + "x";
+        const std::string path = (folder / name).string();
+        const std::string pattern = velkar::ordana::TemporaryPattern(path);
+        const auto slash = pattern.rfind('/');
+        EXPECT_EQ(pattern.substr(0, slash), folder.Path().string()) << length;
+        EXPECT_LE(pattern.size() - slash - 1, std::max<std::size_t>(length, 6)) << length;
+        EXPECT_TRUE(pattern.ends_with("XXXXXX")) << pattern;
+        OutputFile file(path);
+        file.Stream() << length;
+        EXPECT_EQ(file.Commit(), path);
+        EXPECT_EQ(ordanatest::ReadText(path), std::to_string(length));
+    }
+    EXPECT_EQ(folder.FileNames().size(), 10u);
 }
 
 TEST(OutputFileTest, UnfinishedOrFailedWritesLeaveNothing) {
