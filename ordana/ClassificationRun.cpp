@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <future>
 #include <mutex>
@@ -145,6 +146,9 @@ struct SegmentedImage {
     std::unique_ptr<WindowGrid> grid;
     int step = 0;
     std::future<WindowFileWriter::Written> segmentation;
+    // The windows of the segmentation file written so far.
+    std::unique_ptr<std::atomic<std::size_t>> segmentationDone =
+        std::make_unique<std::atomic<std::size_t>>(0);
 };
 
 SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBuilder& builder,
@@ -189,13 +193,16 @@ SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBui
                          "none.");
     }
     segmented.imageName = LastPathComponent(imageFile);
-    segmented.segmentation = std::async(std::launch::async, [&grid, &loaded, &settings,
-                                                             name = segmented.imageName] {
-        return WindowFileWriter(TimestampedFileName(settings.outputPrefix + "processing", "cct"),
-                                name, loaded.classes, loaded.colours, grid.Count())
-            .Finish(loaded.windowSize,
-                    [&grid](std::size_t i) { return std::make_pair(grid.X(i), grid.Y(i)); });
-    });
+    segmented.segmentation = std::async(
+        std::launch::async, [&grid, &loaded, &settings, name = segmented.imageName,
+                             done = segmented.segmentationDone.get(), stem = ImageStem(imageFile)] {
+            return WindowFileWriter(
+                       TimestampedFileName(settings.outputPrefix + stem + "_processing", "cct"),
+                       name, loaded.classes, loaded.colours, grid.Count())
+                .Finish(
+                    loaded.windowSize,
+                    [&grid](std::size_t i) { return std::make_pair(grid.X(i), grid.Y(i)); }, done);
+        });
 
     protocol.Note("Creating extraction algorithm");
     protocol.Task("Extracting features");
@@ -267,13 +274,28 @@ class BatchClassifier {
     util::Combinable<std::shared_ptr<PatternRecognitionAlgorithm>> classifiers;
 };
 
+// The progress line of a classification: the windows classified and the windows of the
+// segmentation file written count as one half of the work each.
+void ShowProgress(ConsoleProgress& progress, std::size_t classified,
+                  const SegmentedImage& segmented) {
+    const std::size_t count = segmented.grid->Count();
+    if (count == 0) {
+        return;
+    }
+    const double done = static_cast<double>(classified + segmented.segmentationDone->load()) /
+                        (2.0 * static_cast<double>(count));
+    progress.Show("Classifying windows: " + std::to_string(static_cast<int>(done * 100.0)) +
+                      "% of " + std::to_string(count),
+                  done);
+}
+
 // Windows go through extraction and classification a batch at a time; the results file and
 // the picture take each batch's answers as it completes.
 void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& builder,
-                     const LoadedModel& loaded, const WindowGrid& grid, WindowFileWriter& results,
-                     ClassMap& picture) {
+                     const LoadedModel& loaded, const SegmentedImage& segmented,
+                     WindowFileWriter& results, ClassMap& picture, ConsoleProgress& progress) {
+    const WindowGrid& grid = *segmented.grid;
     BatchClassifier classifiers(builder, loaded.model, loaded.classes, picture);
-    ConsoleProgress progress(*settings.protocol);
     FeatureExtractionAlgorithm& extractor = *loaded.extractor;
     std::vector<double> features;
     std::vector<std::string> labelText;
@@ -281,8 +303,7 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
     const std::size_t batch = std::max<std::size_t>(settings.batchSize, 1);
     for (std::size_t first = 0; first < grid.Count(); first += batch) {
         const std::size_t count = std::min(batch, grid.Count() - first);
-        progress.Show("Classifying windows: " + std::to_string(first * 100 / grid.Count()) +
-                      "% of " + std::to_string(grid.Count()));
+        ShowProgress(progress, first, segmented);
         extractor.DescribeGrid(grid, first, count, features);
         skipped +=
             classifiers.Classify(grid, first, count, features, extractor.FeatureCount(), labelText);
@@ -301,9 +322,14 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
 }
 
 // The window section of the results equals the segmentation file's: it is copied, not formatted
-// again. The picture goes beside the results. Returns the results file's path.
+// again, once that file is written. The picture goes beside the results. Returns the results
+// file's path.
 std::string FinishFiles(WindowFileWriter& results, SegmentedImage& segmented,
-                        const ClassMap& picture) {
+                        const ClassMap& picture, ConsoleProgress& progress) {
+    while (segmented.segmentation.wait_for(std::chrono::milliseconds(200)) !=
+           std::future_status::ready) {
+        ShowProgress(progress, segmented.grid->Count(), segmented);
+    }
     const std::string resultsFile = results.FinishWithCornersOf(segmented.segmentation.get());
     picture.Write(resultsFile.substr(0, resultsFile.rfind('.')) + ".png");
     return resultsFile;
@@ -329,13 +355,15 @@ std::string ClassifyImage(const ClassificationSettings& settings, AlgorithmBuild
     SegmentedImage segmented = SegmentImage(settings, builder, loaded);
     const WindowGrid& grid = *segmented.grid;
     WindowFileWriter results(
-        TimestampedFileName(OutputPrefixFor(settings.outputPrefix, *settings.imageFile) + "results",
+        TimestampedFileName(OutputPrefixFor(settings.outputPrefix, *settings.imageFile) +
+                                ImageStem(*settings.imageFile) + "_results",
                             "cct"),
         segmented.imageName, loaded.classes, loaded.colours, grid.Count());
     ClassMap picture(grid.Width(), grid.Height(), loaded.windowSize, segmented.step, loaded.classes,
                      loaded.colours);
-    ClassifyBatches(settings, builder, loaded, grid, results, picture);
-    return FinishFiles(results, segmented, picture);
+    ConsoleProgress progress(*settings.protocol);
+    ClassifyBatches(settings, builder, loaded, segmented, results, picture, progress);
+    return FinishFiles(results, segmented, picture, progress);
 }
 
 std::string RunClassificationMode(ParameterParser& parser, AlgorithmBuilder& builder,

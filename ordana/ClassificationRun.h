@@ -3,9 +3,11 @@
 // The classification workflow: read a model written by an experiment, cut the image into square
 // windows of the model's size on the grid chosen by --sampling ("window": step w, "half": step
 // w / 2 but at least 1, "pixel": step 1; windows lie wholly inside the image and are listed with
-// x outer, y inner), write the grid as a segmentation polygon file, extract the model's features
-// from every window, classify them and write the predicted class names as a results polygon file
-// beside the image, with the class-map picture beside it.
+// x outer, y inner), write the grid as a segmentation polygon file
+// ("<image name>_processing_<time>.cct"), extract the model's features from every window,
+// classify them and write the predicted class names as a results polygon file beside the image
+// ("<image name>_results_<time>.cct"), with the class-map picture beside it (".png"); the image
+// name is the image file's without its extension.
 
 #include <cstddef>
 #include <optional>

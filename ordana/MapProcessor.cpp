@@ -80,6 +80,9 @@ void MapProcessor::SetExtraction(const ExtractionSelection& selection) {
 
 MapProcessor::PolygonList MapProcessor::ReadPolygons() {
     PolygonFileContent content = ReadPolygonFile(polygonFile, true);
+    for (const std::string& warning : content.warnings) {
+        protocol.Warning(warning);
+    }
     classes.insert(classes.end(), content.classes.begin(), content.classes.end());
     colors.insert(colors.end(), content.colors.begin(), content.colors.end());
     return content.polygons;
@@ -181,7 +184,8 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(
                                (suffix.empty() ? "" : " (" + suffix.substr(1) + ")"));
         }
         // Reports wall and CPU time of this extractor's step when it goes out of scope.
-        const auto timer = protocol.StepTimer();
+        const StepTimer timer =
+            protocol.TimeStep(name + (suffix.empty() ? "" : " (" + suffix.substr(1) + ")"));
 
         algorithm->SetImage(variant);
         FlatDescriptors descriptors = algorithm->DescribePolygons(polygons);
