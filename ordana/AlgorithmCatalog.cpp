@@ -456,7 +456,7 @@ const std::vector<ClassifierRow>& ClassifierRows() {
             .caption = "Iterations",
             .parameter = "iterations",
             .range = "1 or more",
-            .firstTry = "50"},
+            .firstTry = "200"},
            {.name = "vqalpha",
             .kind = K::Real,
             .caption = "Alpha",

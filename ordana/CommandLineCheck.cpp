@@ -109,7 +109,7 @@ bool IsOptionWord(const std::string& token) {
 std::string Quoted(const std::string& text) { return "'" + EchoedInput(text) + "'"; }
 
 std::string Hint(const std::optional<std::string>& name) {
-    return name ? "; did you mean '--" + *name + "'?" : "";
+    return name ? "; did you mean --" + *name + "?" : "";
 }
 
 // The option name resolves to: the option of that exact name, or the only one it abbreviates.
@@ -221,7 +221,7 @@ class Scanner {
     void OneDashWord(const std::string& token) {
         std::optional<std::string> hint;
         if (const auto closest = ClosestName(token.substr(1), KnownNames())) {
-            hint = "'--" + *closest + "'";
+            hint = "--" + *closest;
         } else if (const KnownOption* option = ShortOption(token[1]);
                    option != nullptr && option->kind != OptionKind::Switch) {
             hint = "'" + token.substr(0, 2) + " " + EchoedInput(token.substr(2)) + "'";

@@ -4,7 +4,7 @@
 // otherwise change a run without a word or be named again by every query. Each kind of mistake
 // is one message:
 // - an option no group declares and a word that is neither an option nor the value of one,
-//   named with the closest known option when there is one ("did you mean '--seed'?"); the
+//   named with the closest known option when there is one ("did you mean --seed?"); the
 //   words right after an unknown option are taken for its values;
 // - a word of one dash and more than one letter ("-seed" would be read as "-s eed");
 // - an option given more than once (lists such as --mhidden may be continued);

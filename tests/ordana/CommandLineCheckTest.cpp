@@ -53,7 +53,7 @@ TEST(CommandLineCheckTest, ReadsTheCommandLineAsTheOptionLibraryDoes) {
         {inputs + "--wca --aws 5 --mahd --mdcc", {"The option '--mdcc' needs a value."}},
         // A word after a known option's value is named, after an unknown one it is its value.
         {inputs + "--wca --aws 5 6", {"The word '6' is neither an option nor the value of one."}},
-        {inputs + "--wca --aws 5 --sede 6", {"Unknown option '--sede'; did you mean '--seed'?"}},
+        {inputs + "--wca --aws 5 --sede 6", {"Unknown option '--sede'; did you mean --seed?"}},
         {"--modelfile m.mlp --image a.png --sampling half --seed 3 --output o_ --chatty false", {}},
     };
     for (const auto& [line, expected] : cases) {
@@ -67,7 +67,7 @@ TEST(CommandLineCheckTest, WithoutEverythingAtOnceOnlyTheNewMistakesAreNamed) {
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
         {"", {}},
         {"--wca --mlp --mhidden 3 --a2 3 --chatty", {}},
-        {"--wca --sed 3", {"Unknown option '--sed'; did you mean '--seed'?"}},
+        {"--wca --sed 3", {"Unknown option '--sed'; did you mean --seed?"}},
         {"--modelfile m.mlp --wca",
          {"The option '--wca' is for experiments; a classification run "
           "takes its extraction and its classifier from the model."}},
