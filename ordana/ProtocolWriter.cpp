@@ -141,8 +141,12 @@ void ProtocolWriter::ShowProgressLine(std::string_view text) const {
         return;
     }
     std::lock_guard<std::mutex> guard(lock);
+    if (progressShown && progressText == text) {
+        return;
+    }
     err << kClearLine << text << std::flush;
     progressShown = true;
+    progressText = text;
 }
 
 void ProtocolWriter::ClearProgressLine() const {

@@ -79,8 +79,8 @@ class ProtocolWriter {
     // Times one step of the run (see StepTimer).
     StepTimer TimeStep(std::string label) const { return StepTimer(*this, std::move(label)); }
 
-    // The progress line of a terminal: rewritten in place on standard error, cleared by the
-    // next line written; nothing with --chatty.
+    // The progress line of a terminal: rewritten in place on standard error (not when it
+    // already shows text), cleared by the next line written; nothing with --chatty.
     void ShowProgressLine(std::string_view text) const;
     void ClearProgressLine() const;
 
@@ -98,6 +98,8 @@ class ProtocolWriter {
     std::ostream& err;
     mutable std::mutex lock;
     mutable bool progressShown = false;
+    // The text of the progress line while it is shown.
+    mutable std::string progressText;
     mutable std::set<std::string> problemsWritten;
 };
 

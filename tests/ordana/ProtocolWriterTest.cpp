@@ -47,10 +47,13 @@ TEST(ProtocolWriterTest, EachKindGoesWhereItsReaderIs) {
          },
          "[LOGMESSAGE] !twice!\n[LOGMESSAGE] !twice!\n[LOGMESSAGE] !twice!\n", "",
          "ordana: error: twice\nordana: warning: twice\n"},
-        // Every line clears the progress line first, so that it starts on a fresh line.
+        // Every line clears the progress line first, so that it starts on a fresh line; the
+        // line shown is not written again, but is once it was cleared.
         {[](const ProtocolWriter& w) {
              w.ShowProgressLine("Classifying windows: 10%");
+             w.ShowProgressLine("Classifying windows: 10%");
              w.Wrote("a.cct");
+             w.ShowProgressLine("Classifying windows: 10%");
              w.ShowProgressLine("Classifying windows: 20%");
              w.Result("r");
              w.ClearProgressLine();
@@ -58,7 +61,7 @@ TEST(ProtocolWriterTest, EachKindGoesWhereItsReaderIs) {
          },
          "", "r\n",
          "\r\033[KClassifying windows: 10%\r\033[KWrote a.cct\n\r\033[KClassifying windows: "
-         "20%\r\033[K"},
+         "10%\r\033[KClassifying windows: 20%\r\033[K"},
     };
     for (std::size_t k = 0; k < cases.size(); ++k) {
         for (bool chatty : {false, true}) {
