@@ -11,7 +11,8 @@ mkdir -p "$2"
 out="$(cd "$2" && pwd)"
 # Only what an earlier demo run wrote is removed; other files in the folder are left alone.
 rm -f "$out"/training.png "$out"/training.cct "$out"/training.cct_* "$out"/scene.png \
-    "$out"/scene_truth.cct "$out"/processing_*.cct "$out"/results_*.cct "$out"/results_*.png
+    "$out"/scene_truth.cct "$out"/scene_processing_*.cct "$out"/scene_results_*.cct \
+    "$out"/scene_results_*.png "$out"/processing_*.cct "$out"/results_*.cct "$out"/results_*.png
 
 "$build/tools/make_demo_scenes" "$out"
 cd "$out"

@@ -9,6 +9,8 @@ namespace velkar::ordana {
 
 namespace {
 
+const char* const kMappedAccuracy = "overall accuracy after mapping clusters to classes";
+
 void WriteFigure(std::ostream& out, const std::optional<double>& figure) {
     if (figure) {
         out << *figure;
@@ -151,26 +153,71 @@ std::string WriteAccuracyReport(const std::string& path, const std::string& extr
                                 const std::vector<std::string>& classNames,
                                 const ConfusionMatrix& windowSplit,
                                 const std::optional<ConfusionMatrix>& heldOut,
-                                const std::string& heldOutReason) {
+                                const std::string& heldOutReason,
+                                const std::optional<ClusterScores>& clusters) {
     OutputFile file(path);
     std::ostream& out = file.Stream();
     out.precision(15);
     out << "extraction: " << extraction << "\n";
     out << "classifier: " << classifierName << "\n";
     out << "repetitions: " << repetitions << "\n\n";
+    if (clusters) {
+        out << "# " << classifierName << " answers cluster numbers, not classes: the matrices\n"
+            << "# count cluster k as an answer of class k. Each section adds its accuracy after\n"
+            << "# mapping every cluster to the class that most of the repetition's training\n"
+            << "# windows in it belong to.\n";
+    }
     out << "# Every repetition splits the windows at random into a training and a test half.\n"
         << "# Windows of one polygon land in both halves, so these figures overstate the\n"
         << "# accuracy on ground that no training polygon covers.\n";
     windowSplit.Write(out, "window split", classNames);
+    if (clusters) {
+        out << kMappedAccuracy << ": " << ReportFigure(clusters->windowSplit.OverallAccuracy())
+            << "\n";
+    }
     out << "\n# Every repetition also splits each class's polygons at random into halves, trains\n"
         << "# on the windows of one half and tests on the windows of the other.\n";
     if (heldOut) {
         heldOut->Write(out, "held-out polygons", classNames);
+        if (clusters && clusters->heldOut) {
+            out << kMappedAccuracy << ": " << ReportFigure(clusters->heldOut->OverallAccuracy())
+                << "\n";
+        }
     } else {
         out << "[held-out polygons]\n"
             << "not evaluated: " << heldOutReason << "\n";
     }
     return file.Commit();
+}
+
+std::string AccuracySummary(const std::string& classifierName, const std::string& descriptorFile,
+                            const std::vector<std::string>& classNames,
+                            const ConfusionMatrix& windowSplit,
+                            const std::optional<ConfusionMatrix>& heldOut,
+                            const std::string& heldOutReason,
+                            const std::optional<ClusterScores>& clusters) {
+    const auto mapped = [&clusters](const ConfusionMatrix* matrix) {
+        std::ostringstream text;
+        if (clusters && matrix != nullptr) {
+            text << "; " << kMappedAccuracy << " ";
+            WriteFigure(text, matrix->OverallAccuracy());
+        }
+        return text.str();
+    };
+    std::string summary = classifierName + " on " + descriptorFile;
+    if (clusters) {
+        summary += " (its answers are cluster numbers, scored as classes)";
+    }
+    summary += ":\n  window split: " + windowSplit.Summary(classNames) +
+               mapped(clusters ? &clusters->windowSplit : nullptr);
+    summary += "\n  held-out polygons: ";
+    if (heldOut) {
+        summary += heldOut->Summary(classNames) +
+                   mapped(clusters && clusters->heldOut ? &*clusters->heldOut : nullptr);
+    } else {
+        summary += "not evaluated (" + heldOutReason + ")";
+    }
+    return summary;
 }
 
 }  // namespace velkar::ordana

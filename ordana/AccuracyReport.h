@@ -49,18 +49,40 @@ class ConfusionMatrix {
     long long total = 0;
 };
 
+// The answers of a classifier that answers cluster numbers instead of classes, after mapping
+// each cluster to the class that most of the repetition's training windows in it belong to (the
+// lower class on a tie; a cluster without training windows stays unknown), for the window split
+// and, when it was evaluated, the held-out polygons.
+struct ClusterScores {
+    ConfusionMatrix windowSplit;
+    std::optional<ConfusionMatrix> heldOut;
+};
+
 // A figure as the report writes it: up to 15 significant digits, or "n/a" when it is not defined.
 std::string ReportFigure(const std::optional<double>& figure);
 
 // The report of one classifier on one extraction output, described by its extractor's parameter
 // string and colour space (the report is named after the output's files; it holds nothing that
 // changes from run to run, so that a seeded run repeats it exactly). heldOut is empty when the
-// held-out evaluation could not run; heldOutReason then says why. Returns the path written.
+// held-out evaluation could not run; heldOutReason then says why. The report of a classifier
+// that answers cluster numbers says so and adds to each section the overall accuracy after
+// mapping clusters to classes. Returns the path written.
 std::string WriteAccuracyReport(const std::string& path, const std::string& extraction,
                                 const std::string& classifierName, int repetitions,
                                 const std::vector<std::string>& classNames,
                                 const ConfusionMatrix& windowSplit,
                                 const std::optional<ConfusionMatrix>& heldOut,
-                                const std::string& heldOutReason);
+                                const std::string& heldOutReason,
+                                const std::optional<ClusterScores>& clusters = std::nullopt);
+
+// The lines a person reads on standard error after the experiments with one classifier: its
+// name, the descriptor file, and the summaries of the two sections (with the accuracy after
+// mapping clusters to classes for a classifier that answers cluster numbers).
+std::string AccuracySummary(const std::string& classifierName, const std::string& descriptorFile,
+                            const std::vector<std::string>& classNames,
+                            const ConfusionMatrix& windowSplit,
+                            const std::optional<ConfusionMatrix>& heldOut,
+                            const std::string& heldOutReason,
+                            const std::optional<ClusterScores>& clusters = std::nullopt);
 
 }  // namespace velkar::ordana

@@ -3,7 +3,7 @@
 // What the experiment and classification workflows need to obtain algorithms: the keys of the
 // classifiers selected on the command line, a classifier built from its options, a classifier
 // restored from a stored configuration, and the extractor a stored parameter string selects.
-// ParameterParser is the implementation.
+// AlgorithmFactory is the implementation.
 
 #include <memory>
 #include <string>
@@ -32,6 +32,8 @@ class AlgorithmBuilder {
     // keeps the reasons to itself.
     virtual std::shared_ptr<featureextraction::FeatureExtractionAlgorithm>
     FeatureExtractionFromParameters(const std::string& parameters, bool reportErrors = true) = 0;
+    // Whether the classifier of the key answers cluster numbers rather than classes.
+    virtual bool AnswersClusters(const std::string& /*key*/) { return false; }
     virtual ~AlgorithmBuilder() = default;
 };
 

@@ -65,11 +65,19 @@ struct ClassifierRow {
     std::function<ClassifierPointer()> restore;
     // Why the classifier cannot take this many features at all, or none.
     std::function<std::optional<std::string>(int featureCount)> featureLimit = {};
+    // Its answers are cluster numbers, which the experiments compare with classes as they are
+    // and also after mapping each cluster to its majority class.
+    bool answersClusters = false;
 };
 
 struct ColorSpaceRow {
     Module module;
     std::function<std::shared_ptr<imageprocessing::ColorSpaceTransformation>()> create;
+    // Every channel is stored as a byte with wrap-around. Near neutral colours (greys and
+    // white) a space is safe when a small change of the colour changes every byte a little; in
+    // the others a hue that greys do not have, or a channel that wraps, jumps across the byte
+    // range. The help of the space says which, and how its channels are stored.
+    bool safeNearNeutral = false;
 };
 
 // In the order com, wca, dft, dwt, hog.

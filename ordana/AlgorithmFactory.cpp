@@ -133,4 +133,13 @@ std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> AlgorithmFactor
     return nullptr;
 }
 
+bool AlgorithmFactory::AnswersClusters(const std::string& key) {
+    for (const ClassifierRow& row : ClassifierRows()) {
+        if (row.module.flag == key) {
+            return row.answersClusters;
+        }
+    }
+    return false;
+}
+
 }  // namespace velkar::ordana

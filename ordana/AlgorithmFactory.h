@@ -46,6 +46,7 @@ class AlgorithmFactory : public AlgorithmBuilder {
         const std::string& key, int inputSize) override;
     std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> FeatureExtractionFromParameters(
         const std::string& parameters, bool reportErrors = true) override;
+    bool AnswersClusters(const std::string& key) override;
 
   private:
     ParameterParser& parser;

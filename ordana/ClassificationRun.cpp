@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <future>
 #include <mutex>
@@ -165,6 +166,9 @@ struct SegmentedImage {
     std::unique_ptr<WindowGrid> grid;
     int step = 0;
     std::future<WindowFileWriter::Written> segmentation;
+    // The windows of the segmentation file written so far.
+    std::unique_ptr<std::atomic<std::size_t>> segmentationDone =
+        std::make_unique<std::atomic<std::size_t>>(0);
 };
 
 // The image with the bands and stretches of the command line, or else of the model; a request
@@ -269,13 +273,16 @@ SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBui
                          "none.");
     }
     segmented.imageName = LastPathComponent(imageFile);
-    segmented.segmentation = std::async(std::launch::async, [&grid, &loaded, &settings,
-                                                             name = segmented.imageName] {
-        return WindowFileWriter(TimestampedFileName(settings.outputPrefix + "processing", "cct"),
-                                name, loaded.classes, loaded.colours, grid.Count())
-            .Finish(loaded.windowSize,
-                    [&grid](std::size_t i) { return std::make_pair(grid.X(i), grid.Y(i)); });
-    });
+    segmented.segmentation = std::async(
+        std::launch::async, [&grid, &loaded, &settings, name = segmented.imageName,
+                             done = segmented.segmentationDone.get(), stem = ImageStem(imageFile)] {
+            return WindowFileWriter(
+                       TimestampedFileName(settings.outputPrefix + stem + "_processing", "cct"),
+                       name, loaded.classes, loaded.colours, grid.Count())
+                .Finish(
+                    loaded.windowSize,
+                    [&grid](std::size_t i) { return std::make_pair(grid.X(i), grid.Y(i)); }, done);
+        });
 
     protocol.Note("Creating extraction algorithm");
     protocol.Task("Extracting features");
@@ -364,15 +371,31 @@ std::size_t ColumnsPerBatch(const WindowGrid& grid, std::size_t batchSize) {
         1, std::min(byWindows, static_cast<std::size_t>(std::max(byPixels, 1LL))));
 }
 
+// The progress line of a classification: the windows classified and the windows of the
+// segmentation file written count as one half of the work each.
+void ShowProgress(ConsoleProgress& progress, std::size_t classified,
+                  const SegmentedImage& segmented) {
+    const std::size_t count = segmented.grid->Count();
+    if (count == 0) {
+        return;
+    }
+    const double done = static_cast<double>(classified + segmented.segmentationDone->load()) /
+                        (2.0 * static_cast<double>(count));
+    progress.Show("Classifying windows: " + std::to_string(static_cast<int>(done * 100.0)) +
+                      "% of " + std::to_string(count),
+                  done);
+}
+
 // Windows go through extraction and classification a batch of grid columns at a time: the strip
 // of pixels the batch's windows cover is read, turned into the model's colour space and
 // described on a grid local to it, whose windows are the batch's in the same order. The results
 // file and the picture take each batch's answers as it completes.
 void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& builder,
-                     const LoadedModel& loaded, const SceneRaster& scene, const WindowGrid& grid,
-                     WindowFileWriter& results, ClassMap& picture) {
+                     const LoadedModel& loaded, const SegmentedImage& segmented,
+                     WindowFileWriter& results, ClassMap& picture, ConsoleProgress& progress) {
+    const WindowGrid& grid = *segmented.grid;
+    const SceneRaster& scene = *segmented.scene;
     BatchClassifier classifiers(builder, loaded.model, loaded.classes, picture);
-    ConsoleProgress progress(*settings.protocol);
     FeatureExtractionAlgorithm& extractor = *loaded.extractor;
     std::vector<double> features;
     std::vector<unsigned char> absent;
@@ -389,8 +412,7 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
         const std::size_t columns = std::min(columnsPerBatch, grid.Columns() - column);
         const std::size_t first = column * rows;
         const std::size_t count = columns * rows;
-        progress.Show("Classifying windows: " + std::to_string(first * 100 / grid.Count()) +
-                      "% of " + std::to_string(grid.Count()));
+        ShowProgress(progress, first, segmented);
         const int left = grid.X(first);
         const int stripWidth = static_cast<int>(columns - 1) * grid.Step() + w;
         auto strip = scene.Read({left, 0, stripWidth, stripHeight});
@@ -434,8 +456,14 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
 }
 
 // The window section of the results equals the segmentation file's: it is copied, not formatted
-// again. The picture goes beside the results. Returns the results file's path.
-std::string FinishFiles(WindowFileWriter& results, SegmentedImage& segmented, ClassMap& picture) {
+// again, once that file is written. The picture goes beside the results. Returns the results
+// file's path.
+std::string FinishFiles(WindowFileWriter& results, SegmentedImage& segmented,
+                        ClassMap& picture, ConsoleProgress& progress) {
+    while (segmented.segmentation.wait_for(std::chrono::milliseconds(200)) !=
+           std::future_status::ready) {
+        ShowProgress(progress, segmented.grid->Count(), segmented);
+    }
     const std::string resultsFile = results.FinishWithCornersOf(segmented.segmentation.get());
     picture.Write(resultsFile.substr(0, resultsFile.rfind('.')) + ".png");
     return resultsFile;
@@ -461,16 +489,18 @@ std::string ClassifyImage(const ClassificationSettings& settings, AlgorithmBuild
     SegmentedImage segmented = SegmentImage(settings, builder, loaded);
     const WindowGrid& grid = *segmented.grid;
     WindowFileWriter results(
-        TimestampedFileName(OutputPrefixFor(settings.outputPrefix, *settings.imageFile) + "results",
+        TimestampedFileName(OutputPrefixFor(settings.outputPrefix, *settings.imageFile) +
+                                ImageStem(*settings.imageFile) + "_results",
                             "cct"),
         segmented.imageName, loaded.classes, loaded.colours, grid.Count());
-    const std::string resultsBase =
-        OutputPrefixFor(settings.outputPrefix, *settings.imageFile) + "results";
+    const std::string resultsBase = OutputPrefixFor(settings.outputPrefix, *settings.imageFile) +
+                                    ImageStem(*settings.imageFile) + "_results";
     ClassMap picture(TimestampedFileName(resultsBase, "tif"), grid.Width(), grid.Height(),
                      loaded.windowSize, segmented.step, loaded.classes, loaded.colours,
                      segmented.scene->GetGeoreference());
-    ClassifyBatches(settings, builder, loaded, *segmented.scene, grid, results, picture);
-    return FinishFiles(results, segmented, picture);
+    ConsoleProgress progress(*settings.protocol);
+    ClassifyBatches(settings, builder, loaded, segmented, results, picture, progress);
+    return FinishFiles(results, segmented, picture, progress);
 }
 
 std::string RunClassificationMode(ParameterParser& parser, AlgorithmBuilder& builder,

@@ -3,13 +3,15 @@
 // The classification workflow: read a model written by an experiment, cut the image into square
 // windows of the model's size on the grid chosen by --sampling ("window": step w, "half": step
 // w / 2 but at least 1, "pixel": step 1; windows lie wholly inside the image and are listed with
-// x outer, y inner), write the grid as a segmentation polygon file, extract the model's features
-// from every window, classify them and write the predicted class names as a results polygon file
-// beside the image, with the class-map picture beside it. The image is read in vertical strips:
-// a batch is whole grid columns, whose strip of pixels is read, turned into the model's colour
-// space and described on a grid of its own, so the run holds a strip, never the image. The
-// model's bands and stretches are applied to the image unless --bands or --stretch say
-// otherwise; windows holding pixels without data stay unknown and unpainted.
+// x outer, y inner), write the grid as a segmentation polygon file
+// ("<image name>_processing_<time>.cct"), extract the model's features from every window,
+// classify them and write the predicted class names as a results polygon file beside the image
+// ("<image name>_results_<time>.cct"), with the class-map picture beside it (".png"); the image
+// name is the image file's without its extension. The image is read in vertical strips: a batch
+// is whole grid columns, whose strip of pixels is read, turned into the model's colour space and
+// described on a grid of its own, so the run holds a strip, never the image. The model's bands
+// and stretches are applied to the image unless --bands or --stretch say otherwise; windows
+// holding pixels without data stay unknown and unpainted.
 
 #include <cstddef>
 #include <optional>

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -37,20 +38,54 @@ using patternrecognition::Pattern;
 using patternrecognition::PatternRecognitionAlgorithm;
 using patternrecognition::Sampling;
 
-// Counts the patterns the classifier gets right; every answer also goes into the matrix.
-long long CountCorrect(PatternRecognitionAlgorithm& classifier, const PatternSet& patterns,
+// The classifier's answer to every pattern, in order.
+std::vector<int> Answers(PatternRecognitionAlgorithm& classifier, const PatternSet& patterns) {
+    std::vector<int> answers;
+    answers.reserve(patterns->size());
+    for (const auto& pattern : *patterns) {
+        answers.push_back(classifier.Classify(*pattern->Descriptors()));
+    }
+    return answers;
+}
+
+// Counts the answers that are the patterns' classes; every answer also goes into the matrix.
+long long CountCorrect(const std::vector<int>& answers, const PatternSet& patterns,
                        ConfusionMatrix* matrix = nullptr) {
     long long correct = 0;
-    for (const auto& pattern : *patterns) {
-        const int answer = classifier.Classify(*pattern->Descriptors());
-        if (answer == pattern->Class()) {
-            ++correct;
-        }
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        const int trueClass = (*patterns)[i]->Class();
+        correct += answers[i] == trueClass ? 1 : 0;
         if (matrix != nullptr) {
-            matrix->Add(pattern->Class(), answer);
+            matrix->Add(trueClass, answers[i]);
         }
     }
     return correct;
+}
+
+// For every answer given to the training patterns (a cluster number), the class most of them
+// belong to; the lower class on a tie.
+std::map<int, int> MajorityClasses(const std::vector<int>& answers, const PatternSet& patterns,
+                                   std::size_t classCount) {
+    std::map<int, std::vector<long long>> counts;
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        auto& row = counts.try_emplace(answers[i], classCount, 0).first->second;
+        ++row[static_cast<std::size_t>((*patterns)[i]->Class())];
+    }
+    std::map<int, int> classes;
+    for (const auto& [answer, row] : counts) {
+        classes[answer] = static_cast<int>(std::max_element(row.begin(), row.end()) - row.begin());
+    }
+    return classes;
+}
+
+// The test answers mapped to classes into the matrix; an answer no training pattern got is
+// unknown.
+void AddMapped(const std::map<int, int>& classes, const std::vector<int>& answers,
+               const PatternSet& patterns, ConfusionMatrix& matrix) {
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        const auto mapped = classes.find(answers[i]);
+        matrix.Add((*patterns)[i]->Class(), mapped == classes.end() ? -1 : mapped->second);
+    }
 }
 
 bool IsFinite(const std::vector<double>& values) {
@@ -170,10 +205,15 @@ void WriteAccuracies(std::ostream& results, const std::string& prefix, const std
 // What the repetitions of one classifier gather: the correct answers of the window split, the
 // two confusion matrices, and the classifier of the repetition with the most correct test
 // patterns (the first one on a tie).
+// A classifier that answers cluster numbers also gathers its answers mapped to classes.
 struct RepetitionTotals {
-    explicit RepetitionTotals(std::size_t classCount, bool holdsOut) : windowSplit(classCount) {
+    RepetitionTotals(std::size_t classCount, bool holdsOut, bool answersClusters)
+        : windowSplit(classCount) {
         if (holdsOut) {
             heldOut.emplace(classCount);
+        }
+        if (answersClusters) {
+            clusters.emplace(ClusterScores{ConfusionMatrix(classCount), heldOut});
         }
     }
     long long trainingCorrect = 0;
@@ -182,6 +222,7 @@ struct RepetitionTotals {
     std::shared_ptr<PatternRecognitionAlgorithm> best;
     ConfusionMatrix windowSplit;
     std::optional<ConfusionMatrix> heldOut;
+    std::optional<ClusterScores> clusters;
 };
 
 // The classifier of one key, or none (reported) when it cannot be built or cannot hold every
@@ -216,31 +257,41 @@ std::shared_ptr<PatternRecognitionAlgorithm> ExperimentClassifier(AlgorithmBuild
 long long RunRepetition(PatternRecognitionAlgorithm& classifier, const LabelledPatterns& labelled,
                         const HeldOutPlan& heldOutPlan, AlgorithmBuilder& builder,
                         const std::string& key, int featureCount, RepetitionTotals& totals) {
+    const std::size_t classCount = totals.windowSplit.ClassCount();
     auto split = Sampling::Split(labelled.patterns, 0.5);
     classifier.Train(split[0]);
-    totals.trainingCorrect += CountCorrect(classifier, split[0]);
-    const long long testCount = CountCorrect(classifier, split[1], &totals.windowSplit);
+    const std::vector<int> trainingAnswers = Answers(classifier, split[0]);
+    const std::vector<int> testAnswers = Answers(classifier, split[1]);
+    totals.trainingCorrect += CountCorrect(trainingAnswers, split[0]);
+    const long long testCount = CountCorrect(testAnswers, split[1], &totals.windowSplit);
     totals.testCorrect += testCount;
+    if (totals.clusters) {
+        AddMapped(MajorityClasses(trainingAnswers, split[0], classCount), testAnswers, split[1],
+                  totals.clusters->windowSplit);
+    }
 
     if (totals.heldOut) {
         const auto halves = DrawHeldOutSplit(labelled, heldOutPlan);
         if (auto polygonWise = builder.CreateAlgorithm(key, featureCount)) {
             polygonWise->Train(halves[0]);
-            CountCorrect(*polygonWise, halves[1], &*totals.heldOut);
+            const std::vector<int> heldOutAnswers = Answers(*polygonWise, halves[1]);
+            CountCorrect(heldOutAnswers, halves[1], &*totals.heldOut);
+            if (totals.clusters) {
+                AddMapped(MajorityClasses(Answers(*polygonWise, halves[0]), halves[0], classCount),
+                          heldOutAnswers, halves[1], *totals.clusters->heldOut);
+            }
         }
     }
     return testCount;
 }
 
-void WriteBestModel(const ExperimentSettings& settings, const ExtractionOutput& output,
-                    PatternRecognitionAlgorithm& best) {
+// The model is named after its descriptor file, whose name holds the extractor and the colour
+// variant: "plot.cct_<time>.wca.mlp".
+void WriteBestModel(const ExtractionOutput& output, PatternRecognitionAlgorithm& best) {
     auto model = ComposeModel(best.Configuration(), best, output.classes, output.colors,
                               output.parameters, output.windowSize, output.colorSpace,
                               output.bands);
-    // A model of a colour variant carries the variant in its name, as its descriptor file does.
-    const std::string prefix =
-        settings.outputPrefix + (output.colorSpace.empty() ? "" : "_" + output.colorSpace);
-    WriteModelFile(TimestampedFileName(prefix, best.FileExtension()), *model);
+    WriteModelFile(output.descriptorFile + "." + best.FileExtension(), *model);
 }
 
 // The repetitions of one classifier on one extraction output: the results file, the accuracy
@@ -271,9 +322,12 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
         return;
     }
     const HeldOutPlan heldOutPlan = PlanHeldOut(labelled, output.classes);
-    RepetitionTotals totals(output.classes.size(), heldOutPlan.reason.empty());
+    RepetitionTotals totals(output.classes.size(), heldOutPlan.reason.empty(),
+                            builder.AnswersClusters(key));
     OutputFile results(resultsFile);
-    results.Stream().precision(15);
+    // The lines go to the file and, once it is written, to standard output.
+    std::ostringstream resultLines;
+    resultLines.precision(15);
     const double step = experiments > 0 ? (progressEnd - progressStart) / experiments : 0.0;
 
     for (int repetition = 1; repetition <= experiments && classifier; ++repetition) {
@@ -288,7 +342,7 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
                                         static_cast<double>(repetition * trainingSize);
         const double testAccuracy =
             static_cast<double>(totals.testCorrect) / static_cast<double>(repetition * testSize);
-        WriteAccuracies(results.Stream(), std::to_string(repetition), ":", trainingAccuracy,
+        WriteAccuracies(resultLines, std::to_string(repetition), ":", trainingAccuracy,
                         testAccuracy);
         protocol.Progress(static_cast<int>(repetition * step + progressStart));
         protocol.Note("Accumulated train " + std::to_string(repetition) + ": " +
@@ -305,23 +359,27 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
     }
     if (experiments > 0) {
         WriteAccuracies(
-            results.Stream(), "global", ": ",
+            resultLines, "global", ": ",
             static_cast<double>(totals.trainingCorrect) /
                 static_cast<double>(experiments * trainingSize),
             static_cast<double>(totals.testCorrect) / static_cast<double>(experiments * testSize));
     }
+    results.Stream() << resultLines.str();
     const std::string resultsPath = results.Commit();
+    std::istringstream lines(resultLines.str());
+    for (std::string line; std::getline(lines, line);) {
+        protocol.Result(resultsPath + ": " + line);
+    }
     WriteAccuracyReport(
         resultsPath + ".report",
         output.parameters +
             (output.colorSpace.empty() ? "" : " (colour space " + output.colorSpace + ")"),
         classifierName, experiments, output.classes, totals.windowSplit, totals.heldOut,
-        heldOutPlan.reason);
+        heldOutPlan.reason, totals.clusters);
 
-    protocol.ForPerson(classifierName + " on " + output.descriptorFile + ":\n  window split: " +
-                       totals.windowSplit.Summary(output.classes) + "\n  held-out polygons: " +
-                       (totals.heldOut ? totals.heldOut->Summary(output.classes)
-                                       : "not evaluated (" + heldOutPlan.reason + ")"));
+    protocol.ForPerson(AccuracySummary(classifierName, output.descriptorFile, output.classes,
+                                       totals.windowSplit, totals.heldOut, heldOutPlan.reason,
+                                       totals.clusters));
     if (!totals.best) {
         protocol.Warning(experiments > 0
                              ? "No repetition of " + key +
@@ -330,7 +388,7 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
                                    ".");
         return;
     }
-    WriteBestModel(settings, output, *totals.best);
+    WriteBestModel(output, *totals.best);
 }
 
 }  // namespace
@@ -515,8 +573,6 @@ void RunExperimentMode(ParameterParser& parser, AlgorithmFactory& factory,
     ExperimentSettings settings;
     settings.protocol = &protocol;
     settings.experiments = experiments;
-    settings.outputPrefix =
-        OutputPrefixFor(processor.outputPrefix, processor.imageFile) + processor.polygonFileName;
     settings.builder = &factory;
     settings.progress = &progress;
 

@@ -4,8 +4,10 @@
 // selected extractor and colour variant, then for every extraction output and selected classifier
 // repeat random half/half train/test runs. After each repetition the accumulated accuracies are
 // reported and written to a results file ("train H:acc", "test H:acc", then "train global: acc"
-// and "test global: acc"); the classifier of the first repetition with the most correct test
-// patterns is stored as a model file.
+// and "test global: acc"), whose lines also go to standard output after its path
+// ("<results file>: test global: acc") when the run is not chatty; the classifier of the first
+// repetition with the most correct test patterns is stored as a model file named after the
+// descriptor file ("<descriptor file>.mlp").
 
 #include <memory>
 #include <string>
@@ -26,8 +28,6 @@ struct ExperimentSettings {
     // Where the run reports; the process's writer unless another is given.
     const ProtocolWriter* protocol = &Protocol();
     int experiments = 1;
-    // The image's directory followed by the polygon file's name.
-    std::string outputPrefix;
     AlgorithmBuilder* builder = nullptr;
     // Shows how far the repetitions are, to a person at a terminal; may be null.
     ConsoleProgress* progress = nullptr;

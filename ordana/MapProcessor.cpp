@@ -81,6 +81,9 @@ void MapProcessor::SetExtraction(const ExtractionSelection& selection) {
 
 MapProcessor::PolygonList MapProcessor::ReadPolygons() {
     PolygonFileContent content = ReadPolygonFile(polygonFile, true);
+    for (const std::string& warning : content.warnings) {
+        protocol.Warning(warning);
+    }
     classes.insert(classes.end(), content.classes.begin(), content.classes.end());
     colors.insert(colors.end(), content.colors.begin(), content.colors.end());
     return content.polygons;
@@ -180,8 +183,8 @@ namespace {
 struct Extraction {
     FlatDescriptors descriptors;
     std::map<int, long long> leftOut;
-    // Runs while the extractor works; reported when its descriptor file is written.
-    std::unique_ptr<boost::timer::auto_cpu_timer> timer;
+    // Runs while the extractor works; reports when it goes, once the descriptor file is written.
+    std::unique_ptr<StepTimer> timer;
 };
 
 void Append(FlatDescriptors& all, FlatDescriptors&& part) {
@@ -202,13 +205,14 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::Process() {
         variants.push_back(nullptr);
     }
     std::vector<std::vector<Extraction>> extractions(variants.size());
-    for (auto& perVariant : extractions) {
-        perVariant.resize(algorithms.size());
-        for (Extraction& extraction : perVariant) {
-            // Stopped before it is copied, so that neither copy reports when it goes.
-            boost::timer::auto_cpu_timer timer = protocol.StepTimer();
-            timer.stop();
-            extraction.timer = std::make_unique<boost::timer::auto_cpu_timer>(timer);
+    for (std::size_t v = 0; v < variants.size(); ++v) {
+        extractions[v].resize(algorithms.size());
+        for (std::size_t a = 0; a < algorithms.size(); ++a) {
+            const std::string label =
+                algorithms[a]->Name() +
+                (variants[v] ? " (" + variants[v]->ShortName() + ")" : std::string());
+            extractions[v][a].timer = std::make_unique<StepTimer>(protocol, label);
+            extractions[v][a].timer->Stop();
         }
     }
 
@@ -231,13 +235,13 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::Process() {
                 variants[v] ? TransformedImage(*pixels, *variants[v]) : pixels;
             for (std::size_t a = 0; a < algorithms.size(); ++a) {
                 Extraction& extraction = extractions[v][a];
-                extraction.timer->resume();
+                extraction.timer->Resume();
                 algorithms[a]->SetImage(variant);
                 Append(extraction.descriptors, algorithms[a]->DescribePolygons(moved));
                 for (const auto& [id, count] : algorithms[a]->TakeLeftOutWindows()) {
                     extraction.leftOut[id] += count;
                 }
-                extraction.timer->stop();
+                extraction.timer->Stop();
             }
         }
     }
@@ -282,7 +286,7 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::Process() {
 
             progress = static_cast<int>(progress + step);
             protocol.Progress(progress);
-            extraction.timer->report();
+            extraction.timer.reset();
         }
     }
     return outputs;

@@ -47,15 +47,24 @@ const po::value_semantic* Semantic(const OptionDescription& option) {
 
 }  // namespace
 
+std::string OptionDescription::HelpText() const {
+    std::string notes = range;
+    if (!firstTry.empty()) {
+        notes += (notes.empty() ? "" : "; ") + std::string("try ") + firstTry;
+    }
+    return notes.empty() ? caption : caption + " (" + notes + ")";
+}
+
 void DeclareOptions(const std::vector<OptionDescription>& options, po::options_description& group) {
     for (const OptionDescription& option : options) {
         const std::string name =
             option.shortName == 0 ? option.name : option.name + "," + option.shortName;
+        const std::string help = option.HelpText();
         const po::value_semantic* semantic = Semantic(option);
         if (semantic == nullptr) {
-            group.add_options()(name.c_str(), option.caption.c_str());
+            group.add_options()(name.c_str(), help.c_str());
         } else {
-            group.add_options()(name.c_str(), semantic, option.caption.c_str());
+            group.add_options()(name.c_str(), semantic, help.c_str());
         }
     }
 }

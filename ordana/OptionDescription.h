@@ -6,7 +6,8 @@
 // of the class. The option groups of the help, the required checks, the parameter strings stored
 // in models and the messages that refuse a value all come from these descriptions: a class
 // refuses a value by naming its parameter (util::InvalidParameter), and RejectionMessage says
-// the same under the option's name.
+// the same under the option's name. The help also shows each option's range and a value to try
+// first.
 
 #include <functional>
 #include <optional>
@@ -44,8 +45,14 @@ struct OptionDescription {
     OptionRule rule = {};
     // The one-letter form (-h for --help), or 0.
     char shortName = 0;
+    // The values the option takes, in words ("1 or more"), and a value that works for a first
+    // try; the help shows both after the caption.
+    std::string range = {};
+    std::string firstTry = {};
 
     bool Required() const { return kind != OptionKind::Switch && !defaultValue; }
+    // The caption followed by the range and the first try, as the help shows it.
+    std::string HelpText() const;
 };
 
 // Adds the options to the group in their order.

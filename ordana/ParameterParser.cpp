@@ -10,12 +10,14 @@
 #include <utility>
 
 #include "ordana/AlgorithmCatalog.h"
+#include "ordana/CommandLineCheck.h"
 #include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
 #include "velkar/LibraryInfo.h"
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/patternrecognition/PatternRecognitionAlgorithm.h"
+#include "velkar/util/InvalidParameter.h"
 
 namespace po = boost::program_options;
 
@@ -130,8 +132,6 @@ const ParameterParser::OptionGroup& ParameterParser::Group(const std::string& ca
     return *groups.at(caption);
 }
 
-// The general options, in the order the help shows them; every other group comes from the
-// catalogue's rows.
 const std::vector<OptionDescription>& GeneralOptions() {
     using K = OptionKind;
     static const std::vector<OptionDescription> options = {
@@ -275,14 +275,18 @@ void ParameterParser::PrintHelp() {
             return;
         }
         const std::string module = variables["help-module"].as<std::string>();
+        std::vector<std::string> names;
         for (const Module* candidate : AllModules()) {
             if (candidate->name == module) {
                 protocol.Answer(HelpText(Group(candidate->group)));
                 return;
             }
+            names.push_back(candidate->name);
         }
-        protocol.Answer("Unknown module '" + EchoedInput(module) +
-                        "' in the --help-module option\n");
+        const std::optional<std::string> closest = ClosestName(module, names);
+        Report("Unknown module '" + EchoedInput(module) + "' for --help-module" +
+               (closest ? "; did you mean '" + *closest + "'?" : ".") + " The modules are " +
+               util::InvalidParameter::Enumeration(names) + ".");
     } catch (const std::exception& error) {
         Report(OptionErrorText(error));
     }
@@ -315,44 +319,12 @@ void ParameterParser::PrintVersion() const {
 
 std::string ParameterParser::OutputPrefix() { return StringOption("output", false); }
 
-// Everything the command line holds that no group declares is set aside by every parse; it is
-// named once here, so that a mistyped option cannot silently change a run. An unknown option
-// is named with the words that follow it.
-void ParameterParser::ReportUnknownOptions() const {
-    po::options_description everything;
-    everything.add(allowedOptions);
-    for (const auto& row : ExtractorRows()) {
-        everything.add(Group(row.module.group));
+bool ParameterParser::CheckCommandLine() {
+    const std::vector<std::string> problems = ordana::CheckCommandLine(arguments, !chatty);
+    for (const std::string& problem : problems) {
+        Report(problem);
     }
-    for (const auto& row : ClassifierRows()) {
-        everything.add(Group(row.module.group));
-    }
-    std::vector<po::option> options;
-    try {
-        options = po::command_line_parser(arguments)
-                      .options(everything)
-                      .allow_unregistered()
-                      .run()
-                      .options;
-    } catch (const std::exception&) {
-        // A command line the option library cannot read is reported by the queries.
-        return;
-    }
-    for (std::size_t i = 0; i < options.size(); ++i) {
-        if (options[i].unregistered) {
-            std::string text;
-            for (const std::string& token : options[i].original_tokens) {
-                text += (text.empty() ? "" : " ") + token;
-            }
-            while (i + 1 < options.size() && options[i + 1].position_key >= 0) {
-                text += " " + options[++i].original_tokens.front();
-            }
-            protocol.Warning("Unknown option '" + EchoedInput(text) + "' is ignored.");
-        } else if (options[i].position_key >= 0) {
-            protocol.Warning("The word '" + EchoedInput(options[i].original_tokens.front()) +
-                             "' is not an option and is ignored.");
-        }
-    }
+    return problems.empty();
 }
 
 bool ParameterParser::IsChatty() {
@@ -363,6 +335,17 @@ bool ParameterParser::IsChatty() {
         }
     } catch (const std::exception& error) {
         Report(OptionErrorText(error));
+    }
+    return chatty;
+}
+
+bool ParameterParser::ChattyRequested() {
+    try {
+        po::variables_map variables = ParseAllowed();
+        chatty = variables.count("chatty") != 0 && variables["chatty"].as<bool>();
+    } catch (const std::exception& error) {
+        RethrowOutOfMemory(error);
+        chatty = false;
     }
     return chatty;
 }

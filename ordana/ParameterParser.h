@@ -20,22 +20,31 @@
 
 namespace velkar::ordana {
 
+// The general options, in the order the help shows them; every other group comes from the
+// catalogue's rows.
+const std::vector<OptionDescription>& GeneralOptions();
+
 class ParameterParser {
   public:
     ParameterParser(int argc, const char* const* argv, const ProtocolWriter& protocol = Protocol());
     ~ParameterParser();
 
     bool HelpRequested();
+    // The general help, or the help of the module --help-module names; an unknown module name
+    // is reported as a problem, with the names there are.
     void PrintHelp();
     bool VersionRequested();
     void PrintVersion() const;
-    // Names, as log lines, every option no group declares and every stray word; the run goes
-    // on without them.
-    void ReportUnknownOptions() const;
+    // Reports every mistake CheckCommandLine finds in the saved arguments (everything at once
+    // unless the last IsChatty answered true); true when there is none.
+    bool CheckCommandLine();
     // True once a query or a builder has reported a problem of the command line (a malformed
     // or missing value, a value an algorithm cannot use).
     bool ProblemReported() const { return problemReported; }
     bool IsChatty();
+    // The value of --chatty, false when the command line cannot be read; nothing is reported
+    // (CheckCommandLine and the queries name what is wrong).
+    bool ChattyRequested();
     bool HasModelFile();
     std::string ModelFile();
     std::string SamplingMethod();

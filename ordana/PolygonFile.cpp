@@ -68,8 +68,12 @@ class LineReader {
     }
 
     InputError Error(const std::string& message) const {
-        return InputError("The polygon file '" + EchoedPath(path) + "', line " +
-                          std::to_string(number) + ": " + message + ".");
+        return InputError(Where() + ": " + message + ".");
+    }
+
+    // The file and the line last read.
+    std::string Where() const {
+        return "The polygon file '" + EchoedPath(path) + "', line " + std::to_string(number);
     }
 
   private:
@@ -114,7 +118,15 @@ void ReadClassesAndColours(LineReader& reader, PolygonFileContent& content) {
         }
     }
     // The colour count written in the file is not used: one colour per class follows.
-    reader.Next("the number of colours");
+    const std::string colourCount = reader.Next("the number of colours");
+    std::istringstream count(colourCount);
+    long long value = -1;
+    if (!(count >> value) || value != classCount) {
+        content.warnings.push_back(
+            reader.Where() + ": the colour count '" + EchoedInput(colourCount) +
+            "' is not the class count " + std::to_string(classCount) +
+            "; the count is not used, and one colour line per class is read.");
+    }
     for (int i = 0; i < classCount; ++i) {
         content.colors.push_back(reader.Next("colour " + std::to_string(i + 1)));
         if (!SurvivesModelFile(content.colors.back())) {

@@ -2,7 +2,8 @@
 
 // The polygon file: the input of the experiments, and the segmentation and results files of the
 // classification run. Plain text, one item per line: a title line (ignored), the class count N
-// and N class names, a colour count line (ignored: N colour lines follow), the label count M
+// and N class names, a colour count line (read but not used: N colour lines follow, and a
+// count other than N is named in a warning), the label count M
 // and M labels, the polygon count P and per polygon a vertex count K and K lines "x y".
 // Count lines are decimal integers after optional blanks; the rest of such a line is ignored.
 // The reader rejects anything outside this format, and any line longer than
@@ -22,6 +23,9 @@ struct PolygonFileContent {
     std::vector<std::string> colors;
     // Polygon i has id i and label i as its class.
     std::vector<std::shared_ptr<math::Polygon>> polygons;
+    // What the file says otherwise than it is read, each naming file and line: a colour count
+    // that is not the class count.
+    std::vector<std::string> warnings;
 };
 
 // The largest number of vertices one polygon may have.

@@ -112,7 +112,8 @@ void WindowFileWriter::LabelTheRest() {
     }
 }
 
-WindowFileWriter::Written WindowFileWriter::Finish(int windowSize, const Origin& origin) {
+WindowFileWriter::Written WindowFileWriter::Finish(int windowSize, const Origin& origin,
+                                                   std::atomic<std::size_t>* windowsDone) {
     LabelTheRest();
     Written result;
     result.cornersBegin = written + buffer.size();
@@ -135,6 +136,9 @@ WindowFileWriter::Written WindowFileWriter::Finish(int windowSize, const Origin&
         for (std::size_t c = 0; c < count; ++c) {
             file.Stream().write(chunks[c].data(), static_cast<std::streamsize>(chunks[c].size()));
             written += chunks[c].size();
+        }
+        if (windowsDone != nullptr) {
+            windowsDone->store(std::min(windowCount, start + count * kChunk));
         }
     }
     result.end = written;

@@ -7,6 +7,7 @@
 // four corners (x, y), (x, y + w - 1), (x + w - 1, y + w - 1), (x + w - 1, y). Numbers are
 // formatted into a large buffer, so that files of millions of windows write quickly.
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -45,8 +46,10 @@ class WindowFileWriter {
 
     // Labels not given are "unknown"; then the corners of every window of side windowSize whose
     // top-left corner origin(i) gives. Returns the path written (see OutputFile) and where its
-    // sections lie.
-    Written Finish(int windowSize, const Origin& origin);
+    // sections lie. windowsDone, when given, counts the windows whose corners are written, for
+    // another thread to follow.
+    Written Finish(int windowSize, const Origin& origin,
+                   std::atomic<std::size_t>* windowsDone = nullptr);
     // Labels not given are "unknown"; then the window section of another file of the same
     // windows, copied instead of formatted again. Throws std::runtime_error naming that file
     // when it cannot be read or no longer has the length it was written with.

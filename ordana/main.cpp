@@ -2,7 +2,9 @@
 // and test experiments on a labelled image; with one it classifies a new image. With --chatty it
 // frames the run with "[TASK] !Setting up!" and "[STATUS] !<results file>!" for a front end.
 // Exit status: 0 when the run completed its work (and for help and version), 2 when the command
-// line or an input file cannot be used, 1 when the library fails during a run.
+// line or an input file cannot be used (an unknown option or module name, a stray word, a
+// missing or refused value: the command line is checked before anything is read), 1 when the
+// library fails during a run.
 
 #include <exception>
 #include <new>
@@ -11,6 +13,7 @@
 #include "ordana/AlgorithmFactory.h"
 #include "ordana/ClassificationRun.h"
 #include "ordana/ExperimentRunner.h"
+#include "ordana/FileNames.h"
 #include "ordana/InputError.h"
 #include "ordana/OutputFile.h"
 #include "ordana/ParameterParser.h"
@@ -25,20 +28,27 @@ int main(int argc, char** argv) {
     AlgorithmFactory factory(parser);
     if (parser.HelpRequested()) {
         parser.PrintHelp();
-        return 0;
+        return parser.ProblemReported() ? 2 : 0;
     }
     if (parser.VersionRequested()) {
         parser.PrintVersion();
         return 0;
     }
-    protocol.SetChatty(parser.IsChatty());
+    protocol.SetChatty(parser.ChattyRequested());
     protocol.Task("Setting up");
-    parser.ReportUnknownOptions();
     OutputFile::SetAnnouncer([&protocol](const std::string& path) { protocol.Wrote(path); });
 
     std::string status;
     int exitCode = 0;
     try {
+        // Mistakes of the command line are named before anything is read, built or written.
+        if (!parser.CheckCommandLine()) {
+            throw InputError::AlreadyReported();
+        }
+        const std::string folder = MakeOutputFolder(parser.OutputPrefix());
+        if (!folder.empty()) {
+            protocol.ForPerson("Made the folder " + folder);
+        }
         // Seeded once, before anything draws, so that the same seed repeats the run exactly.
         if (const auto seed = parser.RandomSeed()) {
             velkar::util::Seed(*seed);
@@ -64,8 +74,6 @@ int main(int argc, char** argv) {
         exitCode = 2;
     }
 
-    // Asked once more: a command line that cannot be read is named again at the end.
-    protocol.SetChatty(parser.IsChatty());
     protocol.Status(status);
     return exitCode;
 }

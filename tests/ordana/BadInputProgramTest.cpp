@@ -108,10 +108,10 @@ TEST_F(BadInputProgramTest, InputsAreRefusedByNameWithinBoundedMemory) {
          "of 0 or more), found 'many\\x21\\x07" +
              std::string(74, 'x') + "...'."},
         {"--image scene.png --file scene.cct --wca --experiments 1 --aws !5" + std::string(90, '5'),
-         "the argument ('\\x21" + std::string(79, '5') + "...') for option '--aws' is invalid!"},
+         "the argument ('\\x21" + std::string(79, '5') + "...') for option '--aws' is invalid\n"},
         // The option library's own placeholders in a value are quoted, not replaced forever.
         {"--image scene.png --file scene.cct --wca --experiments 1 --aws %value%",
-         "the argument ('\\x25value\\x25') for option '--aws' is invalid!"},
+         "the argument ('\\x25value\\x25') for option '--aws' is invalid\n"},
         {"--image scene.png --file scene.cct" + run + " --dwt --wscale 1 --wws 8 --wname " +
              std::string(100, 'w'),
          "Invalid value for option '--wname': " + std::string(80, 'w') +
@@ -125,7 +125,7 @@ TEST_F(BadInputProgramTest, InputsAreRefusedByNameWithinBoundedMemory) {
     for (const auto& [line, expected] : cases) {
         const auto result = Run(line, {rlim_t{512} << 20, 0});
         EXPECT_EQ(result.exitStatus, 2) << line;
-        EXPECT_EQ(result.output.rfind("[LOGMESSAGE] !" + expected, 0), 0u) << result.output;
+        EXPECT_EQ(result.output.rfind("ordana: error: " + expected, 0), 0u) << result.output;
         EXPECT_EQ(result.output.find('\n'), result.output.size() - 1) << result.output;
         EXPECT_EQ(Names(), before) << line;
     }
@@ -144,14 +144,15 @@ TEST_F(BadInputProgramTest, FailedWritesLeaveNoFile) {
     ASSERT_EQ(models.size(), 1u);
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"--image scene.png --file scene.cct --wca --aws 5 --experiments 1", "scene.cct_"},
-        {"--image scene.png --sampling window --modelfile " + models[0].string(), "processing_"}};
+        {"--image scene.png --sampling window --modelfile " + models[0].string(),
+         "scene_processing_"}};
     const auto before = Names();
     for (const auto& [line, name] : cases) {
         const auto result = Run(line, {0, 256});
         EXPECT_EQ(result.exitStatus, 1) << line;
-        const auto messages = ordanatest::Payloads(result.output, "LOGMESSAGE");
+        const auto messages = ordanatest::ProblemLines(result.output);
         ASSERT_EQ(messages.size(), 1u) << result.output;
-        EXPECT_EQ(messages[0].rfind("Writing the file '" + name, 0), 0u) << messages[0];
+        EXPECT_EQ(messages[0].rfind("error: Writing the file '" + name, 0), 0u) << messages[0];
         EXPECT_TRUE(messages[0].ends_with("' failed.")) << messages[0];
         EXPECT_EQ(Names(), before) << line;
     }
@@ -177,7 +178,7 @@ TEST_F(BadInputProgramTest, RunningOutOfMemoryEndsWithStatusOne) {
             {testsupport::SharedLibraryAddressSpace() + (rlim_t{40} << 20), 0});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.output,
-              "[LOGMESSAGE] !The run needs more memory than this machine gives it.!\n");
+              "ordana: error: The run needs more memory than this machine gives it.\n");
     EXPECT_EQ(Names(), before);
 }
 

@@ -39,7 +39,9 @@ TEST_F(ClassificationProgramTest, LabelsMatchTheTrueClassesOfANewScene) {
 
     const auto results = ResultsFiles();
     ASSERT_EQ(results.size(), 1u);
-    EXPECT_TRUE(ordanatest::IsTimestampedName(results[0].filename().string(), "results", "cct"))
+    // Its name starts with the image's.
+    EXPECT_TRUE(
+        ordanatest::IsTimestampedName(results[0].filename().string(), "scene_results", "cct"))
         << results[0];
     EXPECT_EQ(ProtocolLines(result.output),
               (std::vector<std::string>{
@@ -63,8 +65,8 @@ TEST_F(ClassificationProgramTest, LabelsMatchTheTrueClassesOfANewScene) {
     // The segmentation file stays in the working directory, every window "unknown".
     const auto segmentation = SegmentationFiles();
     ASSERT_EQ(segmentation.size(), 1u);
-    EXPECT_TRUE(
-        ordanatest::IsTimestampedName(segmentation[0].filename().string(), "processing", "cct"));
+    EXPECT_TRUE(ordanatest::IsTimestampedName(segmentation[0].filename().string(),
+                                              "scene_processing", "cct"));
     const auto windows = velkar::ordana::ReadPolygonFile(segmentation[0].string(), false);
     ASSERT_EQ(windows.polygons.size(), 96u);
     for (const auto& polygon : windows.polygons) {
@@ -185,7 +187,7 @@ TEST_F(ClassificationProgramTest, ResultsFileOfAnImageInTheWorkingDirectory) {
     ASSERT_EQ(result.exitStatus, 0) << result.output;
     const auto status = Payloads(result.output, "STATUS");
     ASSERT_EQ(status.size(), 1u);
-    EXPECT_TRUE(ordanatest::IsTimestampedName(status[0], "results", "cct")) << status[0];
+    EXPECT_TRUE(ordanatest::IsTimestampedName(status[0], "local_results", "cct")) << status[0];
     EXPECT_EQ(ReadLines(folder / status[0]).at(0), "local.png");
 }
 
@@ -250,7 +252,7 @@ TEST_F(ClassificationProgramTest, ColourSpaceModelsSeeTheNewImageInTheirSpace) {
         ASSERT_EQ(result.exitStatus, 0) << result.output;
         std::string resultsFile;
         for (const auto& file : ordanatest::FilesWithExtension(work.Path(), "cct")) {
-            if (file.filename().string().rfind("results_", 0) == 0) {
+            if (file.filename().string().rfind("training_results_", 0) == 0) {
                 resultsFile = file.string();
             }
         }
@@ -284,11 +286,12 @@ TEST_F(ClassificationProgramTest, ColourLinesSurviveTheRoundTrip) {
     // A line the model file cannot keep is refused with its line number.
     ordanatest::WritePolygonFile(work / "training.cct", {"red", "blue"}, {"[255,0,0", "blue"},
                                  {{"red", Rectangle(0, 0, 30, 40)}});
-    const auto refused = ordanatest::RunOrdana(
-        {"--image", "training.png", "--file", "training.cct", "--wca", "--aws", "5"}, work.Path());
+    const auto refused = ordanatest::RunOrdana({"--image", "training.png", "--file", "training.cct",
+                                                "--wca", "--aws", "5", "--experiments", "1"},
+                                               work.Path());
     EXPECT_EQ(refused.exitStatus, 2);
-    EXPECT_NE(refused.output.find("line 6: the colour '[255,0,0'"), std::string::npos)
-        << refused.output;
+    EXPECT_NE(refused.errors.find("line 6: the colour '[255,0,0'"), std::string::npos)
+        << refused.errors;
 }
 
 // The picture beside the results file shows, at every window's centre, its class's colour line

@@ -80,7 +80,8 @@ TEST_F(ExperimentProgramTest, WritesDescriptorsResultsAndModelBesideTheImage) {
     EXPECT_TRUE(
         ordanatest::IsTimestampedName(descriptors[0].filename().string(), "plot.cct", "wca"));
     EXPECT_EQ(results[0].string(), descriptors[0].string() + "-mlp");
-    EXPECT_TRUE(ordanatest::IsTimestampedName(models[0].filename().string(), "plot.cct", "mlp"));
+    // The model is named after its descriptor file.
+    EXPECT_EQ(models[0].string(), descriptors[0].string() + ".mlp");
     // Nothing beside the polygon file or in the working directory.
     EXPECT_EQ(folder.FileNames().size(), 2u);
     EXPECT_EQ(ReadLines(descriptors[0]).size(), 96u);  // 6 x 8 windows in each half
@@ -183,9 +184,10 @@ TEST_F(ExperimentProgramTest, TheSameSeedRepeatsARunExactly) {
         0);
     EXPECT_NE(writtenFiles().at(".mlp"), first.at(".mlp"));
 
-    const auto rejected = Run(With({"--wca", "--aws", "3", "--seed", "-4"}, kPerceptron));
+    const auto rejected =
+        Run(With({"--wca", "--aws", "3", "--experiments", "1", "--seed", "-4"}, kPerceptron));
     EXPECT_EQ(rejected.exitStatus, 2);
-    EXPECT_NE(rejected.output.find("'--seed': -4"), std::string::npos) << rejected.output;
+    EXPECT_NE(rejected.errors.find("'--seed': -4"), std::string::npos) << rejected.errors;
     EXPECT_TRUE(writtenFiles().empty());
 }
 
@@ -218,9 +220,7 @@ TEST_F(ExperimentProgramTest, EveryColourVariantIsAnOutputOfItsOwn) {
     ASSERT_EQ(models.size(), 2u);
     const std::string spaces[] = {"hsv", "lab"};
     for (std::size_t i = 0; i < 2; ++i) {
-        EXPECT_TRUE(ordanatest::IsTimestampedName(models[i].filename().string(),
-                                                  "plot.cct_" + spaces[i], "mlp"))
-            << models[i];
+        EXPECT_EQ(models[i].string(), descriptors[i].string() + ".mlp");
         const auto model = velkar::ordana::ReadModelFile(models[i].string());
         EXPECT_EQ(*velkar::ordana::ModelMetadata(*model).GetString("color_space"), spaces[i]);
     }
@@ -345,8 +345,8 @@ TEST_F(ExperimentProgramTest, PolygonsThatGiveNoWindowAreReported) {
                                   {"sand", Rectangle(2, 2, 5, 5)}});
     const auto result = Run(With({"--wca", "--aws", "5", "--experiments", "1", "--seed", "2"}, kPerceptron));
     ASSERT_EQ(result.exitStatus, 0) << result.output;
-    const auto messages = Payloads(result.output, "LOGMESSAGE");
-    ASSERT_EQ(messages.size(), 3u) << result.output;
+    const auto messages = result.Messages();
+    ASSERT_EQ(messages.size(), 3u) << result.errors;
     EXPECT_NE(messages[0].find("polygon 2 (class 'blue')"), std::string::npos) << messages[0];
     EXPECT_NE(messages[0].find("reaches past the image (60 x 40 pixels)"), std::string::npos);
     EXPECT_NE(messages[1].find("polygon 3 (class 'sand')"), std::string::npos) << messages[1];
@@ -372,8 +372,8 @@ TEST_F(ExperimentProgramTest, NegativeRepetitionCountIsRejected) {
 TEST_F(ExperimentProgramTest, ZeroRepetitionsLeaveAnEmptyResultsFileAndNoModel) {
     auto result = Run(With({"--wca", "--aws", "5", "--experiments", "0"}, kPerceptron));
     EXPECT_EQ(result.exitStatus, 0) << result.output;
-    const auto messages = Payloads(result.output, "LOGMESSAGE");
-    ASSERT_EQ(messages.size(), 1u) << result.output;
+    const auto messages = result.Messages();
+    ASSERT_EQ(messages.size(), 1u) << result.errors;
     EXPECT_NE(messages[0].find("no model file"), std::string::npos) << messages[0];
     const auto results = Images("wca-mlp");
     ASSERT_EQ(results.size(), 1u);

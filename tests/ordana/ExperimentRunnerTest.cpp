@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <functional>
@@ -161,8 +162,10 @@ class ScriptedBuilder : public AlgorithmBuilder {
     FeatureExtractionFromParameters(const std::string&, bool) override {
         return nullptr;
     }
+    bool AnswersClusters(const std::string&) override { return clusters; }
 
     Journal journal;
+    bool clusters = false;
 
   private:
     std::vector<std::string> keys;
@@ -194,18 +197,24 @@ class RunExperimentsTest : public testing::Test {
         output.windowSize = 5;
     }
 
-    // Runs the experiments and returns what they printed.
+    // Runs the experiments and returns what they printed on standard output; what a person
+    // reads on standard error is kept in errors.
     std::string Run(ScriptedBuilder& builder, int experiments, bool chatty = false,
                     int progressStart = 0, int progressEnd = 100) {
-        const velkar::ordana::ProtocolWriter protocol(chatty);
+        std::ostringstream err;
+        const velkar::ordana::ProtocolWriter protocol(chatty, std::cout, err);
         ExperimentSettings settings;
         settings.protocol = &protocol;
         settings.experiments = experiments;
-        settings.outputPrefix = (folder / "plot.cct").string();
         settings.builder = &builder;
-        return CapturedOutput(
-            [&] { RunExperiments(settings, output, progressStart, progressEnd); });
+        const std::string printed =
+            CapturedOutput([&] { RunExperiments(settings, output, progressStart, progressEnd); });
+        errors = err.str();
+        return printed;
     }
+
+    // The problems the last run reported without --chatty.
+    std::vector<std::string> Problems() const { return ordanatest::ProblemLines(errors); }
 
     std::string ResultsFile() const { return output.descriptorFile + "-fake"; }
 
@@ -215,6 +224,7 @@ class RunExperimentsTest : public testing::Test {
 
     ordanatest::TemporaryFolder folder;
     ExtractionOutput output;
+    std::string errors;
 };
 
 std::string Precision15(double value) {
@@ -312,12 +322,17 @@ TEST_F(RunExperimentsTest, ModelHoldsTheFirstRepetitionWithTheMostCorrectTests) 
         return TrueClass(f);
     });
     const std::string printed = Run(builder, 4);
-    EXPECT_EQ(printed, "");
+    // Standard output carries the results file's lines after its path, and nothing else.
+    std::string expected;
+    for (const std::string& line : ReadLines(ResultsFile())) {
+        expected += ResultsFile() + ": " + line + "\n";
+    }
+    EXPECT_EQ(printed, expected);
 
+    // The model is named after its descriptor file.
     const auto models = ModelFiles();
     ASSERT_EQ(models.size(), 1u);
-    EXPECT_TRUE(ordanatest::IsTimestampedName(models[0].filename().string(), "plot.cct", "fake"))
-        << models[0];
+    EXPECT_EQ(models[0].string(), output.descriptorFile + ".fake");
     auto model = velkar::ordana::ReadModelFile(models[0].string());
     ASSERT_NE(model->GetInt("serial"), nullptr);
     EXPECT_EQ(*model->GetInt("serial"), 2);
@@ -341,9 +356,67 @@ TEST_F(RunExperimentsTest, NoCorrectTestPatternMeansNoModel) {
         (std::vector<std::string>{"train 1:0", "test 1:0", "train 2:0", "test 2:0", "train 3:0",
                                   "test 3:0", "train global: 0", "test global: 0"}));
     EXPECT_TRUE(ModelFiles().empty());
-    const auto messages = Payloads(printed, "LOGMESSAGE");
-    ASSERT_EQ(messages.size(), 1u) << printed;
+    const auto messages = Problems();
+    ASSERT_EQ(messages.size(), 1u) << errors;
+    EXPECT_EQ(messages[0].rfind("warning: ", 0), 0u) << messages[0];
     EXPECT_NE(messages[0].find("no model file"), std::string::npos) << messages[0];
+    EXPECT_TRUE(ProtocolLines(printed).empty()) << printed;
+}
+
+// A classifier that answers cluster numbers is scored as it answers and also after mapping each
+// cluster to the class most of the repetition's training patterns in it belong to; the report and
+// the summary say so. The mapped accuracy is recomputed here from the training sets each
+// repetition drew.
+TEST_F(RunExperimentsTest, ClusterAnswersAreAlsoScoredAfterMappingToTheirMajorityClass) {
+    // Three clusters over the two classes: pattern i goes to cluster i % 3.
+    const auto cluster = [](double feature) { return static_cast<int>(feature) % 3; };
+    ScriptedBuilder builder({"fake"},
+                            [&](int, const std::vector<double>& f) { return cluster(f[0]); });
+    builder.clusters = true;
+    const int repetitions = 5;
+    Run(builder, repetitions);
+
+    long long mappedCorrect = 0;
+    long long rawCorrect = 0;
+    for (const std::multiset<double>& training : builder.journal.trainingSets) {
+        std::map<int, std::array<int, 2>> votes;
+        for (double feature : training) {
+            ++votes[cluster(feature)][static_cast<int>(feature) % 2];
+        }
+        for (int i = 0; i < 11; ++i) {
+            if (training.count(i) != 0) {
+                continue;
+            }
+            rawCorrect += cluster(i) == i % 2 ? 1 : 0;
+            const auto found = votes.find(cluster(i));
+            const int mapped =
+                found == votes.end() ? -1 : (found->second[1] > found->second[0] ? 1 : 0);
+            mappedCorrect += mapped == i % 2 ? 1 : 0;
+        }
+    }
+    const double tests = 6.0 * repetitions;
+    const std::string report = ordanatest::ReadText(ResultsFile() + ".report");
+    EXPECT_NE(report.find("# Scripted answers cluster numbers, not classes"), std::string::npos)
+        << report;
+    EXPECT_NE(
+        report.find("overall accuracy: " + Precision15(rawCorrect / tests) + "\n" + "kappa: "),
+        std::string::npos)
+        << report;
+    EXPECT_NE(report.find("overall accuracy after mapping clusters to classes: " +
+                          Precision15(mappedCorrect / tests) + "\n"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(errors.find("(its answers are cluster numbers, scored as classes):"),
+              std::string::npos)
+        << errors;
+
+    // A classifier of classes gets neither.
+    std::filesystem::remove(ResultsFile());
+    std::filesystem::remove(ResultsFile() + ".report");
+    builder.clusters = false;
+    Run(builder, 1);
+    EXPECT_EQ(ordanatest::ReadText(ResultsFile() + ".report").find("cluster"), std::string::npos);
+    EXPECT_EQ(errors.find("cluster"), std::string::npos) << errors;
 }
 
 TEST_F(RunExperimentsTest, ZeroRepetitionsWriteAnEmptyResultsFile) {
@@ -363,9 +436,9 @@ TEST_F(RunExperimentsTest, ZeroRepetitionsWriteAnEmptyResultsFile) {
 TEST_F(RunExperimentsTest, AMissingClassifierIsSkippedWithAMessage) {
     ScriptedBuilder builder({"broken", "fake"},
                             [](int, const std::vector<double>& f) { return TrueClass(f); });
-    const std::string printed = Run(builder, 1);
-    const auto messages = Payloads(printed, "LOGMESSAGE");
-    ASSERT_EQ(messages.size(), 1u) << printed;
+    Run(builder, 1);
+    const auto messages = Problems();
+    ASSERT_EQ(messages.size(), 1u) << errors;
     EXPECT_NE(messages[0].find("'--broken'"), std::string::npos) << messages[0];
     // The other key still runs; only its results file exists.
     EXPECT_EQ(ReadLines(ResultsFile()).size(), 4u);
@@ -418,14 +491,14 @@ TEST_F(RunExperimentsTest, NothingToTrainOnIsReported) {
                             [](int, const std::vector<double>& f) { return TrueClass(f); });
     output.featureCount = 0;
     WriteText(output.descriptorFile, "");
-    std::string printed = Run(builder, 2);
-    EXPECT_EQ(Payloads(printed, "LOGMESSAGE").size(), 1u) << printed;
+    Run(builder, 2);
+    EXPECT_EQ(Problems().size(), 1u) << errors;
     EXPECT_EQ(builder.journal.created, 0);
 
     // A single pattern cannot be split into a training and a test set.
     WritePatterns(1);
-    printed = Run(builder, 2);
-    EXPECT_EQ(Payloads(printed, "LOGMESSAGE").size(), 1u) << printed;
+    Run(builder, 2);
+    EXPECT_EQ(Problems().size(), 1u) << errors;
     EXPECT_TRUE(builder.journal.trainingSets.empty());
     EXPECT_EQ(folder.FileNames().size(), 1u);
 }

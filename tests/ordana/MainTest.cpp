@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -76,19 +77,26 @@ TEST(MainTest, HelpModulePrintsTheGroupOfEveryModule) {
 }
 
 TEST(MainTest, HelpModuleShowsOptionsDefaultsAndTexts) {
+    // Beside each option its range and, where it has no default, a value to try first.
     auto wca = RunOrdana({"--help-module", "wca"});
     EXPECT_EQ(wca.output,
               "Windowed Color Average options:\n"
-              "  --aws arg             Window size\n"
-              "  --anorm arg (=false)  Normalize each pixel\n"
-              "  --aam arg (=false)    Add monochromatic band\n");
+              "  --aws arg             Window size (1 or more; try 5)\n"
+              "  --anorm arg (=false)  Normalize each pixel (true or false)\n"
+              "  --aam arg (=false)    Add monochromatic band (true or false)\n");
 
-    auto cmyk = RunOrdana({"--help-module", "cmyk"});
-    ASSERT_EQ(cmyk.Lines().size(), 2u);
-    EXPECT_EQ(cmyk.Lines()[0], "CMYK:");
-    EXPECT_EQ(cmyk.Lines()[1].find_first_not_of(' '), 2u);
-    EXPECT_EQ(cmyk.Lines()[1].substr(2, 9), "--cs-cmyk");
-    EXPECT_EQ(cmyk.Lines()[1].find_first_not_of(' ', 11), std::string::npos);
+    // A colour space says how its bytes are stored and whether it is safe near neutral colours.
+    for (const auto& [space, safe] : std::vector<std::pair<std::string, bool>>{
+             {"cmyk", true}, {"xyz", true}, {"yiq", false}, {"lab", false}, {"hsv", false}}) {
+        const auto help = RunOrdana({"--help-module", space});
+        // The help's lines joined, each run of blanks and line ends read as one blank.
+        const std::string text = std::regex_replace(help.output, std::regex(R"(\s+)"), " ");
+        EXPECT_NE(text.find(" --cs-" + space + " "), std::string::npos) << text;
+        EXPECT_NE(
+            text.find(safe ? ". Safe near neutral colours" : ". Not safe near neutral colours"),
+            std::string::npos)
+            << text;
+    }
 
     auto mlp = RunOrdana({"--help-module", "mlp"});
     EXPECT_NE(mlp.output.find("Size of each of the hidden layers (comma separated)"),
@@ -96,22 +104,15 @@ TEST(MainTest, HelpModuleShowsOptionsDefaultsAndTexts) {
     EXPECT_NE(mlp.output.find("--miter arg"), std::string::npos);
 }
 
-TEST(MainTest, UnknownHelpModuleIsNamed) {
-    for (const std::string module : {"MLP", "foo", ""}) {
-        auto result = RunOrdana({"--help-module", module});
-        EXPECT_EQ(result.exitStatus, 0);
-        EXPECT_EQ(result.output, "Unknown module '" + module + "' in the --help-module option\n");
-    }
-}
-
 TEST(MainTest, NoArgumentsReportsTheMissingInputs) {
     ordanatest::TemporaryFolder folder;
     auto result = RunOrdana({}, folder.Path());
     EXPECT_EQ(result.exitStatus, 2);
-    EXPECT_EQ(result.output,
-              "[LOGMESSAGE] !Parameter 'image' is required but missing.!\n"
-              "[LOGMESSAGE] !Parameter 'file' is required but missing.!\n"
-              "[LOGMESSAGE] !Parameter 'file' is required but missing.!\n");
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(result.errors,
+              "ordana: error: Required options are missing: '--image', '--file' and "
+              "'--experiments'; a feature extractor ('--com', '--wca', '--dft', '--dwt' or "
+              "'--hog').\n");
     EXPECT_TRUE(folder.FileNames().empty());
 }
 
@@ -132,11 +133,9 @@ TEST(MainTest, HelpModuleWithoutValueDoesNotEnterHelp) {
     ordanatest::TemporaryFolder folder;
     auto result = RunOrdana({"--help-module"}, folder.Path());
     EXPECT_EQ(result.exitStatus, 2);
-    ASSERT_FALSE(result.Lines().empty());
-    for (const std::string& line : result.Lines()) {
-        EXPECT_EQ(line,
-                  "[LOGMESSAGE] !the required argument for option '--help-module' is missing!");
-    }
+    EXPECT_EQ(result.output, "");
+    ASSERT_FALSE(result.Messages().empty());
+    EXPECT_EQ(result.Messages()[0], "error: The option '--help-module' needs a value.");
 }
 
 // A scene, its polygon file and a model trained on it, shared by the command-line tables.
@@ -193,66 +192,6 @@ std::vector<std::string> Joined(std::vector<std::string> first,
     return first;
 }
 
-TEST_F(CommandLineTest, FailingCommandLinesExitTwoAndWriteNothing) {
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{}, "Parameter 'image' is required but missing."},
-        {{"--chatty"}, "the required argument for option '--chatty' is missing"},
-        {{"--help-module"}, "the required argument for option '--help-module' is missing"},
-        {Joined(kInputs, {"--wca", "--aws", "0", "--experiments", "1"}), "'--aws': 0"},
-        {Joined(kInputs, {"--wca", "--aws", "5", "--experiments", "two"}), "'two'"},
-        {Joined(kInputs, {"--wca", "--aws", "5"}), "Parameter 'experiments' is required"},
-        {{"--image", "scene.png", "--wca", "--aws", "5", "--experiments", "1"},
-         "Parameter 'file' is required but missing."},
-        {Joined(kInputs, {"--experiments", "1", "--chatty", "true"}),
-         "No valid extraction algorithm selected."},
-        {Joined(kInputs, {"--dft", "--fws", "8", "--fcoeff", "0", "--experiments", "1"}),
-         "'--fcoeff': 0"},
-        {Joined(kInputs, {"--wca", "--aws", "5", "--experiments", "1", "--mlp", "--mhidden", "3"}),
-         "Parameter 'mlr' is required but missing."},
-        {Joined(kInputs,
-                Joined({"--wca", "--aws", "5", "--experiments", "1", "--seed", "x"}, kPerceptron)),
-         "'x'"},
-        {{"--image", "scene.png", "--modelfile", "model.mlp", "--sampling", "tiles"},
-         "The sampling method 'tiles' is not one of"},
-        {{"--image", "scene.png", "--modelfile", "model.mlp"}, "The sampling method '' is not"},
-        {{"--modelfile", "model.mlp", "--sampling", "window"},
-         "Parameter 'image' is required but missing."},
-    };
-    for (const auto& [arguments, message] : cases) {
-        std::string line;
-        for (const std::string& argument : arguments) {
-            line += " " + argument;
-        }
-        const auto before = folder.FileNames();
-        const auto result = Run(arguments);
-        EXPECT_EQ(result.exitStatus, 2) << line << "\n" << result.output;
-        EXPECT_NE(result.output.find(message), std::string::npos) << line << "\n" << result.output;
-        EXPECT_EQ(folder.FileNames(), before) << line;
-    }
-}
-
-TEST_F(CommandLineTest, CompletedRunsVersionAndUnknownOptions) {
-    const auto experiment =
-        Run(Joined(kInputs, Joined({"--wca", "--aws", "5", "--experiments", "1", "--seed", "4",
-                                    "--anrom", "true", "--bogus", "3", "stray"},
-                                   kPerceptron)));
-    EXPECT_EQ(experiment.exitStatus, 0) << experiment.output;
-    EXPECT_EQ(ordanatest::Payloads(experiment.output, "LOGMESSAGE"),
-              (std::vector<std::string>{"Unknown option '--anrom true' is ignored.",
-                                        "Unknown option '--bogus 3 stray' is ignored."}));
-    const auto classified =
-        Run({"--image", "scene.png", "--modelfile", "model.mlp", "--sampling", "half", "word"});
-    EXPECT_EQ(classified.exitStatus, 0) << classified.output;
-    EXPECT_EQ(ordanatest::Payloads(classified.output, "LOGMESSAGE"),
-              (std::vector<std::string>{"The word 'word' is not an option and is ignored."}));
-
-    for (const char* flag : {"--version", "-v"}) {
-        const auto version = RunOrdana({flag});
-        EXPECT_EQ(version.exitStatus, 0);
-        EXPECT_EQ(version.output, "ordana 1.0 (velkar 1.0)\n");
-    }
-}
-
 // Files written under the folder, relative names, sorted.
 std::vector<std::string> FilesUnder(const std::filesystem::path& folder) {
     std::vector<std::string> names;
@@ -265,8 +204,163 @@ std::vector<std::string> FilesUnder(const std::filesystem::path& folder) {
     return names;
 }
 
+TEST_F(CommandLineTest, FailingCommandLinesExitTwoAndWriteNothing) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{}, "Required options are missing: '--image', '--file' and '--experiments'"},
+        {{"--chatty"}, "The option '--chatty' needs a value."},
+        {{"--help-module"}, "The option '--help-module' needs a value."},
+        {Joined(kInputs, {"--wca", "--aws", "0", "--experiments", "1"}), "'--aws': 0"},
+        {Joined(kInputs, {"--wca", "--aws", "5", "--experiments", "two"}), "'two'"},
+        {Joined(kInputs, {"--wca", "--aws", "5"}),
+         "Required options are missing: '--experiments'."},
+        {{"--image", "scene.png", "--wca", "--aws", "5", "--experiments", "1"},
+         "Required options are missing: '--file'."},
+        {Joined(kInputs, {"--experiments", "1", "--chatty", "true"}),
+         "[LOGMESSAGE] !No valid extraction algorithm selected.!"},
+        {Joined(kInputs, {"--dft", "--fws", "8", "--fcoeff", "0", "--experiments", "1"}),
+         "'--fcoeff': 0"},
+        {Joined(kInputs, {"--wca", "--aws", "5", "--experiments", "1", "--mlp", "--mhidden", "3"}),
+         "'--mlr', '--mm', '--merr' and '--miter' for '--mlp'"},
+        {Joined(kInputs,
+                Joined({"--wca", "--aws", "5", "--experiments", "1", "--seed", "x"}, kPerceptron)),
+         "'x'"},
+        {{"--image", "scene.png", "--modelfile", "model.mlp", "--sampling", "tiles"},
+         "The sampling method 'tiles' is not one of"},
+        {{"--image", "scene.png", "--modelfile", "model.mlp"},
+         "Required options are missing: '--sampling'."},
+        {{"--modelfile", "model.mlp", "--sampling", "window"},
+         "Required options are missing: '--image'."},
+    };
+    for (const auto& [arguments, message] : cases) {
+        std::string line;
+        for (const std::string& argument : arguments) {
+            line += " " + argument;
+        }
+        const auto before = folder.FileNames();
+        const auto result = Run(arguments);
+        EXPECT_EQ(result.exitStatus, 2) << line << "\n" << result.output;
+        EXPECT_NE((result.output + result.errors).find(message), std::string::npos)
+            << line << "\n"
+            << result.output << result.errors;
+        EXPECT_EQ(folder.FileNames(), before) << line;
+    }
+}
+
+// Mistakes of the command line are refused before anything is read or written: exit status 2,
+// one message on standard error (with --chatty, one protocol line), nothing else, no file and
+// no folder. Typos are named with the closest option.
+TEST_F(CommandLineTest, MistakesAreRefusedBeforeAnyWorkWithOneMessage) {
+    const std::vector<std::string> experiment =
+        Joined(kInputs, {"--experiments", "1", "--wca", "--aws", "5"});
+    const std::vector<std::string> classification = {"--image",   "scene.png",  "--modelfile",
+                                                     "model.mlp", "--sampling", "window"};
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string message;
+        bool chatty = false;
+    };
+    const std::vector<Case> cases = {
+        {Joined(experiment, {"--sed", "3"}), "Unknown option '--sed'; did you mean --seed?"},
+        {Joined(experiment, {"--cs-Lab"}), "Unknown option '--cs-Lab'; did you mean --cs-lab?"},
+        {Joined(experiment, {"--anrom", "true"}),
+         "Unknown option '--anrom'; did you mean --anorm?"},
+        {Joined(experiment, {"--bogus", "3", "stray"}),
+         "Unknown option '--bogus'; ordana --help lists the options."},
+        {Joined(experiment, {"--chatty", "true", "--sed", "3"}),
+         "Unknown option '--sed'; did you mean --seed?", true},
+        {Joined(classification, {"word"}),
+         "The word 'word' is neither an option nor the value of one."},
+        {Joined(kInputs, {"--experiments", "1", "--wca", "true", "--aws", "5"}),
+         "The word 'true' is neither an option nor the value of one ('--wca' takes no value)."},
+        {Joined(experiment, {"-seed", "3"}),
+         "The word '-seed' has one dash, which only one-letter options take; did you mean "
+         "--seed?"},
+        {Joined(experiment, {"-s3"}),
+         "The word '-s3' has one dash, which only one-letter options take; did you mean '-s 3'?"},
+        {Joined(experiment, {"--mahd", "--mahd", "--mdcc", "2"}),
+         "The option '--mahd' is given more than once."},
+        {Joined(experiment, {"-e", "2"}), "The option '--experiments' is given more than once."},
+        {Joined(classification, {"--wca", "--aws", "5", "--cs-hsv", "--file", "plot.cct"}),
+         "The options '--wca', '--aws', '--cs-hsv' and '--file' are for experiments; a "
+         "classification run takes its extraction and its classifier from the model."},
+        {Joined(classification, {"--experiments", "2"}),
+         "The option '--experiments' is for experiments; a classification run takes its "
+         "extraction and its classifier from the model."},
+        {Joined(kInputs, {"--experiments", "1", "--wca", "--mlp", "--mlr", "0.3", "--art2"}),
+         "Required options are missing: '--aws' for '--wca'; '--mhidden', '--mm', '--merr' and "
+         "'--miter' for '--mlp'; '--a2f2', '--a2a', '--a2b', '--a2c', '--a2d', '--a2theta' and "
+         "'--a2rho' for '--art2'."},
+        {{"--modelfile", "model.mlp"}, "Required options are missing: '--image' and '--sampling'."},
+        {{"--help-module", "MLP"},
+         "Unknown module 'MLP' for --help-module; did you mean 'mlp'? The modules are com, wca, "
+         "dft, dwt, hog, mlp, rbf, art2, som, lvq, mahd, pntk, cmyk, hsi, hsl, hsv, lab, lch, "
+         "luv, sch, xyz and yiq."},
+        {{"--help-module", "texture"},
+         "Unknown module 'texture' for --help-module. The modules are com, wca, dft, dwt, hog, "
+         "mlp, rbf, art2, som, lvq, mahd, pntk, cmyk, hsi, hsl, hsv, lab, lch, luv, sch, xyz and "
+         "yiq."},
+        {Joined(experiment, {"--output", "missing/deeper/run_"}),
+         "The folder 'missing/deeper' of the option '--output' cannot be made: the folder it "
+         "would be made in does not exist either."},
+        {Joined(classification, {"--output", "plot.cct/run_"}),
+         "The folder 'plot.cct' of the option '--output' is a file, not a folder."},
+    };
+    const auto before = FilesUnder(folder.Path());
+    for (const Case& c : cases) {
+        std::string line;
+        for (const std::string& argument : c.arguments) {
+            line += " " + argument;
+        }
+        const auto result = Run(c.arguments);
+        EXPECT_EQ(result.exitStatus, 2) << line;
+        if (c.chatty) {
+            EXPECT_EQ(result.output,
+                      "[TASK] !Setting up!\n[LOGMESSAGE] !" + c.message + "!\n[STATUS] !!\n")
+                << line;
+            EXPECT_EQ(result.errors, "") << line;
+        } else {
+            EXPECT_EQ(result.output, "") << line;
+            EXPECT_EQ(result.errors, "ordana: error: " + c.message + "\n") << line;
+        }
+        EXPECT_EQ(FilesUnder(folder.Path()), before) << line;
+        EXPECT_FALSE(std::filesystem::exists(folder / "missing")) << line;
+    }
+}
+
+TEST_F(CommandLineTest, CompletedRunsAndVersion) {
+    // Standard output carries the results file's lines after its path; standard error the
+    // files written and the summary.
+    const auto experiment =
+        Run(Joined(kInputs, Joined({"--wca", "--aws", "5", "--experiments", "1", "--seed", "4"},
+                                   kPerceptron)));
+    EXPECT_EQ(experiment.exitStatus, 0) << experiment.errors;
+    EXPECT_TRUE(experiment.Messages().empty()) << experiment.errors;
+    const auto results = ordanatest::FilesWithExtension(folder.Path(), "wca-mlp");
+    ASSERT_EQ(results.size(), 1u);
+    std::string expected;
+    for (const std::string& line : ordanatest::ReadLines(results[0])) {
+        expected += results[0].filename().string() + ": " + line + "\n";
+    }
+    EXPECT_EQ(experiment.output, expected);
+    EXPECT_NE(experiment.errors.find("Wrote " + results[0].filename().string() + "\n"),
+              std::string::npos)
+        << experiment.errors;
+
+    const auto classified =
+        Run({"--image", "scene.png", "--modelfile", "model.mlp", "--sampling", "half"});
+    EXPECT_EQ(classified.exitStatus, 0) << classified.errors;
+    EXPECT_EQ(classified.output, "");
+    EXPECT_TRUE(classified.Messages().empty()) << classified.errors;
+
+    for (const char* flag : {"--version", "-v"}) {
+        const auto version = RunOrdana({flag});
+        EXPECT_EQ(version.exitStatus, 0);
+        EXPECT_EQ(version.output, "ordana 1.0 (velkar 1.0)\n");
+    }
+}
+
 TEST_F(CommandLineTest, OutputPrefixTakesEveryFileAndNamesNeverCollide) {
-    std::filesystem::create_directory(folder / "out");
+    // The folder "out" does not exist: the first run makes it.
     const auto experiment = Joined(kInputs, Joined({"--wca", "--aws", "5", "--experiments", "1",
                                                     "--seed", "4", "--output", "out/run_"},
                                                    kPerceptron));
@@ -277,6 +371,8 @@ TEST_F(CommandLineTest, OutputPrefixTakesEveryFileAndNamesNeverCollide) {
     for (int run = 0; run < 2; ++run) {
         const auto trained = Run(experiment);
         ASSERT_EQ(trained.exitStatus, 0) << trained.output;
+        EXPECT_EQ(trained.errors.rfind("Made the folder out\n", 0) == 0, run == 0)
+            << trained.errors;
         const auto classified = Run(classification);
         ASSERT_EQ(classified.exitStatus, 0) << classified.output;
         // Standard error names every file written.

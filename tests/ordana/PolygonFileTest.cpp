@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ProgramRun.h"
@@ -109,6 +110,29 @@ TEST_F(PolygonFileTest, ColourCountLineIsIgnored) {
     EXPECT_EQ(content.polygons[0]->Class(), "b");
     // A colour count that is not a number does not matter either.
     EXPECT_EQ(Read("t\n1\na\ncolours\nc1\n0\n0\n").colors, (std::vector<std::string>{"c1"}));
+}
+
+TEST_F(PolygonFileTest, ColourCountOtherThanTheClassCountIsNamedInAWarning) {
+    // The colour count line of a file of two classes, and the warning it gives ("" for none).
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"2", ""},
+        {" 2 colours", ""},
+        {"3", "line 5: the colour count '3' is not the class count 2"},
+        {"0", "line 5: the colour count '0' is not the class count 2"},
+        {"colours", "line 5: the colour count 'colours' is not the class count 2"},
+    };
+    for (const auto& [countLine, warning] : cases) {
+        const PolygonFileContent content =
+            Read("t\n2\na\nb\n" + countLine + "\nc1\nc2\n1\na\n1\n2\n1 1\n2 2\n");
+        EXPECT_EQ(content.colors, (std::vector<std::string>{"c1", "c2"})) << countLine;
+        if (warning.empty()) {
+            EXPECT_TRUE(content.warnings.empty()) << countLine;
+            continue;
+        }
+        ASSERT_EQ(content.warnings.size(), 1u) << countLine;
+        EXPECT_NE(content.warnings[0].find(warning), std::string::npos) << content.warnings[0];
+        EXPECT_NE(content.warnings[0].find("plot.cct"), std::string::npos) << content.warnings[0];
+    }
 }
 
 TEST_F(PolygonFileTest, CountLinesAllowBlanksAndTrailingText) {

@@ -46,6 +46,9 @@ struct ProgramResult {
         return false;
     }
 
+    // The problems a run without --chatty reported on standard error (see ProblemLines).
+    std::vector<std::string> Messages() const;
+
     int CountLines(const std::string& line) const {
         int count = 0;
         for (const std::string& candidate : Lines()) {
@@ -54,6 +57,28 @@ struct ProgramResult {
         return count;
     }
 };
+
+// The problems written on standard error by a run without --chatty ("ordana: error: <text>",
+// "ordana: warning: <text>"), as "error: <text>" and "warning: <text>", in order.
+inline std::vector<std::string> ProblemLines(const std::string& errors) {
+    std::vector<std::string> messages;
+    const std::string head = "ordana: ";
+    std::string::size_type start = 0;
+    while (start < errors.size()) {
+        auto end = errors.find('\n', start);
+        if (end == std::string::npos) {
+            end = errors.size();
+        }
+        const std::string line = errors.substr(start, end - start);
+        if (line.rfind(head + "error: ", 0) == 0 || line.rfind(head + "warning: ", 0) == 0) {
+            messages.push_back(line.substr(head.size()));
+        }
+        start = end + 1;
+    }
+    return messages;
+}
+
+inline std::vector<std::string> ProgramResult::Messages() const { return ProblemLines(errors); }
 
 inline std::string ShellQuote(const std::string& text) {
     std::string quoted = "'";

@@ -362,7 +362,7 @@ TEST(RasterLayoutProgramTest, ModelsCarryTheirBandsAndStretchesToTheScenesTheyCl
     const auto results = ordanatest::FilesWithExtension(folder.Path(), "cct");
     std::filesystem::path resultsFile;
     for (const auto& path : results) {
-        if (path.filename().string().rfind("results_", 0) == 0) {
+        if (path.filename().string().rfind("scene_results_", 0) == 0) {
             resultsFile = path;
         }
     }

@@ -146,7 +146,6 @@ TEST_P(RestoredModelTest, RestoredClassifierLabelsEveryWindowAsTheTrainedOne) {
         velkar::ordana::AlgorithmFactory factory(parser);
         RecordingBuilder builder(factory);
         velkar::ordana::ExperimentSettings settings;
-        settings.outputPrefix = (folder / "scene.cct").string();
         settings.builder = &builder;
         velkar::util::Seed(9);
         testing::internal::CaptureStderr();

@@ -30,12 +30,14 @@ inline std::string WithoutTimestamps(const std::string& text) {
     return std::regex_replace(text, stamp, "_<time>");
 }
 
-// The output of a run without the lines that time an extraction step.
+// The output of a run without the lines that time an extraction step (bare on standard output
+// with --chatty, after the step's name on standard error without).
 inline std::string WithoutTimings(const std::string& output) {
+    static const std::regex timing(R"(^.*: \d+\.\d+s wall, .*s CPU \(.*%\)$|^ \d+\.\d+s wall, .*)");
     std::istringstream lines(output);
     std::string kept;
     for (std::string line; std::getline(lines, line);) {
-        if (line.rfind(" ", 0) != 0 || line.find("s wall, ") == std::string::npos) {
+        if (!std::regex_match(line, timing)) {
             kept += line + "\n";
         }
     }
@@ -108,7 +110,7 @@ inline std::string RunText(const std::vector<std::string>& arguments,
     }
     return WithoutTimestamps(line) + "\n" + WithoutTimestamps(WithoutTimings(result.output)) +
            "--- errors, exit " + std::to_string(result.exitStatus) + "\n" +
-           WithoutTimestamps(result.errors);
+           WithoutTimestamps(WithoutTimings(result.errors));
 }
 
 // Every file under folder that is not one of inputs, by name, as text.

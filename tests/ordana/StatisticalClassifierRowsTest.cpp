@@ -173,19 +173,20 @@ TEST_F(StatisticalWorkflowTest, ClassCountsBelowThePolygonFilesAreNamedBeforeTra
         "--pntk --pkcc 1 --pkiter 2");
     // Named before anything is extracted: the run writes nothing and exits 2.
     ASSERT_EQ(result.exitStatus, 2) << result.output;
-    const auto messages = Payloads(result.output, "LOGMESSAGE");
-    ASSERT_EQ(messages.size(), 2u) << result.output;
-    EXPECT_EQ(messages[0].rfind("Invalid value for option '--vqout': 1 (there are 2 classes", 0),
-              0u)
+    const auto messages = result.Messages();
+    ASSERT_EQ(messages.size(), 2u) << result.errors;
+    EXPECT_EQ(
+        messages[0].rfind("error: Invalid value for option '--vqout': 1 (there are 2 classes", 0),
+        0u)
         << messages[0];
-    EXPECT_EQ(messages[1].rfind("Invalid value for option '--mdcc': 1 (there are 2 classes", 0), 0u)
+    EXPECT_EQ(
+        messages[1].rfind("error: Invalid value for option '--mdcc': 1 (there are 2 classes", 0),
+        0u)
         << messages[1];
     EXPECT_TRUE(ordanatest::FilesWithExtension(folder.Path(), "wca").empty());
     EXPECT_TRUE(ordanatest::FilesWithExtension(folder.Path(), "wca-lvq").empty());
     // One point for two classes is a usable, if poor, clustering.
-    EXPECT_EQ(Payloads(Experiment("--wca --aws 5 --pntk --pkcc 1 --pkiter 2").output, "LOGMESSAGE")
-                  .size(),
-              0u);
+    EXPECT_TRUE(Experiment("--wca --aws 5 --pntk --pkcc 1 --pkiter 2").Messages().empty());
     EXPECT_EQ(ordanatest::FilesWithExtension(folder.Path(), "wca-pk").size(), 1u);
 }
 

@@ -203,7 +203,9 @@ inline std::vector<std::string> Words(const std::string& text) {
     return words;
 }
 
-// Keeps the argument strings alive for the parser, with a program name in front.
+// Keeps the argument strings alive for the parser, with a program name in front. The parser
+// reports through a chatty writer of its own on standard output, so that each problem is one
+// "[LOGMESSAGE] !...!" line there, every time it is met.
 class CommandLine {
   public:
     explicit CommandLine(std::vector<std::string> arguments) : texts(std::move(arguments)) {
@@ -216,12 +218,14 @@ class CommandLine {
     CommandLine& operator=(const CommandLine&) = delete;
 
     velkar::ordana::ParameterParser Parser() const {
-        return velkar::ordana::ParameterParser(static_cast<int>(pointers.size()), pointers.data());
+        return velkar::ordana::ParameterParser(static_cast<int>(pointers.size()), pointers.data(),
+                                               protocol);
     }
 
   private:
     std::vector<std::string> texts;
     std::vector<const char*> pointers;
+    velkar::ordana::ProtocolWriter protocol{true};
 };
 
 // Standard output written while action runs; an exception from action ends the capture first.

@@ -27,12 +27,16 @@ PatternSet MakeSet(const Rows& vectors) {
     return classifiertest::MakeSet(samples);
 }
 
-// Trains with the seed, keeping the line Train prints.
+// Trains with the seed; returns what the size report was given, one line per call, and the
+// standard output Train wrote (none: the library prints nothing).
 std::string Train(PointK& classifier, const Rows& data, unsigned seed) {
     util::Seed(seed);
+    std::string reported;
+    classifier.SetTrainingSizeReport(
+        [&reported](std::size_t size) { reported += std::to_string(size) + "\n"; });
     testing::internal::CaptureStdout();
     classifier.Train(MakeSet(data));
-    return testing::internal::GetCapturedStdout();
+    return reported + testing::internal::GetCapturedStdout();
 }
 
 TEST(PointK, OnePointIsTheMeanAndTwoGroupsEndAtTheirMeans) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <iostream>
 #include <stdexcept>
 #include <utility>
 
@@ -77,7 +76,9 @@ void PointK::Train(std::shared_ptr<std::vector<std::shared_ptr<Pattern>>> patter
         data.push_back(pattern->Descriptors()->data());
     }
 
-    std::cout << data.size() << std::endl;
+    if (trainingSizeReport) {
+        trainingSizeReport(data.size());
+    }
 
     const int dim = static_cast<int>(n);
     Matrix newPoints(pointCount, dim);

@@ -4,12 +4,16 @@
 // and answers the number, from 1, of the point nearest to a vector: a cluster number that an
 // experiment compares with the true class. Points start at training vectors drawn at random
 // (they may repeat) and are moved to the mean of their members a fixed number of times; ties go
-// to the lower point, and a point without members stays where it is. Training prints the number
-// of training patterns on a line of standard output. The points form a k x n matrix, row i being
-// point i. Copies are deep. Not thread-safe (training draws from the library's random source).
+// to the lower point, and a point without members stays where it is. Training hands the number
+// of training patterns to the size report, when one is set (the library itself prints nothing).
+// The points form a k x n matrix, row i being point i. Copies are deep (the report is shared).
+// Not thread-safe (training draws from the library's random source).
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "velkar/math/Matrix.h"
@@ -26,6 +30,12 @@ class PointK : public PatternRecognitionAlgorithm {
     PointK(int classCount, int iterations);
     // No points: Load or SetConfiguration give it a model; it cannot be trained.
     PointK() = default;
+
+    // Called by Train with the number of training patterns, before the points move; an empty
+    // function stops it.
+    void SetTrainingSizeReport(std::function<void(std::size_t size)> report) {
+        trainingSizeReport = std::move(report);
+    }
 
     // Needs a non-empty set of finite feature vectors of one length, and at most maxModelEntries
     // point values (std::invalid_argument otherwise, the model unchanged).
@@ -58,6 +68,7 @@ class PointK : public PatternRecognitionAlgorithm {
     int dimension = -1;
     math::Matrix<double> points;
     bool trainable = false;
+    std::function<void(std::size_t)> trainingSizeReport;
 };
 
 }  // namespace velkar::patternrecognition
