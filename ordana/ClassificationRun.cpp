@@ -7,6 +7,7 @@
 #include <future>
 #include <mutex>
 #include <new>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -223,6 +224,19 @@ void CheckBandsAgainstModel(const ClassificationSettings& settings, const Loaded
     }
 }
 
+// Whether a stored parameter string holds the flag of any feature extractor.
+bool NamesAnExtractor(const std::string& parameters) {
+    std::istringstream words(parameters);
+    for (std::string word; words >> word;) {
+        for (const ExtractorRow& row : ExtractorRows()) {
+            if (word == "--" + row.module.flag) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBuilder& builder,
                             LoadedModel& loaded) {
     const ProtocolWriter& protocol = *settings.protocol;
@@ -252,6 +266,13 @@ SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBui
     if (!loaded.extractor) {
         protocol.Note("Creating extraction algorithm");
         protocol.Note("No valid extraction algorithm selected.");
+        // The protocol line above is the front end's. A parameter string that fails to build
+        // its extractor has had its reason reported; one that names none is explained here.
+        if (!NamesAnExtractor(loaded.parameters)) {
+            protocol.ForPerson("ordana: error: The model file '" + EchoedPath(settings.modelFile) +
+                           "' names no feature extractor in its \"feature_extraction_parameters\" ('" +
+                           EchoedInput(loaded.parameters) + "').");
+        }
         throw InputError::AlreadyReported();
     }
     CheckBandsAgainstModel(settings, loaded, image);
@@ -266,11 +287,11 @@ SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBui
                                                   image.Height());
     const WindowGrid& grid = *segmented.grid;
     if (grid.Count() == 0) {
-        protocol.Warning("The image '" + EchoedPath(imageFile) + "' (" +
+        throw InputError("The image '" + EchoedPath(imageFile) + "' (" +
                          std::to_string(image.Width()) + " x " + std::to_string(image.Height()) +
                          " pixels) is smaller than the " + std::to_string(loaded.windowSize) +
-                         "-pixel window of the model; it gives no window, and the results list "
-                         "none.");
+                         "-pixel window of the model; it gives no window, so nothing is "
+                         "classified.");
     }
     segmented.imageName = LastPathComponent(imageFile);
     segmented.segmentation = std::async(

@@ -198,6 +198,19 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::Process() {
     PolygonList polygons = ReadPolygons();
     const SceneRaster& image = LoadScene();
     WarnOfPolygonsPastTheImage(polygons);
+    // A window larger than the image fits no polygon: refused before any extractor sizes its
+    // buffers by the window (extractors that describe whole regions have no such window).
+    for (const auto& algorithm : algorithms) {
+        const int window = algorithm->WindowSize();
+        if (algorithm->ClassificationWindowSize(polygons) == window &&
+            (window > image.Width() || window > image.Height())) {
+            throw InputError("The " + std::to_string(window) + "-pixel window of " +
+                             algorithm->Name() + " is larger than the image '" +
+                             EchoedPath(imageFile) + "' (" + std::to_string(image.Width()) +
+                             " x " + std::to_string(image.Height()) +
+                             " pixels); no polygon can give a window.");
+        }
+    }
     // The image itself (no transformation), or each colour variant in selection order.
     std::vector<std::shared_ptr<imageprocessing::ColorSpaceTransformation>> variants =
         colorTransformations;
@@ -243,6 +256,16 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::Process() {
                 }
                 extraction.timer->Stop();
             }
+        }
+    }
+
+    // An extractor without a single window leaves nothing to learn: the run ends before any
+    // file is written, after the warnings that say which polygons are too small.
+    for (std::size_t a = 0; a < algorithms.size(); ++a) {
+        if (extractions[0][a].descriptors.polygonIds.empty()) {
+            WarnOfMissingWindows(polygons, *algorithms[a], {});
+            throw InputError("No polygon of '" + EchoedPath(polygonFile) + "' gives a window for " +
+                             algorithms[a]->Name() + "; nothing is written.");
         }
     }
 

@@ -52,6 +52,16 @@ class LineReader {
         return line;
     }
 
+    // Whether only blank lines are left; the first other line is then the one last read.
+    bool OnlyBlankLinesLeft() {
+        while (in.rdbuf()->sgetc() != std::char_traits<char>::eof()) {
+            if (Next("the end").find_first_not_of(" \t\v\f\r") != std::string::npos) {
+                return false;
+            }
+        }
+        return true;
+    }
+
     int Count(const std::string& what) {
         const std::string line = Next(what);
         std::istringstream stream(line);
@@ -111,11 +121,19 @@ bool IsSingleWord(const std::string& text) {
 void ReadClassesAndColours(LineReader& reader, PolygonFileContent& content) {
     const int classCount = reader.Count("the number of classes");
     for (int i = 0; i < classCount; ++i) {
-        content.classes.push_back(reader.Next("class name " + std::to_string(i + 1)));
-        if (!IsSingleWord(content.classes.back()) || !IsStorableText(content.classes.back())) {
-            throw reader.Error("the class name '" + EchoedInput(content.classes.back()) +
+        const std::string name = reader.Next("class name " + std::to_string(i + 1));
+        if (!IsSingleWord(name) || !IsStorableText(name)) {
+            throw reader.Error("the class name '" + EchoedInput(name) +
                                "' must be one word without quotes, braces or brackets");
         }
+        // Two classes of one name would merge their polygons, and the accuracy with them.
+        const auto same = std::find(content.classes.begin(), content.classes.end(), name);
+        if (same != content.classes.end()) {
+            throw reader.Error("the class '" + EchoedInput(name) + "' is listed twice (class " +
+                               std::to_string(same - content.classes.begin() + 1) + " and class " +
+                               std::to_string(i + 1) + ")");
+        }
+        content.classes.push_back(name);
     }
     // The colour count written in the file is not used: one colour per class follows.
     const std::string colourCount = reader.Next("the number of colours");
@@ -161,6 +179,12 @@ void ReadVertices(LineReader& reader, int number, std::vector<math::Polygon::Poi
                            std::to_string(vertexCount) + " vertices, more than the " +
                            std::to_string(kMaxPolygonVertices) + " allowed");
     }
+    if (vertexCount < 3) {
+        throw reader.Error("polygon " + std::to_string(number) + " has " +
+                           std::to_string(vertexCount) +
+                           (vertexCount == 1 ? " vertex" : " vertices") +
+                           "; a polygon needs at least 3");
+    }
     vertices.clear();
     for (int k = 0; k < vertexCount; ++k) {
         const std::string line = reader.Next("vertex " + std::to_string(k + 1) + " of polygon " +
@@ -186,9 +210,10 @@ PolygonFileContent ReadPolygonFile(const std::string& path, bool requireKnownLab
     const std::vector<std::string> labels = ReadLabels(reader, content.classes, requireKnownLabels);
 
     const int polygonCount = reader.Count("the number of polygons");
-    if (polygonCount > static_cast<int>(labels.size())) {
+    if (polygonCount != static_cast<int>(labels.size())) {
         throw reader.Error("the file announces " + std::to_string(polygonCount) +
-                           " polygons but holds only " + std::to_string(labels.size()) + " labels");
+                           " polygons but holds " + std::to_string(labels.size()) +
+                           " labels, one per polygon");
     }
     std::vector<math::Polygon::Point> vertices;
     for (int i = 0; i < polygonCount; ++i) {
@@ -198,6 +223,10 @@ PolygonFileContent ReadPolygonFile(const std::string& path, bool requireKnownLab
         polygon->SetClass(labels[static_cast<std::size_t>(i)]);
         polygon->SetPoints(vertices.data(), static_cast<int>(vertices.size()));
         content.polygons.push_back(polygon);
+    }
+    if (!reader.OnlyBlankLinesLeft()) {
+        throw reader.Error("text follows the last of the " + std::to_string(polygonCount) +
+                           " polygons the file announces");
     }
     return content;
 }

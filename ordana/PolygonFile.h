@@ -6,6 +6,8 @@
 // count other than N is named in a warning), the label count M
 // and M labels, the polygon count P and per polygon a vertex count K and K lines "x y".
 // Count lines are decimal integers after optional blanks; the rest of such a line is ignored.
+// Class names are distinct, there is one label per polygon, every polygon has 3 vertices or
+// more, and only blank lines may follow the last polygon.
 // The reader rejects anything outside this format, and any line longer than
 // kMaxPolygonFileLine bytes, with an InputError naming file and line.
 

@@ -327,6 +327,71 @@ TEST_F(CommandLineTest, MistakesAreRefusedBeforeAnyWorkWithOneMessage) {
     }
 }
 
+// Runs that would produce nothing, or something wrong, end with status 2 and one message, and
+// leave no file: no window at all, polygon files that say more or less than they hold, rates
+// outside their ranges, models that name no extractor or are no regular file.
+TEST_F(CommandLineTest, RunsThatWouldProduceNothingUsefulExitTwoAndLeaveNothing) {
+    const std::string square = "3\n0 0\n20 0\n20 20\n";
+    ordanatest::WriteText(folder / "tiny.cct", "t\n1\nred\n1\nc\n1\nred\n1\n3\n0 0\n3 0\n3 3\n");
+    ordanatest::WriteText(folder / "twice.cct", "t\n2\nred\nred\n2\nc\nc\n1\nred\n1\n" + square);
+    ordanatest::WriteText(folder / "line.cct", "t\n1\nred\n1\nc\n1\nred\n1\n2\n0 0\n9 9\n");
+    ordanatest::WriteText(folder / "spare.cct", "t\n1\nred\n1\nc\n2\nred\nred\n1\n" + square);
+    ordanatest::WriteText(folder / "more.cct",
+                          "t\n1\nred\n1\nc\n1\nred\n1\n" + square + square);
+    ASSERT_TRUE(ordanatest::WriteImage(folder / "dot.png", 1, 1,
+                                       [](int, int) { return ordanatest::Rgb(1, 2, 3); }));
+    std::string text = ordanatest::ReadText(folder / "model.mlp");
+    const std::string key = "\"feature_extraction_parameters\": \"";
+    const auto start = text.find(key) + key.size();
+    ordanatest::WriteText(folder / "none.mlp",
+                          text.substr(0, start) + "--seed 3" + text.substr(text.find('"', start)));
+    const std::vector<std::string> wca = {"--experiments", "1", "--wca", "--aws"};
+    const auto experiment = [&](const std::string& file, const std::vector<std::string>& more) {
+        return Joined({"--image", "scene.png", "--file", file}, Joined(wca, more));
+    };
+    const auto classify = [](const std::string& image, const std::string& model) {
+        return std::vector<std::string>{"--image", image, "--modelfile", model, "--sampling",
+                                        "window"};
+    };
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {experiment("plot.cct", {"100000"}),
+         "The 100000-pixel window of Windowed Color Average is larger than the image"},
+        {experiment("plot.cct", {"2147483647"}), "is larger than the image 'scene.png' (40 x 20"},
+        {experiment("tiny.cct", {"5"}),
+         "No polygon of 'tiny.cct' gives a window for Windowed Color Average"},
+        {experiment("twice.cct", {"5"}), "line 4: the class 'red' is listed twice"},
+        {experiment("line.cct", {"5"}), "line 9: polygon 1 has 2 vertices"},
+        {experiment("spare.cct", {"5"}), "announces 1 polygons but holds 2 labels"},
+        {experiment("more.cct", {"5"}), "line 13: text follows the last of the 1 polygons"},
+        {experiment("plot.cct", Joined({"5"}, {"--mlp", "--mhidden", "3", "--mlr", "-1", "--mm",
+                                               "0.1", "--merr", "0.01", "--miter", "5"})),
+         "'--mlr': -1 (a learning rate must be above 0 and at most 1)"},
+        {experiment("plot.cct", Joined({"5"}, {"--mlp", "--mhidden", "3", "--mlr", "1e308",
+                                               "--mm", "0.1", "--merr", "0.01", "--miter", "5"})),
+         "'--mlr': 1e+308"},
+        {experiment("plot.cct", Joined({"5"}, {"--mlp", "--mhidden", "3", "--mlr", "0.3", "--mm",
+                                               "1", "--merr", "0.01", "--miter", "5"})),
+         "'--mm': 1 (a momentum must be at least 0 and below 1)"},
+        {classify("dot.png", "model.mlp"),
+         "(1 x 1 pixels) is smaller than the 5-pixel window of the model"},
+        {classify("scene.png", "none.mlp"),
+         "names no feature extractor in its \"feature_extraction_parameters\" ('--seed 3')"},
+        {classify("scene.png", "/dev/zero"), "is not a regular file"},
+    };
+    const auto before = FilesUnder(folder.Path());
+    for (const auto& [arguments, message] : cases) {
+        std::string line;
+        for (const std::string& argument : arguments) {
+            line += " " + argument;
+        }
+        const auto result = Run(arguments);
+        EXPECT_EQ(result.exitStatus, 2) << line << "\n" << result.errors;
+        EXPECT_NE(result.errors.find("ordana: error: "), std::string::npos) << line;
+        EXPECT_NE(result.errors.find(message), std::string::npos) << line << "\n" << result.errors;
+        EXPECT_EQ(FilesUnder(folder.Path()), before) << line;
+    }
+}
+
 TEST_F(CommandLineTest, CompletedRunsAndVersion) {
     // Standard output carries the results file's lines after its path; standard error the
     // files written and the summary.

@@ -333,17 +333,6 @@ TEST_F(MapProcessorTest, RegionsDescribeAsTheWholeImageDoes) {
     EXPECT_EQ(texts[0], texts[2]);
 }
 
-TEST_F(MapProcessorTest, PolygonsWithoutWindowsGiveFeatureCountZero) {
-    ordanatest::WritePolygonFile(folder / "plot.cct", kClasses, kColours,
-                                 {{"water", Rectangle(0, 0, 3, 3)}});
-    auto processor = Processor(false, 5, false);
-    std::vector<std::shared_ptr<ExtractionOutput>> outputs;
-    CapturedOutput([&] { outputs = processor->Process(); });
-    ASSERT_EQ(outputs.size(), 1u);
-    EXPECT_EQ(outputs[0]->featureCount, 0);
-    EXPECT_EQ(ordanatest::ReadText(outputs[0]->descriptorFile), "");
-}
-
 TEST_F(MapProcessorTest, ReadPolygonsAppendsClassesAndColours) {
     auto processor = Processor(false, 5, false);
     EXPECT_EQ(processor->ReadPolygons().size(), 2u);
@@ -382,6 +371,16 @@ TEST_F(MapProcessorTest, UnusableInputsAreRejectedBeforeAnythingIsWritten) {
     auto badLabel = Processor(false, 5, false);
     badLabel->polygonFile = (folder / "bad.cct").string();
     expectRejected(*badLabel, badLabel->polygonFile);
+
+    // Runs that would give no window: polygons smaller than the window, and a window larger
+    // than the image (refused before any extractor sizes a buffer by it).
+    ordanatest::WritePolygonFile(folder / "tiny.cct", kClasses, kColours,
+                                 {{"water", Rectangle(0, 0, 3, 3)}});
+    auto tiny = Processor(false, 5, false);
+    tiny->polygonFile = (folder / "tiny.cct").string();
+    expectRejected(*tiny, tiny->polygonFile);
+    auto huge = Processor(false, 2147483647, false);
+    expectRejected(*huge, huge->imageFile);
 }
 
 // The program writes the descriptor file beside the image, named after the polygon file.

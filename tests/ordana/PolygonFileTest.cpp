@@ -90,7 +90,7 @@ TEST_F(PolygonFileTest, ReadsClassesColoursLabelsAndVertices) {
 
 TEST_F(PolygonFileTest, WriterHelperAndReaderAgree) {
     const std::vector<LabelledPolygon> polygons = {
-        {"b", Rectangle(1, 2, 3, 4)}, {"a", {{-5, 7}, {100000, -3}}}, {"b", {}}};
+        {"b", Rectangle(1, 2, 3, 4)}, {"a", {{-5, 7}, {100000, -3}, {0, 0}}}};
     const PolygonFileContent content = Read(
         ordanatest::PolygonFileText({"a", "b"}, {"red", "blue green"}, polygons, "title words"));
     EXPECT_EQ(content.colors, (std::vector<std::string>{"red", "blue green"}));
@@ -104,7 +104,7 @@ TEST_F(PolygonFileTest, WriterHelperAndReaderAgree) {
 
 TEST_F(PolygonFileTest, ColourCountLineIsIgnored) {
     // Three classes and a colour count of 5: exactly three colour lines follow.
-    const PolygonFileContent content = Read("t\n3\na\nb\nc\n5\nc1\nc2\nc3\n1\nb\n1\n2\n1 1\n2 2\n");
+    const PolygonFileContent content = Read("t\n3\na\nb\nc\n5\nc1\nc2\nc3\n1\nb\n1\n3\n1 1\n2 2\n3 1\n");
     EXPECT_EQ(content.colors, (std::vector<std::string>{"c1", "c2", "c3"}));
     ASSERT_EQ(content.polygons.size(), 1u);
     EXPECT_EQ(content.polygons[0]->Class(), "b");
@@ -123,7 +123,7 @@ TEST_F(PolygonFileTest, ColourCountOtherThanTheClassCountIsNamedInAWarning) {
     };
     for (const auto& [countLine, warning] : cases) {
         const PolygonFileContent content =
-            Read("t\n2\na\nb\n" + countLine + "\nc1\nc2\n1\na\n1\n2\n1 1\n2 2\n");
+            Read("t\n2\na\nb\n" + countLine + "\nc1\nc2\n1\na\n1\n3\n1 1\n2 2\n3 1\n");
         EXPECT_EQ(content.colors, (std::vector<std::string>{"c1", "c2"})) << countLine;
         if (warning.empty()) {
             EXPECT_TRUE(content.warnings.empty()) << countLine;
@@ -137,9 +137,9 @@ TEST_F(PolygonFileTest, ColourCountOtherThanTheClassCountIsNamedInAWarning) {
 
 TEST_F(PolygonFileTest, CountLinesAllowBlanksAndTrailingText) {
     const PolygonFileContent content =
-        Read("t\n  1 class\na\n1\nc\n\t1 label\na\n 1 polygon\n 2 vertices\n 3   4 \n5 6\n");
+        Read("t\n  1 class\na\n1\nc\n\t1 label\na\n 1 polygon\n 3 vertices\n 3   4 \n5 6\n7 8\n");
     ASSERT_EQ(content.polygons.size(), 1u);
-    EXPECT_EQ(VerticesOf(*content.polygons[0]), (Vertices{{3, 4}, {5, 6}}));
+    EXPECT_EQ(VerticesOf(*content.polygons[0]), (Vertices{{3, 4}, {5, 6}, {7, 8}}));
 }
 
 TEST_F(PolygonFileTest, WindowsLineEndsAreAccepted) {
@@ -154,15 +154,9 @@ TEST_F(PolygonFileTest, WindowsLineEndsAreAccepted) {
     EXPECT_EQ(VerticesOf(*content.polygons[1]), (Vertices{{20, 5}, {30, 15}, {25, 20}}));
 }
 
-TEST_F(PolygonFileTest, EmptyPolygonsAndSpareLabels) {
-    // A polygon without vertices is still created; labels beyond the polygons are unused.
-    const PolygonFileContent content = Read("t\n1\na\n1\nc\n3\na\na\na\n2\n0\n0\n");
-    ASSERT_EQ(content.polygons.size(), 2u);
-    EXPECT_EQ(content.polygons[0]->Size(), 0);
-    EXPECT_EQ(content.polygons[1]->Id(), 1);
-    EXPECT_EQ(content.polygons[1]->Size(), 0);
-    // No classes and no polygons at all.
-    const PolygonFileContent empty = Read("t\n0\n0\n0\n0\n");
+TEST_F(PolygonFileTest, NoClassesAndNoPolygonsRead) {
+    // No classes and no polygons at all; blank lines may follow.
+    const PolygonFileContent empty = Read("t\n0\n0\n0\n0\n\n  \n");
     EXPECT_TRUE(empty.classes.empty());
     EXPECT_TRUE(empty.polygons.empty());
 }
@@ -194,14 +188,22 @@ TEST_F(PolygonFileTest, RejectionsNameFileAndLine) {
         {"t\nmany\n", "line 2"},
         {"t\n-1\n", "line 2"},
         {"t\n1\na\n1\nc\nx\n", "line 6"},
-        // Fewer labels than polygons.
+        // Fewer or more labels than polygons.
         {"t\n1\na\n1\nc\n1\na\n2\n0\n0\n", "line 8"},
+        {"t\n1\na\n1\nc\n3\na\na\na\n2\n3\n0 0\n1 0\n1 1\n", "line 10"},
+        // A class listed twice would merge two classes.
+        {"t\n3\na\nb\na\n", "line 5"},
+        // Polygons of fewer than three vertices.
+        {"t\n1\na\n1\nc\n1\na\n1\n0\n", "line 9"},
+        {"t\n1\na\n1\nc\n1\na\n1\n2\n0 0\n1 1\n", "line 9"},
+        // Text after the last polygon announced: a polygon the count leaves out.
+        {"t\n1\na\n1\nc\n1\na\n1\n3\n0 0\n1 0\n1 1\n\n3\n", "line 14"},
         // A label not in the class list.
         {"t\n2\na\nb\n2\nc\nd\n2\na\nc\n2\n0\n0\n", "line 10"},
         // Vertex lines with one number, words, or nothing.
-        {"t\n1\na\n1\nc\n1\na\n1\n2\n1 2\n3\n", "line 11"},
-        {"t\n1\na\n1\nc\n1\na\n1\n1\nx y\n", "line 10"},
-        {"t\n1\na\n1\nc\n1\na\n1\n1\n\n", "line 10"},
+        {"t\n1\na\n1\nc\n1\na\n1\n3\n1 2\n3\n", "line 11"},
+        {"t\n1\na\n1\nc\n1\na\n1\n3\nx y\n", "line 10"},
+        {"t\n1\na\n1\nc\n1\na\n1\n3\n\n", "line 10"},
         // A vertex count that is not a number.
         {"t\n1\na\n1\nc\n1\na\n1\nfour\n", "line 9"},
         // Class names travel as single words.
@@ -210,7 +212,7 @@ TEST_F(PolygonFileTest, RejectionsNameFileAndLine) {
         // Lines longer than the limit, wherever they are, even without a line end.
         {std::string(kMaxPolygonFileLine + 1, 't') + "\n1\n", "line 1"},
         {"t\n1\na\n1\n" + std::string(kMaxPolygonFileLine + 1, 'c') + "\n0\n0\n", "line 5"},
-        {"t\n1\na\n1\nc\n1\na\n1\n1\n" + std::string(kMaxPolygonFileLine * 2, '7'), "line 10"},
+        {"t\n1\na\n1\nc\n1\na\n1\n3\n" + std::string(kMaxPolygonFileLine * 2, '7'), "line 10"},
     };
     for (const Case& bad : cases) {
         const std::string message = Rejection(bad.text);
@@ -230,7 +232,8 @@ TEST_F(PolygonFileTest, LinesUpToTheLimitRead) {
 
 TEST_F(PolygonFileTest, UnknownLabelsAreAcceptedWhenNotRequired) {
     // The classification run labels its windows "unknown", which is no class.
-    const std::string text = "t\n1\na\n1\nc\n2\nunknown\nunknown\n2\n0\n0\n";
+    const std::string text =
+        "t\n1\na\n1\nc\n2\nunknown\nunknown\n2\n3\n0 0\n1 0\n1 1\n3\n0 0\n1 0\n1 1\n";
     EXPECT_NE(Rejection(text, true), "");
     const PolygonFileContent content = Read(text, false);
     ASSERT_EQ(content.polygons.size(), 2u);
