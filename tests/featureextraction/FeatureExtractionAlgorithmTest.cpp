@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <map>
 #include <memory>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -19,6 +21,7 @@
 #include "velkar/featureextraction/GrayLevelDifferenceVector.h"
 #include "velkar/featureextraction/Hog.h"
 #include "velkar/featureextraction/ScaleInvariantFeatureTransform.h"
+#include "velkar/featureextraction/TextureHistogramExtractor.h"
 #include "velkar/featureextraction/WaveletTransform.h"
 #include "velkar/util/Parallel.h"
 
@@ -287,80 +290,153 @@ TEST(FeatureExtractionAlgorithmTest, GridWindowsTakeTheirLastDescriptorOrNaN) {
     EXPECT_THROW(echo.DescribeGrid(grid, 0, 8, features), std::logic_error);
 }
 
+// Random red, green mostly 0 (bands of zero variance, correlation 1) and blue of four levels
+// (cells holding many pairs, the diagonal among them).
+std::shared_ptr<imageprocessing::ImageFileSystem> MixedImage(int width, int height, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::vector<testing::Rgb> pixels(static_cast<std::size_t>(width * height));
+    for (auto& pixel : pixels) {
+        const unsigned draw = generator();
+        pixel = {static_cast<int>(draw % 256), (draw >> 8) % 9 == 0 ? 200 : 0,
+                 static_cast<int>((draw >> 12) % 4) * 85};
+    }
+    return testing::MakeImage(width, height, [&](int x, int y) {
+        return pixels[static_cast<std::size_t>(y * width + x)];
+    });
+}
+
 // Every extractor of the library through the grid path, on the three grids of a classification
-// run over a small random image, in uneven batches, against Process on one polygon spanning each
-// window's pixels. The colour average sums overlapping windows its own way, so its real-valued
-// means may differ there by rounding (tolerance); everything else is the very same value.
+// run, for an even and an odd window size, in uneven batches on one thread and on two, against
+// Process on one polygon spanning each window's pixels; the co-occurrence extractors also with
+// a window too large to slide. Values are the very same, except where a path sums its own way:
+// the colour average's real-valued means on overlapping grids and the co-occurrence extractors'
+// values, which agree to 1e-13 relative (tight enough that an entropy with a wrong empty-cell
+// weight fails). Every batching and thread count gives the same bits.
 TEST(FeatureExtractionAlgorithmTest, GridPathGivesTheValuesOfOnePolygonPerWindow) {
-    constexpr int w = 6;
     using Extractor = std::shared_ptr<FeatureExtractionAlgorithm>;
-    const std::vector<std::tuple<std::string, Extractor, double>> cases{
-        {"colour average", std::make_shared<ColorAverage>(w, false, false), 0.0},
-        {"colour average, normalised alone", std::make_shared<ColorAverage>(w, false, true), 0.0},
-        {"colour average, luminance", std::make_shared<ColorAverage>(w, true, false), 1e-12},
-        {"colour average, chromaticities", std::make_shared<ColorAverage>(w, true, true), 1e-12},
-        {"co-occurrence",
-         std::make_shared<CoOccurrenceMatrix>(w, std::vector<int>{1, 0}, std::vector<int>{0, 2}),
-         0.0},
-        {"grey-level differences",
-         std::make_shared<GrayLevelDifferenceVector>(w, std::vector<int>{1}, std::vector<int>{1}),
-         0.0},
-        {"Fourier", std::make_shared<FourierTransform>(w, 5), 0.0},
-        {"wavelets", std::make_shared<WaveletTransform>(w, 1, "db2"), 0.0},
-        {"gradient histograms", std::make_shared<Hog>(2, 2, 5), 0.0},
-        // Finds no keypoint in windows this small: the NaN values stand for that.
-        {"keypoints", std::make_shared<ScaleInvariantFeatureTransform>(1, 2), 0.0},
+    enum class Match { kExact, kExactOnDisjointGrids, kClose };
+    struct Case {
+        std::string name;
+        std::function<Extractor(int w)> make;
+        Match match;
     };
-    const auto image = testing::RandomPixels(23, 17, 5).Image();
-    const util::ThreadLimit twoThreads(2);
+    const std::vector<int> dx{1, 0, -2};
+    const std::vector<int> dy{0, 2, 1};
+    const std::vector<Case> cases{
+        {"colour average", [](int w) { return std::make_shared<ColorAverage>(w, false, false); },
+         Match::kExact},
+        {"colour average, normalised alone",
+         [](int w) { return std::make_shared<ColorAverage>(w, false, true); }, Match::kExact},
+        {"colour average, luminance",
+         [](int w) { return std::make_shared<ColorAverage>(w, true, false); },
+         Match::kExactOnDisjointGrids},
+        {"colour average, chromaticities",
+         [](int w) { return std::make_shared<ColorAverage>(w, true, true); },
+         Match::kExactOnDisjointGrids},
+        {"co-occurrence", [&](int w) { return std::make_shared<CoOccurrenceMatrix>(w, dx, dy); },
+         Match::kClose},
+        {"co-occurrence, one displacement (0, 0)",
+         [](int w) {
+             return std::make_shared<CoOccurrenceMatrix>(w, std::vector<int>{0},
+                                                         std::vector<int>{0});
+         },
+         Match::kClose},
+        {"grey-level differences",
+         [&](int w) { return std::make_shared<GrayLevelDifferenceVector>(w, dx, dy); },
+         Match::kClose},
+        {"Fourier", [](int w) { return std::make_shared<FourierTransform>(w, 5); }, Match::kExact},
+        {"Fourier, every coefficient",
+         [](int w) { return std::make_shared<FourierTransform>(w, 80); }, Match::kExact},
+        {"wavelets db2", [](int w) { return std::make_shared<WaveletTransform>(w, 1, "db2"); },
+         Match::kExact},
+        {"wavelets sym2, 3 levels",
+         [](int w) { return std::make_shared<WaveletTransform>(w, 3, "sym2"); }, Match::kExact},
+        {"wavelets coif1", [](int w) { return std::make_shared<WaveletTransform>(w, 2, "coif1"); },
+         Match::kExact},
+        {"gradient histograms", [](int) { return std::make_shared<Hog>(2, 2, 5); },
+         Match::kExact},
+        // Finds no keypoint in most windows this small: NaN values stand for that.
+        {"keypoints", [](int) { return std::make_shared<ScaleInvariantFeatureTransform>(1, 2); },
+         Match::kExact},
+    };
+    struct Scene {
+        int width;
+        int height;
+        std::vector<int> windowSizes;
+        bool coOccurrenceOnly;
+    };
+    const int large = TextureHistogramExtractor::kLargestSlidingWindow + 1;
+    const std::vector<Scene> scenes{{37, 29, {6, 7}, false}, {large + 3, large + 2, {large}, true}};
 
-    for (const auto& [sampling, step] :
-         std::vector<std::pair<std::string, int>>{{"window", w}, {"half", w / 2}, {"pixel", 1}}) {
-        // The windows of the grid, listed here the way a classification run lists them.
-        Origins windows;
-        for (int x = 0; x + w <= 23; x += step) {
-            for (int y = 0; y + w <= 17; y += step) {
-                windows.emplace_back(x, y);
-            }
-        }
-        const WindowGrid grid(w, step, 23, 17);
-        ASSERT_EQ(grid.Count(), windows.size());
-
-        for (const auto& [name, extractor, tolerance] : cases) {
-            extractor->SetImage(image);
-            const std::size_t length = static_cast<std::size_t>(extractor->FeatureCount());
-            std::vector<double> features;
-            for (std::size_t first = 0, count = 1; first < grid.Count();
-                 first += count, count = count * 3 + 2) {
-                count = std::min(count, grid.Count() - first);
-                std::vector<double> batch;
-                extractor->DescribeGrid(grid, first, count, batch);
-                ASSERT_EQ(batch.size(), count * length);
-                features.insert(features.end(), batch.begin(), batch.end());
-            }
-
-            for (std::size_t index = 0; index < windows.size(); ++index) {
-                const auto [x, y] = windows[index];
-                FeatureExtractionAlgorithm::PolygonList one{MakeRectangle(x, y, x + w, y + w)};
-                const auto descriptors = extractor->Process(one);
-                std::vector<double> expected(length, std::numeric_limits<double>::quiet_NaN());
-                if (!descriptors.empty()) {
-                    expected.clear();
-                    for (const auto& band : descriptors.back()->Features()) {
-                        expected.insert(expected.end(), band.begin(), band.end());
+    for (const Scene& scene : scenes) {
+        const auto image = MixedImage(scene.width, scene.height, 5);
+        for (const int w : scene.windowSizes) {
+            for (const auto& [sampling, step] : std::vector<std::pair<std::string, int>>{
+                     {"window", w}, {"half", w / 2}, {"pixel", 1}}) {
+                // The windows of the grid, listed here the way a classification run lists them.
+                Origins windows;
+                for (int x = 0; x + w <= scene.width; x += step) {
+                    for (int y = 0; y + w <= scene.height; y += step) {
+                        windows.emplace_back(x, y);
                     }
                 }
-                ASSERT_EQ(descriptors.empty(), name == "keypoints") << name;
-                for (std::size_t k = 0; k < length; ++k) {
-                    const double value = features[index * length + k];
-                    if (tolerance == 0.0 || step >= w) {
-                        ASSERT_PRED2(SameValue, value, expected[k])
-                            << name << ", " << sampling << " grid, window (" << x << ", " << y
-                            << "), value " << k;
-                    } else {
-                        ASSERT_NEAR(value, expected[k], tolerance * std::abs(expected[k]))
-                            << name << ", " << sampling << " grid, window (" << x << ", " << y
-                            << "), value " << k;
+                const WindowGrid grid(w, step, scene.width, scene.height);
+                ASSERT_EQ(grid.Count(), windows.size());
+
+                for (const Case& row : cases) {
+                    if (scene.coOccurrenceOnly && row.match != Match::kClose) {
+                        continue;
+                    }
+                    SCOPED_TRACE(row.name + ", window " + std::to_string(w) + ", " + sampling +
+                                 " grid");
+                    const Extractor extractor = row.make(w);
+                    extractor->SetImage(image);
+                    const std::size_t length = static_cast<std::size_t>(extractor->FeatureCount());
+                    std::vector<double> whole;
+                    {
+                        const util::ThreadLimit oneThread(1);
+                        extractor->DescribeGrid(grid, 0, grid.Count(), whole);
+                    }
+                    std::vector<double> features;
+                    const util::ThreadLimit twoThreads(2);
+                    for (std::size_t first = 0, count = 1; first < grid.Count();
+                         first += count, count = count * 3 + 2) {
+                        count = std::min(count, grid.Count() - first);
+                        std::vector<double> batch;
+                        extractor->DescribeGrid(grid, first, count, batch);
+                        ASSERT_EQ(batch.size(), count * length);
+                        features.insert(features.end(), batch.begin(), batch.end());
+                    }
+                    ASSERT_EQ(features.size(), whole.size());
+                    for (std::size_t k = 0; k < whole.size(); ++k) {
+                        ASSERT_PRED2(SameValue, features[k], whole[k]) << "value " << k;
+                    }
+
+                    for (std::size_t index = 0; index < windows.size(); ++index) {
+                        const auto [x, y] = windows[index];
+                        FeatureExtractionAlgorithm::PolygonList one{
+                            MakeRectangle(x, y, x + w, y + w)};
+                        const auto descriptors = extractor->Process(one);
+                        std::vector<double> expected(length,
+                                                     std::numeric_limits<double>::quiet_NaN());
+                        if (!descriptors.empty()) {
+                            expected.clear();
+                            for (const auto& band : descriptors.back()->Features()) {
+                                expected.insert(expected.end(), band.begin(), band.end());
+                            }
+                        }
+                        ASSERT_TRUE(!descriptors.empty() || row.name == "keypoints");
+                        for (std::size_t k = 0; k < length; ++k) {
+                            const double value = features[index * length + k];
+                            if (row.match == Match::kExact ||
+                                (row.match == Match::kExactOnDisjointGrids && step >= w)) {
+                                ASSERT_PRED2(SameValue, value, expected[k])
+                                    << "window (" << x << ", " << y << "), value " << k;
+                            } else {
+                                ASSERT_NEAR(value, expected[k], 1e-13 * std::abs(expected[k]))
+                                    << "window (" << x << ", " << y << "), value " << k;
+                            }
+                        }
                     }
                 }
             }
