@@ -1,5 +1,6 @@
 #include "ordana/MapProcessor.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <iostream>
@@ -14,6 +15,7 @@
 #include "ordana/InputError.h"
 #include "ordana/OutputFile.h"
 #include "ordana/PolygonFile.h"
+#include "velkar/util/Parallel.h"
 
 namespace velkar::ordana {
 
@@ -35,38 +37,57 @@ std::string ClassOf(const MapProcessor::PolygonList& polygons, int id) {
     throw std::logic_error("no polygon has the id " + std::to_string(id));
 }
 
-// Writes one line per descriptor, its polygon's class and its values formatted as the standard
-// stream does at precision 15 (printf's "%.15g"). Returns the path written: path, or a numbered
-// variant of it when that name is taken.
-std::string WriteDescriptorFile(const std::string& path, const MapProcessor::PolygonList& polygons,
-                                const FlatDescriptors& descriptors, int featureCount) {
-    OutputFile file(path);
-    std::string text;
+// Appends the lines of descriptors first ... end - 1 to text: its polygon's class and its
+// values formatted as the standard stream does at precision 15 (printf's "%.15g").
+void FormatDescriptors(const MapProcessor::PolygonList& polygons,
+                       const FlatDescriptors& descriptors, std::size_t length, std::size_t first,
+                       std::size_t end, std::string& text) {
     char number[32];
-    const std::size_t length = static_cast<std::size_t>(featureCount);
     // Descriptors come polygon after polygon, so the class is looked up once per polygon.
     int lastId = -1;
     std::string className;
-    for (std::size_t d = 0; d < descriptors.polygonIds.size(); ++d) {
-        if (d == 0 || descriptors.polygonIds[d] != lastId) {
+    for (std::size_t d = first; d < end; ++d) {
+        if (d == first || descriptors.polygonIds[d] != lastId) {
             lastId = descriptors.polygonIds[d];
             className = ClassOf(polygons, lastId);
         }
         text += className;
         for (std::size_t k = 0; k < length; ++k) {
-            const auto end =
+            const auto written =
                 std::to_chars(number, number + sizeof number, descriptors.values[d * length + k],
                               std::chars_format::general, 15);
             text += ' ';
-            text.append(number, end.ptr);
+            text.append(number, written.ptr);
         }
         text += '\n';
-        if (text.size() >= (1 << 20)) {
-            file.Stream().write(text.data(), static_cast<std::streamsize>(text.size()));
-            text.clear();
+    }
+}
+
+// Writes one line per descriptor (FormatDescriptors). Returns the path written: path, or a
+// numbered variant of it when that name is taken.
+std::string WriteDescriptorFile(const std::string& path, const MapProcessor::PolygonList& polygons,
+                                const FlatDescriptors& descriptors, int featureCount) {
+    OutputFile file(path);
+    const std::size_t length = static_cast<std::size_t>(featureCount);
+    const std::size_t count = descriptors.polygonIds.size();
+    // Blocks of descriptors (about kBlockValues values each) are formatted on every thread and
+    // written in descriptor order; a round of blocks is all that is held at a time.
+    constexpr std::size_t kBlockValues = 1 << 18;
+    const std::size_t block = std::max<std::size_t>(kBlockValues / std::max<std::size_t>(length, 1), 1);
+    const std::size_t parallel = static_cast<std::size_t>(std::max(util::MaxThreads(), 1)) * 2;
+    std::vector<std::string> blocks(parallel);
+    for (std::size_t start = 0; start < count; start += block * parallel) {
+        const std::size_t blockCount = std::min(parallel, (count - start + block - 1) / block);
+        util::ParallelFor(blockCount, [&](std::size_t b) {
+            const std::size_t first = start + b * block;
+            blocks[b].clear();
+            FormatDescriptors(polygons, descriptors, length, first, std::min(count, first + block),
+                              blocks[b]);
+        });
+        for (std::size_t b = 0; b < blockCount; ++b) {
+            file.Stream().write(blocks[b].data(), static_cast<std::streamsize>(blocks[b].size()));
         }
     }
-    file.Stream().write(text.data(), static_cast<std::streamsize>(text.size()));
     return file.Commit();
 }
 

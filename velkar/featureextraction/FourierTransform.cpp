@@ -15,6 +15,19 @@ namespace {
 constexpr std::size_t kBands = 3;
 // The largest k with 3 k^2 <= 2^31 - 1.
 constexpr long long kLargestKept = 26754;
+// The grid path's tiles are about this many pixels a side.
+constexpr int kGridTileSide = 256;
+
+constexpr int kChannelOffsets[kBands] = {imageprocessing::ImageFileSystem::kRedOffset,
+                                         imageprocessing::ImageFileSystem::kGreenOffset,
+                                         imageprocessing::ImageFileSystem::kBlueOffset};
+
+// The level of a band of pixel x in a row of the image's pixels; a bitmap without direct rows
+// reads as black, as single-pixel reads do.
+inline double Sample(const unsigned char* row, std::size_t x, std::size_t band,
+                     std::size_t bytesPerPixel) {
+    return row == nullptr ? 0.0 : row[x * bytesPerPixel + kChannelOffsets[band]];
+}
 
 }  // namespace
 
@@ -192,6 +205,114 @@ void FourierTransform::WriteMagnitudes(const Twiddles& twiddles, const Scratch& 
                     im += c[i] * partialImaginary[i] + s[i] * partialReal[i];
                 }
                 values[u * k + v] = std::sqrt(im * im + re * re);
+            }
+        }
+    }
+}
+
+void FourierTransform::DescribeGridWindows(const WindowGrid& grid, std::size_t first,
+                                           std::size_t count, double* features) {
+    const Twiddles twiddles = MakeTwiddles();
+    const GridBatch batch(grid, first, count);
+    const std::vector<GridBatch::Tile> tiles = batch.Tiles(
+        kGridTileSide, static_cast<std::size_t>((windowSize + grid.Step() - 1) / grid.Step()));
+    util::Combinable<Scratch> scratches;
+    util::ParallelFor(tiles.size(), [&](std::size_t index) {
+        const GridBatch::Tile& tile = tiles[index];
+        Scratch& scratch = scratches.Local();
+        batch.ForEachRow(tile, [&](const GridBatch::RowRun& run) {
+            const int columns =
+                static_cast<int>(run.count - 1) * batch.Grid().Step() + windowSize;
+            SumColumnsAlongRows(batch.Left(tile) + run.x, batch.Top(tile) + run.y, columns,
+                                twiddles, scratch);
+            WriteRowMagnitudes(run, batch, twiddles, scratch, features);
+        });
+    });
+}
+
+// G(X, v) of SumAlongRows for the image columns left ... left + columns - 1 and rows top ...
+// top + w - 1, stored per band and row frequency as runs over the columns.
+void FourierTransform::SumColumnsAlongRows(int left, int top, int columns,
+                                           const Twiddles& twiddles, Scratch& scratch) const {
+    const imageprocessing::ImageFileSystem& image = *Image();
+    const std::size_t w = static_cast<std::size_t>(windowSize);
+    const std::size_t k = static_cast<std::size_t>(kept);
+    const std::size_t width = static_cast<std::size_t>(columns);
+    scratch.samples.resize(kBands * width);
+    scratch.real.assign(kBands * k * width, 0.0);
+    scratch.imaginary.assign(kBands * k * width, 0.0);
+    const std::size_t bytesPerPixel = static_cast<std::size_t>(image.BytesPerPixel());
+    for (std::size_t j = 0; j < w; ++j) {
+        const unsigned char* row = image.Row(top + static_cast<int>(j));
+        for (std::size_t band = 0; band < kBands; ++band) {
+            double* const bandSamples = scratch.samples.data() + band * width;
+            for (std::size_t i = 0; i < width; ++i) {
+                bandSamples[i] = Sample(row, static_cast<std::size_t>(left) + i, band, bytesPerPixel);
+            }
+        }
+        for (std::size_t v = 0; v < k; ++v) {
+            const double c = twiddles.cosines[v * w + j];
+            const double s = twiddles.sines[v * w + j];
+            for (std::size_t band = 0; band < kBands; ++band) {
+                const double* const bandSamples = scratch.samples.data() + band * width;
+                double* const partialReal = scratch.real.data() + (band * k + v) * width;
+                double* const partialImaginary = scratch.imaginary.data() + (band * k + v) * width;
+                for (std::size_t i = 0; i < width; ++i) {
+                    partialReal[i] += bandSamples[i] * c;
+                    partialImaginary[i] += bandSamples[i] * s;
+                }
+            }
+        }
+    }
+}
+
+// WriteMagnitudes for every window of the run, the windows side by side in the inner loop; each
+// window's sums still run over its columns in order.
+void FourierTransform::WriteRowMagnitudes(const GridBatch::RowRun& run, const GridBatch& batch,
+                                          const Twiddles& twiddles, Scratch& scratch,
+                                          double* features) const {
+    const std::size_t w = static_cast<std::size_t>(windowSize);
+    const std::size_t k = static_cast<std::size_t>(kept);
+    const std::size_t windows = run.count;
+    const std::size_t step = static_cast<std::size_t>(batch.Grid().Step());
+    const std::size_t width = (windows - 1) * step + w;
+    const std::size_t length = static_cast<std::size_t>(FeatureCount());
+    const std::size_t rows = batch.Grid().Rows();
+    scratch.windowSums.resize(2 * windows);
+    double* const re = scratch.windowSums.data();
+    double* const im = re + windows;
+    for (std::size_t band = 0; band < kBands; ++band) {
+        for (std::size_t u = 0; u < k; ++u) {
+            const double* const c = twiddles.cosines.data() + u * w;
+            const double* const s = twiddles.sines.data() + u * w;
+            for (std::size_t v = 0; v < k; ++v) {
+                const double* const partialReal = scratch.real.data() + (band * k + v) * width;
+                const double* const partialImaginary =
+                    scratch.imaginary.data() + (band * k + v) * width;
+                std::fill(re, re + 2 * windows, 0.0);
+                for (std::size_t i = 0; i < w; ++i) {
+                    const double ci = c[i];
+                    const double si = s[i];
+                    if (step == 1) {
+                        const double* const pr = partialReal + i;
+                        const double* const pi = partialImaginary + i;
+                        for (std::size_t m = 0; m < windows; ++m) {
+                            re[m] += ci * pr[m] - si * pi[m];
+                            im[m] += ci * pi[m] + si * pr[m];
+                        }
+                    } else {
+                        for (std::size_t m = 0; m < windows; ++m) {
+                            const double pr = partialReal[m * step + i];
+                            const double pi = partialImaginary[m * step + i];
+                            re[m] += ci * pr - si * pi;
+                            im[m] += ci * pi + si * pr;
+                        }
+                    }
+                }
+                for (std::size_t m = 0; m < windows; ++m) {
+                    features[(run.first + m * rows) * length + band * k * k + u * k + v] =
+                        std::sqrt(im[m] * im[m] + re[m] * re[m]);
+                }
             }
         }
     }

@@ -7,12 +7,15 @@
 // two-dimensional DFT F(u, v) = sum over window pixels (i, j) of
 // f(i, j) e^(-2 pi i (u (pad + i) + v (pad + j)) / N), u counting along columns, v along rows;
 // value 0 is the DC term, the window's sum. Windows are those of the covered-corner layout.
-// Valid settings: 1 <= w <= 2^30 and 1 <= k <= N, with 3 k^2 countable by an int.
+// Valid settings: 1 <= w <= 2^30 and 1 <= k <= N, with 3 k^2 countable by an int. The grid path
+// sums each image column along the rows once for all the windows of a grid row, then every
+// window along its columns, with the very operations of a window's own pass: the same values.
 
 #include <string>
 #include <vector>
 
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
+#include "velkar/featureextraction/GridBatch.h"
 #include "velkar/featureextraction/PaddedWindow.h"
 
 namespace velkar::featureextraction {
@@ -35,6 +38,10 @@ class FourierTransform : public FeatureExtractionAlgorithm {
     // overflow an int. Throws std::invalid_argument for a window size PaddedWindow rejects.
     static int MaximumCoefficients(int windowSize);
 
+  protected:
+    void DescribeGridWindows(const WindowGrid& grid, std::size_t first, std::size_t count,
+                             double* features) override;
+
   private:
     // e^(-2 pi i f (pad + m) / N) for frequency f < k and window offset m < w, stored at
     // f * w + m. Only the kept k x k corner is computed, so these are all the factors needed.
@@ -42,11 +49,13 @@ class FourierTransform : public FeatureExtractionAlgorithm {
         std::vector<double> cosines;
         std::vector<double> sines;
     };
-    // Per-thread work space, reused from window to window.
+    // Per-thread work space, reused from window to window; the grid path keeps the sums of a
+    // row's windows in windowSums.
     struct Scratch {
         std::vector<double> samples;
         std::vector<double> real;
         std::vector<double> imaginary;
+        std::vector<double> windowSums;
     };
 
     Twiddles MakeTwiddles() const;
@@ -58,6 +67,12 @@ class FourierTransform : public FeatureExtractionAlgorithm {
     void SumAlongRows(int x, int y, const Twiddles& twiddles, Scratch& scratch) const;
     void WriteMagnitudes(const Twiddles& twiddles, const Scratch& scratch,
                          Descriptor& descriptor) const;
+    // The grid path's two passes over one grid row of a tile: the sums along the rows of the
+    // image columns its windows cover, then every window's magnitudes.
+    void SumColumnsAlongRows(int left, int top, int columns, const Twiddles& twiddles,
+                             Scratch& scratch) const;
+    void WriteRowMagnitudes(const GridBatch::RowRun& run, const GridBatch& batch,
+                            const Twiddles& twiddles, Scratch& scratch, double* features) const;
 
     int windowSize;
     int coefficients;

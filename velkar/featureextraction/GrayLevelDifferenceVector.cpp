@@ -59,9 +59,10 @@ void GrayLevelDifferenceVector::DescribeSlidingGrid(const WindowGrid& grid, std:
                                                     std::size_t count, double* features) {
     const int bands = Bands();
     const int displacements = Displacements();
-    std::vector<double> divisors;
+    // What one pair adds to a share: 1 / (twice the pairs over all bands).
+    std::vector<double> shares;
     for (int k = 0; k < displacements; ++k) {
-        divisors.push_back(2.0 * bands * static_cast<double>(PairCount(k)));
+        shares.push_back(1.0 / (2.0 * bands * static_cast<double>(PairCount(k))));
     }
     const std::size_t length = static_cast<std::size_t>(FeatureCount());
     SlideOverGrid(
@@ -72,14 +73,14 @@ void GrayLevelDifferenceVector::DescribeSlidingGrid(const WindowGrid& grid, std:
                 for (int band = 0; band < bands; ++band) {
                     for (int k = 0; k < displacements; ++k) {
                         const std::uint32_t* counts = tally.Counts(k, band);
-                        const double divisor = divisors[static_cast<std::size_t>(k)];
+                        const double share = shares[static_cast<std::size_t>(k)];
                         double* values =
                             features + n * length +
                             static_cast<std::size_t>((band * displacements + k) * kLevels);
                         // A pair of equal levels enters its diagonal cell twice, once per order.
-                        values[0] = 2.0 * static_cast<double>(counts[0]) / divisor;
+                        values[0] = 2.0 * static_cast<double>(counts[0]) * share;
                         for (int d = 1; d < kLevels; ++d) {
-                            values[d] = static_cast<double>(counts[d]) / divisor;
+                            values[d] = static_cast<double>(counts[d]) * share;
                         }
                     }
                 }

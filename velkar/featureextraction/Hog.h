@@ -6,7 +6,8 @@
 // of W / (Bx + 1) x H / (By + 1) pixels; block (bx, by) covers cells bx, bx + 1 across and
 // by, by + 1 down. The gradient of the grey value (R + G + B) / 3 is taken by central
 // differences, 0 on the box's own border; its angle atan2(dx, dy) falls into one of K bins of
-// width 6.28318 / K from -3.14159, the last bin also taking the angles from its upper edge to pi.
+// width 6.28318 / K from -3.14159, the last bin also taking the angles from its upper edge to pi
+// (OrientationBins, which finds the bin without atan2 away from the edges).
 // Each block's K-bin sum of gradient magnitudes, divided by its norm + 0.01, is appended,
 // blocks ordered by by (outer) then bx. The grid path takes each pixel's gradient once for all
 // the windows over it and adds the magnitudes in the order a window's own pass does, so its
@@ -14,6 +15,7 @@
 
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/featureextraction/GridBatch.h"
+#include "velkar/featureextraction/OrientationBins.h"
 
 #include <cstddef>
 #include <string>
@@ -54,6 +56,8 @@ class Hog : public FeatureExtractionAlgorithm {
         int bin;
     };
 
+    // The bin count, once the counts are checked (the bins are laid out only then).
+    static int CheckedBinCount(int blocksX, int blocksY, int bins);
     // The steps of one polygon: where to read, the grey values there, the gradient magnitudes
     // summed per cell and orientation bin, and the normalised block histograms.
     DescriptorList ProcessPolygon(const math::Polygon& polygon, Workspace& workspace) const;
@@ -61,7 +65,6 @@ class Hog : public FeatureExtractionAlgorithm {
     void GatherGray(const Region& region, std::vector<double>& gray) const;
     void AccumulateGradients(const Region& region, Workspace& workspace) const;
     void WriteBlocks(const double* cells, double* features) const;
-    int BinOf(double angle) const;
     // The magnitude and bin of the differences di across and dj down.
     Gradient GradientOf(double di, double dj) const;
     void PrepareGradients(const GridBatch& batch, const GridBatch::Tile& tile,
@@ -73,8 +76,7 @@ class Hog : public FeatureExtractionAlgorithm {
     int blocksX;
     int blocksY;
     int bins;
-    // Upper edge of every bin: -3.14159 + (k + 1) * (6.28318 / K).
-    std::vector<double> upperEdges;
+    OrientationBins orientations;
 };
 
 }  // namespace velkar::featureextraction
