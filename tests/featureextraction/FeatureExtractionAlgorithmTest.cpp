@@ -444,5 +444,41 @@ TEST(FeatureExtractionAlgorithmTest, GridPathGivesTheValuesOfOnePolygonPerWindow
     }
 }
 
+// DescribePolygons against Process for every extractor that describes polygons into one flat
+// block: the same values to the last bit, descriptor after descriptor, with the polygon ids, on
+// random rectangles and triangles (some reaching past the image) on one thread and on two.
+TEST(FeatureExtractionAlgorithmTest, FlatPolygonPathGivesTheValuesOfProcess) {
+    const auto image = MixedImage(61, 53, 9);
+    auto polygons = testing::RandomPolygons(40, 17, -8, 50, 30);
+    const std::vector<std::pair<std::string, std::shared_ptr<FeatureExtractionAlgorithm>>> cases{
+        {"colour average", std::make_shared<ColorAverage>(4, true, true)},
+        {"co-occurrence",
+         std::make_shared<CoOccurrenceMatrix>(5, std::vector<int>{1, -1}, std::vector<int>{1, 2})},
+        {"grey-level differences",
+         std::make_shared<GrayLevelDifferenceVector>(3, std::vector<int>{0}, std::vector<int>{1})},
+        {"Fourier", std::make_shared<FourierTransform>(7, 20)},
+        {"wavelets", std::make_shared<WaveletTransform>(6, 2, "sym2")},
+        {"gradient histograms", std::make_shared<Hog>(2, 1, 6)},
+    };
+    for (const auto& [name, extractor] : cases) {
+        extractor->SetImage(image);
+        std::vector<double> values;
+        std::vector<int> ids;
+        for (const auto& descriptor : extractor->Process(polygons)) {
+            for (const auto& band : descriptor->Features()) {
+                values.insert(values.end(), band.begin(), band.end());
+            }
+            ids.push_back(descriptor->PolygonId());
+        }
+        ASSERT_GE(ids.size(), 40u) << name;
+        for (const int threads : {1, 2}) {
+            const util::ThreadLimit limit(threads);
+            const auto flat = extractor->DescribePolygons(polygons);
+            EXPECT_EQ(flat.polygonIds, ids) << name << ", " << threads << " threads";
+            EXPECT_EQ(flat.values, values) << name << ", " << threads << " threads";
+        }
+    }
+}
+
 }  // namespace
 }  // namespace velkar::featureextraction

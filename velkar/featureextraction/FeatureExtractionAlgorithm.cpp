@@ -246,6 +246,30 @@ std::shared_ptr<Descriptor> FeatureExtractionAlgorithm::LabelledDescriptor(
     return descriptor;
 }
 
+FeatureExtractionAlgorithm::FlatDescriptors FeatureExtractionAlgorithm::JoinPolygonBlocks(
+    const PolygonList& polygons, const PolygonBlockTask& describe) const {
+    CheckPolygons(polygons);
+    const std::size_t length = static_cast<std::size_t>(FeatureCount());
+    std::vector<std::vector<double>> blocks(polygons.size());
+    util::ParallelFor(polygons.size(),
+                      [&](std::size_t index) { describe(*polygons[index], blocks[index]); });
+    std::size_t total = 0;
+    for (const auto& block : blocks) {
+        total += block.size();
+    }
+    FlatDescriptors flat;
+    flat.values.reserve(total);
+    flat.polygonIds.reserve(length == 0 ? 0 : total / length);
+    for (std::size_t index = 0; index < blocks.size(); ++index) {
+        flat.values.insert(flat.values.end(), blocks[index].begin(), blocks[index].end());
+        if (length > 0) {
+            flat.polygonIds.insert(flat.polygonIds.end(), blocks[index].size() / length,
+                                   polygons[index]->Id());
+        }
+    }
+    return flat;
+}
+
 FeatureExtractionAlgorithm::FlatDescriptors FeatureExtractionAlgorithm::DescribePolygons(
     PolygonList& polygons) {
     const DescriptorList descriptors = Process(polygons);

@@ -74,17 +74,38 @@ int FourierTransform::MaximumCoefficients(int windowSize) {
     return static_cast<int>(std::min<long long>((side + 1) * (side + 1) - 1, INT_MAX));
 }
 
-FourierTransform::DescriptorList FourierTransform::Process(PolygonList& polygons) {
-    // The factors are needed only when a window fits the image; a huge window size on a small
-    // image then costs nothing.
-    Twiddles twiddles;
+FourierTransform::Twiddles FourierTransform::TwiddlesForImage() const {
     const auto& image = Image();
     if (image && windowSize <= image->Width() && windowSize <= image->Height()) {
-        twiddles = MakeTwiddles();
+        return MakeTwiddles();
     }
+    return {};
+}
+
+FourierTransform::DescriptorList FourierTransform::Process(PolygonList& polygons) {
+    const Twiddles twiddles = TwiddlesForImage();
     util::Combinable<Scratch> scratch;
     return ProcessPolygons(polygons, [&](const math::Polygon& polygon) {
         return ProcessPolygon(polygon, twiddles, scratch.Local());
+    });
+}
+
+FourierTransform::FlatDescriptors FourierTransform::DescribePolygons(PolygonList& polygons) {
+    CheckPolygons(polygons);
+    const Twiddles twiddles = TwiddlesForImage();
+    util::Combinable<Scratch> scratches;
+    util::Combinable<Descriptor> windows(
+        [this] { return Descriptor(static_cast<int>(kBands), kept * kept); });
+    return JoinPolygonBlocks(polygons, [&](const math::Polygon& polygon,
+                                           std::vector<double>& block) {
+        Scratch& scratch = scratches.Local();
+        Descriptor& window = windows.Local();
+        ForEachCoveredWindow(polygon, windowSize, [&](int x, int y) {
+            DescribeWindow(x, y, twiddles, scratch, window);
+            for (const std::vector<double>& band : window.Features()) {
+                block.insert(block.end(), band.begin(), band.end());
+            }
+        });
     });
 }
 

@@ -31,6 +31,8 @@ class FourierTransform : public FeatureExtractionAlgorithm {
     int WindowSize() const override;
     int FeatureCount() const override;
     DescriptorList Process(PolygonList& polygons) override;
+    // The values Process gives, each window described into one reused descriptor per thread.
+    FlatDescriptors DescribePolygons(PolygonList& polygons) override;
 
     // k = floor(sqrt(coefficients)), the side of the kept block; 0 for coefficients < 1.
     static int KeptFrequencies(int coefficients);
@@ -59,6 +61,9 @@ class FourierTransform : public FeatureExtractionAlgorithm {
     };
 
     Twiddles MakeTwiddles() const;
+    // MakeTwiddles when a window fits the image, which a huge window size on a small image need
+    // not pay for; nothing otherwise.
+    Twiddles TwiddlesForImage() const;
     DescriptorList ProcessPolygon(const math::Polygon& polygon, const Twiddles& twiddles,
                                   Scratch& scratch) const;
     void DescribeWindow(int x, int y, const Twiddles& twiddles, Scratch& scratch,

@@ -8,7 +8,8 @@
 // only the cells the one before it filled). Window layout and parallel processing are the base's.
 // The grid path keeps each window's pairs in a tally of the subclass's own (SlidingTextureWindow)
 // that slides from window to window, for windows up to kLargestSlidingWindow; larger ones are
-// folded one at a time as Process does, straight into the block.
+// folded one at a time as Process does, straight into the block. DescribePolygons folds every
+// window as Process does, into one block per polygon instead of a Descriptor per window.
 
 #include <cstddef>
 #include <vector>
@@ -29,6 +30,7 @@ class TextureHistogramExtractor : public FeatureExtractionAlgorithm {
     int WindowSize() const override;
     int FeatureCount() const override;
     DescriptorList Process(PolygonList& polygons) override;
+    FlatDescriptors DescribePolygons(PolygonList& polygons) override;
 
   protected:
     // Throws std::invalid_argument as TextureHistogram2D::CheckDisplacements does.

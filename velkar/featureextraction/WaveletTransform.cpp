@@ -112,6 +112,23 @@ WaveletTransform::DescriptorList WaveletTransform::Process(PolygonList& polygons
     });
 }
 
+WaveletTransform::FlatDescriptors WaveletTransform::DescribePolygons(PolygonList& polygons) {
+    CheckPolygons(polygons);
+    util::Combinable<Scratch> scratches;
+    util::Combinable<Descriptor> windows([this] { return Descriptor(kBands, kept * kept); });
+    return JoinPolygonBlocks(polygons, [&](const math::Polygon& polygon,
+                                           std::vector<double>& block) {
+        Scratch& scratch = scratches.Local();
+        Descriptor& window = windows.Local();
+        ForEachWindow(polygon, windowSize, [&](int x, int y) {
+            DescribeWindow(x, y, scratch, window);
+            for (const std::vector<double>& band : window.Features()) {
+                block.insert(block.end(), band.begin(), band.end());
+            }
+        });
+    });
+}
+
 WaveletTransform::DescriptorList WaveletTransform::ProcessPolygon(const math::Polygon& polygon,
                                                                   Scratch& scratch) const {
     DescriptorList descriptors;

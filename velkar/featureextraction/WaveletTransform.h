@@ -34,6 +34,8 @@ class WaveletTransform : public FeatureExtractionAlgorithm {
     int WindowSize() const override;
     int FeatureCount() const override;
     DescriptorList Process(PolygonList& polygons) override;
+    // The values Process gives, each window described into one reused descriptor per thread.
+    FlatDescriptors DescribePolygons(PolygonList& polygons) override;
 
     // The catalogue's names in catalogue order.
     static std::vector<std::string> WaveletNames();
