@@ -115,8 +115,8 @@ inline void DescribePixelGrid(benchmark::State& state,
             benchmark::DoNotOptimize(features.data());
         }
     }
-    state.counters["windows"] = benchmark::Counter(
-        static_cast<double>(total * state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["windows"] = benchmark::Counter(static_cast<double>(total * state.iterations()),
+                                                   benchmark::Counter::kIsRate);
     state.counters["threads"] = static_cast<double>(util::MaxThreads());
 }
 

@@ -206,8 +206,7 @@ BENCHMARK(BM_FourierKeptCorner)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::
 BENCHMARK(BM_WaveletDb4)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 const std::shared_ptr<ImageFileSystem>& GridImage() {
-    static const std::shared_ptr<ImageFileSystem> image =
-        velkar::bench::RandomColourImage(512, 1);
+    static const std::shared_ptr<ImageFileSystem> image = velkar::bench::RandomColourImage(512, 1);
     return image;
 }
 

@@ -73,7 +73,8 @@ std::string WriteDescriptorFile(const std::string& path, const MapProcessor::Pol
     // Blocks of descriptors (about kBlockValues values each) are formatted on every thread and
     // written in descriptor order; a round of blocks is all that is held at a time.
     constexpr std::size_t kBlockValues = 1 << 18;
-    const std::size_t block = std::max<std::size_t>(kBlockValues / std::max<std::size_t>(length, 1), 1);
+    const std::size_t block =
+        std::max<std::size_t>(kBlockValues / std::max<std::size_t>(length, 1), 1);
     const std::size_t parallel = static_cast<std::size_t>(std::max(util::MaxThreads(), 1)) * 2;
     std::vector<std::string> blocks(parallel);
     for (std::size_t start = 0; start < count; start += block * parallel) {

@@ -353,8 +353,7 @@ TEST(FeatureExtractionAlgorithmTest, GridPathGivesTheValuesOfOnePolygonPerWindow
          [](int w) { return std::make_shared<WaveletTransform>(w, 3, "sym2"); }, Match::kExact},
         {"wavelets coif1", [](int w) { return std::make_shared<WaveletTransform>(w, 2, "coif1"); },
          Match::kExact},
-        {"gradient histograms", [](int) { return std::make_shared<Hog>(2, 2, 5); },
-         Match::kExact},
+        {"gradient histograms", [](int) { return std::make_shared<Hog>(2, 2, 5); }, Match::kExact},
         // Finds no keypoint in most windows this small: NaN values stand for that.
         {"keypoints", [](int) { return std::make_shared<ScaleInvariantFeatureTransform>(1, 2); },
          Match::kExact},

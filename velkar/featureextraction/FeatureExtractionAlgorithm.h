@@ -95,8 +95,8 @@ class FeatureExtractionAlgorithm {
     // What DescribePolygons gives when describe(polygon, block) appends FeatureCount() values
     // per window of the polygon to block: the polygons run in parallel, each into a block of its
     // own, and the blocks are joined in polygon order. Throws as CheckPolygons does.
-    using PolygonBlockTask = std::function<void(const math::Polygon& polygon,
-                                                std::vector<double>& block)>;
+    using PolygonBlockTask =
+        std::function<void(const math::Polygon& polygon, std::vector<double>& block)>;
     FlatDescriptors JoinPolygonBlocks(const PolygonList& polygons,
                                       const PolygonBlockTask& describe) const;
     // Runs processPolygon for every polygon in parallel and joins the results in polygon order.

@@ -96,17 +96,17 @@ FourierTransform::FlatDescriptors FourierTransform::DescribePolygons(PolygonList
     util::Combinable<Scratch> scratches;
     util::Combinable<Descriptor> windows(
         [this] { return Descriptor(static_cast<int>(kBands), kept * kept); });
-    return JoinPolygonBlocks(polygons, [&](const math::Polygon& polygon,
-                                           std::vector<double>& block) {
-        Scratch& scratch = scratches.Local();
-        Descriptor& window = windows.Local();
-        ForEachCoveredWindow(polygon, windowSize, [&](int x, int y) {
-            DescribeWindow(x, y, twiddles, scratch, window);
-            for (const std::vector<double>& band : window.Features()) {
-                block.insert(block.end(), band.begin(), band.end());
-            }
-        });
-    });
+    return JoinPolygonBlocks(polygons,
+                             [&](const math::Polygon& polygon, std::vector<double>& block) {
+                                 Scratch& scratch = scratches.Local();
+                                 Descriptor& window = windows.Local();
+                                 ForEachCoveredWindow(polygon, windowSize, [&](int x, int y) {
+                                     DescribeWindow(x, y, twiddles, scratch, window);
+                                     for (const std::vector<double>& band : window.Features()) {
+                                         block.insert(block.end(), band.begin(), band.end());
+                                     }
+                                 });
+                             });
 }
 
 FourierTransform::Twiddles FourierTransform::MakeTwiddles() const {
@@ -242,8 +242,7 @@ void FourierTransform::DescribeGridWindows(const WindowGrid& grid, std::size_t f
         const GridBatch::Tile& tile = tiles[index];
         Scratch& scratch = scratches.Local();
         batch.ForEachRow(tile, [&](const GridBatch::RowRun& run) {
-            const int columns =
-                static_cast<int>(run.count - 1) * batch.Grid().Step() + windowSize;
+            const int columns = static_cast<int>(run.count - 1) * batch.Grid().Step() + windowSize;
             SumColumnsAlongRows(batch.Left(tile) + run.x, batch.Top(tile) + run.y, columns,
                                 twiddles, scratch);
             WriteRowMagnitudes(run, batch, twiddles, scratch, features);
@@ -253,8 +252,8 @@ void FourierTransform::DescribeGridWindows(const WindowGrid& grid, std::size_t f
 
 // G(X, v) of SumAlongRows for the image columns left ... left + columns - 1 and rows top ...
 // top + w - 1, stored per band and row frequency as runs over the columns.
-void FourierTransform::SumColumnsAlongRows(int left, int top, int columns,
-                                           const Twiddles& twiddles, Scratch& scratch) const {
+void FourierTransform::SumColumnsAlongRows(int left, int top, int columns, const Twiddles& twiddles,
+                                           Scratch& scratch) const {
     const imageprocessing::ImageFileSystem& image = *Image();
     const std::size_t w = static_cast<std::size_t>(windowSize);
     const std::size_t k = static_cast<std::size_t>(kept);
@@ -268,7 +267,8 @@ void FourierTransform::SumColumnsAlongRows(int left, int top, int columns,
         for (std::size_t band = 0; band < kBands; ++band) {
             double* const bandSamples = scratch.samples.data() + band * width;
             for (std::size_t i = 0; i < width; ++i) {
-                bandSamples[i] = Sample(row, static_cast<std::size_t>(left) + i, band, bytesPerPixel);
+                bandSamples[i] =
+                    Sample(row, static_cast<std::size_t>(left) + i, band, bytesPerPixel);
             }
         }
         for (std::size_t v = 0; v < k; ++v) {

@@ -81,7 +81,8 @@ inline int OrientationBins::ClearBin(double di, double dj) const {
     // The true angle lies within kEstimateError of the estimate, so an estimate at least kMargin
     // inside its bin's edges puts it in that bin.
     const std::size_t index = static_cast<std::size_t>(bin);
-    const bool clear = (angle - kMargin >= lowerLimits[index]) & (angle + kMargin < upperLimits[index]);
+    const bool clear =
+        (angle - kMargin >= lowerLimits[index]) & (angle + kMargin < upperLimits[index]);
     return clear ? bin : -1;
 }
 

@@ -19,8 +19,8 @@ inline std::uint8_t Level(const unsigned char* row, int x, int band, int bytesPe
 
 }  // namespace
 
-SlidingTextureWindow::SlidingTextureWindow(int windowSize, std::vector<int> dx,
-                                           std::vector<int> dy, int bands)
+SlidingTextureWindow::SlidingTextureWindow(int windowSize, std::vector<int> dx, std::vector<int> dy,
+                                           int bands)
     : windowSize(windowSize), dx(std::move(dx)), dy(std::move(dy)), bands(bands) {
     for (std::size_t k = 0; k < this->dx.size(); ++k) {
         const int shiftX = this->dx[k];
@@ -30,16 +30,12 @@ SlidingTextureWindow::SlidingTextureWindow(int windowSize, std::vector<int> dx,
     }
 }
 
-int SlidingTextureWindow::PairCount(int k) const {
-    const Shift& s = shifts[static_cast<std::size_t>(k)];
-    return (s.right - s.left) * (s.bottom - s.top);
-}
-
 void SlidingTextureWindow::Load(const imageprocessing::ImageFileSystem& image, int left, int top,
                                 int width, int height) {
     this->width = width;
     this->height = height;
-    const std::size_t planeSize = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    const std::size_t planeSize =
+        static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     levels.assign(planeSize * static_cast<std::size_t>(bands), 0);
     const int bytesPerPixel = image.BytesPerPixel();
     for (int row = 0; row < height; ++row) {

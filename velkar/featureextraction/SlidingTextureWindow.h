@@ -7,10 +7,10 @@
 // leave and puts in those that enter, so an overlapping window costs its changed strips
 // instead of all its pairs. A tally is any type whose Pairs(k, band) gives a copyable object
 // with Add(low, high) and Remove(low, high), low <= high the pair's two levels, worked on as a
-// copy that is then assigned back. Pairs leave before
-// others enter, so a tally never holds more than a window's pairs of a displacement and band.
-// SumPairTerms adds up terms of a pair's levels over every window of a tile without a tally.
-// Load copies a block's levels once; one object serves one thread.
+// copy that is then assigned back. Pairs leave before others enter, so a tally never holds more
+// than a window's pairs of a displacement and band. SumPairTerms adds up terms of a pair's
+// levels over every window of a tile without a tally. Load copies a block's levels once; one
+// object serves one thread.
 
 #include <algorithm>
 #include <cstddef>
@@ -26,11 +26,6 @@ class SlidingTextureWindow {
   public:
     // Displacements as TextureHistogram2D::CheckDisplacements accepts them; bands levels a pixel.
     SlidingTextureWindow(int windowSize, std::vector<int> dx, std::vector<int> dy, int bands);
-
-    int WindowSize() const { return windowSize; }
-    int Displacements() const { return static_cast<int>(shifts.size()); }
-    // The pairs of displacement k in a window: (w - |dx[k]|) (w - |dy[k]|) per band.
-    int PairCount(int k) const;
 
     // Copies the levels of the width x height pixels at (left, top), which lie inside the image.
     // The window then holds no place: the tally it was moved with must be empty.
@@ -95,7 +90,8 @@ void SlidingTextureWindow::Strip(std::size_t k, int column0, int column1, int ro
         return;
     }
     const std::ptrdiff_t offset = shifts[k].offset;
-    const std::size_t planeSize = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    const std::size_t planeSize =
+        static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     for (int band = 0; band < bands; ++band) {
         // A copy the compiler can keep in registers: nothing the loop stores can reach it.
         auto pairs = tally.Pairs(static_cast<int>(k), band);
@@ -191,7 +187,8 @@ void SlidingTextureWindow::SumPairTerms(const GridBatch& batch, const GridBatch:
                                         Visit&& visit) const {
     const std::size_t rows = batch.Grid().Rows();
     const int step = batch.Grid().Step();
-    const std::size_t planeSize = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    const std::size_t planeSize =
+        static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     std::vector<Terms> columns(static_cast<std::size_t>(width));
     for (std::size_t k = 0; k < shifts.size(); ++k) {
         const Shift& s = shifts[k];

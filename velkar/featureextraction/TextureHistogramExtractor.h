@@ -46,8 +46,8 @@ class TextureHistogramExtractor : public FeatureExtractionAlgorithm {
                              double* features) override;
     // The grid path of windows up to kLargestSlidingWindow, typically SlideOverGrid with the
     // subclass's tally.
-    virtual void DescribeSlidingGrid(const WindowGrid& grid, std::size_t first,
-                                     std::size_t count, double* features) = 0;
+    virtual void DescribeSlidingGrid(const WindowGrid& grid, std::size_t first, std::size_t count,
+                                     double* features) = 0;
 
     // Describes the batch's windows tile by tile on the worker threads: loads each tile's region
     // into a SlidingTextureWindow and calls describeTile(window, tally, batch, tile), with one
@@ -88,8 +88,9 @@ void TextureHistogramExtractor::SlideOverGrid(const WindowGrid& grid, std::size_
         SlidingTextureWindow window;
         decltype(makeTally()) tally;
     };
-    util::Combinable<Worker> workers(
-        [&] { return Worker{SlidingTextureWindow(windowSize, dx, dy, Bands()), makeTally()}; });
+    util::Combinable<Worker> workers([&] {
+        return Worker{SlidingTextureWindow(windowSize, dx, dy, Bands()), makeTally()};
+    });
     const imageprocessing::ImageFileSystem& image = *Image();
     util::ParallelFor(tiles.size(), [&](std::size_t index) {
         Worker& worker = workers.Local();

@@ -26,7 +26,9 @@ constexpr int kChannelOffsets[kBands] = {imageprocessing::ImageFileSystem::kRedO
 // The level of a band of pixel x in a row of the image's pixels; a bitmap without direct rows
 // reads as black, as single-pixel reads do.
 inline double Sample(const unsigned char* row, std::size_t x, int band, std::size_t bytesPerPixel) {
-    return row == nullptr ? 0.0 : row[x * bytesPerPixel + static_cast<std::size_t>(kChannelOffsets[band])];
+    return row == nullptr
+               ? 0.0
+               : row[x * bytesPerPixel + static_cast<std::size_t>(kChannelOffsets[band])];
 }
 
 // Position p of a line of n samples extended by whole-sample symmetric reflection
@@ -116,17 +118,17 @@ WaveletTransform::FlatDescriptors WaveletTransform::DescribePolygons(PolygonList
     CheckPolygons(polygons);
     util::Combinable<Scratch> scratches;
     util::Combinable<Descriptor> windows([this] { return Descriptor(kBands, kept * kept); });
-    return JoinPolygonBlocks(polygons, [&](const math::Polygon& polygon,
-                                           std::vector<double>& block) {
-        Scratch& scratch = scratches.Local();
-        Descriptor& window = windows.Local();
-        ForEachWindow(polygon, windowSize, [&](int x, int y) {
-            DescribeWindow(x, y, scratch, window);
-            for (const std::vector<double>& band : window.Features()) {
-                block.insert(block.end(), band.begin(), band.end());
-            }
-        });
-    });
+    return JoinPolygonBlocks(polygons,
+                             [&](const math::Polygon& polygon, std::vector<double>& block) {
+                                 Scratch& scratch = scratches.Local();
+                                 Descriptor& window = windows.Local();
+                                 ForEachWindow(polygon, windowSize, [&](int x, int y) {
+                                     DescribeWindow(x, y, scratch, window);
+                                     for (const std::vector<double>& band : window.Features()) {
+                                         block.insert(block.end(), band.begin(), band.end());
+                                     }
+                                 });
+                             });
 }
 
 WaveletTransform::DescriptorList WaveletTransform::ProcessPolygon(const math::Polygon& polygon,
@@ -261,7 +263,8 @@ WaveletTransform::GridPlan WaveletTransform::MakeGridPlan() const {
             for (int t = 0; t < length; ++t) {
                 // Transform1D reads lines straight where the filter fits and reflects otherwise;
                 // both read the same samples there.
-                const int tap = start >= 0 && start + length <= n ? start + t : Reflect(start + t, n);
+                const int tap =
+                    start >= 0 && start + length <= n ? start + t : Reflect(start + t, n);
                 plan.taps[l].push_back(tap);
                 inputs = std::max(inputs, tap + 1);
             }
@@ -300,15 +303,17 @@ void WaveletTransform::DescribeGridRow(const GridBatch& batch, const GridBatch::
     const int step = batch.Grid().Step();
     const int left = batch.Left(tile) + run.x;
     const int top = batch.Top(tile) + run.y;
-    const std::size_t columns = (run.count - 1) * static_cast<std::size_t>(step) +
-                                static_cast<std::size_t>(windowSize);
+    const std::size_t columns =
+        (run.count - 1) * static_cast<std::size_t>(step) + static_cast<std::size_t>(windowSize);
     const std::size_t firstOutputs = static_cast<std::size_t>(plan.outputs[0]);
     const std::size_t bytesPerPixel = static_cast<std::size_t>(image.BytesPerPixel());
     const std::size_t featureCount = static_cast<std::size_t>(FeatureCount());
     const std::size_t rows = batch.Grid().Rows();
     const std::size_t k = static_cast<std::size_t>(kept);
     // A line of the padded square holds window pixels at pad ... pad + w - 1 and zeros around.
-    const auto inWindow = [&](int position) { return position >= pad && position < pad + windowSize; };
+    const auto inWindow = [&](int position) {
+        return position >= pad && position < pad + windowSize;
+    };
 
     for (int band = 0; band < kBands; ++band) {
         // The first level's column coefficients, [i][X]: coefficient i of image column
@@ -328,7 +333,8 @@ void WaveletTransform::DescribeGridRow(const GridBatch& batch, const GridBatch::
                 }
                 const unsigned char* row = image.Row(top + tap - pad);
                 for (std::size_t x = 0; x < columns; ++x) {
-                    out[x] += coefficient * Sample(row, static_cast<std::size_t>(left) + x, band, bytesPerPixel);
+                    out[x] += coefficient *
+                              Sample(row, static_cast<std::size_t>(left) + x, band, bytesPerPixel);
                 }
             }
         }
@@ -351,9 +357,9 @@ void WaveletTransform::DescribeGridRow(const GridBatch& batch, const GridBatch::
                             }
                             continue;
                         }
-                        const double* const samples =
-                            line + chunk0 * static_cast<std::size_t>(step) +
-                            static_cast<std::size_t>(tap - pad);
+                        const double* const samples = line +
+                                                      chunk0 * static_cast<std::size_t>(step) +
+                                                      static_cast<std::size_t>(tap - pad);
                         for (std::size_t m = 0; m < windows; ++m) {
                             out[m] += coefficient * samples[m * static_cast<std::size_t>(step)];
                         }
@@ -368,11 +374,13 @@ void WaveletTransform::DescribeGridRow(const GridBatch& batch, const GridBatch::
                 scratch.transformed.assign(inputs * outputs * kGridChunk, 0.0);
                 for (std::size_t c = 0; c < inputs; ++c) {
                     for (std::size_t i = 0; i < outputs; ++i) {
-                        double* const out = scratch.transformed.data() + (c * outputs + i) * kGridChunk;
+                        double* const out =
+                            scratch.transformed.data() + (c * outputs + i) * kGridChunk;
                         for (std::size_t t = 0; t < length; ++t) {
                             const double* const in =
                                 scratch.block.data() +
-                                (c * extent + static_cast<std::size_t>(levelTaps[i * length + t])) * kGridChunk;
+                                (c * extent + static_cast<std::size_t>(levelTaps[i * length + t])) *
+                                    kGridChunk;
                             for (std::size_t m = 0; m < windows; ++m) {
                                 out[m] += low[t] * in[m];
                             }
@@ -387,7 +395,9 @@ void WaveletTransform::DescribeGridRow(const GridBatch& batch, const GridBatch::
                         for (std::size_t t = 0; t < length; ++t) {
                             const double* const in =
                                 scratch.transformed.data() +
-                                (static_cast<std::size_t>(levelTaps[i * length + t]) * outputs + r) * kGridChunk;
+                                (static_cast<std::size_t>(levelTaps[i * length + t]) * outputs +
+                                 r) *
+                                    kGridChunk;
                             for (std::size_t m = 0; m < windows; ++m) {
                                 out[m] += low[t] * in[m];
                             }

@@ -82,8 +82,8 @@ class WaveletTransform : public FeatureExtractionAlgorithm {
     };
     GridPlan MakeGridPlan() const;
     void DescribeGridRow(const GridBatch& batch, const GridBatch::Tile& tile,
-                         const GridBatch::RowRun& run, const GridPlan& plan,
-                         GridScratch& scratch, double* features) const;
+                         const GridBatch::RowRun& run, const GridPlan& plan, GridScratch& scratch,
+                         double* features) const;
 
     int windowSize;
     int scale;
