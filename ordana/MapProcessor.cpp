@@ -70,12 +70,16 @@ std::string WriteDescriptorFile(const std::string& path, const MapProcessor::Pol
     OutputFile file(path);
     const std::size_t length = static_cast<std::size_t>(featureCount);
     const std::size_t count = descriptors.polygonIds.size();
-    // Blocks of descriptors (about kBlockValues values each) are formatted on every thread and
-    // written in descriptor order; a round of blocks is all that is held at a time.
-    constexpr std::size_t kBlockValues = 1 << 18;
-    const std::size_t block =
-        std::max<std::size_t>(kBlockValues / std::max<std::size_t>(length, 1), 1);
+    // Blocks of descriptors are formatted on every thread and written in descriptor order; a
+    // round of blocks is all that is held at a time. Blocks of at most kBlockValues values keep
+    // the text of a round small enough to be formatted into the same warm memory round after
+    // round, and a short file still makes a block for every thread.
+    constexpr std::size_t kBlockValues = 1 << 16;
     const std::size_t parallel = static_cast<std::size_t>(std::max(util::MaxThreads(), 1)) * 2;
+    const std::size_t block =
+        std::max<std::size_t>(std::min(kBlockValues / std::max<std::size_t>(length, 1),
+                                       (count + parallel - 1) / parallel),
+                              1);
     std::vector<std::string> blocks(parallel);
     for (std::size_t start = 0; start < count; start += block * parallel) {
         const std::size_t blockCount = std::min(parallel, (count - start + block - 1) / block);
