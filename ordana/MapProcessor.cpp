@@ -80,12 +80,20 @@ std::string WriteDescriptorFile(const std::string& path, const MapProcessor::Pol
         std::max<std::size_t>(std::min(kBlockValues / std::max<std::size_t>(length, 1),
                                        (count + parallel - 1) / parallel),
                               1);
+    // A value takes at most 23 characters and its space ("-1.23456789012345e-308"), so a block's
+    // text fits what is reserved here and never moves while it is formatted.
+    std::size_t longestClass = 0;
+    for (const auto& polygon : polygons) {
+        longestClass = std::max(longestClass, polygon->Class().size());
+    }
+    const std::size_t blockText = block * (longestClass + 23 * length + 1);
     std::vector<std::string> blocks(parallel);
     for (std::size_t start = 0; start < count; start += block * parallel) {
         const std::size_t blockCount = std::min(parallel, (count - start + block - 1) / block);
         util::ParallelFor(blockCount, [&](std::size_t b) {
             const std::size_t first = start + b * block;
             blocks[b].clear();
+            blocks[b].reserve(blockText);
             FormatDescriptors(polygons, descriptors, length, first, std::min(count, first + block),
                               blocks[b]);
         });

@@ -101,6 +101,14 @@ void FeatureExtractionAlgorithm::ForEachCoveredWindow(const math::Polygon& polyg
     LayWindows(polygon, windowSize, windowSize - 1, visit);
 }
 
+std::size_t FeatureExtractionAlgorithm::CountWindows(const math::Polygon& polygon, int windowSize,
+                                                     bool coveredCorners) const {
+    std::size_t count = 0;
+    LayWindows(polygon, windowSize, coveredCorners ? windowSize - 1 : windowSize,
+               [&count](int, int) { ++count; });
+    return count;
+}
+
 void FeatureExtractionAlgorithm::LayWindows(const math::Polygon& polygon, int windowSize,
                                             int cornerReach, const WindowVisitor& visit) const {
     if (windowSize < 1) {
@@ -246,27 +254,27 @@ std::shared_ptr<Descriptor> FeatureExtractionAlgorithm::LabelledDescriptor(
     return descriptor;
 }
 
-FeatureExtractionAlgorithm::FlatDescriptors FeatureExtractionAlgorithm::JoinPolygonBlocks(
-    const PolygonList& polygons, const PolygonBlockTask& describe) const {
+FeatureExtractionAlgorithm::FlatDescriptors FeatureExtractionAlgorithm::DescribeIntoOneBlock(
+    const PolygonList& polygons, const WindowCounter& windows,
+    const PolygonWriter& describe) const {
     CheckPolygons(polygons);
     const std::size_t length = static_cast<std::size_t>(FeatureCount());
-    std::vector<std::vector<double>> blocks(polygons.size());
+    // Window counts, then where each polygon's windows start.
+    std::vector<std::size_t> starts(polygons.size() + 1, 0);
     util::ParallelFor(polygons.size(),
-                      [&](std::size_t index) { describe(*polygons[index], blocks[index]); });
-    std::size_t total = 0;
-    for (const auto& block : blocks) {
-        total += block.size();
+                      [&](std::size_t index) { starts[index + 1] = windows(*polygons[index]); });
+    for (std::size_t index = 0; index < polygons.size(); ++index) {
+        starts[index + 1] += starts[index];
     }
     FlatDescriptors flat;
-    flat.values.reserve(total);
-    flat.polygonIds.reserve(length == 0 ? 0 : total / length);
-    for (std::size_t index = 0; index < blocks.size(); ++index) {
-        flat.values.insert(flat.values.end(), blocks[index].begin(), blocks[index].end());
-        if (length > 0) {
-            flat.polygonIds.insert(flat.polygonIds.end(), blocks[index].size() / length,
-                                   polygons[index]->Id());
-        }
-    }
+    flat.values.resize(starts.back() * length);
+    flat.polygonIds.resize(starts.back());
+    util::ParallelFor(polygons.size(), [&](std::size_t index) {
+        std::fill(flat.polygonIds.begin() + static_cast<std::ptrdiff_t>(starts[index]),
+                  flat.polygonIds.begin() + static_cast<std::ptrdiff_t>(starts[index + 1]),
+                  polygons[index]->Id());
+        describe(*polygons[index], flat.values.data() + starts[index] * length);
+    });
     return flat;
 }
 

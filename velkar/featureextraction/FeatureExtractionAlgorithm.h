@@ -92,13 +92,14 @@ class FeatureExtractionAlgorithm {
     // Throws std::logic_error without an image and std::invalid_argument for an empty polygon
     // pointer.
     void CheckPolygons(const PolygonList& polygons) const;
-    // What DescribePolygons gives when describe(polygon, block) appends FeatureCount() values
-    // per window of the polygon to block: the polygons run in parallel, each into a block of its
-    // own, and the blocks are joined in polygon order. Throws as CheckPolygons does.
-    using PolygonBlockTask =
-        std::function<void(const math::Polygon& polygon, std::vector<double>& block)>;
-    FlatDescriptors JoinPolygonBlocks(const PolygonList& polygons,
-                                      const PolygonBlockTask& describe) const;
+    // What DescribePolygons gives when a polygon has windows(polygon) windows and
+    // describe(polygon, out) writes their FeatureCount() values each to out, window after window.
+    // The windows are counted first, on the worker threads, so that every polygon then writes
+    // straight into its part of the one block. Throws as CheckPolygons does.
+    using WindowCounter = std::function<std::size_t(const math::Polygon& polygon)>;
+    using PolygonWriter = std::function<void(const math::Polygon& polygon, double* out)>;
+    FlatDescriptors DescribeIntoOneBlock(const PolygonList& polygons, const WindowCounter& windows,
+                                         const PolygonWriter& describe) const;
     // Runs processPolygon for every polygon in parallel and joins the results in polygon order.
     // Throws as CheckPolygons does; an exception from a task reaches the caller.
     DescriptorList ProcessPolygons(const PolygonList& polygons,
@@ -122,6 +123,9 @@ class FeatureExtractionAlgorithm {
     // still holds a window.
     void ForEachCoveredWindow(const math::Polygon& polygon, int windowSize,
                               const WindowVisitor& visit) const;
+    // The windows ForEachWindow (or, with coveredCorners, ForEachCoveredWindow) visits.
+    std::size_t CountWindows(const math::Polygon& polygon, int windowSize,
+                             bool coveredCorners = false) const;
 
     // A descriptor of bands zero vectors of the given length, carrying the polygon's class and
     // id.

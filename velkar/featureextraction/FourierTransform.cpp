@@ -96,17 +96,19 @@ FourierTransform::FlatDescriptors FourierTransform::DescribePolygons(PolygonList
     util::Combinable<Scratch> scratches;
     util::Combinable<Descriptor> windows(
         [this] { return Descriptor(static_cast<int>(kBands), kept * kept); });
-    return JoinPolygonBlocks(polygons,
-                             [&](const math::Polygon& polygon, std::vector<double>& block) {
-                                 Scratch& scratch = scratches.Local();
-                                 Descriptor& window = windows.Local();
-                                 ForEachCoveredWindow(polygon, windowSize, [&](int x, int y) {
-                                     DescribeWindow(x, y, twiddles, scratch, window);
-                                     for (const std::vector<double>& band : window.Features()) {
-                                         block.insert(block.end(), band.begin(), band.end());
-                                     }
-                                 });
-                             });
+    return DescribeIntoOneBlock(
+        polygons,
+        [this](const math::Polygon& polygon) { return CountWindows(polygon, windowSize, true); },
+        [&](const math::Polygon& polygon, double* out) {
+            Scratch& scratch = scratches.Local();
+            Descriptor& window = windows.Local();
+            ForEachCoveredWindow(polygon, windowSize, [&](int x, int y) {
+                DescribeWindow(x, y, twiddles, scratch, window);
+                for (const std::vector<double>& band : window.Features()) {
+                    out = std::copy(band.begin(), band.end(), out);
+                }
+            });
+        });
 }
 
 FourierTransform::Twiddles FourierTransform::MakeTwiddles() const {

@@ -55,18 +55,21 @@ TextureHistogramExtractor::FlatDescriptors TextureHistogramExtractor::DescribePo
     const TextureHistogram2D texture(Image(), windowSize, dx, dy, TextureHistogram2D::kLevels);
     util::Combinable<std::unique_ptr<Histogram>> histograms;
     const std::size_t length = static_cast<std::size_t>(FeatureCount());
-    return JoinPolygonBlocks(polygons,
-                             [&](const math::Polygon& polygon, std::vector<double>& block) {
-                                 std::unique_ptr<Histogram>& histogram = histograms.Local();
-                                 if (!histogram) {
-                                     texture.InitHistogram(histogram);
-                                 }
-                                 ForEachWindow(polygon, windowSize, [&](int x, int y) {
-                                     texture.Calculate(x, y, *histogram);
-                                     block.resize(block.size() + length, 0.0);
-                                     FoldWindow(*histogram, block.data() + block.size() - length);
-                                 });
-                             });
+    return DescribeIntoOneBlock(
+        polygons,
+        [this](const math::Polygon& polygon) { return CountWindows(polygon, windowSize); },
+        [&](const math::Polygon& polygon, double* out) {
+            std::unique_ptr<Histogram>& histogram = histograms.Local();
+            if (!histogram) {
+                texture.InitHistogram(histogram);
+            }
+            ForEachWindow(polygon, windowSize, [&](int x, int y) {
+                texture.Calculate(x, y, *histogram);
+                std::fill(out, out + length, 0.0);
+                FoldWindow(*histogram, out);
+                out += length;
+            });
+        });
 }
 
 TextureHistogramExtractor::DescriptorList TextureHistogramExtractor::ProcessPolygon(

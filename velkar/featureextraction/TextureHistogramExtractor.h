@@ -9,7 +9,7 @@
 // The grid path keeps each window's pairs in a tally of the subclass's own (SlidingTextureWindow)
 // that slides from window to window, for windows up to kLargestSlidingWindow; larger ones are
 // folded one at a time as Process does, straight into the block. DescribePolygons folds every
-// window as Process does, into one block per polygon instead of a Descriptor per window.
+// window as Process does, straight into the one block instead of a Descriptor per window.
 
 #include <cstddef>
 #include <vector>

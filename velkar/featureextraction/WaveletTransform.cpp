@@ -118,17 +118,19 @@ WaveletTransform::FlatDescriptors WaveletTransform::DescribePolygons(PolygonList
     CheckPolygons(polygons);
     util::Combinable<Scratch> scratches;
     util::Combinable<Descriptor> windows([this] { return Descriptor(kBands, kept * kept); });
-    return JoinPolygonBlocks(polygons,
-                             [&](const math::Polygon& polygon, std::vector<double>& block) {
-                                 Scratch& scratch = scratches.Local();
-                                 Descriptor& window = windows.Local();
-                                 ForEachWindow(polygon, windowSize, [&](int x, int y) {
-                                     DescribeWindow(x, y, scratch, window);
-                                     for (const std::vector<double>& band : window.Features()) {
-                                         block.insert(block.end(), band.begin(), band.end());
-                                     }
-                                 });
-                             });
+    return DescribeIntoOneBlock(
+        polygons,
+        [this](const math::Polygon& polygon) { return CountWindows(polygon, windowSize); },
+        [&](const math::Polygon& polygon, double* out) {
+            Scratch& scratch = scratches.Local();
+            Descriptor& window = windows.Local();
+            ForEachWindow(polygon, windowSize, [&](int x, int y) {
+                DescribeWindow(x, y, scratch, window);
+                for (const std::vector<double>& band : window.Features()) {
+                    out = std::copy(band.begin(), band.end(), out);
+                }
+            });
+        });
 }
 
 WaveletTransform::DescriptorList WaveletTransform::ProcessPolygon(const math::Polygon& polygon,
