@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing on a Debian 12 machine, builds, and runs the demo or the tests.
 #   ./quickstart.sh demo       build, train on the first example scene, classify the second
-#   ./quickstart.sh test       build and run every test
+#   ./quickstart.sh test       build and run every test (it also installs Chromium, in which a
+#                              test opens the report pages)
 #   ./quickstart.sh sanitize   build and run every test with AddressSanitizer + UBSan
 #   ./quickstart.sh tsan       build and run the extraction and parallel-layer tests with
 #                              ThreadSanitizer
@@ -10,12 +11,13 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 jobs="$(nproc 2>/dev/null || echo 2)"
 packages=(g++ cmake make libboost-dev libboost-program-options-dev libboost-filesystem-dev
-          libboost-date-time-dev libboost-timer-dev libfreeimage-dev libfreeimageplus-dev
-          libtbb-dev libgtest-dev libgmock-dev libbenchmark-dev)
+          libboost-date-time-dev libboost-timer-dev libgdal-dev
+          libtbb-dev libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev)
 
+# install_missing [extra packages...]
 install_missing() {
     local missing=()
-    for package in "${packages[@]}"; do
+    for package in "${packages[@]}" "$@"; do
         if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
             missing+=("$package")
         fi
@@ -55,7 +57,7 @@ case "${1:-}" in
         "$here/examples/run_demo.sh" "$here/build" "$here/demo-output"
         ;;
     test)
-        install_missing
+        install_missing chromium
         build "$here/build" -DCMAKE_BUILD_TYPE=Release
         ctest --test-dir "$here/build" --output-on-failure -j "$jobs"
         ;;

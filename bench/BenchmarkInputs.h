@@ -28,11 +28,11 @@ namespace velkar::bench {
 
 using PolygonList = std::vector<std::shared_ptr<math::Polygon>>;
 
-// A size x size 24-bit image whose channels are drawn uniformly from 0 ... 255, red, green and
-// blue of each pixel in turn, row after row.
+// A size x size three-band image whose levels are drawn uniformly from 0 ... 255, red, green
+// and blue of each pixel in turn, row after row.
 inline std::shared_ptr<imageprocessing::ImageFileSystem> RandomColourImage(int size,
                                                                            unsigned seed) {
-    auto image = imageprocessing::ImageFileSystem::Create("bench.png", size, size, 24);
+    auto image = imageprocessing::ImageFileSystem::Create("bench.png", size, size, 3);
     std::mt19937 generator(seed);
     std::uniform_int_distribution<int> level(0, 255);
     imageprocessing::Pixel pixel;

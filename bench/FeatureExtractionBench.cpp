@@ -76,14 +76,14 @@ std::vector<std::vector<Origin>> WindowsOf(const std::vector<std::shared_ptr<Pol
 
 // The four values of the window at (x, y), as ColorAverage computes them with both flags.
 void PlainWindow(const ImageFileSystem& image, int w, int x, int y, double* out) {
-    const std::size_t step = static_cast<std::size_t>(image.BytesPerPixel());
+    const std::size_t step = static_cast<std::size_t>(image.BandCount());
     double sums[4] = {0.0, 0.0, 0.0, 0.0};
     for (int j = 0; j < w; ++j) {
         for (int i = 0; i < w; ++i) {
             const unsigned char* pixel = image.Row(y + i) + static_cast<std::size_t>(x + j) * step;
-            const double red = pixel[ImageFileSystem::kRedOffset];
-            const double green = pixel[ImageFileSystem::kGreenOffset];
-            const double blue = pixel[ImageFileSystem::kBlueOffset];
+            const double red = pixel[0];
+            const double green = pixel[1];
+            const double blue = pixel[2];
             sums[3] += 0.2126 * red + 0.7152 * green + 0.0722 * blue;
             const double total = red + green + blue;
             if (total == 0.0) {

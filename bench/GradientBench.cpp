@@ -35,7 +35,7 @@ using velkar::imageprocessing::ImageFileSystem;
 
 // Stripes, blobs and noise: gradients of every direction and keypoints of many sizes.
 std::shared_ptr<ImageFileSystem> TexturedImage(int width, int height) {
-    auto image = ImageFileSystem::Create("bench.png", width, height, 24);
+    auto image = ImageFileSystem::Create("bench.png", width, height, 3);
     std::mt19937 generator(3);
     std::uniform_int_distribution<int> noise(0, 40);
     velkar::imageprocessing::Pixel pixel;

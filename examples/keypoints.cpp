@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
         const auto content = velkar::ordana::ReadPolygonFile(argv[2], false);
 
         // The picture: a copy of the image with the keypoints drawn over it.
-        auto picture = ImageFileSystem::Create(argv[3], image->Width(), image->Height(), 24);
+        auto picture = ImageFileSystem::Create(argv[3], image->Width(), image->Height(), 3);
         Pixel pixel;
         for (int y = 0; y < image->Height(); ++y) {
             for (int x = 0; x < image->Width(); ++x) {

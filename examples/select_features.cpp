@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "ordana/AlgorithmFactory.h"
 #include "ordana/ExperimentRunner.h"
 #include "ordana/OneBasedClassifier.h"
 #include "ordana/ParameterParser.h"
@@ -71,6 +72,7 @@ int Run(int argc, char** argv) {
         }
     }
     ParameterParser parser(static_cast<int>(options.size()), options.data());
+    velkar::ordana::AlgorithmFactory factory(parser);
     if (const auto seed = parser.RandomSeed()) {
         velkar::util::Seed(*seed);
     }
@@ -80,13 +82,13 @@ int Run(int argc, char** argv) {
     const int featureCount = FeatureCount(descriptorFile);
     auto patterns = velkar::ordana::LoadPatterns(descriptorFile, featureCount, classes);
 
-    const std::vector<std::string> keys = parser.SelectedAlgorithms();
+    const std::vector<std::string> keys = factory.SelectedAlgorithms();
     if (keys.empty()) {
         std::cerr << "No classifier selected (for example --mahd --mdcc " << classes.size()
                   << ").\n";
         return 2;
     }
-    auto classifier = parser.CreateAlgorithm(keys[0], featureCount);
+    auto classifier = factory.CreateAlgorithm(keys[0], featureCount);
     if (!classifier) {
         return 2;  // the parser has reported why
     }

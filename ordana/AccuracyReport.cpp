@@ -19,6 +19,13 @@ void WriteFigure(std::ostream& out, const std::optional<double>& figure) {
 
 }  // namespace
 
+std::string ReportFigure(const std::optional<double>& figure) {
+    std::ostringstream text;
+    text.precision(15);
+    WriteFigure(text, figure);
+    return text.str();
+}
+
 ConfusionMatrix::ConfusionMatrix(std::size_t classCount)
     : classCount(classCount), counts(classCount * (classCount + 1), 0) {}
 
@@ -133,16 +140,10 @@ void ConfusionMatrix::Write(std::ostream& out, const std::string& heading,
     out << "class\trecall (producer's accuracy)\tprecision (user's accuracy)\n";
     for (std::size_t c = 0; c < classCount; ++c) {
         out << classNames.at(c) << "\t";
-        WriteFigure(out, Recall(c));
-        out << "\t";
-        WriteFigure(out, Precision(c));
-        out << "\n";
+        out << ReportFigure(Recall(c)) << "\t" << ReportFigure(Precision(c)) << "\n";
     }
-    out << "overall accuracy: ";
-    WriteFigure(out, OverallAccuracy());
-    out << "\nkappa: ";
-    WriteFigure(out, Kappa());
-    out << "\n";
+    out << "overall accuracy: " << ReportFigure(OverallAccuracy()) << "\n";
+    out << "kappa: " << ReportFigure(Kappa()) << "\n";
 }
 
 std::string WriteAccuracyReport(const std::string& path, const std::string& extraction,

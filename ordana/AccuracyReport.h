@@ -49,6 +49,9 @@ class ConfusionMatrix {
     long long total = 0;
 };
 
+// A figure as the report writes it: up to 15 significant digits, or "n/a" when it is not defined.
+std::string ReportFigure(const std::optional<double>& figure);
+
 // The report of one classifier on one extraction output, described by its extractor's parameter
 // string and colour space (the report is named after the output's files; it holds nothing that
 // changes from run to run, so that a seeded run repeats it exactly). heldOut is empty when the

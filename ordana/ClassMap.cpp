@@ -4,7 +4,6 @@
 #include <cctype>
 #include <sstream>
 
-#include "ordana/OutputFile.h"
 
 namespace velkar::ordana {
 
@@ -79,14 +78,22 @@ ClassMap::Colour ClassMap::ClassColour(std::size_t classIndex, const std::string
     return kPalette[classIndex % kPaletteSize];
 }
 
-ClassMap::ClassMap(int width, int height, int windowSize, int step,
-                   const std::vector<std::string>& classes, const std::vector<std::string>& colours)
-    : picture(width, height), windowSize(windowSize), step(step), classCount(classes.size()) {
+ClassMap::ClassMap(const std::string& geoTiffPath, int width, int height, int windowSize,
+                   int step, const std::vector<std::string>& classes,
+                   const std::vector<std::string>& colours,
+                   const imageprocessing::Georeference& georeference)
+    : geoTiff(geoTiffPath), windowSize(windowSize), step(step), classCount(classes.size()) {
     std::vector<Colour> palette = {{0, 0, 0}};
     for (std::size_t c = 0; c < classes.size() && c < kClassIndices; ++c) {
         palette.push_back(ClassColour(c, c < colours.size() ? colours[c] : ""));
     }
-    picture.SetPalette(std::move(palette));
+    raster = std::make_unique<imageprocessing::IndexedRasterFile>(geoTiff.TemporaryPath(), width,
+                                                                  height, palette, georeference);
+}
+
+void ClassMap::BeginStrip(int firstX, int lastX) {
+    stripLeft = firstX + (windowSize - step) / 2;
+    strip = imageprocessing::IndexedImage(lastX - firstX + step, raster->Height());
 }
 
 void ClassMap::Paint(int x, int y, int classIndex) {
@@ -94,16 +101,19 @@ void ClassMap::Paint(int x, int y, int classIndex) {
         return;
     }
     const int offset = (windowSize - step) / 2;
-    picture.Fill(
-        x + offset, y + offset, step, step,
+    strip.Fill(
+        x + offset - stripLeft, y + offset, step, step,
         static_cast<unsigned char>(1 + static_cast<std::size_t>(classIndex) % kClassIndices));
 }
 
-std::string ClassMap::Write(const std::string& path) const {
-    const std::vector<unsigned char> bytes = picture.EncodePng();
+void ClassMap::EndStrip() {
+    raster->Write(strip, stripLeft, 0);
+    strip = imageprocessing::IndexedImage(0, 0);
+}
+
+std::string ClassMap::Write(const std::string& path) {
     OutputFile file(path);
-    file.Stream().write(reinterpret_cast<const char*>(bytes.data()),
-                        static_cast<std::streamsize>(bytes.size()));
+    raster->CopyToPng(file.TemporaryPath());
     return file.Commit();
 }
 

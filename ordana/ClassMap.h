@@ -6,13 +6,21 @@
 // class; pixels no window paints, and "unknown" windows, stay black. A class's colour is its
 // colour line when that reads as a colour ("#rrggbb", "r g b" or "r,g,b", optionally in brackets)
 // and otherwise a colour of a fixed palette of distinct colours, chosen by the class's position.
+// The picture is never held whole: the windows of a batch (whole grid columns) paint a strip in
+// memory, which goes into a tiled GeoTIFF of class indices (IndexedRasterFile, with the scene's
+// georeference) when the batch is done; Write copies that into the PNG. The GeoTIFF is a
+// temporary file beside the outputs, removed when the map goes.
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "ordana/OutputFile.h"
+#include "velkar/imageprocessing/Georeference.h"
 #include "velkar/imageprocessing/IndexedImage.h"
+#include "velkar/imageprocessing/IndexedRasterFile.h"
 
 namespace velkar::ordana {
 
@@ -20,18 +28,23 @@ class ClassMap {
   public:
     using Colour = imageprocessing::IndexedImage::Colour;
 
-    ClassMap(int width, int height, int windowSize, int step,
-             const std::vector<std::string>& classes, const std::vector<std::string>& colours);
+    // geoTiffPath names the GeoTIFF the strips go to (written under a temporary name beside
+    // it). Throws std::runtime_error when it cannot be made.
+    ClassMap(const std::string& geoTiffPath, int width, int height, int windowSize, int step,
+             const std::vector<std::string>& classes, const std::vector<std::string>& colours,
+             const imageprocessing::Georeference& georeference = {});
 
-    // The window with top-left corner (x, y) was given class number classIndex (from 0); an
-    // index outside the classes paints nothing. Windows of one grid paint squares that do not
-    // overlap, so they may be painted from several threads at once.
+    // The windows whose corners lie in the grid columns x = firstX ... lastX paint next.
+    void BeginStrip(int firstX, int lastX);
+    // The window with top-left corner (x, y), inside the strip's columns, was given class number
+    // classIndex (from 0); an index outside the classes paints nothing. Windows of one grid paint
+    // squares that do not overlap, so they may be painted from several threads at once.
     void Paint(int x, int y, int classIndex);
+    // Puts the strip's squares into the GeoTIFF.
+    void EndStrip();
 
     // Writes the picture to path (or a numbered variant, see OutputFile); returns the path.
-    std::string Write(const std::string& path) const;
-
-    const imageprocessing::IndexedImage& Picture() const { return picture; }
+    std::string Write(const std::string& path);
 
     // The colour a colour line names, if it names one.
     static std::optional<Colour> ParseColour(const std::string& line);
@@ -39,7 +52,10 @@ class ClassMap {
     static Colour ClassColour(std::size_t classIndex, const std::string& line);
 
   private:
-    imageprocessing::IndexedImage picture;
+    OutputFile geoTiff;
+    std::unique_ptr<imageprocessing::IndexedRasterFile> raster;
+    imageprocessing::IndexedImage strip{0, 0};
+    int stripLeft = 0;
     int windowSize;
     int step;
     std::size_t classCount;

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cmath>
 #include <future>
-#include <iostream>
 #include <mutex>
 #include <new>
 #include <string>
@@ -17,29 +16,26 @@
 #include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
-#include "ordana/MapProcessor.h"
+#include "ordana/InputImage.h"
 #include "ordana/ModelFile.h"
-#include "ordana/OutputFile.h"
 #include "ordana/ParameterParser.h"
+#include "ordana/SceneRaster.h"
 #include "ordana/WindowFileWriter.h"
+#include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/featureextraction/WindowGrid.h"
+#include "velkar/imageprocessing/AbsentPixels.h"
 #include "velkar/util/Parallel.h"
 
 namespace velkar::ordana {
 
 namespace {
 
-using patternrecognition::Pattern;
+using featureextraction::FeatureExtractionAlgorithm;
+using featureextraction::WindowGrid;
 using patternrecognition::PatternRecognitionAlgorithm;
 
-void Chat(bool chatty, const std::string& text) {
-    if (chatty) {
-        LogMessage(text);
-    }
-}
-
 // Restores the model's classifier, or rejects a model that cannot classify.
-std::shared_ptr<PatternRecognitionAlgorithm> RestoreClassifier(PatternRecognitionBuilder& builder,
+std::shared_ptr<PatternRecognitionAlgorithm> RestoreClassifier(AlgorithmBuilder& builder,
                                                                std::shared_ptr<util::Map> model,
                                                                const std::string& modelFile) {
     const std::string name = *ModelMetadata(*model).GetString("algorithm_name");
@@ -111,6 +107,340 @@ std::shared_ptr<imageprocessing::ColorSpaceTransformation> ModelColorSpace(
                      "' under \"color_space\".");
 }
 
+// The model and what it holds, checked against itself.
+struct LoadedModel {
+    std::shared_ptr<util::Map> model;
+    std::string parameters;
+    int windowSize = 0;
+    std::vector<std::string> classes;
+    std::vector<std::string> colours;
+    // Built quietly for the checks; none when the parameter string builds nothing, which is
+    // reported once the image is read.
+    std::shared_ptr<FeatureExtractionAlgorithm> extractor;
+    std::shared_ptr<imageprocessing::ColorSpaceTransformation> transformation;
+    // The bands and stretches the model records, and its classifier's input size (-1 when it
+    // takes any).
+    BandRequest bands;
+    int inputSize = -1;
+};
+
+// Reads the model, restores its classifier and builds its extractor, so that a model whose
+// parts disagree is refused before the image is read.
+LoadedModel LoadModel(const ClassificationSettings& settings, AlgorithmBuilder& builder) {
+    settings.protocol->Note("Loading model");
+    LoadedModel loaded;
+    loaded.model = ReadModelFile(settings.modelFile);
+    const util::Map& metadata = ModelMetadata(*loaded.model);
+    auto classifier = RestoreClassifier(builder, loaded.model, settings.modelFile);
+    loaded.parameters = *metadata.GetString("feature_extraction_parameters");
+    loaded.extractor = builder.FeatureExtractionFromParameters(loaded.parameters, false);
+    loaded.bands = ModelBands(metadata);
+    if (loaded.extractor) {
+        // The extractor counts the features of the bands the model was trained on.
+        const int bandCount =
+            loaded.bands.numbers ? static_cast<int>(loaded.bands.numbers->size()) : 3;
+        try {
+            loaded.extractor->SetImage(imageprocessing::ImageFileSystem::Create(
+                settings.modelFile, 0, 0, bandCount));
+        } catch (const std::invalid_argument& error) {
+            throw InputError("The model file '" + EchoedPath(settings.modelFile) +
+                             "' records " + std::to_string(bandCount) +
+                             " bands, which its extractor cannot take: " + error.what() + ".");
+        }
+        CheckModelAgainstExtractor(metadata, *loaded.extractor, *classifier, settings.modelFile);
+    }
+    loaded.transformation = ModelColorSpace(metadata, settings.modelFile);
+    loaded.windowSize = *metadata.GetInt("window_size");
+    loaded.classes = StringList(metadata.GetCollection("classes"));
+    loaded.colours = StringList(metadata.GetCollection("colors"));
+    loaded.inputSize = classifier->InputSize();
+    return loaded;
+}
+
+// The image, the grid of windows over it and the extractor set to the image; the segmentation
+// file is written meanwhile on a thread of its own, as it does not depend on the answers.
+struct SegmentedImage {
+    std::string imageName;
+    std::unique_ptr<SceneRaster> scene;
+    std::unique_ptr<WindowGrid> grid;
+    int step = 0;
+    std::future<WindowFileWriter::Written> segmentation;
+};
+
+// The image with the bands and stretches of the command line, or else of the model; a request
+// the image cannot meet is refused naming where it came from.
+std::unique_ptr<SceneRaster> OpenScene(const ClassificationSettings& settings,
+                                       const LoadedModel& loaded) {
+    const std::string& imageFile = *settings.imageFile;
+    BandRequest request = loaded.bands;
+    if (settings.bands) {
+        request = BandRequest{};
+        request.numbers = ParseBandList(*settings.bands);
+    }
+    if (settings.stretch) {
+        request.stretch = ParseStretch(*settings.stretch);
+        request.stretches.reset();
+    }
+    try {
+        return std::make_unique<SceneRaster>(imageFile, request);
+    } catch (const SceneRaster::BandError& error) {
+        if (settings.bands) {
+            throw InputError(RejectionMessage({"bands"}, {*settings.bands}, error.what()));
+        }
+        throw InputError("The model file '" + EchoedPath(settings.modelFile) +
+                         "' records bands the image cannot give: " + error.what() + ".");
+    }
+}
+
+// The model's extractor, colour space and classifier must take the bands the image is read
+// as: refused otherwise, naming both counts.
+void CheckBandsAgainstModel(const ClassificationSettings& settings, const LoadedModel& loaded,
+                            const SceneRaster& scene) {
+    const std::string image = "The image '" + EchoedPath(*settings.imageFile) + "' is read as " +
+                              scene.Description();
+    if (loaded.transformation && scene.BandCount() != 3) {
+        throw InputError(ColourSpaceBandMessage(*loaded.transformation, scene.BandCount()));
+    }
+    try {
+        loaded.extractor->SetImage(imageprocessing::ImageFileSystem::Create(
+            *settings.imageFile, 0, 0, scene.BandCount()));
+    } catch (const std::invalid_argument& error) {
+        throw InputError(image + ": " + error.what() + ".");
+    }
+    if (loaded.inputSize >= 0 && loaded.inputSize != loaded.extractor->FeatureCount()) {
+        const std::size_t recorded =
+            loaded.bands.numbers ? loaded.bands.numbers->size() : std::size_t{3};
+        throw InputError(image + ", which gives " +
+                         std::to_string(loaded.extractor->FeatureCount()) +
+                         " features per window, but the model file '" +
+                         EchoedPath(settings.modelFile) + "' takes " +
+                         std::to_string(loaded.inputSize) + " (it was trained on " +
+                         std::to_string(recorded) + " bands); choose the bands with '--bands'.");
+    }
+}
+
+SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBuilder& builder,
+                            LoadedModel& loaded) {
+    const ProtocolWriter& protocol = *settings.protocol;
+    if (!settings.imageFile) {
+        throw InputError(MissingParameterMessage("image"));
+    }
+    const std::string& imageFile = *settings.imageFile;
+    if (imageFile.empty()) {
+        throw InputError::AlreadyReported();
+    }
+    SegmentedImage segmented;
+    segmented.scene = OpenScene(settings, loaded);
+    const SceneRaster& image = *segmented.scene;
+    segmented.step = SamplingStep(settings.samplingMethod, loaded.windowSize);
+    if (segmented.step < 1) {
+        throw InputError("The sampling method '" + EchoedInput(settings.samplingMethod) +
+                         "' is not one of \"window\", \"half\" and \"pixel\" (option "
+                         "'--sampling').");
+    }
+    // A stored parameter string that builds no extractor is reported here, before anything is
+    // written, so that such a model leaves no file behind.
+    if (!loaded.extractor) {
+        loaded.extractor = builder.FeatureExtractionFromParameters(loaded.parameters);
+    }
+
+    protocol.Note("Segmenting image");
+    if (!loaded.extractor) {
+        protocol.Note("Creating extraction algorithm");
+        protocol.Note("No valid extraction algorithm selected.");
+        throw InputError::AlreadyReported();
+    }
+    CheckBandsAgainstModel(settings, loaded, image);
+    if (!image.IsPlain()) {
+        const std::string description =
+            "The image '" + EchoedPath(imageFile) + "' is read as " + image.Description() + ".";
+        protocol.Note(description);
+        protocol.ForPerson(description);
+    }
+    // The grid is generated, never held: window i lies at (grid.X(i), grid.Y(i)).
+    segmented.grid = std::make_unique<WindowGrid>(loaded.windowSize, segmented.step, image.Width(),
+                                                  image.Height());
+    const WindowGrid& grid = *segmented.grid;
+    if (grid.Count() == 0) {
+        protocol.Warning("The image '" + EchoedPath(imageFile) + "' (" +
+                         std::to_string(image.Width()) + " x " + std::to_string(image.Height()) +
+                         " pixels) is smaller than the " + std::to_string(loaded.windowSize) +
+                         "-pixel window of the model; it gives no window, and the results list "
+                         "none.");
+    }
+    segmented.imageName = LastPathComponent(imageFile);
+    segmented.segmentation = std::async(std::launch::async, [&grid, &loaded, &settings,
+                                                             name = segmented.imageName] {
+        return WindowFileWriter(TimestampedFileName(settings.outputPrefix + "processing", "cct"),
+                                name, loaded.classes, loaded.colours, grid.Count())
+            .Finish(loaded.windowSize,
+                    [&grid](std::size_t i) { return std::make_pair(grid.X(i), grid.Y(i)); });
+    });
+
+    protocol.Note("Creating extraction algorithm");
+    protocol.Task("Extracting features");
+    protocol.Note("Processing image with " + loaded.extractor->Name() + ".");
+    protocol.Task("Classifying");
+    return segmented;
+}
+
+// Classifies the windows of a batch on every thread, in chunks of kChunk windows, each thread
+// with a classifier restored for it (a classifier changes its own state while classifying).
+// Every window's label line goes into its chunk's text, in window order, and its square into the
+// picture: the squares of different windows never overlap, so the chunks paint side by side.
+// Windows whose features are not all finite numbers stay unknown without being classified.
+class BatchClassifier {
+  public:
+    static constexpr std::size_t kChunk = 4096;
+
+    BatchClassifier(AlgorithmBuilder& builder, std::shared_ptr<util::Map> model,
+                    const std::vector<std::string>& classes, ClassMap& picture)
+        : classes(classes), picture(picture), classifiers([this, &builder, model] {
+              std::lock_guard<util::CriticalSection> guard(restoring);
+              return builder.RestoreAlgorithm(*ModelMetadata(*model).GetString("algorithm_name"),
+                                              model);
+          }) {}
+
+    struct Unknown {
+        std::size_t notFinite = 0;
+        std::size_t absent = 0;
+    };
+
+    // The count windows from first on, their features in rows of featureCount values; a window
+    // whose absent flag is set holds pixels without data and stays unknown. text gets one string
+    // of label lines per chunk. Returns the windows left unknown for either reason.
+    Unknown Classify(const featureextraction::WindowGrid& grid, std::size_t first,
+                     std::size_t count, const std::vector<double>& features, int featureCount,
+                     const std::vector<unsigned char>& absent, std::vector<std::string>& text) {
+        std::atomic<std::size_t> notFinite{0};
+        std::atomic<std::size_t> withoutData{0};
+        const std::size_t length = static_cast<std::size_t>(featureCount);
+        text.resize((count + kChunk - 1) / kChunk);
+        util::ParallelFor(text.size(), [&](std::size_t chunk) {
+            PatternRecognitionAlgorithm& classifier = *classifiers.Local();
+            std::vector<double> row(length);
+            std::string& lines = text[chunk];
+            lines.clear();
+            const std::size_t end = std::min(count, (chunk + 1) * kChunk);
+            for (std::size_t i = chunk * kChunk; i < end; ++i) {
+                const double* values = features.data() + i * length;
+                int answer = -1;
+                if (!absent.empty() && absent[i] != 0) {
+                    ++withoutData;
+                } else if (std::all_of(values, values + length,
+                                       [](double v) { return std::isfinite(v); })) {
+                    row.assign(values, values + length);
+                    answer = classifier.Classify(row);
+                } else {
+                    ++notFinite;
+                }
+                const bool known = answer >= 0 && answer < static_cast<int>(classes.size());
+                const std::string_view label =
+                    known ? std::string_view(classes[static_cast<std::size_t>(answer)]) : "";
+                lines.append(label.empty() ? WindowFileWriter::kUnknown : label);
+                lines.push_back('\n');
+                picture.Paint(grid.X(first + i), grid.Y(first + i), known ? answer : -1);
+            }
+        });
+        return {notFinite, withoutData};
+    }
+
+  private:
+    const std::vector<std::string>& classes;
+    ClassMap& picture;
+    util::CriticalSection restoring;
+    util::Combinable<std::shared_ptr<PatternRecognitionAlgorithm>> classifiers;
+};
+
+// The grid columns a batch takes: as many as hold batchSize windows, fewer when their strip of
+// pixels would pass kStripPixels, and one at least.
+std::size_t ColumnsPerBatch(const WindowGrid& grid, std::size_t batchSize) {
+    const long long stripHeight =
+        static_cast<long long>(grid.Rows() - 1) * grid.Step() + grid.WindowSize();
+    const long long byPixels =
+        (kStripPixels / stripHeight - grid.WindowSize()) / grid.Step() + 1;
+    const std::size_t byWindows = std::max<std::size_t>(batchSize, 1) / grid.Rows();
+    return std::max<std::size_t>(
+        1, std::min(byWindows, static_cast<std::size_t>(std::max(byPixels, 1LL))));
+}
+
+// Windows go through extraction and classification a batch of grid columns at a time: the strip
+// of pixels the batch's windows cover is read, turned into the model's colour space and
+// described on a grid local to it, whose windows are the batch's in the same order. The results
+// file and the picture take each batch's answers as it completes.
+void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& builder,
+                     const LoadedModel& loaded, const SceneRaster& scene, const WindowGrid& grid,
+                     WindowFileWriter& results, ClassMap& picture) {
+    BatchClassifier classifiers(builder, loaded.model, loaded.classes, picture);
+    ConsoleProgress progress(*settings.protocol);
+    FeatureExtractionAlgorithm& extractor = *loaded.extractor;
+    std::vector<double> features;
+    std::vector<unsigned char> absent;
+    std::vector<std::string> labelText;
+    BatchClassifier::Unknown unknown;
+    if (grid.Count() == 0) {
+        return;
+    }
+    const std::size_t rows = grid.Rows();
+    const std::size_t columnsPerBatch = ColumnsPerBatch(grid, settings.batchSize);
+    const int w = grid.WindowSize();
+    const int stripHeight = static_cast<int>(rows - 1) * grid.Step() + w;
+    for (std::size_t column = 0; column < grid.Columns(); column += columnsPerBatch) {
+        const std::size_t columns = std::min(columnsPerBatch, grid.Columns() - column);
+        const std::size_t first = column * rows;
+        const std::size_t count = columns * rows;
+        progress.Show("Classifying windows: " + std::to_string(first * 100 / grid.Count()) +
+                      "% of " + std::to_string(grid.Count()));
+        const int left = grid.X(first);
+        const int stripWidth = static_cast<int>(columns - 1) * grid.Step() + w;
+        auto strip = scene.Read({left, 0, stripWidth, stripHeight});
+        // A model trained on a colour variant sees the new image in the same colour space.
+        extractor.SetImage(loaded.transformation ? TransformedImage(*strip, *loaded.transformation)
+                                                 : strip);
+        const WindowGrid local(w, grid.Step(), stripWidth, stripHeight);
+        extractor.DescribeGrid(local, 0, count, features);
+        absent.clear();
+        const imageprocessing::AbsentPixels absentPixels(*strip);
+        if (absentPixels.Any()) {
+            absent.resize(count);
+            for (std::size_t n = 0; n < count; ++n) {
+                absent[n] = absentPixels.Count(local.X(n), local.Y(n), w, w) > 0 ? 1 : 0;
+            }
+        }
+        picture.BeginStrip(left, grid.X(first + count - 1));
+        const BatchClassifier::Unknown batchUnknown = classifiers.Classify(
+            grid, first, count, features, extractor.FeatureCount(), absent, labelText);
+        picture.EndStrip();
+        unknown.notFinite += batchUnknown.notFinite;
+        unknown.absent += batchUnknown.absent;
+        for (std::size_t chunk = 0; chunk < labelText.size(); ++chunk) {
+            results.AddLabelLines(
+                labelText[chunk],
+                std::min(BatchClassifier::kChunk, count - chunk * BatchClassifier::kChunk));
+        }
+    }
+    if (unknown.absent > 0) {
+        settings.protocol->Warning(std::to_string(unknown.absent) + " of the " +
+                                   std::to_string(grid.Count()) +
+                                   " windows hold pixels without data in '" +
+                                   EchoedPath(*settings.imageFile) + "'; they stay unknown.");
+    }
+    if (unknown.notFinite > 0) {
+        settings.protocol->Warning(std::to_string(unknown.notFinite) + " of the " +
+                                   std::to_string(grid.Count()) +
+                                   " windows hold feature values that are not finite numbers; "
+                                   "they stay unknown.");
+    }
+}
+
+// The window section of the results equals the segmentation file's: it is copied, not formatted
+// again. The picture goes beside the results. Returns the results file's path.
+std::string FinishFiles(WindowFileWriter& results, SegmentedImage& segmented, ClassMap& picture) {
+    const std::string resultsFile = results.FinishWithCornersOf(segmented.segmentation.get());
+    picture.Write(resultsFile.substr(0, resultsFile.rfind('.')) + ".png");
+    return resultsFile;
+}
+
 }  // namespace
 
 int SamplingStep(const std::string& samplingMethod, int windowSize) {
@@ -126,237 +456,34 @@ int SamplingStep(const std::string& samplingMethod, int windowSize) {
     return samplingMethod == "pixel" ? 1 : 0;
 }
 
-std::vector<Window> SamplingGrid(const std::string& samplingMethod, int width, int height,
-                                 int windowSize) {
-    const int step = SamplingStep(samplingMethod, windowSize);
-    std::vector<Window> windows;
-    if (step < 1) {
-        return windows;
-    }
-    for (int x = 0; x + windowSize <= width; x += step) {
-        for (int y = 0; y + windowSize <= height; y += step) {
-            windows.push_back({x, y});
-        }
-    }
-    return windows;
-}
-
-std::string WritePolygonFile(const std::vector<std::string>& labels,
-                             const Segmentation& segmentation, const std::string& base) {
-    const util::Map& metadata = *segmentation.metadata;
-    const std::vector<Window>& windows = segmentation.windows;
-    WindowFileWriter writer(TimestampedFileName(base, "cct"),
-                            LastPathComponent(segmentation.imageFile),
-                            StringList(metadata.GetCollection("classes")),
-                            StringList(metadata.GetCollection("colors")), windows.size());
-    for (std::size_t i = 0; i < windows.size() && i < labels.size(); ++i) {
-        writer.AddLabel(labels[i]);
-    }
-    return writer
-        .Finish(*metadata.GetInt("window_size"),
-                [&](std::size_t i) { return std::make_pair(windows[i].x, windows[i].y); })
-        .path;
-}
-
-std::string WriteSegmentation(const Segmentation& segmentation, const std::string& base) {
-    return WritePolygonFile({}, segmentation, base);
-}
-
-std::vector<std::string> ClassifyPatterns(PatternRecognitionAlgorithm& classifier,
-                                          const std::vector<std::string>& classes,
-                                          const std::vector<std::shared_ptr<Pattern>>& patterns,
-                                          int windowCount) {
-    std::vector<std::string> labels(static_cast<std::size_t>(std::max(windowCount, 0)));
-    for (const auto& pattern : patterns) {
-        const int answer = classifier.Classify(*pattern->Descriptors());
-        if (answer < 0 || answer >= static_cast<int>(classes.size())) {
-            continue;
-        }
-        const int window = std::stoi(pattern->Metadata("polygonId"));
-        if (window >= 0 && window < windowCount) {
-            labels[static_cast<std::size_t>(window)] = classes[static_cast<std::size_t>(answer)];
-        }
-    }
-    return labels;
-}
-
-namespace {
-
-// Classifies the windows of a batch on every thread, in chunks of kChunk windows, each thread
-// with a classifier restored for it (a classifier changes its own state while classifying).
-// Every window's label line goes into its chunk's text, in window order, and its square into the
-// picture: the squares of different windows never overlap, so the chunks paint side by side.
-// Windows whose features are not all finite numbers stay unknown without being classified.
-class BatchClassifier {
-  public:
-    static constexpr std::size_t kChunk = 4096;
-
-    BatchClassifier(PatternRecognitionBuilder& builder, std::shared_ptr<util::Map> model,
-                    const std::vector<std::string>& classes, ClassMap& picture)
-        : classes(classes),
-          picture(picture),
-          classifiers([this, &builder, model] {
-              std::lock_guard<util::CriticalSection> guard(restoring);
-              return builder.RestoreAlgorithm(
-                  *ModelMetadata(*model).GetString("algorithm_name"), model);
-          }) {}
-
-    // The count windows from first on, their features in rows of featureCount values; text gets
-    // one string of label lines per chunk. Returns the number of windows whose features are not
-    // all finite.
-    std::size_t Classify(const featureextraction::WindowGrid& grid, std::size_t first,
-                         std::size_t count, const std::vector<double>& features, int featureCount,
-                         std::vector<std::string>& text) {
-        std::atomic<std::size_t> notFinite{0};
-        const std::size_t length = static_cast<std::size_t>(featureCount);
-        text.resize((count + kChunk - 1) / kChunk);
-        util::ParallelFor(text.size(), [&](std::size_t chunk) {
-            PatternRecognitionAlgorithm& classifier = *classifiers.Local();
-            std::vector<double> row(length);
-            std::string& lines = text[chunk];
-            lines.clear();
-            const std::size_t end = std::min(count, (chunk + 1) * kChunk);
-            for (std::size_t i = chunk * kChunk; i < end; ++i) {
-                const double* values = features.data() + i * length;
-                int answer = -1;
-                if (std::all_of(values, values + length,
-                                [](double v) { return std::isfinite(v); })) {
-                    row.assign(values, values + length);
-                    answer = classifier.Classify(row);
-                } else {
-                    ++notFinite;
-                }
-                const bool known = answer >= 0 && answer < static_cast<int>(classes.size());
-                const std::string_view label =
-                    known ? std::string_view(classes[static_cast<std::size_t>(answer)]) : "";
-                lines.append(label.empty() ? WindowFileWriter::kUnknown : label);
-                lines.push_back('\n');
-                picture.Paint(grid.X(first + i), grid.Y(first + i), known ? answer : -1);
-            }
-        });
-        return notFinite;
-    }
-
-  private:
-    const std::vector<std::string>& classes;
-    ClassMap& picture;
-    util::CriticalSection restoring;
-    util::Combinable<std::shared_ptr<PatternRecognitionAlgorithm>> classifiers;
-};
-
-}  // namespace
-
-std::string ClassifyImage(ParameterParser& parser, std::size_t batchSize) {
-    const bool chatty = parser.IsChatty();
-    const std::string modelFile = parser.ModelFile();
-    const std::string samplingMethod = parser.SamplingMethod();
-    const std::string outputPrefix = parser.OutputPrefix();
-    Chat(chatty, "Loading model");
-    std::shared_ptr<util::Map> model = ReadModelFile(modelFile);
-    const util::Map& metadata = ModelMetadata(*model);
-    auto classifier = RestoreClassifier(parser, model, modelFile);
-    const std::string parameters = *metadata.GetString("feature_extraction_parameters");
-    // Built now, quietly, so that a model whose parts disagree is refused before the image is
-    // read; a parameter string that builds nothing is reported below, in its place in the
-    // protocol.
-    auto extractor = parser.FeatureExtractionFromParameters(parameters, false);
-    if (extractor) {
-        CheckModelAgainstExtractor(metadata, *extractor, *classifier, modelFile);
-    }
-
-    const auto transformation = ModelColorSpace(metadata, modelFile);
-    const std::string imageFile = parser.ImageFile();
-    if (imageFile.empty()) {
-        throw InputError::AlreadyReported();
-    }
-    auto image = ReadInputImage(imageFile);
-    const int windowSize = *metadata.GetInt("window_size");
-    const int step = SamplingStep(samplingMethod, windowSize);
-    if (step < 1) {
-        throw InputError("The sampling method '" + EchoedInput(samplingMethod) +
-                         "' is not one of \"window\", \"half\" and \"pixel\" (option "
-                         "'--sampling').");
-    }
-    // A stored parameter string that builds no extractor is reported here, before anything is
-    // written, so that such a model leaves no file behind.
-    if (!extractor) {
-        extractor = parser.FeatureExtractionFromParameters(parameters);
-    }
-
-    Chat(chatty, "Segmenting image");
-    if (!extractor) {
-        Chat(chatty, "Creating extraction algorithm");
-        Chat(chatty, "No valid extraction algorithm selected.");
-        throw InputError::AlreadyReported();
-    }
-    // The grid is generated, never held: window i lies at (grid.X(i), grid.Y(i)).
-    const featureextraction::WindowGrid grid(windowSize, step, image->Width(), image->Height());
-    if (grid.Count() == 0) {
-        LogMessage("The image '" + EchoedPath(imageFile) + "' (" + std::to_string(image->Width()) +
-                   " x " + std::to_string(image->Height()) + " pixels) is smaller than the " +
-                   std::to_string(windowSize) +
-                   "-pixel window of the model; it gives no window, and the results list none.");
-    }
-    const auto origin = [&grid](std::size_t i) { return std::make_pair(grid.X(i), grid.Y(i)); };
-    const std::vector<std::string> classes = StringList(metadata.GetCollection("classes"));
-    const std::vector<std::string> colours = StringList(metadata.GetCollection("colors"));
-    const std::string imageName = LastPathComponent(imageFile);
-    // The segmentation file does not depend on the answers: it is written on a thread of its own
-    // while the windows are classified, so that its writing overlaps their work.
-    std::future<WindowFileWriter::Written> segmentation = std::async(std::launch::async, [&] {
-        return WindowFileWriter(TimestampedFileName(outputPrefix + "processing", "cct"),
-                                imageName, classes, colours, grid.Count())
-            .Finish(windowSize, origin);
-    });
-
-    Chat(chatty, "Creating extraction algorithm");
-    if (chatty) {
-        std::cout << "[TASK] !Extracting features!" << std::endl;
-        std::cout << "[LOGMESSAGE] !Processing image with " << extractor->Name() << ".!"
-                  << std::endl;
-    }
-    // A model trained on a colour variant sees the new image in the same colour space.
-    extractor->SetImage(transformation ? TransformedImage(*image, *transformation) : image);
-    image.reset();
-    if (chatty) {
-        std::cout << "[TASK] !Classifying!" << std::endl;
-    }
-
-    // Windows go through extraction and classification a batch at a time; the results file and
-    // the picture take each batch's answers as it completes.
+std::string ClassifyImage(const ClassificationSettings& settings, AlgorithmBuilder& builder) {
+    LoadedModel loaded = LoadModel(settings, builder);
+    SegmentedImage segmented = SegmentImage(settings, builder, loaded);
+    const WindowGrid& grid = *segmented.grid;
     WindowFileWriter results(
-        TimestampedFileName(
-            OutputPrefixFor(outputPrefix, imageFile) + "results", "cct"),
-        imageName, classes, colours, grid.Count());
-    ClassMap picture(grid.Width(), grid.Height(), windowSize, step, classes, colours);
-    BatchClassifier classifiers(parser, model, classes, picture);
-    ConsoleProgress progress(chatty);
-    std::vector<double> features;
-    std::vector<std::string> labelText;
-    std::size_t skipped = 0;
-    const std::size_t batch = std::max<std::size_t>(batchSize, 1);
-    for (std::size_t first = 0; first < grid.Count(); first += batch) {
-        const std::size_t count = std::min(batch, grid.Count() - first);
-        progress.Show("Classifying windows: " + std::to_string(first * 100 / grid.Count()) +
-                      "% of " + std::to_string(grid.Count()));
-        extractor->DescribeGrid(grid, first, count, features);
-        skipped += classifiers.Classify(grid, first, count, features, extractor->FeatureCount(),
-                                        labelText);
-        for (std::size_t chunk = 0; chunk < labelText.size(); ++chunk) {
-            results.AddLabelLines(labelText[chunk], std::min(BatchClassifier::kChunk,
-                                                             count - chunk * BatchClassifier::kChunk));
-        }
-    }
-    if (skipped > 0) {
-        LogMessage(std::to_string(skipped) + " of the " + std::to_string(grid.Count()) +
-                   " windows hold feature values that are not finite numbers; they stay "
-                   "unknown.");
-    }
-    // The window section of the results equals the segmentation file's: it is copied, not
-    // formatted again.
-    const std::string resultsFile = results.FinishWithCornersOf(segmentation.get());
-    picture.Write(resultsFile.substr(0, resultsFile.rfind('.')) + ".png");
-    return resultsFile;
+        TimestampedFileName(OutputPrefixFor(settings.outputPrefix, *settings.imageFile) + "results",
+                            "cct"),
+        segmented.imageName, loaded.classes, loaded.colours, grid.Count());
+    const std::string resultsBase =
+        OutputPrefixFor(settings.outputPrefix, *settings.imageFile) + "results";
+    ClassMap picture(TimestampedFileName(resultsBase, "tif"), grid.Width(), grid.Height(),
+                     loaded.windowSize, segmented.step, loaded.classes, loaded.colours,
+                     segmented.scene->GetGeoreference());
+    ClassifyBatches(settings, builder, loaded, *segmented.scene, grid, results, picture);
+    return FinishFiles(results, segmented, picture);
+}
+
+std::string RunClassificationMode(ParameterParser& parser, AlgorithmBuilder& builder,
+                                  const ProtocolWriter& protocol) {
+    ClassificationSettings settings;
+    settings.modelFile = parser.ModelFile();
+    settings.imageFile = parser.GivenImageFile();
+    settings.samplingMethod = parser.SamplingMethod();
+    settings.outputPrefix = parser.OutputPrefix();
+    settings.bands = parser.GivenText("bands");
+    settings.stretch = parser.GivenText("stretch");
+    settings.protocol = &protocol;
+    return ClassifyImage(settings, builder);
 }
 
 }  // namespace velkar::ordana

@@ -4,10 +4,13 @@
 
 #include <iostream>
 
+#include "ordana/ProtocolWriter.h"
+
 namespace velkar::ordana {
 
-ConsoleProgress::ConsoleProgress(bool chatty)
-    : enabled(!chatty && isatty(STDERR_FILENO) == 1), start(std::chrono::steady_clock::now()) {}
+ConsoleProgress::ConsoleProgress(const ProtocolWriter& protocol)
+    : enabled(!protocol.Chatty() && isatty(STDERR_FILENO) == 1),
+      start(std::chrono::steady_clock::now()) {}
 
 ConsoleProgress::~ConsoleProgress() {
     if (shown) {

@@ -6,22 +6,26 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
 #include <optional>
 #include <set>
 #include <sstream>
 
 #include "ordana/AccuracyReport.h"
+#include "ordana/AlgorithmFactory.h"
 #include "ordana/ConsoleProgress.h"
 #include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
+#include "ordana/InputImage.h"
 #include "ordana/MapProcessor.h"
 #include "ordana/ModelFile.h"
 #include "ordana/OneBasedClassifier.h"
+#include "ordana/OptionDescription.h"
 #include "ordana/OutputFile.h"
 #include "ordana/ParameterParser.h"
 #include "ordana/PolygonFile.h"
+#include "ordana/ProtocolWriter.h"
+#include "ordana/SceneRaster.h"
 #include "velkar/patternrecognition/Sampling.h"
 #include "velkar/util/Random.h"
 
@@ -32,8 +36,6 @@ namespace {
 using patternrecognition::Pattern;
 using patternrecognition::PatternRecognitionAlgorithm;
 using patternrecognition::Sampling;
-
-void Progress(int value) { std::cout << "[PROGRESS] !" << value << "!" << std::endl; }
 
 // Counts the patterns the classifier gets right; every answer also goes into the matrix.
 long long CountCorrect(PatternRecognitionAlgorithm& classifier, const PatternSet& patterns,
@@ -63,7 +65,8 @@ struct LabelledPatterns {
     std::vector<int> polygonIds;
 };
 
-LabelledPatterns LoadUsablePatterns(const ExtractionOutput& output) {
+LabelledPatterns LoadUsablePatterns(const ExtractionOutput& output,
+                                    const ProtocolWriter& protocol) {
     const PatternSet all = LoadPatterns(output.descriptorFile, output.featureCount, output.classes);
     const bool knownPolygons = output.polygonIds.size() == all->size();
     LabelledPatterns usable;
@@ -77,10 +80,10 @@ LabelledPatterns LoadUsablePatterns(const ExtractionOutput& output) {
         usable.polygonIds.push_back(knownPolygons ? output.polygonIds[i] : -1);
     }
     if (skipped > 0) {
-        LogMessage(std::to_string(skipped) + " of the " + std::to_string(all->size()) +
-                   " patterns of '" + EchoedPath(output.descriptorFile) +
-                   "' hold values that are not finite numbers; they are left out of training "
-                   "and testing.");
+        protocol.Warning(std::to_string(skipped) + " of the " + std::to_string(all->size()) +
+                         " patterns of '" + EchoedPath(output.descriptorFile) +
+                         "' hold values that are not finite numbers; they are left out of training "
+                         "and testing.");
     }
     return usable;
 }
@@ -141,6 +144,13 @@ std::array<PatternSet, 2> DrawHeldOutSplit(const LabelledPatterns& labelled,
     return halves;
 }
 
+// A real as the standard stream writes it at its default precision.
+std::string StreamText(double value) {
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
+
 // Reads one real number, accepting the "nan" and "inf" the descriptor writer produces for values
 // that are not finite.
 bool ParseReal(const std::string& word, double& value) {
@@ -176,13 +186,15 @@ struct RepetitionTotals {
 
 // The classifier of one key, or none (reported) when it cannot be built or cannot hold every
 // class of the polygon file.
-std::shared_ptr<PatternRecognitionAlgorithm> ExperimentClassifier(
-    PatternRecognitionBuilder& builder, const ExtractionOutput& output, const std::string& key) {
+std::shared_ptr<PatternRecognitionAlgorithm> ExperimentClassifier(AlgorithmBuilder& builder,
+                                                                  const ExtractionOutput& output,
+                                                                  const std::string& key,
+                                                                  const ProtocolWriter& protocol) {
     std::shared_ptr<PatternRecognitionAlgorithm> classifier =
         builder.CreateAlgorithm(key, output.featureCount);
     if (!classifier) {
-        LogMessage("No classifier could be built for '--" + key +
-                   "'; its experiments are skipped.");
+        protocol.Warning("No classifier could be built for '--" + key +
+                         "'; its experiments are skipped.");
         return nullptr;
     }
     // A classifier built for a fixed number of classes must know every class of the polygon file.
@@ -190,8 +202,8 @@ std::shared_ptr<PatternRecognitionAlgorithm> ExperimentClassifier(
         try {
             oneBased->CheckClassCount(static_cast<int>(output.classes.size()));
         } catch (const std::invalid_argument& error) {
-            LogMessage(std::string(error.what()) + " The experiments with " + key +
-                       " are skipped.");
+            protocol.Warning(std::string(error.what()) + " The experiments with " + key +
+                             " are skipped.");
             return nullptr;
         }
     }
@@ -202,7 +214,7 @@ std::shared_ptr<PatternRecognitionAlgorithm> ExperimentClassifier(
 // polygons allow it, train a fresh classifier on half of every class's polygons and test on the
 // others. Returns the number of correct test windows of the window split.
 long long RunRepetition(PatternRecognitionAlgorithm& classifier, const LabelledPatterns& labelled,
-                        const HeldOutPlan& heldOutPlan, PatternRecognitionBuilder& builder,
+                        const HeldOutPlan& heldOutPlan, AlgorithmBuilder& builder,
                         const std::string& key, int featureCount, RepetitionTotals& totals) {
     auto split = Sampling::Split(labelled.patterns, 0.5);
     classifier.Train(split[0]);
@@ -223,7 +235,8 @@ long long RunRepetition(PatternRecognitionAlgorithm& classifier, const LabelledP
 void WriteBestModel(const ExperimentSettings& settings, const ExtractionOutput& output,
                     PatternRecognitionAlgorithm& best) {
     auto model = ComposeModel(best.Configuration(), best, output.classes, output.colors,
-                              output.parameters, output.windowSize, output.colorSpace);
+                              output.parameters, output.windowSize, output.colorSpace,
+                              output.bands);
     // A model of a colour variant carries the variant in its name, as its descriptor file does.
     const std::string prefix =
         settings.outputPrefix + (output.colorSpace.empty() ? "" : "_" + output.colorSpace);
@@ -234,12 +247,11 @@ void WriteBestModel(const ExperimentSettings& settings, const ExtractionOutput& 
 // report beside it and the model file of the best repetition.
 void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& output,
                    const std::string& key, double progressStart, double progressEnd) {
-    if (settings.chatty) {
-        std::cout << "[LOGMESSAGE] !Running experiments with " << key << ".!" << std::endl;
-    }
-    PatternRecognitionBuilder& builder = *settings.builder;
+    const ProtocolWriter& protocol = *settings.protocol;
+    protocol.Note("Running experiments with " + key + ".");
+    AlgorithmBuilder& builder = *settings.builder;
     std::shared_ptr<PatternRecognitionAlgorithm> classifier =
-        ExperimentClassifier(builder, output, key);
+        ExperimentClassifier(builder, output, key, protocol);
     if (!classifier) {
         return;
     }
@@ -248,14 +260,14 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
     const int experiments = settings.experiments;
 
     // The descriptor file is read once; every repetition draws its own random split of it.
-    const LabelledPatterns labelled = LoadUsablePatterns(output);
+    const LabelledPatterns labelled = LoadUsablePatterns(output, protocol);
     const long long trainingSize = static_cast<long long>(labelled.patterns->size() / 2);
     const long long testSize = static_cast<long long>(labelled.patterns->size()) - trainingSize;
     if (trainingSize == 0) {
-        LogMessage("The descriptor file '" + EchoedPath(output.descriptorFile) + "' holds " +
-                   std::to_string(labelled.patterns->size()) +
-                   " usable patterns, too few to train and test; the experiments with " + key +
-                   " are skipped.");
+        protocol.Warning("The descriptor file '" + EchoedPath(output.descriptorFile) + "' holds " +
+                         std::to_string(labelled.patterns->size()) +
+                         " usable patterns, too few to train and test; the experiments with " +
+                         key + " are skipped.");
         return;
     }
     const HeldOutPlan heldOutPlan = PlanHeldOut(labelled, output.classes);
@@ -278,13 +290,11 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
             static_cast<double>(totals.testCorrect) / static_cast<double>(repetition * testSize);
         WriteAccuracies(results.Stream(), std::to_string(repetition), ":", trainingAccuracy,
                         testAccuracy);
-        if (settings.chatty) {
-            Progress(static_cast<int>(repetition * step + progressStart));
-            std::cout << "[LOGMESSAGE] !Accumulated train " << repetition << ": "
-                      << trainingAccuracy << "!\n";
-            std::cout << "[LOGMESSAGE] !Accumulated test " << repetition << ": " << testAccuracy
-                      << "!" << std::endl;
-        }
+        protocol.Progress(static_cast<int>(repetition * step + progressStart));
+        protocol.Note("Accumulated train " + std::to_string(repetition) + ": " +
+                      StreamText(trainingAccuracy));
+        protocol.Note("Accumulated test " + std::to_string(repetition) + ": " +
+                      StreamText(testAccuracy));
         if (testCount > totals.bestTestCount) {
             totals.bestTestCount = testCount;
             totals.best = classifier;
@@ -308,19 +318,16 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
         classifierName, experiments, output.classes, totals.windowSplit, totals.heldOut,
         heldOutPlan.reason);
 
-    if (!settings.chatty) {
-        std::cerr << classifierName << " on " << output.descriptorFile
-                  << ":\n  window split: " << totals.windowSplit.Summary(output.classes)
-                  << "\n  held-out polygons: "
-                  << (totals.heldOut ? totals.heldOut->Summary(output.classes)
-                                     : "not evaluated (" + heldOutPlan.reason + ")")
-                  << std::endl;
-    }
+    protocol.ForPerson(classifierName + " on " + output.descriptorFile + ":\n  window split: " +
+                       totals.windowSplit.Summary(output.classes) + "\n  held-out polygons: " +
+                       (totals.heldOut ? totals.heldOut->Summary(output.classes)
+                                       : "not evaluated (" + heldOutPlan.reason + ")"));
     if (!totals.best) {
-        LogMessage(experiments > 0
-                       ? "No repetition of " + key +
-                             " classified a test pattern correctly; no model file is written."
-                       : "No repetition was run, so no model file is written for " + key + ".");
+        protocol.Warning(experiments > 0
+                             ? "No repetition of " + key +
+                                   " classified a test pattern correctly; no model file is written."
+                             : "No repetition was run, so no model file is written for " + key +
+                                   ".");
         return;
     }
     WriteBestModel(settings, output, *totals.best);
@@ -377,14 +384,13 @@ PatternSet LoadPatterns(const std::string& descriptorFile, int featureCount,
 
 void RunExperiments(const ExperimentSettings& settings, const ExtractionOutput& output,
                     int progressStart, int progressEnd) {
-    if (settings.chatty) {
-        Progress(progressStart);
-    }
+    settings.protocol->Progress(progressStart);
     const std::vector<std::string> keys = settings.builder->SelectedAlgorithms();
     if (output.featureCount == 0) {
-        LogMessage("The " + output.algorithmName + " extraction found no window inside the " +
-                   "polygons (descriptor file '" + EchoedPath(output.descriptorFile) +
-                   "'); there is nothing to train on.");
+        settings.protocol->Warning(
+            "The " + output.algorithmName + " extraction found no window inside the " +
+            "polygons (descriptor file '" + EchoedPath(output.descriptorFile) +
+            "'); there is nothing to train on.");
         return;
     }
     // Each classifier runs within its share of the output's progress range.
@@ -399,23 +405,65 @@ void RunExperiments(const ExperimentSettings& settings, const ExtractionOutput& 
 
 namespace {
 
+// The image with the bands of --bands and --stretch; every extractor and colour space is checked
+// against its band count, and the extractors are set to it, so that their feature counts are
+// those of the run. The bands and stretches are said when the image is no plain picture.
+std::shared_ptr<SceneRaster> OpenScene(ParameterParser& parser, MapProcessor& processor,
+                                       const ExtractionSelection& selection,
+                                       const ProtocolWriter& protocol) {
+    const std::optional<std::string> bands = parser.GivenText("bands");
+    const std::optional<std::string> stretch = parser.GivenText("stretch");
+    std::shared_ptr<SceneRaster> scene;
+    try {
+        scene = std::make_shared<SceneRaster>(processor.imageFile, BandRequestOf(bands, stretch));
+    } catch (const SceneRaster::BandError& error) {
+        throw InputError(RejectionMessage({"bands"}, {bands.value_or("")}, error.what()));
+    }
+    const std::string description =
+        "The image '" + EchoedPath(processor.imageFile) + "' is read as " + scene->Description();
+    if (!scene->IsPlain()) {
+        protocol.Note(description + ".");
+        protocol.ForPerson(description + ".");
+    }
+    for (const auto& transformation : processor.colorTransformations) {
+        if (scene->BandCount() != 3) {
+            throw InputError(ColourSpaceBandMessage(*transformation, scene->BandCount()));
+        }
+    }
+    const auto blank = imageprocessing::ImageFileSystem::Create(processor.imageFile, 0, 0,
+                                                                scene->BandCount());
+    for (const auto& extractor : selection.algorithms) {
+        try {
+            extractor->SetImage(blank);
+        } catch (const std::invalid_argument& error) {
+            throw InputError(description + ": " + error.what() + ".");
+        }
+    }
+    return scene;
+}
+
 // Everything the experiments will need from the command line, checked before anything is
 // extracted or written: the repetition count, the polygon file, and a classifier of every
 // selected key for every extractor's features, able to tell every class of the polygon file
 // apart. Problems are reported as they are found; any of them stops the run. Returns the
 // repetition count.
-int CheckedExperiments(ParameterParser& parser, const ExtractionSelection& selection,
-                       const std::string& polygonFile) {
+int CheckedExperiments(ParameterParser& parser, AlgorithmFactory& factory,
+                       const ExtractionSelection& selection, MapProcessor& processor,
+                       const ProtocolWriter& protocol) {
     const int experiments = parser.Experiments();
     if (experiments < 0) {
-        throw InputError("Invalid value for option '--experiments': " +
-                         std::to_string(experiments) + " (it must be 0 or more).");
+        throw InputError(RejectionMessage({"experiments"}, {std::to_string(experiments)},
+                                          "it must be 0 or more"));
     }
-    const std::size_t classCount = ReadPolygonFile(polygonFile, true).classes.size();
+    const std::size_t classCount = ReadPolygonFile(processor.polygonFile, true).classes.size();
     bool usable = !parser.ProblemReported();
-    for (const std::string& key : parser.SelectedAlgorithms()) {
+    if (usable) {
+        // The extractors' feature counts follow the bands read, which the image's file tells.
+        processor.scene = OpenScene(parser, processor, selection, protocol);
+    }
+    for (const std::string& key : factory.SelectedAlgorithms()) {
         for (const auto& extractor : selection.algorithms) {
-            const auto classifier = parser.CreateAlgorithm(key, extractor->FeatureCount());
+            const auto classifier = factory.CreateAlgorithm(key, extractor->FeatureCount());
             if (!classifier) {
                 usable = false;
                 break;
@@ -424,7 +472,7 @@ int CheckedExperiments(ParameterParser& parser, const ExtractionSelection& selec
                 try {
                     oneBased->CheckClassCount(static_cast<int>(classCount));
                 } catch (const std::invalid_argument& error) {
-                    LogMessage(error.what());
+                    protocol.Error(error.what());
                     usable = false;
                     break;
                 }
@@ -439,50 +487,43 @@ int CheckedExperiments(ParameterParser& parser, const ExtractionSelection& selec
 
 }  // namespace
 
-void RunExperimentMode(ParameterParser& parser) {
-    const bool chatty = parser.IsChatty();
-    MapProcessor processor(chatty);
+void RunExperimentMode(ParameterParser& parser, AlgorithmFactory& factory,
+                       const ProtocolWriter& protocol) {
+    // Asked for what it reports: a command line that cannot be read is named at every query.
+    parser.IsChatty();
+    MapProcessor processor(protocol);
     processor.imageFile = parser.ImageFile();
     processor.polygonFile = parser.PolygonFile();
     processor.polygonFileName = parser.PolygonFileName();
     processor.outputPrefix = parser.OutputPrefix();
 
-    ExtractionSelection selection = parser.FeatureExtractionAlgorithms();
-    auto transformations = parser.ColorTransformations();
+    ExtractionSelection selection = factory.FeatureExtractionAlgorithms();
+    auto transformations = factory.ColorTransformations();
     if (selection.algorithms.empty()) {
-        if (chatty) {
-            LogMessage("No valid extraction algorithm selected.");
-        }
+        protocol.Note("No valid extraction algorithm selected.");
         throw InputError::AlreadyReported();
     }
-    const int experiments = CheckedExperiments(parser, selection, processor.polygonFile);
     processor.colorTransformations.insert(processor.colorTransformations.end(),
                                           transformations.begin(), transformations.end());
+    const int experiments = CheckedExperiments(parser, factory, selection, processor, protocol);
     processor.SetExtraction(selection);
-    if (chatty) {
-        std::cout << "[TASK] !Extracting features!" << std::endl;
-    }
-    ConsoleProgress progress(chatty);
+    protocol.Task("Extracting features");
+    ConsoleProgress progress(protocol);
     processor.progressLine = &progress;
     auto outputs = processor.Process();
 
     ExperimentSettings settings;
-    settings.chatty = chatty;
+    settings.protocol = &protocol;
     settings.experiments = experiments;
     settings.outputPrefix =
         OutputPrefixFor(processor.outputPrefix, processor.imageFile) + processor.polygonFileName;
-    settings.builder = &parser;
+    settings.builder = &factory;
     settings.progress = &progress;
 
-    if (chatty) {
-        std::cout << "[TASK] !Classifying!" << std::endl;
-    }
+    protocol.Task("Classifying");
     const double count = static_cast<double>(outputs.size());
     for (std::size_t k = 0; k < outputs.size(); ++k) {
-        if (chatty) {
-            std::cout << "[LOGMESSAGE] !Processing " << outputs[k]->algorithmName << " output.!"
-                      << std::endl;
-        }
+        protocol.Note("Processing " + outputs[k]->algorithmName + " output.");
         RunExperiments(settings, *outputs[k],
                        static_cast<int>(static_cast<double>(k) / count * 100),
                        static_cast<int>(static_cast<double>(k + 1) / count * 100));

@@ -11,28 +11,33 @@
 #include <string>
 #include <vector>
 
+#include "ordana/AlgorithmBuilder.h"
 #include "ordana/ExtractionOutput.h"
-#include "ordana/PatternRecognitionBuilder.h"
+#include "ordana/ProtocolWriter.h"
 #include "velkar/patternrecognition/Pattern.h"
 
 namespace velkar::ordana {
 
 class ConsoleProgress;
+class AlgorithmFactory;
 class ParameterParser;
 
 struct ExperimentSettings {
-    bool chatty = false;
+    // Where the run reports; the process's writer unless another is given.
+    const ProtocolWriter* protocol = &Protocol();
     int experiments = 1;
     // The image's directory followed by the polygon file's name.
     std::string outputPrefix;
-    PatternRecognitionBuilder* builder = nullptr;
+    AlgorithmBuilder* builder = nullptr;
     // Shows how far the repetitions are, to a person at a terminal; may be null.
     ConsoleProgress* progress = nullptr;
 };
 
 using PatternSet = std::shared_ptr<std::vector<std::shared_ptr<patternrecognition::Pattern>>>;
 
-void RunExperimentMode(ParameterParser& parser);
+// The experiment run of the command line.
+void RunExperimentMode(ParameterParser& parser, AlgorithmFactory& factory,
+                       const ProtocolWriter& protocol);
 
 void RunExperiments(const ExperimentSettings& settings, const ExtractionOutput& output,
                     int progressStart, int progressEnd);

@@ -3,10 +3,14 @@
 // The record of one extractor run over one image variant: where its descriptors were written,
 // how many features each has (0 when the run produced none), the polygon each descriptor came
 // from, and what the model file needs to repeat the extraction (extractor name, parameter
-// string, window size, colour space, classes and colours).
+// string, window size, colour space, classes and colours, the bands read), and where the image
+// lies on the ground.
 
 #include <string>
 #include <vector>
+
+#include "ordana/SceneRaster.h"
+#include "velkar/imageprocessing/Georeference.h"
 
 namespace velkar::ordana {
 
@@ -23,6 +27,9 @@ struct ExtractionOutput {
     std::string colorSpace;
     // The polygon id of every descriptor, in the order of the descriptor file.
     std::vector<int> polygonIds;
+    // What a model records of the bands (empty for a plain picture, see RecordedBands).
+    BandRequest bands;
+    imageprocessing::Georeference georeference;
 };
 
 }  // namespace velkar::ordana

@@ -3,18 +3,18 @@
 #include <algorithm>
 #include <charconv>
 #include <fstream>
-#include <iostream>
 #include <map>
 #include <set>
-
-#include <boost/timer/timer.hpp>
 
 #include "ordana/ConsoleProgress.h"
 #include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
+#include "ordana/InputImage.h"
+#include "ordana/PolygonRegions.h"
 #include "ordana/OutputFile.h"
 #include "ordana/PolygonFile.h"
+#include "ordana/ProtocolWriter.h"
 #include "velkar/util/Parallel.h"
 
 namespace velkar::ordana {
@@ -104,99 +104,74 @@ std::string WriteDescriptorFile(const std::string& path, const MapProcessor::Pol
     return file.Commit();
 }
 
-// The segmentation file lists each window by its corner pixels, so its polygon spans w − 1
-// pixels, while the window extractors take a window only when the corners one past it lie
-// inside the polygon. Widening the polygon to span the window's full w pixels makes every
-// extractor take exactly that one window.
-void WidenToCoveredPixels(math::Polygon& polygon) {
-    if (polygon.Size() == 0) {
-        return;
-    }
-    namespace bp = boost::polygon;
-    const auto box = polygon.Bounds();
-    const math::Polygon::Point corners[] = {{bp::xl(box), bp::yl(box)},
-                                            {bp::xl(box), bp::yh(box) + 1},
-                                            {bp::xh(box) + 1, bp::yh(box) + 1},
-                                            {bp::xh(box) + 1, bp::yl(box)}};
-    polygon.SetPoints(corners, 4);
-}
-
 }  // namespace
 
-MapProcessor::MapProcessor(bool chatty) : chatty(chatty) {}
+MapProcessor::MapProcessor(const ProtocolWriter& protocol) : protocol(protocol) {}
 
 void MapProcessor::SetExtraction(const ExtractionSelection& selection) {
     algorithms.insert(algorithms.end(), selection.algorithms.begin(), selection.algorithms.end());
     parameters = selection.parameters;
 }
 
-MapProcessor::PolygonList MapProcessor::ReadPolygons(bool requireKnownLabels) {
-    PolygonFileContent content = ReadPolygonFile(polygonFile, requireKnownLabels);
+MapProcessor::PolygonList MapProcessor::ReadPolygons() {
+    PolygonFileContent content = ReadPolygonFile(polygonFile, true);
     classes.insert(classes.end(), content.classes.begin(), content.classes.end());
     colors.insert(colors.end(), content.colors.begin(), content.colors.end());
     return content.polygons;
 }
 
-MapProcessor::ImagePointer MapProcessor::LoadImage() {
-    if (!image) {
-        image = ReadInputImage(imageFile);
+SceneRaster& MapProcessor::LoadScene() {
+    if (!scene) {
+        scene = std::make_shared<SceneRaster>(imageFile, bandRequest);
     }
-    if (!image->IsLoaded()) {
-        throw InputError("Cannot read the image file '" + EchoedPath(imageFile) + "'.");
-    }
-    return image;
+    return *scene;
 }
 
-std::shared_ptr<imageprocessing::ImageFileSystem> ReadInputImage(const std::string& path) {
-    auto loaded = std::make_shared<imageprocessing::ImageFileSystem>(path);
-    if (!loaded->IsLoaded()) {
-        const std::string& reason = loaded->LoadError();
-        throw InputError("Cannot read the image file '" + EchoedPath(path) + "'" +
-                         (reason.empty() ? "" : ": " + reason) + ".");
-    }
-    if (loaded->FileBandCount() > 3 || loaded->FileBitsPerSample() > 8) {
-        const int bands = loaded->FileBandCount();
-        LogMessage("The image file '" + EchoedPath(path) + "' has " + std::to_string(bands) +
-                   (bands == 1 ? " band of " : " bands of ") +
-                   std::to_string(loaded->FileBitsPerSample()) +
-                   " bits; it is read as 8-bit RGB, as every extractor works on three 8-bit "
-                   "channels.");
-    }
-    return loaded;
-}
-
-std::shared_ptr<imageprocessing::ImageFileSystem> TransformedImage(
-    const imageprocessing::ImageFileSystem& source,
-    const imageprocessing::ColorSpaceTransformation& transformation) {
-    auto copy = imageprocessing::ImageFileSystem::Create("tmpfile.jpg", source.Width(),
-                                                         source.Height(), 24);
-    imageprocessing::Pixel in;
-    imageprocessing::Pixel out;
-    for (int x = 0; x < source.Width(); ++x) {
-        for (int y = 0; y < source.Height(); ++y) {
-            source.Pixel(x, y, in);
-            transformation.ForwardTransformation(in, out);
-            copy->SetPixel(x, y, out);
-        }
-    }
-    return copy;
-}
-
-void MapProcessor::WarnOfPolygonsPastTheImage(const PolygonList& polygons,
-                                              const imageprocessing::ImageFileSystem& image) const {
+void MapProcessor::WarnOfPolygonsPastTheImage(const PolygonList& polygons) const {
     namespace bp = boost::polygon;
     for (const auto& polygon : polygons) {
         if (polygon->Size() == 0) {
             continue;
         }
         const auto box = polygon->Bounds();
-        if (bp::xl(box) < 0 || bp::yl(box) < 0 || bp::xh(box) > image.Width() ||
-            bp::yh(box) > image.Height()) {
-            LogMessage("The polygon " + std::to_string(polygon->Id() + 1) + " (class '" +
-                       EchoedInput(polygon->Class()) + "') of '" + EchoedPath(polygonFile) +
-                       "' reaches past the image (" + std::to_string(image.Width()) + " x " +
-                       std::to_string(image.Height()) +
-                       " pixels); its windows outside the image are skipped.");
+        if (bp::xl(box) < 0 || bp::yl(box) < 0 || bp::xh(box) > scene->Width() ||
+            bp::yh(box) > scene->Height()) {
+            protocol.Warning("The polygon " + std::to_string(polygon->Id() + 1) + " (class '" +
+                             EchoedInput(polygon->Class()) + "') of '" + EchoedPath(polygonFile) +
+                             "' reaches past the image (" + std::to_string(scene->Width()) +
+                             " x " + std::to_string(scene->Height()) +
+                             " pixels); its windows outside the image are skipped.");
+        }
+    }
+}
+
+void MapProcessor::WarnOfAbsentPixels(const PolygonList& polygons, const std::string& algorithmName,
+                                      const std::map<int, long long>& leftOut,
+                                      const std::vector<int>& polygonIds) const {
+    if (leftOut.empty()) {
+        return;
+    }
+    const std::set<int> polygonsWithWindows(polygonIds.begin(), polygonIds.end());
+    std::map<std::string, long long> perClass;
+    for (const auto& [id, count] : leftOut) {
+        const std::string name = ClassOf(polygons, id);
+        perClass[name] += count;
+        if (polygonsWithWindows.count(id) == 0) {
+            protocol.Warning("The polygon " + std::to_string(id + 1) + " (class '" +
+                             EchoedInput(name) + "') of '" + EchoedPath(polygonFile) +
+                             "' gives no window to " + algorithmName + ": each of its " +
+                             std::to_string(count) + " holds pixels without data in '" +
+                             EchoedPath(imageFile) + "'.");
+        }
+    }
+    for (const std::string& name : classes) {
+        const auto found = perClass.find(name);
+        if (found != perClass.end()) {
+            protocol.Warning(std::to_string(found->second) + " windows of " + algorithmName +
+                             " in the class '" + EchoedInput(name) + "' of '" +
+                             EchoedPath(polygonFile) + "' hold pixels without data in '" +
+                             EchoedPath(imageFile) + "'; they are left out.");
+            perClass.erase(found);
         }
     }
 }
@@ -218,106 +193,133 @@ void MapProcessor::WarnOfMissingWindows(
         }
         const auto box = polygon->Bounds();
         if (bp::xh(box) - bp::xl(box) < windowSize || bp::yh(box) - bp::yl(box) < windowSize) {
-            LogMessage("The polygon " + std::to_string(polygon->Id() + 1) + " (class '" +
-                       EchoedInput(polygon->Class()) + "') of '" + EchoedPath(polygonFile) +
-                       "' is smaller than the " + std::to_string(windowSize) + "-pixel window of " +
-                       algorithm.Name() + "; it gives no window.");
+            protocol.Warning("The polygon " + std::to_string(polygon->Id() + 1) + " (class '" +
+                             EchoedInput(polygon->Class()) + "') of '" + EchoedPath(polygonFile) +
+                             "' is smaller than the " + std::to_string(windowSize) +
+                             "-pixel window of " + algorithm.Name() + "; it gives no window.");
         }
     }
     for (const std::string& name : classes) {
         if (classesWithWindows.count(name) == 0) {
-            LogMessage("The class '" + EchoedInput(name) + "' of '" + EchoedPath(polygonFile) +
-                       "' gets no window from " + algorithm.Name() +
-                       "; the classifiers cannot learn it.");
+            protocol.Warning("The class '" + EchoedInput(name) + "' of '" +
+                             EchoedPath(polygonFile) + "' gets no window from " + algorithm.Name() +
+                             "; the classifiers cannot learn it.");
         }
     }
 }
+
+namespace {
+
+// What one extractor gathers over the regions for one colour variant.
+struct Extraction {
+    FlatDescriptors descriptors;
+    std::map<int, long long> leftOut;
+    // Runs while the extractor works; reported when its descriptor file is written.
+    std::unique_ptr<boost::timer::auto_cpu_timer> timer;
+};
+
+void Append(FlatDescriptors& all, FlatDescriptors&& part) {
+    all.values.insert(all.values.end(), part.values.begin(), part.values.end());
+    all.polygonIds.insert(all.polygonIds.end(), part.polygonIds.begin(), part.polygonIds.end());
+}
+
+}  // namespace
 
 std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::Process() {
     PolygonList polygons = ReadPolygons();
-    ImagePointer loaded = LoadImage();
-    WarnOfPolygonsPastTheImage(polygons, *loaded);
-    if (colorTransformations.empty()) {
-        return ProcessImage(polygons, "", 0, 100, loaded);
+    const SceneRaster& image = LoadScene();
+    WarnOfPolygonsPastTheImage(polygons);
+    // The image itself (no transformation), or each colour variant in selection order.
+    std::vector<std::shared_ptr<imageprocessing::ColorSpaceTransformation>> variants =
+        colorTransformations;
+    if (variants.empty()) {
+        variants.push_back(nullptr);
     }
-    std::vector<std::shared_ptr<ExtractionOutput>> outputs;
-    for (const auto& transformation : colorTransformations) {
-        auto variant = ProcessImage(polygons, "_" + transformation->ShortName(), 0, 100,
-                                    TransformedImage(*loaded, *transformation),
-                                    &transformation == &colorTransformations.front());
-        outputs.insert(outputs.end(), variant.begin(), variant.end());
-    }
-    return outputs;
-}
-
-std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::ProcessImage(PolygonList& polygons,
-                                                                          const std::string& suffix,
-                                                                          int progressStart,
-                                                                          int progressEnd,
-                                                                          ImagePointer variant,
-                                                                          bool reportWindowGaps) {
-    const std::string prefix = OutputPrefixFor(outputPrefix, imageFile) +
-                               polygonFileName + suffix;
-    const double step = algorithms.empty() ? 0.0
-                                           : static_cast<double>(progressEnd - progressStart) /
-                                                 static_cast<double>(algorithms.size());
-    int progress = progressStart;
-
-    std::vector<std::shared_ptr<ExtractionOutput>> outputs;
-    for (const auto& algorithm : algorithms) {
-        const std::string name = algorithm->Name();
-        if (chatty) {
-            std::cout << "[LOGMESSAGE] !Processing image with " << name << ".!" << std::endl;
+    std::vector<std::vector<Extraction>> extractions(variants.size());
+    for (auto& perVariant : extractions) {
+        perVariant.resize(algorithms.size());
+        for (Extraction& extraction : perVariant) {
+            // Stopped before it is copied, so that neither copy reports when it goes.
+            boost::timer::auto_cpu_timer timer = protocol.StepTimer();
+            timer.stop();
+            extraction.timer = std::make_unique<boost::timer::auto_cpu_timer>(timer);
         }
+    }
+
+    const std::vector<PolygonRegion> regions =
+        GroupIntoRegions(polygons, image.Width(), image.Height(), regionPixels);
+    for (std::size_t r = 0; r < regions.size(); ++r) {
         if (progressLine != nullptr) {
-            progressLine->Show("Extracting features with " + name +
-                               (suffix.empty() ? "" : " (" + suffix.substr(1) + ")"));
+            progressLine->Show("Extracting features: region " + std::to_string(r + 1) + " of " +
+                               std::to_string(regions.size()));
         }
-        // Reports wall and CPU time of this extractor's step when it goes out of scope.
-        boost::timer::auto_cpu_timer timer(std::cout, 6);
-
-        algorithm->SetImage(variant);
-        FlatDescriptors descriptors = algorithm->DescribePolygons(polygons);
-        if (reportWindowGaps) {
-            WarnOfMissingWindows(polygons, *algorithm, descriptors.polygonIds);
+        const PolygonRegion& region = regions[r];
+        // Polygons that need no pixel are described over an empty image.
+        const ImagePointer pixels =
+            region.area.width > 0
+                ? image.Read(region.area)
+                : imageprocessing::ImageFileSystem::Create(imageFile, 0, 0, image.BandCount());
+        PolygonList moved = Translated(polygons, region);
+        for (std::size_t v = 0; v < variants.size(); ++v) {
+            const ImagePointer variant =
+                variants[v] ? TransformedImage(*pixels, *variants[v]) : pixels;
+            for (std::size_t a = 0; a < algorithms.size(); ++a) {
+                Extraction& extraction = extractions[v][a];
+                extraction.timer->resume();
+                algorithms[a]->SetImage(variant);
+                Append(extraction.descriptors, algorithms[a]->DescribePolygons(moved));
+                for (const auto& [id, count] : algorithms[a]->TakeLeftOutWindows()) {
+                    extraction.leftOut[id] += count;
+                }
+                extraction.timer->stop();
+            }
         }
+    }
 
-        auto output = std::make_shared<ExtractionOutput>();
-        output->descriptorFile =
-            WriteDescriptorFile(TimestampedFileName(prefix, algorithm->FileExtension()), polygons,
-                                descriptors, algorithm->FeatureCount());
-        output->featureCount = descriptors.polygonIds.empty() ? 0 : algorithm->FeatureCount();
-        output->algorithmName = name;
-        output->classes = classes;
-        output->colors = colors;
-        output->parameters = parameters[name];
-        output->windowSize = algorithm->ClassificationWindowSize(polygons);
+    const std::string prefix = OutputPrefixFor(outputPrefix, imageFile) + polygonFileName;
+    std::vector<std::shared_ptr<ExtractionOutput>> outputs;
+    for (std::size_t v = 0; v < variants.size(); ++v) {
         // The suffix of a colour variant is "_" and the colour space's short name.
-        output->colorSpace = suffix.empty() ? "" : suffix.substr(1);
-        output->polygonIds = std::move(descriptors.polygonIds);
-        outputs.push_back(output);
+        const std::string colorSpace = variants[v] ? variants[v]->ShortName() : "";
+        const std::string suffix = colorSpace.empty() ? "" : "_" + colorSpace;
+        // The windows of every colour variant are the same, so only the first reports them.
+        const bool reportWindowGaps = v == 0;
+        const double step = static_cast<double>(100) / static_cast<double>(algorithms.size());
+        int progress = 0;
+        for (std::size_t a = 0; a < algorithms.size(); ++a) {
+            const auto& algorithm = algorithms[a];
+            Extraction& extraction = extractions[v][a];
+            const std::string name = algorithm->Name();
+            protocol.Note("Processing image with " + name + ".");
+            FlatDescriptors& descriptors = extraction.descriptors;
+            if (reportWindowGaps) {
+                WarnOfMissingWindows(polygons, *algorithm, descriptors.polygonIds);
+                WarnOfAbsentPixels(polygons, name, extraction.leftOut, descriptors.polygonIds);
+            }
 
-        progress = static_cast<int>(progress + step);
-        if (chatty) {
-            std::cout << "[PROGRESS] !" << progress << "!" << std::endl;
+            auto output = std::make_shared<ExtractionOutput>();
+            output->descriptorFile =
+                WriteDescriptorFile(TimestampedFileName(prefix + suffix, algorithm->FileExtension()),
+                                    polygons, descriptors, algorithm->FeatureCount());
+            output->featureCount = descriptors.polygonIds.empty() ? 0 : algorithm->FeatureCount();
+            output->algorithmName = name;
+            output->classes = classes;
+            output->colors = colors;
+            output->parameters = parameters[name];
+            output->windowSize = algorithm->ClassificationWindowSize(polygons);
+            output->colorSpace = colorSpace;
+            output->polygonIds = std::move(descriptors.polygonIds);
+            output->bands = RecordedBands(image);
+            output->georeference = image.GetGeoreference();
+            descriptors.values = {};
+            outputs.push_back(output);
+
+            progress = static_cast<int>(progress + step);
+            protocol.Progress(progress);
+            extraction.timer->report();
         }
     }
     return outputs;
-}
-
-MapProcessor::DescriptorList MapProcessor::Process(
-    featureextraction::FeatureExtractionAlgorithm& extractor) {
-    PolygonList polygons = ReadPolygons(false);
-    for (const auto& polygon : polygons) {
-        WidenToCoveredPixels(*polygon);
-    }
-    ImagePointer loaded = LoadImage();
-    if (chatty) {
-        std::cout << "[LOGMESSAGE] !Processing image with " << extractor.Name() << ".!"
-                  << std::endl;
-    }
-    extractor.SetImage(loaded);
-    return extractor.Process(polygons);
 }
 
 }  // namespace velkar::ordana

@@ -1,21 +1,27 @@
 #pragma once
 
-// Brings an image and a polygon file together with the library's extractors. For the experiments
+// Brings an image and a polygon file together with the library's extractors for the experiments:
 // it runs every extractor over every colour variant of the image (or the image itself when no
 // colour space is selected), writes each run's descriptors to a time-stamped descriptor file
 // (one line per descriptor: its class, then every feature value, precision 15) and returns one
-// ExtractionOutput per run. For the classification run it runs one extractor over the image
-// and returns the descriptors. An image or polygon file that cannot be used is rejected with an
-// InputError before anything is written. Polygons reaching past the image, polygons smaller
-// than an extractor's window and classes that get no window are reported as log lines.
+// ExtractionOutput per run. The image is never held whole: consecutive polygons share a region
+// of it (PolygonRegions), read once, turned into each colour variant and described by every
+// extractor before the next region is read; the descriptor files are written once every region
+// is described, so an image or polygon file that cannot be used is rejected with an InputError
+// before anything is written. Polygons reaching past the image, polygons smaller than an
+// extractor's window, classes that get no window, and windows left out because they hold pixels
+// without data (counted per class, and naming the polygons that lose every window) are reported
+// as warnings.
 
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "ordana/AlgorithmFactory.h"
 #include "ordana/ExtractionOutput.h"
-#include "ordana/ParameterParser.h"
+#include "ordana/PolygonRegions.h"
+#include "ordana/SceneRaster.h"
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/imageprocessing/ColorSpaceTransformation.h"
 #include "velkar/imageprocessing/ImageFileSystem.h"
@@ -24,31 +30,23 @@
 namespace velkar::ordana {
 
 class ConsoleProgress;
+class ProtocolWriter;
 
 class MapProcessor {
   public:
     using PolygonList = std::vector<std::shared_ptr<math::Polygon>>;
-    using DescriptorList = std::vector<std::shared_ptr<featureextraction::Descriptor>>;
     using ImagePointer = std::shared_ptr<imageprocessing::ImageFileSystem>;
 
-    explicit MapProcessor(bool chatty);
+    explicit MapProcessor(const ProtocolWriter& protocol);
     virtual ~MapProcessor() = default;
 
     void SetExtraction(const ExtractionSelection& selection);
 
-    // Reads polygonFile; appends its classes and colours. With requireKnownLabels every polygon
-    // label must be one of the file's classes.
-    PolygonList ReadPolygons(bool requireKnownLabels = true);
+    // Reads polygonFile, whose every polygon label must be one of its classes; appends its
+    // classes and colours.
+    PolygonList ReadPolygons();
 
     std::vector<std::shared_ptr<ExtractionOutput>> Process();
-    DescriptorList Process(featureextraction::FeatureExtractionAlgorithm& extractor);
-    // reportWindowGaps names polygons and classes that give no window; the windows of every
-    // colour variant are the same, so only the first variant reports them.
-    std::vector<std::shared_ptr<ExtractionOutput>> ProcessImage(PolygonList& polygons,
-                                                                const std::string& suffix,
-                                                                int progressStart, int progressEnd,
-                                                                ImagePointer image,
-                                                                bool reportWindowGaps = true);
 
     std::vector<std::shared_ptr<featureextraction::FeatureExtractionAlgorithm>> algorithms;
     std::vector<std::shared_ptr<imageprocessing::ColorSpaceTransformation>> colorTransformations;
@@ -60,30 +58,26 @@ class MapProcessor {
     std::vector<std::string> classes;
     std::vector<std::string> colors;
     std::map<std::string, std::string> parameters;
-    // An image the caller has already loaded from imageFile; loaded on demand when empty.
-    ImagePointer image;
+    // The image the caller has already opened from imageFile; opened on demand with
+    // bandRequest when empty.
+    std::shared_ptr<SceneRaster> scene;
+    BandRequest bandRequest;
+    // The pixels one region of consecutive polygons may span.
+    long long regionPixels = kRegionPixels;
     // Shows which extractor runs, to a person at a terminal; may be null.
     ConsoleProgress* progressLine = nullptr;
 
   private:
-    ImagePointer LoadImage();
-    void WarnOfPolygonsPastTheImage(const PolygonList& polygons,
-                                    const imageprocessing::ImageFileSystem& image) const;
+    SceneRaster& LoadScene();
+    void WarnOfPolygonsPastTheImage(const PolygonList& polygons) const;
     void WarnOfMissingWindows(const PolygonList& polygons,
                               const featureextraction::FeatureExtractionAlgorithm& algorithm,
                               const std::vector<int>& polygonIds) const;
+    void WarnOfAbsentPixels(const PolygonList& polygons, const std::string& algorithmName,
+                            const std::map<int, long long>& leftOut,
+                            const std::vector<int>& polygonIds) const;
 
-    bool chatty;
+    const ProtocolWriter& protocol;
 };
-
-// The image of an input file; one that cannot be read is rejected with an InputError giving the
-// reason. A file of more than three bands or more than 8 bits per sample is reported, once, as
-// read as 8-bit RGB.
-std::shared_ptr<imageprocessing::ImageFileSystem> ReadInputImage(const std::string& path);
-
-// A copy of the image with every pixel passed through the transformation.
-std::shared_ptr<imageprocessing::ImageFileSystem> TransformedImage(
-    const imageprocessing::ImageFileSystem& source,
-    const imageprocessing::ColorSpaceTransformation& transformation);
 
 }  // namespace velkar::ordana

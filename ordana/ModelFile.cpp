@@ -1,7 +1,9 @@
 #include "ordana/ModelFile.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <optional>
 #include <fstream>
 
 #include "ordana/EchoedInput.h"
@@ -42,7 +44,7 @@ std::shared_ptr<util::Map> ComposeModel(std::shared_ptr<util::Collection> config
                                         const std::vector<std::string>& classes,
                                         const std::vector<std::string>& colors,
                                         const std::string& parameters, int windowSize,
-                                        const std::string& colorSpace) {
+                                        const std::string& colorSpace, const BandRequest& bands) {
     auto model = std::dynamic_pointer_cast<util::Map>(configuration);
     if (!model) {
         model = std::make_shared<util::Map>();
@@ -56,6 +58,25 @@ std::shared_ptr<util::Map> ComposeModel(std::shared_ptr<util::Collection> config
     metadata->Put("feature_extraction_parameters", new std::string(parameters));
     if (!colorSpace.empty()) {
         metadata->Put("color_space", new std::string(colorSpace));
+    }
+    if (bands.numbers) {
+        auto* numbers = new util::Array();
+        for (const int number : *bands.numbers) {
+            numbers->Add(new int(number));
+        }
+        metadata->Put("bands", static_cast<util::Collection*>(numbers));
+    }
+    if (bands.stretches) {
+        auto* stretches = new util::Array();
+        for (const auto& stretch : *bands.stretches) {
+            auto* pair = new util::Array();
+            if (stretch) {
+                pair->Add(new double(stretch->low));
+                pair->Add(new double(stretch->high));
+            }
+            stretches->Add(static_cast<util::Collection*>(pair));
+        }
+        metadata->Put("stretch", static_cast<util::Collection*>(stretches));
     }
     model->Put("metadata", static_cast<util::Collection*>(metadata));
     return model;
@@ -107,7 +128,86 @@ std::string ModelText(const std::string& path, std::size_t sizeLimit) {
     return text;
 }
 
+// A number of an array, written as an integer or a real.
+std::optional<double> NumberAt(const util::Array& array, int index) {
+    if (const double* real = array.GetDouble(index)) {
+        return *real;
+    }
+    if (const int* whole = array.GetInt(index)) {
+        return *whole;
+    }
+    return std::nullopt;
+}
+
+void CheckBandRecord(const util::Map& metadata, const std::string& shownPath) {
+    const auto refuse = [&shownPath](const std::string& what) {
+        return InputError("The metadata of the model file '" + shownPath + "' hold " + what + ".");
+    };
+    int bandCount = -1;
+    if (metadata.Exists("bands")) {
+        const auto* bands = dynamic_cast<const util::Array*>(metadata.GetCollection("bands"));
+        bool valid = bands != nullptr && bands->Size() > 0;
+        for (int i = 0; valid && i < bands->Size(); ++i) {
+            valid = bands->GetInt(i) != nullptr && *bands->GetInt(i) >= 1;
+        }
+        if (!valid) {
+            throw refuse("\"bands\" that are not a list of band numbers from 1");
+        }
+        bandCount = bands->Size();
+    }
+    if (!metadata.Exists("stretch")) {
+        return;
+    }
+    const auto* stretches = dynamic_cast<const util::Array*>(metadata.GetCollection("stretch"));
+    if (stretches == nullptr || stretches->Size() != bandCount) {
+        throw refuse("a \"stretch\" that is not a list of one pair per band of \"bands\"");
+    }
+    for (int i = 0; i < stretches->Size(); ++i) {
+        const auto* pair = dynamic_cast<const util::Array*>(stretches->GetCollection(i));
+        if (pair != nullptr && pair->Size() == 0) {
+            continue;
+        }
+        double low = 0.0;
+        double high = 0.0;
+        bool valid = pair != nullptr && pair->Size() == 2;
+        if (valid) {
+            const std::optional<double> first = NumberAt(*pair, 0);
+            const std::optional<double> second = NumberAt(*pair, 1);
+            valid = first.has_value() && second.has_value();
+            low = first.value_or(0.0);
+            high = second.value_or(0.0);
+        }
+        if (!valid || !std::isfinite(low) || !std::isfinite(high) || low > high) {
+            throw refuse("a \"stretch\" whose item " + std::to_string(i + 1) +
+                         " is neither [] nor [low, high] with low not above high");
+        }
+    }
+}
+
 }  // namespace
+
+BandRequest ModelBands(const util::Map& metadata) {
+    BandRequest request;
+    if (const auto* bands = dynamic_cast<const util::Array*>(metadata.GetCollection("bands"))) {
+        request.numbers.emplace();
+        for (int i = 0; i < bands->Size(); ++i) {
+            request.numbers->push_back(*bands->GetInt(i));
+        }
+    }
+    if (const auto* stretches =
+            dynamic_cast<const util::Array*>(metadata.GetCollection("stretch"))) {
+        request.stretches.emplace();
+        for (int i = 0; i < stretches->Size(); ++i) {
+            const auto& pair = *dynamic_cast<const util::Array*>(stretches->GetCollection(i));
+            if (pair.Size() == 2) {
+                request.stretches->push_back(RasterFile::Stretch{*NumberAt(pair, 0), *NumberAt(pair, 1)});
+            } else {
+                request.stretches->push_back(std::nullopt);
+            }
+        }
+    }
+    return request;
+}
 
 std::shared_ptr<util::Map> ReadModelFile(const std::string& path, std::size_t sizeLimit) {
     const std::string shownPath = EchoedPath(path);
@@ -149,6 +249,7 @@ std::shared_ptr<util::Map> ReadModelFile(const std::string& path, std::size_t si
         throw InputError("The metadata of the model file '" + shownPath +
                          "' hold a \"color_space\" that is not a string.");
     }
+    CheckBandRecord(*metadata, shownPath);
     const int* windowSize = metadata->GetInt("window_size");
     if (windowSize == nullptr || *windowSize < 1) {
         throw InputError("The metadata of the model file '" + shownPath +

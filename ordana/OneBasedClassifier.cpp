@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "ordana/OptionDescription.h"
 #include "velkar/patternrecognition/Pattern.h"
 
 namespace velkar::ordana {
@@ -23,10 +24,9 @@ OneBasedClassifier::OneBasedClassifier(
 
 void OneBasedClassifier::CheckClassCount(int classCount) const {
     if (classCapacity > 0 && classCount > classCapacity) {
-        throw std::invalid_argument("Invalid value for option '--" + classCountOption +
-                                    "': " + std::to_string(classCapacity) + " (there are " +
-                                    std::to_string(classCount) +
-                                    " classes; it must be at least that many).");
+        throw std::invalid_argument(RejectionMessage(
+            {classCountOption}, {std::to_string(classCapacity)},
+            "there are " + std::to_string(classCount) + " classes; it must be at least that many"));
     }
 }
 

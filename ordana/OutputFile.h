@@ -23,6 +23,9 @@ class OutputFile {
     OutputFile& operator=(const OutputFile&) = delete;
 
     std::ostream& Stream() { return out; }
+    // Where the text goes until Commit, for writers that write the file themselves (GDAL);
+    // they must have closed it before Commit.
+    const std::string& TemporaryPath() const { return temporaryPath; }
 
     // Closes the text and gives it the requested name, or the first free numbered variant of
     // it; returns the name given. Throws std::runtime_error naming the path when any write

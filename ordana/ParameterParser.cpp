@@ -3,9 +3,9 @@
 #include <cctype>
 #include <cmath>
 #include <functional>
-#include <iostream>
 #include <limits>
 #include <new>
+#include <sstream>
 #include <stdexcept>
 #include <utility>
 
@@ -27,23 +27,6 @@ const char* const kGeneral = "General options";
 const char* const kFeatureExtraction = "Feature extraction options";
 const char* const kClassification = "Classification options";
 const char* const kColorSpace = "Color space transformation";
-
-// Cuts a parameter string at every blank (two blanks in a row give an empty token).
-std::vector<std::string> BlankSeparated(const std::string& parameters) {
-    std::vector<std::string> pieces;
-    if (parameters.empty()) {
-        return pieces;
-    }
-    std::string::size_type start = 0;
-    while (true) {
-        auto blank = parameters.find(' ', start);
-        pieces.push_back(parameters.substr(start, blank - start));
-        if (blank == std::string::npos) {
-            return pieces;
-        }
-        start = blank + 1;
-    }
-}
 
 // The items of an integer list may be joined by commas (parameter strings are written so, and
 // the help text of --mhidden invites it); they are split into separate tokens, which is how the
@@ -111,15 +94,18 @@ std::string OptionErrorText(const std::exception& error) {
     return clipped.what();
 }
 
-}  // namespace
-
-void LogMessage(const std::string& text) {
-    // Quoted input is clipped where it is quoted; here only the framing is kept safe.
-    std::cout << "[LOGMESSAGE] !" << EchoedInput(text, std::string::npos) << "!" << std::endl;
+// The help of an option group as the option library lays it out.
+std::string HelpText(const po::options_description& group) {
+    std::ostringstream text;
+    text << group;
+    return text.str();
 }
 
-ParameterParser::ParameterParser(int argc, const char* const* argv)
-    : allowedOptions("Allowed options", po::options_description::m_default_line_length,
+}  // namespace
+
+ParameterParser::ParameterParser(int argc, const char* const* argv, const ProtocolWriter& protocol)
+    : protocol(protocol),
+      allowedOptions("Allowed options", po::options_description::m_default_line_length,
                      po::options_description::m_default_line_length / 2),
       ordanaOptions("Ordana options", po::options_description::m_default_line_length,
                     po::options_description::m_default_line_length / 2) {
@@ -144,35 +130,53 @@ const ParameterParser::OptionGroup& ParameterParser::Group(const std::string& ca
     return *groups.at(caption);
 }
 
-// The general options are laid out by hand, one per line, in the order the help shows them; every
-// other group comes from the catalogue's rows.
-void ParameterParser::DeclareOptions() {
-    // clang-format off
-    AddGroup(kGeneral).add_options()
-        ("help,h", "Displays this text")
-        ("help-module", po::value<std::string>(), "Displays the help information for the given module")
-        ("file,f", po::value<std::string>(), "Path to the file containing the polygons descriptions")
-        ("image,i", po::value<std::string>(), "Path to the file containing the image")
-        ("output,o", po::value<std::string>(), "Prefix for the output files")
-        ("chatty,c", po::value<bool>(), "Prints information for UI interface")
-        ("experiments,e", po::value<int>(), "Experiment repetition number")
-        ("modelfile,m", po::value<std::string>(), "Path to the file containing the trained model")
-        ("sampling,s", po::value<std::string>(), "Sampling method to be used in the classification process")
-        ("version,v", "Shows the version information of this software")
-        ("seed", po::value<long long>(), "Seed of the random generator; the same seed and inputs repeat a run exactly");
-    // clang-format on
+// The general options, in the order the help shows them; every other group comes from the
+// catalogue's rows.
+const std::vector<OptionDescription>& GeneralOptions() {
+    using K = OptionKind;
+    static const std::vector<OptionDescription> options = {
+        {"help", K::Switch, "Displays this text", {}, {}, {}, 'h'},
+        {"help-module", K::Text, "Displays the help information for the given module"},
+        {"file", K::Text, "Path to the file containing the polygons descriptions", {}, {}, {}, 'f'},
+        {"image", K::Text, "Path to the file containing the image", {}, {}, {}, 'i'},
+        {"output", K::Text, "Prefix for the output files", {}, {}, {}, 'o'},
+        {"chatty", K::Boolean, "Prints information for UI interface", {}, {}, {}, 'c'},
+        {"experiments", K::Integer, "Experiment repetition number", {}, {}, {}, 'e'},
+        {"modelfile", K::Text, "Path to the file containing the trained model", {}, {}, {}, 'm'},
+        {"sampling",
+         K::Text,
+         "Sampling method to be used in the classification process",
+         {},
+         {},
+         {},
+         's'},
+        {"version", K::Switch, "Shows the version information of this software", {}, {}, {}, 'v'},
+        {"seed", K::LongInteger,
+         "Seed of the random generator; the same seed and inputs repeat a run exactly"},
+        {"bands", K::Text,
+         "Bands of the image to use, numbered from 1, in the order used (e.g. 4,3,2); by "
+         "default those of the file without alpha, or those the model records"},
+        {"stretch", K::Text,
+         "LOW,HIGH: samples mapped to levels 0 and 255 in every band used; by default the 2nd "
+         "and 98th percentiles of each band deeper than 8 bits, or what the model records"},
+    };
+    return options;
+}
 
+void ParameterParser::DeclareOptions() {
+    ordana::DeclareOptions(GeneralOptions(), AddGroup(kGeneral));
     auto addFlags = [this](const std::string& caption, const auto& rows) {
-        OptionGroup& group = AddGroup(caption);
+        std::vector<OptionDescription> flags;
         for (const auto& row : rows) {
-            group.add_options()(row.module.flag.c_str(), row.module.flagHelp.c_str());
+            flags.push_back({row.module.flag, OptionKind::Switch, row.module.flagHelp});
         }
+        ordana::DeclareOptions(flags, AddGroup(caption));
     };
     addFlags(kFeatureExtraction, ExtractorRows());
     addFlags(kClassification, ClassifierRows());
     addFlags(kColorSpace, ColorSpaceRows());
     for (const Module* module : AllModules()) {
-        module->declare(AddGroup(module->group).add_options());
+        ordana::DeclareOptions(module->options, AddGroup(module->group));
     }
 
     for (OptionGroup* combined : {&allowedOptions, &ordanaOptions}) {
@@ -184,14 +188,10 @@ void ParameterParser::DeclareOptions() {
 }
 
 bool ParameterParser::IsIntegerListOption(const std::string& name) const {
-    // An empty name would match every option of a group.
-    if (name.empty()) {
-        return false;
-    }
     for (const Module* module : AllModules()) {
-        const auto* option = Group(module->group).find_nothrow(name, false);
+        const OptionDescription* option = module->Option(name);
         if (option != nullptr) {
-            return option->semantic()->max_tokens() > 1;
+            return option->kind == OptionKind::IntegerList;
         }
     }
     return false;
@@ -250,7 +250,7 @@ void ParameterParser::RequireParameters(const po::variables_map& variables,
                                         const std::vector<std::string>& names) {
     for (const std::string& name : names) {
         if (variables.count(name) == 0 || variables[name].empty()) {
-            throw std::runtime_error("Parameter '" + name + "' is required but missing.");
+            throw std::runtime_error(MissingParameterMessage(name));
         }
     }
 }
@@ -268,7 +268,7 @@ void ParameterParser::PrintHelp() {
     try {
         po::variables_map variables = ParseAllowed();
         if (variables.count("help") != 0) {
-            std::cout << ordanaOptions;
+            protocol.Answer(HelpText(ordanaOptions));
             return;
         }
         if (variables.count("help-module") == 0) {
@@ -277,19 +277,27 @@ void ParameterParser::PrintHelp() {
         const std::string module = variables["help-module"].as<std::string>();
         for (const Module* candidate : AllModules()) {
             if (candidate->name == module) {
-                std::cout << Group(candidate->group);
+                protocol.Answer(HelpText(Group(candidate->group)));
                 return;
             }
         }
-        std::cout << "Unknown module '" << EchoedInput(module) << "' in the --help-module option\n";
+        protocol.Answer("Unknown module '" + EchoedInput(module) +
+                        "' in the --help-module option\n");
     } catch (const std::exception& error) {
+        Report(OptionErrorText(error));
+    }
+}
+
+void ParameterParser::HandleError(const std::exception& error, bool report) {
+    RethrowOutOfMemory(error);
+    if (report) {
         Report(OptionErrorText(error));
     }
 }
 
 void ParameterParser::Report(const std::string& text) {
     problemReported = true;
-    LogMessage(text);
+    protocol.Error(text);
 }
 
 bool ParameterParser::VersionRequested() {
@@ -301,7 +309,8 @@ bool ParameterParser::VersionRequested() {
 }
 
 void ParameterParser::PrintVersion() const {
-    std::cout << "ordana " << ORDANA_VERSION << " (velkar " << LibraryVersion() << ")\n";
+    protocol.Answer(std::string("ordana ") + ORDANA_VERSION + " (velkar " + LibraryVersion() +
+                    ")\n");
 }
 
 std::string ParameterParser::OutputPrefix() { return StringOption("output", false); }
@@ -338,10 +347,10 @@ void ParameterParser::ReportUnknownOptions() const {
             while (i + 1 < options.size() && options[i + 1].position_key >= 0) {
                 text += " " + options[++i].original_tokens.front();
             }
-            LogMessage("Unknown option '" + EchoedInput(text) + "' is ignored.");
+            protocol.Warning("Unknown option '" + EchoedInput(text) + "' is ignored.");
         } else if (options[i].position_key >= 0) {
-            LogMessage("The word '" + EchoedInput(options[i].original_tokens.front()) +
-                       "' is not an option and is ignored.");
+            protocol.Warning("The word '" + EchoedInput(options[i].original_tokens.front()) +
+                             "' is not an option and is ignored.");
         }
     }
 }
@@ -410,14 +419,38 @@ std::optional<unsigned> ParameterParser::RandomSeed() {
         return std::nullopt;
     }
     if (value < 0 || value > std::numeric_limits<unsigned>::max()) {
-        throw InputError("Invalid value for option '--seed': " + std::to_string(value) +
-                         " (it must lie between 0 and " +
-                         std::to_string(std::numeric_limits<unsigned>::max()) + ").");
+        throw InputError(RejectionMessage(
+            {"seed"}, {std::to_string(value)},
+            "it must lie between 0 and " + std::to_string(std::numeric_limits<unsigned>::max())));
     }
     return static_cast<unsigned>(value);
 }
 
 std::string ParameterParser::ImageFile() { return StringOption("image", true); }
+
+std::optional<std::string> ParameterParser::GivenImageFile() {
+    try {
+        po::variables_map variables = ParseAllowed();
+        if (variables.count("image") != 0) {
+            return variables["image"].as<std::string>();
+        }
+    } catch (const std::exception& error) {
+        Report(OptionErrorText(error));
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ParameterParser::GivenText(const std::string& name) {
+    try {
+        po::variables_map variables = ParseAllowed();
+        if (variables.count(name) != 0) {
+            return variables[name].as<std::string>();
+        }
+    } catch (const std::exception& error) {
+        Report(OptionErrorText(error));
+    }
+    return std::nullopt;
+}
 
 std::string ParameterParser::PolygonFile() { return StringOption("file", true); }
 
@@ -428,130 +461,11 @@ std::string ParameterParser::PolygonFileName() {
     return polygonFileName;
 }
 
-po::variables_map ParameterParser::ReadModule(const Module& module,
-                                              const std::vector<std::string>& tokens) const {
-    po::variables_map variables = ParseModule(module.group, tokens);
-    RequireParameters(variables, module.required);
-    // The option library reads "nan" and "inf" as reals; no algorithm can use them.
-    for (const auto& [name, value] : variables) {
-        const auto* real = boost::any_cast<double>(&value.value());
-        if (real != nullptr && !std::isfinite(*real)) {
-            throw std::invalid_argument("Invalid value for option '--" + name + "': " +
-                                        std::to_string(*real) + " (it must be a finite number).");
-        }
-    }
-    return variables;
-}
-
-std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> ParameterParser::BuildExtractor(
-    const ExtractorRow& row, const std::vector<std::string>& tokens, std::string* parameters) {
-    po::variables_map variables = ReadModule(row.module, tokens);
-    std::string text;
-    auto extractor = row.build(variables, text);
-    if (parameters != nullptr) {
-        *parameters = text;
-    }
-    return extractor;
-}
-
-ExtractionSelection ParameterParser::FeatureExtractionAlgorithms() {
-    ExtractionSelection selection;
-    try {
-        po::variables_map variables = ParseAllowed();
-        for (const ExtractorRow& row : ExtractorRows()) {
-            if (variables.count(row.module.flag) == 0) {
-                continue;
-            }
-            std::string parameters;
-            auto extractor = BuildExtractor(row, arguments, &parameters);
-            selection.algorithms.push_back(extractor);
-            selection.parameters[extractor->Name()] = parameters;
-        }
-    } catch (const std::exception& error) {
-        Report(OptionErrorText(error));
-    }
-    return selection;
-}
-
-std::shared_ptr<featureextraction::FeatureExtractionAlgorithm>
-ParameterParser::FeatureExtractionFromParameters(const std::string& parameters, bool reportErrors) {
-    std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> result;
-    try {
-        const std::vector<std::string> tokens = BlankSeparated(parameters);
-        po::variables_map variables = ParseAllowed(tokens);
-        for (const ExtractorRow& row : ExtractorRows()) {
-            if (variables.count(row.module.flag) != 0) {
-                result = BuildExtractor(row, tokens, nullptr);
-            }
-        }
-    } catch (const std::exception& error) {
-        if (reportErrors) {
-            Report(OptionErrorText(error));
-        } else {
-            RethrowOutOfMemory(error);
-        }
-    }
-    return result;
-}
-
-std::vector<std::shared_ptr<imageprocessing::ColorSpaceTransformation>>
-ParameterParser::ColorTransformations() {
-    std::vector<std::shared_ptr<imageprocessing::ColorSpaceTransformation>> transformations;
-    try {
-        po::variables_map variables = ParseAllowed();
-        for (const ColorSpaceRow& row : ColorSpaceRows()) {
-            if (variables.count(row.module.flag) != 0) {
-                transformations.push_back(row.create());
-            }
-        }
-    } catch (const std::exception& error) {
-        Report(OptionErrorText(error));
-    }
-    return transformations;
-}
-
-std::vector<std::string> ParameterParser::SelectedAlgorithms() {
-    std::vector<std::string> keys;
-    try {
-        po::variables_map variables = ParseAllowed();
-        for (const ClassifierRow& row : ClassifierRows()) {
-            if (variables.count(row.module.flag) != 0) {
-                keys.push_back(row.module.flag);
-            }
-        }
-    } catch (const std::exception& error) {
-        Report(OptionErrorText(error));
-    }
-    return keys;
-}
-
-std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> ParameterParser::CreateAlgorithm(
-    const std::string& key, int inputSize) {
-    try {
-        for (const ClassifierRow& row : ClassifierRows()) {
-            if (row.module.flag != key) {
-                continue;
-            }
-            po::variables_map variables = ReadModule(row.module, arguments);
-            return row.create(variables, inputSize);
-        }
-    } catch (const std::exception& error) {
-        Report(OptionErrorText(error));
-    }
-    return nullptr;
-}
-
-std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> ParameterParser::RestoreAlgorithm(
-    const std::string& name, std::shared_ptr<util::Collection> configuration) {
-    for (const ClassifierRow& row : ClassifierRows()) {
-        if (row.displayName != name || !row.restore) {
-            continue;
-        }
-        auto classifier = row.restore();
-        classifier->SetConfiguration(configuration);
-        return classifier;
-    }
-    return nullptr;
+OptionValues ParameterParser::ReadModule(const Module& module,
+                                         const std::vector<std::string>& tokens) const {
+    OptionValues values(ParseModule(module.group, tokens));
+    CheckKinds(module, values);
+    return values;
 }
 
 }  // namespace velkar::ordana

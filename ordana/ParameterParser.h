@@ -2,10 +2,11 @@
 
 // The command line of ordana. Declares every option in its named group, answers queries about
 // single options (each query parses the saved arguments afresh and forgets the parse), prints the
-// general help and the help of one module, and builds the extractors, colour transformations and
-// classifiers that the options select. Errors met by a query or a builder are printed as
-// "[LOGMESSAGE] !<text>!" lines on standard output and the query answers as for an absent option.
+// general help and the help of one module, and reads a module's options for AlgorithmFactory.
+// Errors met by a query are reported through the writer and the query answers as for an absent
+// option.
 
+#include <exception>
 #include <map>
 #include <memory>
 #include <optional>
@@ -15,28 +16,14 @@
 #include <boost/program_options.hpp>
 
 #include "ordana/AlgorithmCatalog.h"
-#include "ordana/PatternRecognitionBuilder.h"
-
-namespace velkar::featureextraction {
-class FeatureExtractionAlgorithm;
-}
-namespace velkar::imageprocessing {
-class ColorSpaceTransformation;
-}
+#include "ordana/ProtocolWriter.h"
 
 namespace velkar::ordana {
 
-// The extractors selected on a command line, in build order, with the parameter string of each
-// keyed by the extractor's Name().
-struct ExtractionSelection {
-    std::vector<std::shared_ptr<featureextraction::FeatureExtractionAlgorithm>> algorithms;
-    std::map<std::string, std::string> parameters;
-};
-
-class ParameterParser : public PatternRecognitionBuilder {
+class ParameterParser {
   public:
-    ParameterParser(int argc, const char* const* argv);
-    ~ParameterParser() override;
+    ParameterParser(int argc, const char* const* argv, const ProtocolWriter& protocol = Protocol());
+    ~ParameterParser();
 
     bool HelpRequested();
     void PrintHelp();
@@ -54,6 +41,10 @@ class ParameterParser : public PatternRecognitionBuilder {
     std::string SamplingMethod();
     int Experiments();
     std::string ImageFile();
+    // The value of --image without reporting its absence: none when it is absent.
+    std::optional<std::string> GivenImageFile();
+    // The value of a text option, none when it is absent (--bands, --stretch).
+    std::optional<std::string> GivenText(const std::string& name);
     std::string PolygonFile();
     std::string PolygonFileName();
     // The value of --output, the prefix of every output file; empty when absent.
@@ -61,23 +52,22 @@ class ParameterParser : public PatternRecognitionBuilder {
     // The value of --seed; a value outside the generator's seeds throws InputError.
     std::optional<unsigned> RandomSeed();
 
-    // Throws std::runtime_error "Parameter '<name>' is required but missing." for the first
-    // name, in the given order, that holds no value.
+    // Throws std::runtime_error with MissingParameterMessage for the first name, in the given
+    // order, that holds no value.
     static void RequireParameters(const boost::program_options::variables_map& variables,
                                   const std::vector<std::string>& names);
 
-    ExtractionSelection FeatureExtractionAlgorithms();
-    // The extractor a stored parameter string selects, or none; reportErrors false keeps the
-    // reasons for none from the log.
-    std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> FeatureExtractionFromParameters(
-        const std::string& parameters, bool reportErrors = true);
-    std::vector<std::shared_ptr<imageprocessing::ColorSpaceTransformation>> ColorTransformations();
-
-    std::vector<std::string> SelectedAlgorithms() override;
-    std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> RestoreAlgorithm(
-        const std::string& name, std::shared_ptr<util::Collection> configuration) override;
-    std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> CreateAlgorithm(
-        const std::string& key, int inputSize) override;
+    // What AlgorithmFactory reads the options with: the saved arguments, tokens parsed against
+    // the general options and the selector flags, and one module's values checked by kind (see
+    // CheckKinds); the last two throw on a command line they cannot read.
+    const std::vector<std::string>& Arguments() const { return arguments; }
+    boost::program_options::variables_map ParseAllowed(
+        const std::vector<std::string>& tokens) const;
+    OptionValues ReadModule(const Module& module, const std::vector<std::string>& tokens) const;
+    // Reports, when report is true, an error met while reading the command line or building
+    // from it (the option library's with the user's input it quotes clipped); running out of
+    // memory is no such error and is thrown on. Called while error is being handled.
+    void HandleError(const std::exception& error, bool report = true);
 
   private:
     using OptionGroup = boost::program_options::options_description;
@@ -88,8 +78,6 @@ class ParameterParser : public PatternRecognitionBuilder {
 
     // Parses the saved arguments against "Allowed options" in the library's default style.
     boost::program_options::variables_map ParseAllowed() const;
-    boost::program_options::variables_map ParseAllowed(
-        const std::vector<std::string>& tokens) const;
     std::vector<std::string> WithoutGeneralShortOptions(
         const std::vector<std::string>& tokens) const;
     // Parses tokens against one module group alone, long options only.
@@ -98,17 +86,13 @@ class ParameterParser : public PatternRecognitionBuilder {
     // Reads a string option, empty when absent; a required one reports its absence.
     std::string StringOption(const std::string& name, bool required);
 
-    // Parses, checks and reads one module: its required options, then finite reals.
-    boost::program_options::variables_map ReadModule(const Module& module,
-                                                     const std::vector<std::string>& tokens) const;
-    std::shared_ptr<featureextraction::FeatureExtractionAlgorithm> BuildExtractor(
-        const ExtractorRow& row, const std::vector<std::string>& tokens, std::string* parameters);
     // Options whose values are integer lists (written comma-joined in parameter strings).
     bool IsIntegerListOption(const std::string& name) const;
 
-    // Prints a problem of the command line as a log line and remembers that there was one.
+    // Reports a problem of the command line and remembers that there was one.
     void Report(const std::string& text);
 
+    const ProtocolWriter& protocol;
     std::vector<std::string> arguments;
     bool chatty = false;
     bool problemReported = false;
@@ -117,8 +101,5 @@ class ParameterParser : public PatternRecognitionBuilder {
     OptionGroup allowedOptions;
     OptionGroup ordanaOptions;
 };
-
-// Prints one console-protocol log line, "[LOGMESSAGE] !<text>!", and flushes.
-void LogMessage(const std::string& text);
 
 }  // namespace velkar::ordana

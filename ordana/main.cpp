@@ -5,21 +5,24 @@
 // line or an input file cannot be used, 1 when the library fails during a run.
 
 #include <exception>
-#include <iostream>
 #include <new>
 #include <string>
 
+#include "ordana/AlgorithmFactory.h"
 #include "ordana/ClassificationRun.h"
 #include "ordana/ExperimentRunner.h"
 #include "ordana/InputError.h"
 #include "ordana/OutputFile.h"
 #include "ordana/ParameterParser.h"
+#include "ordana/ProtocolWriter.h"
 #include "velkar/util/Random.h"
 
 int main(int argc, char** argv) {
     using namespace velkar::ordana;
 
-    ParameterParser parser(argc, argv);
+    ProtocolWriter& protocol = Protocol();
+    ParameterParser parser(argc, argv, protocol);
+    AlgorithmFactory factory(parser);
     if (parser.HelpRequested()) {
         parser.PrintHelp();
         return 0;
@@ -28,17 +31,10 @@ int main(int argc, char** argv) {
         parser.PrintVersion();
         return 0;
     }
-    const bool chatty = parser.IsChatty();
-    if (chatty) {
-        std::cout << "[TASK] !Setting up!" << std::endl;
-    }
+    protocol.SetChatty(parser.IsChatty());
+    protocol.Task("Setting up");
     parser.ReportUnknownOptions();
-    // A person at the console learns on standard error which files the run wrote; a front end
-    // reads the protocol instead.
-    if (!chatty) {
-        OutputFile::SetAnnouncer(
-            [](const std::string& path) { std::cerr << "Wrote " << path << std::endl; });
-    }
+    OutputFile::SetAnnouncer([&protocol](const std::string& path) { protocol.Wrote(path); });
 
     std::string status;
     int exitCode = 0;
@@ -48,28 +44,28 @@ int main(int argc, char** argv) {
             velkar::util::Seed(*seed);
         }
         if (parser.HasModelFile()) {
-            status = ClassifyImage(parser);
+            status = RunClassificationMode(parser, factory, protocol);
         } else {
-            RunExperimentMode(parser);
+            RunExperimentMode(parser, factory, protocol);
         }
     } catch (const InputError& error) {
         if (*error.what() != '\0') {
-            LogMessage(error.what());
+            protocol.Error(error.what());
         }
         exitCode = 2;
     } catch (const std::bad_alloc&) {
-        LogMessage("The run needs more memory than this machine gives it.");
+        protocol.Error("The run needs more memory than this machine gives it.");
         exitCode = 1;
     } catch (const std::exception& error) {
-        LogMessage(error.what());
+        protocol.Error(error.what());
         exitCode = 1;
     }
     if (exitCode == 0 && parser.ProblemReported()) {
         exitCode = 2;
     }
 
-    if (parser.IsChatty()) {
-        std::cout << "[STATUS] !" << status << "!" << std::endl;
-    }
+    // Asked once more: a command line that cannot be read is named again at the end.
+    protocol.SetChatty(parser.IsChatty());
+    protocol.Status(status);
     return exitCode;
 }

@@ -89,7 +89,7 @@ struct Region {
 
 bool SaveScene(const std::string& path, int width, int height, const std::vector<Region>& regions,
                std::uint32_t seed) {
-    auto image = ImageFileSystem::Create(path, width, height, 24);
+    auto image = ImageFileSystem::Create(path, width, height, 3);
     Noise noise(seed);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {

@@ -44,6 +44,26 @@ inline rlim_t AddressSpaceInUse() {
     return static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
 }
 
+// The address space the shared libraries mapped into this process take, in bytes: about what a
+// program linked to the same libraries needs before it allocates anything (GDAL's libraries alone
+// map some 160 MB).
+inline rlim_t SharedLibraryAddressSpace() {
+    std::ifstream maps("/proc/self/maps");
+    rlim_t total = 0;
+    for (std::string line; std::getline(maps, line);) {
+        const std::size_t path = line.find('/');
+        if (path == std::string::npos || line.find(".so", path) == std::string::npos) {
+            continue;
+        }
+        const std::size_t dash = line.find('-');
+        const unsigned long long start = std::stoull(line.substr(0, dash), nullptr, 16);
+        const unsigned long long end =
+            std::stoull(line.substr(dash + 1, line.find(' ') - dash - 1), nullptr, 16);
+        total += static_cast<rlim_t>(end - start);
+    }
+    return total;
+}
+
 // The child exits with body's result, or 99 when body throws.
 inline ChildResult RunInChild(const ResourceLimits& limits, const std::function<int()>& body) {
     ChildResult result;

@@ -7,7 +7,9 @@
 #include <map>
 #include <random>
 #include <stdexcept>
+#include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "featureextraction/TestImages.h"
@@ -346,14 +348,14 @@ TEST(ColorAverageTest, GridPathAgreesWithABruteForceMeanOnEveryGrid) {
     }
 }
 
-// Black pixels, and bitmaps without 8-bit colour rows (which read as black), on both paths:
-// chromaticities of a third, channels and luminance 0.
+// Black pixels, drawn and as a new image starts, on both paths: chromaticities of a third,
+// channels and luminance 0.
 TEST(ColorAverageTest, BlackImagesAreNeutralOnEveryPath) {
     for (const auto& image : {MakeImage(30, 20,
                                         [](int, int) {
                                             return Rgb{0, 0, 0};
                                         }),
-                              imageprocessing::ImageFileSystem::Create("grey.png", 30, 20, 8)}) {
+                              imageprocessing::ImageFileSystem::Create("black.png", 30, 20)}) {
         for (const bool normalize : {false, true}) {
             ColorAverage extractor(8, true, normalize);
             const double chromaticity = normalize ? 1.0 / 3.0 : 0.0;
@@ -373,9 +375,79 @@ TEST(ColorAverageTest, BlackImagesAreNeutralOnEveryPath) {
             ASSERT_EQ(features.size(), (6u + 23u * 13u + 6u) * 4u);
             for (std::size_t index = 0; index < features.size(); ++index) {
                 ASSERT_NEAR(features[index], index % 4 == 3 ? 0.0 : chromaticity, 1e-15)
-                    << image->BytesPerPixel() << " bytes per pixel, value " << index;
+                    << "value " << index;
             }
         }
+    }
+}
+
+// An image of five bands: every band's mean, on the polygon path and on overlapping and disjoint
+// grids, equals the brute-force sum; the monochromatic band and normalisation need three bands,
+// say so, and leave the extractor its image.
+TEST(ColorAverageTest, ImagesOfManyBandsGiveEveryBandsMean) {
+    const int width = 47;
+    const int height = 33;
+    const int bands = 5;
+    const auto image = testing::RandomBands(width, height, bands, 17);
+    const auto mean = [&](int x, int y, int w, int band) {
+        long long sum = 0;
+        for (int row = y; row < y + w; ++row) {
+            for (int column = x; column < x + w; ++column) {
+                sum += image->Pixel(column, row, band);
+            }
+        }
+        return static_cast<double>(sum) / (static_cast<double>(w) * w);
+    };
+    for (const auto& [w, step] : std::vector<std::pair<int, int>>{{4, 1}, {6, 6}, {3, 2}}) {
+        ColorAverage extractor(w, false, false);
+        extractor.SetImage(image);
+        ASSERT_EQ(extractor.FeatureCount(), bands);
+        const WindowGrid grid(w, step, width, height);
+        std::vector<double> features;
+        extractor.DescribeGrid(grid, 0, grid.Count(), features);
+        ASSERT_EQ(features.size(), grid.Count() * bands);
+        for (std::size_t index = 0; index < grid.Count(); ++index) {
+            for (int band = 0; band < bands; ++band) {
+                ASSERT_EQ(features[index * bands + static_cast<std::size_t>(band)],
+                          mean(grid.X(index), grid.Y(index), w, band))
+                    << "w " << w << ", step " << step << ", window " << index;
+            }
+        }
+        // The windows of the rectangle (1, 2) - (45, 30), column after column.
+        std::vector<std::pair<int, int>> windows;
+        for (int x = 1; x + w <= 45; x += w) {
+            for (int y = 2; y + w <= 30; y += w) {
+                windows.emplace_back(x, y);
+            }
+        }
+        PolygonList polygons = {MakeRectangle(1, 2, 45, 30)};
+        const auto descriptors = extractor.Process(polygons);
+        ASSERT_EQ(descriptors.size(), windows.size());
+        for (std::size_t n = 0; n < windows.size(); ++n) {
+            ASSERT_EQ(descriptors[n]->Features().size(), static_cast<std::size_t>(bands));
+            for (int band = 0; band < bands; ++band) {
+                EXPECT_EQ(descriptors[n]->Features()[static_cast<std::size_t>(band)][0],
+                          mean(windows[n].first, windows[n].second, w, band));
+            }
+        }
+    }
+    const auto colour = MakeImage(8, 8, [](int, int) { return Rgb{1, 2, 3}; });
+    for (const auto& [monochromatic, normalize, setting] :
+         std::vector<std::tuple<bool, bool, std::string>>{
+             {true, false, "monochromatic band (aam)"},
+             {false, true, "normalisation (anorm)"},
+             {true, true, "monochromatic band (aam)"}}) {
+        ColorAverage extractor(4, monochromatic, normalize);
+        extractor.SetImage(colour);
+        try {
+            extractor.SetImage(image);
+            ADD_FAILURE() << setting << " took five bands";
+        } catch (const std::invalid_argument& error) {
+            EXPECT_EQ(std::string(error.what()),
+                      "The color average's " + setting +
+                          " needs exactly 3 bands, red, green and blue; the image has 5");
+        }
+        EXPECT_EQ(extractor.FeatureCount(), monochromatic ? 4 : 3);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -290,25 +291,39 @@ TEST(FeatureExtractionAlgorithmTest, GridWindowsTakeTheirLastDescriptorOrNaN) {
     EXPECT_THROW(echo.DescribeGrid(grid, 0, 8, features), std::logic_error);
 }
 
-// Random red, green mostly 0 (bands of zero variance, correlation 1) and blue of four levels
-// (cells holding many pairs, the diagonal among them).
-std::shared_ptr<imageprocessing::ImageFileSystem> MixedImage(int width, int height, unsigned seed) {
+// Bands in turn random, mostly 0 (zero variance, correlation 1) and of four levels (cells
+// holding many pairs, the diagonal among them); red, green and blue for three bands. With
+// absentShare > 0, about one pixel in absentShare is marked absent.
+std::shared_ptr<imageprocessing::ImageFileSystem> MixedImage(int width, int height, unsigned seed,
+                                                             int bands = 3,
+                                                             unsigned absentShare = 0) {
     std::mt19937 generator(seed);
-    std::vector<testing::Rgb> pixels(static_cast<std::size_t>(width * height));
-    for (auto& pixel : pixels) {
-        const unsigned draw = generator();
-        pixel = {static_cast<int>(draw % 256), (draw >> 8) % 9 == 0 ? 200 : 0,
-                 static_cast<int>((draw >> 12) % 4) * 85};
+    auto image = imageprocessing::ImageFileSystem::Create("mixed.tif", width, height, bands);
+    std::vector<unsigned char> absent(static_cast<std::size_t>(width) * height, 0);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const unsigned draw = generator();
+            const int levels[3] = {static_cast<int>(draw % 256), (draw >> 8) % 9 == 0 ? 200 : 0,
+                                   static_cast<int>((draw >> 12) % 4) * 85};
+            for (int b = 0; b < bands; ++b) {
+                image->SetPixel(x, y, b, static_cast<unsigned char>(levels[b % 3]));
+            }
+            if (absentShare > 0 && (draw >> 16) % absentShare == 0) {
+                absent[static_cast<std::size_t>(y) * width + x] = 1;
+            }
+        }
     }
-    return testing::MakeImage(width, height, [&](int x, int y) {
-        return pixels[static_cast<std::size_t>(y * width + x)];
-    });
+    if (absentShare > 0) {
+        image->SetMask(std::move(absent));
+    }
+    return image;
 }
 
 // Every extractor of the library through the grid path, on the three grids of a classification
 // run, for an even and an odd window size, in uneven batches on one thread and on two, against
-// Process on one polygon spanning each window's pixels; the co-occurrence extractors also with
-// a window too large to slide. Values are the very same, except where a path sums its own way:
+// Process on one polygon spanning each window's pixels, on images of 3, 1 and 4 bands, the last
+// with absent pixels (whose windows get NaN on both paths); the co-occurrence extractors also
+// with a window too large to slide. Values are the very same, except where a path sums its own way:
 // the colour average's real-valued means on overlapping grids and the co-occurrence extractors'
 // values, which agree to 1e-13 relative (tight enough that an entropy with a wrong empty-cell
 // weight fails). Every batching and thread count gives the same bits.
@@ -319,6 +334,7 @@ TEST(FeatureExtractionAlgorithmTest, GridPathGivesTheValuesOfOnePolygonPerWindow
         std::string name;
         std::function<Extractor(int w)> make;
         Match match;
+        bool threeBandsOnly = false;
     };
     const std::vector<int> dx{1, 0, -2};
     const std::vector<int> dy{0, 2, 1};
@@ -326,13 +342,13 @@ TEST(FeatureExtractionAlgorithmTest, GridPathGivesTheValuesOfOnePolygonPerWindow
         {"colour average", [](int w) { return std::make_shared<ColorAverage>(w, false, false); },
          Match::kExact},
         {"colour average, normalised alone",
-         [](int w) { return std::make_shared<ColorAverage>(w, false, true); }, Match::kExact},
+         [](int w) { return std::make_shared<ColorAverage>(w, false, true); }, Match::kExact, true},
         {"colour average, luminance",
          [](int w) { return std::make_shared<ColorAverage>(w, true, false); },
-         Match::kExactOnDisjointGrids},
+         Match::kExactOnDisjointGrids, true},
         {"colour average, chromaticities",
          [](int w) { return std::make_shared<ColorAverage>(w, true, true); },
-         Match::kExactOnDisjointGrids},
+         Match::kExactOnDisjointGrids, true},
         {"co-occurrence", [&](int w) { return std::make_shared<CoOccurrenceMatrix>(w, dx, dy); },
          Match::kClose},
         {"co-occurrence, one displacement (0, 0)",
@@ -363,12 +379,18 @@ TEST(FeatureExtractionAlgorithmTest, GridPathGivesTheValuesOfOnePolygonPerWindow
         int height;
         std::vector<int> windowSizes;
         bool coOccurrenceOnly;
+        int bands;
+        unsigned absentShare;
     };
     const int large = TextureHistogramExtractor::kLargestSlidingWindow + 1;
-    const std::vector<Scene> scenes{{37, 29, {6, 7}, false}, {large + 3, large + 2, {large}, true}};
+    const std::vector<Scene> scenes{{37, 29, {6, 7}, false, 3, 0},
+                                    {31, 26, {5, 6}, false, 1, 0},
+                                    {31, 26, {5, 6}, false, 4, 60},
+                                    {large + 3, large + 2, {large}, true, 3, 0},
+                                    {large + 2, large + 2, {large}, true, 4, 0}};
 
     for (const Scene& scene : scenes) {
-        const auto image = MixedImage(scene.width, scene.height, 5);
+        const auto image = MixedImage(scene.width, scene.height, 5, scene.bands, scene.absentShare);
         for (const int w : scene.windowSizes) {
             for (const auto& [sampling, step] : std::vector<std::pair<std::string, int>>{
                      {"window", w}, {"half", w / 2}, {"pixel", 1}}) {
@@ -382,12 +404,30 @@ TEST(FeatureExtractionAlgorithmTest, GridPathGivesTheValuesOfOnePolygonPerWindow
                 const WindowGrid grid(w, step, scene.width, scene.height);
                 ASSERT_EQ(grid.Count(), windows.size());
 
+                std::size_t withAbsentPixels = 0;
+                for (const auto& [x, y] : windows) {
+                    for (int j = y; j < y + w; ++j) {
+                        for (int i = x; i < x + w; ++i) {
+                            if (image->IsAbsent(i, j)) {
+                                ++withAbsentPixels;
+                                j = y + w;
+                                break;
+                            }
+                        }
+                    }
+                }
+                // The masked scenes hold both kinds of window.
+                ASSERT_EQ(scene.absentShare > 0, withAbsentPixels > 0);
+                ASSERT_LT(withAbsentPixels, windows.size());
+
                 for (const Case& row : cases) {
-                    if (scene.coOccurrenceOnly && row.match != Match::kClose) {
+                    if ((scene.coOccurrenceOnly && row.match != Match::kClose) ||
+                        (row.threeBandsOnly && scene.bands != 3)) {
                         continue;
                     }
                     SCOPED_TRACE(row.name + ", window " + std::to_string(w) + ", " + sampling +
-                                 " grid");
+                                 " grid, " + std::to_string(scene.bands) + " bands" +
+                                 (scene.absentShare > 0 ? " with absent pixels" : ""));
                     const Extractor extractor = row.make(w);
                     extractor->SetImage(image);
                     const std::size_t length = static_cast<std::size_t>(extractor->FeatureCount());
@@ -424,12 +464,16 @@ TEST(FeatureExtractionAlgorithmTest, GridPathGivesTheValuesOfOnePolygonPerWindow
                                 expected.insert(expected.end(), band.begin(), band.end());
                             }
                         }
-                        ASSERT_TRUE(!descriptors.empty() || row.name == "keypoints");
+                        ASSERT_TRUE(!descriptors.empty() || row.name == "keypoints" ||
+                                    scene.absentShare > 0);
                         for (std::size_t k = 0; k < length; ++k) {
                             const double value = features[index * length + k];
                             if (row.match == Match::kExact ||
                                 (row.match == Match::kExactOnDisjointGrids && step >= w)) {
                                 ASSERT_PRED2(SameValue, value, expected[k])
+                                    << "window (" << x << ", " << y << "), value " << k;
+                            } else if (std::isnan(expected[k])) {
+                                ASSERT_TRUE(std::isnan(value))
                                     << "window (" << x << ", " << y << "), value " << k;
                             } else {
                                 ASSERT_NEAR(value, expected[k], 1e-13 * std::abs(expected[k]))
@@ -444,13 +488,15 @@ TEST(FeatureExtractionAlgorithmTest, GridPathGivesTheValuesOfOnePolygonPerWindow
 }
 
 // DescribePolygons against Process for every extractor that describes polygons into one flat
-// block: the same values to the last bit, descriptor after descriptor, with the polygon ids, on
-// random rectangles and triangles (some reaching past the image) on one thread and on two.
+// block: the same values to the last bit, descriptor after descriptor, with the polygon ids and
+// the windows left out for absent pixels, on random rectangles and triangles (some reaching past
+// the image) on one thread and on two, on a colour image and on one of four bands with absent
+// pixels.
 TEST(FeatureExtractionAlgorithmTest, FlatPolygonPathGivesTheValuesOfProcess) {
-    const auto image = MixedImage(61, 53, 9);
     auto polygons = testing::RandomPolygons(40, 17, -8, 50, 30);
     const std::vector<std::pair<std::string, std::shared_ptr<FeatureExtractionAlgorithm>>> cases{
-        {"colour average", std::make_shared<ColorAverage>(4, true, true)},
+        {"colour average", std::make_shared<ColorAverage>(4, false, false)},
+        {"colour average, chromaticities", std::make_shared<ColorAverage>(4, true, true)},
         {"co-occurrence",
          std::make_shared<CoOccurrenceMatrix>(5, std::vector<int>{1, -1}, std::vector<int>{1, 2})},
         {"grey-level differences",
@@ -459,23 +505,172 @@ TEST(FeatureExtractionAlgorithmTest, FlatPolygonPathGivesTheValuesOfProcess) {
         {"wavelets", std::make_shared<WaveletTransform>(6, 2, "sym2")},
         {"gradient histograms", std::make_shared<Hog>(2, 1, 6)},
     };
-    for (const auto& [name, extractor] : cases) {
-        extractor->SetImage(image);
-        std::vector<double> values;
-        std::vector<int> ids;
-        for (const auto& descriptor : extractor->Process(polygons)) {
-            for (const auto& band : descriptor->Features()) {
-                values.insert(values.end(), band.begin(), band.end());
+    for (const auto& [bands, absentShare] :
+         std::vector<std::pair<int, unsigned>>{{3, 0}, {4, 150}}) {
+        const auto image = MixedImage(61, 53, 9, bands, absentShare);
+        for (const auto& [name, extractor] : cases) {
+            if (name == "colour average, chromaticities" && bands != 3) {
+                continue;  // it needs red, green and blue
             }
-            ids.push_back(descriptor->PolygonId());
+            SCOPED_TRACE(name + ", " + std::to_string(bands) + " bands");
+            extractor->SetImage(image);
+            std::vector<double> values;
+            std::vector<int> ids;
+            for (const auto& descriptor : extractor->Process(polygons)) {
+                for (const auto& band : descriptor->Features()) {
+                    values.insert(values.end(), band.begin(), band.end());
+                }
+                ids.push_back(descriptor->PolygonId());
+            }
+            const std::map<int, long long> leftOut = extractor->TakeLeftOutWindows();
+            ASSERT_GE(ids.size(), absentShare > 0 ? 15u : 40u);
+            ASSERT_EQ(absentShare > 0, !leftOut.empty());
+            for (const int threads : {1, 2}) {
+                const util::ThreadLimit limit(threads);
+                const auto flat = extractor->DescribePolygons(polygons);
+                EXPECT_EQ(flat.polygonIds, ids) << threads << " threads";
+                EXPECT_EQ(flat.values, values) << threads << " threads";
+                EXPECT_EQ(extractor->TakeLeftOutWindows(), leftOut) << threads << " threads";
+            }
         }
-        ASSERT_GE(ids.size(), 40u) << name;
-        for (const int threads : {1, 2}) {
-            const util::ThreadLimit limit(threads);
-            const auto flat = extractor->DescribePolygons(polygons);
-            EXPECT_EQ(flat.polygonIds, ids) << name << ", " << threads << " threads";
-            EXPECT_EQ(flat.values, values) << name << ", " << threads << " threads";
+    }
+}
+
+// The extractors defined per band describe every band of an image of any band count: band b of a
+// four-band image's descriptors is band 0 of those of a three-band image made of band b alone.
+// Before an image is set they count three bands.
+TEST(FeatureExtractionAlgorithmTest, PerBandExtractorsDescribeEveryBandAlike) {
+    struct Case {
+        std::string name;
+        std::function<std::unique_ptr<FeatureExtractionAlgorithm>()> make;
+        int perBand;
+    };
+    const std::vector<Case> cases = {
+        {"color average", [] { return std::make_unique<ColorAverage>(5, false, false); }, 1},
+        {"co-occurrence",
+         [] {
+             return std::make_unique<CoOccurrenceMatrix>(6, std::vector<int>{1, 0},
+                                                         std::vector<int>{0, 2});
+         },
+         16},
+        {"grey-level difference",
+         [] {
+             return std::make_unique<GrayLevelDifferenceVector>(5, std::vector<int>{1},
+                                                                std::vector<int>{1});
+         },
+         256},
+        {"Fourier", [] { return std::make_unique<FourierTransform>(6, 9); }, 9},
+        {"wavelet", [] { return std::make_unique<WaveletTransform>(8, 1, "db2"); }, 4},
+    };
+    const auto image = testing::RandomBands(26, 21, 4, 31);
+    FeatureExtractionAlgorithm::PolygonList polygons = {
+        MakeRectangle(0, 0, 26, 21, "a", 0), MakePolygon({{2, 1}, {25, 3}, {9, 20}}, "b", 1)};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto extractor = c.make();
+        EXPECT_EQ(extractor->FeatureCount(), 3 * c.perBand);
+        extractor->SetImage(image);
+        EXPECT_EQ(extractor->FeatureCount(), 4 * c.perBand);
+        const auto features = testing::AllFeatures(extractor->Process(polygons));
+        ASSERT_FALSE(features.empty());
+        for (int band = 0; band < 4; ++band) {
+            const auto single = c.make();
+            single->SetImage(testing::BandsOf(*image, {band, band, band}));
+            const auto alone = testing::AllFeatures(single->Process(polygons));
+            ASSERT_EQ(alone.size(), features.size());
+            for (std::size_t d = 0; d < features.size(); ++d) {
+                ASSERT_EQ(features[d].size(), 4u);
+                ASSERT_EQ(features[d][static_cast<std::size_t>(band)].size(),
+                          static_cast<std::size_t>(c.perBand));
+                EXPECT_EQ(features[d][static_cast<std::size_t>(band)], alone[d][0])
+                    << "descriptor " << d << ", band " << band;
+            }
         }
+    }
+}
+
+}  // namespace
+}  // namespace velkar::featureextraction
+
+namespace velkar::featureextraction {
+namespace {
+
+// A mask of scattered absent pixels and blocks of them: every layout keeps exactly the windows
+// of the four-corner rule that hold no absent pixel, and counts the others per polygon; the
+// gradient histograms drop a whole polygon whose box holds one.
+TEST(FeatureExtractionAlgorithmTest, WindowsWithAbsentPixelsAreLeftOutAndCounted) {
+    const int width = 45;
+    const int height = 38;
+    std::mt19937 random(29);
+    std::vector<unsigned char> absent(static_cast<std::size_t>(width) * height, 0);
+    for (unsigned char& flag : absent) {
+        flag = random() % 40 == 0 ? 1 : 0;
+    }
+    for (int y = 20; y < 30; ++y) {
+        for (int x = 30; x < 45; ++x) {
+            absent[static_cast<std::size_t>(y) * width + x] = 1;
+        }
+    }
+    auto image = BlankImage(width, height);
+    image->SetMask(absent);
+    const auto isAbsent = [&](int x0, int y0, int w, int h) {
+        for (int y = std::max(y0, 0); y < std::min(y0 + h, height); ++y) {
+            for (int x = std::max(x0, 0); x < std::min(x0 + w, width); ++x) {
+                if (absent[static_cast<std::size_t>(y) * width + x] != 0) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
+    auto polygons = testing::RandomPolygons(40, 5, -5, 40, 30);
+    for (const bool covered : {false, true}) {
+        for (const int w : {1, 3, 5}) {
+            WindowRecorder recorder(w, covered);
+            recorder.SetImage(image);
+            const auto descriptors = recorder.Process(polygons);
+            std::map<int, Origins> kept;
+            for (const auto& descriptor : descriptors) {
+                const auto& values = descriptor->Features().at(0);
+                kept[descriptor->PolygonId()].emplace_back(static_cast<int>(values.at(0)),
+                                                           static_cast<int>(values.at(1)));
+            }
+            const std::map<int, long long> leftOut = recorder.TakeLeftOutWindows();
+            for (const auto& polygon : polygons) {
+                Origins expected;
+                long long lost = 0;
+                for (const auto& [x, y] :
+                     BruteForceWindows(*polygon, w, covered ? w - 1 : w, width, height)) {
+                    if (isAbsent(x, y, w, w)) {
+                        ++lost;
+                    } else {
+                        expected.emplace_back(x, y);
+                    }
+                }
+                EXPECT_EQ(kept[polygon->Id()], expected) << polygon->Id() << ", window " << w;
+                const auto found = leftOut.find(polygon->Id());
+                EXPECT_EQ(found == leftOut.end() ? 0 : found->second, lost)
+                    << polygon->Id() << ", window " << w;
+                EXPECT_TRUE(found == leftOut.end() || found->second > 0);
+            }
+            EXPECT_TRUE(recorder.TakeLeftOutWindows().empty());
+        }
+    }
+
+    Hog hog(2, 2, 4);
+    hog.SetImage(image);
+    std::set<int> described;
+    for (const auto& descriptor : hog.Process(polygons)) {
+        described.insert(descriptor->PolygonId());
+    }
+    const std::map<int, long long> dropped = hog.TakeLeftOutWindows();
+    for (const auto& polygon : polygons) {
+        const auto box = polygon->Bounds();
+        const bool lost = isAbsent(boost::polygon::xl(box), boost::polygon::yl(box),
+                                   boost::polygon::xh(box) - boost::polygon::xl(box),
+                                   boost::polygon::yh(box) - boost::polygon::yl(box));
+        EXPECT_EQ(described.count(polygon->Id()), lost ? 0u : 1u) << polygon->Id();
+        EXPECT_EQ(dropped.count(polygon->Id()), lost ? 1u : 0u) << polygon->Id();
     }
 }
 

@@ -149,12 +149,13 @@ class PolygonPathHog : public Hog {
 // uneven sizes on one thread or two.
 TEST(HogTest, GridPathEqualsThePolygonPathToTheLastBit) {
     const auto noisy = testing::RandomPixels(61, 47, 9).Image();
+    const auto fiveBands = testing::RandomBands(61, 47, 5, 10);
     const auto steps = MakeImage(61, 47, [](int x, int y) {
         const int value = (y / 3 + x / 7) % 2 == 0 ? 255 : 0;
         return x < 30 ? Rgb{value, value, value} : Rgb{255 - value, 0, value};
     });
     std::mt19937 generator(4);
-    for (const auto& image : {noisy, steps}) {
+    for (const auto& image : {noisy, steps, fiveBands}) {
         for (const auto& [bx, by, bins, w, step] :
              std::vector<std::tuple<int, int, int, int, int>>{{2, 2, 9, 12, 1},
                                                               {1, 3, 4, 13, 2},
@@ -272,6 +273,27 @@ TEST(HogTest, ClassificationWindowIsTheMedianLongerSide) {
     EXPECT_EQ(hog.ClassificationWindowSize({}), 6);
     // Window extractors keep their own window size.
     EXPECT_EQ(ColorAverage(7, false, false).ClassificationWindowSize(odd), 7);
+}
+
+// The grey value is the mean of all bands: bands (a, a, b, b) give the gradients of (a, b), and a
+// single band its own, on the polygon path and the grid path.
+TEST(HogTest, GreyIsTheMeanOfAllBands) {
+    const auto pair = testing::RandomBands(40, 31, 2, 21);
+    const auto doubled = testing::BandsOf(*pair, {0, 0, 1, 1});
+    const auto single = testing::BandsOf(*pair, {1});
+    const auto singleAsColour = testing::BandsOf(*pair, {1, 1, 1});
+    const auto polygon = MakePolygon({{0, 0}, {39, 2}, {30, 30}, {3, 25}});
+    EXPECT_EQ(Describe(2, 3, 7, doubled, polygon), Describe(2, 3, 7, pair, polygon));
+    EXPECT_EQ(Describe(2, 3, 7, single, polygon), Describe(2, 3, 7, singleAsColour, polygon));
+    const WindowGrid grid(9, 2, 40, 31);
+    std::vector<std::vector<double>> gridFeatures;
+    for (const auto& image : {doubled, pair}) {
+        Hog hog(2, 2, 5);
+        hog.SetImage(image);
+        gridFeatures.emplace_back();
+        hog.DescribeGrid(grid, 0, grid.Count(), gridFeatures.back());
+    }
+    EXPECT_EQ(gridFeatures[0], gridFeatures[1]);
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ struct Rgb {
 
 inline std::shared_ptr<imageprocessing::ImageFileSystem> MakeImage(
     int width, int height, const std::function<Rgb(int x, int y)>& colourAt) {
-    auto image = imageprocessing::ImageFileSystem::Create("test.png", width, height, 24);
+    auto image = imageprocessing::ImageFileSystem::Create("test.png", width, height, 3);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const Rgb colour = colourAt(x, y);
@@ -89,6 +89,37 @@ struct RandomPixels {
         return MakeImage(width, height, [this](int x, int y) { return At(x, y); });
     }
 };
+
+// A width x height image of the given bands whose levels are drawn uniformly from 0 ... 255.
+inline std::shared_ptr<imageprocessing::ImageFileSystem> RandomBands(int width, int height,
+                                                                     int bands, unsigned seed) {
+    auto image = imageprocessing::ImageFileSystem::Create("bands.tif", width, height, bands);
+    std::mt19937 generator(seed);
+    std::uniform_int_distribution<int> level(0, 255);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            for (int b = 0; b < bands; ++b) {
+                image->SetPixel(x, y, b, static_cast<unsigned char>(level(generator)));
+            }
+        }
+    }
+    return image;
+}
+
+// An image of the chosen bands of source, in the order given (bands may repeat).
+inline std::shared_ptr<imageprocessing::ImageFileSystem> BandsOf(
+    const imageprocessing::ImageFileSystem& source, const std::vector<int>& bands) {
+    auto image = imageprocessing::ImageFileSystem::Create(
+        "chosen.tif", source.Width(), source.Height(), static_cast<int>(bands.size()));
+    for (int y = 0; y < source.Height(); ++y) {
+        for (int x = 0; x < source.Width(); ++x) {
+            for (std::size_t b = 0; b < bands.size(); ++b) {
+                image->SetPixel(x, y, static_cast<int>(b), source.Pixel(x, y, bands[b]));
+            }
+        }
+    }
+    return image;
+}
 
 // count rectangles and triangles with ids 0, 1, ..., their first corner in [low, high] on both
 // axes and sides of 3 to maxSide pixels.

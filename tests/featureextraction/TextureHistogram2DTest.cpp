@@ -60,12 +60,13 @@ TEST(TextureHistogram2DTest, RejectsSettingsThatCannotPairPixels) {
         std::vector<std::string> named;  // pieces the message must hold
     };
     const std::vector<Case> cases{
-        {0, {0}, {0}, 256, {"window size", "0"}},
-        {8, {}, {}, 256, {"x displacements", "empty"}},
-        {8, {1, 2}, {0}, 256, {"y displacements", "1", "2"}},
-        {8, {8}, {0}, 256, {"(8, 0)", "size 8"}},
-        {8, {1, 0}, {0, -8}, 256, {"(0, -8)", "size 8"}},
-        {8, {INT_MIN}, {0}, 256, {std::to_string(INT_MIN), "size 8"}},
+        {0, {0}, {0}, 256, {"'windowSize': 0", "at least 1"}},
+        {8, {}, {}, 256, {"'dx': an empty list"}},
+        {8, {1}, {}, 256, {"'dy': an empty list"}},
+        {8, {1, 2}, {0}, 256, {"'dy': 0", "as many items as dx, which has 2"}},
+        {8, {8}, {0}, 256, {"'dx': 8", "from -7 to 7"}},
+        {8, {1, 0}, {0, -8}, 256, {"'dy': -8", "from -7 to 7"}},
+        {8, {INT_MIN}, {0}, 256, {"'dx': " + std::to_string(INT_MIN), "from -7 to 7"}},
         {8, {1}, {0}, 255, {"256", "255"}},
     };
     const auto image = testing::MakeImage(4, 4, [](int, int) { return testing::Rgb{1, 2, 3}; });

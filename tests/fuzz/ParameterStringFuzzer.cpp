@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ordana/AlgorithmFactory.h"
 #include "ordana/ParameterParser.h"
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/imageprocessing/ImageFileSystem.h"
@@ -17,7 +18,7 @@
 namespace {
 
 std::shared_ptr<velkar::imageprocessing::ImageFileSystem> SmallImage() {
-    auto image = velkar::imageprocessing::ImageFileSystem::Create("memory.png", 24, 20, 24);
+    auto image = velkar::imageprocessing::ImageFileSystem::Create("memory.png", 24, 20, 3);
     for (int x = 0; x < 24; ++x) {
         for (int y = 0; y < 20; ++y) {
             velkar::imageprocessing::Pixel pixel;
@@ -52,8 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const char* arguments[] = {"ordana"};
     velkar::ordana::ParameterParser parser(1, arguments);
+    velkar::ordana::AlgorithmFactory factory(parser);
     const std::string parameters(reinterpret_cast<const char*>(data), size);
-    const auto extractor = parser.FeatureExtractionFromParameters(parameters);
+    const auto extractor = factory.FeatureExtractionFromParameters(parameters);
     if (!extractor) {
         return 0;
     }

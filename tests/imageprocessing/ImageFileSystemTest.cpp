@@ -1,13 +1,15 @@
 #include "velkar/imageprocessing/ImageFileSystem.h"
 
-#include <FreeImagePlus.h>
+#include <gdal.h>
 #include <gtest/gtest.h>
 
 #include "common/ChildProcess.h"
+#include "common/RasterFiles.h"
 #include "common/TemporaryFolder.h"
 
 #include <stdexcept>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -15,6 +17,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "velkar/imageprocessing/GdalMessages.h"
 
 namespace {
 
@@ -32,59 +36,52 @@ class ImageFileSystemTest : public ::testing::Test {
     testsupport::TemporaryFolder folder;
 };
 
-// Writes a 24-bit PNG through FreeImage itself, converting rows to its bottom-up scanlines.
+// Writes a colour PNG straight through GDAL.
 void WriteRgbPng(const std::string& path, const Picture& picture) {
-    const unsigned height = static_cast<unsigned>(picture.size());
-    const unsigned width = static_cast<unsigned>(picture[0].size());
-    fipImage bitmap(FIT_BITMAP, width, height, 24);
-    for (unsigned y = 0; y < height; ++y) {
-        for (unsigned x = 0; x < width; ++x) {
-            RGBQUAD colour{};
-            colour.rgbRed = static_cast<BYTE>(picture[y][x][0]);
-            colour.rgbGreen = static_cast<BYTE>(picture[y][x][1]);
-            colour.rgbBlue = static_cast<BYTE>(picture[y][x][2]);
-            ASSERT_TRUE(bitmap.setPixelColor(x, height - 1 - y, &colour));
+    std::vector<int> levels;
+    for (const auto& row : picture) {
+        for (const Rgb& colour : row) {
+            levels.insert(levels.end(), colour.begin(), colour.end());
         }
     }
-    ASSERT_TRUE(bitmap.save(path.c_str(), 0));
+    ASSERT_TRUE(testsupport::WritePicture(path, "PNG", static_cast<int>(picture[0].size()),
+                                          static_cast<int>(picture.size()), 3, levels));
 }
 
-// Writes an 8-bit PNG whose samples are palette indices (given top row first).
-void WriteIndexedPng(const std::string& path, const std::vector<std::vector<int>>& indices,
-                     const std::vector<Rgb>& palette) {
-    const unsigned height = static_cast<unsigned>(indices.size());
-    const unsigned width = static_cast<unsigned>(indices[0].size());
-    fipImage bitmap(FIT_BITMAP, width, height, 8);
-    RGBQUAD* entries = bitmap.getPalette();
-    ASSERT_NE(entries, nullptr);
-    for (unsigned i = 0; i < 256; ++i) {
-        const Rgb colour = i < palette.size()
-                               ? palette[i]
-                               : Rgb{static_cast<int>(i), static_cast<int>(i), static_cast<int>(i)};
-        entries[i].rgbRed = static_cast<BYTE>(colour[0]);
-        entries[i].rgbGreen = static_cast<BYTE>(colour[1]);
-        entries[i].rgbBlue = static_cast<BYTE>(colour[2]);
+// Writes a one-band PNG of the samples (given top row first), with a palette when one is given.
+void WriteOneBandPng(const std::string& path, const std::vector<std::vector<int>>& samples,
+                     const std::vector<Rgb>& palette, GDALDataType type = GDT_Byte) {
+    testsupport::RasterSpec spec;
+    spec.driver = "PNG";
+    spec.type = type;
+    spec.height = static_cast<int>(samples.size());
+    spec.width = static_cast<int>(samples[0].size());
+    for (const auto& row : samples) {
+        spec.samples.insert(spec.samples.end(), row.begin(), row.end());
     }
-    for (unsigned y = 0; y < height; ++y) {
-        BYTE* line = bitmap.getScanLine(height - 1 - y);
-        for (unsigned x = 0; x < width; ++x) {
-            line[x] = static_cast<BYTE>(indices[y][x]);
-        }
+    for (const Rgb& colour : palette) {
+        spec.palette.push_back({static_cast<short>(colour[0]), static_cast<short>(colour[1]),
+                                static_cast<short>(colour[2])});
     }
-    ASSERT_TRUE(bitmap.save(path.c_str(), 0));
+    ASSERT_TRUE(testsupport::WriteRaster(path, spec));
 }
 
-void WriteGrey16Png(const std::string& path, const std::vector<std::vector<int>>& samples) {
-    const unsigned height = static_cast<unsigned>(samples.size());
-    const unsigned width = static_cast<unsigned>(samples[0].size());
-    fipImage bitmap(FIT_UINT16, width, height, 16);
-    for (unsigned y = 0; y < height; ++y) {
-        auto* line = reinterpret_cast<std::uint16_t*>(bitmap.getScanLine(height - 1 - y));
-        for (unsigned x = 0; x < width; ++x) {
-            line[x] = static_cast<std::uint16_t>(samples[y][x]);
-        }
+// The samples GDAL itself decodes from band `band` (1-based) of a file, top row first.
+std::vector<int> GdalSamples(const std::string& path, int band) {
+    velkar::imageprocessing::GdalMessages quiet;
+    GDALDatasetH file = GDALOpen(path.c_str(), GA_ReadOnly);
+    if (file == nullptr) {
+        ADD_FAILURE() << "GDAL cannot open " << path;
+        return {};
     }
-    ASSERT_TRUE(bitmap.save(path.c_str(), 0));
+    const int width = GDALGetRasterXSize(file);
+    const int height = GDALGetRasterYSize(file);
+    std::vector<int> samples(static_cast<std::size_t>(width) * height);
+    EXPECT_EQ(GDALRasterIO(GDALGetRasterBand(file, band), GF_Read, 0, 0, width, height,
+                           samples.data(), width, height, GDT_Int32, 0, 0),
+              CE_None);
+    GDALClose(file);
+    return samples;
 }
 
 Rgb ReadRgb(const ImageFileSystem& image, int x, int y) {
@@ -125,7 +122,7 @@ TEST_F(ImageFileSystemTest, ColourPngReadsWithRowZeroAtTheTop) {
     ExpectPicture(image, kColourful);
 }
 
-TEST_F(ImageFileSystemTest, ReadsAgreeWithFreeImagesOwnPixelColours) {
+TEST_F(ImageFileSystemTest, ReadsAgreeWithTheDecodersOwnSamples) {
     const std::string path = PathOf("wide.png");
     Picture picture(5, std::vector<Rgb>(7));
     for (int y = 0; y < 5; ++y) {
@@ -135,14 +132,13 @@ TEST_F(ImageFileSystemTest, ReadsAgreeWithFreeImagesOwnPixelColours) {
     }
     WriteRgbPng(path, picture);
     ImageFileSystem image(path);
-    fipImage reference;
-    ASSERT_TRUE(reference.load(path.c_str(), 0));
-    for (int y = 0; y < 5; ++y) {
-        for (int x = 0; x < 7; ++x) {
-            RGBQUAD colour{};
-            ASSERT_TRUE(reference.getPixelColor(static_cast<unsigned>(x),
-                                                static_cast<unsigned>(4 - y), &colour));
-            EXPECT_EQ(ReadRgb(image, x, y), (Rgb{colour.rgbRed, colour.rgbGreen, colour.rgbBlue}));
+    for (int band = 0; band < 3; ++band) {
+        const std::vector<int> reference = GdalSamples(path, band + 1);
+        ASSERT_EQ(reference.size(), 35u);
+        for (int y = 0; y < 5; ++y) {
+            for (int x = 0; x < 7; ++x) {
+                EXPECT_EQ(image.Pixel(x, y, band), reference[static_cast<std::size_t>(y * 7 + x)]);
+            }
         }
     }
 }
@@ -150,13 +146,10 @@ TEST_F(ImageFileSystemTest, ReadsAgreeWithFreeImagesOwnPixelColours) {
 TEST_F(ImageFileSystemTest, GreyscalePngReadsAsEqualComponents) {
     const std::string path = PathOf("grey.png");
     const std::vector<std::vector<int>> samples = {{0, 17, 128}, {200, 254, 255}};
-    // A grey ramp palette makes FreeImage write a greyscale PNG.
-    WriteIndexedPng(path, samples, {});
-    fipImage check;
-    ASSERT_TRUE(check.load(path.c_str(), 0));
-    ASSERT_EQ(check.getColorType(), FIC_MINISBLACK);
+    WriteOneBandPng(path, samples, {});
 
     ImageFileSystem image(path);
+    EXPECT_EQ(image.FileBandCount(), 1);
     EXPECT_EQ(image.BandCount(), 3);
     for (int y = 0; y < 2; ++y) {
         for (int x = 0; x < 3; ++x) {
@@ -170,12 +163,11 @@ TEST_F(ImageFileSystemTest, PalettePngReadsThePaletteColours) {
     const std::string path = PathOf("palette.png");
     const std::vector<Rgb> palette = {{200, 10, 30}, {5, 250, 100}, {0, 0, 0}, {1, 2, 3}};
     const std::vector<std::vector<int>> indices = {{0, 1, 2, 3}, {3, 3, 1, 0}};
-    WriteIndexedPng(path, indices, palette);
-    fipImage check;
-    ASSERT_TRUE(check.load(path.c_str(), 0));
-    ASSERT_EQ(check.getColorType(), FIC_PALETTE);
+    WriteOneBandPng(path, indices, palette);
 
     ImageFileSystem image(path);
+    EXPECT_EQ(image.FileBandCount(), 1);
+    EXPECT_EQ(image.BandCount(), 3);
     for (int y = 0; y < 2; ++y) {
         for (int x = 0; x < 4; ++x) {
             EXPECT_EQ(ReadRgb(image, x, y), palette[indices[y][x]])
@@ -184,26 +176,25 @@ TEST_F(ImageFileSystemTest, PalettePngReadsThePaletteColours) {
     }
 }
 
-TEST_F(ImageFileSystemTest, SixteenBitGreyReadsItsHighByteWhateverTheImageRange) {
+// Deep samples are stretched between the 2nd and 98th percentiles of the file: of four samples
+// those are the lowest (rank 0) and the highest (rank 3), and 5140 lies at 255 * 2570 / 10280.
+TEST_F(ImageFileSystemTest, SixteenBitGreyIsStretchedBetweenItsPercentiles) {
     const std::string path = PathOf("grey16.png");
-    // None of the samples is near the full 16-bit range, so any stretching would show.
     const std::vector<std::vector<int>> samples = {{2570, 5140}, {12850, 2600}};
-    WriteGrey16Png(path, samples);
-    fipImage check;
-    ASSERT_TRUE(check.load(path.c_str(), 0));
-    ASSERT_EQ(check.getImageType(), FIT_UINT16);
+    WriteOneBandPng(path, samples, {}, GDT_UInt16);
 
     ImageFileSystem image(path);
     ASSERT_TRUE(image.IsLoaded());
-    EXPECT_EQ(ReadRgb(image, 0, 0), (Rgb{10, 10, 10}));
-    EXPECT_EQ(ReadRgb(image, 1, 0), (Rgb{20, 20, 20}));
-    EXPECT_EQ(ReadRgb(image, 0, 1), (Rgb{50, 50, 50}));
-    EXPECT_EQ(ReadRgb(image, 1, 1), (Rgb{10, 10, 10}));
+    EXPECT_EQ(image.FileBitsPerSample(), 16);
+    EXPECT_EQ(ReadRgb(image, 0, 0), (Rgb{0, 0, 0}));
+    EXPECT_EQ(ReadRgb(image, 1, 0), (Rgb{64, 64, 64}));
+    EXPECT_EQ(ReadRgb(image, 0, 1), (Rgb{255, 255, 255}));
+    EXPECT_EQ(ReadRgb(image, 1, 1), (Rgb{1, 1, 1}));
 }
 
 TEST_F(ImageFileSystemTest, CreatedImageStartsBlackAndRoundTripsThroughAFile) {
     const std::string path = PathOf("created.png");
-    auto created = ImageFileSystem::Create(path, 4, 3, 24);
+    auto created = ImageFileSystem::Create(path, 4, 3);
     EXPECT_EQ(created->Width(), 4);
     EXPECT_EQ(created->Height(), 3);
     EXPECT_EQ(created->BandCount(), 3);
@@ -229,15 +220,15 @@ TEST_F(ImageFileSystemTest, CreatedImageStartsBlackAndRoundTripsThroughAFile) {
 }
 
 TEST_F(ImageFileSystemTest, CreateRejectsNegativeSizes) {
-    EXPECT_THROW(ImageFileSystem::Create(PathOf("a.png"), -1, 3, 24), std::invalid_argument);
-    EXPECT_THROW(ImageFileSystem::Create(PathOf("a.png"), 3, -1, 24), std::invalid_argument);
-    EXPECT_THROW(ImageFileSystem::Create(PathOf("a.png"), 3, 3, -24), std::invalid_argument);
-    auto empty = ImageFileSystem::Create(PathOf("a.png"), 0, 0, 24);
+    EXPECT_THROW(ImageFileSystem::Create(PathOf("a.png"), -1, 3), std::invalid_argument);
+    EXPECT_THROW(ImageFileSystem::Create(PathOf("a.png"), 3, -1), std::invalid_argument);
+    EXPECT_THROW(ImageFileSystem::Create(PathOf("a.png"), 3, 3, 0), std::invalid_argument);
+    auto empty = ImageFileSystem::Create(PathOf("a.png"), 0, 0);
     EXPECT_FALSE(empty->IsLoaded());
 }
 
 TEST_F(ImageFileSystemTest, ReadingAPixelLeavesTheFourthComponentAndCountAlone) {
-    auto created = ImageFileSystem::Create(PathOf("unused.png"), 1, 1, 24);
+    auto created = ImageFileSystem::Create(PathOf("unused.png"), 1, 1);
     Pixel written;
     written[0] = 9;
     written[1] = 8;
@@ -323,7 +314,7 @@ TEST_F(ImageFileSystemTest, CopiesHoldTheSourcePixelsAndNeverTouchTheDisk) {
     source = alias;
     EXPECT_EQ(ReadRgb(source, 1, 0), (Rgb{1, 2, 3}));
 
-    auto created = ImageFileSystem::Create(PathOf("never-saved.png"), 5, 4, 24);
+    auto created = ImageFileSystem::Create(PathOf("never-saved.png"), 5, 4);
     ImageFileSystem createdCopy(*created);
     EXPECT_EQ(createdCopy.Width(), 5);
     EXPECT_EQ(createdCopy.Height(), 4);
@@ -340,10 +331,8 @@ TEST_F(ImageFileSystemTest, RowsGiveTheSamePixelsAsSinglePixelReads) {
         const unsigned char* row = image.Row(y);
         ASSERT_NE(row, nullptr);
         for (int x = 0; x < image.Width(); ++x) {
-            const unsigned char* pixel = row + x * image.BytesPerPixel();
-            EXPECT_EQ((Rgb{pixel[ImageFileSystem::kRedOffset], pixel[ImageFileSystem::kGreenOffset],
-                           pixel[ImageFileSystem::kBlueOffset]}),
-                      ReadRgb(image, x, y))
+            const unsigned char* pixel = row + x * image.BandCount();
+            EXPECT_EQ((Rgb{pixel[0], pixel[1], pixel[2]}), ReadRgb(image, x, y))
                 << x << ", " << y;
         }
     }
@@ -353,7 +342,7 @@ TEST_F(ImageFileSystemTest, RowsGiveTheSamePixelsAsSinglePixelReads) {
 TEST_F(ImageFileSystemTest, SaveAfterSaveAsWritesUnderTheOriginalName) {
     const std::string original = PathOf("original.png");
     const std::string other = PathOf("other.png");
-    auto image = ImageFileSystem::Create(original, 2, 2, 24);
+    auto image = ImageFileSystem::Create(original, 2, 2);
     Pixel red;
     red[0] = 255;
     image->SetPixel(0, 0, red);
@@ -398,16 +387,17 @@ void Put(std::string& bytes, std::size_t at, std::uint32_t value, int size, bool
     }
 }
 
-// Small files whose headers declare width x height pixels: a PNG (its IHDR chunk rewritten with
-// its CRC-32 recomputed bit by bit), a BMP (its info header rewritten) and a GIF written byte by
-// byte, whose screen and first picture take the size (at most 65535 a side).
+// Small files whose headers declare width x height pixels: a PNG of 68 bytes (its IHDR chunk
+// rewritten with its CRC-32 recomputed bit by bit), a BMP (its info header rewritten) and a GIF
+// written byte by byte, whose screen and first picture take the size (at most 65535 a side).
 std::vector<std::string> FilesDeclaring(const std::string& folder, std::uint32_t width,
                                         std::uint32_t height) {
     const std::string png = folder + "/declared.png";
     const std::string bmp = folder + "/declared.bmp";
     const std::string gif = folder + "/declared.gif";
-    fipImage(FIT_BITMAP, 2, 2, 24).save(png.c_str(), 0);
-    fipImage(FIT_BITMAP, 2, 2, 24).save(bmp.c_str(), 0);
+    const std::vector<int> black(2 * 2 * 3, 0);
+    testsupport::WritePicture(png, "PNG", 2, 2, 3, black);
+    testsupport::WritePicture(bmp, "BMP", 2, 2, 3, black);
     std::string bytes = Bytes(png);
     Put(bytes, 16, width, 4, true);
     Put(bytes, 20, height, 4, true);
@@ -449,7 +439,8 @@ TEST_F(ImageFileSystemTest, ImagesPastThePixelLimitAreRefusedFromTheirHeader) {
     for (const Case& declared : cases) {
         for (const std::string& path :
              FilesDeclaring(folder.Path().string(), declared.width, declared.height)) {
-            // FreeImage decodes a GIF to learn its size, so one within the limit is not tried.
+            // A GIF reader may decode the picture to open it, so one within the limit is not
+            // tried.
             if (!declared.refused && path.ends_with(".gif")) {
                 continue;
             }
@@ -465,6 +456,64 @@ TEST_F(ImageFileSystemTest, ImagesPastThePixelLimitAreRefusedFromTheirHeader) {
                                      " pixels, more than the 268435456";
             EXPECT_EQ(child.output.find(size) != std::string::npos, declared.refused)
                 << path << ": " << child.output;
+        }
+    }
+}
+
+// Any number of bands, pixel-interleaved; the mask, georeference and origin travel with copies;
+// a TIFF keeps every band, a PNG takes at most four.
+TEST_F(ImageFileSystemTest, BandsInterleaveAndTheMaskGeoreferenceAndOriginTravel) {
+    constexpr int kBands = 5;
+    auto image = ImageFileSystem::Create(PathOf("bands.tif"), 3, 2, kBands);
+    for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < 3; ++x) {
+            for (int b = 0; b < kBands; ++b) {
+                image->SetPixel(x, y, b, static_cast<unsigned char>(40 * b + 10 * y + x));
+            }
+        }
+    }
+    image->SetPixel(0, 0, kBands, 99);
+    for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < 3; ++x) {
+            for (int b = 0; b < kBands; ++b) {
+                EXPECT_EQ(image->Row(y)[x * kBands + b], 40 * b + 10 * y + x);
+            }
+        }
+    }
+    EXPECT_EQ(image->Pixel(0, 0, kBands), 0);
+    EXPECT_EQ(ReadRgb(*image, 2, 1), (Rgb{12, 52, 92}));
+
+    EXPECT_FALSE(image->HasMask());
+    EXPECT_EQ(image->MaskRow(0), nullptr);
+    EXPECT_THROW(image->SetMask(std::vector<unsigned char>(5, 0)), std::invalid_argument);
+    image->SetMask({0, 1, 0, 0, 0, 7});
+    image->SetGeoreference({std::array<double, 6>{1, 2, 3, 4, 5, 6}, "LOCAL_CS[\"x\"]"});
+    image->SetOrigin(30, 40);
+    const ImageFileSystem copy(*image);
+    image->SetMask({});
+    EXPECT_FALSE(image->HasMask());
+    ASSERT_TRUE(copy.HasMask());
+    const std::vector<std::array<int, 2>> absent = {{1, 0}, {2, 1}};
+    for (int y = -1; y <= 2; ++y) {
+        for (int x = -1; x <= 3; ++x) {
+            const bool expected =
+                std::find(absent.begin(), absent.end(), std::array<int, 2>{x, y}) != absent.end();
+            EXPECT_EQ(copy.IsAbsent(x, y), expected) << x << ", " << y;
+        }
+    }
+    EXPECT_EQ(copy.GetGeoreference().geoTransform, (std::array<double, 6>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(copy.GetGeoreference().coordinateSystem, "LOCAL_CS[\"x\"]");
+    EXPECT_EQ(copy.OriginX(), 30);
+    EXPECT_EQ(copy.OriginY(), 40);
+
+    ASSERT_TRUE(image->Save());
+    EXPECT_FALSE(image->SaveAs(PathOf("bands.png")));
+    EXPECT_FALSE(image->SaveAs(PathOf("bands.unknown")));
+    for (int band = 0; band < kBands; ++band) {
+        const std::vector<int> saved = GdalSamples(PathOf("bands.tif"), band + 1);
+        ASSERT_EQ(saved.size(), 6u);
+        for (int p = 0; p < 6; ++p) {
+            EXPECT_EQ(saved[static_cast<std::size_t>(p)], image->Pixel(p % 3, p / 3, band));
         }
     }
 }

@@ -1,6 +1,6 @@
 #include "velkar/imageprocessing/ImageMemory.h"
 
-#include <FreeImagePlus.h>
+#include <gdal.h>
 #include <gtest/gtest.h>
 
 #include "common/TemporaryFolder.h"
@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "velkar/imageprocessing/GdalMessages.h"
 #include "velkar/imageprocessing/ImageFileSystem.h"
 
 namespace {
@@ -28,19 +29,28 @@ class ImageMemoryTest : public ::testing::Test {
     testsupport::TemporaryFolder folder;
 };
 
-// The colour that FreeImage finds at scanline `line` (counted from the bottom) of a saved file.
-Rgb SavedColour(const std::string& path, unsigned x, unsigned line) {
-    fipImage bitmap;
-    if (!bitmap.load(path.c_str(), 0)) {
-        ADD_FAILURE() << "cannot load " << path;
+// The colour GDAL decodes at column x of scanline `line` (counted from the bottom) of a saved
+// file, which must hold red, green, blue and an opaque alpha band.
+Rgb SavedColour(const std::string& path, int x, int line) {
+    velkar::imageprocessing::GdalMessages quiet;
+    GDALDatasetH file = GDALOpen(path.c_str(), GA_ReadOnly);
+    if (file == nullptr || GDALGetRasterCount(file) != 4) {
+        ADD_FAILURE() << "cannot load four bands from " << path;
+        if (file != nullptr) {
+            GDALClose(file);
+        }
         return {-1, -1, -1};
     }
-    RGBQUAD colour{};
-    if (!bitmap.getPixelColor(x, line, &colour)) {
-        ADD_FAILURE() << "no colour at (" << x << ", " << line << ") in " << path;
-        return {-1, -1, -1};
+    const int y = GDALGetRasterYSize(file) - 1 - line;
+    int samples[4] = {-1, -1, -1, -1};
+    for (int band = 0; band < 4; ++band) {
+        EXPECT_EQ(GDALRasterIO(GDALGetRasterBand(file, band + 1), GF_Read, x, y, 1, 1,
+                               &samples[band], 1, 1, GDT_Int32, 0, 0),
+                  CE_None);
     }
-    return {colour.rgbRed, colour.rgbGreen, colour.rgbBlue};
+    GDALClose(file);
+    EXPECT_EQ(samples[3], 255) << "alpha at (" << x << ", " << line << ") of " << path;
+    return {samples[0], samples[1], samples[2]};
 }
 
 TEST_F(ImageMemoryTest, NewImageIsZeroAndInterleavesBandsRowByRow) {
@@ -77,7 +87,7 @@ TEST_F(ImageMemoryTest, CopyHasItsOwnValues) {
 }
 
 TEST_F(ImageMemoryTest, FilledFromAnImageDividesEachComponentBy255) {
-    auto image = ImageFileSystem::Create(PathOf("source.png"), 3, 2, 24);
+    auto image = ImageFileSystem::Create(PathOf("source.png"), 3, 2, 3);
     for (int y = 0; y < 2; ++y) {
         for (int x = 0; x < 3; ++x) {
             Pixel pixel;
@@ -146,7 +156,7 @@ TEST_F(ImageMemoryTest, SaveImageDoesNotFlipRows) {
     const std::string path = PathOf("rows.png");
     save_image(&memory, path);
     // Bitmap scanlines count from the bottom, so memory row 0 is the bottom of the picture.
-    for (unsigned x = 0; x < 2; ++x) {
+    for (int x = 0; x < 2; ++x) {
         EXPECT_EQ(SavedColour(path, x, 0), (Rgb{255, 0, 0}));
         EXPECT_EQ(SavedColour(path, x, 1), (Rgb{0, 255, 0}));
         EXPECT_EQ(SavedColour(path, x, 2), (Rgb{0, 0, 255}));

@@ -2,7 +2,6 @@
 
 #include <map>
 #include <memory>
-#include <new>
 #include <set>
 #include <sstream>
 #include <string>
@@ -11,18 +10,16 @@
 #include <vector>
 
 #include "WorkflowFixtures.h"
-#include "common/ChildProcess.h"
 #include "ordana/AlgorithmCatalog.h"
+#include "ordana/AlgorithmFactory.h"
 #include "ordana/ParameterParser.h"
 #include "velkar/featureextraction/ColorAverage.h"
 #include "velkar/featureextraction/FourierTransform.h"
 #include "velkar/featureextraction/Hog.h"
 #include "velkar/featureextraction/WaveletTransform.h"
 #include "velkar/imageprocessing/ColorSpaceTransformation.h"
-#include "velkar/patternrecognition/MultilayerPerceptron.h"
-#include "velkar/util/Array.h"
+#include "velkar/patternrecognition/PatternRecognitionAlgorithm.h"
 #include "velkar/util/Map.h"
-#include "velkar/util/Random.h"
 
 namespace {
 
@@ -33,9 +30,6 @@ using velkar::featureextraction::ColorAverage;
 using velkar::featureextraction::FeatureExtractionAlgorithm;
 using velkar::ordana::ExtractionSelection;
 using velkar::ordana::ParameterParser;
-using velkar::patternrecognition::MultilayerPerceptron;
-using velkar::patternrecognition::Pattern;
-using velkar::patternrecognition::PatternRecognitionAlgorithm;
 
 std::vector<std::string> Split(const std::string& text) {
     std::vector<std::string> words;
@@ -55,14 +49,16 @@ struct Built {
 Built Extractors(const std::string& commandLine) {
     CommandLine line(Split(commandLine));
     ParameterParser parser = line.Parser();
+    velkar::ordana::AlgorithmFactory factory(parser);
     Built built;
-    built.printed = CapturedOutput([&] { built.selection = parser.FeatureExtractionAlgorithms(); });
+    built.printed =
+        CapturedOutput([&] { built.selection = factory.FeatureExtractionAlgorithms(); });
     return built;
 }
 
 // The descriptors of one 6 x 6 polygon on a small image with varied colours, as text.
 std::string DescribeTestImage(FeatureExtractionAlgorithm& extractor) {
-    auto image = velkar::imageprocessing::ImageFileSystem::Create("memory.png", 8, 8, 24);
+    auto image = velkar::imageprocessing::ImageFileSystem::Create("memory.png", 8, 8, 3);
     for (int x = 0; x < 8; ++x) {
         for (int y = 0; y < 8; ++y) {
             image->SetPixel(x, y, Rgb(10 + 20 * x, 5 + 30 * y, 3 * x * y));
@@ -107,6 +103,7 @@ TEST(AlgorithmCatalogTest, ColourAverageParameterStringListsEveryOption) {
 TEST(AlgorithmCatalogTest, ParameterStringsRebuildTheSameExtractor) {
     CommandLine none({});
     ParameterParser parser = none.Parser();
+    velkar::ordana::AlgorithmFactory factory(parser);
     for (const std::string commandLine :
          {"--wca --aws 3", "--wca --aws 2 --aam true", "--wca --aws 4 --aam true --anorm true",
           "--wca --aws 1 --anorm true"}) {
@@ -116,7 +113,7 @@ TEST(AlgorithmCatalogTest, ParameterStringsRebuildTheSameExtractor) {
 
         std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
         const std::string printed =
-            CapturedOutput([&] { rebuilt = parser.FeatureExtractionFromParameters(parameters); });
+            CapturedOutput([&] { rebuilt = factory.FeatureExtractionFromParameters(parameters); });
         EXPECT_EQ(printed, "") << parameters;
         ASSERT_NE(rebuilt, nullptr) << parameters;
         EXPECT_EQ(rebuilt->Name(), "Windowed Color Average");
@@ -151,28 +148,29 @@ TEST(AlgorithmCatalogTest, ColourAverageGetsItsOptionsInTheirPlaces) {
 TEST(AlgorithmCatalogTest, ParameterStringsToleratePlainVariations) {
     CommandLine none({});
     ParameterParser parser = none.Parser();
+    velkar::ordana::AlgorithmFactory factory(parser);
     std::shared_ptr<FeatureExtractionAlgorithm> built;
     std::string printed =
-        CapturedOutput([&] { built = parser.FeatureExtractionFromParameters(""); });
+        CapturedOutput([&] { built = factory.FeatureExtractionFromParameters(""); });
     EXPECT_EQ(built, nullptr);
     EXPECT_EQ(printed, "");
 
     for (const std::string parameters :
          {"--wca  --aws 6", " --wca --aws 6", "--wca --aws 6 ", "--aws 6 --wca", "--wca --aws=6"}) {
         printed =
-            CapturedOutput([&] { built = parser.FeatureExtractionFromParameters(parameters); });
+            CapturedOutput([&] { built = factory.FeatureExtractionFromParameters(parameters); });
         ASSERT_NE(built, nullptr) << "'" << parameters << "' " << printed;
         EXPECT_EQ(built->WindowSize(), 6) << parameters;
     }
 
     // Options of other modules in the string are set aside.
     printed = CapturedOutput(
-        [&] { built = parser.FeatureExtractionFromParameters("--wca --aws 4 --mhidden 4,3"); });
+        [&] { built = factory.FeatureExtractionFromParameters("--wca --aws 4 --mhidden 4,3"); });
     ASSERT_NE(built, nullptr) << printed;
     EXPECT_EQ(built->WindowSize(), 4);
 
     // Without a flag nothing is built, and nothing is reported.
-    printed = CapturedOutput([&] { built = parser.FeatureExtractionFromParameters("--aws 4"); });
+    printed = CapturedOutput([&] { built = factory.FeatureExtractionFromParameters("--aws 4"); });
     EXPECT_EQ(built, nullptr);
     EXPECT_EQ(printed, "");
 }
@@ -180,11 +178,12 @@ TEST(AlgorithmCatalogTest, ParameterStringsToleratePlainVariations) {
 TEST(AlgorithmCatalogTest, BrokenParameterStringsAreReported) {
     CommandLine none({});
     ParameterParser parser = none.Parser();
+    velkar::ordana::AlgorithmFactory factory(parser);
     for (const std::string parameters :
          {"--wca", "--wca --aws", "--wca --aws five", "--wca --aws 0", "--wca --aws 2,3"}) {
         std::shared_ptr<FeatureExtractionAlgorithm> built;
         const std::string printed =
-            CapturedOutput([&] { built = parser.FeatureExtractionFromParameters(parameters); });
+            CapturedOutput([&] { built = factory.FeatureExtractionFromParameters(parameters); });
         EXPECT_EQ(built, nullptr) << parameters;
         const auto messages = ordanatest::Payloads(printed, "LOGMESSAGE");
         EXPECT_EQ(messages.size(), 1u) << parameters << ": " << printed;
@@ -244,6 +243,7 @@ TEST(AlgorithmCatalogTest, CoOccurrenceOptionsAreWrittenOrRejectedByName) {
     };
     CommandLine none({});
     ParameterParser parser = none.Parser();
+    velkar::ordana::AlgorithmFactory factory(parser);
     for (const auto& [commandLine, builds, text] : cases) {
         const Built built = Extractors(commandLine);
         const auto messages = ordanatest::Payloads(built.printed, "LOGMESSAGE");
@@ -258,7 +258,7 @@ TEST(AlgorithmCatalogTest, CoOccurrenceOptionsAreWrittenOrRejectedByName) {
         EXPECT_EQ(built.selection.parameters,
                   (std::map<std::string, std::string>{{"Co-Occurrence Matrix", text}}));
         std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
-        EXPECT_EQ(CapturedOutput([&] { rebuilt = parser.FeatureExtractionFromParameters(text); }),
+        EXPECT_EQ(CapturedOutput([&] { rebuilt = factory.FeatureExtractionFromParameters(text); }),
                   "");
         ASSERT_NE(rebuilt, nullptr) << text;
         EXPECT_EQ(rebuilt->FeatureCount(), built.selection.algorithms[0]->FeatureCount());
@@ -269,7 +269,7 @@ TEST(AlgorithmCatalogTest, CoOccurrenceOptionsAreWrittenOrRejectedByName) {
     // A stored string, whose lists come comma-joined, meets the same checks.
     std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
     const std::string printed = CapturedOutput([&] {
-        rebuilt = parser.FeatureExtractionFromParameters("--com --cnx 1,0 --cny 0 --cws 5");
+        rebuilt = factory.FeatureExtractionFromParameters("--com --cnx 1,0 --cny 0 --cws 5");
     });
     EXPECT_EQ(rebuilt, nullptr);
     EXPECT_NE(printed.find("'--cny': 0"), std::string::npos) << printed;
@@ -278,6 +278,7 @@ TEST(AlgorithmCatalogTest, CoOccurrenceOptionsAreWrittenOrRejectedByName) {
 TEST(AlgorithmCatalogTest, GradientHistogramRow) {
     CommandLine none({});
     ParameterParser parser = none.Parser();
+    velkar::ordana::AlgorithmFactory factory(parser);
     const std::string name = "Histogram of Oriented Gradients";
     for (const auto& [commandLine, parameters] : std::vector<std::pair<std::string, std::string>>{
              {"--hog --hwx 2 --hwy 3 --hbind 9", "--hog --hwx 2 --hwy 3 --hbind 9"},
@@ -288,7 +289,7 @@ TEST(AlgorithmCatalogTest, GradientHistogramRow) {
         EXPECT_EQ(built.selection.parameters,
                   (std::map<std::string, std::string>{{name, parameters}}));
         std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
-        CapturedOutput([&] { rebuilt = parser.FeatureExtractionFromParameters(parameters); });
+        CapturedOutput([&] { rebuilt = factory.FeatureExtractionFromParameters(parameters); });
         ASSERT_NE(rebuilt, nullptr) << parameters;
         const auto words = Split(parameters);
         velkar::featureextraction::Hog direct(std::stoi(words[2]), std::stoi(words[4]),
@@ -333,6 +334,7 @@ TEST(AlgorithmCatalogTest, SpectralRowsWriteParameterStringsThatRebuildThem) {
     };
     CommandLine none({});
     ParameterParser parser = none.Parser();
+    velkar::ordana::AlgorithmFactory factory(parser);
     for (const Case& c : cases) {
         const Built built = Extractors(c.commandLine);
         EXPECT_EQ(built.printed, "") << c.commandLine;
@@ -345,8 +347,8 @@ TEST(AlgorithmCatalogTest, SpectralRowsWriteParameterStringsThatRebuildThem) {
         EXPECT_EQ(DescribeTestImage(*built.selection.algorithms[0]), described) << c.commandLine;
 
         std::shared_ptr<FeatureExtractionAlgorithm> rebuilt;
-        const std::string printed =
-            CapturedOutput([&] { rebuilt = parser.FeatureExtractionFromParameters(c.parameters); });
+        const std::string printed = CapturedOutput(
+            [&] { rebuilt = factory.FeatureExtractionFromParameters(c.parameters); });
         EXPECT_EQ(printed, "");
         ASSERT_NE(rebuilt, nullptr) << c.parameters;
         EXPECT_EQ(rebuilt->FileExtension(), c.direct->FileExtension());
@@ -383,252 +385,31 @@ TEST(AlgorithmCatalogTest, SpectralValuesThatLeaveNoCoefficientsAreNamed) {
 TEST(AlgorithmCatalogTest, SelectionsFollowTheFixedOrder) {
     CommandLine classifiers(Split("--pntk --mahd --lvq --som --art2 --rbf --mlp"));
     ParameterParser parser = classifiers.Parser();
-    EXPECT_EQ(parser.SelectedAlgorithms(),
+    velkar::ordana::AlgorithmFactory factory(parser);
+    EXPECT_EQ(factory.SelectedAlgorithms(),
               (std::vector<std::string>{"mlp", "rbf", "art2", "som", "lvq", "mahd", "pntk"}));
 
     CommandLine two(Split("--rbf --mlp --wca"));
     ParameterParser twoParser = two.Parser();
-    EXPECT_EQ(twoParser.SelectedAlgorithms(), (std::vector<std::string>{"mlp", "rbf"}));
+    velkar::ordana::AlgorithmFactory twoFactory(twoParser);
+    EXPECT_EQ(twoFactory.SelectedAlgorithms(), (std::vector<std::string>{"mlp", "rbf"}));
 
     CommandLine spaces(
         Split("--cs-yiq --cs-xyz --cs-sch --cs-luv --cs-lch --cs-lab --cs-hsv --cs-hsl --cs-hsi "
               "--cs-cmyk"));
     ParameterParser spaceParser = spaces.Parser();
+    velkar::ordana::AlgorithmFactory spaceFactory(spaceParser);
     std::vector<std::string> names;
-    for (const auto& transformation : spaceParser.ColorTransformations()) {
+    for (const auto& transformation : spaceFactory.ColorTransformations()) {
         names.push_back(transformation->ShortName());
     }
     EXPECT_EQ(names, (std::vector<std::string>{"cmyk", "hsi", "hsl", "hsv", "lab", "lch", "luv",
                                                "sch", "xyz", "yiq"}));
 }
 
-// A perceptron from the options, trained on two classes of three features.
-std::shared_ptr<PatternRecognitionAlgorithm> TrainedPerceptron(const std::string& commandLine,
-                                                               std::string* printed = nullptr) {
-    CommandLine line(Split(commandLine));
-    ParameterParser parser = line.Parser();
-    std::shared_ptr<PatternRecognitionAlgorithm> classifier;
-    const std::string output =
-        CapturedOutput([&] { classifier = parser.CreateAlgorithm("mlp", 3); });
-    if (printed != nullptr) {
-        *printed = output;
-    }
-    if (!classifier) {
-        return nullptr;
-    }
-    velkar::util::Seed(11);
-    auto patterns = std::make_shared<std::vector<std::shared_ptr<Pattern>>>();
-    for (int i = 0; i < 8; ++i) {
-        auto pattern = std::make_shared<Pattern>();
-        pattern->SetClass(i % 2);
-        pattern->SetDescriptors({i % 2 == 0 ? 10.0 + i : 200.0 - i, 50.0, i % 2 == 0 ? 5.0 : 90.0});
-        patterns->push_back(pattern);
-    }
-    classifier->Train(patterns);
-    return classifier;
-}
-
-std::vector<int> OutputSizes(PatternRecognitionAlgorithm& classifier) {
-    auto configuration = std::dynamic_pointer_cast<velkar::util::Map>(classifier.Configuration());
-    std::vector<int> sizes;
-    const auto* array =
-        dynamic_cast<const velkar::util::Array*>(configuration->GetCollection("output_sizes"));
-    for (int i = 0; array != nullptr && i < array->Size(); ++i) {
-        sizes.push_back(*array->GetInt(i));
-    }
-    return sizes;
-}
-
-const std::string kPerceptronRest = " --mlr 0.3 --mm 0.1 --merr 0.01 --miter 20";
-
-TEST(AlgorithmCatalogTest, PerceptronTakesEveryHiddenLayer) {
-    // Layer outputs: the inputs and every hidden layer carry a bias unit; one output per class.
-    auto one = TrainedPerceptron("--mlp --mhidden 4" + kPerceptronRest);
-    ASSERT_NE(one, nullptr);
-    EXPECT_EQ(one->Name(), "Multilayer Perceptron");
-    EXPECT_EQ(OutputSizes(*one), (std::vector<int>{4, 5, 2}));
-
-    auto two = TrainedPerceptron("--mlp --mhidden 4 3" + kPerceptronRest);
-    ASSERT_NE(two, nullptr);
-    EXPECT_EQ(OutputSizes(*two), (std::vector<int>{4, 5, 4, 2}));
-
-    auto repeated = TrainedPerceptron("--mlp --mhidden 6 --mhidden 2" + kPerceptronRest);
-    ASSERT_NE(repeated, nullptr);
-    EXPECT_EQ(OutputSizes(*repeated), (std::vector<int>{4, 7, 3, 2}));
-
-    // Comma-joined, as the option's help text says.
-    auto joined = TrainedPerceptron("--mlp --mhidden 4,3" + kPerceptronRest);
-    ASSERT_NE(joined, nullptr);
-    EXPECT_EQ(OutputSizes(*joined), (std::vector<int>{4, 5, 4, 2}));
-}
-
-TEST(AlgorithmCatalogTest, PerceptronOptionsAreRequiredInOrder) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"--mlp", "mhidden"},
-        {"--mlp --mhidden 4", "mlr"},
-        {"--mlp --mhidden 4 --mlr 0.3", "mm"},
-        {"--mlp --mhidden 4 --mlr 0.3 --mm 0.1", "merr"},
-        {"--mlp --mhidden 4 --mlr 0.3 --mm 0.1 --merr 0.1", "miter"},
-        {"--mlp --miter 3 --merr 0.1 --mm 0.1", "mhidden"},
-    };
-    for (const auto& [commandLine, missing] : cases) {
-        std::string printed;
-        EXPECT_EQ(TrainedPerceptron(commandLine, &printed), nullptr) << commandLine;
-        EXPECT_EQ(printed, "[LOGMESSAGE] !Parameter '" + missing + "' is required but missing.!\n")
-            << commandLine;
-    }
-}
-
-TEST(AlgorithmCatalogTest, UnusablePerceptronValuesAreNamed) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"--mlp --mhidden 0 --mlr 0.3 --mm 0.1 --merr 0.01 --miter 20", "'--mhidden': 0"},
-        {"--mlp --mhidden 4 0 --mlr 0.3 --mm 0.1 --merr 0.01 --miter 20", "'--mhidden': 0"},
-        {"--mlp --mhidden 4 --mlr 0.3 --mm 0.1 --merr 0.01 --miter -1", "'--miter': -1"},
-        {"--mlp --mhidden 4 --mlr nan --mm 0.1 --merr 0.01 --miter 5", "'--mlr': nan"},
-        {"--mlp --mhidden 4 --mlr 0.3 --mm 0.1 --merr inf --miter 5", "'--merr': inf"},
-    };
-    for (const auto& [commandLine, named] : cases) {
-        std::string printed;
-        EXPECT_EQ(TrainedPerceptron(commandLine, &printed), nullptr) << commandLine;
-        const auto messages = ordanatest::Payloads(printed, "LOGMESSAGE");
-        ASSERT_EQ(messages.size(), 1u) << printed;
-        EXPECT_NE(messages[0].find(named), std::string::npos) << messages[0];
-    }
-    // No iterations is a usable value: the network keeps its first weights.
-    EXPECT_NE(TrainedPerceptron("--mlp --mhidden 4 --mlr 0.3 --mm 0.1 --merr 0.01 --miter 0"),
-              nullptr);
-}
-
-// Hidden layers whose weights would pass 10^7 are refused by name before anything is allocated
-// (each case runs in a child that could not hold them); the count is recomputed here from the
-// layer sizes: (inputs + 1) x neurons per layer.
-TEST(AlgorithmCatalogTest, PerceptronsOfTooManyWeightsAreRefusedBeforeAllocating) {
-    struct Case {
-        int inputs;
-        std::vector<int> hidden;
-    };
-    const std::vector<Case> cases = {{3, {2000000000}},   {3, {2500001}}, {9999, {1001}},
-                                     {3, {1000, 10000}},  {3, {8, 8}},    {50, {30, 40, 20}},
-                                     {2, {3, 2000000000}}};
-    for (const Case& one : cases) {
-        long long weights = 0;
-        bool tooMany = false;
-        for (std::size_t k = 0; k < one.hidden.size(); ++k) {
-            weights += (static_cast<long long>(k == 0 ? one.inputs : one.hidden[k - 1]) + 1) *
-                       one.hidden[k];
-            tooMany = tooMany || weights > 10000000;
-        }
-        std::string list;
-        std::string words;
-        for (int size : one.hidden) {
-            list += (list.empty() ? "" : ",") + std::to_string(size);
-            words += " " + std::to_string(size);
-        }
-        const auto child = testsupport::RunInChild(
-            {testsupport::AddressSpaceInUse() + (rlim_t{64} << 20), 0}, [&] {
-                CommandLine line(
-                    Split("--mlp --mhidden" + words + " --mlr 0.3 --mm 0.1 --merr 0.01 --miter 5"));
-                ParameterParser parser = line.Parser();
-                return parser.CreateAlgorithm("mlp", one.inputs) ? 1 : 0;
-            });
-        EXPECT_EQ(child.exitStatus, tooMany ? 0 : 1) << list << "\n" << child.output;
-        const std::string expected = "[LOGMESSAGE] !Invalid value for option '--mhidden': " + list +
-                                     " (with " + std::to_string(one.inputs) +
-                                     " features the hidden layers need more than 10000000 "
-                                     "weights).!\n";
-        EXPECT_EQ(child.output, tooMany ? expected : "") << list;
-    }
-}
-
-// Running out of memory while building is no option error: it leaves the query for main.
-TEST(AlgorithmCatalogTest, RunningOutOfMemoryIsNotReportedAsAnOptionError) {
-    if (!testsupport::kAddressSpaceLimitWorks) {
-        GTEST_SKIP() << "the sanitizers' address space cannot be limited";
-    }
-    const auto child =
-        testsupport::RunInChild({testsupport::AddressSpaceInUse() + (rlim_t{32} << 20), 0}, [] {
-            CommandLine line(
-                Split("--mlp --mhidden 2000 2000 --mlr 0.3 --mm 0.1 --merr 0.01 --miter 5"));
-            ParameterParser parser = line.Parser();
-            try {
-                parser.CreateAlgorithm("mlp", 3);
-            } catch (const std::bad_alloc&) {
-                return 0;
-            }
-            return 1;
-        });
-    EXPECT_EQ(child.exitStatus, 0);
-    EXPECT_EQ(child.output, "");
-}
-
-TEST(AlgorithmCatalogTest, UnknownClassifierKeysBuildNothing) {
-    CommandLine line(Split("--rbf --rlr 0.1 --rclusters 2 --riter 5"));
-    ParameterParser parser = line.Parser();
-    std::shared_ptr<PatternRecognitionAlgorithm> classifier;
-    std::string printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm("xyz", 3); });
-    EXPECT_EQ(classifier, nullptr);
-    EXPECT_EQ(printed, "");
-    // Keys are compared exactly.
-    printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm("MLP", 3); });
-    EXPECT_EQ(classifier, nullptr);
-    EXPECT_EQ(printed, "");
-    printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm("RBF", 3); });
-    EXPECT_EQ(classifier, nullptr);
-    EXPECT_EQ(printed, "");
-}
-
-// The classifier a command line builds for 12 features, and what building it printed.
-std::shared_ptr<PatternRecognitionAlgorithm> Created(const std::string& commandLine,
-                                                     std::string& printed) {
-    CommandLine line(Split(commandLine));
-    ParameterParser parser = line.Parser();
-    std::shared_ptr<PatternRecognitionAlgorithm> classifier;
-    const std::string key = Split(commandLine)[0].substr(2);
-    printed = CapturedOutput([&] { classifier = parser.CreateAlgorithm(key, 12); });
-    return classifier;
-}
-
-TEST(AlgorithmCatalogTest, NetworkClassifierValuesAreCheckedBeforeBuilding) {
-    const std::string rbf = "--rbf --rlr 0.1";
-    const std::string art2 = "--art2 --a2a 10 --a2b 10 --a2c 0.1";
-    const std::string som = "--som --slrt0 0.5";
-    // Each line with the text its message must hold, or "" when it builds.
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {rbf + " --rclusters 3 --riter 0", ""},
-        {rbf + " --rclusters 0 --riter 5", "'--rclusters': 0"},
-        {rbf + " --rclusters 3 --riter -1", "'--riter': -1"},
-        {rbf + " --rclusters 900000 --riter 5", "'--rclusters': 900000"},
-        {art2 + " --a2f2 5 --a2d 0 --a2theta 0 --a2rho 1", ""},
-        {art2 + " --a2f2 0 --a2d 0.9 --a2theta 0.1 --a2rho 0.9", "'--a2f2': 0"},
-        {art2 + " --a2f2 5 --a2d 1 --a2theta 0.1 --a2rho 0.9", "'--a2d': 1"},
-        {art2 + " --a2f2 5 --a2d -0.5 --a2theta 0.1 --a2rho 0.9", "'--a2d': -0.5"},
-        {art2 + " --a2f2 5 --a2d 0.9 --a2theta -0.1 --a2rho 0.9", "'--a2theta': -0.1"},
-        {art2 + " --a2f2 5 --a2d 0.9 --a2theta 0.1 --a2rho 1.5", "'--a2rho': 1.5"},
-        {art2 + " --a2f2 1000000 --a2d 0.9 --a2theta 0.1 --a2rho 0.9", "'--a2f2': 1000000"},
-        {som + " --slat 4 --sradt0 0.25 --siter 0", ""},
-        {som + " --slat 0 --sradt0 0.5 --siter 5", "'--slat': 0"},
-        {som + " --slat 4 --sradt0 0.2 --siter 5", "'--sradt0': 0.2"},
-        {som + " --slat 4 --sradt0 0.5 --siter -2", "'--siter': -2"},
-        {som + " --slat 1000 --sradt0 0.5 --siter 5", "'--slat': 1000"},
-    };
-    for (const auto& [commandLine, named] : cases) {
-        std::string printed;
-        const auto classifier = Created(commandLine, printed);
-        if (named.empty()) {
-            EXPECT_NE(classifier, nullptr) << commandLine << "\n" << printed;
-            EXPECT_EQ(printed, "") << commandLine;
-            continue;
-        }
-        EXPECT_EQ(classifier, nullptr) << commandLine;
-        const auto messages = ordanatest::Payloads(printed, "LOGMESSAGE");
-        ASSERT_EQ(messages.size(), 1u) << printed;
-        EXPECT_NE(messages[0].find("Invalid value for option " + named), std::string::npos)
-            << messages[0];
-    }
-}
-
-// Every row is reachable and consistent: its module's help names each required option, the
-// module name and flag are unique, and a restored classifier reports the row's display name.
+// Every row is reachable and consistent: its module's help names each described option, the
+// module name and flag are unique, its parameter strings write every option once, and a restored
+// classifier reports the row's display name.
 TEST(AlgorithmCatalogTest, EveryRowIsReachableThroughItsModule) {
     std::set<std::string> names;
     std::set<std::string> flags;
@@ -639,11 +420,20 @@ TEST(AlgorithmCatalogTest, EveryRowIsReachableThroughItsModule) {
         ParameterParser parser = line.Parser();
         const std::string help = CapturedOutput([&] { parser.PrintHelp(); });
         EXPECT_EQ(help.rfind(module->group + ":\n", 0), 0u) << module->name << "\n" << help;
-        for (const std::string& option : module->required) {
-            EXPECT_NE(help.find("--" + option + " "), std::string::npos)
-                << module->name << " does not declare " << option << "\n"
+        std::set<std::string> described;
+        for (const velkar::ordana::OptionDescription& option : module->options) {
+            described.insert(option.name);
+            EXPECT_NE(help.find("--" + option.name + " "), std::string::npos)
+                << module->name << " does not declare " << option.name << "\n"
                 << help;
         }
+        // The written order holds every option once.
+        std::set<std::string> written;
+        for (const auto* option : module->InWrittenOrder()) {
+            ASSERT_NE(option, nullptr) << module->name;
+            EXPECT_TRUE(written.insert(option->name).second) << module->name << " " << option->name;
+        }
+        EXPECT_EQ(written, described) << module->name;
     }
     for (const velkar::ordana::ClassifierRow& row : velkar::ordana::ClassifierRows()) {
         ASSERT_TRUE(row.create) << row.module.flag;
@@ -656,29 +446,6 @@ TEST(AlgorithmCatalogTest, EveryRowIsReachableThroughItsModule) {
     // Every selector builds: no flag leads to a class this build lacks.
     for (const velkar::ordana::ExtractorRow& row : velkar::ordana::ExtractorRows()) {
         EXPECT_TRUE(row.build) << row.module.flag;
-    }
-}
-
-TEST(AlgorithmCatalogTest, RestoringComparesDisplayNamesExactly) {
-    auto trained = TrainedPerceptron("--mlp --mhidden 4" + kPerceptronRest);
-    ASSERT_NE(trained, nullptr);
-    auto configuration = trained->Configuration();
-
-    CommandLine none({});
-    ParameterParser parser = none.Parser();
-    auto restored = parser.RestoreAlgorithm("Multilayer Perceptron", configuration);
-    ASSERT_NE(restored, nullptr);
-    EXPECT_EQ(restored->Name(), "Multilayer Perceptron");
-    EXPECT_NE(dynamic_cast<MultilayerPerceptron*>(restored.get()), nullptr);
-    for (double red : {0.0, 15.0, 100.0, 190.0, 255.0}) {
-        std::vector<double> features = {red, 50.0, red / 2};
-        std::vector<double> same = features;
-        EXPECT_EQ(restored->Classify(features), trained->Classify(same)) << red;
-    }
-
-    for (const std::string name :
-         {"multilayer perceptron", "Multilayer perceptron", "Multilayer Perceptron ", "mlp", ""}) {
-        EXPECT_EQ(parser.RestoreAlgorithm(name, configuration), nullptr) << "'" << name << "'";
     }
 }
 

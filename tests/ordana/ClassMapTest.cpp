@@ -4,9 +4,15 @@
 
 #include <algorithm>
 #include <optional>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "common/TemporaryFolder.h"
+#include "velkar/featureextraction/WindowGrid.h"
+#include "velkar/imageprocessing/ImageFileSystem.h"
+#include "velkar/imageprocessing/IndexedImage.h"
 
 namespace {
 
@@ -45,22 +51,69 @@ TEST(ClassMapTest, ColourLinesThatNameAColour) {
     }
 }
 
-TEST(ClassMapTest, EveryWindowPaintsTheSquareAtItsCentre) {
-    // Windows of 6 on a step of 2 paint the 2 x 2 square 2 pixels in from their corner.
-    ClassMap map(10, 8, 6, 2, {"a", "b"}, {"#010203", "nonsense"});
-    map.Paint(0, 0, 0);
-    map.Paint(4, 2, 1);
-    map.Paint(2, 2, -1);
-    map.Paint(2, 0, 2);
-    const auto& picture = map.Picture();
-    for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 10; ++x) {
-            const bool first = x >= 2 && x < 4 && y >= 2 && y < 4;
-            const bool second = x >= 6 && x < 8 && y >= 4 && y < 6;
-            EXPECT_EQ(picture.Index(x, y), first ? 1 : second ? 2 : 0) << x << ", " << y;
+// Windows painted strip by strip over a grid, against the squares painted straight into one
+// picture: the PNG holds the same pixels whatever the strips, and the GeoTIFF is gone with the
+// map.
+TEST(ClassMapTest, StripsPaintTheSquaresOfOnePicture) {
+    struct Case {
+        int width;
+        int height;
+        int windowSize;
+        int step;
+        int columnsPerStrip;
+    };
+    const std::vector<Case> cases = {
+        {10, 8, 6, 2, 1}, {10, 8, 6, 2, 3}, {37, 23, 5, 5, 2}, {37, 23, 7, 3, 4}, {40, 9, 4, 1, 7}};
+    const std::vector<std::string> classes = {"a", "b", "c"};
+    const std::vector<std::string> colours = {"#010203", "nonsense", "9 8 7"};
+    std::mt19937 random(12);
+    for (const Case& c : cases) {
+        testsupport::TemporaryFolder folder;
+        const velkar::featureextraction::WindowGrid grid(c.windowSize, c.step, c.width, c.height);
+        velkar::imageprocessing::IndexedImage expected(c.width, c.height);
+        std::vector<int> answers(grid.Count());
+        for (std::size_t i = 0; i < grid.Count(); ++i) {
+            // -1 and 3 are no class and paint nothing.
+            answers[i] = static_cast<int>(random() % 5) - 1;
+            if (answers[i] >= 0 && answers[i] < 3) {
+                const int offset = (c.windowSize - c.step) / 2;
+                expected.Fill(grid.X(i) + offset, grid.Y(i) + offset, c.step, c.step,
+                              static_cast<unsigned char>(answers[i] + 1));
+            }
+        }
+        const std::string png = (folder / "map.png").string();
+        {
+            ClassMap map((folder / "map.tif").string(), c.width, c.height, c.windowSize, c.step,
+                         classes, colours);
+            const std::size_t rows = grid.Rows();
+            for (std::size_t column = 0; column < grid.Columns(); column += c.columnsPerStrip) {
+                const std::size_t last = std::min(grid.Columns(), column + c.columnsPerStrip) - 1;
+                map.BeginStrip(grid.X(column * rows), grid.X(last * rows));
+                for (std::size_t i = column * rows; i < (last + 1) * rows; ++i) {
+                    map.Paint(grid.X(i), grid.Y(i), answers[i]);
+                }
+                map.EndStrip();
+            }
+            EXPECT_EQ(map.Write(png), png);
+        }
+        EXPECT_EQ(folder.FileNames(), std::vector<std::string>{"map.png"});
+        const velkar::imageprocessing::ImageFileSystem picture(png);
+        ASSERT_EQ(picture.Width(), c.width);
+        ASSERT_EQ(picture.Height(), c.height);
+        for (int y = 0; y < c.height; ++y) {
+            for (int x = 0; x < c.width; ++x) {
+                const int index = expected.Index(x, y);
+                const Colour colour =
+                    index == 0 ? Colour{0, 0, 0}
+                               : ClassMap::ClassColour(static_cast<std::size_t>(index - 1),
+                                                       colours[static_cast<std::size_t>(index - 1)]);
+                ASSERT_EQ((Colour{picture.Pixel(x, y, 0), picture.Pixel(x, y, 1),
+                                  picture.Pixel(x, y, 2)}),
+                          colour)
+                    << x << ", " << y << " in the case of " << c.width << " x " << c.height;
+            }
         }
     }
-    EXPECT_FALSE(picture.EncodePng().empty());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -15,7 +16,11 @@
 #include "WorkflowFixtures.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
+#include "velkar/featureextraction/CoOccurrenceMatrix.h"
 #include "velkar/featureextraction/ColorAverage.h"
+#include "velkar/featureextraction/FourierTransform.h"
+#include "velkar/featureextraction/Hog.h"
+#include "velkar/featureextraction/WaveletTransform.h"
 #include "velkar/imageprocessing/HSVColorTransformation.h"
 #include "velkar/imageprocessing/LABColorTransformation.h"
 #include "velkar/util/Parallel.h"
@@ -129,7 +134,8 @@ class MapProcessorTest : public testing::Test {
     std::string ImagePath() const { return (folder / "scene.png").string(); }
 
     std::unique_ptr<MapProcessor> Processor(bool chatty, int windowSize, bool monochromatic) {
-        auto processor = std::make_unique<MapProcessor>(chatty);
+        protocol.SetChatty(chatty);
+        auto processor = std::make_unique<MapProcessor>(protocol);
         processor->imageFile = ImagePath();
         processor->polygonFile = (folder / "plot.cct").string();
         processor->polygonFileName = "plot.cct";
@@ -143,6 +149,7 @@ class MapProcessorTest : public testing::Test {
     }
 
     ordanatest::TemporaryFolder folder;
+    velkar::ordana::ProtocolWriter protocol;
 };
 
 TEST_F(MapProcessorTest, WritesTheWindowAveragesOfEveryPolygon) {
@@ -280,12 +287,9 @@ TEST_F(MapProcessorTest, ProgressIsTheTruncatedRunningSum) {
     auto processor = Processor(true, 5, false);
     processor->algorithms.push_back(std::make_shared<ColorAverage>(3, false, false));
     processor->algorithms.push_back(std::make_shared<ColorAverage>(2, true, false));
-    auto polygons = processor->ReadPolygons();
-    auto image = std::make_shared<velkar::imageprocessing::ImageFileSystem>(ImagePath());
 
     std::vector<std::shared_ptr<ExtractionOutput>> outputs;
-    std::string printed =
-        CapturedOutput([&] { outputs = processor->ProcessImage(polygons, "_x", 0, 100, image); });
+    std::string printed = CapturedOutput([&] { outputs = processor->Process(); });
     EXPECT_EQ(ordanatest::Payloads(printed, "PROGRESS"),
               (std::vector<std::string>{"33", "66", "99"}));
     ASSERT_EQ(outputs.size(), 3u);
@@ -299,10 +303,63 @@ TEST_F(MapProcessorTest, ProgressIsTheTruncatedRunningSum) {
         reports += line.find("s wall") != std::string::npos ? 1 : 0;
     }
     EXPECT_EQ(reports, 3);
+}
 
-    processor->algorithms.pop_back();
-    printed = CapturedOutput([&] { processor->ProcessImage(polygons, "_y", 50, 100, image); });
-    EXPECT_EQ(ordanatest::Payloads(printed, "PROGRESS"), (std::vector<std::string>{"75", "100"}));
+// Reading each polygon's region alone, or one region for all, gives the descriptors every
+// extractor gives over the whole image: polygons at the image's edges, past them, wholly outside,
+// and the gradient histograms, whose cells follow the whole box.
+TEST_F(MapProcessorTest, RegionsDescribeAsTheWholeImageDoes) {
+    const std::vector<LabelledPolygon> polygons = {
+        {"water", Rectangle(0, 0, 10, 8)},     {"field", Rectangle(30, 20, 40, 30)},
+        {"water", Rectangle(-5, -5, 6, 7)},    {"field", Rectangle(35, -3, 45, 12)},
+        {"water", Rectangle(-20, -20, -5, -5)}, {"field", Rectangle(50, 40, 60, 50)},
+        {"water", {{14, 3}, {38, 6}, {20, 19}}}, {"field", Rectangle(12, 10, 25, 22)},
+        {"water", Rectangle(-1, 22, 9, 31)},   {"field", Rectangle(2, 29, 20, 40)}};
+    ordanatest::WritePolygonFile(folder / "plot.cct", kClasses, kColours, polygons);
+    using namespace velkar::featureextraction;
+    const auto extractors = [] {
+        return std::vector<std::shared_ptr<FeatureExtractionAlgorithm>>{
+            std::make_shared<ColorAverage>(3, false, false), std::make_shared<Hog>(2, 3, 5),
+            std::make_shared<FourierTransform>(4, 2),
+            std::make_shared<CoOccurrenceMatrix>(4, std::vector<int>{1}, std::vector<int>{1}),
+            std::make_shared<WaveletTransform>(4, 1, "haar")};
+    };
+    // The reference: every extractor over the whole picture and the polygons as they are.
+    auto whole = std::make_shared<velkar::imageprocessing::ImageFileSystem>(ImagePath());
+    auto reference = Processor(false, 3, false);
+    auto readPolygons = reference->ReadPolygons();
+    std::vector<FeatureExtractionAlgorithm::FlatDescriptors> expected;
+    for (const auto& extractor : extractors()) {
+        extractor->SetImage(whole);
+        expected.push_back(extractor->DescribePolygons(readPolygons));
+    }
+    std::vector<std::string> texts;
+    for (const long long budget : {1LL, 150LL, 1LL << 30}) {
+        auto processor = Processor(false, 3, false);
+        processor->algorithms = extractors();
+        processor->regionPixels = budget;
+        std::vector<std::shared_ptr<ExtractionOutput>> outputs;
+        CapturedOutput([&] { outputs = processor->Process(); });
+        ASSERT_EQ(outputs.size(), expected.size());
+        std::string text;
+        for (std::size_t e = 0; e < outputs.size(); ++e) {
+            EXPECT_EQ(outputs[e]->polygonIds, expected[e].polygonIds) << e << ", " << budget;
+            const std::vector<Row> rows = ReadDescriptorFile(outputs[e]->descriptorFile);
+            const std::size_t length = static_cast<std::size_t>(extractors()[e]->FeatureCount());
+            ASSERT_EQ(rows.size() * length, expected[e].values.size()) << e << ", " << budget;
+            for (std::size_t r = 0; r < rows.size(); ++r) {
+                for (std::size_t k = 0; k < length; ++k) {
+                    const double value = expected[e].values[r * length + k];
+                    ASSERT_NEAR(rows[r].values[k], value, 1e-12 * (1 + std::abs(value)))
+                        << "extractor " << e << ", row " << r << ", budget " << budget;
+                }
+            }
+            text += ordanatest::ReadText(outputs[e]->descriptorFile);
+        }
+        texts.push_back(text);
+    }
+    EXPECT_EQ(texts[0], texts[1]);
+    EXPECT_EQ(texts[0], texts[2]);
 }
 
 TEST_F(MapProcessorTest, PolygonsWithoutWindowsGiveFeatureCountZero) {
@@ -354,50 +411,6 @@ TEST_F(MapProcessorTest, UnusableInputsAreRejectedBeforeAnythingIsWritten) {
     auto badLabel = Processor(false, 5, false);
     badLabel->polygonFile = (folder / "bad.cct").string();
     expectRejected(*badLabel, badLabel->polygonFile);
-}
-
-TEST_F(MapProcessorTest, ClassificationExtractionDescribesEveryWindowOnce) {
-    // Windows of side 4 on a step of 2, listed by their corner pixels as the segmentation file
-    // does, labelled "unknown" (not a class).
-    std::vector<LabelledPolygon> windows;
-    std::vector<std::pair<int, int>> origins;
-    for (int x = 0; x + 4 <= 40; x += 2) {
-        for (int y = 0; y + 4 <= 30; y += 2) {
-            windows.push_back({"unknown", Rectangle(x, y, x + 3, y + 3)});
-            origins.emplace_back(x, y);
-        }
-    }
-    ordanatest::WritePolygonFile(folder / "windows.cct", {"a"}, {"c"}, windows);
-    MapProcessor processor(true);
-    processor.imageFile = ImagePath();
-    processor.polygonFile = (folder / "windows.cct").string();
-    ColorAverage extractor(4, false, false);
-
-    MapProcessor::DescriptorList descriptors;
-    const std::string printed = CapturedOutput([&] { descriptors = processor.Process(extractor); });
-    EXPECT_EQ(
-        ordanatest::ProtocolLines(printed),
-        std::vector<std::string>{"[LOGMESSAGE] !Processing image with Windowed Color Average.!"});
-
-    ASSERT_EQ(descriptors.size(), windows.size());
-    std::set<int> seen;
-    for (const auto& descriptor : descriptors) {
-        const int id = descriptor->PolygonId();
-        ASSERT_GE(id, 0);
-        ASSERT_LT(id, static_cast<int>(windows.size()));
-        EXPECT_TRUE(seen.insert(id).second) << "window " << id << " described twice";
-        const auto [x, y] = origins[static_cast<std::size_t>(id)];
-        const std::vector<Row> expected =
-            ExpectedAverages(Gradient, {{"unknown", Rectangle(x, y, x + 4, y + 4)}}, 4, false);
-        ASSERT_EQ(expected.size(), 1u);
-        ASSERT_EQ(descriptor->Features().size(), 3u);
-        for (int band = 0; band < 3; ++band) {
-            EXPECT_NEAR(descriptor->Features()[band][0], expected[0].values[band], 1e-9)
-                << "window " << id << " band " << band;
-        }
-    }
-    // Nothing is written by this extraction.
-    EXPECT_EQ(folder.FileNames().size(), 3u);
 }
 
 // The program writes the descriptor file beside the image, named after the polygon file.

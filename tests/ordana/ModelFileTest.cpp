@@ -8,6 +8,7 @@
 
 #include "ProgramRun.h"
 #include "WorkflowFixtures.h"
+#include "ordana/AlgorithmFactory.h"
 #include "ordana/InputError.h"
 #include "ordana/ParameterParser.h"
 #include "velkar/patternrecognition/MultilayerPerceptron.h"
@@ -167,8 +168,9 @@ TEST(ModelFileTest, PerceptronModelRestoresTheSameClassifier) {
     ExpectMetadata(*read, "Multilayer Perceptron", "2.0");
     ordanatest::CommandLine none({});
     velkar::ordana::ParameterParser parser = none.Parser();
+    velkar::ordana::AlgorithmFactory factory(parser);
     auto restored =
-        parser.RestoreAlgorithm(*ModelMetadata(*read).GetString("algorithm_name"), read);
+        factory.RestoreAlgorithm(*ModelMetadata(*read).GetString("algorithm_name"), read);
     ASSERT_NE(restored, nullptr);
     // JSON keeps twelve decimals, so answers agree away from the decision borders; the
     // training patterns lie well inside their classes.

@@ -1,3 +1,4 @@
+#include "ordana/AlgorithmFactory.h"
 #include "ordana/ParameterParser.h"
 
 #include <gtest/gtest.h>
@@ -160,7 +161,8 @@ TEST(ParameterParserTest, RequireParametersReportsTheFirstMissingNameInOrder) {
 
 // The hidden layer sizes a perceptron was built with, read from its trained configuration.
 std::vector<int> LayerSizes(ParameterParser& parser) {
-    auto classifier = parser.CreateAlgorithm("mlp", 3);
+    velkar::ordana::AlgorithmFactory factory(parser);
+    auto classifier = factory.CreateAlgorithm("mlp", 3);
     if (!classifier) {
         return {};
     }
@@ -216,7 +218,8 @@ TEST(ParameterParserTest, IntegerListsTakeSeparateTokensUpToTheNextOption) {
     EXPECT_EQ(output, "");
     CommandLine brokenList = withList({"--mlp", "--mhidden", "8,,4"});
     ParameterParser brokenParser = brokenList.Parser();
-    output = OutputOf([&] { EXPECT_EQ(brokenParser.CreateAlgorithm("mlp", 3), nullptr); });
+    velkar::ordana::AlgorithmFactory brokenFactory(brokenParser);
+    output = OutputOf([&] { EXPECT_EQ(brokenFactory.CreateAlgorithm("mlp", 3), nullptr); });
     EXPECT_NE(output.find("[LOGMESSAGE] !"), std::string::npos) << output;
 }
 

@@ -21,7 +21,7 @@
 #include "common/TemporaryFolder.h"
 #include "ordana/ExperimentRunner.h"
 #include "ordana/ModelFile.h"
-#include "ordana/PatternRecognitionBuilder.h"
+#include "ordana/AlgorithmFactory.h"
 #include "velkar/patternrecognition/PatternRecognitionAlgorithm.h"
 #include "velkar/util/Array.h"
 #include "velkar/util/Map.h"
@@ -29,16 +29,16 @@
 
 namespace {
 
-using velkar::ordana::PatternRecognitionBuilder;
+using velkar::ordana::AlgorithmBuilder;
 using velkar::patternrecognition::PatternRecognitionAlgorithm;
 using Classifier = std::shared_ptr<PatternRecognitionAlgorithm>;
 using Window = std::vector<double>;
 
 // The program's builder, keeping every classifier it creates: with one repetition and no known
 // polygons the experiment creates exactly one, the object it trains and stores.
-class RecordingBuilder : public PatternRecognitionBuilder {
+class RecordingBuilder : public AlgorithmBuilder {
   public:
-    explicit RecordingBuilder(PatternRecognitionBuilder& builder) : builder(builder) {}
+    explicit RecordingBuilder(AlgorithmBuilder& builder) : builder(builder) {}
 
     std::vector<std::string> SelectedAlgorithms() override { return builder.SelectedAlgorithms(); }
     Classifier RestoreAlgorithm(const std::string& name,
@@ -49,11 +49,15 @@ class RecordingBuilder : public PatternRecognitionBuilder {
         created.push_back(builder.CreateAlgorithm(key, inputSize));
         return created.back();
     }
+    std::shared_ptr<velkar::featureextraction::FeatureExtractionAlgorithm>
+    FeatureExtractionFromParameters(const std::string& parameters, bool reportErrors) override {
+        return builder.FeatureExtractionFromParameters(parameters, reportErrors);
+    }
 
     std::vector<Classifier> created;
 
   private:
-    PatternRecognitionBuilder& builder;
+    AlgorithmBuilder& builder;
 };
 
 // A scene's windows of class 0, 1 and 2 as feature vectors. constantFeature is 0 in training;
@@ -139,7 +143,8 @@ TEST_P(RestoredModelTest, RestoredClassifierLabelsEveryWindowAsTheTrainedOne) {
 
         ordanatest::CommandLine line(ordanatest::Words(c.options));
         velkar::ordana::ParameterParser parser = line.Parser();
-        RecordingBuilder builder(parser);
+        velkar::ordana::AlgorithmFactory factory(parser);
+        RecordingBuilder builder(factory);
         velkar::ordana::ExperimentSettings settings;
         settings.outputPrefix = (folder / "scene.cct").string();
         settings.builder = &builder;
@@ -155,7 +160,7 @@ TEST_P(RestoredModelTest, RestoredClassifierLabelsEveryWindowAsTheTrainedOne) {
         const auto models = ordanatest::FilesWithExtension(folder.Path(), c.extension);
         ASSERT_EQ(models.size(), 1u);
         const auto model = velkar::ordana::ReadModelFile(models[0].string());
-        const Classifier restored = parser.RestoreAlgorithm(
+        const Classifier restored = factory.RestoreAlgorithm(
             *velkar::ordana::ModelMetadata(*model).GetString("algorithm_name"), model);
         ASSERT_NE(restored, nullptr);
 

@@ -12,6 +12,7 @@
 
 #include "ProgramRun.h"
 #include "WorkflowFixtures.h"
+#include "ordana/AlgorithmFactory.h"
 #include "ordana/ModelFile.h"
 #include "ordana/ParameterParser.h"
 #include "ordana/PolygonFile.h"
@@ -33,9 +34,10 @@ struct Created {
 Created Create(const std::string& commandLine, const std::string& key, int inputSize) {
     CommandLine line(Words(commandLine));
     ParameterParser parser = line.Parser();
+    velkar::ordana::AlgorithmFactory factory(parser);
     Created created;
     const std::string printed =
-        CapturedOutput([&] { created.classifier = parser.CreateAlgorithm(key, inputSize); });
+        CapturedOutput([&] { created.classifier = factory.CreateAlgorithm(key, inputSize); });
     created.messages = Payloads(printed, "LOGMESSAGE");
     return created;
 }

@@ -26,10 +26,9 @@ TEST(WindowFileWriterTest, CopiedCornersAndBlocksOfLabelsGiveTheFormattedFile) {
     const auto origin = [](std::size_t i) {
         return std::make_pair(static_cast<int>(i % 4) * 95, static_cast<int>(i / 4) * 1000);
     };
-    const auto segmentation =
-        WindowFileWriter((folder / "processing.cct").string(), "scene.png", classes, colours,
-                         windowCount)
-            .Finish(100, origin);
+    const auto segmentation = WindowFileWriter((folder / "processing.cct").string(), "scene.png",
+                                               classes, colours, windowCount)
+                                  .Finish(100, origin);
 
     WindowFileWriter formatted((folder / "formatted.cct").string(), "scene.png", classes, colours,
                                windowCount);

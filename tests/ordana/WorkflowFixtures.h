@@ -36,11 +36,11 @@ inline velkar::imageprocessing::Pixel Rgb(int red, int green, int blue) {
     return pixel;
 }
 
-// Writes a 24-bit image whose pixel (x, y) is colour(x, y); the format follows the extension.
+// Writes a three-band image whose pixel (x, y) is colour(x, y); the format follows the extension.
 // PNG keeps the values exactly, which the tests that recompute averages rely on.
 inline bool WriteImage(const std::filesystem::path& path, int width, int height,
                        const PixelFunction& colour) {
-    auto image = velkar::imageprocessing::ImageFileSystem::Create(path.string(), width, height, 24);
+    auto image = velkar::imageprocessing::ImageFileSystem::Create(path.string(), width, height, 3);
     for (int x = 0; x < width; ++x) {
         for (int y = 0; y < height; ++y) {
             image->SetPixel(x, y, colour(x, y));

@@ -85,7 +85,7 @@ struct CellStep {
 };
 
 // What the statistics of one displacement need besides the window's sums: its pairs per band,
-// the divisor of its cells (twice its pairs over all bands) and the steps of its cells.
+// the divisor of its cells (twice its pairs times a band's share) and the steps of its cells.
 struct DisplacementTerms {
     std::int64_t pairs;
     double divisor;
@@ -96,8 +96,9 @@ struct DisplacementTerms {
     std::vector<CellStep> offDiagonalSteps;
 };
 
-DisplacementTerms MakeDisplacementTerms(int pairs, int bands) {
-    DisplacementTerms terms{pairs, 2.0 * bands * static_cast<double>(pairs), 0.0, 0.0, {}, {}};
+DisplacementTerms MakeDisplacementTerms(int pairs) {
+    constexpr int kShare = TextureHistogram2D::kBandShare;
+    DisplacementTerms terms{pairs, 2.0 * kShare * static_cast<double>(pairs), 0.0, 0.0, {}, {}};
     const std::size_t size = static_cast<std::size_t>(pairs) + 1;
     std::vector<double> diagonal(size, 0.0);
     std::vector<double> offDiagonal(size, 0.0);
@@ -238,15 +239,16 @@ struct LevelSums {
 // The statistics Statistics writes at 0-4 and 6, from a window's level sums: the sums over
 // cells there become exact sums over pairs, as every cell's weight times share is
 // 2 n / divisor.
-void WriteLevelStatistics(const LevelSums& sums, const DisplacementTerms& terms, int bands,
-                          double* out) {
+void WriteLevelStatistics(const LevelSums& sums, const DisplacementTerms& terms, double* out) {
+    // A band's cells sum to 1 / share.
+    constexpr int share = TextureHistogram2D::kBandShare;
     const double divisor = terms.divisor;
     const Int128 low = sums.low;
-    // The variance and covariance about mean = low / (bands pairs), times bands^2 pairs so
+    // The variance and covariance about mean = low / (share pairs), times share^2 pairs so
     // that they stay whole numbers.
-    const Int128 scale = static_cast<Int128>(bands) * bands * terms.pairs;
-    const Int128 variance = scale * sums.lowSquared - (2 * bands - 1) * low * low;
-    const Int128 covariance = scale * sums.product - bands * low * (low + sums.high) + low * low;
+    const Int128 scale = static_cast<Int128>(share) * share * terms.pairs;
+    const Int128 variance = scale * sums.lowSquared - (2 * share - 1) * low * low;
+    const Int128 covariance = scale * sums.product - share * low * (low + sums.high) + low * low;
     const double homogeneity = static_cast<double>(sums.homogeneityHigh) * kHomogeneityHighUnit +
                                static_cast<double>(sums.homogeneityLow) * kHomogeneityLowUnit;
     out[0] = 2.0 * homogeneity / divisor;
@@ -287,7 +289,7 @@ void CoOccurrenceMatrix::DescribeSlidingGrid(const WindowGrid& grid, std::size_t
     const int displacements = Displacements();
     std::vector<DisplacementTerms> terms;
     for (int k = 0; k < displacements; ++k) {
-        terms.push_back(MakeDisplacementTerms(PairCount(k), bands));
+        terms.push_back(MakeDisplacementTerms(PairCount(k)));
     }
     const std::size_t length = static_cast<std::size_t>(FeatureCount());
     const auto valuesOf = [&](std::size_t n, int k, int band) {
@@ -309,7 +311,7 @@ void CoOccurrenceMatrix::DescribeSlidingGrid(const WindowGrid& grid, std::size_t
             });
             window.SumPairTerms<LevelSums>(
                 batch, tile, [&](std::size_t n, int k, int band, const LevelSums& sums) {
-                    WriteLevelStatistics(sums, terms[static_cast<std::size_t>(k)], bands,
+                    WriteLevelStatistics(sums, terms[static_cast<std::size_t>(k)],
                                          valuesOf(n, k, band));
                 });
         });

@@ -1,11 +1,13 @@
 #pragma once
 
-// Describes every square window inside a polygon by its mean red, green and blue: 3 bands of
-// one value each (band 0 red, 1 green, 2 blue), plus a 4th band with the mean luminance
-// 0.2126 R + 0.7152 G + 0.0722 B when the monochromatic band is asked for. Normalisation divides
-// each pixel's channels by R + G + B and takes effect only with the monochromatic band: bands 0-2
-// are then mean chromaticities in 0-1 (a black pixel counts a third for each). The window size
-// must be at least 1. Overlapping grid windows are summed from exact summed-area tables over
+// Describes every square window inside a polygon by the mean level of each band of the image:
+// N bands of one value each, in the image's band order (red, green, blue for a colour picture).
+// The monochromatic band asks for exactly three bands, red, green and blue, and gives 4 bands:
+// the three means and the mean luminance 0.2126 R + 0.7152 G + 0.0722 B. Normalisation needs
+// three bands too; it divides each pixel's channels by R + G + B and takes effect only with the
+// monochromatic band: bands 0-2 are then mean chromaticities in 0-1 (a black pixel counts a third
+// for each). Setting an image of another band count with either throws std::invalid_argument
+// naming the setting. The window size must be at least 1. Overlapping grid windows are summed from exact summed-area tables over
 // tiles of the batch: channel means equal the polygon path's, real-valued means (luminance,
 // chromaticities) differ from them by the polygon path's own rounding; disjoint ones are equal.
 
@@ -29,6 +31,7 @@ class ColorAverage : public FeatureExtractionAlgorithm {
     FlatDescriptors DescribePolygons(PolygonList& polygons) override;
 
   protected:
+    void CheckBandCount(int bandCount) const override;
     void DescribeGridWindows(const WindowGrid& grid, std::size_t first, std::size_t count,
                              double* features) override;
 

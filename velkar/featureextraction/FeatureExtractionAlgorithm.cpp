@@ -32,8 +32,56 @@ long long FirstNonNegativeOrigin(long long start, long long step) {
 
 void FeatureExtractionAlgorithm::SetImage(
     std::shared_ptr<imageprocessing::ImageFileSystem> newImage) {
+    std::shared_ptr<const imageprocessing::AbsentPixels> absent;
+    if (newImage) {
+        CheckBandCount(newImage->BandCount());
+        if (newImage->HasMask()) {
+            auto table = std::make_shared<imageprocessing::AbsentPixels>(*newImage);
+            if (table->Any()) {
+                absent = std::move(table);
+            }
+        }
+    }
     image = std::move(newImage);
+    absentPixels = std::move(absent);
 }
+
+std::map<int, long long> FeatureExtractionAlgorithm::TakeLeftOutWindows() {
+    std::lock_guard<std::mutex> guard(leftOut->lock);
+    return std::exchange(leftOut->byPolygon, {});
+}
+
+bool FeatureExtractionAlgorithm::HasAbsentPixel(long long x, long long y, long long width,
+                                                long long height) const {
+    return absentPixels && absentPixels->Count(x, y, width, height) > 0;
+}
+
+void FeatureExtractionAlgorithm::LeaveOutAbsentWindows(const WindowGrid& grid, std::size_t first,
+                                                       std::size_t count, double* features) const {
+    if (!absentPixels) {
+        return;
+    }
+    const std::size_t length = static_cast<std::size_t>(FeatureCount());
+    const int w = grid.WindowSize();
+    for (std::size_t n = 0; n < count; ++n) {
+        if (HasAbsentPixel(grid.X(first + n), grid.Y(first + n), w, w)) {
+            std::fill(features + n * length, features + (n + 1) * length,
+                      std::numeric_limits<double>::quiet_NaN());
+        }
+    }
+}
+
+void FeatureExtractionAlgorithm::CountLeftOut(const math::Polygon& polygon,
+                                              long long windows) const {
+    if (windows > 0) {
+        std::lock_guard<std::mutex> guard(leftOut->lock);
+        leftOut->byPolygon[polygon.Id()] += windows;
+    }
+}
+
+int FeatureExtractionAlgorithm::ImageBandCount() const { return image ? image->BandCount() : 3; }
+
+void FeatureExtractionAlgorithm::CheckBandCount(int) const {}
 
 std::string FeatureExtractionAlgorithm::FileExtension() const { return "txt"; }
 
@@ -104,18 +152,28 @@ void FeatureExtractionAlgorithm::ForEachCoveredWindow(const math::Polygon& polyg
 std::size_t FeatureExtractionAlgorithm::CountWindows(const math::Polygon& polygon, int windowSize,
                                                      bool coveredCorners) const {
     std::size_t count = 0;
-    LayWindows(polygon, windowSize, coveredCorners ? windowSize - 1 : windowSize,
-               [&count](int, int) { ++count; });
+    LayWindows(
+        polygon, windowSize, coveredCorners ? windowSize - 1 : windowSize,
+        [&count](int, int) { ++count; }, false);
     return count;
 }
 
 void FeatureExtractionAlgorithm::LayWindows(const math::Polygon& polygon, int windowSize,
-                                            int cornerReach, const WindowVisitor& visit) const {
+                                            int cornerReach, const WindowVisitor& visit,
+                                            bool countLeftOut) const {
     if (windowSize < 1) {
         throw std::invalid_argument("window size must be at least 1, got " +
                                     std::to_string(windowSize));
     }
     const auto [minX, minY, maxX, maxY] = BoxOf(polygon);
+    long long leftOutWindows = 0;
+    const auto visitPresent = [&](int x, int y) {
+        if (HasAbsentPixel(x, y, windowSize, windowSize)) {
+            ++leftOutWindows;
+        } else {
+            visit(x, y);
+        }
+    };
 
     // Windows reaching past the image are never taken, so the loops skip the grid origins
     // left of or above it and stop where a window would cross its far edges. This keeps the
@@ -144,9 +202,12 @@ void FeatureExtractionAlgorithm::LayWindows(const math::Polygon& polygon, int wi
                 const int bottom = top + cornerReach;
                 if (polygon.Contains(left, top) && polygon.Contains(right, top) &&
                     polygon.Contains(right, bottom) && polygon.Contains(left, bottom)) {
-                    visit(left, top);
+                    visitPresent(left, top);
                 }
             }
+        }
+        if (countLeftOut) {
+            CountLeftOut(polygon, leftOutWindows);
         }
         return;
     }
@@ -173,10 +234,13 @@ void FeatureExtractionAlgorithm::LayWindows(const math::Polygon& polygon, int wi
         testLine(left + windowSize, rightLine);
         for (std::size_t k = 0; k < rows; ++k) {
             if (leftLine[k] && rightLine[k] && rightLine[k + 1] && leftLine[k + 1]) {
-                visit(left, tops[k]);
+                visitPresent(left, tops[k]);
             }
         }
         std::swap(leftLine, rightLine);
+    }
+    if (countLeftOut) {
+        CountLeftOut(polygon, leftOutWindows);
     }
 }
 
@@ -201,6 +265,7 @@ void FeatureExtractionAlgorithm::DescribeGrid(const WindowGrid& grid, std::size_
     features.resize(count * static_cast<std::size_t>(FeatureCount()));
     if (count > 0) {
         DescribeGridWindows(grid, first, count, features.data());
+        LeaveOutAbsentWindows(grid, first, count, features.data());
     }
 }
 

@@ -7,14 +7,23 @@
 // the extractor's settings are only read; SetImage must not be called while Process runs.
 // Process without an image throws std::logic_error. DescribeGrid describes a batch of the
 // windows of a regular grid (WindowGrid) into one flat block of FeatureCount() values per window.
+// Images hold N bands of 8-bit levels; extractors defined per band describe each of them, so
+// their FeatureCount() follows the band count of the image set (3 before any image is set).
+// An image with a mask of absent pixels (no data in its file) gives no window that holds one:
+// such windows are left out of the polygon layouts below and counted per polygon
+// (TakeLeftOutWindows); the count is made from a summed-area table of the mask built once per
+// SetImage, so the test costs the same for every window size.
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "velkar/featureextraction/Descriptor.h"
 #include "velkar/featureextraction/WindowGrid.h"
+#include "velkar/imageprocessing/AbsentPixels.h"
 #include "velkar/imageprocessing/ImageFileSystem.h"
 #include "velkar/math/Polygon.h"
 
@@ -31,7 +40,11 @@ class FeatureExtractionAlgorithm {
     FeatureExtractionAlgorithm& operator=(const FeatureExtractionAlgorithm&) = default;
     virtual ~FeatureExtractionAlgorithm() = default;
 
+    // Throws std::invalid_argument, keeping the image it had, when the extractor cannot
+    // describe an image of that many bands (see CheckBandCount).
     void SetImage(std::shared_ptr<imageprocessing::ImageFileSystem> newImage);
+    // The bands of the image set, 3 before any image is set.
+    int ImageBandCount() const;
 
     virtual std::string FileExtension() const;
     virtual std::string Version() const;
@@ -59,12 +72,18 @@ class FeatureExtractionAlgorithm {
     // The values are those Process gives for a polygon spanning the window's pixels, its corners
     // (x, y), (x, y + w), (x + w, y + w), (x + w, y); a window that yields no descriptor gets
     // NaN values, and one that yields several gets the last; an extractor with its own grid path
-    // may differ from them by rounding (see its header). Throws std::logic_error without an
+    // may differ from them by rounding (see its header). A window holding an absent pixel of
+    // the image gets NaN values on every path. Throws std::logic_error without an
     // image, std::invalid_argument when the grid is larger than the image and std::out_of_range
     // when the batch reaches past the grid's last window. Not safe to call concurrently on the
     // same extractor; it runs its own tasks.
     void DescribeGrid(const WindowGrid& grid, std::size_t first, std::size_t count,
                       std::vector<double>& features);
+
+    // The windows left out since the last call (or since SetImage) because a pixel of theirs is
+    // absent, by polygon id, counting only polygons that lost one; the counts start again at 0.
+    // Copies of an extractor share the counts.
+    std::map<int, long long> TakeLeftOutWindows();
 
   protected:
     // The bounding box of a polygon's vertices as the extractors lay it: running minima start at
@@ -83,6 +102,9 @@ class FeatureExtractionAlgorithm {
     using WindowVisitor = std::function<void(int x, int y)>;
 
     const std::shared_ptr<imageprocessing::ImageFileSystem>& Image() const { return image; }
+    // Throws std::invalid_argument naming the setting that needs another band count; the
+    // default takes any count.
+    virtual void CheckBandCount(int bandCount) const;
 
     // The work of DescribeGrid once its arguments are checked: count * FeatureCount() values
     // go to features. The default lays one polygon per window and runs Process on them.
@@ -123,9 +145,16 @@ class FeatureExtractionAlgorithm {
     // still holds a window.
     void ForEachCoveredWindow(const math::Polygon& polygon, int windowSize,
                               const WindowVisitor& visit) const;
-    // The windows ForEachWindow (or, with coveredCorners, ForEachCoveredWindow) visits.
+    // The windows ForEachWindow (or, with coveredCorners, ForEachCoveredWindow) visits; the
+    // windows left out are not counted again.
     std::size_t CountWindows(const math::Polygon& polygon, int windowSize,
                              bool coveredCorners = false) const;
+
+    // Whether columns x ... x + width - 1, rows y ... y + height - 1 hold an absent pixel of the
+    // image; O(1).
+    bool HasAbsentPixel(long long x, long long y, long long width, long long height) const;
+    // Adds windows of the polygon to the left-out count.
+    void CountLeftOut(const math::Polygon& polygon, long long windows) const;
 
     // A descriptor of bands zero vectors of the given length, carrying the polygon's class and
     // id.
@@ -133,10 +162,23 @@ class FeatureExtractionAlgorithm {
                                                           int length);
 
   private:
+    // Sets the values of every window of the batch that holds an absent pixel to NaN, as for a
+    // window that yields no descriptor, whatever the grid path computed for it.
+    void LeaveOutAbsentWindows(const WindowGrid& grid, std::size_t first, std::size_t count,
+                               double* features) const;
+    // countLeftOut adds the windows left out for absent pixels to the polygon's count.
     void LayWindows(const math::Polygon& polygon, int windowSize, int cornerReach,
-                    const WindowVisitor& visit) const;
+                    const WindowVisitor& visit, bool countLeftOut = true) const;
+
+    struct LeftOutWindows {
+        std::mutex lock;
+        std::map<int, long long> byPolygon;
+    };
 
     std::shared_ptr<imageprocessing::ImageFileSystem> image;
+    // None for an image without absent pixels.
+    std::shared_ptr<const imageprocessing::AbsentPixels> absentPixels;
+    std::shared_ptr<LeftOutWindows> leftOut = std::make_shared<LeftOutWindows>();
 };
 
 }  // namespace velkar::featureextraction

@@ -6,28 +6,17 @@
 #include <numbers>
 #include <stdexcept>
 
+#include "velkar/util/InvalidParameter.h"
 #include "velkar/util/Parallel.h"
 
 namespace velkar::featureextraction {
 
 namespace {
 
-constexpr std::size_t kBands = 3;
 // The largest k with 3 k^2 <= 2^31 - 1.
 constexpr long long kLargestKept = 26754;
 // The grid path's tiles are about this many pixels a side.
 constexpr int kGridTileSide = 256;
-
-constexpr int kChannelOffsets[kBands] = {imageprocessing::ImageFileSystem::kRedOffset,
-                                         imageprocessing::ImageFileSystem::kGreenOffset,
-                                         imageprocessing::ImageFileSystem::kBlueOffset};
-
-// The level of a band of pixel x in a row of the image's pixels; a bitmap without direct rows
-// reads as black, as single-pixel reads do.
-inline double Sample(const unsigned char* row, std::size_t x, std::size_t band,
-                     std::size_t bytesPerPixel) {
-    return row == nullptr ? 0.0 : row[x * bytesPerPixel + kChannelOffsets[band]];
-}
 
 }  // namespace
 
@@ -38,10 +27,11 @@ FourierTransform::FourierTransform(int windowSize, int coefficients)
       kept(KeptFrequencies(coefficients)) {
     const int largest = MaximumCoefficients(windowSize);
     if (coefficients < 1 || coefficients > largest) {
-        throw std::invalid_argument("The Fourier coefficient count must lie between 1 and " +
-                                    std::to_string(largest) + " for window size " +
-                                    std::to_string(windowSize) + ", got " +
-                                    std::to_string(coefficients));
+        throw util::InvalidParameter(
+            "FourierTransform", "coefficients", std::to_string(coefficients),
+            "floor(sqrt({coefficients})) frequencies are kept along each axis of the window "
+            "padded to a power of two, so it must lie between 1 and " +
+                std::to_string(largest) + " for window size " + std::to_string(windowSize));
     }
 }
 
@@ -51,7 +41,16 @@ std::string FourierTransform::FileExtension() const { return "dft"; }
 
 int FourierTransform::WindowSize() const { return windowSize; }
 
-int FourierTransform::FeatureCount() const { return static_cast<int>(kBands) * kept * kept; }
+int FourierTransform::FeatureCount() const { return ImageBandCount() * kept * kept; }
+
+void FourierTransform::CheckBandCount(int bandCount) const {
+    if (static_cast<long long>(bandCount) * kept * kept > INT_MAX) {
+        throw std::invalid_argument("The Fourier descriptor of " + std::to_string(kept) + " x " +
+                                    std::to_string(kept) + " coefficients over " +
+                                    std::to_string(bandCount) +
+                                    " bands holds more values than can be counted");
+    }
+}
 
 int FourierTransform::KeptFrequencies(int coefficients) {
     if (coefficients < 1) {
@@ -95,7 +94,7 @@ FourierTransform::FlatDescriptors FourierTransform::DescribePolygons(PolygonList
     const Twiddles twiddles = TwiddlesForImage();
     util::Combinable<Scratch> scratches;
     util::Combinable<Descriptor> windows(
-        [this] { return Descriptor(static_cast<int>(kBands), kept * kept); });
+        [this] { return Descriptor(ImageBandCount(), kept * kept); });
     return DescribeIntoOneBlock(
         polygons,
         [this](const math::Polygon& polygon) { return CountWindows(polygon, windowSize, true); },
@@ -137,7 +136,7 @@ FourierTransform::DescriptorList FourierTransform::ProcessPolygon(const math::Po
                                                                   Scratch& scratch) const {
     DescriptorList descriptors;
     ForEachCoveredWindow(polygon, windowSize, [&](int x, int y) {
-        auto descriptor = LabelledDescriptor(polygon, static_cast<int>(kBands), kept * kept);
+        auto descriptor = LabelledDescriptor(polygon, ImageBandCount(), kept * kept);
         DescribeWindow(x, y, twiddles, scratch, *descriptor);
         descriptors.push_back(std::move(descriptor));
     });
@@ -160,10 +159,11 @@ void FourierTransform::DescribeWindow(int x, int y, const Twiddles& twiddles, Sc
 void FourierTransform::SumAlongRows(int x, int y, const Twiddles& twiddles,
                                     Scratch& scratch) const {
     const imageprocessing::ImageFileSystem& image = *Image();
+    const std::size_t bands = static_cast<std::size_t>(image.BandCount());
     const std::size_t w = static_cast<std::size_t>(windowSize);
     const std::size_t k = static_cast<std::size_t>(kept);
-    const std::size_t partialSize = kBands * k * w;
-    scratch.samples.resize(kBands * w);
+    const std::size_t partialSize = bands * k * w;
+    scratch.samples.resize(bands * w);
     scratch.real.assign(partialSize, 0.0);
     scratch.imaginary.assign(partialSize, 0.0);
     double* const samples = scratch.samples.data();
@@ -172,26 +172,18 @@ void FourierTransform::SumAlongRows(int x, int y, const Twiddles& twiddles,
     const double* const cosines = twiddles.cosines.data();
     const double* const sines = twiddles.sines.data();
 
-    const int bytesPerPixel = image.BytesPerPixel();
-    const int channelOffsets[kBands] = {imageprocessing::ImageFileSystem::kRedOffset,
-                                        imageprocessing::ImageFileSystem::kGreenOffset,
-                                        imageprocessing::ImageFileSystem::kBlueOffset};
     for (std::size_t j = 0; j < w; ++j) {
         const unsigned char* row = image.Row(y + static_cast<int>(j));
-        for (std::size_t band = 0; band < kBands; ++band) {
+        for (std::size_t band = 0; band < bands; ++band) {
             double* const bandSamples = samples + band * w;
             for (std::size_t i = 0; i < w; ++i) {
-                // A bitmap without direct rows reads as black, as single-pixel reads do.
-                bandSamples[i] = row == nullptr
-                                     ? 0.0
-                                     : row[(static_cast<std::size_t>(x) + i) * bytesPerPixel +
-                                           channelOffsets[band]];
+                bandSamples[i] = row[(static_cast<std::size_t>(x) + i) * bands + band];
             }
         }
         for (std::size_t v = 0; v < k; ++v) {
             const double c = cosines[v * w + j];
             const double s = sines[v * w + j];
-            for (std::size_t band = 0; band < kBands; ++band) {
+            for (std::size_t band = 0; band < bands; ++band) {
                 const double* const bandSamples = samples + band * w;
                 double* const partialReal = real + (band * k + v) * w;
                 double* const partialImaginary = imaginary + (band * k + v) * w;
@@ -213,7 +205,8 @@ void FourierTransform::WriteMagnitudes(const Twiddles& twiddles, const Scratch& 
     const double* const imaginary = scratch.imaginary.data();
     const double* const cosines = twiddles.cosines.data();
     const double* const sines = twiddles.sines.data();
-    for (std::size_t band = 0; band < kBands; ++band) {
+    const std::size_t bands = descriptor.Features().size();
+    for (std::size_t band = 0; band < bands; ++band) {
         std::vector<double>& values = descriptor.Features()[band];
         for (std::size_t u = 0; u < k; ++u) {
             const double* const c = cosines + u * w;
@@ -260,23 +253,23 @@ void FourierTransform::SumColumnsAlongRows(int left, int top, int columns, const
     const std::size_t w = static_cast<std::size_t>(windowSize);
     const std::size_t k = static_cast<std::size_t>(kept);
     const std::size_t width = static_cast<std::size_t>(columns);
-    scratch.samples.resize(kBands * width);
-    scratch.real.assign(kBands * k * width, 0.0);
-    scratch.imaginary.assign(kBands * k * width, 0.0);
-    const std::size_t bytesPerPixel = static_cast<std::size_t>(image.BytesPerPixel());
+    const std::size_t bands = static_cast<std::size_t>(image.BandCount());
+    scratch.samples.resize(bands * width);
+    scratch.real.assign(bands * k * width, 0.0);
+    scratch.imaginary.assign(bands * k * width, 0.0);
     for (std::size_t j = 0; j < w; ++j) {
-        const unsigned char* row = image.Row(top + static_cast<int>(j));
-        for (std::size_t band = 0; band < kBands; ++band) {
+        const unsigned char* row =
+            image.Row(top + static_cast<int>(j)) + static_cast<std::size_t>(left) * bands;
+        for (std::size_t band = 0; band < bands; ++band) {
             double* const bandSamples = scratch.samples.data() + band * width;
             for (std::size_t i = 0; i < width; ++i) {
-                bandSamples[i] =
-                    Sample(row, static_cast<std::size_t>(left) + i, band, bytesPerPixel);
+                bandSamples[i] = row[i * bands + band];
             }
         }
         for (std::size_t v = 0; v < k; ++v) {
             const double c = twiddles.cosines[v * w + j];
             const double s = twiddles.sines[v * w + j];
-            for (std::size_t band = 0; band < kBands; ++band) {
+            for (std::size_t band = 0; band < bands; ++band) {
                 const double* const bandSamples = scratch.samples.data() + band * width;
                 double* const partialReal = scratch.real.data() + (band * k + v) * width;
                 double* const partialImaginary = scratch.imaginary.data() + (band * k + v) * width;
@@ -304,7 +297,8 @@ void FourierTransform::WriteRowMagnitudes(const GridBatch::RowRun& run, const Gr
     scratch.windowSums.resize(2 * windows);
     double* const re = scratch.windowSums.data();
     double* const im = re + windows;
-    for (std::size_t band = 0; band < kBands; ++band) {
+    const std::size_t bands = static_cast<std::size_t>(Image()->BandCount());
+    for (std::size_t band = 0; band < bands; ++band) {
         for (std::size_t u = 0; u < k; ++u) {
             const double* const c = twiddles.cosines.data() + u * w;
             const double* const s = twiddles.sines.data() + u * w;

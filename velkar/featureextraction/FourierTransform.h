@@ -1,13 +1,14 @@
 #pragma once
 
 // Describes every square window inside a polygon by the magnitudes of the lowest spatial
-// frequencies of its red, green and blue channels: 3 bands (0 red, 1 green, 2 blue) of k x k
+// frequencies of each band of the image: B bands (red, green, blue for a colour picture) of k x k
 // values each, k = floor(sqrt(coefficients)). The w x w window is centred in a zero-padded
 // N x N square (PaddedWindow) and value u * k + v of a band is |F(u, v)| of the unnormalised
 // two-dimensional DFT F(u, v) = sum over window pixels (i, j) of
 // f(i, j) e^(-2 pi i (u (pad + i) + v (pad + j)) / N), u counting along columns, v along rows;
 // value 0 is the DC term, the window's sum. Windows are those of the covered-corner layout.
-// Valid settings: 1 <= w <= 2^30 and 1 <= k <= N, with 3 k^2 countable by an int. The grid path
+// Valid settings: 1 <= w <= 2^30 and 1 <= k <= N, with 3 k^2 countable by an int (and B k^2
+// for an image of B bands, or setting it throws std::invalid_argument). The grid path
 // sums each image column along the rows once for all the windows of a grid row, then every
 // window along its columns, with the very operations of a window's own pass: the same values.
 
@@ -41,6 +42,7 @@ class FourierTransform : public FeatureExtractionAlgorithm {
     static int MaximumCoefficients(int windowSize);
 
   protected:
+    void CheckBandCount(int bandCount) const override;
     void DescribeGridWindows(const WindowGrid& grid, std::size_t first, std::size_t count,
                              double* features) override;
 

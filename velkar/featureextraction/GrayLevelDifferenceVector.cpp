@@ -59,10 +59,11 @@ void GrayLevelDifferenceVector::DescribeSlidingGrid(const WindowGrid& grid, std:
                                                     std::size_t count, double* features) {
     const int bands = Bands();
     const int displacements = Displacements();
-    // What one pair adds to a share: 1 / (twice the pairs over all bands).
+    // What one pair adds to a share: 1 / (twice the pairs times a band's share).
     std::vector<double> shares;
     for (int k = 0; k < displacements; ++k) {
-        shares.push_back(1.0 / (2.0 * bands * static_cast<double>(PairCount(k))));
+        shares.push_back(
+            1.0 / (2.0 * TextureHistogram2D::kBandShare * static_cast<double>(PairCount(k))));
     }
     const std::size_t length = static_cast<std::size_t>(FeatureCount());
     SlideOverGrid(

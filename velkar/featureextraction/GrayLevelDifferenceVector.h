@@ -1,9 +1,9 @@
 #pragma once
 
-// Describes every square window inside a polygon by the distribution of absolute level
-// differences between pixel pairs, per colour band and displacement k = (dx[k], dy[k]): 3 bands
-// (red, green, blue) of 256 n values, n = dx.size(), where value 256k + d of band b folds the
-// co-occurrence matrix of displacement k (TextureHistogram2D) along its diagonals, upper
+// Describes every square window inside a polygon by the distribution of absolute level differences
+// between pixel pairs, per band of the image and displacement k = (dx[k], dy[k]): N bands (red,
+// green, blue for a colour picture) of 256 n values, n = dx.size(), where value 256k + d of band b
+// folds the co-occurrence matrix of displacement k (TextureHistogram2D) along its diagonals, upper
 // triangle only: value 256k + 0 is the whole diagonal and value 256k + d, d > 0, one of the two
 // equal halves of difference d; so a band adds up to its diagonal share plus half of the rest of
 // its one third. Windows, histograms and threads are TextureHistogramExtractor's. The grid path

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "velkar/util/InvalidParameter.h"
 #include "velkar/util/Parallel.h"
 
 namespace velkar::featureextraction {
@@ -25,7 +26,8 @@ constexpr std::size_t kSmallestGridTile = 32;
 // share, and a tile's planes (56 bytes a pixel) would no longer stay small.
 constexpr int kLargestGridWindow = 512;
 
-// sum / 3.0 for every sum of three 8-bit channels, so that a grey value costs no division.
+// sum / 3.0 for every sum of three 8-bit levels, so that a colour pixel's grey value costs no
+// division.
 constexpr std::array<double, 766> kThirds = [] {
     std::array<double, 766> thirds{};
     for (int sum = 0; sum < 766; ++sum) {
@@ -34,20 +36,17 @@ constexpr std::array<double, 766> kThirds = [] {
     return thirds;
 }();
 
-// The grey value (R + G + B) / 3 of an 8-bit colour pixel.
-double GrayOf(const unsigned char* pixel) {
-    const int sum = pixel[imageprocessing::ImageFileSystem::kRedOffset] +
-                    pixel[imageprocessing::ImageFileSystem::kGreenOffset] +
-                    pixel[imageprocessing::ImageFileSystem::kBlueOffset];
-    return kThirds[static_cast<std::size_t>(sum)];
-}
-
-void RequirePositive(const char* what, int value) {
-    if (value < 1) {
-        throw std::invalid_argument(std::string("The ") + what +
-                                    " of the gradient histogram must be at least 1, got " +
-                                    std::to_string(value));
+// The grey value of a pixel: the mean of its band levels, the whole-number sum divided once,
+// (R + G + B) / 3 for a colour picture.
+double GrayOf(const unsigned char* pixel, int bands) {
+    if (bands == 3) {
+        return kThirds[static_cast<std::size_t>(pixel[0] + pixel[1] + pixel[2])];
     }
+    int sum = 0;
+    for (int band = 0; band < bands; ++band) {
+        sum += pixel[band];
+    }
+    return sum / static_cast<double>(bands);
 }
 
 }  // namespace
@@ -82,15 +81,18 @@ Hog::Hog(int blocksX, int blocksY, int bins)
       orientations(CheckedBinCount(blocksX, blocksY, bins)) {}
 
 int Hog::CheckedBinCount(int blocksX, int blocksY, int bins) {
-    RequirePositive("block count across x", blocksX);
-    RequirePositive("block count across y", blocksY);
-    RequirePositive("bin count", bins);
+    using util::InvalidParameter;
+    const InvalidParameter::Rules rules("Hog");
+    rules.AtLeast("blocksX", blocksX, 1, "at least 1 block across x is needed");
+    rules.AtLeast("blocksY", blocksY, 1, "at least 1 block across y is needed");
+    rules.AtLeast("bins", bins, 1, "at least 1 orientation bin is needed");
     const long long features = static_cast<long long>(blocksX) * blocksY * bins;
     if (features > kMaxFeatureCount) {
-        throw std::invalid_argument("A gradient histogram of " + std::to_string(blocksX) + " x " +
-                                    std::to_string(blocksY) + " blocks of " + std::to_string(bins) +
-                                    " bins has " + std::to_string(features) +
-                                    " values, more than " + std::to_string(kMaxFeatureCount));
+        throw InvalidParameter(
+            "Hog", {"blocksX", "blocksY", "bins"},
+            {std::to_string(blocksX), std::to_string(blocksY), std::to_string(bins)},
+            "they give " + std::to_string(features) + " values per descriptor, more than " +
+                std::to_string(kMaxFeatureCount));
     }
     return bins;
 }
@@ -153,8 +155,13 @@ struct Hog::Region {
 };
 
 Hog::DescriptorList Hog::ProcessPolygon(const math::Polygon& polygon, Workspace& workspace) const {
-    auto descriptor = LabelledDescriptor(polygon, 1, FeatureCount());
     const Region region = RegionOf(polygon);
+    if (HasAbsentPixel(region.box.minX, region.box.minY, region.boxWidth, region.boxHeight)) {
+        // The box is described as a whole, so one absent pixel leaves the polygon out.
+        CountLeftOut(polygon, 1);
+        return {};
+    }
+    auto descriptor = LabelledDescriptor(polygon, 1, FeatureCount());
     if (region.cellWidth == 0 || region.cellHeight == 0) {
         // Every block is empty, and 0 / (0 + 0.01) leaves its histogram at 0.
         return {descriptor};
@@ -200,22 +207,19 @@ void Hog::GatherGray(const Region& region, std::vector<double>& gray) const {
     const BoundingBox& box = region.box;
     const long long stride = region.GrayStride();
     gray.assign(static_cast<std::size_t>(stride * region.GrayRows()), 0.0);
-    const int bytes = image.BytesPerPixel();
+    const int bands = image.BandCount();
     for (long long j = region.jBegin - 1; j <= region.jEnd; ++j) {
         const long long y = box.minY + j;
         if (j < 0 || j >= region.boxHeight || y < 0 || y >= image.Height()) {
             continue;
         }
         const unsigned char* row = image.Row(static_cast<int>(y));
-        if (row == nullptr) {
-            continue;  // an image without 8-bit colour channels reads as black
-        }
         double* out = gray.data() + (j - region.jBegin + 1) * stride;
         const long long iFirst = std::max({region.iBegin - 1, 0LL, -box.minX});
         const long long iLast =
             std::min({region.iEnd, region.boxWidth - 1, image.Width() - 1 - box.minX});
         for (long long i = iFirst; i <= iLast; ++i) {
-            out[i - region.iBegin + 1] = GrayOf(row + (box.minX + i) * bytes);
+            out[i - region.iBegin + 1] = GrayOf(row + (box.minX + i) * bands, bands);
         }
     }
 }
@@ -356,15 +360,12 @@ void Hog::PrepareGradients(const GridBatch& batch, const GridBatch::Tile& tile,
     const std::size_t area = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     workspace.regionWidth = width;
     workspace.gray.assign(area, 0.0);
-    const int bytes = image.BytesPerPixel();
+    const int bands = image.BandCount();
     for (int j = 0; j < height; ++j) {
         const unsigned char* row = image.Row(top + j);
-        if (row == nullptr) {
-            continue;  // an image without 8-bit colour channels reads as black
-        }
         double* out = workspace.gray.data() + static_cast<std::size_t>(j) * width;
         for (int i = 0; i < width; ++i) {
-            out[i] = GrayOf(row + static_cast<std::ptrdiff_t>(left + i) * bytes);
+            out[i] = GrayOf(row + static_cast<std::ptrdiff_t>(left + i) * bands, bands);
         }
     }
 

@@ -4,14 +4,16 @@
 // polygon, one band of Bx * By * K values. The polygon's bounding box (W x H pixels, every pixel
 // taking part, pixels outside the image reading as black) is cut into (Bx + 1) x (By + 1) cells
 // of W / (Bx + 1) x H / (By + 1) pixels; block (bx, by) covers cells bx, bx + 1 across and
-// by, by + 1 down. The gradient of the grey value (R + G + B) / 3 is taken by central
-// differences, 0 on the box's own border; its angle atan2(dx, dy) falls into one of K bins of
-// width 6.28318 / K from -3.14159, the last bin also taking the angles from its upper edge to pi
-// (OrientationBins, which finds the bin without atan2 away from the edges).
+// by, by + 1 down. The gradient of the grey value, the mean of the pixel's band levels
+// ((R + G + B) / 3 for a colour picture), is taken by central differences, 0 on the box's own
+// border; its angle atan2(dx, dy) falls into one of K bins of width 6.28318 / K from -3.14159,
+// the last bin also taking the angles from its upper edge to pi (OrientationBins, which finds the
+// bin without atan2 away from the edges).
 // Each block's K-bin sum of gradient magnitudes, divided by its norm + 0.01, is appended,
-// blocks ordered by by (outer) then bx. The grid path takes each pixel's gradient once for all
-// the windows over it and adds the magnitudes in the order a window's own pass does, so its
-// values equal that pass's to the last bit.
+// blocks ordered by by (outer) then bx. A polygon whose box holds an absent pixel of the image
+// gives no descriptor and counts as one window left out. The grid path takes each pixel's
+// gradient once for all the windows over it and adds the magnitudes in the order a window's own
+// pass does, so its values equal that pass's to the last bit.
 
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/featureextraction/GridBatch.h"

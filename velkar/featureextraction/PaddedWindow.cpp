@@ -1,4 +1,5 @@
 #include "velkar/featureextraction/PaddedWindow.h"
+#include "velkar/util/InvalidParameter.h"
 
 #include <stdexcept>
 #include <string>
@@ -6,11 +7,10 @@
 namespace velkar::featureextraction {
 
 PaddedWindow::PaddedWindow(int windowSize) : windowSize(windowSize), side(1), pad(0) {
-    if (windowSize < 1 || windowSize > kLargestWindowSize) {
-        throw std::invalid_argument("The window size must lie between 1 and " +
-                                    std::to_string(kLargestWindowSize) + ", got " +
-                                    std::to_string(windowSize));
-    }
+    const util::InvalidParameter::Rules rules("PaddedWindow");
+    rules.AtLeast("windowSize", windowSize, 1, "the window size must be at least 1");
+    rules.AtMost("windowSize", windowSize, kLargestWindowSize,
+                 "the window size must be at most " + std::to_string(kLargestWindowSize));
     while (side < windowSize) {
         side *= 2;
     }

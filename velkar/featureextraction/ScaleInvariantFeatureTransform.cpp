@@ -59,20 +59,14 @@ ScaleInvariantFeatureTransform::PolygonKeypoints ScaleInvariantFeatureTransform:
     }
     const int width = static_cast<int>(right - left);
     const int height = static_cast<int>(bottom - top);
-    SiftProcessingUnit::Image region(width, height, 3);
-    const int bytes = image.BytesPerPixel();
-    const int offsets[3] = {imageprocessing::ImageFileSystem::kRedOffset,
-                            imageprocessing::ImageFileSystem::kGreenOffset,
-                            imageprocessing::ImageFileSystem::kBlueOffset};
+    const int bands = image.BandCount();
+    SiftProcessingUnit::Image region(width, height, bands);
     for (int j = 0; j < height; ++j) {
         const unsigned char* row = image.Row(static_cast<int>(top) + j);
-        if (row == nullptr) {
-            continue;  // an image without 8-bit colour channels reads as black
-        }
         for (int i = 0; i < width; ++i) {
-            const unsigned char* pixel = row + (left + i) * bytes;
-            for (int b = 0; b < 3; ++b) {
-                region(i, j, b) = pixel[offsets[b]] / 255.0;
+            const unsigned char* pixel = row + (left + i) * bands;
+            for (int b = 0; b < bands; ++b) {
+                region(i, j, b) = pixel[b] / 255.0;
             }
         }
     }

@@ -2,7 +2,8 @@
 
 // Finds scale-space keypoints inside every polygon's bounding box and describes each by 128
 // gradient-orientation values (see SiftProcessingUnit): one descriptor per oriented keypoint,
-// one band of 128 values of norm 1, carrying the colour band the keypoint was found in and its
+// one band of 128 values of norm 1, carrying the image band the keypoint was found in (every
+// band of the image is searched on its own, red, green and blue of a colour picture) and its
 // position (x, y) in the bounding-box image, plus the polygon's class and id. Only the part of
 // the box inside the image is examined; positions stay relative to the box's minimum corner.
 // It uses no windows: WindowSize() is 0. Polygons run in parallel; descriptors come polygon by

@@ -6,13 +6,14 @@
 // differences, and the level of sigma 3.2 halved as the next octave's level 0. Keypoints are
 // strict extrema among their 26 neighbours of at least 0.0075, localised to a stable position
 // and kept off edges; each gets one oriented keypoint per orientation-histogram peak of at least
-// 0.8 of the largest, and each oriented keypoint a descriptor of 4 x 4 blocks of 8 orientation
-// bins, normalised, capped at 0.2 and normalised again. Call the steps in the order declared.
+// 0.8 of the largest, and each oriented keypoint a descriptor (see SiftDescriptor). Call the
+// steps in the order declared.
 
 #include <memory>
 #include <vector>
 
 #include "velkar/featureextraction/Descriptor.h"
+#include "velkar/featureextraction/SiftDescriptor.h"
 #include "velkar/featureextraction/SiftKeypoint.h"
 #include "velkar/imageprocessing/ImageMemory.h"
 #include "velkar/math/Matrix.h"
@@ -24,8 +25,8 @@ class SiftProcessingUnit {
     using Image = imageprocessing::ImageMemory<double>;
     using KeypointList = std::vector<std::shared_ptr<SiftKeypoint>>;
 
-    static constexpr int kDescriptorLength = 128;
-    static constexpr int kDescriptorWindow = 16;
+    static constexpr int kDescriptorLength = SiftDescriptor::kLength;
+    static constexpr int kDescriptorWindow = SiftDescriptor::kWindow;
 
     // image holds values in [0, 1]. Throws std::invalid_argument when octaves or intervals is
     // below 1.
@@ -62,9 +63,10 @@ class SiftProcessingUnit {
                                         const Image& below, const Image& current,
                                         const Image& above) const;
 
-    // Divides values by their Euclidean norm, caps every value at 0.2 and divides by the norm
-    // again. Returns false, leaving values alone, when they are all 0.
-    static bool NormalizeDescriptor(std::vector<double>& values);
+    // See SiftDescriptor::Normalize.
+    static bool NormalizeDescriptor(std::vector<double>& values) {
+        return SiftDescriptor::Normalize(values);
+    }
 
   private:
     // The sub-level and sub-pixel offset (level, y, x) that moves the keypoint to the extremum
@@ -76,17 +78,6 @@ class SiftProcessingUnit {
     // The 36-bin histogram of gradient directions around the keypoint, weighted by magnitude
     // and a Gaussian of 1.5 times its scale.
     std::vector<double> OrientationHistogram(const SiftKeypoint& keypoint) const;
-
-    // The rotated 16 x 16 window of a keypoint: each cell's weighted gradient magnitude and its
-    // direction relative to the keypoint's orientation (in 0 ... 2 pi).
-    struct DescriptorSamples {
-        double weight[kDescriptorWindow][kDescriptorWindow];
-        double relative[kDescriptorWindow][kDescriptorWindow];
-    };
-    bool DescribeKeypoint(const SiftKeypoint& keypoint, std::vector<double>& values) const;
-    DescriptorSamples SampleDescriptorWindow(const SiftKeypoint& keypoint) const;
-    // Adds every cell's weight to the 8-bin histogram of its 4 x 4 block.
-    static void AddDescriptorSamples(const DescriptorSamples& samples, std::vector<double>& values);
 
     int octaves;
     int intervals;

@@ -5,20 +5,6 @@
 
 namespace velkar::featureextraction {
 
-namespace {
-
-constexpr int kChannelOffsets[] = {imageprocessing::ImageFileSystem::kRedOffset,
-                                   imageprocessing::ImageFileSystem::kGreenOffset,
-                                   imageprocessing::ImageFileSystem::kBlueOffset};
-
-// The level of a band of pixel x in a row of the image's pixels.
-inline std::uint8_t Level(const unsigned char* row, int x, int band, int bytesPerPixel) {
-    return row[static_cast<std::size_t>(x) * static_cast<std::size_t>(bytesPerPixel) +
-               static_cast<std::size_t>(kChannelOffsets[band])];
-}
-
-}  // namespace
-
 SlidingTextureWindow::SlidingTextureWindow(int windowSize, std::vector<int> dx, std::vector<int> dy,
                                            int bands)
     : windowSize(windowSize), dx(std::move(dx)), dy(std::move(dy)), bands(bands) {
@@ -37,17 +23,20 @@ void SlidingTextureWindow::Load(const imageprocessing::ImageFileSystem& image, i
     const std::size_t planeSize =
         static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     levels.assign(planeSize * static_cast<std::size_t>(bands), 0);
-    const int bytesPerPixel = image.BytesPerPixel();
+    // The image holds bands levels a pixel, interleaved; the grid lies inside it.
+    const std::size_t stride = static_cast<std::size_t>(bands);
     for (int row = 0; row < height; ++row) {
         const unsigned char* pixels = image.Row(top + row);
         if (pixels == nullptr) {
-            continue;  // a bitmap without 8-bit colour rows reads as black
+            continue;  // rows outside the image read as black
         }
+        pixels += static_cast<std::size_t>(left) * stride;
         for (int band = 0; band < bands; ++band) {
             std::uint8_t* out = levels.data() + static_cast<std::size_t>(band) * planeSize +
                                 static_cast<std::size_t>(row) * static_cast<std::size_t>(width);
+            const unsigned char* in = pixels + band;
             for (int column = 0; column < width; ++column) {
-                out[column] = Level(pixels, left + column, band, bytesPerPixel);
+                out[column] = in[static_cast<std::size_t>(column) * stride];
             }
         }
     }

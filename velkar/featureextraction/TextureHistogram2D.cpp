@@ -1,4 +1,5 @@
 #include "velkar/featureextraction/TextureHistogram2D.h"
+#include "velkar/util/InvalidParameter.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -8,26 +9,15 @@
 
 namespace velkar::featureextraction {
 
-namespace {
-
-constexpr int kChannelOffsets[TextureHistogram2D::kBands] = {
-    imageprocessing::ImageFileSystem::kRedOffset, imageprocessing::ImageFileSystem::kGreenOffset,
-    imageprocessing::ImageFileSystem::kBlueOffset};
-
-std::string DisplacementText(int x, int y) {
-    return "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
-}
-
-}  // namespace
-
-TextureHistogram2D::Histogram::Histogram(int displacements)
+TextureHistogram2D::Histogram::Histogram(int displacements, int bands)
     : displacements(displacements),
-      occupied(static_cast<std::size_t>(displacements) * kBands),
+      bands(bands),
+      occupied(static_cast<std::size_t>(displacements) * static_cast<std::size_t>(bands)),
       divisors(static_cast<std::size_t>(displacements), 0.0),
       counts(static_cast<std::size_t>(kLevels) * kLevels, 0) {}
 
 double TextureHistogram2D::Histogram::Cell(int displacement, int band, int a, int c) const {
-    if (displacement < 0 || displacement >= displacements || band < 0 || band >= kBands || a < 0 ||
+    if (displacement < 0 || displacement >= displacements || band < 0 || band >= bands || a < 0 ||
         a >= kLevels || c < 0 || c >= kLevels) {
         throw std::out_of_range("no co-occurrence cell [" + std::to_string(displacement) + "][" +
                                 std::to_string(band) + "][" + std::to_string(a) + "][" +
@@ -65,33 +55,34 @@ TextureHistogram2D::TextureHistogram2D(std::shared_ptr<imageprocessing::ImageFil
 
 void TextureHistogram2D::CheckDisplacements(int windowSize, const std::vector<int>& dx,
                                             const std::vector<int>& dy) {
-    if (windowSize < 1) {
-        throw std::invalid_argument("the window size must be at least 1, got " +
-                                    std::to_string(windowSize));
-    }
-    if (dx.empty()) {
-        throw std::invalid_argument("the list of x displacements is empty");
+    using util::InvalidParameter;
+    const char* const owner = "TextureHistogram2D";
+    const InvalidParameter::Rules rules(owner);
+    rules.AtLeast("windowSize", windowSize, 1, "the window size must be at least 1");
+    if (dx.empty() || dy.empty()) {
+        throw InvalidParameter(owner, dx.empty() ? "dx" : "dy", "an empty list",
+                               "at least one displacement is needed");
     }
     if (dy.size() < dx.size()) {
-        throw std::invalid_argument("the list of y displacements holds " +
-                                    std::to_string(dy.size()) + " entries, fewer than the " +
-                                    std::to_string(dx.size()) + " x displacements");
+        throw util::InvalidParameter(
+            owner, "dy", util::InvalidParameter::Text(dy),
+            "it needs at least as many items as {--dx}, which has " + std::to_string(dx.size()));
     }
-    for (std::size_t k = 0; k < dx.size(); ++k) {
-        // 64-bit magnitudes, so that the most negative int has one.
-        const long long reach = std::max(std::abs(static_cast<long long>(dx[k])),
-                                         std::abs(static_cast<long long>(dy[k])));
-        if (reach >= windowSize) {
-            throw std::invalid_argument("displacement " + DisplacementText(dx[k], dy[k]) +
-                                        " pairs no pixels inside a window of size " +
-                                        std::to_string(windowSize) +
-                                        ": both steps must be smaller than the window size");
+    // Items of dy past the length of dx pair with nothing. A step that reaches the window size
+    // pairs no pixel inside a window.
+    const std::string inside = "a displacement must stay inside the window, from " +
+                               std::to_string(1 - windowSize) + " to " +
+                               std::to_string(windowSize - 1);
+    for (const auto& [name, steps] : {std::pair{"dx", &dx}, std::pair{"dy", &dy}}) {
+        for (std::size_t k = 0; k < dx.size(); ++k) {
+            rules.AtLeast(name, (*steps)[k], 1 - windowSize, inside);
+            rules.AtMost(name, (*steps)[k], windowSize - 1, inside);
         }
     }
 }
 
 void TextureHistogram2D::InitHistogram(std::unique_ptr<Histogram>& histogram) const {
-    histogram.reset(new Histogram(static_cast<int>(dx.size())));
+    histogram.reset(new Histogram(static_cast<int>(dx.size()), image->BandCount()));
 }
 
 void TextureHistogram2D::ReleaseHistogram(std::unique_ptr<Histogram>& histogram) const {
@@ -102,34 +93,29 @@ void TextureHistogram2D::GatherLevels(int left, int top, int width, int height,
                                       Histogram& histogram) const {
     const std::size_t planeSize =
         static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    histogram.levels.resize(planeSize * kBands);
-    const int bytesPerPixel = image->BytesPerPixel();
+    const int bands = histogram.bands;
+    histogram.levels.resize(planeSize * static_cast<std::size_t>(bands));
     for (int row = 0; row < height; ++row) {
         const unsigned char* pixels = image->Row(top + row);
-        for (int band = 0; band < kBands; ++band) {
+        for (int band = 0; band < bands; ++band) {
             std::uint8_t* out = histogram.levels.data() + band * planeSize +
                                 static_cast<std::size_t>(row) * static_cast<std::size_t>(width);
-            if (pixels == nullptr) {
-                // A bitmap without direct 24/32-bit rows; the per-pixel reader answers it.
-                for (int column = 0; column < width; ++column) {
-                    out[column] = image->Pixel(left + column, top + row, band);
-                }
-                continue;
-            }
-            const unsigned char* in =
-                pixels + static_cast<std::ptrdiff_t>(left) * bytesPerPixel + kChannelOffsets[band];
+            const unsigned char* in = pixels + static_cast<std::ptrdiff_t>(left) * bands + band;
             for (int column = 0; column < width; ++column) {
-                out[column] = in[static_cast<std::ptrdiff_t>(column) * bytesPerPixel];
+                out[column] = in[static_cast<std::ptrdiff_t>(column) * bands];
             }
         }
     }
 }
 
 void TextureHistogram2D::Calculate(int x, int y, Histogram& histogram) const {
-    if (histogram.displacements != static_cast<int>(dx.size())) {
+    if (histogram.displacements != static_cast<int>(dx.size()) ||
+        histogram.bands != image->BandCount()) {
         throw std::invalid_argument(
             "the histogram holds " + std::to_string(histogram.displacements) +
-            " displacements, this texture needs " + std::to_string(dx.size()));
+            " displacements of " + std::to_string(histogram.bands) +
+            " bands, this texture needs " + std::to_string(dx.size()) + " of " +
+            std::to_string(image->BandCount()));
     }
     for (auto& cells : histogram.occupied) {
         cells.clear();
@@ -170,11 +156,11 @@ void TextureHistogram2D::CountPairs(int k, int width, int height, Histogram& his
     }
     const double pairs =
         static_cast<double>(endColumn - firstColumn) * static_cast<double>(endRow - firstRow);
-    histogram.divisors[static_cast<std::size_t>(k)] = 2.0 * kBands * pairs;
+    histogram.divisors[static_cast<std::size_t>(k)] = 2.0 * kBandShare * pairs;
 
-    for (int band = 0; band < kBands; ++band) {
+    for (int band = 0; band < histogram.bands; ++band) {
         const std::uint8_t* plane = histogram.levels.data() + band * planeSize;
-        auto& cells = histogram.occupied[static_cast<std::size_t>(k * kBands + band)];
+        auto& cells = histogram.occupied[static_cast<std::size_t>(k * histogram.bands + band)];
         // Count in the dense block, noting each cell the first time it is reached.
         for (int row = firstRow; row < endRow; ++row) {
             const std::uint8_t* here = plane + static_cast<std::size_t>(row) * width;

@@ -13,8 +13,6 @@ namespace {
 
 using Histogram = TextureHistogram2D::Histogram;
 
-constexpr int kBands = TextureHistogram2D::kBands;
-
 // Windows per task when large windows are folded one at a time.
 constexpr std::size_t kFoldChunk = 64;
 
@@ -32,7 +30,7 @@ TextureHistogramExtractor::TextureHistogramExtractor(int windowSize, std::vector
 int TextureHistogramExtractor::WindowSize() const { return windowSize; }
 
 int TextureHistogramExtractor::FeatureCount() const {
-    return kBands * valuesPerDisplacement * static_cast<int>(dx.size());
+    return ImageBandCount() * valuesPerDisplacement * static_cast<int>(dx.size());
 }
 
 TextureHistogramExtractor::DescriptorList TextureHistogramExtractor::Process(
@@ -76,11 +74,11 @@ TextureHistogramExtractor::DescriptorList TextureHistogramExtractor::ProcessPoly
     const math::Polygon& polygon, const TextureHistogram2D& texture, Histogram& histogram) const {
     DescriptorList descriptors;
     const int displacements = static_cast<int>(dx.size());
+    const int bands = histogram.Bands();
     ForEachWindow(polygon, windowSize, [&](int x, int y) {
         texture.Calculate(x, y, histogram);
-        auto descriptor =
-            LabelledDescriptor(polygon, kBands, valuesPerDisplacement * displacements);
-        for (int band = 0; band < kBands; ++band) {
+        auto descriptor = LabelledDescriptor(polygon, bands, valuesPerDisplacement * displacements);
+        for (int band = 0; band < bands; ++band) {
             double* values = descriptor->Features()[static_cast<std::size_t>(band)].data();
             for (int k = 0; k < displacements; ++k) {
                 Fold(histogram, k, band, values + valuesPerDisplacement * k);
@@ -98,7 +96,7 @@ int TextureHistogramExtractor::PairCount(int k) const {
 
 void TextureHistogramExtractor::FoldWindow(const Histogram& histogram, double* out) const {
     const int displacements = static_cast<int>(dx.size());
-    for (int band = 0; band < kBands; ++band) {
+    for (int band = 0; band < histogram.Bands(); ++band) {
         for (int k = 0; k < displacements; ++k) {
             Fold(histogram, k, band, out + (band * displacements + k) * valuesPerDisplacement);
         }

@@ -1,11 +1,12 @@
 #pragma once
 
-// Base of the extractors that describe every square window inside a polygon by what they fold
-// out of its grey-level co-occurrence matrices (TextureHistogram2D), one fold per colour band and
-// displacement k = (dx[k], dy[k]): 3 bands (red, green, blue) of v n values, n = dx.size(),
-// where v values per displacement start at value v k. Process gives every worker thread one
-// histogram, made on its first polygon and reused for every window after it (a window clears
-// only the cells the one before it filled). Window layout and parallel processing are the base's.
+// Base of the extractors that describe every square window inside a polygon by what they fold out
+// of its grey-level co-occurrence matrices (TextureHistogram2D), one fold per band of the image and
+// displacement k = (dx[k], dy[k]): N bands (red, green, blue for a colour picture) of v n values, n
+// = dx.size(), where v values per displacement start at value v k. Process gives every worker
+// thread one histogram, made on its first polygon and reused for every window after it (a window
+// clears only the cells the one before it filled). Window layout and parallel processing are the
+// base's.
 // The grid path keeps each window's pairs in a tally of the subclass's own (SlidingTextureWindow)
 // that slides from window to window, for windows up to kLargestSlidingWindow; larger ones are
 // folded one at a time as Process does, straight into the block. DescribePolygons folds every
@@ -56,7 +57,7 @@ class TextureHistogramExtractor : public FeatureExtractionAlgorithm {
     void SlideOverGrid(const WindowGrid& grid, std::size_t first, std::size_t count,
                        MakeTally makeTally, DescribeTile describeTile) const;
 
-    int Bands() const { return TextureHistogram2D::kBands; }
+    int Bands() const { return ImageBandCount(); }
     int Displacements() const { return static_cast<int>(dx.size()); }
     int ValuesPerDisplacement() const { return valuesPerDisplacement; }
     // The pairs of displacement k in a window that lies inside the image, per band.

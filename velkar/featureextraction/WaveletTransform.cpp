@@ -1,35 +1,24 @@
 #include "velkar/featureextraction/WaveletTransform.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <stdexcept>
 #include <utility>
 
 #include "velkar/featureextraction/FourierTransform.h"
 #include "velkar/featureextraction/WaveletFilters.h"
+#include "velkar/util/InvalidParameter.h"
 #include "velkar/util/Parallel.h"
 
 namespace velkar::featureextraction {
 
 namespace {
 
-constexpr int kBands = 3;
 // The grid path's tiles are about this many pixels a side, and it transforms this many windows
 // of a row at a time, side by side.
 constexpr int kGridTileSide = 256;
 constexpr std::size_t kGridChunk = 32;
-
-constexpr int kChannelOffsets[kBands] = {imageprocessing::ImageFileSystem::kRedOffset,
-                                         imageprocessing::ImageFileSystem::kGreenOffset,
-                                         imageprocessing::ImageFileSystem::kBlueOffset};
-
-// The level of a band of pixel x in a row of the image's pixels; a bitmap without direct rows
-// reads as black, as single-pixel reads do.
-inline double Sample(const unsigned char* row, std::size_t x, int band, std::size_t bytesPerPixel) {
-    return row == nullptr
-               ? 0.0
-               : row[x * bytesPerPixel + static_cast<std::size_t>(kChannelOffsets[band])];
-}
 
 // Position p of a line of n samples extended by whole-sample symmetric reflection
 // (..., 2, 1, | 0, 1, ..., n - 1, | n - 2, ...), repeated with period 2n - 2 for filters that
@@ -54,25 +43,31 @@ std::string JoinedNames() {
     return names;
 }
 
+// The scale, checked before the window size is.
+int AtLeastOneLevel(int scale) {
+    util::InvalidParameter::Rules("WaveletTransform")
+        .AtLeast("scale", scale, 1, "at least one decomposition level is needed");
+    return scale;
+}
+
 }  // namespace
 
 WaveletTransform::WaveletTransform(int windowSize, int scale, std::string waveletName)
     : windowSize(windowSize),
-      scale(scale),
+      scale(AtLeastOneLevel(scale)),
       offset(0),
       waveletName(std::move(waveletName)),
       padded(windowSize),
       kept(0) {
+    const int largest = MaximumScale(windowSize);
+    const util::InvalidParameter::Rules rules("WaveletTransform");
+    rules.AtMost("scale", scale, largest,
+                 "2^{scale} must not exceed the window padded to a power of two: at most " +
+                     std::to_string(largest) + " for window size " + std::to_string(windowSize));
     const WaveletFilterPair* filters = FindWaveletFilters(this->waveletName);
     if (filters == nullptr) {
-        throw std::invalid_argument("Unknown wavelet name '" + this->waveletName +
-                                    "'; valid names: " + JoinedNames());
-    }
-    const int largest = MaximumScale(windowSize);
-    if (scale < 1 || scale > largest) {
-        throw std::invalid_argument("The wavelet scale must lie between 1 and " +
-                                    std::to_string(largest) + " for window size " +
-                                    std::to_string(windowSize) + ", got " + std::to_string(scale));
+        throw util::InvalidParameter("WaveletTransform", "waveletName", this->waveletName,
+                                     "valid names: " + JoinedNames());
     }
     lowPass.assign(filters->lowPass.begin(), filters->lowPass.end());
     highPass.assign(filters->highPass.begin(), filters->highPass.end());
@@ -88,7 +83,16 @@ std::string WaveletTransform::FileExtension() const { return waveletName + ".dwt
 
 int WaveletTransform::WindowSize() const { return windowSize; }
 
-int WaveletTransform::FeatureCount() const { return kBands * kept * kept; }
+int WaveletTransform::FeatureCount() const { return ImageBandCount() * kept * kept; }
+
+void WaveletTransform::CheckBandCount(int bandCount) const {
+    if (static_cast<long long>(bandCount) * kept * kept > INT_MAX) {
+        throw std::invalid_argument("The wavelet descriptor of " + std::to_string(kept) + " x " +
+                                    std::to_string(kept) + " coefficients over " +
+                                    std::to_string(bandCount) +
+                                    " bands holds more values than can be counted");
+    }
+}
 
 std::vector<std::string> WaveletTransform::WaveletNames() {
     std::vector<std::string> names;
@@ -117,7 +121,8 @@ WaveletTransform::DescriptorList WaveletTransform::Process(PolygonList& polygons
 WaveletTransform::FlatDescriptors WaveletTransform::DescribePolygons(PolygonList& polygons) {
     CheckPolygons(polygons);
     util::Combinable<Scratch> scratches;
-    util::Combinable<Descriptor> windows([this] { return Descriptor(kBands, kept * kept); });
+    util::Combinable<Descriptor> windows(
+        [this] { return Descriptor(ImageBandCount(), kept * kept); });
     return DescribeIntoOneBlock(
         polygons,
         [this](const math::Polygon& polygon) { return CountWindows(polygon, windowSize); },
@@ -137,7 +142,7 @@ WaveletTransform::DescriptorList WaveletTransform::ProcessPolygon(const math::Po
                                                                   Scratch& scratch) const {
     DescriptorList descriptors;
     ForEachWindow(polygon, windowSize, [&](int x, int y) {
-        auto descriptor = LabelledDescriptor(polygon, kBands, kept * kept);
+        auto descriptor = LabelledDescriptor(polygon, ImageBandCount(), kept * kept);
         DescribeWindow(x, y, scratch, *descriptor);
         descriptors.push_back(std::move(descriptor));
     });
@@ -150,13 +155,11 @@ void WaveletTransform::DescribeWindow(int x, int y, Scratch& scratch,
     scratch.square.resize(side * side);
     scratch.line.resize(side);
     scratch.transformed.resize(side);
-    const int channelOffsets[kBands] = {imageprocessing::ImageFileSystem::kRedOffset,
-                                        imageprocessing::ImageFileSystem::kGreenOffset,
-                                        imageprocessing::ImageFileSystem::kBlueOffset};
     const std::size_t k = static_cast<std::size_t>(kept);
-    for (int band = 0; band < kBands; ++band) {
+    const int bands = static_cast<int>(descriptor.Features().size());
+    for (int band = 0; band < bands; ++band) {
         double* const square = scratch.square.data();
-        LoadChannel(x, y, channelOffsets[band], square);
+        LoadBand(x, y, band, square);
         Transform2D(square, scratch);
         std::vector<double>& values = descriptor.Features()[static_cast<std::size_t>(band)];
         for (std::size_t u = 0; u < k; ++u) {
@@ -167,24 +170,19 @@ void WaveletTransform::DescribeWindow(int x, int y, Scratch& scratch,
     }
 }
 
-void WaveletTransform::LoadChannel(int x, int y, int channelOffset, double* square) const {
+void WaveletTransform::LoadBand(int x, int y, int band, double* square) const {
     const imageprocessing::ImageFileSystem& image = *Image();
     const std::size_t side = static_cast<std::size_t>(padded.Side());
     const std::size_t pad = static_cast<std::size_t>(padded.Pad());
-    const std::size_t bytesPerPixel = static_cast<std::size_t>(image.BytesPerPixel());
+    const std::size_t bands = static_cast<std::size_t>(image.BandCount());
     std::fill(square, square + side * side, 0.0);
     for (int j = 0; j < windowSize; ++j) {
-        const unsigned char* row = image.Row(y + j);
-        if (row == nullptr) {
-            // A bitmap without direct rows reads as black, as single-pixel reads do.
-            continue;
-        }
-        const unsigned char* pixel = row + static_cast<std::size_t>(x) * bytesPerPixel +
-                                     static_cast<std::size_t>(channelOffset);
+        const unsigned char* pixel =
+            image.Row(y + j) + static_cast<std::size_t>(x) * bands + static_cast<std::size_t>(band);
         double* target = square + pad * side + pad + static_cast<std::size_t>(j);
         for (int i = 0; i < windowSize; ++i) {
             *target = *pixel;
-            pixel += bytesPerPixel;
+            pixel += bands;
             target += side;
         }
     }
@@ -308,7 +306,8 @@ void WaveletTransform::DescribeGridRow(const GridBatch& batch, const GridBatch::
     const std::size_t columns =
         (run.count - 1) * static_cast<std::size_t>(step) + static_cast<std::size_t>(windowSize);
     const std::size_t firstOutputs = static_cast<std::size_t>(plan.outputs[0]);
-    const std::size_t bytesPerPixel = static_cast<std::size_t>(image.BytesPerPixel());
+    const int bands = image.BandCount();
+    const std::size_t stride = static_cast<std::size_t>(bands);
     const std::size_t featureCount = static_cast<std::size_t>(FeatureCount());
     const std::size_t rows = batch.Grid().Rows();
     const std::size_t k = static_cast<std::size_t>(kept);
@@ -317,7 +316,7 @@ void WaveletTransform::DescribeGridRow(const GridBatch& batch, const GridBatch::
         return position >= pad && position < pad + windowSize;
     };
 
-    for (int band = 0; band < kBands; ++band) {
+    for (int band = 0; band < bands; ++band) {
         // The first level's column coefficients, [i][X]: coefficient i of image column
         // left + X over rows top ... top + w - 1.
         scratch.columns.assign(firstOutputs * columns, 0.0);
@@ -333,10 +332,11 @@ void WaveletTransform::DescribeGridRow(const GridBatch& batch, const GridBatch::
                     }
                     continue;
                 }
-                const unsigned char* row = image.Row(top + tap - pad);
+                const unsigned char* row = image.Row(top + tap - pad) +
+                                           static_cast<std::size_t>(left) * stride +
+                                           static_cast<std::size_t>(band);
                 for (std::size_t x = 0; x < columns; ++x) {
-                    out[x] += coefficient *
-                              Sample(row, static_cast<std::size_t>(left) + x, band, bytesPerPixel);
+                    out[x] += coefficient * static_cast<double>(row[x * stride]);
                 }
             }
         }

@@ -1,13 +1,14 @@
 #pragma once
 
 // Describes every square window inside a polygon by the coarsest approximation coefficients of
-// an s-level separable two-dimensional discrete wavelet transform of its red, green and blue
-// channels: 3 bands (0 red, 1 green, 2 blue) of k x k values each, k = floor(sqrt(N >> s)).
+// an s-level separable two-dimensional discrete wavelet transform of each band of the image: B
+// bands (red, green, blue for a colour picture) of k x k values each, k = floor(sqrt(N >> s)).
 // The w x w window is centred in a zero-padded N x N square (PaddedWindow); every level
 // transforms the columns, then the rows of the current block and halves it, and value u * k + v
 // of a band is the coefficient at column u, row v of the final approximation block. The filters
 // come from the catalogue of WaveletFilters.h by exact name; lines are extended by repeated
-// whole-sample symmetric reflection. Valid settings: 1 <= w <= 2^30, s >= 1 with 2^s <= N.
+// whole-sample symmetric reflection. Valid settings: 1 <= w <= 2^30, s >= 1 with 2^s <= N; an
+// image whose B k^2 values an int cannot count is refused with std::invalid_argument.
 // The grid path computes only the approximation coefficients the kept corner depends on, and the
 // first level's column transforms once for all the windows of a grid row, with the very
 // operations of a window's own pass: the same values.
@@ -44,6 +45,7 @@ class WaveletTransform : public FeatureExtractionAlgorithm {
     static int MaximumScale(int windowSize);
 
   protected:
+    void CheckBandCount(int bandCount) const override;
     void DescribeGridWindows(const WindowGrid& grid, std::size_t first, std::size_t count,
                              double* features) override;
 
@@ -58,7 +60,7 @@ class WaveletTransform : public FeatureExtractionAlgorithm {
 
     DescriptorList ProcessPolygon(const math::Polygon& polygon, Scratch& scratch) const;
     void DescribeWindow(int x, int y, Scratch& scratch, Descriptor& descriptor) const;
-    void LoadChannel(int x, int y, int channelOffset, double* square) const;
+    void LoadBand(int x, int y, int band, double* square) const;
     // scale levels of the separable transform on the square, in place.
     void Transform2D(double* square, Scratch& scratch) const;
     // One analysis step of the n values in line: the n / 2 approximation coefficients, then the

@@ -1,102 +1,25 @@
 #include "velkar/imageprocessing/ImageFileSystem.h"
 
-#include <FreeImagePlus.h>
-#include <dlfcn.h>
+#include <gdal.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstdarg>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <utility>
-#include <vector>
+
+#include "velkar/imageprocessing/GdalMessages.h"
+#include "velkar/imageprocessing/RasterFile.h"
 
 namespace velkar::imageprocessing {
 
 namespace {
-
-// The messages the image libraries give while this thread loads an image; null otherwise.
-thread_local std::vector<std::string>* loadMessages = nullptr;
-
-void Collect(std::string message) {
-    // A damaged file can make a decoder repeat itself; the first messages tell enough.
-    if (loadMessages != nullptr && loadMessages->size() < 64) {
-        loadMessages->push_back(std::move(message));
-    }
-}
-
-void CollectFreeImageMessage(FREE_IMAGE_FORMAT, const char* message) {
-    Collect(message != nullptr ? message : "");
-}
-
-using TiffHandler = void (*)(const char* module, const char* format, va_list arguments);
-using TiffHandlerSetter = TiffHandler (*)(TiffHandler);
-
-void CollectTiffMessage(const char*, const char* format, va_list arguments) {
-    char text[512];
-    std::vsnprintf(text, sizeof text, format, arguments);
-    // Messages about a file start with its name, which is empty for files FreeImage opens.
-    std::string_view message(text);
-    while (!message.empty() && (message.front() == ':' || message.front() == ' ')) {
-        message.remove_prefix(1);
-    }
-    Collect(std::string(message));
-}
-
-// FreeImage reports through its own handler, but hands TIFF files to the system's libtiff,
-// whose default handlers print every tag they do not know to standard error (dozens of lines
-// per photograph). Both are routed to the collector once per process; libtiff's setters are
-// found among the symbols loaded with FreeImage, so that nothing more is linked.
-void RouteLibraryMessages() {
-    static std::once_flag routed;
-    std::call_once(routed, [] {
-        FreeImage_SetOutputMessage(CollectFreeImageMessage);
-        for (const char* name : {"TIFFSetErrorHandler", "TIFFSetWarningHandler"}) {
-            if (void* setter = dlsym(RTLD_DEFAULT, name)) {
-                reinterpret_cast<TiffHandlerSetter>(setter)(CollectTiffMessage);
-            }
-        }
-    });
-}
-
-class MessageCollector {
-  public:
-    MessageCollector() {
-        RouteLibraryMessages();
-        loadMessages = &messages;
-    }
-    ~MessageCollector() { loadMessages = nullptr; }
-    MessageCollector(const MessageCollector&) = delete;
-    MessageCollector& operator=(const MessageCollector&) = delete;
-
-    // The first message that says the data ended before the picture did, or none.
-    std::optional<std::string> EarlyEnd() const {
-        for (const std::string& message : messages) {
-            std::string lower = message;
-            std::transform(lower.begin(), lower.end(), lower.begin(),
-                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-            if (lower.find("premature end") != std::string::npos ||
-                lower.find("unexpected end") != std::string::npos) {
-                return message;
-            }
-        }
-        return std::nullopt;
-    }
-    std::string First() const { return messages.empty() ? "" : " (" + messages.front() + ")"; }
-
-  private:
-    std::vector<std::string> messages;
-};
 
 std::string TooLarge(long long width, long long height) {
     return "it is " + std::to_string(width) + " x " + std::to_string(height) +
@@ -108,14 +31,15 @@ bool Fits(long long width, long long height) {
     return width * height <= ImageFileSystem::kMaxPixelCount;
 }
 
-// FreeImage cannot read a GIF's size without decoding it. The picture it loads is the first
-// one; its size is in the first image descriptor, after the screen descriptor, the optional
-// global colour table and any extension blocks. None when the file is not laid out so (the
-// decoder then says what is wrong).
+// The size a GIF's decoder allocates for its first picture, from the header alone: the larger of
+// the screen and the first image descriptor (after the optional global colour table and any
+// extension blocks). GIF readers may decode the picture to open the file, so its size is checked
+// before. None when the file is no GIF or not laid out so (the reader then says what is wrong).
 std::optional<std::pair<long long, long long>> GifPictureSize(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     unsigned char screen[13];
-    if (!in.read(reinterpret_cast<char*>(screen), sizeof screen)) {
+    if (!in.read(reinterpret_cast<char*>(screen), sizeof screen) ||
+        std::string(reinterpret_cast<const char*>(screen), 4) != "GIF8") {
         return std::nullopt;
     }
     auto word = [](const unsigned char* bytes) { return bytes[0] | (bytes[1] << 8); };
@@ -130,7 +54,6 @@ std::optional<std::pair<long long, long long>> GifPictureSize(const std::string&
             if (!in.read(reinterpret_cast<char*>(descriptor), sizeof descriptor)) {
                 return std::nullopt;
             }
-            // The larger of the screen and the picture bounds what the decoder allocates.
             width = std::max<long long>(width, word(descriptor + 4));
             height = std::max<long long>(height, word(descriptor + 6));
             return std::make_pair(width, height);
@@ -146,13 +69,14 @@ std::optional<std::pair<long long, long long>> GifPictureSize(const std::string&
     return std::nullopt;
 }
 
-// FreeImage reads an uncompressed BMP cut short without a word, leaving the missing rows as
-// they happened to be. Its header tells how many bytes the pixels take; a file shorter than
+// An uncompressed BMP cut short reads without a word from its decoder, the missing rows left
+// as they happen to be. Its header tells how many bytes the pixels take; a file shorter than
 // that is described, otherwise none.
 std::optional<std::string> MissingBmpData(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     unsigned char header[34];
-    if (!in.read(reinterpret_cast<char*>(header), sizeof header)) {
+    if (!in.read(reinterpret_cast<char*>(header), sizeof header) || header[0] != 'B' ||
+        header[1] != 'M') {
         return std::nullopt;
     }
     auto number = [&header](int at, int size) {
@@ -182,237 +106,181 @@ std::optional<std::string> MissingBmpData(const std::string& path) {
            " bytes its header announces";
 }
 
+// The GDAL driver that writes files of a name's extension, or none.
+const char* DriverForName(const std::string& name) {
+    std::string extension = std::filesystem::path(name).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension == ".png") {
+        return "PNG";
+    }
+    if (extension == ".jpg" || extension == ".jpeg") {
+        return "JPEG";
+    }
+    if (extension == ".bmp") {
+        return "BMP";
+    }
+    if (extension == ".gif") {
+        return "GIF";
+    }
+    if (extension == ".tif" || extension == ".tiff") {
+        return "GTiff";
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 ImageFileSystem::ImageFileSystem() = default;
 
-ImageFileSystem::ImageFileSystem(std::string name) { LoadImageIntoMemory(std::move(name)); }
-
-static_assert(ImageFileSystem::kRedOffset == FI_RGBA_RED &&
-                  ImageFileSystem::kGreenOffset == FI_RGBA_GREEN &&
-                  ImageFileSystem::kBlueOffset == FI_RGBA_BLUE,
-              "channel offsets must follow FreeImage's byte order");
-
-ImageFileSystem::ImageFileSystem(const ImageFileSystem& other)
-    : image(other.image ? std::make_unique<fipImage>(*other.image) : nullptr),
-      filename(other.filename),
-      loadError(other.loadError),
-      fileBandCount(other.fileBandCount),
-      fileBitsPerSample(other.fileBitsPerSample) {
-    CacheGeometry();
+ImageFileSystem::ImageFileSystem(std::string name) : filename(std::move(name)) {
+    LoadImageIntoMemory();
 }
 
-ImageFileSystem& ImageFileSystem::operator=(const ImageFileSystem& other) {
-    if (this != &other) {
-        ImageFileSystem copy(other);
-        std::swap(image, copy.image);
-        filename = other.filename;
-        loadError = other.loadError;
-        fileBandCount = other.fileBandCount;
-        fileBitsPerSample = other.fileBitsPerSample;
-        CacheGeometry();
+ImageFileSystem::ImageFileSystem(std::string name, int columns, int rows, int bands)
+    : filename(std::move(name)) {
+    if (columns < 0 || rows < 0 || bands < 1) {
+        throw std::invalid_argument("Cannot make an image of " + std::to_string(columns) + " x " +
+                                    std::to_string(rows) + " pixels of " + std::to_string(bands) +
+                                    " bands");
     }
-    return *this;
-}
-
-ImageFileSystem::~ImageFileSystem() = default;
-
-void ImageFileSystem::LoadImageIntoMemory(std::string name) {
-    filename = std::move(name);
-    image = std::make_unique<fipImage>(FIT_BITMAP, 0, 0, 0);
-    fileBandCount = 0;
-    fileBitsPerSample = 0;
-    loadError = Decode();
-    if (!loadError.empty()) {
-        image = std::make_unique<fipImage>(FIT_BITMAP, 0, 0, 0);
-        fileBandCount = 0;
-        fileBitsPerSample = 0;
-    }
-    CacheGeometry();
-}
-
-std::string ImageFileSystem::Decode() {
-    std::error_code error;
-    const auto status = std::filesystem::status(filename, error);
-    if (!std::filesystem::exists(status)) {
-        return "the file does not exist";
-    }
-    if (std::filesystem::is_directory(status)) {
-        return "it is a directory";
-    }
-    errno = 0;
-    if (FILE* file = std::fopen(filename.c_str(), "rb")) {
-        std::fclose(file);
-    } else {
-        return errno != 0 ? std::strerror(errno) : "it cannot be opened";
-    }
-    FREE_IMAGE_FORMAT format = FreeImage_GetFileType(filename.c_str(), 0);
-    if (format == FIF_UNKNOWN) {
-        format = FreeImage_GetFIFFromFilename(filename.c_str());
-    }
-    if (format == FIF_UNKNOWN || FreeImage_FIFSupportsReading(format) == FALSE) {
-        return "its format is not one of the image formats that can be read";
-    }
-
-    MessageCollector messages;
-    const auto failure = [&messages] {
-        const auto early = messages.EarlyEnd();
-        return early ? "its data end before its pixels do (" + *early + ")"
-                     : "it is damaged" + messages.First();
-    };
-    if (FreeImage_FIFSupportsNoPixels(format) != FALSE) {
-        FIBITMAP* header = FreeImage_Load(format, filename.c_str(), FIF_LOAD_NOPIXELS);
-        if (header == nullptr) {
-            return failure();
-        }
-        const long long headerWidth = FreeImage_GetWidth(header);
-        const long long headerHeight = FreeImage_GetHeight(header);
-        FreeImage_Unload(header);
-        if (!Fits(headerWidth, headerHeight)) {
-            return TooLarge(headerWidth, headerHeight);
-        }
-    } else if (format == FIF_GIF) {
-        if (const auto size = GifPictureSize(filename); size && !Fits(size->first, size->second)) {
-            return TooLarge(size->first, size->second);
-        }
-    }
-    if (format == FIF_BMP) {
-        if (const auto missing = MissingBmpData(filename)) {
-            return "its data end before its pixels do (" + *missing + ")";
-        }
-    }
-    if (image->load(format, filename.c_str(), 0) == FALSE || messages.EarlyEnd()) {
-        return failure();
-    }
-    if (!Fits(image->getWidth(), image->getHeight())) {
-        return TooLarge(image->getWidth(), image->getHeight());
-    }
-    RecordFileLayout();
-
-    // FreeImage answers pixel colours only for 24- and 32-bit bitmaps, so everything else is
-    // brought to 24-bit RGB once, here. 16-bit samples keep their high byte (as the 48- and
-    // 64-bit colour conversions do) rather than being stretched over the image's own range,
-    // which would make a pixel's value depend on the rest of the picture.
-    bool converted = true;
-    if (image->getImageType() == FIT_UINT16) {
-        converted = image->convertTo8Bits() != FALSE;
-    } else if (image->getImageType() != FIT_BITMAP && image->getImageType() != FIT_RGB16 &&
-               image->getImageType() != FIT_RGBA16) {
-        converted = image->convertToType(FIT_BITMAP, TRUE) != FALSE;
-    }
-    if (converted && image->getBitsPerPixel() != 24) {
-        converted = image->convertTo24Bits() != FALSE;
-    }
-    return converted ? "" : "its pixels cannot be brought to 8-bit RGB";
-}
-
-void ImageFileSystem::RecordFileLayout() {
-    const int bitsPerPixel = static_cast<int>(image->getBitsPerPixel());
-    switch (image->getImageType()) {
-        case FIT_BITMAP: {
-            const FREE_IMAGE_COLOR_TYPE colour = image->getColorType();
-            const bool grey = colour == FIC_MINISBLACK || colour == FIC_MINISWHITE;
-            fileBandCount = bitsPerPixel == 32 ? 4 : bitsPerPixel <= 8 && grey ? 1 : 3;
-            fileBitsPerSample = bitsPerPixel <= 8 ? bitsPerPixel : bitsPerPixel >= 24 ? 8 : 5;
-            break;
-        }
-        case FIT_RGB16:
-        case FIT_RGBF:
-            fileBandCount = 3;
-            fileBitsPerSample = bitsPerPixel / 3;
-            break;
-        case FIT_RGBA16:
-        case FIT_RGBAF:
-            fileBandCount = 4;
-            fileBitsPerSample = bitsPerPixel / 4;
-            break;
-        case FIT_COMPLEX:
-            fileBandCount = 2;
-            fileBitsPerSample = bitsPerPixel / 2;
-            break;
-        default:
-            fileBandCount = 1;
-            fileBitsPerSample = bitsPerPixel;
-            break;
-    }
-}
-
-void ImageFileSystem::CacheGeometry() {
-    width = image ? static_cast<int>(image->getWidth()) : 0;
-    height = image ? static_cast<int>(image->getHeight()) : 0;
-    bandCount = 3;
-    bytesPerPixel = image ? static_cast<int>(image->getBitsPerPixel()) / 8 : 0;
-    bits = nullptr;
-    pitch = 0;
-    if (width > 0 && height > 0 && bytesPerPixel >= 3) {
-        bits = image->accessPixels();
-        pitch = static_cast<std::ptrdiff_t>(image->getScanWidth());
-    }
+    width = columns;
+    height = rows;
+    bandCount = bands;
+    rowLength = static_cast<std::size_t>(columns) * static_cast<std::size_t>(bands);
+    levels.assign(rowLength * static_cast<std::size_t>(rows), 0);
 }
 
 std::shared_ptr<ImageFileSystem> ImageFileSystem::Create(std::string filename, int width,
-                                                         int height, int bitsPerPixel) {
-    if (width < 0 || height < 0 || bitsPerPixel < 0) {
-        throw std::invalid_argument("Cannot create an image of " + std::to_string(width) + " x " +
-                                    std::to_string(height) + " pixels at " +
-                                    std::to_string(bitsPerPixel) + " bits per pixel");
-    }
-    auto created = std::make_shared<ImageFileSystem>();
-    created->filename = std::move(filename);
-    created->image = std::make_unique<fipImage>(FIT_BITMAP, static_cast<unsigned>(width),
-                                                static_cast<unsigned>(height),
-                                                static_cast<unsigned>(bitsPerPixel));
-    created->CacheGeometry();
-    return created;
+                                                         int height, int bandCount) {
+    return std::make_shared<ImageFileSystem>(std::move(filename), width, height, bandCount);
 }
 
-const unsigned char* ImageFileSystem::PixelBytes(int x, int y) const {
-    const unsigned char* line = Row(y);
-    if (line == nullptr || x < 0 || x >= width) {
-        return nullptr;
+void ImageFileSystem::LoadImageIntoMemory() {
+    loadError = Decode();
+    if (!loadError.empty()) {
+        ImageFileSystem empty;
+        empty.filename = std::move(filename);
+        empty.loadError = std::move(loadError);
+        *this = std::move(empty);
     }
-    return line + static_cast<std::size_t>(x) * static_cast<std::size_t>(bytesPerPixel);
+}
+
+std::string ImageFileSystem::Decode() {
+    try {
+        if (const auto size = GifPictureSize(filename); size && !Fits(size->first, size->second)) {
+            return TooLarge(size->first, size->second);
+        }
+        const RasterFile file(filename);
+        if (!Fits(file.Width(), file.Height())) {
+            return TooLarge(file.Width(), file.Height());
+        }
+        if (const auto missing = MissingBmpData(filename)) {
+            return "its data end before its pixels do (" + *missing + ")";
+        }
+        auto bands = file.DefaultBands();
+        file.FillStretches(bands);
+        ImageFileSystem read = std::move(*file.Read(file.Whole(), bands));
+        read.filename = std::move(filename);
+        *this = std::move(read);
+        return "";
+    } catch (const RasterFile::Error& error) {
+        return error.Reason();
+    } catch (const std::bad_alloc&) {
+        return "there is not enough memory for its pixels";
+    }
 }
 
 void ImageFileSystem::Pixel(int x, int y, imageprocessing::Pixel& out) const {
-    const unsigned char* bytes = PixelBytes(x, y);
-    out[0] = bytes ? bytes[FI_RGBA_RED] : 0;
-    out[1] = bytes ? bytes[FI_RGBA_GREEN] : 0;
-    out[2] = bytes ? bytes[FI_RGBA_BLUE] : 0;
+    for (int band = 0; band < 3; ++band) {
+        out[band] = Pixel(x, y, band);
+    }
 }
 
 unsigned char ImageFileSystem::Pixel(int x, int y, int band) const {
-    const unsigned char* bytes = PixelBytes(x, y);
-    if (bytes == nullptr) {
+    const unsigned char* row = Row(y);
+    if (row == nullptr || x < 0 || x >= width || band < 0 || band >= bandCount) {
         return 0;
     }
-    switch (band) {
-        case 0:
-            return bytes[FI_RGBA_RED];
-        case 1:
-            return bytes[FI_RGBA_GREEN];
-        case 2:
-            return bytes[FI_RGBA_BLUE];
-        default:
-            return 0;
-    }
+    return row[static_cast<std::size_t>(x) * static_cast<std::size_t>(bandCount) +
+               static_cast<std::size_t>(band)];
 }
 
 void ImageFileSystem::SetPixel(int x, int y, const imageprocessing::Pixel& value) {
-    if (x < 0 || y < 0 || x >= width || y >= height) {
+    for (int band = 0; band < std::min(3, bandCount); ++band) {
+        SetPixel(x, y, band, value[band]);
+    }
+}
+
+void ImageFileSystem::SetPixel(int x, int y, int band, unsigned char level) {
+    unsigned char* row = Row(y);
+    if (row == nullptr || x < 0 || x >= width || band < 0 || band >= bandCount) {
         return;
     }
-    RGBQUAD colour{};
-    colour.rgbRed = value[0];
-    colour.rgbGreen = value[1];
-    colour.rgbBlue = value[2];
-    image->setPixelColor(static_cast<unsigned>(x), static_cast<unsigned>(height - 1 - y), &colour);
+    row[static_cast<std::size_t>(x) * static_cast<std::size_t>(bandCount) +
+        static_cast<std::size_t>(band)] = level;
+}
+
+bool ImageFileSystem::IsAbsent(int x, int y) const {
+    const unsigned char* row = MaskRow(y);
+    return row != nullptr && x >= 0 && x < width && row[x] != 0;
+}
+
+const unsigned char* ImageFileSystem::MaskRow(int y) const {
+    if (absent.empty() || y < 0 || y >= height) {
+        return nullptr;
+    }
+    return absent.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+}
+
+void ImageFileSystem::SetMask(std::vector<unsigned char> flags) {
+    const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    if (!flags.empty() && flags.size() != pixels) {
+        throw std::invalid_argument("A mask of " + std::to_string(flags.size()) +
+                                    " flags does not fit an image of " + std::to_string(width) +
+                                    " x " + std::to_string(height) + " pixels");
+    }
+    absent = std::move(flags);
 }
 
 bool ImageFileSystem::Save() { return SaveAs(filename); }
 
 bool ImageFileSystem::SaveAs(std::string name) {
-    return image && image->save(name.c_str(), 0) != FALSE;
+    const char* driverName = DriverForName(name);
+    if (!IsLoaded() || driverName == nullptr) {
+        return false;
+    }
+    GdalMessages messages;
+    GDALDriverH memory = GDALGetDriverByName("MEM");
+    GDALDriverH driver = GDALGetDriverByName(driverName);
+    if (memory == nullptr || driver == nullptr) {
+        return false;
+    }
+    GDALDatasetH source = GDALCreate(memory, "", width, height, bandCount, GDT_Byte, nullptr);
+    if (source == nullptr) {
+        return false;
+    }
+    bool written = GDALDatasetRasterIOEx(source, GF_Write, 0, 0, width, height, levels.data(),
+                                         width, height, GDT_Byte, bandCount, nullptr, bandCount,
+                                         static_cast<GSpacing>(rowLength), 1,
+                                         nullptr) == CE_None;
+    if (written && bandCount == 3) {
+        const GDALColorInterp colours[3] = {GCI_RedBand, GCI_GreenBand, GCI_BlueBand};
+        for (int band = 0; band < 3; ++band) {
+            GDALSetRasterColorInterpretation(GDALGetRasterBand(source, band + 1), colours[band]);
+        }
+    }
+    if (written) {
+        GDALDatasetH copy = GDALCreateCopy(driver, name.c_str(), source, FALSE, nullptr, nullptr,
+                                           nullptr);
+        written = copy != nullptr;
+        if (copy != nullptr) {
+            GDALClose(copy);
+        }
+        written = written && !messages.HeardError();
+    }
+    GDALClose(source);
+    return written;
 }
 
 }  // namespace velkar::imageprocessing

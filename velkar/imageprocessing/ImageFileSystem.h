@@ -1,21 +1,25 @@
 #pragma once
 
-// One raster image held by FreeImagePlus, read and written as 8-bit red, green and blue.
-// Pixel (x, y) is column x from the left and row y from the top; the bitmap stores rows
-// bottom-up, so row y is scanline height - 1 - y. Every image that loads becomes 24-bit RGB
-// (grey gives R = G = B). A file that cannot be read leaves a 0 x 0 image and LoadError() says
-// why; images past kMaxPixelCount are refused from their header, before pixels are decoded.
-// Reads outside the image answer 0 and writes there change nothing; pixel reads may run from
-// many threads while nobody writes. Row() gives a row's bytes directly (BytesPerPixel() per
-// pixel, channels at kRedOffset, kGreenOffset, kBlueOffset). Copies hold their own pixels.
+// An image of N bands of 8-bit levels held in memory: pixel-interleaved, rows top-down, so band
+// b of column x, row y is Row(y)[x * BandCount() + b]; colour pictures hold red in band 0, green
+// in 1 and blue in 2. Loading a file reads the whole of it through RasterFile with the file's
+// default bands (an alpha band dropped, a palette expanded to red, green and blue, a single grey
+// band given as three equal bands) and samples deeper than 8 bits stretched between their 2nd
+// and 98th percentiles; an 8-bit file keeps its levels exactly. A file that cannot be read leaves
+// a 0 x 0 image and LoadError() says why; images past kMaxPixelCount are refused from their
+// header, before any pixel is decoded or any pixel buffer made.
+// An optional mask marks absent pixels (no data in the file); the georeference of the file and
+// the image's origin in it (where RasterFile read it from) travel with the pixels. Reads outside
+// the image answer 0 and writes there change nothing; reads may run from many threads while
+// nobody writes. Copies hold their own pixels.
 
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "velkar/imageprocessing/Georeference.h"
 #include "velkar/imageprocessing/Pixel.h"
-
-class fipImage;
 
 namespace velkar::imageprocessing {
 
@@ -23,26 +27,28 @@ class ImageFileSystem {
   public:
     ImageFileSystem();
     explicit ImageFileSystem(std::string filename);
-    ImageFileSystem(const ImageFileSystem& other);
-    ImageFileSystem& operator=(const ImageFileSystem& other);
-    virtual ~ImageFileSystem();
+    // A blank image: every level 0, no mask, no georeference, origin (0, 0); nothing is read or
+    // written on disk. Throws std::invalid_argument for a negative size or fewer than 1 band.
+    ImageFileSystem(std::string filename, int width, int height, int bandCount);
+    ImageFileSystem(const ImageFileSystem&) = default;
+    ImageFileSystem& operator=(const ImageFileSystem&) = default;
+    ImageFileSystem(ImageFileSystem&&) noexcept = default;
+    ImageFileSystem& operator=(ImageFileSystem&&) noexcept = default;
+    virtual ~ImageFileSystem() = default;
 
-    // A blank in-memory bitmap; nothing is read or written on disk. Negative sizes throw
-    // std::invalid_argument.
+    // A blank image as the constructor above makes it.
     static std::shared_ptr<ImageFileSystem> Create(std::string filename, int width, int height,
-                                                   int bitsPerPixel);
+                                                   int bandCount = 3);
 
-    // Larger images are refused on loading: 2^28 pixels, a scene of about 16000 x 16000. The
-    // size comes from the header, except for the rare formats whose size FreeImage cannot read
-    // alone (JPEG 2000, SGI, DDS, IFF, MNG, PICT, WBMP, XBM), which are measured once decoded.
+    // Larger images are refused where a whole image is held: 2^28 pixels, a scene of about
+    // 16000 x 16000.
     static constexpr long long kMaxPixelCount = 1LL << 28;
     // Why the last load failed, empty when it worked: missing, a directory, not permitted, an
-    // unknown format, damaged, data ending early (the decoder warned of a premature end, or an
-    // uncompressed BMP is shorter than its header says), or too many pixels. The image
-    // libraries' own messages are kept from the standard streams; they serve only this.
+    // unknown format, damaged, data ending early (the decoder said so, or an uncompressed BMP is
+    // shorter than its header says), too many pixels, or too little memory for them.
     const std::string& LoadError() const { return loadError; }
-    // The bands (1 grey, 3 colour, 4 with alpha) and the bits per sample of the loaded file
-    // before it became 8-bit RGB; 0 when nothing was loaded.
+    // The bands of the file the image was read from and the largest bits per sample among them
+    // (1 for a two-colour picture, 16 for 16-bit samples); 0 for an image not read from a file.
     int FileBandCount() const { return fileBandCount; }
     int FileBitsPerSample() const { return fileBitsPerSample; }
 
@@ -52,48 +58,73 @@ class ImageFileSystem {
     std::string Filename() const { return filename; }
     bool IsLoaded() const { return width > 0 && height > 0; }
 
-    static constexpr int kRedOffset = 2;
-    static constexpr int kGreenOffset = 1;
-    static constexpr int kBlueOffset = 0;
-    int BytesPerPixel() const { return bytesPerPixel; }
-    // The pixels of row y (0 at the top), or nullptr outside the image.
+    // The levels of row y (0 at the top), Width() * BandCount() of them, or nullptr outside the
+    // image.
     const unsigned char* Row(int y) const {
-        if (y < 0 || y >= height || bits == nullptr) {
+        if (y < 0 || y >= height) {
             return nullptr;
         }
-        return bits + static_cast<std::ptrdiff_t>(height - 1 - y) * pitch;
+        return levels.data() + static_cast<std::size_t>(y) * rowLength;
+    }
+    unsigned char* Row(int y) {
+        return const_cast<unsigned char*>(static_cast<const ImageFileSystem&>(*this).Row(y));
     }
 
+    // Bands 0, 1 and 2 into components 0, 1 and 2 (0 for a band the image lacks); the fourth
+    // component and the count are left alone.
     void Pixel(int x, int y, imageprocessing::Pixel& out) const;
-    // Band 0 red, 1 green, 2 blue.
     unsigned char Pixel(int x, int y, int band) const;
+    // Components 0, 1 and 2 into bands 0, 1 and 2, as far as the image has them.
     void SetPixel(int x, int y, const imageprocessing::Pixel& value);
+    void SetPixel(int x, int y, int band, unsigned char level);
 
-    // Saving picks the format from the name's extension; both report whether it worked.
+    // Whether the image carries a mask of absent pixels; without one every pixel is present.
+    bool HasMask() const { return !absent.empty(); }
+    bool IsAbsent(int x, int y) const;
+    // Width() flags of row y, non-zero where a pixel is absent; nullptr without a mask or
+    // outside the image.
+    const unsigned char* MaskRow(int y) const;
+    // Width() * Height() flags, row after row, non-zero where a pixel is absent; an empty list
+    // removes the mask. Throws std::invalid_argument for a list of another length.
+    void SetMask(std::vector<unsigned char> flags);
+
+    const Georeference& GetGeoreference() const { return georeference; }
+    void SetGeoreference(Georeference value) { georeference = std::move(value); }
+    // The file column and row of the image's pixel (0, 0).
+    int OriginX() const { return originX; }
+    int OriginY() const { return originY; }
+    void SetOrigin(int x, int y) {
+        originX = x;
+        originY = y;
+    }
+
+    // Saving picks the format from the name's extension (png, jpg or jpeg, bmp, gif, tif or
+    // tiff) and writes the bands as they are; both report whether it worked. Formats take the
+    // band counts GDAL's drivers take (PNG 1 to 4, JPEG 1 or 3, BMP 1 or 3, GIF 1, TIFF any).
     bool Save();
     bool SaveAs(std::string name);
 
   private:
-    void LoadImageIntoMemory(std::string name);
-    // Loads filename into image as 24-bit RGB; returns why it could not.
+    friend class RasterFile;
+
+    void LoadImageIntoMemory();
+    // Reads the whole file into this image; returns why it could not.
     std::string Decode();
-    void RecordFileLayout();
-    void CacheGeometry();
-    const unsigned char* PixelBytes(int x, int y) const;
 
     int width = 0;
     int height = 0;
-    std::unique_ptr<fipImage> image;
-    int bandCount = 0;
+    // An image without pixels still counts the three bands of a colour picture.
+    int bandCount = 3;
+    std::size_t rowLength = 0;
+    std::vector<unsigned char> levels;
+    std::vector<unsigned char> absent;
     std::string filename;
     std::string loadError;
     int fileBandCount = 0;
     int fileBitsPerSample = 0;
-    int bytesPerPixel = 0;
-    // The bitmap's first scanline (the bottom row) and the distance between scanlines; null
-    // when the image holds no 24- or 32-bit pixels.
-    const unsigned char* bits = nullptr;
-    std::ptrdiff_t pitch = 0;
+    Georeference georeference;
+    int originX = 0;
+    int originY = 0;
 };
 
 }  // namespace velkar::imageprocessing

@@ -1,7 +1,5 @@
 #include "velkar/imageprocessing/ImageMemory.h"
 
-#include <FreeImagePlus.h>
-
 #include <cmath>
 
 namespace velkar::imageprocessing {
@@ -11,7 +9,7 @@ namespace {
 // The low byte of the integer part of 255 * value, as a conversion of the real to an integer
 // would leave it. Computed in floating point so that values beyond the range of int wrap
 // instead of being undefined; NaN and infinities give 0.
-BYTE LowByteOfScaled(double value) {
+unsigned char LowByteOfScaled(double value) {
     const double whole = std::trunc(255.0 * value);
     if (!std::isfinite(whole)) {
         return 0;
@@ -20,7 +18,7 @@ BYTE LowByteOfScaled(double value) {
     if (remainder < 0) {
         remainder += 256.0;
     }
-    return static_cast<BYTE>(remainder);
+    return static_cast<unsigned char>(remainder);
 }
 
 }  // namespace
@@ -34,20 +32,19 @@ void save_image(void* memory, std::string filename) {
         throw std::invalid_argument("save_image: the image has " + std::to_string(image.Bands()) +
                                     " bands, at least 3 are needed");
     }
-    fipImage bitmap(FIT_BITMAP, static_cast<unsigned>(image.Width()),
-                    static_cast<unsigned>(image.Height()), 32);
+    ImageFileSystem bitmap(filename, image.Width(), image.Height(), 4);
     for (int j = 0; j < image.Height(); ++j) {
+        // Row j of the memory becomes row height - 1 - j from the top, the bottom row for j = 0.
+        const int row = image.Height() - 1 - j;
         for (int i = 0; i < image.Width(); ++i) {
-            RGBQUAD colour{};
-            colour.rgbRed = LowByteOfScaled(image(i, j, 0));
-            colour.rgbGreen = LowByteOfScaled(image(i, j, 1));
-            colour.rgbBlue = LowByteOfScaled(image(i, j, 2));
+            for (int b = 0; b < 3; ++b) {
+                bitmap.SetPixel(i, row, b, LowByteOfScaled(image(i, j, b)));
+            }
             // Opaque, so that viewers show the picture rather than a transparent one.
-            colour.rgbReserved = 255;
-            bitmap.setPixelColor(static_cast<unsigned>(i), static_cast<unsigned>(j), &colour);
+            bitmap.SetPixel(i, row, 3, 255);
         }
     }
-    bitmap.save(filename.c_str(), 0);
+    bitmap.Save();
 }
 
 }  // namespace velkar::imageprocessing

@@ -76,8 +76,9 @@ class ImageMemory {
     int bands = 0;
 };
 
-// Writes memory, which must point to an ImageMemory<double> of at least three bands, as a 32-bit
-// bitmap under filename (format from the extension). Each component is the low byte of the
+// Writes memory, which must point to an ImageMemory<double> of at least three bands, as a picture
+// of red, green, blue and an opaque alpha band under filename (format from the extension, one
+// that holds four bands: PNG or TIFF). Each component is the low byte of the
 // truncated 255 * value of bands 0, 1, 2 (red, green, blue). Rows are not flipped: memory row 0
 // becomes the bottom row of the saved picture. A failed save is silent; a null pointer or fewer
 // than three bands throw std::invalid_argument.

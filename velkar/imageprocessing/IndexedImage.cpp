@@ -1,13 +1,17 @@
 #include "velkar/imageprocessing/IndexedImage.h"
 
-#include <FreeImage.h>
+#include <cpl_vsi.h>
+#include <gdal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
+
+#include "velkar/imageprocessing/GdalMessages.h"
 
 namespace velkar::imageprocessing {
 
@@ -48,37 +52,58 @@ unsigned char IndexedImage::Index(int x, int y) const {
 }
 
 std::vector<unsigned char> IndexedImage::EncodePng() const {
-    const auto release = [](FIBITMAP* bitmap) { FreeImage_Unload(bitmap); };
-    std::unique_ptr<FIBITMAP, decltype(release)> bitmap(
-        FreeImage_Allocate(std::max(width, 1), std::max(height, 1), 8), release);
-    if (!bitmap) {
-        throw std::runtime_error("Cannot make a picture of " + std::to_string(width) + " x " +
-                                 std::to_string(height) + " pixels");
+    const std::string failure = "Cannot encode a picture of " + std::to_string(width) + " x " +
+                                std::to_string(height) + " pixels as PNG";
+    GdalMessages messages;
+    // GDAL encodes into a file of its in-memory file system; every call writes a file of its own,
+    // so that calls from several threads never meet.
+    static std::atomic<unsigned long long> encodings{0};
+    const std::string name = "/vsimem/velkar_indexed_image_" + std::to_string(++encodings) + ".png";
+    const int columns = std::max(width, 1);
+    const int rows = std::max(height, 1);
+    GDALDatasetH source =
+        GDALCreate(GDALGetDriverByName("MEM"), "", columns, rows, 1, GDT_Byte, nullptr);
+    if (source == nullptr) {
+        throw std::runtime_error(failure);
     }
-    RGBQUAD* colours = FreeImage_GetPalette(bitmap.get());
-    for (std::size_t i = 0; i < 256; ++i) {
-        const Colour colour = i < palette.size() ? palette[i] : Colour{0, 0, 0};
-        colours[i].rgbRed = colour[0];
-        colours[i].rgbGreen = colour[1];
-        colours[i].rgbBlue = colour[2];
-        colours[i].rgbReserved = 0;
+    GDALRasterBandH band = GDALGetRasterBand(source, 1);
+    GDALColorTableH table = GDALCreateColorTable(GPI_RGB);
+    for (int i = 0; i < 256; ++i) {
+        const Colour colour =
+            static_cast<std::size_t>(i) < palette.size() ? palette[static_cast<std::size_t>(i)]
+                                                         : Colour{0, 0, 0};
+        const GDALColorEntry entry{colour[0], colour[1], colour[2], 255};
+        GDALSetColorEntry(table, i, &entry);
     }
-    // The bitmap keeps its rows bottom-up.
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(FreeImage_GetScanLine(bitmap.get(), height - 1 - y),
-                    indices.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width),
-                    static_cast<std::size_t>(width));
+    bool encoded = GDALSetRasterColorTable(band, table) == CE_None;
+    GDALDestroyColorTable(table);
+    if (encoded && width > 0 && height > 0) {
+        encoded = GDALRasterIO(band, GF_Write, 0, 0, width, height,
+                               const_cast<unsigned char*>(indices.data()), width, height, GDT_Byte,
+                               0, 0) == CE_None;
     }
-    const auto close = [](FIMEMORY* memory) { FreeImage_CloseMemory(memory); };
-    std::unique_ptr<FIMEMORY, decltype(close)> memory(FreeImage_OpenMemory(), close);
-    if (!memory || !FreeImage_SaveToMemory(FIF_PNG, bitmap.get(), memory.get(), PNG_DEFAULT)) {
-        throw std::runtime_error("Cannot encode a picture of " + std::to_string(width) + " x " +
-                                 std::to_string(height) + " pixels as PNG");
+    GDALDatasetH png = nullptr;
+    if (encoded) {
+        png = GDALCreateCopy(GDALGetDriverByName("PNG"), name.c_str(), source, FALSE, nullptr,
+                             nullptr, nullptr);
     }
-    BYTE* data = nullptr;
-    DWORD size = 0;
-    FreeImage_AcquireMemory(memory.get(), &data, &size);
-    return std::vector<unsigned char>(data, data + size);
+    GDALClose(source);
+    if (png == nullptr) {
+        VSIUnlink(name.c_str());
+        throw std::runtime_error(failure);
+    }
+    GDALClose(png);
+    vsi_l_offset size = 0;
+    GByte* data = VSIGetMemFileBuffer(name.c_str(), &size, FALSE);
+    std::vector<unsigned char> bytes;
+    if (data != nullptr) {
+        bytes.assign(data, data + size);
+    }
+    VSIUnlink(name.c_str());
+    if (bytes.empty() || messages.HeardError()) {
+        throw std::runtime_error(failure);
+    }
+    return bytes;
 }
 
 }  // namespace velkar::imageprocessing

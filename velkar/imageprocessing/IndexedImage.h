@@ -6,6 +6,7 @@
 // EncodePng gives the picture as the bytes of a paletted PNG file.
 
 #include <array>
+#include <cstddef>
 #include <vector>
 
 namespace velkar::imageprocessing {
@@ -25,6 +26,10 @@ class IndexedImage {
     // Sets the rectangle of w x h pixels at (x, y) to index; the part outside the image is left.
     void Fill(int x, int y, int w, int h, unsigned char index);
     unsigned char Index(int x, int y) const;
+    // The Width() indices of row y; y must lie inside the picture.
+    const unsigned char* Row(int y) const {
+        return indices.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+    }
 
     // Throws std::runtime_error when the image library cannot encode the picture.
     std::vector<unsigned char> EncodePng() const;

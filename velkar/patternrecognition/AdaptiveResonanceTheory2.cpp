@@ -12,6 +12,7 @@
 #include "velkar/patternrecognition/ClassTags.h"
 #include "velkar/patternrecognition/ConfigurationTree.h"
 #include "velkar/patternrecognition/TrainingSetCheck.h"
+#include "velkar/util/InvalidParameter.h"
 
 namespace velkar::patternrecognition {
 
@@ -98,18 +99,31 @@ std::array<double, 6> ReadConstants(const ConfigurationTree& tree, const util::M
 AdaptiveResonanceTheory2::AdaptiveResonanceTheory2(int f1Size, int f2Size, double a, double b,
                                                    double c, double d, double theta, double rho)
     : f1Size(f1Size), f2Size(f2Size), a(a), b(b), c(c), d(d), theta(theta), rho(rho) {
-    if (f1Size < 1 || f2Size < 1) {
-        throw std::invalid_argument(std::string(owner) +
-                                    " needs at least one F1 unit and one F2 neuron, got " +
-                                    std::to_string(f1Size) + " and " + std::to_string(f2Size));
-    }
-    const std::pair<const char*, double> constants[] = {{"a", a}, {"b", b},         {"c", c},
-                                                        {"d", d}, {"theta", theta}, {"rho", rho}};
-    for (const auto& [name, value] : constants) {
-        const std::string problem = ConstantProblem(name, value);
-        if (!problem.empty()) {
-            throw std::invalid_argument(std::string(owner) + ": " + name + " " + problem);
+    using util::InvalidParameter;
+    const InvalidParameter::Rules rules(owner);
+    rules.AtLeast("f1Size", f1Size, 1, "the F1 layer needs at least 1 unit");
+    rules.AtLeast("f2Size", f2Size, 1, "the F2 layer needs at least 1 neuron");
+    // The rule of each constant in words; ConstantProblem words the same for model files.
+    const std::tuple<const char*, double, const char*> constants[] = {
+        {"a", a, ""},
+        {"b", b, ""},
+        {"c", c, ""},
+        {"d", d, "it must lie in [0, 1) since learning divides by 1 - d"},
+        {"theta", theta, "the noise threshold cannot be negative"},
+        {"rho", rho, "the vigilance must lie in [0, 1]"}};
+    for (const auto& [name, value, rule] : constants) {
+        if (!ConstantProblem(name, value).empty()) {
+            throw InvalidParameter(owner, name, InvalidParameter::Text(value),
+                                   std::isfinite(value) ? rule : "it must be a finite number");
         }
+    }
+    const long long weights = static_cast<long long>(f2Size) * f1Size;
+    if (weights > maxModelEntries) {
+        throw InvalidParameter(owner, "f2Size", std::to_string(f2Size),
+                               "with " + std::to_string(f1Size) + " features it needs " +
+                                   std::to_string(weights) +
+                                   " bottom-up and as many top-down weights, more than " +
+                                   std::to_string(maxModelEntries));
     }
     InitializeWeights();
     SizeWorkSpace();

@@ -21,8 +21,12 @@ namespace velkar::patternrecognition {
 
 class AdaptiveResonanceTheory2 : public PatternRecognitionAlgorithm {
   public:
+    // The most bottom-up weights (and as many top-down ones) a network may have.
+    static constexpr long long maxModelEntries = 10'000'000;
+
     // f1Size, f2Size >= 1; a, b, c finite; d in [0, 1) (learning divides by 1 - d); theta >= 0;
-    // rho in [0, 1]. std::invalid_argument otherwise.
+    // rho in [0, 1]; f1Size x f2Size at most maxModelEntries. util::InvalidParameter otherwise,
+    // naming the parameter.
     AdaptiveResonanceTheory2(int f1Size, int f2Size, double a, double b, double c, double d,
                              double theta, double rho);
     // An empty network to be filled by SetConfiguration.

@@ -8,6 +8,7 @@
 #include "velkar/patternrecognition/MatrixFile.h"
 #include "velkar/patternrecognition/ModelTree.h"
 #include "velkar/patternrecognition/TrainingSetCheck.h"
+#include "velkar/util/InvalidParameter.h"
 #include "velkar/util/Map.h"
 #include "velkar/util/Random.h"
 
@@ -27,20 +28,13 @@ LearningVectorQuantization::LearningVectorQuantization(int hidden, int outputs, 
       initialAlpha(alpha),
       iterations(iterationCount),
       trainable(true) {
-    if (outputs < 1 || hidden < outputs) {
-        throw std::invalid_argument(
-            "LearningVectorQuantization needs at least one class and at least one neuron per "
-            "class, got " +
-            std::to_string(hidden) + " neurons for " + std::to_string(outputs) + " classes");
-    }
-    if (iterationCount < 1) {
-        throw std::invalid_argument(
-            "LearningVectorQuantization needs at least one iteration, got " +
-            std::to_string(iterationCount));
-    }
-    if (!std::isfinite(alpha)) {
-        throw std::invalid_argument("LearningVectorQuantization: alpha must be finite");
-    }
+    const util::InvalidParameter::Rules rules("LearningVectorQuantization");
+    rules.AtLeast("outputCount", outputs, 1, "there must be at least 1 class");
+    // Every class needs a block of at least one neuron.
+    rules.AtLeast("hiddenCount", hidden, outputs,
+                  "at least one neuron per class, " + std::to_string(outputs) + " in all");
+    rules.AtLeast("iterations", iterationCount, 1, "at least 1 iteration is needed");
+    rules.Finite("alpha", alpha);
 }
 
 void LearningVectorQuantization::Train(

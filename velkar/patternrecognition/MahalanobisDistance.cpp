@@ -8,9 +8,11 @@
 #include <stdexcept>
 #include <utility>
 
+#include "velkar/math/CovarianceInverse.h"
 #include "velkar/patternrecognition/MatrixFile.h"
 #include "velkar/patternrecognition/ModelTree.h"
 #include "velkar/patternrecognition/TrainingSetCheck.h"
+#include "velkar/util/InvalidParameter.h"
 #include "velkar/util/Map.h"
 
 namespace velkar::patternrecognition {
@@ -19,155 +21,10 @@ namespace {
 
 using math::Matrix;
 
-// A feature whose variance, after removing what the features chosen before it explain, is below
-// this fraction of its own variance counts as a combination of those features.
-constexpr double dependenceTolerance = 1e-9;
-
 // The largest dimension whose covariance matrix stays within maxModelEntries.
 constexpr int maxDimension = 3162;
 static_assert(static_cast<long long>(maxDimension) * maxDimension <=
               MahalanobisDistance::maxModelEntries);
-
-// Every feature's standard deviation (0 for a feature of zero variance) and the features of
-// positive variance, in order.
-struct Deviations {
-    std::vector<double> scale;
-    std::vector<int> varying;
-};
-
-Deviations DeviationsOf(const Matrix<double>& s) {
-    Deviations deviations{std::vector<double>(static_cast<std::size_t>(s.Rows()), 0.0), {}};
-    for (int j = 0; j < s.Rows(); ++j) {
-        if (s(j, j) > 0.0) {
-            deviations.varying.push_back(j);
-            deviations.scale[static_cast<std::size_t>(j)] = std::sqrt(s(j, j));
-        }
-    }
-    return deviations;
-}
-
-// r ~ g g^T for the correlation matrix r of the varying features: position i of the
-// factorisation holds varying feature order[i], and columns 0 ... rank - 1 of g are filled.
-struct PivotedFactor {
-    std::vector<int> order;
-    Matrix<double> g;
-    int rank;
-};
-
-// A Cholesky factorisation of r that always continues with the feature of the largest remaining
-// variance, and stops when every remaining feature is, up to dependenceTolerance, a linear
-// combination of the chosen ones.
-PivotedFactor PivotedCholesky(const Matrix<double>& s, const Deviations& deviations) {
-    const std::vector<int>& varying = deviations.varying;
-    const std::vector<double>& scale = deviations.scale;
-    const int m = static_cast<int>(varying.size());
-    auto correlation = [&](int a, int b) {
-        const int j = varying[static_cast<std::size_t>(a)];
-        const int k = varying[static_cast<std::size_t>(b)];
-        return s(j, k) / (scale[static_cast<std::size_t>(j)] * scale[static_cast<std::size_t>(k)]);
-    };
-
-    std::vector<int> order(static_cast<std::size_t>(m));
-    std::iota(order.begin(), order.end(), 0);
-    std::vector<double> residual(static_cast<std::size_t>(m), 1.0);
-    Matrix<double> g(m, m);
-    int rank = 0;
-    for (int k = 0; k < m; ++k) {
-        int pivot = k;
-        for (int i = k + 1; i < m; ++i) {
-            if (residual[static_cast<std::size_t>(order[static_cast<std::size_t>(i)])] >
-                residual[static_cast<std::size_t>(order[static_cast<std::size_t>(pivot)])]) {
-                pivot = i;
-            }
-        }
-        const double pivotResidual =
-            residual[static_cast<std::size_t>(order[static_cast<std::size_t>(pivot)])];
-        if (!(pivotResidual > dependenceTolerance)) {
-            break;
-        }
-        std::swap(order[static_cast<std::size_t>(k)], order[static_cast<std::size_t>(pivot)]);
-        g.SwapRows(k, pivot);
-        const double diagonal = std::sqrt(pivotResidual);
-        g(k, k) = diagonal;
-        for (int i = k + 1; i < m; ++i) {
-            double value =
-                correlation(order[static_cast<std::size_t>(i)], order[static_cast<std::size_t>(k)]);
-            for (int t = 0; t < k; ++t) {
-                value -= g(i, t) * g(k, t);
-            }
-            value /= diagonal;
-            g(i, k) = value;
-            residual[static_cast<std::size_t>(order[static_cast<std::size_t>(i)])] -= value * value;
-        }
-        rank = k + 1;
-    }
-    return {std::move(order), std::move(g), rank};
-}
-
-// The pseudo-inverse g (g^T g)^-2 g^T of r ~ g g^T, scaled back by the deviations into an
-// n x n generalised inverse of s (0 in the rows and columns of features without variance).
-Matrix<double> ScaledPseudoInverse(const PivotedFactor& factor, const Deviations& deviations,
-                                   int n) {
-    const Matrix<double>& g = factor.g;
-    const int rank = factor.rank;
-    const int m = static_cast<int>(deviations.varying.size());
-    Matrix<double> gram(rank, rank);
-    for (int a = 0; a < rank; ++a) {
-        for (int b = 0; b < rank; ++b) {
-            double sum = 0.0;
-            for (int i = 0; i < m; ++i) {
-                sum += g(i, a) * g(i, b);
-            }
-            gram(a, b) = sum;
-        }
-    }
-    const Matrix<double> gramInverse = gram.Inverse();
-    Matrix<double> w(m, rank);
-    for (int i = 0; i < m; ++i) {
-        for (int b = 0; b < rank; ++b) {
-            double sum = 0.0;
-            for (int a = 0; a < rank; ++a) {
-                sum += g(i, a) * gramInverse(a, b);
-            }
-            w(i, b) = sum;
-        }
-    }
-    const std::vector<double>& scale = deviations.scale;
-    auto feature = [&](int position) {
-        return deviations
-            .varying[static_cast<std::size_t>(factor.order[static_cast<std::size_t>(position)])];
-    };
-    Matrix<double> result(n, n);
-    for (int a = 0; a < m; ++a) {
-        const int j = feature(a);
-        for (int b = 0; b < m; ++b) {
-            const int k = feature(b);
-            double sum = 0.0;
-            for (int t = 0; t < rank; ++t) {
-                sum += w(a, t) * w(b, t);
-            }
-            result(j, k) =
-                sum / (scale[static_cast<std::size_t>(j)] * scale[static_cast<std::size_t>(k)]);
-        }
-    }
-    return result;
-}
-
-// The inverse of the covariance matrix s, or its pseudo-inverse when s is singular.
-//
-// Features of zero variance are set aside. The others are scaled to unit variance (the
-// correlation matrix r), and a pivoted Cholesky factorisation finds the rank of r. At full rank
-// the result is s.Inverse(). Otherwise r ~ g g^T with g of full column rank, whose
-// pseudo-inverse is g (g^T g)^-2 g^T; scaled back it is a generalised inverse of s, and for
-// differences that lie where the training data vary it gives the same distances as any other.
-Matrix<double> InverseOrPseudoInverse(const Matrix<double>& s) {
-    const Deviations deviations = DeviationsOf(s);
-    const PivotedFactor factor = PivotedCholesky(s, deviations);
-    if (factor.rank == s.Rows()) {
-        return s.Inverse();
-    }
-    return ScaledPseudoInverse(factor, deviations, s.Rows());
-}
 
 // The training set's statistics, every feature measured from the first pattern's value.
 struct ShiftedSums {
@@ -231,10 +88,8 @@ Matrix<double> CentredCovariance(const PatternList& patterns, const std::vector<
 }  // namespace
 
 MahalanobisDistance::MahalanobisDistance(int count) : classCount(count) {
-    if (count < 1) {
-        throw std::invalid_argument("MahalanobisDistance needs at least one class, got " +
-                                    std::to_string(count));
-    }
+    const util::InvalidParameter::Rules rules("MahalanobisDistance");
+    rules.AtLeast("classCount", count, 1, "there must be at least 1 class");
 }
 
 void MahalanobisDistance::Train(std::shared_ptr<std::vector<std::shared_ptr<Pattern>>> patterns) {
@@ -259,7 +114,7 @@ void MahalanobisDistance::Train(std::shared_ptr<std::vector<std::shared_ptr<Patt
                                          : std::numeric_limits<double>::quiet_NaN();
         }
     }
-    auto newInverse = std::make_shared<Matrix<double>>(InverseOrPseudoInverse(covariance));
+    auto newInverse = std::make_shared<Matrix<double>>(math::InverseOrPseudoInverse(covariance));
 
     dimension = dim;
     means = std::move(newMeans);

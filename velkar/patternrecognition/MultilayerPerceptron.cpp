@@ -12,7 +12,9 @@
 #include "velkar/patternrecognition/ClassTags.h"
 #include "velkar/patternrecognition/ConfigurationTree.h"
 #include "velkar/patternrecognition/MinMaxNormalize.h"
+#include "velkar/patternrecognition/PerceptronKernels.h"
 #include "velkar/util/Array.h"
+#include "velkar/util/InvalidParameter.h"
 #include "velkar/util/Map.h"
 #include "velkar/util/Random.h"
 
@@ -26,6 +28,8 @@
 #endif
 
 namespace velkar::patternrecognition {
+
+using namespace perceptronkernels;
 
 namespace {
 
@@ -54,15 +58,26 @@ MultilayerPerceptron::MultilayerPerceptron(int inputCount, std::vector<int> hidd
       inputCount(inputCount),
       hiddenLayerSizes(std::move(hiddenLayerSizes)),
       trainable(true) {
-    if (inputCount < 1) {
-        throw std::invalid_argument("MultilayerPerceptron needs at least one input, got " +
-                                    std::to_string(inputCount));
+    using util::InvalidParameter;
+    const char* const owner = "MultilayerPerceptron";
+    const InvalidParameter::Rules rules(owner);
+    rules.AtLeast("inputCount", inputCount, 1, "at least one input is needed");
+    for (int size : this->hiddenLayerSizes) {
+        rules.AtLeast("hiddenLayerSizes", size, 1, "every hidden layer needs at least 1 neuron");
     }
-    for (std::size_t i = 0; i < this->hiddenLayerSizes.size(); ++i) {
-        if (this->hiddenLayerSizes[i] < 1) {
-            throw std::invalid_argument("MultilayerPerceptron hidden layer " + std::to_string(i) +
-                                        " needs at least one neuron, got " +
-                                        std::to_string(this->hiddenLayerSizes[i]));
+    // Each neuron has one weight per input of its layer and a bias; the hidden layers' weights
+    // are refused before any is allocated (the output layer, sized by the classes, comes on top).
+    long long weights = 0;
+    long long inputs = inputCount;
+    for (int size : this->hiddenLayerSizes) {
+        weights += (inputs + 1) * size;
+        inputs = size;
+        if (weights > maxModelEntries) {
+            throw InvalidParameter(owner, "hiddenLayerSizes",
+                                   InvalidParameter::Text(this->hiddenLayerSizes),
+                                   "with " + std::to_string(inputCount) +
+                                       " features the hidden layers need more than " +
+                                       std::to_string(maxModelEntries) + " weights");
         }
     }
     BuildInputAndHiddenLayers();
@@ -77,13 +92,6 @@ void MultilayerPerceptron::BuildInputAndHiddenLayers() {
     }
     freshLayers = true;
 }
-
-namespace {
-
-// Doubles per vector of the kernels below; a layer's neurons are padded to whole vectors.
-constexpr int kLanes = 4;
-
-}  // namespace
 
 void MultilayerPerceptron::Layer::Allocate(int neurons, int inputs) {
     neuronCount = neurons;
@@ -207,147 +215,6 @@ void MultilayerPerceptron::Train(std::shared_ptr<std::vector<std::shared_ptr<Pat
         }
     }
 }
-
-namespace {
-
-// The helpers below pass vectors by value, which GCC warns changes the calling convention
-// between vector widths; they are always inlined, so there is no call whose convention matters.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
-// The kernels below are written with vectors of four doubles, so that the compiler's output for
-// narrower and wider processors does the same operation on every lane.
-typedef double Vector __attribute__((vector_size(kLanes * sizeof(double))));
-
-[[gnu::always_inline]] inline Vector Load(const double* from) {
-    Vector v;
-    __builtin_memcpy(&v, from, sizeof v);
-    return v;
-}
-
-[[gnu::always_inline]] inline void Store(double* to, Vector v) {
-    __builtin_memcpy(to, &v, sizeof v);
-}
-
-[[gnu::always_inline]] inline Vector Broadcast(double value) {
-    return Vector{value, value, value, value};
-}
-
-// Calls kernel.operator()<Count>(k) for the neurons of a layer of stride lanes in blocks of
-// Count <= 4 vectors, the first neuron of each block being k, so that a block's sums stay in
-// registers.
-template <typename Kernel>
-[[gnu::always_inline]] inline void InBlocks(int stride, Kernel&& kernel) {
-    for (int k = 0; k < stride; k += 4 * kLanes) {
-        switch (std::min(4, (stride - k) / kLanes)) {
-            case 4:
-                kernel.template operator()<4>(k);
-                break;
-            case 3:
-                kernel.template operator()<3>(k);
-                break;
-            case 2:
-                kernel.template operator()<2>(k);
-                break;
-            default:
-                kernel.template operator()<1>(k);
-                break;
-        }
-    }
-}
-
-// The net inputs of Count vectors of neurons, each summed over the inputs in order.
-template <int Count>
-[[gnu::always_inline]] inline void NetInputs(const double* __restrict below,
-                                             const double* __restrict weights, std::size_t stride,
-                                             int inputs, double* __restrict nets) {
-    Vector sums[Count] = {};
-    for (int g = 0; g < inputs; ++g) {
-        const Vector value = Broadcast(below[g]);
-        const double* row = weights + static_cast<std::size_t>(g) * stride;
-        for (int v = 0; v < Count; ++v) {
-            sums[v] += value * Load(row + v * kLanes);
-        }
-    }
-    for (int v = 0; v < Count; ++v) {
-        Store(nets + v * kLanes, sums[v]);
-    }
-}
-
-// The logistic outputs 1 / (1 + e^-net) of a layer's neurons, their net inputs summed up to four
-// vectors of neurons at a time.
-[[gnu::always_inline]] inline void LayerOutputs(const double* __restrict below,
-                                                const double* __restrict weights, int neurons,
-                                                int stride, int inputs, double* __restrict nets,
-                                                double* __restrict out) {
-    const std::size_t rowStride = static_cast<std::size_t>(stride);
-    InBlocks(stride, [&]<int Count>(int k) {
-        NetInputs<Count>(below, weights + k, rowStride, inputs, nets + k);
-    });
-    // The exponentials first, so that the divisions run together.
-    for (int k = 0; k < neurons; ++k) {
-        out[k] = std::exp(-nets[k]);
-    }
-    for (int k = 0; k < neurons; ++k) {
-        out[k] = 1.0 / (1.0 + out[k]);
-    }
-}
-
-// lower[g] = the sum over the upper neurons m, in order, of weight[m][g] * upper[m], for the
-// inputs g of the upper layer but its bias. The padding lanes add weight 0 times error 0.
-[[gnu::always_inline]] inline void PropagateErrors(const double* __restrict weights, int stride,
-                                                   const double* __restrict upper, int inputs,
-                                                   double* __restrict lower) {
-    for (int g = 0; g < inputs; ++g) {
-        const double* row =
-            weights + static_cast<std::size_t>(g) * static_cast<std::size_t>(stride);
-        double sum = 0.0;
-        for (int m = 0; m < stride; m += kLanes) {
-            const Vector products = Load(row + m) * Load(upper + m);
-            for (int lane = 0; lane < kLanes; ++lane) {
-                sum += products[lane];
-            }
-        }
-        lower[g] = sum;
-    }
-}
-
-// The weights of Count vectors of neurons move by their neuron's scale times their input plus
-// momentum times their last move. The padding lanes have scale 0 and stay 0.
-template <int Count>
-[[gnu::always_inline]] inline void UpdateWeights(const double* __restrict scales, double momentum,
-                                                 const double* __restrict input, int inputs,
-                                                 std::size_t stride, double* __restrict weights,
-                                                 double* __restrict changes) {
-    Vector scale[Count];
-    for (int v = 0; v < Count; ++v) {
-        scale[v] = Load(scales + v * kLanes);
-    }
-    for (int g = 0; g < inputs; ++g) {
-        const Vector value = Broadcast(input[g]);
-        const std::size_t row = static_cast<std::size_t>(g) * stride;
-        for (int v = 0; v < Count; ++v) {
-            double* weight = weights + row + v * kLanes;
-            double* change = changes + row + v * kLanes;
-            const Vector move = scale[v] * value + momentum * Load(change);
-            Store(weight, Load(weight) + move);
-            Store(change, move);
-        }
-    }
-}
-
-// A layer's update, in blocks of up to four vectors of neurons.
-[[gnu::always_inline]] inline void LayerUpdate(const double* __restrict scales, double momentum,
-                                               const double* __restrict input, int inputs,
-                                               int stride, double* __restrict weights,
-                                               double* __restrict changes) {
-    const std::size_t rowStride = static_cast<std::size_t>(stride);
-    InBlocks(stride, [&]<int Count>(int k) {
-        UpdateWeights<Count>(scales + k, momentum, input, inputs, rowStride, weights + k,
-                             changes + k);
-    });
-}
-
-}  // namespace
 
 [[gnu::always_inline]] inline const std::vector<double>& MultilayerPerceptron::Forward(
     const double* input) {

@@ -25,8 +25,13 @@ namespace velkar::patternrecognition {
 
 class MultilayerPerceptron : public PatternRecognitionAlgorithm {
   public:
-    // inputCount >= 1 and every hidden size >= 1 (std::invalid_argument otherwise). The hidden
-    // layers get random weights in [0, 1] here; the output layer is added by Train.
+    // The most weights the hidden layers may have.
+    static constexpr long long maxModelEntries = 10'000'000;
+
+    // inputCount >= 1, every hidden size >= 1 and at most maxModelEntries hidden weights
+    // (util::InvalidParameter otherwise, naming the parameter); no iterations, or fewer, train
+    // no epoch. The hidden layers get random weights in [0, 1] here; the output layer is added
+    // by Train.
     MultilayerPerceptron(int inputCount, std::vector<int> hiddenLayerSizes, double learningRate,
                          double momentum, double maxError, int iterations);
     // An empty network to be filled by SetConfiguration; it cannot be trained.

@@ -10,6 +10,7 @@
 #include "velkar/patternrecognition/MatrixFile.h"
 #include "velkar/patternrecognition/ModelTree.h"
 #include "velkar/patternrecognition/TrainingSetCheck.h"
+#include "velkar/util/InvalidParameter.h"
 #include "velkar/util/Map.h"
 #include "velkar/util/Random.h"
 
@@ -56,14 +57,9 @@ void MoveToMeans(Matrix& points, const std::vector<const double*>& data, Matrix&
 
 PointK::PointK(int classCount, int iterationCount)
     : iterations(iterationCount), pointCount(classCount), trainable(true) {
-    if (classCount < 1) {
-        throw std::invalid_argument("PointK needs at least one point, got " +
-                                    std::to_string(classCount));
-    }
-    if (iterationCount < 0) {
-        throw std::invalid_argument("PointK: the number of iterations cannot be negative, got " +
-                                    std::to_string(iterationCount));
-    }
+    const util::InvalidParameter::Rules rules("PointK");
+    rules.AtLeast("classCount", classCount, 1, "there must be at least 1 point");
+    rules.AtLeast("iterations", iterationCount, 0, "the number of iterations cannot be negative");
 }
 
 void PointK::Train(std::shared_ptr<std::vector<std::shared_ptr<Pattern>>> patterns) {

@@ -12,6 +12,7 @@
 #include "velkar/patternrecognition/KMeans.h"
 #include "velkar/patternrecognition/MinMaxNormalize.h"
 #include "velkar/patternrecognition/TrainingSetCheck.h"
+#include "velkar/util/InvalidParameter.h"
 #include "velkar/util/Random.h"
 
 namespace velkar::patternrecognition {
@@ -101,18 +102,10 @@ RadialBasisFunctionNetwork::RadialBasisFunctionNetwork(double learningRate, int 
       epochs(epochs),
       learningRate(learningRate),
       trainable(true) {
-    if (clustersPerClass < 1) {
-        throw std::invalid_argument(std::string(owner) +
-                                    " needs at least one cluster per class, got " +
-                                    std::to_string(clustersPerClass));
-    }
-    if (epochs < 0) {
-        throw std::invalid_argument(std::string(owner) + " needs a number of epochs >= 0, got " +
-                                    std::to_string(epochs));
-    }
-    if (!std::isfinite(learningRate)) {
-        throw std::invalid_argument(std::string(owner) + " needs a finite learning rate");
-    }
+    const util::InvalidParameter::Rules rules(owner);
+    rules.AtLeast("clustersPerClass", clustersPerClass, 1, "every class needs at least 1 cluster");
+    rules.AtLeast("epochs", epochs, 0, "the number of iterations cannot be negative");
+    rules.Finite("learningRate", learningRate);
 }
 
 void RadialBasisFunctionNetwork::Train(

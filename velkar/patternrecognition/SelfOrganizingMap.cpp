@@ -11,6 +11,7 @@
 #include "velkar/patternrecognition/ClassTags.h"
 #include "velkar/patternrecognition/ConfigurationTree.h"
 #include "velkar/patternrecognition/TrainingSetCheck.h"
+#include "velkar/util/InvalidParameter.h"
 #include "velkar/util/Random.h"
 
 namespace velkar::patternrecognition {
@@ -32,23 +33,28 @@ SelfOrganizingMap::SelfOrganizingMap(int latticeSize, int problemDimension, doub
       initialLearningRate(learningRateFactor),
       iterations(iterations),
       trainable(true) {
-    if (latticeSize < 1 || problemDimension < 1) {
-        throw std::invalid_argument(std::string(owner) + " needs a lattice size and a dimension " +
-                                    "of at least 1, got " + std::to_string(latticeSize) + " and " +
-                                    std::to_string(problemDimension));
-    }
-    if (iterations < 0) {
-        throw std::invalid_argument(std::string(owner) + " needs iterations >= 0, got " +
-                                    std::to_string(iterations));
-    }
-    if (!std::isfinite(radiusFactor) || !std::isfinite(learningRateFactor)) {
-        throw std::invalid_argument(std::string(owner) + " needs finite radius and learning rate " +
-                                    "factors");
-    }
+    using util::InvalidParameter;
+    const InvalidParameter::Rules rules(owner);
+    rules.AtLeast("latticeSize", latticeSize, 1, "the lattice needs at least 1 neuron per side");
+    rules.AtLeast("problemDimension", problemDimension, 1, "at least one feature is needed");
+    rules.AtLeast("iterations", iterations, 0, "the number of iterations cannot be negative");
+    rules.Finite("radiusFactor", radiusFactor);
+    rules.Finite("learningRateFactor", learningRateFactor);
+    // Below 1 the radius time constant turns negative and the learning rate grows without bound.
     if (!(initialRadius >= 1.0)) {
-        throw std::invalid_argument(std::string(owner) + ": the initial radius lattice size x " +
-                                    "radius factor = " + std::to_string(initialRadius) +
-                                    " must be at least 1");
+        throw InvalidParameter(owner, "radiusFactor", InvalidParameter::Text(radiusFactor),
+                               "{latticeSize} x {radiusFactor} is the initial radius and must "
+                               "be at least 1");
+    }
+    // A real: latticeSize^2 x dimension can exceed every integer type.
+    const double weightCount = static_cast<double>(latticeSize) * latticeSize * problemDimension;
+    if (weightCount > maxModelEntries) {
+        throw InvalidParameter(owner, "latticeSize", std::to_string(latticeSize),
+                               "with " + std::to_string(problemDimension) +
+                                   " features {latticeSize} x {latticeSize} "
+                                   "neurons need " +
+                                   InvalidParameter::Text(weightCount) + " weights, more than " +
+                                   std::to_string(maxModelEntries));
     }
     // A radius of exactly 1 has ln = 0: the decay then stays 1 (an infinite time constant).
     const double logRadius = std::log(initialRadius);

@@ -24,10 +24,14 @@ class SelfOrganizingMap : public PatternRecognitionAlgorithm {
     // The class of a neuron that has not won a training pattern yet.
     static constexpr int unsetClass = -1;
 
-    // latticeSize, problemDimension >= 1, iterations >= 0, finite factors, and an initial radius
+    // The most weights a map may have.
+    static constexpr long long maxModelEntries = 10'000'000;
+
+    // latticeSize, problemDimension >= 1, iterations >= 0, finite factors, an initial radius
     // latticeSize * radiusFactor of at least 1 (below 1 the time constant turns negative and the
-    // learning rate grows without bound); std::invalid_argument otherwise. Draws the weights
-    // uniformly from [-1, 1].
+    // learning rate grows without bound) and at most maxModelEntries weights;
+    // util::InvalidParameter otherwise, naming the parameter. Draws the weights uniformly from
+    // [-1, 1].
     SelfOrganizingMap(int latticeSize, int problemDimension, double radiusFactor,
                       double learningRateFactor, int iterations);
     // An empty map to be filled by SetConfiguration; it cannot be trained.
