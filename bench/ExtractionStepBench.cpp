@@ -81,6 +81,7 @@ void BM_ExtractionStep(benchmark::State& state) {
     std::ostringstream report;
     const velkar::ordana::ProtocolWriter protocol(false, report, report);
     std::size_t windows = 0;
+    Folder();
     for (auto _ : state) {
         MapProcessor processor(protocol);
         processor.imageFile = (Folder() / "scene.png").string();

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <map>
 #include <set>
 
@@ -87,8 +89,21 @@ std::string WriteDescriptorFile(const std::string& path, const MapProcessor::Pol
         longestClass = std::max(longestClass, polygon->Class().size());
     }
     const std::size_t blockText = block * (longestClass + 23 * length + 1);
-    std::vector<std::string> blocks(parallel);
-    for (std::size_t start = 0; start < count; start += block * parallel) {
+    // Two rounds of blocks: with more than one thread, one is written on a thread of its own while
+    // the threads format the next into the other, so no core idles while the text goes to the
+    // file; on one thread each round is written before the next is formatted.
+    std::vector<std::string> rounds[2] = {std::vector<std::string>(parallel),
+                                          std::vector<std::string>(parallel)};
+    const std::launch writer = util::MaxThreads() > 1 ? std::launch::async : std::launch::deferred;
+    std::future<void> writing;
+    const auto write = [&file](const std::vector<std::string>& blocks, std::size_t blockCount) {
+        for (std::size_t b = 0; b < blockCount; ++b) {
+            file.Stream().write(blocks[b].data(), static_cast<std::streamsize>(blocks[b].size()));
+        }
+    };
+    std::size_t round = 0;
+    for (std::size_t start = 0; start < count; start += block * parallel, round ^= 1) {
+        std::vector<std::string>& blocks = rounds[round];
         const std::size_t blockCount = std::min(parallel, (count - start + block - 1) / block);
         util::ParallelFor(blockCount, [&](std::size_t b) {
             const std::size_t first = start + b * block;
@@ -97,9 +112,13 @@ std::string WriteDescriptorFile(const std::string& path, const MapProcessor::Pol
             FormatDescriptors(polygons, descriptors, length, first, std::min(count, first + block),
                               blocks[b]);
         });
-        for (std::size_t b = 0; b < blockCount; ++b) {
-            file.Stream().write(blocks[b].data(), static_cast<std::streamsize>(blocks[b].size()));
+        if (writing.valid()) {
+            writing.get();
         }
+        writing = std::async(writer, write, std::cref(blocks), blockCount);
+    }
+    if (writing.valid()) {
+        writing.get();
     }
     return file.Commit();
 }
