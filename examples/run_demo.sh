@@ -11,7 +11,8 @@ mkdir -p "$2"
 out="$(cd "$2" && pwd)"
 # Only what an earlier demo run wrote is removed; other files in the folder are left alone.
 rm -f "$out"/training.png "$out"/training.cct "$out"/training.cct_* "$out"/scene.png \
-    "$out"/scene_truth.cct "$out"/processing_*.cct "$out"/results_*.cct "$out"/results_*.png
+    "$out"/scene_truth.cct "$out"/processing_*.cct "$out"/results_*.cct "$out"/results_*.png \
+    "$out"/results_*.html
 
 "$build/tools/make_demo_scenes" "$out"
 cd "$out"
@@ -50,3 +51,4 @@ echo "== Windows of scene.png labelled correctly ($(basename "$status"))"
 echo
 echo "Everything the demo wrote is in $out"
 echo "The class map of scene.png (each window in its class's colour): ${status%.cct}.png"
+echo "The report pages, to open in a browser: $(ls -t "$out"/training.cct_*.html | head -n 1) and ${status%.cct}.html"

@@ -22,6 +22,7 @@
 #include "ordana/OneBasedClassifier.h"
 #include "ordana/OptionDescription.h"
 #include "ordana/OutputFile.h"
+#include "ordana/PageContent.h"
 #include "ordana/ParameterParser.h"
 #include "ordana/PolygonFile.h"
 #include "ordana/ProtocolWriter.h"
@@ -232,20 +233,21 @@ long long RunRepetition(PatternRecognitionAlgorithm& classifier, const LabelledP
     return testCount;
 }
 
-void WriteBestModel(const ExperimentSettings& settings, const ExtractionOutput& output,
-                    PatternRecognitionAlgorithm& best) {
+std::string WriteBestModel(const ExperimentSettings& settings, const ExtractionOutput& output,
+                           PatternRecognitionAlgorithm& best) {
     auto model = ComposeModel(best.Configuration(), best, output.classes, output.colors,
                               output.parameters, output.windowSize, output.colorSpace,
                               output.bands);
     // A model of a colour variant carries the variant in its name, as its descriptor file does.
     const std::string prefix =
         settings.outputPrefix + (output.colorSpace.empty() ? "" : "_" + output.colorSpace);
-    WriteModelFile(TimestampedFileName(prefix, best.FileExtension()), *model);
+    return WriteModelFile(TimestampedFileName(prefix, best.FileExtension()), *model);
 }
 
 // The repetitions of one classifier on one extraction output: the results file, the accuracy
-// report beside it and the model file of the best repetition.
-void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& output,
+// report beside it and the model file of the best repetition. Returns what the report page shows
+// of them (the matrices are those the report was written from), none when nothing was run.
+std::optional<ClassifierSection> RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& output,
                    const std::string& key, double progressStart, double progressEnd) {
     const ProtocolWriter& protocol = *settings.protocol;
     protocol.Note("Running experiments with " + key + ".");
@@ -253,7 +255,7 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
     std::shared_ptr<PatternRecognitionAlgorithm> classifier =
         ExperimentClassifier(builder, output, key, protocol);
     if (!classifier) {
-        return;
+        return std::nullopt;
     }
     const std::string resultsFile = output.descriptorFile + "-" + classifier->FileExtension();
     const std::string classifierName = classifier->Name();
@@ -268,13 +270,14 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
                          std::to_string(labelled.patterns->size()) +
                          " usable patterns, too few to train and test; the experiments with " +
                          key + " are skipped.");
-        return;
+        return std::nullopt;
     }
     const HeldOutPlan heldOutPlan = PlanHeldOut(labelled, output.classes);
     RepetitionTotals totals(output.classes.size(), heldOutPlan.reason.empty());
     OutputFile results(resultsFile);
     results.Stream().precision(15);
     const double step = experiments > 0 ? (progressEnd - progressStart) / experiments : 0.0;
+    std::vector<double> accumulatedTestAccuracy;
 
     for (int repetition = 1; repetition <= experiments && classifier; ++repetition) {
         if (settings.progress != nullptr) {
@@ -290,6 +293,7 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
             static_cast<double>(totals.testCorrect) / static_cast<double>(repetition * testSize);
         WriteAccuracies(results.Stream(), std::to_string(repetition), ":", trainingAccuracy,
                         testAccuracy);
+        accumulatedTestAccuracy.push_back(testAccuracy);
         protocol.Progress(static_cast<int>(repetition * step + progressStart));
         protocol.Note("Accumulated train " + std::to_string(repetition) + ": " +
                       StreamText(trainingAccuracy));
@@ -311,12 +315,22 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
             static_cast<double>(totals.testCorrect) / static_cast<double>(experiments * testSize));
     }
     const std::string resultsPath = results.Commit();
-    WriteAccuracyReport(
-        resultsPath + ".report",
+    const std::string extraction =
         output.parameters +
-            (output.colorSpace.empty() ? "" : " (colour space " + output.colorSpace + ")"),
-        classifierName, experiments, output.classes, totals.windowSplit, totals.heldOut,
-        heldOutPlan.reason);
+        (output.colorSpace.empty() ? "" : " (colour space " + output.colorSpace + ")");
+    const std::string reportPath =
+        WriteAccuracyReport(resultsPath + ".report", extraction, classifierName, experiments,
+                            output.classes, totals.windowSplit, totals.heldOut, heldOutPlan.reason);
+    ClassifierSection section{extraction,
+                              classifierName,
+                              experiments,
+                              std::move(accumulatedTestAccuracy),
+                              totals.windowSplit,
+                              totals.heldOut,
+                              heldOutPlan.reason,
+                              resultsPath,
+                              reportPath,
+                              ""};
 
     protocol.ForPerson(classifierName + " on " + output.descriptorFile + ":\n  window split: " +
                        totals.windowSplit.Summary(output.classes) + "\n  held-out polygons: " +
@@ -328,9 +342,10 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
                                    " classified a test pattern correctly; no model file is written."
                              : "No repetition was run, so no model file is written for " + key +
                                    ".");
-        return;
+        return section;
     }
-    WriteBestModel(settings, output, *totals.best);
+    section.modelFile = WriteBestModel(settings, output, *totals.best);
+    return section;
 }
 
 }  // namespace
@@ -382,25 +397,31 @@ PatternSet LoadPatterns(const std::string& descriptorFile, int featureCount,
     return patterns;
 }
 
-void RunExperiments(const ExperimentSettings& settings, const ExtractionOutput& output,
-                    int progressStart, int progressEnd) {
+std::vector<ClassifierSection> RunExperiments(const ExperimentSettings& settings,
+                                              const ExtractionOutput& output, int progressStart,
+                                              int progressEnd) {
     settings.protocol->Progress(progressStart);
+    std::vector<ClassifierSection> sections;
     const std::vector<std::string> keys = settings.builder->SelectedAlgorithms();
     if (output.featureCount == 0) {
         settings.protocol->Warning(
             "The " + output.algorithmName + " extraction found no window inside the " +
             "polygons (descriptor file '" + EchoedPath(output.descriptorFile) +
             "'); there is nothing to train on.");
-        return;
+        return sections;
     }
     // Each classifier runs within its share of the output's progress range.
     const double share = keys.empty() ? 0.0
                                       : static_cast<double>(progressEnd - progressStart) /
                                             static_cast<double>(keys.size());
     for (std::size_t k = 0; k < keys.size(); ++k) {
-        RunClassifier(settings, output, keys[k], progressStart + share * static_cast<double>(k),
-                      progressStart + share * static_cast<double>(k + 1));
+        if (auto section = RunClassifier(settings, output, keys[k],
+                                         progressStart + share * static_cast<double>(k),
+                                         progressStart + share * static_cast<double>(k + 1))) {
+            sections.push_back(std::move(*section));
+        }
     }
+    return sections;
 }
 
 namespace {
@@ -485,6 +506,35 @@ int CheckedExperiments(ParameterParser& parser, AlgorithmFactory& factory,
     return experiments;
 }
 
+// The report page of the run: the image with the training polygons, every classifier's
+// accuracies and matrices, the command line, the seed and the files written.
+void WritePage(ParameterParser& parser, const MapProcessor& processor,
+               const std::vector<std::shared_ptr<ExtractionOutput>>& outputs,
+               std::vector<ClassifierSection> sections, const std::string& path) {
+    ExperimentPage page;
+    page.imageFile = processor.imageFile;
+    page.polygonFile = processor.polygonFile;
+    page.image = ScenePicture(*processor.scene);
+    page.classes = PageClasses(processor.classes, processor.colors);
+    page.polygons =
+        PagePolygons(ReadPolygonFile(processor.polygonFile, true).polygons, processor.classes);
+    page.parameters = CommandLineSettings(parser.Arguments());
+    page.seed = parser.RandomSeed();
+    for (const auto& output : outputs) {
+        page.filesWritten.push_back(output->descriptorFile);
+    }
+    for (const ClassifierSection& section : sections) {
+        for (const std::string* file :
+             {&section.resultsFile, &section.reportFile, &section.modelFile}) {
+            if (!file->empty()) {
+                page.filesWritten.push_back(*file);
+            }
+        }
+    }
+    page.sections = std::move(sections);
+    WriteReportPage(path, RenderExperimentPage(page));
+}
+
 }  // namespace
 
 void RunExperimentMode(ParameterParser& parser, AlgorithmFactory& factory,
@@ -522,12 +572,18 @@ void RunExperimentMode(ParameterParser& parser, AlgorithmFactory& factory,
 
     protocol.Task("Classifying");
     const double count = static_cast<double>(outputs.size());
+    std::vector<ClassifierSection> sections;
     for (std::size_t k = 0; k < outputs.size(); ++k) {
         protocol.Note("Processing " + outputs[k]->algorithmName + " output.");
-        RunExperiments(settings, *outputs[k],
-                       static_cast<int>(static_cast<double>(k) / count * 100),
-                       static_cast<int>(static_cast<double>(k + 1) / count * 100));
+        for (ClassifierSection& section :
+             RunExperiments(settings, *outputs[k],
+                            static_cast<int>(static_cast<double>(k) / count * 100),
+                            static_cast<int>(static_cast<double>(k + 1) / count * 100))) {
+            sections.push_back(std::move(section));
+        }
     }
+    WritePage(parser, processor, outputs, std::move(sections),
+              TimestampedFileName(settings.outputPrefix, "html"));
 }
 
 }  // namespace velkar::ordana
