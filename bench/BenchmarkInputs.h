@@ -8,6 +8,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <random>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
+#include "velkar/featureextraction/WindowGrid.h"
 #include "velkar/imageprocessing/ImageFileSystem.h"
 #include "velkar/imageprocessing/Pixel.h"
 #include "velkar/math/Polygon.h"
@@ -92,6 +94,29 @@ inline void ProcessEveryIteration(benchmark::State& state,
     }
     state.counters["windows"] =
         benchmark::Counter(static_cast<double>(windows), benchmark::Counter::kIsRate);
+    state.counters["threads"] = static_cast<double>(util::MaxThreads());
+}
+
+// The windows a classification run describes on the "pixel" grid (step 1) of the extractor's
+// window size over its image, in the run's batches of 32768, at most windowLimit of them, once
+// per iteration; reports windows per second and the threads in use.
+inline void DescribePixelGrid(benchmark::State& state,
+                              featureextraction::FeatureExtractionAlgorithm& extractor,
+                              const imageprocessing::ImageFileSystem& image,
+                              std::size_t windowLimit = SIZE_MAX) {
+    constexpr std::size_t kBatch = 32768;
+    const featureextraction::WindowGrid grid(extractor.WindowSize(), 1, image.Width(),
+                                             image.Height());
+    const std::size_t total = std::min(grid.Count(), windowLimit);
+    std::vector<double> features;
+    for (auto _ : state) {
+        for (std::size_t first = 0; first < total; first += kBatch) {
+            extractor.DescribeGrid(grid, first, std::min(kBatch, total - first), features);
+            benchmark::DoNotOptimize(features.data());
+        }
+    }
+    state.counters["windows"] = benchmark::Counter(static_cast<double>(total * state.iterations()),
+                                                   benchmark::Counter::kIsRate);
     state.counters["threads"] = static_cast<double>(util::MaxThreads());
 }
 

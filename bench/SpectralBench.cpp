@@ -2,6 +2,9 @@
 // triangles, on 1 and 2 threads; reports windows (descriptors) per second. The Fourier extractor
 // (window 16, 10 coefficients: k = 3) is measured against a baseline that computes the full
 // N x N radix-2 FFT of every window and band and reads its k x k corner, on the same windows.
+// Both extractors also describe the "pixel" grid of a classification run over the first 512 x 512
+// pixels (247,009 windows) through their grid paths, and through one polygon per window (first
+// batch only) for comparison.
 
 #include <benchmark/benchmark.h>
 
@@ -201,5 +204,53 @@ void BM_WaveletDb4(benchmark::State& state) {
 BENCHMARK(BM_FourierFullRadix2)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FourierKeptCorner)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WaveletDb4)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+const std::shared_ptr<ImageFileSystem>& GridImage() {
+    static const std::shared_ptr<ImageFileSystem> image = velkar::bench::RandomColourImage(512, 1);
+    return image;
+}
+
+// Argument: threads.
+void PixelGrid(benchmark::State& state, FeatureExtractionAlgorithm& extractor,
+               std::size_t windowLimit) {
+    const velkar::util::ThreadLimit limit(static_cast<int>(state.range(0)));
+    extractor.SetImage(GridImage());
+    velkar::bench::DescribePixelGrid(state, extractor, *GridImage(), windowLimit);
+}
+
+void BM_FourierPixelGrid(benchmark::State& state) {
+    FourierTransform extractor(16, 10);
+    PixelGrid(state, extractor, SIZE_MAX);
+}
+void BM_FourierPixelGridPolygonPerWindow(benchmark::State& state) {
+    velkar::bench::PolygonPerWindow<FourierTransform> extractor(16, 10);
+    PixelGrid(state, extractor, 32768);
+}
+void BM_WaveletDb1PixelGrid(benchmark::State& state) {
+    WaveletTransform extractor(16, 2, "db1");
+    PixelGrid(state, extractor, SIZE_MAX);
+}
+void BM_WaveletDb1PixelGridPolygonPerWindow(benchmark::State& state) {
+    velkar::bench::PolygonPerWindow<WaveletTransform> extractor(16, 2, "db1");
+    PixelGrid(state, extractor, 32768);
+}
+void BM_WaveletDb4PixelGrid(benchmark::State& state) {
+    WaveletTransform extractor(16, 2, "db4");
+    PixelGrid(state, extractor, SIZE_MAX);
+}
+
+BENCHMARK(BM_FourierPixelGrid)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FourierPixelGridPolygonPerWindow)
+    ->Arg(1)
+    ->Arg(2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WaveletDb1PixelGrid)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WaveletDb1PixelGridPolygonPerWindow)
+    ->Arg(1)
+    ->Arg(2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WaveletDb4PixelGrid)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

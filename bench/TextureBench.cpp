@@ -3,8 +3,12 @@
 // windows (descriptors) per second of:
 //  - the dense reference of the tests (DenseTexture<double>): a cleared 256 x 256 array per band
 //    and displacement and three passes over its upper triangle per window, on one thread;
-//  - CoOccurrenceMatrix with every window a polygon of its own, as in a classification run, and
-//    with 16 large polygons of 64 windows each, on 1 and 2 threads.
+//  - CoOccurrenceMatrix with every window a polygon of its own, and with 16 large polygons of 64
+//    windows each, on 1 and 2 threads;
+//  - the "pixel" grid of a classification run (247,009 windows) through the grid path, which
+//    slides each window's pairs from its neighbour's, for the co-occurrence statistics and the
+//    grey-level differences on 1 and 2 threads, and through one polygon per window (the first
+//    batch only) for comparison.
 
 #include <benchmark/benchmark.h>
 
@@ -14,12 +18,14 @@
 #include "bench/BenchmarkInputs.h"
 #include "tests/featureextraction/DenseTexture.h"
 #include "velkar/featureextraction/CoOccurrenceMatrix.h"
+#include "velkar/featureextraction/GrayLevelDifferenceVector.h"
 #include "velkar/imageprocessing/ImageFileSystem.h"
 #include "velkar/util/Parallel.h"
 
 namespace {
 
 using velkar::featureextraction::CoOccurrenceMatrix;
+using velkar::featureextraction::GrayLevelDifferenceVector;
 using velkar::imageprocessing::ImageFileSystem;
 
 constexpr int kImageSize = 512;
@@ -75,6 +81,45 @@ BENCHMARK(BM_CoOccurrence)
     ->Args({kWindow, 2})
     ->Args({128, 1})
     ->Args({128, 2})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// Argument: threads.
+template <typename Extractor>
+void PixelGrid(benchmark::State& state, std::size_t windowLimit) {
+    const velkar::util::ThreadLimit limit(static_cast<int>(state.range(0)));
+    Extractor extractor(kWindow, kDx, kDy);
+    extractor.SetImage(RandomImage());
+    velkar::bench::DescribePixelGrid(state, extractor, *RandomImage(), windowLimit);
+}
+
+void BM_CoOccurrencePixelGrid(benchmark::State& state) {
+    PixelGrid<CoOccurrenceMatrix>(state, SIZE_MAX);
+}
+void BM_CoOccurrencePixelGridPolygonPerWindow(benchmark::State& state) {
+    PixelGrid<velkar::bench::PolygonPerWindow<CoOccurrenceMatrix>>(state, 32768);
+}
+void BM_GrayLevelDifferencePixelGrid(benchmark::State& state) {
+    PixelGrid<GrayLevelDifferenceVector>(state, SIZE_MAX);
+}
+void BM_GrayLevelDifferencePixelGridPolygonPerWindow(benchmark::State& state) {
+    PixelGrid<velkar::bench::PolygonPerWindow<GrayLevelDifferenceVector>>(state, 32768);
+}
+
+BENCHMARK(BM_CoOccurrencePixelGrid)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CoOccurrencePixelGridPolygonPerWindow)
+    ->Arg(1)
+    ->Arg(2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GrayLevelDifferencePixelGrid)
+    ->Arg(1)
+    ->Arg(2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GrayLevelDifferencePixelGridPolygonPerWindow)
+    ->Arg(1)
+    ->Arg(2)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 

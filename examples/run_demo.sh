@@ -12,7 +12,8 @@ out="$(cd "$2" && pwd)"
 # Only what an earlier demo run wrote is removed; other files in the folder are left alone.
 rm -f "$out"/training.png "$out"/training.cct "$out"/training.cct_* "$out"/scene.png \
     "$out"/scene_truth.cct "$out"/scene_processing_*.cct "$out"/scene_results_*.cct \
-    "$out"/scene_results_*.png "$out"/processing_*.cct "$out"/results_*.cct "$out"/results_*.png
+    "$out"/scene_results_*.png "$out"/scene_results_*.html "$out"/processing_*.cct \
+    "$out"/results_*.cct "$out"/results_*.png "$out"/results_*.html
 
 "$build/tools/make_demo_scenes" "$out"
 cd "$out"
@@ -51,3 +52,4 @@ echo "== Windows of scene.png labelled correctly ($(basename "$status"))"
 echo
 echo "Everything the demo wrote is in $out"
 echo "The class map of scene.png (each window in its class's colour): ${status%.cct}.png"
+echo "The report pages, to open in a browser: $(ls -t "$out"/training.cct_*.html | head -n 1) and ${status%.cct}.html"

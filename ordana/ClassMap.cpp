@@ -4,6 +4,7 @@
 #include <cctype>
 #include <sstream>
 
+#include "velkar/imageprocessing/PictureScaling.h"
 
 namespace velkar::ordana {
 
@@ -89,6 +90,11 @@ ClassMap::ClassMap(const std::string& geoTiffPath, int width, int height, int wi
     }
     raster = std::make_unique<imageprocessing::IndexedRasterFile>(geoTiff.TemporaryPath(), width,
                                                                   height, palette, georeference);
+    const imageprocessing::PictureSize size =
+        imageprocessing::FitWithin(width, height, kPreviewSide);
+    preview = imageprocessing::IndexedImage(size.width, size.height);
+    preview.SetPalette(palette);
+    pixelCounts.assign(classCount, 0);
 }
 
 void ClassMap::BeginStrip(int firstX, int lastX) {
@@ -108,6 +114,33 @@ void ClassMap::Paint(int x, int y, int classIndex) {
 
 void ClassMap::EndStrip() {
     raster->Write(strip, stripLeft, 0);
+    const int width = raster->Width();
+    const int height = std::min(raster->Height(), strip.Height());
+    const int right = std::min(width, stripLeft + strip.Width());
+    std::vector<long long> indexCounts(256, 0);
+    for (int y = 0; y < height; ++y) {
+        const unsigned char* row = strip.Row(y);
+        for (int x = std::max(0, stripLeft); x < right; ++x) {
+            ++indexCounts[row[x - stripLeft]];
+        }
+    }
+    for (std::size_t index = 1; index < indexCounts.size() && index - 1 < classCount; ++index) {
+        pixelCounts[index - 1] += indexCounts[index];
+    }
+    // The preview columns whose centre lies over the strip.
+    for (int px = 0; px < preview.Width(); ++px) {
+        const int x = static_cast<int>((2LL * px + 1) * width / (2LL * preview.Width()));
+        if (x < std::max(0, stripLeft) || x >= right) {
+            continue;
+        }
+        for (int py = 0; py < preview.Height(); ++py) {
+            const int y = static_cast<int>((2LL * py + 1) * raster->Height() /
+                                           (2LL * preview.Height()));
+            if (y < height) {
+                preview.Fill(px, py, 1, 1, strip.Index(x - stripLeft, y));
+            }
+        }
+    }
     strip = imageprocessing::IndexedImage(0, 0);
 }
 

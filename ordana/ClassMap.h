@@ -9,7 +9,10 @@
 // The picture is never held whole: the windows of a batch (whole grid columns) paint a strip in
 // memory, which goes into a tiled GeoTIFF of class indices (IndexedRasterFile, with the scene's
 // georeference) when the batch is done; Write copies that into the PNG. The GeoTIFF is a
-// temporary file beside the outputs, removed when the map goes.
+// temporary file beside the outputs, removed when the map goes. For the report page each strip
+// also counts the pixels of every class and fills a preview of at most kPreviewSide pixels on the
+// longer side (preview pixel (x, y) holds the map pixel under its centre), so that the page's
+// picture and legend need not read the map again.
 
 #include <array>
 #include <memory>
@@ -46,6 +49,15 @@ class ClassMap {
     // Writes the picture to path (or a numbered variant, see OutputFile); returns the path.
     std::string Write(const std::string& path);
 
+    // Twice the page's picture side, so that the page's majority scaling has pixels to choose
+    // from.
+    static constexpr int kPreviewSide = 3200;
+    // The map as painted so far, scaled to fit kPreviewSide, with the map's palette.
+    const imageprocessing::IndexedImage& Preview() const { return preview; }
+    // The pixels painted so far in each class's colour index (classes beyond the 255 indices
+    // share them and are counted under the first class of their index).
+    const std::vector<long long>& PixelCounts() const { return pixelCounts; }
+
     // The colour a colour line names, if it names one.
     static std::optional<Colour> ParseColour(const std::string& line);
     // The colour of class number classIndex with the given colour line.
@@ -55,6 +67,8 @@ class ClassMap {
     OutputFile geoTiff;
     std::unique_ptr<imageprocessing::IndexedRasterFile> raster;
     imageprocessing::IndexedImage strip{0, 0};
+    imageprocessing::IndexedImage preview{0, 0};
+    std::vector<long long> pixelCounts;
     int stripLeft = 0;
     int windowSize;
     int step;

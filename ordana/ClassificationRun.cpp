@@ -20,6 +20,7 @@
 #include "ordana/InputError.h"
 #include "ordana/InputImage.h"
 #include "ordana/ModelFile.h"
+#include "ordana/PageContent.h"
 #include "ordana/ParameterParser.h"
 #include "ordana/SceneRaster.h"
 #include "ordana/WindowFileWriter.h"
@@ -336,14 +337,19 @@ class BatchClassifier {
 
     // The count windows from first on, their features in rows of featureCount values; a window
     // whose absent flag is set holds pixels without data and stays unknown. text gets one string
-    // of label lines per chunk. Returns the windows left unknown for either reason.
+    // of label lines per chunk, and each known answer counts in windowsPerClass. Returns the
+    // windows left unknown for either reason.
     Unknown Classify(const featureextraction::WindowGrid& grid, std::size_t first,
                      std::size_t count, const std::vector<double>& features, int featureCount,
-                     const std::vector<unsigned char>& absent, std::vector<std::string>& text) {
+                     const std::vector<unsigned char>& absent, std::vector<std::string>& text,
+                     std::vector<long long>& windowsPerClass) {
         std::atomic<std::size_t> notFinite{0};
         std::atomic<std::size_t> withoutData{0};
         const std::size_t length = static_cast<std::size_t>(featureCount);
         text.resize((count + kChunk - 1) / kChunk);
+        // Each chunk counts its own answers; the counts are added up once all are done.
+        std::vector<std::vector<long long>> chunkCounts(text.size(),
+                                                        std::vector<long long>(classes.size()));
         util::ParallelFor(text.size(), [&](std::size_t chunk) {
             PatternRecognitionAlgorithm& classifier = *classifiers.Local();
             std::vector<double> row(length);
@@ -363,6 +369,9 @@ class BatchClassifier {
                     ++notFinite;
                 }
                 const bool known = answer >= 0 && answer < static_cast<int>(classes.size());
+                if (known) {
+                    ++chunkCounts[chunk][static_cast<std::size_t>(answer)];
+                }
                 const std::string_view label =
                     known ? std::string_view(classes[static_cast<std::size_t>(answer)]) : "";
                 lines.append(label.empty() ? WindowFileWriter::kUnknown : label);
@@ -370,6 +379,12 @@ class BatchClassifier {
                 picture.Paint(grid.X(first + i), grid.Y(first + i), known ? answer : -1);
             }
         });
+        windowsPerClass.resize(classes.size());
+        for (const std::vector<long long>& counts : chunkCounts) {
+            for (std::size_t c = 0; c < counts.size(); ++c) {
+                windowsPerClass[c] += counts[c];
+            }
+        }
         return {notFinite, withoutData};
     }
 
@@ -411,9 +426,11 @@ void ShowProgress(ConsoleProgress& progress, std::size_t classified,
 // of pixels the batch's windows cover is read, turned into the model's colour space and
 // described on a grid local to it, whose windows are the batch's in the same order. The results
 // file and the picture take each batch's answers as it completes.
-void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& builder,
-                     const LoadedModel& loaded, const SegmentedImage& segmented,
-                     WindowFileWriter& results, ClassMap& picture, ConsoleProgress& progress) {
+// Returns the windows answered with each class.
+std::vector<long long> ClassifyBatches(const ClassificationSettings& settings,
+                                       AlgorithmBuilder& builder, const LoadedModel& loaded,
+                                       const SegmentedImage& segmented, WindowFileWriter& results,
+                                       ClassMap& picture, ConsoleProgress& progress) {
     const WindowGrid& grid = *segmented.grid;
     const SceneRaster& scene = *segmented.scene;
     BatchClassifier classifiers(builder, loaded.model, loaded.classes, picture);
@@ -422,8 +439,9 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
     std::vector<unsigned char> absent;
     std::vector<std::string> labelText;
     BatchClassifier::Unknown unknown;
+    std::vector<long long> windowsPerClass(loaded.classes.size(), 0);
     if (grid.Count() == 0) {
-        return;
+        return windowsPerClass;
     }
     const std::size_t rows = grid.Rows();
     const std::size_t columnsPerBatch = ColumnsPerBatch(grid, settings.batchSize);
@@ -452,7 +470,8 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
         }
         picture.BeginStrip(left, grid.X(first + count - 1));
         const BatchClassifier::Unknown batchUnknown = classifiers.Classify(
-            grid, first, count, features, extractor.FeatureCount(), absent, labelText);
+            grid, first, count, features, extractor.FeatureCount(), absent, labelText,
+            windowsPerClass);
         picture.EndStrip();
         unknown.notFinite += batchUnknown.notFinite;
         unknown.absent += batchUnknown.absent;
@@ -474,19 +493,52 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
                                    " windows hold feature values that are not finite numbers; "
                                    "they stay unknown.");
     }
+    return windowsPerClass;
+}
+
+// The report page of the run: the image, the class map and the legend with each class's windows,
+// pixels and area (in map units when the image is georeferenced, otherwise in pixels), the model
+// and the files written.
+void WritePage(const ClassificationSettings& settings, const LoadedModel& loaded,
+               const SceneRaster& scene, const ClassMap& picture,
+               const std::vector<long long>& windowsPerClass,
+               const std::vector<std::string>& filesWritten, const std::string& path) {
+    ClassificationPage page;
+    page.imageFile = *settings.imageFile;
+    page.image = ScenePicture(scene);
+    page.classMap = picture.Preview();
+    page.classMapFile = filesWritten.back();
+    page.classes = PageClasses(loaded.classes, loaded.colours);
+    const PixelArea pixelArea = PixelAreaOf(scene.GetGeoreference());
+    page.areaUnit = pixelArea.unit.empty() ? "pixels" : pixelArea.unit;
+    for (std::size_t c = 0; c < page.classes.size(); ++c) {
+        page.classes[c].windows = windowsPerClass[c];
+        page.classes[c].pixels = picture.PixelCounts()[c];
+        page.classes[c].area = static_cast<double>(picture.PixelCounts()[c]) *
+                               (pixelArea.unit.empty() ? 1.0 : pixelArea.area);
+    }
+    page.modelFile = settings.modelFile;
+    page.modelParameters = ModelSettings(*loaded.model);
+    page.filesWritten = filesWritten;
+    WriteReportPage(path, RenderClassificationPage(page));
 }
 
 // The window section of the results equals the segmentation file's: it is copied, not formatted
-// again, once that file is written. The picture goes beside the results. Returns the results
-// file's path.
-std::string FinishFiles(WindowFileWriter& results, SegmentedImage& segmented,
-                        ClassMap& picture, ConsoleProgress& progress) {
+// again, once that file is written. The picture and the report page go beside the results.
+// Returns the results file's path.
+std::string FinishFiles(const ClassificationSettings& settings, const LoadedModel& loaded,
+                        WindowFileWriter& results, SegmentedImage& segmented, ClassMap& picture,
+                        const std::vector<long long>& windowsPerClass, ConsoleProgress& progress) {
     while (segmented.segmentation.wait_for(std::chrono::milliseconds(200)) !=
            std::future_status::ready) {
         ShowProgress(progress, segmented.grid->Count(), segmented);
     }
-    const std::string resultsFile = results.FinishWithCornersOf(segmented.segmentation.get());
-    picture.Write(resultsFile.substr(0, resultsFile.rfind('.')) + ".png");
+    const WindowFileWriter::Written segmentation = segmented.segmentation.get();
+    const std::string resultsFile = results.FinishWithCornersOf(segmentation);
+    const std::string base = resultsFile.substr(0, resultsFile.rfind('.'));
+    const std::string pictureFile = picture.Write(base + ".png");
+    WritePage(settings, loaded, *segmented.scene, picture, windowsPerClass,
+              {segmentation.path, resultsFile, pictureFile}, base + ".html");
     return resultsFile;
 }
 
@@ -520,8 +572,9 @@ std::string ClassifyImage(const ClassificationSettings& settings, AlgorithmBuild
                      loaded.windowSize, segmented.step, loaded.classes, loaded.colours,
                      segmented.scene->GetGeoreference());
     ConsoleProgress progress(*settings.protocol);
-    ClassifyBatches(settings, builder, loaded, segmented, results, picture, progress);
-    return FinishFiles(results, segmented, picture, progress);
+    const std::vector<long long> windowsPerClass =
+        ClassifyBatches(settings, builder, loaded, segmented, results, picture, progress);
+    return FinishFiles(settings, loaded, results, segmented, picture, windowsPerClass, progress);
 }
 
 std::string RunClassificationMode(ParameterParser& parser, AlgorithmBuilder& builder,

@@ -23,6 +23,7 @@
 #include "ordana/OneBasedClassifier.h"
 #include "ordana/OptionDescription.h"
 #include "ordana/OutputFile.h"
+#include "ordana/PageContent.h"
 #include "ordana/ParameterParser.h"
 #include "ordana/PolygonFile.h"
 #include "ordana/ProtocolWriter.h"
@@ -286,17 +287,18 @@ long long RunRepetition(PatternRecognitionAlgorithm& classifier, const LabelledP
 }
 
 // The model is named after its descriptor file, whose name holds the extractor and the colour
-// variant: "plot.cct_<time>.wca.mlp".
-void WriteBestModel(const ExtractionOutput& output, PatternRecognitionAlgorithm& best) {
+// variant: "plot.cct_<time>.wca.mlp". Returns the path written.
+std::string WriteBestModel(const ExtractionOutput& output, PatternRecognitionAlgorithm& best) {
     auto model = ComposeModel(best.Configuration(), best, output.classes, output.colors,
                               output.parameters, output.windowSize, output.colorSpace,
                               output.bands);
-    WriteModelFile(output.descriptorFile + "." + best.FileExtension(), *model);
+    return WriteModelFile(output.descriptorFile + "." + best.FileExtension(), *model);
 }
 
 // The repetitions of one classifier on one extraction output: the results file, the accuracy
-// report beside it and the model file of the best repetition.
-void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& output,
+// report beside it and the model file of the best repetition. Returns what the report page shows
+// of them (the matrices are those the report was written from), none when nothing was run.
+std::optional<ClassifierSection> RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& output,
                    const std::string& key, double progressStart, double progressEnd) {
     const ProtocolWriter& protocol = *settings.protocol;
     protocol.Note("Running experiments with " + key + ".");
@@ -304,7 +306,7 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
     std::shared_ptr<PatternRecognitionAlgorithm> classifier =
         ExperimentClassifier(builder, output, key, protocol);
     if (!classifier) {
-        return;
+        return std::nullopt;
     }
     const std::string resultsFile = output.descriptorFile + "-" + classifier->FileExtension();
     const std::string classifierName = classifier->Name();
@@ -319,7 +321,7 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
                          std::to_string(labelled.patterns->size()) +
                          " usable patterns, too few to train and test; the experiments with " +
                          key + " are skipped.");
-        return;
+        return std::nullopt;
     }
     const HeldOutPlan heldOutPlan = PlanHeldOut(labelled, output.classes);
     RepetitionTotals totals(output.classes.size(), heldOutPlan.reason.empty(),
@@ -329,6 +331,7 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
     std::ostringstream resultLines;
     resultLines.precision(15);
     const double step = experiments > 0 ? (progressEnd - progressStart) / experiments : 0.0;
+    std::vector<double> accumulatedTestAccuracy;
 
     for (int repetition = 1; repetition <= experiments && classifier; ++repetition) {
         if (settings.progress != nullptr) {
@@ -344,6 +347,7 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
             static_cast<double>(totals.testCorrect) / static_cast<double>(repetition * testSize);
         WriteAccuracies(resultLines, std::to_string(repetition), ":", trainingAccuracy,
                         testAccuracy);
+        accumulatedTestAccuracy.push_back(testAccuracy);
         protocol.Progress(static_cast<int>(repetition * step + progressStart));
         protocol.Note("Accumulated train " + std::to_string(repetition) + ": " +
                       StreamText(trainingAccuracy));
@@ -370,12 +374,22 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
     for (std::string line; std::getline(lines, line);) {
         protocol.Result(resultsPath + ": " + line);
     }
-    WriteAccuracyReport(
-        resultsPath + ".report",
+    const std::string extraction =
         output.parameters +
-            (output.colorSpace.empty() ? "" : " (colour space " + output.colorSpace + ")"),
-        classifierName, experiments, output.classes, totals.windowSplit, totals.heldOut,
-        heldOutPlan.reason, totals.clusters);
+        (output.colorSpace.empty() ? "" : " (colour space " + output.colorSpace + ")");
+    const std::string reportPath = WriteAccuracyReport(
+        resultsPath + ".report", extraction, classifierName, experiments, output.classes,
+        totals.windowSplit, totals.heldOut, heldOutPlan.reason, totals.clusters);
+    ClassifierSection section{extraction,
+                              classifierName,
+                              experiments,
+                              std::move(accumulatedTestAccuracy),
+                              totals.windowSplit,
+                              totals.heldOut,
+                              heldOutPlan.reason,
+                              resultsPath,
+                              reportPath,
+                              ""};
 
     protocol.ForPerson(AccuracySummary(classifierName, output.descriptorFile, output.classes,
                                        totals.windowSplit, totals.heldOut, heldOutPlan.reason,
@@ -386,9 +400,10 @@ void RunClassifier(const ExperimentSettings& settings, const ExtractionOutput& o
                                    " classified a test pattern correctly; no model file is written."
                              : "No repetition was run, so no model file is written for " + key +
                                    ".");
-        return;
+        return section;
     }
-    WriteBestModel(output, *totals.best);
+    section.modelFile = WriteBestModel(output, *totals.best);
+    return section;
 }
 
 }  // namespace
@@ -440,25 +455,31 @@ PatternSet LoadPatterns(const std::string& descriptorFile, int featureCount,
     return patterns;
 }
 
-void RunExperiments(const ExperimentSettings& settings, const ExtractionOutput& output,
-                    int progressStart, int progressEnd) {
+std::vector<ClassifierSection> RunExperiments(const ExperimentSettings& settings,
+                                              const ExtractionOutput& output, int progressStart,
+                                              int progressEnd) {
     settings.protocol->Progress(progressStart);
+    std::vector<ClassifierSection> sections;
     const std::vector<std::string> keys = settings.builder->SelectedAlgorithms();
     if (output.featureCount == 0) {
         settings.protocol->Warning(
             "The " + output.algorithmName + " extraction found no window inside the " +
             "polygons (descriptor file '" + EchoedPath(output.descriptorFile) +
             "'); there is nothing to train on.");
-        return;
+        return sections;
     }
     // Each classifier runs within its share of the output's progress range.
     const double share = keys.empty() ? 0.0
                                       : static_cast<double>(progressEnd - progressStart) /
                                             static_cast<double>(keys.size());
     for (std::size_t k = 0; k < keys.size(); ++k) {
-        RunClassifier(settings, output, keys[k], progressStart + share * static_cast<double>(k),
-                      progressStart + share * static_cast<double>(k + 1));
+        if (auto section = RunClassifier(settings, output, keys[k],
+                                         progressStart + share * static_cast<double>(k),
+                                         progressStart + share * static_cast<double>(k + 1))) {
+            sections.push_back(std::move(*section));
+        }
     }
+    return sections;
 }
 
 namespace {
@@ -543,6 +564,35 @@ int CheckedExperiments(ParameterParser& parser, AlgorithmFactory& factory,
     return experiments;
 }
 
+// The report page of the run: the image with the training polygons, every classifier's
+// accuracies and matrices, the command line, the seed and the files written.
+void WritePage(ParameterParser& parser, const MapProcessor& processor,
+               const std::vector<std::shared_ptr<ExtractionOutput>>& outputs,
+               std::vector<ClassifierSection> sections, const std::string& path) {
+    ExperimentPage page;
+    page.imageFile = processor.imageFile;
+    page.polygonFile = processor.polygonFile;
+    page.image = ScenePicture(*processor.scene);
+    page.classes = PageClasses(processor.classes, processor.colors);
+    page.polygons =
+        PagePolygons(ReadPolygonFile(processor.polygonFile, true).polygons, processor.classes);
+    page.parameters = CommandLineSettings(parser.Arguments());
+    page.seed = parser.RandomSeed();
+    for (const auto& output : outputs) {
+        page.filesWritten.push_back(output->descriptorFile);
+    }
+    for (const ClassifierSection& section : sections) {
+        for (const std::string* file :
+             {&section.resultsFile, &section.reportFile, &section.modelFile}) {
+            if (!file->empty()) {
+                page.filesWritten.push_back(*file);
+            }
+        }
+    }
+    page.sections = std::move(sections);
+    WriteReportPage(path, RenderExperimentPage(page));
+}
+
 }  // namespace
 
 void RunExperimentMode(ParameterParser& parser, AlgorithmFactory& factory,
@@ -578,12 +628,20 @@ void RunExperimentMode(ParameterParser& parser, AlgorithmFactory& factory,
 
     protocol.Task("Classifying");
     const double count = static_cast<double>(outputs.size());
+    std::vector<ClassifierSection> sections;
     for (std::size_t k = 0; k < outputs.size(); ++k) {
         protocol.Note("Processing " + outputs[k]->algorithmName + " output.");
-        RunExperiments(settings, *outputs[k],
-                       static_cast<int>(static_cast<double>(k) / count * 100),
-                       static_cast<int>(static_cast<double>(k + 1) / count * 100));
+        for (ClassifierSection& section :
+             RunExperiments(settings, *outputs[k],
+                            static_cast<int>(static_cast<double>(k) / count * 100),
+                            static_cast<int>(static_cast<double>(k + 1) / count * 100))) {
+            sections.push_back(std::move(section));
+        }
     }
+    WritePage(parser, processor, outputs, std::move(sections),
+              TimestampedFileName(OutputPrefixFor(processor.outputPrefix, processor.imageFile) +
+                                      processor.polygonFileName,
+                                  "html"));
 }
 
 }  // namespace velkar::ordana

@@ -7,7 +7,8 @@
 // and "test global: acc"), whose lines also go to standard output after its path
 // ("<results file>: test global: acc") when the run is not chatty; the classifier of the first
 // repetition with the most correct test patterns is stored as a model file named after the
-// descriptor file ("<descriptor file>.mlp").
+// descriptor file ("<descriptor file>.mlp"). The run of the command line ends with its report
+// page ("<polygon file>_<time>.html" beside the other outputs, see ReportPage).
 
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@
 #include "ordana/AlgorithmBuilder.h"
 #include "ordana/ExtractionOutput.h"
 #include "ordana/ProtocolWriter.h"
+#include "ordana/ReportPage.h"
 #include "velkar/patternrecognition/Pattern.h"
 
 namespace velkar::ordana {
@@ -39,8 +41,10 @@ using PatternSet = std::shared_ptr<std::vector<std::shared_ptr<patternrecognitio
 void RunExperimentMode(ParameterParser& parser, AlgorithmFactory& factory,
                        const ProtocolWriter& protocol);
 
-void RunExperiments(const ExperimentSettings& settings, const ExtractionOutput& output,
-                    int progressStart, int progressEnd);
+// Returns, for the report page, one section per classifier that ran.
+std::vector<ClassifierSection> RunExperiments(const ExperimentSettings& settings,
+                                              const ExtractionOutput& output, int progressStart,
+                                              int progressEnd);
 
 // Reads a descriptor file back: per line a class name (numbered by its position in classes,
 // from 0) and featureCount values. Anything else is rejected with an error naming file and line.

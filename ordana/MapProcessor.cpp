@@ -1,7 +1,10 @@
 #include "ordana/MapProcessor.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <map>
 #include <set>
 
@@ -14,6 +17,7 @@
 #include "ordana/OutputFile.h"
 #include "ordana/PolygonFile.h"
 #include "ordana/ProtocolWriter.h"
+#include "velkar/util/Parallel.h"
 
 namespace velkar::ordana {
 
@@ -35,38 +39,87 @@ std::string ClassOf(const MapProcessor::PolygonList& polygons, int id) {
     throw std::logic_error("no polygon has the id " + std::to_string(id));
 }
 
-// Writes one line per descriptor, its polygon's class and its values formatted as the standard
-// stream does at precision 15 (printf's "%.15g"). Returns the path written: path, or a numbered
-// variant of it when that name is taken.
-std::string WriteDescriptorFile(const std::string& path, const MapProcessor::PolygonList& polygons,
-                                const FlatDescriptors& descriptors, int featureCount) {
-    OutputFile file(path);
-    std::string text;
+// Appends the lines of descriptors first ... end - 1 to text: its polygon's class and its
+// values formatted as the standard stream does at precision 15 (printf's "%.15g").
+void FormatDescriptors(const MapProcessor::PolygonList& polygons,
+                       const FlatDescriptors& descriptors, std::size_t length, std::size_t first,
+                       std::size_t end, std::string& text) {
     char number[32];
-    const std::size_t length = static_cast<std::size_t>(featureCount);
     // Descriptors come polygon after polygon, so the class is looked up once per polygon.
     int lastId = -1;
     std::string className;
-    for (std::size_t d = 0; d < descriptors.polygonIds.size(); ++d) {
-        if (d == 0 || descriptors.polygonIds[d] != lastId) {
+    for (std::size_t d = first; d < end; ++d) {
+        if (d == first || descriptors.polygonIds[d] != lastId) {
             lastId = descriptors.polygonIds[d];
             className = ClassOf(polygons, lastId);
         }
         text += className;
         for (std::size_t k = 0; k < length; ++k) {
-            const auto end =
+            const auto written =
                 std::to_chars(number, number + sizeof number, descriptors.values[d * length + k],
                               std::chars_format::general, 15);
             text += ' ';
-            text.append(number, end.ptr);
+            text.append(number, written.ptr);
         }
         text += '\n';
-        if (text.size() >= (1 << 20)) {
-            file.Stream().write(text.data(), static_cast<std::streamsize>(text.size()));
-            text.clear();
-        }
     }
-    file.Stream().write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+// Writes one line per descriptor (FormatDescriptors). Returns the path written: path, or a
+// numbered variant of it when that name is taken.
+std::string WriteDescriptorFile(const std::string& path, const MapProcessor::PolygonList& polygons,
+                                const FlatDescriptors& descriptors, int featureCount) {
+    OutputFile file(path);
+    const std::size_t length = static_cast<std::size_t>(featureCount);
+    const std::size_t count = descriptors.polygonIds.size();
+    // Blocks of descriptors are formatted on every thread and written in descriptor order; a
+    // round of blocks is all that is held at a time. Blocks of at most kBlockValues values keep
+    // the text of a round small enough to be formatted into the same warm memory round after
+    // round, and a short file still makes a block for every thread.
+    constexpr std::size_t kBlockValues = 1 << 16;
+    const std::size_t parallel = static_cast<std::size_t>(std::max(util::MaxThreads(), 1)) * 2;
+    const std::size_t block =
+        std::max<std::size_t>(std::min(kBlockValues / std::max<std::size_t>(length, 1),
+                                       (count + parallel - 1) / parallel),
+                              1);
+    // A value takes at most 23 characters and its space ("-1.23456789012345e-308"), so a block's
+    // text fits what is reserved here and never moves while it is formatted.
+    std::size_t longestClass = 0;
+    for (const auto& polygon : polygons) {
+        longestClass = std::max(longestClass, polygon->Class().size());
+    }
+    const std::size_t blockText = block * (longestClass + 23 * length + 1);
+    // Two rounds of blocks: with more than one thread, one is written on a thread of its own while
+    // the threads format the next into the other, so no core idles while the text goes to the
+    // file; on one thread each round is written before the next is formatted.
+    std::vector<std::string> rounds[2] = {std::vector<std::string>(parallel),
+                                          std::vector<std::string>(parallel)};
+    const std::launch writer = util::MaxThreads() > 1 ? std::launch::async : std::launch::deferred;
+    std::future<void> writing;
+    const auto write = [&file](const std::vector<std::string>& blocks, std::size_t blockCount) {
+        for (std::size_t b = 0; b < blockCount; ++b) {
+            file.Stream().write(blocks[b].data(), static_cast<std::streamsize>(blocks[b].size()));
+        }
+    };
+    std::size_t round = 0;
+    for (std::size_t start = 0; start < count; start += block * parallel, round ^= 1) {
+        std::vector<std::string>& blocks = rounds[round];
+        const std::size_t blockCount = std::min(parallel, (count - start + block - 1) / block);
+        util::ParallelFor(blockCount, [&](std::size_t b) {
+            const std::size_t first = start + b * block;
+            blocks[b].clear();
+            blocks[b].reserve(blockText);
+            FormatDescriptors(polygons, descriptors, length, first, std::min(count, first + block),
+                              blocks[b]);
+        });
+        if (writing.valid()) {
+            writing.get();
+        }
+        writing = std::async(writer, write, std::cref(blocks), blockCount);
+    }
+    if (writing.valid()) {
+        writing.get();
+    }
     return file.Commit();
 }
 

@@ -6,9 +6,9 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <memory>
 #include <random>
 #include <set>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -22,6 +22,7 @@
 #include "velkar/featureextraction/GrayLevelDifferenceVector.h"
 #include "velkar/featureextraction/Hog.h"
 #include "velkar/featureextraction/ScaleInvariantFeatureTransform.h"
+#include "velkar/featureextraction/TextureHistogramExtractor.h"
 #include "velkar/featureextraction/WaveletTransform.h"
 #include "velkar/util/Parallel.h"
 
@@ -290,82 +291,246 @@ TEST(FeatureExtractionAlgorithmTest, GridWindowsTakeTheirLastDescriptorOrNaN) {
     EXPECT_THROW(echo.DescribeGrid(grid, 0, 8, features), std::logic_error);
 }
 
-// Every extractor of the library through the grid path, on the three grids of a classification
-// run over a small random image, in uneven batches, against Process on one polygon spanning each
-// window's pixels. The colour average sums overlapping windows its own way, so its real-valued
-// means may differ there by rounding (tolerance); everything else is the very same value.
-TEST(FeatureExtractionAlgorithmTest, GridPathGivesTheValuesOfOnePolygonPerWindow) {
-    constexpr int w = 6;
-    using Extractor = std::shared_ptr<FeatureExtractionAlgorithm>;
-    const std::vector<std::tuple<std::string, Extractor, double>> cases{
-        {"colour average", std::make_shared<ColorAverage>(w, false, false), 0.0},
-        {"colour average, normalised alone", std::make_shared<ColorAverage>(w, false, true), 0.0},
-        {"colour average, luminance", std::make_shared<ColorAverage>(w, true, false), 1e-12},
-        {"colour average, chromaticities", std::make_shared<ColorAverage>(w, true, true), 1e-12},
-        {"co-occurrence",
-         std::make_shared<CoOccurrenceMatrix>(w, std::vector<int>{1, 0}, std::vector<int>{0, 2}),
-         0.0},
-        {"grey-level differences",
-         std::make_shared<GrayLevelDifferenceVector>(w, std::vector<int>{1}, std::vector<int>{1}),
-         0.0},
-        {"Fourier", std::make_shared<FourierTransform>(w, 5), 0.0},
-        {"wavelets", std::make_shared<WaveletTransform>(w, 1, "db2"), 0.0},
-        {"gradient histograms", std::make_shared<Hog>(2, 2, 5), 0.0},
-        // Finds no keypoint in windows this small: the NaN values stand for that.
-        {"keypoints", std::make_shared<ScaleInvariantFeatureTransform>(1, 2), 0.0},
-    };
-    const auto image = testing::RandomPixels(23, 17, 5).Image();
-    const util::ThreadLimit twoThreads(2);
-
-    for (const auto& [sampling, step] :
-         std::vector<std::pair<std::string, int>>{{"window", w}, {"half", w / 2}, {"pixel", 1}}) {
-        // The windows of the grid, listed here the way a classification run lists them.
-        Origins windows;
-        for (int x = 0; x + w <= 23; x += step) {
-            for (int y = 0; y + w <= 17; y += step) {
-                windows.emplace_back(x, y);
+// Bands in turn random, mostly 0 (zero variance, correlation 1) and of four levels (cells
+// holding many pairs, the diagonal among them); red, green and blue for three bands. With
+// absentShare > 0, about one pixel in absentShare is marked absent.
+std::shared_ptr<imageprocessing::ImageFileSystem> MixedImage(int width, int height, unsigned seed,
+                                                             int bands = 3,
+                                                             unsigned absentShare = 0) {
+    std::mt19937 generator(seed);
+    auto image = imageprocessing::ImageFileSystem::Create("mixed.tif", width, height, bands);
+    std::vector<unsigned char> absent(static_cast<std::size_t>(width) * height, 0);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const unsigned draw = generator();
+            const int levels[3] = {static_cast<int>(draw % 256), (draw >> 8) % 9 == 0 ? 200 : 0,
+                                   static_cast<int>((draw >> 12) % 4) * 85};
+            for (int b = 0; b < bands; ++b) {
+                image->SetPixel(x, y, b, static_cast<unsigned char>(levels[b % 3]));
+            }
+            if (absentShare > 0 && (draw >> 16) % absentShare == 0) {
+                absent[static_cast<std::size_t>(y) * width + x] = 1;
             }
         }
-        const WindowGrid grid(w, step, 23, 17);
-        ASSERT_EQ(grid.Count(), windows.size());
+    }
+    if (absentShare > 0) {
+        image->SetMask(std::move(absent));
+    }
+    return image;
+}
 
-        for (const auto& [name, extractor, tolerance] : cases) {
-            extractor->SetImage(image);
-            const std::size_t length = static_cast<std::size_t>(extractor->FeatureCount());
-            std::vector<double> features;
-            for (std::size_t first = 0, count = 1; first < grid.Count();
-                 first += count, count = count * 3 + 2) {
-                count = std::min(count, grid.Count() - first);
-                std::vector<double> batch;
-                extractor->DescribeGrid(grid, first, count, batch);
-                ASSERT_EQ(batch.size(), count * length);
-                features.insert(features.end(), batch.begin(), batch.end());
+// Every extractor of the library through the grid path, on the three grids of a classification
+// run, for an even and an odd window size, in uneven batches on one thread and on two, against
+// Process on one polygon spanning each window's pixels, on images of 3, 1 and 4 bands, the last
+// with absent pixels (whose windows get NaN on both paths); the co-occurrence extractors also
+// with a window too large to slide. Values are the very same, except where a path sums its own way:
+// the colour average's real-valued means on overlapping grids and the co-occurrence extractors'
+// values, which agree to 1e-13 relative (tight enough that an entropy with a wrong empty-cell
+// weight fails). Every batching and thread count gives the same bits.
+TEST(FeatureExtractionAlgorithmTest, GridPathGivesTheValuesOfOnePolygonPerWindow) {
+    using Extractor = std::shared_ptr<FeatureExtractionAlgorithm>;
+    enum class Match { kExact, kExactOnDisjointGrids, kClose };
+    struct Case {
+        std::string name;
+        std::function<Extractor(int w)> make;
+        Match match;
+        bool threeBandsOnly = false;
+    };
+    const std::vector<int> dx{1, 0, -2};
+    const std::vector<int> dy{0, 2, 1};
+    const std::vector<Case> cases{
+        {"colour average", [](int w) { return std::make_shared<ColorAverage>(w, false, false); },
+         Match::kExact},
+        {"colour average, normalised alone",
+         [](int w) { return std::make_shared<ColorAverage>(w, false, true); }, Match::kExact, true},
+        {"colour average, luminance",
+         [](int w) { return std::make_shared<ColorAverage>(w, true, false); },
+         Match::kExactOnDisjointGrids, true},
+        {"colour average, chromaticities",
+         [](int w) { return std::make_shared<ColorAverage>(w, true, true); },
+         Match::kExactOnDisjointGrids, true},
+        {"co-occurrence", [&](int w) { return std::make_shared<CoOccurrenceMatrix>(w, dx, dy); },
+         Match::kClose},
+        {"co-occurrence, one displacement (0, 0)",
+         [](int w) {
+             return std::make_shared<CoOccurrenceMatrix>(w, std::vector<int>{0},
+                                                         std::vector<int>{0});
+         },
+         Match::kClose},
+        {"grey-level differences",
+         [&](int w) { return std::make_shared<GrayLevelDifferenceVector>(w, dx, dy); },
+         Match::kClose},
+        {"Fourier", [](int w) { return std::make_shared<FourierTransform>(w, 5); }, Match::kExact},
+        {"Fourier, every coefficient",
+         [](int w) { return std::make_shared<FourierTransform>(w, 80); }, Match::kExact},
+        {"wavelets db2", [](int w) { return std::make_shared<WaveletTransform>(w, 1, "db2"); },
+         Match::kExact},
+        {"wavelets sym2, 3 levels",
+         [](int w) { return std::make_shared<WaveletTransform>(w, 3, "sym2"); }, Match::kExact},
+        {"wavelets coif1", [](int w) { return std::make_shared<WaveletTransform>(w, 2, "coif1"); },
+         Match::kExact},
+        {"gradient histograms", [](int) { return std::make_shared<Hog>(2, 2, 5); }, Match::kExact},
+        // Finds no keypoint in most windows this small: NaN values stand for that.
+        {"keypoints", [](int) { return std::make_shared<ScaleInvariantFeatureTransform>(1, 2); },
+         Match::kExact},
+    };
+    struct Scene {
+        int width;
+        int height;
+        std::vector<int> windowSizes;
+        bool coOccurrenceOnly;
+        int bands;
+        unsigned absentShare;
+    };
+    const int large = TextureHistogramExtractor::kLargestSlidingWindow + 1;
+    const std::vector<Scene> scenes{{37, 29, {6, 7}, false, 3, 0},
+                                    {31, 26, {5, 6}, false, 1, 0},
+                                    {31, 26, {5, 6}, false, 4, 60},
+                                    {large + 3, large + 2, {large}, true, 3, 0},
+                                    {large + 2, large + 2, {large}, true, 4, 0}};
+
+    for (const Scene& scene : scenes) {
+        const auto image = MixedImage(scene.width, scene.height, 5, scene.bands, scene.absentShare);
+        for (const int w : scene.windowSizes) {
+            for (const auto& [sampling, step] : std::vector<std::pair<std::string, int>>{
+                     {"window", w}, {"half", w / 2}, {"pixel", 1}}) {
+                // The windows of the grid, listed here the way a classification run lists them.
+                Origins windows;
+                for (int x = 0; x + w <= scene.width; x += step) {
+                    for (int y = 0; y + w <= scene.height; y += step) {
+                        windows.emplace_back(x, y);
+                    }
+                }
+                const WindowGrid grid(w, step, scene.width, scene.height);
+                ASSERT_EQ(grid.Count(), windows.size());
+
+                std::size_t withAbsentPixels = 0;
+                for (const auto& [x, y] : windows) {
+                    for (int j = y; j < y + w; ++j) {
+                        for (int i = x; i < x + w; ++i) {
+                            if (image->IsAbsent(i, j)) {
+                                ++withAbsentPixels;
+                                j = y + w;
+                                break;
+                            }
+                        }
+                    }
+                }
+                // The masked scenes hold both kinds of window.
+                ASSERT_EQ(scene.absentShare > 0, withAbsentPixels > 0);
+                ASSERT_LT(withAbsentPixels, windows.size());
+
+                for (const Case& row : cases) {
+                    if ((scene.coOccurrenceOnly && row.match != Match::kClose) ||
+                        (row.threeBandsOnly && scene.bands != 3)) {
+                        continue;
+                    }
+                    SCOPED_TRACE(row.name + ", window " + std::to_string(w) + ", " + sampling +
+                                 " grid, " + std::to_string(scene.bands) + " bands" +
+                                 (scene.absentShare > 0 ? " with absent pixels" : ""));
+                    const Extractor extractor = row.make(w);
+                    extractor->SetImage(image);
+                    const std::size_t length = static_cast<std::size_t>(extractor->FeatureCount());
+                    std::vector<double> whole;
+                    {
+                        const util::ThreadLimit oneThread(1);
+                        extractor->DescribeGrid(grid, 0, grid.Count(), whole);
+                    }
+                    std::vector<double> features;
+                    const util::ThreadLimit twoThreads(2);
+                    for (std::size_t first = 0, count = 1; first < grid.Count();
+                         first += count, count = count * 3 + 2) {
+                        count = std::min(count, grid.Count() - first);
+                        std::vector<double> batch;
+                        extractor->DescribeGrid(grid, first, count, batch);
+                        ASSERT_EQ(batch.size(), count * length);
+                        features.insert(features.end(), batch.begin(), batch.end());
+                    }
+                    ASSERT_EQ(features.size(), whole.size());
+                    for (std::size_t k = 0; k < whole.size(); ++k) {
+                        ASSERT_PRED2(SameValue, features[k], whole[k]) << "value " << k;
+                    }
+
+                    for (std::size_t index = 0; index < windows.size(); ++index) {
+                        const auto [x, y] = windows[index];
+                        FeatureExtractionAlgorithm::PolygonList one{
+                            MakeRectangle(x, y, x + w, y + w)};
+                        const auto descriptors = extractor->Process(one);
+                        std::vector<double> expected(length,
+                                                     std::numeric_limits<double>::quiet_NaN());
+                        if (!descriptors.empty()) {
+                            expected.clear();
+                            for (const auto& band : descriptors.back()->Features()) {
+                                expected.insert(expected.end(), band.begin(), band.end());
+                            }
+                        }
+                        ASSERT_TRUE(!descriptors.empty() || row.name == "keypoints" ||
+                                    scene.absentShare > 0);
+                        for (std::size_t k = 0; k < length; ++k) {
+                            const double value = features[index * length + k];
+                            if (row.match == Match::kExact ||
+                                (row.match == Match::kExactOnDisjointGrids && step >= w)) {
+                                ASSERT_PRED2(SameValue, value, expected[k])
+                                    << "window (" << x << ", " << y << "), value " << k;
+                            } else if (std::isnan(expected[k])) {
+                                ASSERT_TRUE(std::isnan(value))
+                                    << "window (" << x << ", " << y << "), value " << k;
+                            } else {
+                                ASSERT_NEAR(value, expected[k], 1e-13 * std::abs(expected[k]))
+                                    << "window (" << x << ", " << y << "), value " << k;
+                            }
+                        }
+                    }
+                }
             }
+        }
+    }
+}
 
-            for (std::size_t index = 0; index < windows.size(); ++index) {
-                const auto [x, y] = windows[index];
-                FeatureExtractionAlgorithm::PolygonList one{MakeRectangle(x, y, x + w, y + w)};
-                const auto descriptors = extractor->Process(one);
-                std::vector<double> expected(length, std::numeric_limits<double>::quiet_NaN());
-                if (!descriptors.empty()) {
-                    expected.clear();
-                    for (const auto& band : descriptors.back()->Features()) {
-                        expected.insert(expected.end(), band.begin(), band.end());
-                    }
+// DescribePolygons against Process for every extractor that describes polygons into one flat
+// block: the same values to the last bit, descriptor after descriptor, with the polygon ids and
+// the windows left out for absent pixels, on random rectangles and triangles (some reaching past
+// the image) on one thread and on two, on a colour image and on one of four bands with absent
+// pixels.
+TEST(FeatureExtractionAlgorithmTest, FlatPolygonPathGivesTheValuesOfProcess) {
+    auto polygons = testing::RandomPolygons(40, 17, -8, 50, 30);
+    const std::vector<std::pair<std::string, std::shared_ptr<FeatureExtractionAlgorithm>>> cases{
+        {"colour average", std::make_shared<ColorAverage>(4, false, false)},
+        {"colour average, chromaticities", std::make_shared<ColorAverage>(4, true, true)},
+        {"co-occurrence",
+         std::make_shared<CoOccurrenceMatrix>(5, std::vector<int>{1, -1}, std::vector<int>{1, 2})},
+        {"grey-level differences",
+         std::make_shared<GrayLevelDifferenceVector>(3, std::vector<int>{0}, std::vector<int>{1})},
+        {"Fourier", std::make_shared<FourierTransform>(7, 20)},
+        {"wavelets", std::make_shared<WaveletTransform>(6, 2, "sym2")},
+        {"gradient histograms", std::make_shared<Hog>(2, 1, 6)},
+    };
+    for (const auto& [bands, absentShare] :
+         std::vector<std::pair<int, unsigned>>{{3, 0}, {4, 150}}) {
+        const auto image = MixedImage(61, 53, 9, bands, absentShare);
+        for (const auto& [name, extractor] : cases) {
+            if (name == "colour average, chromaticities" && bands != 3) {
+                continue;  // it needs red, green and blue
+            }
+            SCOPED_TRACE(name + ", " + std::to_string(bands) + " bands");
+            extractor->SetImage(image);
+            std::vector<double> values;
+            std::vector<int> ids;
+            for (const auto& descriptor : extractor->Process(polygons)) {
+                for (const auto& band : descriptor->Features()) {
+                    values.insert(values.end(), band.begin(), band.end());
                 }
-                ASSERT_EQ(descriptors.empty(), name == "keypoints") << name;
-                for (std::size_t k = 0; k < length; ++k) {
-                    const double value = features[index * length + k];
-                    if (tolerance == 0.0 || step >= w) {
-                        ASSERT_PRED2(SameValue, value, expected[k])
-                            << name << ", " << sampling << " grid, window (" << x << ", " << y
-                            << "), value " << k;
-                    } else {
-                        ASSERT_NEAR(value, expected[k], tolerance * std::abs(expected[k]))
-                            << name << ", " << sampling << " grid, window (" << x << ", " << y
-                            << "), value " << k;
-                    }
-                }
+                ids.push_back(descriptor->PolygonId());
+            }
+            const std::map<int, long long> leftOut = extractor->TakeLeftOutWindows();
+            ASSERT_GE(ids.size(), absentShare > 0 ? 15u : 40u);
+            ASSERT_EQ(absentShare > 0, !leftOut.empty());
+            for (const int threads : {1, 2}) {
+                const util::ThreadLimit limit(threads);
+                const auto flat = extractor->DescribePolygons(polygons);
+                EXPECT_EQ(flat.polygonIds, ids) << threads << " threads";
+                EXPECT_EQ(flat.values, values) << threads << " threads";
+                EXPECT_EQ(extractor->TakeLeftOutWindows(), leftOut) << threads << " threads";
             }
         }
     }
@@ -383,12 +548,16 @@ TEST(FeatureExtractionAlgorithmTest, PerBandExtractorsDescribeEveryBandAlike) {
     const std::vector<Case> cases = {
         {"color average", [] { return std::make_unique<ColorAverage>(5, false, false); }, 1},
         {"co-occurrence",
-         [] { return std::make_unique<CoOccurrenceMatrix>(6, std::vector<int>{1, 0},
-                                                          std::vector<int>{0, 2}); },
+         [] {
+             return std::make_unique<CoOccurrenceMatrix>(6, std::vector<int>{1, 0},
+                                                         std::vector<int>{0, 2});
+         },
          16},
         {"grey-level difference",
-         [] { return std::make_unique<GrayLevelDifferenceVector>(5, std::vector<int>{1},
-                                                                 std::vector<int>{1}); },
+         [] {
+             return std::make_unique<GrayLevelDifferenceVector>(5, std::vector<int>{1},
+                                                                std::vector<int>{1});
+         },
          256},
         {"Fourier", [] { return std::make_unique<FourierTransform>(6, 9); }, 9},
         {"wavelet", [] { return std::make_unique<WaveletTransform>(8, 1, "db2"); }, 4},

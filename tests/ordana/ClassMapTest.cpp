@@ -13,6 +13,7 @@
 #include "velkar/featureextraction/WindowGrid.h"
 #include "velkar/imageprocessing/ImageFileSystem.h"
 #include "velkar/imageprocessing/IndexedImage.h"
+#include "velkar/imageprocessing/PictureScaling.h"
 
 namespace {
 
@@ -53,7 +54,9 @@ TEST(ClassMapTest, ColourLinesThatNameAColour) {
 
 // Windows painted strip by strip over a grid, against the squares painted straight into one
 // picture: the PNG holds the same pixels whatever the strips, and the GeoTIFF is gone with the
-// map.
+// map. The pixel counts of the page's legend are the picture's, and its preview holds the
+// picture's pixel under the centre of each of its own (maps wider than the preview's side are
+// scaled).
 TEST(ClassMapTest, StripsPaintTheSquaresOfOnePicture) {
     struct Case {
         int width;
@@ -63,7 +66,8 @@ TEST(ClassMapTest, StripsPaintTheSquaresOfOnePicture) {
         int columnsPerStrip;
     };
     const std::vector<Case> cases = {
-        {10, 8, 6, 2, 1}, {10, 8, 6, 2, 3}, {37, 23, 5, 5, 2}, {37, 23, 7, 3, 4}, {40, 9, 4, 1, 7}};
+        {10, 8, 6, 2, 1},       {10, 8, 6, 2, 3},       {37, 23, 5, 5, 2}, {37, 23, 7, 3, 4},
+        {40, 9, 4, 1, 7},       {7000, 120, 40, 20, 37}, {6500, 70, 9, 3, 50}};
     const std::vector<std::string> classes = {"a", "b", "c"};
     const std::vector<std::string> colours = {"#010203", "nonsense", "9 8 7"};
     std::mt19937 random(12);
@@ -93,6 +97,28 @@ TEST(ClassMapTest, StripsPaintTheSquaresOfOnePicture) {
                     map.Paint(grid.X(i), grid.Y(i), answers[i]);
                 }
                 map.EndStrip();
+            }
+            std::vector<long long> pixels(classes.size(), 0);
+            for (int y = 0; y < c.height; ++y) {
+                for (int x = 0; x < c.width; ++x) {
+                    if (expected.Index(x, y) > 0) {
+                        ++pixels[expected.Index(x, y) - 1u];
+                    }
+                }
+            }
+            EXPECT_EQ(map.PixelCounts(), pixels) << c.width << " x " << c.height;
+            const auto size =
+                velkar::imageprocessing::FitWithin(c.width, c.height, ClassMap::kPreviewSide);
+            const auto& preview = map.Preview();
+            ASSERT_EQ(preview.Width(), size.width);
+            ASSERT_EQ(preview.Height(), size.height);
+            for (int py = 0; py < size.height; ++py) {
+                for (int px = 0; px < size.width; ++px) {
+                    const int x = static_cast<int>((px + 0.5) * c.width / size.width);
+                    const int y = static_cast<int>((py + 0.5) * c.height / size.height);
+                    ASSERT_EQ(preview.Index(px, py), expected.Index(x, y))
+                        << px << ", " << py << " in the case of " << c.width << " x " << c.height;
+                }
             }
             EXPECT_EQ(map.Write(png), png);
         }

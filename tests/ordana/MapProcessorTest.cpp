@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -207,6 +208,38 @@ TEST_F(MapProcessorTest, DescriptorFilesAreTheSameWithOneAndTwoThreads) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string& expected = cells[i / 25].label;
         ASSERT_EQ(lines[i].substr(0, expected.size() + 1), expected + " ") << "line " << i;
+    }
+}
+
+// A descriptor file of 300,000 lines is formatted in blocks on the worker threads and written a
+// round of blocks at a time; polygons begin and end inside blocks. Its text is, byte for byte,
+// every window's class and values printed with "%.15g", in polygon and window order, on one
+// thread and on two.
+TEST_F(MapProcessorTest, LongDescriptorFilesHoldEveryLineInOrder) {
+    const std::vector<LabelledPolygon> regions = {{"water", Rectangle(0, 0, 600, 110)},
+                                                  {"field", Rectangle(0, 110, 333, 500)},
+                                                  {"water", Rectangle(333, 110, 600, 500)}};
+    ASSERT_TRUE(ordanatest::WriteImage(ImagePath(), 600, 500, Gradient));
+    ordanatest::WritePolygonFile(folder / "plot.cct", kClasses, kColours, regions);
+    std::string expected;
+    char number[32];
+    for (const Row& row : ExpectedAverages(Gradient, regions, 1, true)) {
+        expected += row.className;
+        for (const double value : row.values) {
+            std::snprintf(number, sizeof number, " %.15g", value);
+            expected += number;
+        }
+        expected += '\n';
+    }
+    ASSERT_EQ(std::count(expected.begin(), expected.end(), '\n'), 300000);
+    for (int threads : {1, 2}) {
+        velkar::util::ThreadLimit limit(threads);
+        auto processor = Processor(false, 1, true);
+        std::vector<std::shared_ptr<ExtractionOutput>> outputs;
+        CapturedOutput([&] { outputs = processor->Process(); });
+        ASSERT_EQ(outputs.size(), 1u);
+        EXPECT_TRUE(ordanatest::ReadText(outputs[0]->descriptorFile) == expected)
+            << threads << " threads";
     }
 }
 

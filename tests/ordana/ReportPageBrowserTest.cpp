@@ -1,7 +1,8 @@
 // Opens report pages in headless Chromium, as a person would open them from disk: the page must
 // load with nothing from outside (no file, no network) and no console message, its DOM must hold
 // the accuracy reports' counts and figures and name every class, and a screenshot must show the
-// picture. Pages with planted faults prove that each of these checks can fail.
+// picture. Pages with planted faults prove that each of these checks can fail; the pages that
+// real runs of the program write are held against the files the same runs wrote.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,13 +13,17 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "common/ChildProcess.h"
 #include "common/PngDecoder.h"
 #include "common/TemporaryFolder.h"
+#include "ordana/PolygonFile.h"
+#include "ProgramRun.h"
 #include "ordana/ReportPage.h"
+#include "WorkflowFixtures.h"
 #include "ordana/ReportPageFixtures.h"
 #include "ordana/ReportPageInspection.h"
 
@@ -188,6 +193,74 @@ TEST_F(ReportPageBrowserTest, ClassificationPageShowsItsPicturesOffline) {
     EXPECT_EQ(loaded.problems, std::vector<std::string>{});
     EXPECT_EQ(reportpage::LegendNames(loaded.dom), names);
     EXPECT_GT(PictureDeviation(page), kShownPicture);
+}
+
+// The demo's scenes through the program: an experiment, then a classification of the other
+// scene with its model. Each run's page loads cleanly, shows its picture and names every class;
+// the experiment page's matrices and figures are those of the .report file the run wrote, and
+// the classification legend's windows are the labels of its results file.
+TEST_F(ReportPageBrowserTest, PagesOfRealRunsShowWhatTheRunsWrote) {
+    ASSERT_EQ(std::system((ordanatest::ShellQuote(MAKE_DEMO_SCENES_BINARY) + " " +
+                           ordanatest::ShellQuote(folder.Path().string()) + " >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    const auto experiment = ordanatest::RunOrdana(
+        ordanatest::Words("--image training.png --file training.cct --experiments 2 --seed 7 "
+                          "--wca --aws 5 --aam true --mlp --mhidden 4 --mlr 0.3 --mm 0.1 --merr "
+                          "0.5 --miter 40"),
+        folder.Path());
+    ASSERT_EQ(experiment.exitStatus, 0) << experiment.output << experiment.errors;
+    const auto reports = ordanatest::FilesWithExtension(folder.Path(), "report");
+    const auto experimentPages = ordanatest::FilesWithExtension(folder.Path(), "html");
+    const auto models = ordanatest::FilesWithExtension(folder.Path(), "mlp");
+    ASSERT_EQ(reports.size(), 1u);
+    ASSERT_EQ(experimentPages.size(), 1u);
+    ASSERT_EQ(models.size(), 1u);
+    EXPECT_NE(experiment.errors.find("Wrote " + experimentPages[0].filename().string()),
+              std::string::npos)
+        << experiment.errors;
+    const std::vector<std::string> classes = {"water", "forest", "field", "urban"};
+
+    const LoadedPage experimentPage = LoadPage(experimentPages[0]);
+    EXPECT_EQ(experimentPage.problems, std::vector<std::string>{});
+    const auto reportSections = reportpage::ReadReport(reportpage::ReadFile(reports[0].string()));
+    ASSERT_EQ(reportSections.size(), 2u);
+    EXPECT_EQ(reportSections[0].rows.size(), classes.size());
+    EXPECT_EQ(reportpage::PageSections(experimentPage.dom), reportSections);
+    EXPECT_EQ(reportpage::LegendNames(experimentPage.dom), classes);
+    EXPECT_GT(PictureDeviation(experimentPages[0]), kShownPicture);
+
+    const auto classification = ordanatest::RunOrdana(
+        {"--image", "scene.png", "--modelfile", models[0].filename().string(), "--sampling",
+         "half"},
+        folder.Path());
+    ASSERT_EQ(classification.exitStatus, 0) << classification.output << classification.errors;
+    std::vector<std::filesystem::path> classificationPages;
+    for (const auto& page : ordanatest::FilesWithExtension(folder.Path(), "html")) {
+        if (page.filename().string().rfind("scene_results_", 0) == 0) {
+            classificationPages.push_back(page);
+        }
+    }
+    ASSERT_EQ(classificationPages.size(), 1u);
+    std::filesystem::path resultsFile = classificationPages[0];
+    resultsFile.replace_extension(".cct");
+    std::map<std::string, long long> labels;
+    for (const auto& window :
+         velkar::ordana::ReadPolygonFile(resultsFile.string(), false).polygons) {
+        ++labels[window->Class()];
+    }
+    const LoadedPage classificationPage = LoadPage(classificationPages[0]);
+    EXPECT_EQ(classificationPage.problems, std::vector<std::string>{});
+    const auto legend = reportpage::LegendRows(classificationPage.dom);
+    ASSERT_EQ(legend.size(), classes.size());
+    for (std::size_t c = 0; c < classes.size(); ++c) {
+        ASSERT_EQ(legend[c].size(), 4u);
+        EXPECT_EQ(legend[c][0], classes[c]);
+        EXPECT_EQ(legend[c][1], std::to_string(labels[classes[c]])) << classes[c];
+        // Without a georeference the area is counted in pixels.
+        EXPECT_EQ(legend[c][3], legend[c][2]) << classes[c];
+    }
+    EXPECT_GT(PictureDeviation(classificationPages[0]), kShownPicture);
 }
 
 TEST_F(ReportPageBrowserTest, BrokenPagesAreCaught) {

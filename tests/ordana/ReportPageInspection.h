@@ -192,6 +192,17 @@ std::vector<Section> ReportSections(const Page& page) {
     return sections;
 }
 
+// The cells of the legend's rows: the class name, then its counts as written.
+inline std::vector<std::vector<std::string>> LegendRows(const std::string& html) {
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string& table : Pieces(html, "<table class=\"legend\"", "</table>")) {
+        for (const auto& row : BodyRows(table)) {
+            rows.push_back(row);
+        }
+    }
+    return rows;
+}
+
 // The class names in the first cells of the legend's rows.
 inline std::vector<std::string> LegendNames(const std::string& html) {
     std::vector<std::string> names;

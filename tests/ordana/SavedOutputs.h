@@ -3,13 +3,14 @@
 // Saved outputs of the program: what it printed and every file it wrote, as one text that can
 // be compared with a copy kept under tests/ordana/saved. Time stamps in names and text become
 // "_<time>", the lines that time an extraction step are left out (they measure this machine),
-// a picture is given as its size and its pixels, and a long text file as its beginning and a
-// hash of the whole. Setting
+// a picture is given as its size and its pixels, a report page with its pictures as hashes,
+// and a long text file as its beginning and a hash of the whole. Setting
 // ORDANA_SAVE_OUTPUTS=1 in the environment writes the texts over the kept copies instead of
 // comparing them (after a deliberate change of what the program writes).
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -100,6 +101,29 @@ inline std::string TextFileText(const std::string& text) {
            hex + "\n";
 }
 
+// A report page with every embedded picture given as its length and hash: the page's text is
+// kept whole, the pictures' bytes are held by the tests of the page itself.
+inline std::string PageFileText(const std::string& html) {
+    static const std::string dataUri = "data:image/png;base64,";
+    std::string text;
+    std::size_t done = 0;
+    for (std::size_t at = html.find(dataUri); at != std::string::npos;
+         at = html.find(dataUri, done)) {
+        const std::size_t start = at + dataUri.size();
+        const std::size_t end = std::min(html.find('"', start), html.size());
+        unsigned long long hash = 14695981039346656037ull;
+        for (std::size_t i = start; i < end; ++i) {
+            hash = (hash ^ static_cast<unsigned char>(html[i])) * 1099511628211ull;
+        }
+        char hex[24];
+        std::snprintf(hex, sizeof hex, "%016llx", hash);
+        text += html.substr(done, start - done) + "<" + std::to_string(end - start) +
+                " characters, hash " + hex + ">";
+        done = end;
+    }
+    return text + html.substr(done);
+}
+
 // One run's arguments, exit status, output and errors.
 inline std::string RunText(const std::vector<std::string>& arguments,
                            const std::filesystem::path& folder) {
@@ -126,8 +150,9 @@ inline std::string FilesText(const std::filesystem::path& folder,
     std::string text;
     for (const auto& [name, path] : files) {
         text += "=== " + name + "\n" +
-                (path.extension() == ".png" ? PictureText(path)
-                                            : TextFileText(WithoutTimestamps(ReadText(path))));
+                (path.extension() == ".png"    ? PictureText(path)
+                 : path.extension() == ".html" ? PageFileText(WithoutTimestamps(ReadText(path)))
+                                               : TextFileText(WithoutTimestamps(ReadText(path))));
     }
     return text;
 }

@@ -7,7 +7,11 @@
 // deviation, energy, correlation and entropy. Each statistic sums over the upper triangle a <= c
 // with weight 1 on the diagonal and 2 off it; the mean and deviation are those of the row level a;
 // empty cells enter the entropy as machine epsilon. A band of zero variance has correlation 1.
-// Windows, histograms and threads are TextureHistogramExtractor's.
+// Windows, histograms and threads are TextureHistogramExtractor's. The grid path
+// keeps whole-number sums of each window's pairs up to date as it slides (level sums, squared
+// cell counts, and exact fixed-point sums of the homogeneity and entropy terms), so a window's
+// statistics come from a few sums instead of its cells; they equal the polygon path's to about
+// 1e-15 relative, that path's own rounding.
 
 #include <string>
 #include <vector>
@@ -35,6 +39,8 @@ class CoOccurrenceMatrix : public TextureHistogramExtractor {
   protected:
     void Fold(const TextureHistogram2D::Histogram& histogram, int displacement, int band,
               double* out) const override;
+    void DescribeSlidingGrid(const WindowGrid& grid, std::size_t first, std::size_t count,
+                             double* features) override;
 };
 
 }  // namespace velkar::featureextraction

@@ -56,6 +56,21 @@ bool FeatureExtractionAlgorithm::HasAbsentPixel(long long x, long long y, long l
     return absentPixels && absentPixels->Count(x, y, width, height) > 0;
 }
 
+void FeatureExtractionAlgorithm::LeaveOutAbsentWindows(const WindowGrid& grid, std::size_t first,
+                                                       std::size_t count, double* features) const {
+    if (!absentPixels) {
+        return;
+    }
+    const std::size_t length = static_cast<std::size_t>(FeatureCount());
+    const int w = grid.WindowSize();
+    for (std::size_t n = 0; n < count; ++n) {
+        if (HasAbsentPixel(grid.X(first + n), grid.Y(first + n), w, w)) {
+            std::fill(features + n * length, features + (n + 1) * length,
+                      std::numeric_limits<double>::quiet_NaN());
+        }
+    }
+}
+
 void FeatureExtractionAlgorithm::CountLeftOut(const math::Polygon& polygon,
                                               long long windows) const {
     if (windows > 0) {
@@ -134,8 +149,18 @@ void FeatureExtractionAlgorithm::ForEachCoveredWindow(const math::Polygon& polyg
     LayWindows(polygon, windowSize, windowSize - 1, visit);
 }
 
+std::size_t FeatureExtractionAlgorithm::CountWindows(const math::Polygon& polygon, int windowSize,
+                                                     bool coveredCorners) const {
+    std::size_t count = 0;
+    LayWindows(
+        polygon, windowSize, coveredCorners ? windowSize - 1 : windowSize,
+        [&count](int, int) { ++count; }, false);
+    return count;
+}
+
 void FeatureExtractionAlgorithm::LayWindows(const math::Polygon& polygon, int windowSize,
-                                            int cornerReach, const WindowVisitor& visit) const {
+                                            int cornerReach, const WindowVisitor& visit,
+                                            bool countLeftOut) const {
     if (windowSize < 1) {
         throw std::invalid_argument("window size must be at least 1, got " +
                                     std::to_string(windowSize));
@@ -181,7 +206,9 @@ void FeatureExtractionAlgorithm::LayWindows(const math::Polygon& polygon, int wi
                 }
             }
         }
-        CountLeftOut(polygon, leftOutWindows);
+        if (countLeftOut) {
+            CountLeftOut(polygon, leftOutWindows);
+        }
         return;
     }
 
@@ -212,7 +239,9 @@ void FeatureExtractionAlgorithm::LayWindows(const math::Polygon& polygon, int wi
         }
         std::swap(leftLine, rightLine);
     }
-    CountLeftOut(polygon, leftOutWindows);
+    if (countLeftOut) {
+        CountLeftOut(polygon, leftOutWindows);
+    }
 }
 
 void FeatureExtractionAlgorithm::DescribeGrid(const WindowGrid& grid, std::size_t first,
@@ -236,6 +265,7 @@ void FeatureExtractionAlgorithm::DescribeGrid(const WindowGrid& grid, std::size_
     features.resize(count * static_cast<std::size_t>(FeatureCount()));
     if (count > 0) {
         DescribeGridWindows(grid, first, count, features.data());
+        LeaveOutAbsentWindows(grid, first, count, features.data());
     }
 }
 
@@ -287,6 +317,30 @@ std::shared_ptr<Descriptor> FeatureExtractionAlgorithm::LabelledDescriptor(
     descriptor->SetClass(polygon.Class());
     descriptor->SetPolygonId(polygon.Id());
     return descriptor;
+}
+
+FeatureExtractionAlgorithm::FlatDescriptors FeatureExtractionAlgorithm::DescribeIntoOneBlock(
+    const PolygonList& polygons, const WindowCounter& windows,
+    const PolygonWriter& describe) const {
+    CheckPolygons(polygons);
+    const std::size_t length = static_cast<std::size_t>(FeatureCount());
+    // Window counts, then where each polygon's windows start.
+    std::vector<std::size_t> starts(polygons.size() + 1, 0);
+    util::ParallelFor(polygons.size(),
+                      [&](std::size_t index) { starts[index + 1] = windows(*polygons[index]); });
+    for (std::size_t index = 0; index < polygons.size(); ++index) {
+        starts[index + 1] += starts[index];
+    }
+    FlatDescriptors flat;
+    flat.values.resize(starts.back() * length);
+    flat.polygonIds.resize(starts.back());
+    util::ParallelFor(polygons.size(), [&](std::size_t index) {
+        std::fill(flat.polygonIds.begin() + static_cast<std::ptrdiff_t>(starts[index]),
+                  flat.polygonIds.begin() + static_cast<std::ptrdiff_t>(starts[index + 1]),
+                  polygons[index]->Id());
+        describe(*polygons[index], flat.values.data() + starts[index] * length);
+    });
+    return flat;
 }
 
 FeatureExtractionAlgorithm::FlatDescriptors FeatureExtractionAlgorithm::DescribePolygons(

@@ -72,7 +72,8 @@ class FeatureExtractionAlgorithm {
     // The values are those Process gives for a polygon spanning the window's pixels, its corners
     // (x, y), (x, y + w), (x + w, y + w), (x + w, y); a window that yields no descriptor gets
     // NaN values, and one that yields several gets the last; an extractor with its own grid path
-    // may differ from them by rounding (see its header). Throws std::logic_error without an
+    // may differ from them by rounding (see its header). A window holding an absent pixel of
+    // the image gets NaN values on every path. Throws std::logic_error without an
     // image, std::invalid_argument when the grid is larger than the image and std::out_of_range
     // when the batch reaches past the grid's last window. Not safe to call concurrently on the
     // same extractor; it runs its own tasks.
@@ -113,6 +114,14 @@ class FeatureExtractionAlgorithm {
     // Throws std::logic_error without an image and std::invalid_argument for an empty polygon
     // pointer.
     void CheckPolygons(const PolygonList& polygons) const;
+    // What DescribePolygons gives when a polygon has windows(polygon) windows and
+    // describe(polygon, out) writes their FeatureCount() values each to out, window after window.
+    // The windows are counted first, on the worker threads, so that every polygon then writes
+    // straight into its part of the one block. Throws as CheckPolygons does.
+    using WindowCounter = std::function<std::size_t(const math::Polygon& polygon)>;
+    using PolygonWriter = std::function<void(const math::Polygon& polygon, double* out)>;
+    FlatDescriptors DescribeIntoOneBlock(const PolygonList& polygons, const WindowCounter& windows,
+                                         const PolygonWriter& describe) const;
     // Runs processPolygon for every polygon in parallel and joins the results in polygon order.
     // Throws as CheckPolygons does; an exception from a task reaches the caller.
     DescriptorList ProcessPolygons(const PolygonList& polygons,
@@ -136,6 +145,10 @@ class FeatureExtractionAlgorithm {
     // still holds a window.
     void ForEachCoveredWindow(const math::Polygon& polygon, int windowSize,
                               const WindowVisitor& visit) const;
+    // The windows ForEachWindow (or, with coveredCorners, ForEachCoveredWindow) visits; the
+    // windows left out are not counted again.
+    std::size_t CountWindows(const math::Polygon& polygon, int windowSize,
+                             bool coveredCorners = false) const;
 
     // Whether columns x ... x + width - 1, rows y ... y + height - 1 hold an absent pixel of the
     // image; O(1).
@@ -149,8 +162,13 @@ class FeatureExtractionAlgorithm {
                                                           int length);
 
   private:
+    // Sets the values of every window of the batch that holds an absent pixel to NaN, as for a
+    // window that yields no descriptor, whatever the grid path computed for it.
+    void LeaveOutAbsentWindows(const WindowGrid& grid, std::size_t first, std::size_t count,
+                               double* features) const;
+    // countLeftOut adds the windows left out for absent pixels to the polygon's count.
     void LayWindows(const math::Polygon& polygon, int windowSize, int cornerReach,
-                    const WindowVisitor& visit) const;
+                    const WindowVisitor& visit, bool countLeftOut = true) const;
 
     struct LeftOutWindows {
         std::mutex lock;

@@ -15,6 +15,8 @@ namespace {
 
 // The largest k with 3 k^2 <= 2^31 - 1.
 constexpr long long kLargestKept = 26754;
+// The grid path's tiles are about this many pixels a side.
+constexpr int kGridTileSide = 256;
 
 }  // namespace
 
@@ -71,18 +73,41 @@ int FourierTransform::MaximumCoefficients(int windowSize) {
     return static_cast<int>(std::min<long long>((side + 1) * (side + 1) - 1, INT_MAX));
 }
 
-FourierTransform::DescriptorList FourierTransform::Process(PolygonList& polygons) {
-    // The factors are needed only when a window fits the image; a huge window size on a small
-    // image then costs nothing.
-    Twiddles twiddles;
+FourierTransform::Twiddles FourierTransform::TwiddlesForImage() const {
     const auto& image = Image();
     if (image && windowSize <= image->Width() && windowSize <= image->Height()) {
-        twiddles = MakeTwiddles();
+        return MakeTwiddles();
     }
+    return {};
+}
+
+FourierTransform::DescriptorList FourierTransform::Process(PolygonList& polygons) {
+    const Twiddles twiddles = TwiddlesForImage();
     util::Combinable<Scratch> scratch;
     return ProcessPolygons(polygons, [&](const math::Polygon& polygon) {
         return ProcessPolygon(polygon, twiddles, scratch.Local());
     });
+}
+
+FourierTransform::FlatDescriptors FourierTransform::DescribePolygons(PolygonList& polygons) {
+    CheckPolygons(polygons);
+    const Twiddles twiddles = TwiddlesForImage();
+    util::Combinable<Scratch> scratches;
+    util::Combinable<Descriptor> windows(
+        [this] { return Descriptor(ImageBandCount(), kept * kept); });
+    return DescribeIntoOneBlock(
+        polygons,
+        [this](const math::Polygon& polygon) { return CountWindows(polygon, windowSize, true); },
+        [&](const math::Polygon& polygon, double* out) {
+            Scratch& scratch = scratches.Local();
+            Descriptor& window = windows.Local();
+            ForEachCoveredWindow(polygon, windowSize, [&](int x, int y) {
+                DescribeWindow(x, y, twiddles, scratch, window);
+                for (const std::vector<double>& band : window.Features()) {
+                    out = std::copy(band.begin(), band.end(), out);
+                }
+            });
+        });
 }
 
 FourierTransform::Twiddles FourierTransform::MakeTwiddles() const {
@@ -196,6 +221,115 @@ void FourierTransform::WriteMagnitudes(const Twiddles& twiddles, const Scratch& 
                     im += c[i] * partialImaginary[i] + s[i] * partialReal[i];
                 }
                 values[u * k + v] = std::sqrt(im * im + re * re);
+            }
+        }
+    }
+}
+
+void FourierTransform::DescribeGridWindows(const WindowGrid& grid, std::size_t first,
+                                           std::size_t count, double* features) {
+    const Twiddles twiddles = MakeTwiddles();
+    const GridBatch batch(grid, first, count);
+    const std::vector<GridBatch::Tile> tiles = batch.Tiles(
+        kGridTileSide, static_cast<std::size_t>((windowSize + grid.Step() - 1) / grid.Step()));
+    util::Combinable<Scratch> scratches;
+    util::ParallelFor(tiles.size(), [&](std::size_t index) {
+        const GridBatch::Tile& tile = tiles[index];
+        Scratch& scratch = scratches.Local();
+        batch.ForEachRow(tile, [&](const GridBatch::RowRun& run) {
+            const int columns = static_cast<int>(run.count - 1) * batch.Grid().Step() + windowSize;
+            SumColumnsAlongRows(batch.Left(tile) + run.x, batch.Top(tile) + run.y, columns,
+                                twiddles, scratch);
+            WriteRowMagnitudes(run, batch, twiddles, scratch, features);
+        });
+    });
+}
+
+// G(X, v) of SumAlongRows for the image columns left ... left + columns - 1 and rows top ...
+// top + w - 1, stored per band and row frequency as runs over the columns.
+void FourierTransform::SumColumnsAlongRows(int left, int top, int columns, const Twiddles& twiddles,
+                                           Scratch& scratch) const {
+    const imageprocessing::ImageFileSystem& image = *Image();
+    const std::size_t w = static_cast<std::size_t>(windowSize);
+    const std::size_t k = static_cast<std::size_t>(kept);
+    const std::size_t width = static_cast<std::size_t>(columns);
+    const std::size_t bands = static_cast<std::size_t>(image.BandCount());
+    scratch.samples.resize(bands * width);
+    scratch.real.assign(bands * k * width, 0.0);
+    scratch.imaginary.assign(bands * k * width, 0.0);
+    for (std::size_t j = 0; j < w; ++j) {
+        const unsigned char* row =
+            image.Row(top + static_cast<int>(j)) + static_cast<std::size_t>(left) * bands;
+        for (std::size_t band = 0; band < bands; ++band) {
+            double* const bandSamples = scratch.samples.data() + band * width;
+            for (std::size_t i = 0; i < width; ++i) {
+                bandSamples[i] = row[i * bands + band];
+            }
+        }
+        for (std::size_t v = 0; v < k; ++v) {
+            const double c = twiddles.cosines[v * w + j];
+            const double s = twiddles.sines[v * w + j];
+            for (std::size_t band = 0; band < bands; ++band) {
+                const double* const bandSamples = scratch.samples.data() + band * width;
+                double* const partialReal = scratch.real.data() + (band * k + v) * width;
+                double* const partialImaginary = scratch.imaginary.data() + (band * k + v) * width;
+                for (std::size_t i = 0; i < width; ++i) {
+                    partialReal[i] += bandSamples[i] * c;
+                    partialImaginary[i] += bandSamples[i] * s;
+                }
+            }
+        }
+    }
+}
+
+// WriteMagnitudes for every window of the run, the windows side by side in the inner loop; each
+// window's sums still run over its columns in order.
+void FourierTransform::WriteRowMagnitudes(const GridBatch::RowRun& run, const GridBatch& batch,
+                                          const Twiddles& twiddles, Scratch& scratch,
+                                          double* features) const {
+    const std::size_t w = static_cast<std::size_t>(windowSize);
+    const std::size_t k = static_cast<std::size_t>(kept);
+    const std::size_t windows = run.count;
+    const std::size_t step = static_cast<std::size_t>(batch.Grid().Step());
+    const std::size_t width = (windows - 1) * step + w;
+    const std::size_t length = static_cast<std::size_t>(FeatureCount());
+    const std::size_t rows = batch.Grid().Rows();
+    scratch.windowSums.resize(2 * windows);
+    double* const re = scratch.windowSums.data();
+    double* const im = re + windows;
+    const std::size_t bands = static_cast<std::size_t>(Image()->BandCount());
+    for (std::size_t band = 0; band < bands; ++band) {
+        for (std::size_t u = 0; u < k; ++u) {
+            const double* const c = twiddles.cosines.data() + u * w;
+            const double* const s = twiddles.sines.data() + u * w;
+            for (std::size_t v = 0; v < k; ++v) {
+                const double* const partialReal = scratch.real.data() + (band * k + v) * width;
+                const double* const partialImaginary =
+                    scratch.imaginary.data() + (band * k + v) * width;
+                std::fill(re, re + 2 * windows, 0.0);
+                for (std::size_t i = 0; i < w; ++i) {
+                    const double ci = c[i];
+                    const double si = s[i];
+                    if (step == 1) {
+                        const double* const pr = partialReal + i;
+                        const double* const pi = partialImaginary + i;
+                        for (std::size_t m = 0; m < windows; ++m) {
+                            re[m] += ci * pr[m] - si * pi[m];
+                            im[m] += ci * pi[m] + si * pr[m];
+                        }
+                    } else {
+                        for (std::size_t m = 0; m < windows; ++m) {
+                            const double pr = partialReal[m * step + i];
+                            const double pi = partialImaginary[m * step + i];
+                            re[m] += ci * pr - si * pi;
+                            im[m] += ci * pi + si * pr;
+                        }
+                    }
+                }
+                for (std::size_t m = 0; m < windows; ++m) {
+                    features[(run.first + m * rows) * length + band * k * k + u * k + v] =
+                        std::sqrt(im[m] * im[m] + re[m] * re[m]);
+                }
             }
         }
     }

@@ -8,12 +8,15 @@
 // f(i, j) e^(-2 pi i (u (pad + i) + v (pad + j)) / N), u counting along columns, v along rows;
 // value 0 is the DC term, the window's sum. Windows are those of the covered-corner layout.
 // Valid settings: 1 <= w <= 2^30 and 1 <= k <= N, with 3 k^2 countable by an int (and B k^2
-// for an image of B bands, or setting it throws std::invalid_argument).
+// for an image of B bands, or setting it throws std::invalid_argument). The grid path
+// sums each image column along the rows once for all the windows of a grid row, then every
+// window along its columns, with the very operations of a window's own pass: the same values.
 
 #include <string>
 #include <vector>
 
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
+#include "velkar/featureextraction/GridBatch.h"
 #include "velkar/featureextraction/PaddedWindow.h"
 
 namespace velkar::featureextraction {
@@ -29,6 +32,8 @@ class FourierTransform : public FeatureExtractionAlgorithm {
     int WindowSize() const override;
     int FeatureCount() const override;
     DescriptorList Process(PolygonList& polygons) override;
+    // The values Process gives, each window described into one reused descriptor per thread.
+    FlatDescriptors DescribePolygons(PolygonList& polygons) override;
 
     // k = floor(sqrt(coefficients)), the side of the kept block; 0 for coefficients < 1.
     static int KeptFrequencies(int coefficients);
@@ -38,6 +43,8 @@ class FourierTransform : public FeatureExtractionAlgorithm {
 
   protected:
     void CheckBandCount(int bandCount) const override;
+    void DescribeGridWindows(const WindowGrid& grid, std::size_t first, std::size_t count,
+                             double* features) override;
 
   private:
     // e^(-2 pi i f (pad + m) / N) for frequency f < k and window offset m < w, stored at
@@ -46,14 +53,19 @@ class FourierTransform : public FeatureExtractionAlgorithm {
         std::vector<double> cosines;
         std::vector<double> sines;
     };
-    // Per-thread work space, reused from window to window.
+    // Per-thread work space, reused from window to window; the grid path keeps the sums of a
+    // row's windows in windowSums.
     struct Scratch {
         std::vector<double> samples;
         std::vector<double> real;
         std::vector<double> imaginary;
+        std::vector<double> windowSums;
     };
 
     Twiddles MakeTwiddles() const;
+    // MakeTwiddles when a window fits the image, which a huge window size on a small image need
+    // not pay for; nothing otherwise.
+    Twiddles TwiddlesForImage() const;
     DescriptorList ProcessPolygon(const math::Polygon& polygon, const Twiddles& twiddles,
                                   Scratch& scratch) const;
     void DescribeWindow(int x, int y, const Twiddles& twiddles, Scratch& scratch,
@@ -62,6 +74,12 @@ class FourierTransform : public FeatureExtractionAlgorithm {
     void SumAlongRows(int x, int y, const Twiddles& twiddles, Scratch& scratch) const;
     void WriteMagnitudes(const Twiddles& twiddles, const Scratch& scratch,
                          Descriptor& descriptor) const;
+    // The grid path's two passes over one grid row of a tile: the sums along the rows of the
+    // image columns its windows cover, then every window's magnitudes.
+    void SumColumnsAlongRows(int left, int top, int columns, const Twiddles& twiddles,
+                             Scratch& scratch) const;
+    void WriteRowMagnitudes(const GridBatch::RowRun& run, const GridBatch& batch,
+                            const Twiddles& twiddles, Scratch& scratch, double* features) const;
 
     int windowSize;
     int coefficients;

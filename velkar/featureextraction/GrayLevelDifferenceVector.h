@@ -6,7 +6,9 @@
 // folds the co-occurrence matrix of displacement k (TextureHistogram2D) along its diagonals, upper
 // triangle only: value 256k + 0 is the whole diagonal and value 256k + d, d > 0, one of the two
 // equal halves of difference d; so a band adds up to its diagonal share plus half of the rest of
-// its one third. Windows, histograms and threads are TextureHistogramExtractor's.
+// its one third. Windows, histograms and threads are TextureHistogramExtractor's. The grid path
+// counts each window's pairs per difference as it slides, which gives the same shares up to the
+// polygon path's rounding.
 
 #include <string>
 #include <vector>
@@ -27,6 +29,8 @@ class GrayLevelDifferenceVector : public TextureHistogramExtractor {
   protected:
     void Fold(const TextureHistogram2D::Histogram& histogram, int displacement, int band,
               double* out) const override;
+    void DescribeSlidingGrid(const WindowGrid& grid, std::size_t first, std::size_t count,
+                             double* features) override;
 };
 
 }  // namespace velkar::featureextraction

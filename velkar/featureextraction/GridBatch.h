@@ -4,7 +4,9 @@
 // rows whose windows share one pixel region, so that a grid path can prepare the region once
 // (sums, gradients) for all its windows. A tile's region spans the pixels of its windows:
 // Left() ... Left() + RegionWidth() - 1 across and Top() ... Top() + RegionHeight() - 1 down.
-// A plain value over the grid it was given, which must outlive it.
+// A plain value over the grid it was given, which must outlive it. ForEachWindow visits a tile's
+// windows column by column; ForEachRow hands them out a grid row at a time, for paths that share
+// work between the windows of a row.
 
 #include <cstddef>
 #include <vector>
@@ -56,6 +58,39 @@ class GridBatch {
                 visit(column * grid.Rows() + row - first,
                       static_cast<int>((column - tile.column0) * step),
                       static_cast<int>((row - tile.row0) * step));
+            }
+        }
+    }
+
+    // The windows of the batch in one grid row of a tile, left to right: window m (0 <= m < count)
+    // has batch place first + m * Grid().Rows() and origin (x + m * Grid().Step(), y) relative
+    // to the tile's region.
+    struct RowRun {
+        std::size_t first;
+        std::size_t count;
+        int x;
+        int y;
+    };
+
+    // Calls visit(run) for every grid row of the tile that holds windows of the batch, top down.
+    template <typename Visit>
+    void ForEachRow(const Tile& tile, Visit&& visit) const {
+        const std::size_t step = static_cast<std::size_t>(grid.Step());
+        for (std::size_t row = tile.row0; row < tile.row1; ++row) {
+            // Only the batch's first column can start below row 0 and only its last can end
+            // above the grid's last row, so the row's windows are contiguous.
+            std::size_t column0 = tile.column0;
+            if (row < RowBegin(column0) || row >= RowEnd(column0)) {
+                ++column0;
+            }
+            std::size_t column1 = tile.column1;
+            if (column1 > column0 && (row < RowBegin(column1 - 1) || row >= RowEnd(column1 - 1))) {
+                --column1;
+            }
+            if (column0 < column1) {
+                visit(RowRun{column0 * grid.Rows() + row - first, column1 - column0,
+                             static_cast<int>((column0 - tile.column0) * step),
+                             static_cast<int>((row - tile.row0) * step)});
             }
         }
     }

@@ -1,9 +1,11 @@
 #include "velkar/featureextraction/Hog.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
 #include "velkar/util/InvalidParameter.h"
 #include "velkar/util/Parallel.h"
@@ -12,9 +14,7 @@ namespace velkar::featureextraction {
 
 namespace {
 
-// The bin layout and the stabiliser are used as these constants, not as pi to full precision.
-constexpr double kLowestAngle = -3.14159;
-constexpr double kFullTurn = 6.28318;
+// The stabiliser is used as this constant.
 constexpr double kStabiliser = 0.01;
 // The grid path prepares the gradients of tiles of about this many pixels a side (one window
 // at least), which keeps a thread's planes within a few megabytes.
@@ -26,11 +26,21 @@ constexpr std::size_t kSmallestGridTile = 32;
 // share, and a tile's planes (56 bytes a pixel) would no longer stay small.
 constexpr int kLargestGridWindow = 512;
 
+// sum / 3.0 for every sum of three 8-bit levels, so that a colour pixel's grey value costs no
+// division.
+constexpr std::array<double, 766> kThirds = [] {
+    std::array<double, 766> thirds{};
+    for (int sum = 0; sum < 766; ++sum) {
+        thirds[static_cast<std::size_t>(sum)] = sum / 3.0;
+    }
+    return thirds;
+}();
+
 // The grey value of a pixel: the mean of its band levels, the whole-number sum divided once,
 // (R + G + B) / 3 for a colour picture.
 double GrayOf(const unsigned char* pixel, int bands) {
     if (bands == 3) {
-        return (pixel[0] + pixel[1] + pixel[2]) / 3.0;
+        return kThirds[static_cast<std::size_t>(pixel[0] + pixel[1] + pixel[2])];
     }
     int sum = 0;
     for (int band = 0; band < bands; ++band) {
@@ -46,6 +56,9 @@ struct Hog::Workspace {
     std::vector<double> gray;
     std::vector<double> cells;
     std::vector<int> cellOfColumn;
+    // The gradients of one row.
+    std::vector<double> magnitudes;
+    std::vector<int> rowBins;
 };
 
 // Buffers reused by the tiles one thread describes on the grid path: the grey values of the
@@ -61,7 +74,13 @@ struct Hog::GridWorkspace {
     std::vector<double> cells;
 };
 
-Hog::Hog(int blocksX, int blocksY, int bins) : blocksX(blocksX), blocksY(blocksY), bins(bins) {
+Hog::Hog(int blocksX, int blocksY, int bins)
+    : blocksX(blocksX),
+      blocksY(blocksY),
+      bins(bins),
+      orientations(CheckedBinCount(blocksX, blocksY, bins)) {}
+
+int Hog::CheckedBinCount(int blocksX, int blocksY, int bins) {
     using util::InvalidParameter;
     const InvalidParameter::Rules rules("Hog");
     rules.AtLeast("blocksX", blocksX, 1, "at least 1 block across x is needed");
@@ -75,9 +94,7 @@ Hog::Hog(int blocksX, int blocksY, int bins) : blocksX(blocksX), blocksY(blocksY
             "they give " + std::to_string(features) + " values per descriptor, more than " +
                 std::to_string(kMaxFeatureCount));
     }
-    for (int k = 1; k <= bins; ++k) {
-        upperEdges.push_back(kLowestAngle + k * (kFullTurn / bins));
-    }
+    return bins;
 }
 
 std::string Hog::Name() const { return "Histogram of Oriented Gradients"; }
@@ -114,23 +131,9 @@ int Hog::ClassificationWindowSize(const PolygonList& polygons) const {
     return static_cast<int>(std::min<long long>(std::max(median, smallest), INT_MAX));
 }
 
-Hog::Gradient Hog::GradientOf(double di, double dj) const {
-    return {std::sqrt(di * di + dj * dj), BinOf(std::atan2(di, dj))};
-}
-
-int Hog::BinOf(double angle) const {
-    // Bin b takes the angles from the upper edge of bin b - 1 (included) to its own (excluded);
-    // the first bin has no lower limit and the last no upper one. The estimate from the bin width
-    // is corrected against the edges themselves, so the result is exactly that rule.
-    int bin = static_cast<int>((angle - kLowestAngle) / (kFullTurn / bins));
-    bin = std::clamp(bin, 0, bins - 1);
-    while (bin > 0 && angle < upperEdges[static_cast<std::size_t>(bin - 1)]) {
-        --bin;
-    }
-    while (bin < bins - 1 && angle >= upperEdges[static_cast<std::size_t>(bin)]) {
-        ++bin;
-    }
-    return bin;
+// Inline, as it runs once per pixel: only this file calls it.
+inline Hog::Gradient Hog::GradientOf(double di, double dj) const {
+    return {std::sqrt(di * di + dj * dj), orientations.Bin(di, dj)};
 }
 
 // Where one polygon's pass reads: the bounding box, its cells, and the box columns
@@ -241,17 +244,48 @@ void Hog::AccumulateGradients(const Region& region, Workspace& workspace) const 
         double* cellRow = workspace.cells.data() + static_cast<std::size_t>(j / region.cellHeight) *
                                                        static_cast<std::size_t>(blocksX + 1) *
                                                        static_cast<std::size_t>(bins);
-        for (long long k = 0; k < iEnd - iBegin; ++k) {
-            const long long i = iBegin + k;
-            const double di = i > 0 && i < lastColumn ? here[k + 1] - here[k - 1] : 0.0;
+        // The row's gradients first, in a loop whose pixels do not wait for one another, then
+        // their sums in pixel order; a pixel whose estimated angle lies too near an edge has its
+        // bin settled by atan2 there.
+        const std::size_t columns = static_cast<std::size_t>(iEnd - iBegin);
+        workspace.magnitudes.resize(columns);
+        workspace.rowBins.resize(columns);
+        double* const magnitudes = workspace.magnitudes.data();
+        int* const rowBins = workspace.rowBins.data();
+        const auto differences = [&](std::size_t k) {
+            const long long i = iBegin + static_cast<long long>(k);
+            return std::pair<double, double>{
+                i > 0 && i < lastColumn ? here[k + 1] - here[k - 1] : 0.0,
+                verticalInside ? below[k] - above[k] : 0.0};
+        };
+        // Every column as an inner one first (the margin holds its neighbours), then the box's
+        // first and last column again with their difference across of 0.
+        for (std::size_t k = 0; k < columns; ++k) {
+            const double di = here[k + 1] - here[k - 1];
             const double dj = verticalInside ? below[k] - above[k] : 0.0;
-            if (di == 0.0 && dj == 0.0) {
+            magnitudes[k] = std::sqrt(di * di + dj * dj);
+            rowBins[k] = orientations.ClearBin(di, dj);
+        }
+        for (const long long edge : {0LL, lastColumn}) {
+            if (edge >= iBegin && edge < iEnd) {
+                const std::size_t k = static_cast<std::size_t>(edge - iBegin);
+                const auto [di, dj] = differences(k);
+                magnitudes[k] = std::sqrt(di * di + dj * dj);
+                rowBins[k] = orientations.ClearBin(di, dj);
+            }
+        }
+        for (std::size_t k = 0; k < columns; ++k) {
+            const double magnitude = magnitudes[k];
+            if (magnitude == 0.0) {
                 continue;
             }
-            const Gradient gradient = GradientOf(di, dj);
-            cellRow[static_cast<std::size_t>(cellOfColumn[static_cast<std::size_t>(k)]) *
-                        static_cast<std::size_t>(bins) +
-                    static_cast<std::size_t>(gradient.bin)] += gradient.magnitude;
+            int bin = rowBins[k];
+            if (bin < 0) {
+                const auto [di, dj] = differences(k);
+                bin = orientations.Bin(di, dj);
+            }
+            cellRow[static_cast<std::size_t>(cellOfColumn[k]) * static_cast<std::size_t>(bins) +
+                    static_cast<std::size_t>(bin)] += magnitude;
         }
     }
 }
@@ -339,10 +373,10 @@ void Hog::PrepareGradients(const GridBatch& batch, const GridBatch::Tile& tile,
     workspace.downOnly.resize(area);
     workspace.acrossOnly.resize(area);
     const Gradient none{0.0, 0};
-    const int binDown = BinOf(std::atan2(0.0, 1.0));
-    const int binUp = BinOf(std::atan2(0.0, -1.0));
-    const int binRight = BinOf(std::atan2(1.0, 0.0));
-    const int binLeft = BinOf(std::atan2(-1.0, 0.0));
+    const int binDown = orientations.Bin(0.0, 1.0);
+    const int binUp = orientations.Bin(0.0, -1.0);
+    const int binRight = orientations.Bin(1.0, 0.0);
+    const int binLeft = orientations.Bin(-1.0, 0.0);
     for (int j = 0; j < height; ++j) {
         const double* here = workspace.gray.data() + static_cast<std::size_t>(j) * width;
         const std::size_t rowStart = static_cast<std::size_t>(j) * width;
@@ -353,7 +387,7 @@ void Hog::PrepareGradients(const GridBatch& batch, const GridBatch::Tile& tile,
             const double dj = down ? here[i + width] - here[i - width] : 0.0;
             const std::size_t p = rowStart + static_cast<std::size_t>(i);
             workspace.inside[p] = di == 0.0 && dj == 0.0 ? none : GradientOf(di, dj);
-            // With one difference 0, the angle is one of four, which atan2 gives exactly.
+            // With one difference 0, the angle is one of four, whatever the other's size.
             workspace.downOnly[p] = dj == 0.0  ? none
                                     : dj > 0.0 ? Gradient{std::sqrt(dj * dj), binDown}
                                                : Gradient{std::sqrt(dj * dj), binUp};

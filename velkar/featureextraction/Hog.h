@@ -7,7 +7,8 @@
 // by, by + 1 down. The gradient of the grey value, the mean of the pixel's band levels
 // ((R + G + B) / 3 for a colour picture), is taken by central differences, 0 on the box's own
 // border; its angle atan2(dx, dy) falls into one of K bins of width 6.28318 / K from -3.14159,
-// the last bin also taking the angles from its upper edge to pi.
+// the last bin also taking the angles from its upper edge to pi (OrientationBins, which finds the
+// bin without atan2 away from the edges).
 // Each block's K-bin sum of gradient magnitudes, divided by its norm + 0.01, is appended,
 // blocks ordered by by (outer) then bx. A polygon whose box holds an absent pixel of the image
 // gives no descriptor and counts as one window left out. The grid path takes each pixel's
@@ -16,6 +17,7 @@
 
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/featureextraction/GridBatch.h"
+#include "velkar/featureextraction/OrientationBins.h"
 
 #include <cstddef>
 #include <string>
@@ -56,6 +58,8 @@ class Hog : public FeatureExtractionAlgorithm {
         int bin;
     };
 
+    // The bin count, once the counts are checked (the bins are laid out only then).
+    static int CheckedBinCount(int blocksX, int blocksY, int bins);
     // The steps of one polygon: where to read, the grey values there, the gradient magnitudes
     // summed per cell and orientation bin, and the normalised block histograms.
     DescriptorList ProcessPolygon(const math::Polygon& polygon, Workspace& workspace) const;
@@ -63,7 +67,6 @@ class Hog : public FeatureExtractionAlgorithm {
     void GatherGray(const Region& region, std::vector<double>& gray) const;
     void AccumulateGradients(const Region& region, Workspace& workspace) const;
     void WriteBlocks(const double* cells, double* features) const;
-    int BinOf(double angle) const;
     // The magnitude and bin of the differences di across and dj down.
     Gradient GradientOf(double di, double dj) const;
     void PrepareGradients(const GridBatch& batch, const GridBatch::Tile& tile,
@@ -75,8 +78,7 @@ class Hog : public FeatureExtractionAlgorithm {
     int blocksX;
     int blocksY;
     int bins;
-    // Upper edge of every bin: -3.14159 + (k + 1) * (6.28318 / K).
-    std::vector<double> upperEdges;
+    OrientationBins orientations;
 };
 
 }  // namespace velkar::featureextraction

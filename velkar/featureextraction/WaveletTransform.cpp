@@ -15,6 +15,11 @@ namespace velkar::featureextraction {
 
 namespace {
 
+// The grid path's tiles are about this many pixels a side, and it transforms this many windows
+// of a row at a time, side by side.
+constexpr int kGridTileSide = 256;
+constexpr std::size_t kGridChunk = 32;
+
 // Position p of a line of n samples extended by whole-sample symmetric reflection
 // (..., 2, 1, | 0, 1, ..., n - 1, | n - 2, ...), repeated with period 2n - 2 for filters that
 // reach further than one reflection; a one-sample line repeats its sample.
@@ -111,6 +116,26 @@ WaveletTransform::DescriptorList WaveletTransform::Process(PolygonList& polygons
     return ProcessPolygons(polygons, [&](const math::Polygon& polygon) {
         return ProcessPolygon(polygon, scratch.Local());
     });
+}
+
+WaveletTransform::FlatDescriptors WaveletTransform::DescribePolygons(PolygonList& polygons) {
+    CheckPolygons(polygons);
+    util::Combinable<Scratch> scratches;
+    util::Combinable<Descriptor> windows(
+        [this] { return Descriptor(ImageBandCount(), kept * kept); });
+    return DescribeIntoOneBlock(
+        polygons,
+        [this](const math::Polygon& polygon) { return CountWindows(polygon, windowSize); },
+        [&](const math::Polygon& polygon, double* out) {
+            Scratch& scratch = scratches.Local();
+            Descriptor& window = windows.Local();
+            ForEachWindow(polygon, windowSize, [&](int x, int y) {
+                DescribeWindow(x, y, scratch, window);
+                for (const std::vector<double>& band : window.Features()) {
+                    out = std::copy(band.begin(), band.end(), out);
+                }
+            });
+        });
 }
 
 WaveletTransform::DescriptorList WaveletTransform::ProcessPolygon(const math::Polygon& polygon,
@@ -218,6 +243,181 @@ void WaveletTransform::Transform1D(double* line, int n, double* transformed) con
         }
         transformed[i] = approximation;
         transformed[half + i] = detail;
+    }
+}
+
+WaveletTransform::GridPlan WaveletTransform::MakeGridPlan() const {
+    const int length = static_cast<int>(lowPass.size());
+    GridPlan plan;
+    plan.outputs.assign(static_cast<std::size_t>(scale), 0);
+    plan.inputs.assign(static_cast<std::size_t>(scale), 0);
+    plan.taps.resize(static_cast<std::size_t>(scale));
+    int needed = kept;
+    for (int level = scale - 1; level >= 0; --level) {
+        const std::size_t l = static_cast<std::size_t>(level);
+        const int n = padded.Side() >> level;
+        plan.outputs[l] = needed;
+        int inputs = 0;
+        for (int i = 0; i < needed; ++i) {
+            const int start = 2 * i - offset;
+            for (int t = 0; t < length; ++t) {
+                // Transform1D reads lines straight where the filter fits and reflects otherwise;
+                // both read the same samples there.
+                const int tap =
+                    start >= 0 && start + length <= n ? start + t : Reflect(start + t, n);
+                plan.taps[l].push_back(tap);
+                inputs = std::max(inputs, tap + 1);
+            }
+        }
+        plan.inputs[l] = inputs;
+        needed = inputs;
+    }
+    return plan;
+}
+
+void WaveletTransform::DescribeGridWindows(const WindowGrid& grid, std::size_t first,
+                                           std::size_t count, double* features) {
+    const GridPlan plan = MakeGridPlan();
+    const GridBatch batch(grid, first, count);
+    const std::vector<GridBatch::Tile> tiles = batch.Tiles(
+        kGridTileSide, static_cast<std::size_t>((windowSize + grid.Step() - 1) / grid.Step()));
+    util::Combinable<GridScratch> scratches;
+    util::ParallelFor(tiles.size(), [&](std::size_t index) {
+        GridScratch& scratch = scratches.Local();
+        batch.ForEachRow(tiles[index], [&](const GridBatch::RowRun& run) {
+            DescribeGridRow(batch, tiles[index], run, plan, scratch, features);
+        });
+    });
+}
+
+// Transform2D restricted to what the kept corner needs, for the windows of one grid row. A
+// level transforms the columns of its block, then its rows: here the first level's columns are
+// image columns shared by the row's windows, and everything after runs on chunks of windows.
+void WaveletTransform::DescribeGridRow(const GridBatch& batch, const GridBatch::Tile& tile,
+                                       const GridBatch::RowRun& run, const GridPlan& plan,
+                                       GridScratch& scratch, double* features) const {
+    const imageprocessing::ImageFileSystem& image = *Image();
+    const std::size_t length = lowPass.size();
+    const double* const low = lowPass.data();
+    const int pad = padded.Pad();
+    const int step = batch.Grid().Step();
+    const int left = batch.Left(tile) + run.x;
+    const int top = batch.Top(tile) + run.y;
+    const std::size_t columns =
+        (run.count - 1) * static_cast<std::size_t>(step) + static_cast<std::size_t>(windowSize);
+    const std::size_t firstOutputs = static_cast<std::size_t>(plan.outputs[0]);
+    const int bands = image.BandCount();
+    const std::size_t stride = static_cast<std::size_t>(bands);
+    const std::size_t featureCount = static_cast<std::size_t>(FeatureCount());
+    const std::size_t rows = batch.Grid().Rows();
+    const std::size_t k = static_cast<std::size_t>(kept);
+    // A line of the padded square holds window pixels at pad ... pad + w - 1 and zeros around.
+    const auto inWindow = [&](int position) {
+        return position >= pad && position < pad + windowSize;
+    };
+
+    for (int band = 0; band < bands; ++band) {
+        // The first level's column coefficients, [i][X]: coefficient i of image column
+        // left + X over rows top ... top + w - 1.
+        scratch.columns.assign(firstOutputs * columns, 0.0);
+        const std::vector<int>& taps = plan.taps[0];
+        for (std::size_t i = 0; i < firstOutputs; ++i) {
+            double* const out = scratch.columns.data() + i * columns;
+            for (std::size_t t = 0; t < length; ++t) {
+                const int tap = taps[i * length + t];
+                const double coefficient = low[t];
+                if (!inWindow(tap)) {
+                    for (std::size_t x = 0; x < columns; ++x) {
+                        out[x] += coefficient * 0.0;
+                    }
+                    continue;
+                }
+                const unsigned char* row = image.Row(top + tap - pad) +
+                                           static_cast<std::size_t>(left) * stride +
+                                           static_cast<std::size_t>(band);
+                for (std::size_t x = 0; x < columns; ++x) {
+                    out[x] += coefficient * static_cast<double>(row[x * stride]);
+                }
+            }
+        }
+
+        for (std::size_t chunk0 = 0; chunk0 < run.count; chunk0 += kGridChunk) {
+            const std::size_t windows = std::min(kGridChunk, run.count - chunk0);
+            // The first level's rows: block [i][r][m], coefficient i along row r of window m.
+            std::size_t extent = firstOutputs;
+            scratch.block.assign(extent * extent * kGridChunk, 0.0);
+            for (std::size_t r = 0; r < extent; ++r) {
+                const double* const line = scratch.columns.data() + r * columns;
+                for (std::size_t i = 0; i < extent; ++i) {
+                    double* const out = scratch.block.data() + (i * extent + r) * kGridChunk;
+                    for (std::size_t t = 0; t < length; ++t) {
+                        const int tap = taps[i * length + t];
+                        const double coefficient = low[t];
+                        if (!inWindow(tap)) {
+                            for (std::size_t m = 0; m < windows; ++m) {
+                                out[m] += coefficient * 0.0;
+                            }
+                            continue;
+                        }
+                        const double* const samples = line +
+                                                      chunk0 * static_cast<std::size_t>(step) +
+                                                      static_cast<std::size_t>(tap - pad);
+                        for (std::size_t m = 0; m < windows; ++m) {
+                            out[m] += coefficient * samples[m * static_cast<std::size_t>(step)];
+                        }
+                    }
+                }
+            }
+            for (std::size_t level = 1; level < plan.outputs.size(); ++level) {
+                const std::size_t outputs = static_cast<std::size_t>(plan.outputs[level]);
+                const std::size_t inputs = static_cast<std::size_t>(plan.inputs[level]);
+                const std::vector<int>& levelTaps = plan.taps[level];
+                // The previous block is inputs x inputs; its columns first, into [c][i][m].
+                scratch.transformed.assign(inputs * outputs * kGridChunk, 0.0);
+                for (std::size_t c = 0; c < inputs; ++c) {
+                    for (std::size_t i = 0; i < outputs; ++i) {
+                        double* const out =
+                            scratch.transformed.data() + (c * outputs + i) * kGridChunk;
+                        for (std::size_t t = 0; t < length; ++t) {
+                            const double* const in =
+                                scratch.block.data() +
+                                (c * extent + static_cast<std::size_t>(levelTaps[i * length + t])) *
+                                    kGridChunk;
+                            for (std::size_t m = 0; m < windows; ++m) {
+                                out[m] += low[t] * in[m];
+                            }
+                        }
+                    }
+                }
+                // Then its rows, into the next block [i][r][m].
+                scratch.block.assign(outputs * outputs * kGridChunk, 0.0);
+                for (std::size_t r = 0; r < outputs; ++r) {
+                    for (std::size_t i = 0; i < outputs; ++i) {
+                        double* const out = scratch.block.data() + (i * outputs + r) * kGridChunk;
+                        for (std::size_t t = 0; t < length; ++t) {
+                            const double* const in =
+                                scratch.transformed.data() +
+                                (static_cast<std::size_t>(levelTaps[i * length + t]) * outputs +
+                                 r) *
+                                    kGridChunk;
+                            for (std::size_t m = 0; m < windows; ++m) {
+                                out[m] += low[t] * in[m];
+                            }
+                        }
+                    }
+                }
+                extent = outputs;
+            }
+            for (std::size_t m = 0; m < windows; ++m) {
+                double* const values = features + (run.first + (chunk0 + m) * rows) * featureCount +
+                                       static_cast<std::size_t>(band) * k * k;
+                for (std::size_t u = 0; u < k; ++u) {
+                    for (std::size_t v = 0; v < k; ++v) {
+                        values[u * k + v] = scratch.block[(u * extent + v) * kGridChunk + m];
+                    }
+                }
+            }
+        }
     }
 }
 

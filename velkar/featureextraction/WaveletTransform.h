@@ -9,11 +9,15 @@
 // come from the catalogue of WaveletFilters.h by exact name; lines are extended by repeated
 // whole-sample symmetric reflection. Valid settings: 1 <= w <= 2^30, s >= 1 with 2^s <= N; an
 // image whose B k^2 values an int cannot count is refused with std::invalid_argument.
+// The grid path computes only the approximation coefficients the kept corner depends on, and the
+// first level's column transforms once for all the windows of a grid row, with the very
+// operations of a window's own pass: the same values.
 
 #include <string>
 #include <vector>
 
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
+#include "velkar/featureextraction/GridBatch.h"
 #include "velkar/featureextraction/PaddedWindow.h"
 
 namespace velkar::featureextraction {
@@ -31,6 +35,8 @@ class WaveletTransform : public FeatureExtractionAlgorithm {
     int WindowSize() const override;
     int FeatureCount() const override;
     DescriptorList Process(PolygonList& polygons) override;
+    // The values Process gives, each window described into one reused descriptor per thread.
+    FlatDescriptors DescribePolygons(PolygonList& polygons) override;
 
     // The catalogue's names in catalogue order.
     static std::vector<std::string> WaveletNames();
@@ -40,6 +46,8 @@ class WaveletTransform : public FeatureExtractionAlgorithm {
 
   protected:
     void CheckBandCount(int bandCount) const override;
+    void DescribeGridWindows(const WindowGrid& grid, std::size_t first, std::size_t count,
+                             double* features) override;
 
   private:
     // Per-thread work space, reused from window to window: the N x N square stored column by
@@ -58,6 +66,26 @@ class WaveletTransform : public FeatureExtractionAlgorithm {
     // One analysis step of the n values in line: the n / 2 approximation coefficients, then the
     // n / 2 detail coefficients.
     void Transform1D(double* line, int n, double* transformed) const;
+
+    // What the kept corner needs of every level: the first outputs[level] approximation
+    // coefficients of its lines, each reading the samples taps[level][i * filter length + t]
+    // of the first inputs[level] lines, in the order Transform1D reads them.
+    struct GridPlan {
+        std::vector<int> outputs;
+        std::vector<int> inputs;
+        std::vector<std::vector<int>> taps;
+    };
+    // The grid path's work space: the first level's column coefficients of a grid row per band,
+    // and a chunk of windows' blocks, window innermost.
+    struct GridScratch {
+        std::vector<double> columns;
+        std::vector<double> block;
+        std::vector<double> transformed;
+    };
+    GridPlan MakeGridPlan() const;
+    void DescribeGridRow(const GridBatch& batch, const GridBatch::Tile& tile,
+                         const GridBatch::RowRun& run, const GridPlan& plan, GridScratch& scratch,
+                         double* features) const;
 
     int windowSize;
     int scale;
