@@ -638,10 +638,9 @@ void RunExperimentMode(ParameterParser& parser, AlgorithmFactory& factory,
             sections.push_back(std::move(section));
         }
     }
-    WritePage(parser, processor, outputs, std::move(sections),
-              TimestampedFileName(OutputPrefixFor(processor.outputPrefix, processor.imageFile) +
-                                      processor.polygonFileName,
-                                  "html"));
+    // The page shares the name of the run's first descriptor file, so that runs started in the
+    // same second, whose names get numbers, keep every file of one run under one name.
+    WritePage(parser, processor, outputs, std::move(sections), outputs.front()->runName + ".html");
 }
 
 }  // namespace velkar::ordana

@@ -16,6 +16,8 @@ namespace velkar::ordana {
 
 struct ExtractionOutput {
     std::string descriptorFile;
+    // The descriptor file's name without the extractor's extension: the name of the run.
+    std::string runName;
     int featureCount = 0;
     std::string algorithmName;
     std::vector<std::string> classes;

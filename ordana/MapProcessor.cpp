@@ -67,6 +67,22 @@ void FormatDescriptors(const MapProcessor::PolygonList& polygons,
 
 // Writes one line per descriptor (FormatDescriptors). Returns the path written: path, or a
 // numbered variant of it when that name is taken.
+// The descriptor file's path without its extension ("db2.dwt" for wavelets), keeping the
+// number a taken name got: "plot.cct_<time>_2" of "plot.cct_<time>.db2_2.dwt" as of
+// "plot.cct_<time>_2.wca".
+std::string RunName(const std::string& descriptorFile, const std::string& extension) {
+    const std::string dotted = "." + extension;
+    if (descriptorFile.ends_with(dotted)) {
+        return descriptorFile.substr(0, descriptorFile.size() - dotted.size());
+    }
+    const std::string head = dotted.substr(0, dotted.rfind('.'));
+    const auto lastDot = descriptorFile.rfind('.');
+    const auto numberStart = descriptorFile.rfind('_', lastDot);
+    const std::string stem = descriptorFile.substr(0, numberStart);
+    const std::string number = descriptorFile.substr(numberStart, lastDot - numberStart);
+    return (stem.ends_with(head) ? stem.substr(0, stem.size() - head.size()) : stem) + number;
+}
+
 std::string WriteDescriptorFile(const std::string& path, const MapProcessor::PolygonList& polygons,
                                 const FlatDescriptors& descriptors, int featureCount) {
     OutputFile file(path);
@@ -347,6 +363,7 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::Process() {
             output->descriptorFile =
                 WriteDescriptorFile(TimestampedFileName(prefix + suffix, algorithm->FileExtension()),
                                     polygons, descriptors, algorithm->FeatureCount());
+            output->runName = RunName(output->descriptorFile, algorithm->FileExtension());
             output->featureCount = descriptors.polygonIds.empty() ? 0 : algorithm->FeatureCount();
             output->algorithmName = name;
             output->classes = classes;

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <vector>
 #include <stdexcept>
 #include <utility>
 
@@ -20,6 +22,16 @@ std::string SystemError(int error) { return std::strerror(error); }
 std::function<void(const std::string&)>& Announcer() {
     static std::function<void(const std::string&)> announcer;
     return announcer;
+}
+
+struct CommittedFiles {
+    std::mutex lock;
+    std::vector<std::string> paths;
+};
+
+CommittedFiles& Committed() {
+    static CommittedFiles committed;
+    return committed;
 }
 
 // Gives the temporary file the name, unless a file of that name exists. A hard link fails with
@@ -107,6 +119,10 @@ std::string OutputFile::Commit() {
         const std::string candidate = NumberedVariant(path, number);
         const int error = LinkWithoutReplacing(temporaryPath, candidate);
         if (error == 0) {
+            {
+                std::lock_guard<std::mutex> guard(Committed().lock);
+                Committed().paths.push_back(candidate);
+            }
             if (Announcer()) {
                 Announcer()(candidate);
             }
@@ -118,6 +134,16 @@ std::string OutputFile::Commit() {
                                      "': " + SystemError(error) + ".");
         }
     }
+}
+
+std::size_t OutputFile::RemoveCommitted() {
+    std::lock_guard<std::mutex> guard(Committed().lock);
+    std::size_t removed = 0;
+    for (const std::string& path : Committed().paths) {
+        removed += std::remove(path.c_str()) == 0 ? 1 : 0;
+    }
+    Committed().paths.clear();
+    return removed;
 }
 
 void OutputFile::SetAnnouncer(std::function<void(const std::string&)> announcer) {

@@ -8,6 +8,7 @@
 // Every committed path is passed to the announcer, when one is set (the program tells the user
 // what it wrote).
 
+#include <cstddef>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -37,6 +38,10 @@ class OutputFile {
     // it; returns the name given. Throws std::runtime_error naming the path when any write
     // failed.
     std::string Commit();
+
+    // Removes every file committed so far by this process and forgets them; returns how many
+    // were removed. A run that fails leaves none of its files.
+    static std::size_t RemoveCommitted();
 
     // Called with the path of every file committed from now on; an empty function stops it.
     static void SetAnnouncer(std::function<void(const std::string&)> announcer);

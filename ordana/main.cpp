@@ -73,6 +73,16 @@ int main(int argc, char** argv) {
     if (exitCode == 0 && parser.ProblemReported()) {
         exitCode = 2;
     }
+    // Only a run that completes leaves its files: a set without its report or model (a full
+    // disk, a classifier that failed) would be taken for a whole one.
+    if (exitCode != 0) {
+        const std::size_t removed = OutputFile::RemoveCommitted();
+        if (removed > 0) {
+            protocol.ForPerson("Removed the " + std::to_string(removed) +
+                               " files this run wrote, as it did not complete.");
+            status.clear();
+        }
+    }
 
     protocol.Status(status);
     return exitCode;

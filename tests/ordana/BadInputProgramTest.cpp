@@ -158,6 +158,48 @@ TEST_F(BadInputProgramTest, FailedWritesLeaveNoFile) {
     }
 }
 
+// A disk that fills part way through a run (every file limited to a size, so that the larger
+// outputs fail while the smaller ones were written) leaves none of the run's files; a run that
+// completes leaves its whole set.
+TEST_F(BadInputProgramTest, RunsThatFailPartWayLeaveNothing) {
+    ASSERT_EQ(Run("--image scene.png --file scene.cct --wca --aws 5 --experiments 1 --mlp "
+                  "--mhidden 4 --mlr 0.3 --mm 0.1 --merr 0.1 --miter 5",
+                  {})
+                  .exitStatus,
+              0);
+    const auto models = ordanatest::FilesWithExtension(folder.Path(), "mlp");
+    ASSERT_EQ(models.size(), 1u);
+    const std::vector<std::string> lines = {
+        "--image scene.png --file scene.cct --wca --aws 5 --experiments 2 --mlp --mhidden 4 "
+        "--mlr 0.3 --mm 0.1 --merr 0.1 --miter 5",
+        "--image scene.png --sampling window --modelfile " + models[0].string()};
+    const auto before = Names();
+    int failed = 0;
+    int completed = 0;
+    for (const std::string& line : lines) {
+        for (const rlim_t limit : {rlim_t{600}, rlim_t{2000}, rlim_t{6000}, rlim_t{20000},
+                                   rlim_t{60000}, rlim_t{200000}, rlim_t{0}}) {
+            const auto result = Run(line, {0, limit});
+            if (result.exitStatus == 0) {
+                ++completed;
+                EXPECT_GT(Names().size(), before.size()) << line << " " << limit;
+            } else {
+                ++failed;
+                EXPECT_EQ(result.exitStatus, 1) << line << " " << limit << result.output;
+                EXPECT_EQ(Names(), before) << line << " " << limit << result.output;
+            }
+            for (const auto& name : Names()) {
+                if (std::find(before.begin(), before.end(), name) == before.end()) {
+                    std::filesystem::remove(folder / name);
+                }
+            }
+        }
+    }
+    // The limits reach from the first file failing to none failing, in both workflows.
+    EXPECT_GE(failed, 4);
+    EXPECT_GE(completed, 2);
+}
+
 // Memory that runs out is no input error: the run ends with status 1 and says so. A model of a
 // million numbers cannot be held within 40 MiB beyond what the program's libraries map.
 TEST_F(BadInputProgramTest, RunningOutOfMemoryEndsWithStatusOne) {

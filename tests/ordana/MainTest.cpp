@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <regex>
 #include <sstream>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -390,6 +392,40 @@ TEST_F(CommandLineTest, RunsThatWouldProduceNothingUsefulExitTwoAndLeaveNothing)
         EXPECT_NE(result.errors.find(message), std::string::npos) << line << "\n" << result.errors;
         EXPECT_EQ(FilesUnder(folder.Path()), before) << line;
     }
+}
+
+// Four experiments started together, with different windows, take numbered names; every file
+// of one run (descriptor, results, report, model, page) shares its run's name, and the model
+// holds the settings its report names.
+TEST_F(CommandLineTest, ConcurrentRunsKeepEachSetUnderOneName) {
+    std::string command = "cd " + ordanatest::ShellQuote(folder.Path().string()) + " && (";
+    for (const char* window : {"3", "5", "7", "9"}) {
+        command += ordanatest::ShellQuote(ORDANA_BINARY) +
+                   " --image scene.png --file plot.cct --experiments 1 --seed 1 --wca --aws " +
+                   window + " --mahd --mdcc 2 >/dev/null 2>&1 & ";
+    }
+    ASSERT_EQ(std::system((command + "wait)").c_str()), 0);
+    const auto models = ordanatest::FilesWithExtension(folder.Path(), "md");
+    ASSERT_EQ(models.size(), 4u);
+    std::set<std::string> windows;
+    for (const auto& model : models) {
+        // "<run name>.wca.md" beside "<run name>.wca", "<run name>.wca-md" and its report.
+        const std::string descriptor = model.string().substr(0, model.string().size() - 3);
+        const std::string run = descriptor.substr(0, descriptor.size() - 4);
+        for (const std::string& file :
+             {descriptor, descriptor + "-md", descriptor + "-md.report", run + ".html"}) {
+            EXPECT_TRUE(std::filesystem::exists(file)) << file;
+        }
+        const std::string text = ordanatest::ReadText(model);
+        const std::string key = "\"feature_extraction_parameters\": \"";
+        const auto start = text.find(key) + key.size();
+        const std::string parameters = text.substr(start, text.find('"', start) - start);
+        EXPECT_NE(ordanatest::ReadText(descriptor + "-md.report").find(parameters),
+                  std::string::npos)
+            << parameters;
+        windows.insert(parameters);
+    }
+    EXPECT_EQ(windows.size(), 4u);
 }
 
 TEST_F(CommandLineTest, CompletedRunsAndVersion) {
