@@ -26,6 +26,7 @@
 #include "ordana/PolygonFile.h"
 #include "ordana/ProtocolWriter.h"
 #include "ordana/SceneRaster.h"
+#include "ordana/VectorLayerFile.h"
 #include "velkar/patternrecognition/Sampling.h"
 #include "velkar/util/Random.h"
 
@@ -455,11 +456,20 @@ int CheckedExperiments(ParameterParser& parser, AlgorithmFactory& factory,
         throw InputError(RejectionMessage({"experiments"}, {std::to_string(experiments)},
                                           "it must be 0 or more"));
     }
-    const std::size_t classCount = ReadPolygonFile(processor.polygonFile, true).classes.size();
+    // A vector file is laid on the image, so its classes are known once the image is open.
+    const bool vectorFile = IsVectorLayerFile(processor.polygonFile);
+    std::size_t classCount =
+        vectorFile ? 0 : ReadPolygonFile(processor.polygonFile, true).classes.size();
     bool usable = !parser.ProblemReported();
     if (usable) {
         // The extractors' feature counts follow the bands read, which the image's file tells.
         processor.scene = OpenScene(parser, processor, selection, protocol);
+    }
+    if (vectorFile) {
+        if (!usable) {
+            throw InputError::AlreadyReported();
+        }
+        classCount = processor.CountClasses();
     }
     for (const std::string& key : factory.SelectedAlgorithms()) {
         for (const auto& extractor : selection.algorithms) {
@@ -495,6 +505,8 @@ void RunExperimentMode(ParameterParser& parser, AlgorithmFactory& factory,
     processor.imageFile = parser.ImageFile();
     processor.polygonFile = parser.PolygonFile();
     processor.polygonFileName = parser.PolygonFileName();
+    processor.vectorFields.classField = parser.GivenText("class-field").value_or("class");
+    processor.vectorFields.colorField = parser.GivenText("color-field");
     processor.outputPrefix = parser.OutputPrefix();
 
     ExtractionSelection selection = factory.FeatureExtractionAlgorithms();

@@ -108,7 +108,7 @@ void ReadClassesAndColours(LineReader& reader, PolygonFileContent& content) {
     const int classCount = reader.Count("the number of classes");
     for (int i = 0; i < classCount; ++i) {
         content.classes.push_back(reader.Next("class name " + std::to_string(i + 1)));
-        if (!IsSingleWord(content.classes.back()) || !IsStorableText(content.classes.back())) {
+        if (!IsStorableClassName(content.classes.back())) {
             throw reader.Error("the class name '" + EchoedInput(content.classes.back()) +
                                "' must be one word without quotes, braces or brackets");
         }
@@ -165,6 +165,10 @@ void ReadVertices(LineReader& reader, int number, std::vector<math::Polygon::Poi
 }
 
 }  // namespace
+
+bool IsStorableClassName(const std::string& name) {
+    return IsSingleWord(name) && IsStorableText(name);
+}
 
 PolygonFileContent ReadPolygonFile(const std::string& path, bool requireKnownLabels) {
     LineReader reader(path);
