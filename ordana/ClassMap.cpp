@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <stdexcept>
 #include <sstream>
 
 
@@ -108,13 +110,45 @@ void ClassMap::Paint(int x, int y, int classIndex) {
 
 void ClassMap::EndStrip() {
     raster->Write(strip, stripLeft, 0);
+    // Only the columns that fall inside the map are counted, as only they are written.
+    const int first = std::max(0, -stripLeft);
+    const int last = std::min(strip.Width(), raster->Width() - stripLeft);
+    for (int y = 0; y < strip.Height(); ++y) {
+        const unsigned char* row = strip.Row(y);
+        for (int x = first; x < last; ++x) {
+            ++indexPixels[row[x]];
+        }
+    }
     strip = imageprocessing::IndexedImage(0, 0);
+}
+
+void ClassMap::Finish(bool noData) {
+    raster->Finish(noData ? std::optional<int>(0) : std::nullopt);
 }
 
 std::string ClassMap::Write(const std::string& path) {
     OutputFile file(path);
     raster->CopyToPng(file.TemporaryPath());
     return file.Commit();
+}
+
+std::string ClassMap::WriteGeoTiff(const std::string& path) {
+    Finish(true);
+    OutputFile file(path);
+    if (std::rename(geoTiff.TemporaryPath().c_str(), file.TemporaryPath().c_str()) != 0) {
+        throw std::runtime_error("Cannot write the picture '" + path + "'.");
+    }
+    return file.Commit();
+}
+
+std::vector<long long> ClassMap::PaintedPixels() const {
+    std::vector<long long> pixels(classCount, 0);
+    // Beyond kClassIndices classes indices are shared, and the pixels of an index go to the
+    // first class that has it.
+    for (std::size_t c = 0; c < classCount && c < kClassIndices; ++c) {
+        pixels[c] = indexPixels[1 + c];
+    }
+    return pixels;
 }
 
 }  // namespace velkar::ordana

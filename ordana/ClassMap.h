@@ -8,8 +8,10 @@
 // and otherwise a colour of a fixed palette of distinct colours, chosen by the class's position.
 // The picture is never held whole: the windows of a batch (whole grid columns) paint a strip in
 // memory, which goes into a tiled GeoTIFF of class indices (IndexedRasterFile, with the scene's
-// georeference) when the batch is done; Write copies that into the PNG. The GeoTIFF is a
-// temporary file beside the outputs, removed when the map goes.
+// georeference) when the batch is done; Write copies that into the PNG, or WriteGeoTiff keeps
+// the GeoTIFF itself (index 0 marked as no data) under the name asked. Until then the GeoTIFF is
+// a temporary file beside the outputs, removed when the map goes. The map counts the pixels each
+// class paints as the strips go into it.
 
 #include <array>
 #include <memory>
@@ -43,8 +45,17 @@ class ClassMap {
     // Puts the strip's squares into the GeoTIFF.
     void EndStrip();
 
+    // Closes the GeoTIFF, which is then complete at RasterPath(), with no data 0 when noData.
+    void Finish(bool noData);
+    const std::string& RasterPath() const { return geoTiff.TemporaryPath(); }
+
     // Writes the picture to path (or a numbered variant, see OutputFile); returns the path.
     std::string Write(const std::string& path);
+    // Gives the GeoTIFF the name path (or a numbered variant); returns the name given.
+    std::string WriteGeoTiff(const std::string& path);
+
+    // The pixels each class painted, in class order.
+    std::vector<long long> PaintedPixels() const;
 
     // The colour a colour line names, if it names one.
     static std::optional<Colour> ParseColour(const std::string& line);
@@ -59,6 +70,8 @@ class ClassMap {
     int windowSize;
     int step;
     std::size_t classCount;
+    // Pixels of each index painted so far.
+    std::array<long long, 256> indexPixels{};
 };
 
 }  // namespace velkar::ordana

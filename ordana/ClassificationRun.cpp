@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "ordana/AlgorithmCatalog.h"
+#include "ordana/ClassLegend.h"
 #include "ordana/ClassMap.h"
 #include "ordana/ConsoleProgress.h"
 #include "ordana/EchoedInput.h"
@@ -18,7 +19,9 @@
 #include "ordana/InputError.h"
 #include "ordana/InputImage.h"
 #include "ordana/ModelFile.h"
+#include "ordana/OutputFile.h"
 #include "ordana/ParameterParser.h"
+#include "ordana/ResultLayers.h"
 #include "ordana/SceneRaster.h"
 #include "ordana/WindowFileWriter.h"
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
@@ -311,11 +314,13 @@ class BatchClassifier {
     // of label lines per chunk. Returns the windows left unknown for either reason.
     Unknown Classify(const featureextraction::WindowGrid& grid, std::size_t first,
                      std::size_t count, const std::vector<double>& features, int featureCount,
-                     const std::vector<unsigned char>& absent, std::vector<std::string>& text) {
+                     const std::vector<unsigned char>& absent, std::vector<std::string>& text,
+                     std::vector<int>& answers) {
         std::atomic<std::size_t> notFinite{0};
         std::atomic<std::size_t> withoutData{0};
         const std::size_t length = static_cast<std::size_t>(featureCount);
         text.resize((count + kChunk - 1) / kChunk);
+        answers.assign(count, -1);
         util::ParallelFor(text.size(), [&](std::size_t chunk) {
             PatternRecognitionAlgorithm& classifier = *classifiers.Local();
             std::vector<double> row(length);
@@ -339,7 +344,8 @@ class BatchClassifier {
                     known ? std::string_view(classes[static_cast<std::size_t>(answer)]) : "";
                 lines.append(label.empty() ? WindowFileWriter::kUnknown : label);
                 lines.push_back('\n');
-                picture.Paint(grid.X(first + i), grid.Y(first + i), known ? answer : -1);
+                answers[i] = known ? answer : -1;
+                picture.Paint(grid.X(first + i), grid.Y(first + i), answers[i]);
             }
         });
         return {notFinite, withoutData};
@@ -364,14 +370,23 @@ std::size_t ColumnsPerBatch(const WindowGrid& grid, std::size_t batchSize) {
         1, std::min(byWindows, static_cast<std::size_t>(std::max(byPixels, 1LL))));
 }
 
+// The windows given each class, and those left unknown.
+struct WindowTally {
+    std::vector<long long> perClass;
+    long long unknown = 0;
+};
+
 // Windows go through extraction and classification a batch of grid columns at a time: the strip
 // of pixels the batch's windows cover is read, turned into the model's colour space and
 // described on a grid local to it, whose windows are the batch's in the same order. The results
 // file and the picture take each batch's answers as it completes.
 void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& builder,
                      const LoadedModel& loaded, const SceneRaster& scene, const WindowGrid& grid,
-                     WindowFileWriter& results, ClassMap& picture) {
+                     WindowFileWriter& results, ClassMap& picture, ResultLayers& layers,
+                     WindowTally& tally) {
     BatchClassifier classifiers(builder, loaded.model, loaded.classes, picture);
+    tally.perClass.assign(loaded.classes.size(), 0);
+    std::vector<int> answers;
     ConsoleProgress progress(*settings.protocol);
     FeatureExtractionAlgorithm& extractor = *loaded.extractor;
     std::vector<double> features;
@@ -409,8 +424,12 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
         }
         picture.BeginStrip(left, grid.X(first + count - 1));
         const BatchClassifier::Unknown batchUnknown = classifiers.Classify(
-            grid, first, count, features, extractor.FeatureCount(), absent, labelText);
+            grid, first, count, features, extractor.FeatureCount(), absent, labelText, answers);
         picture.EndStrip();
+        for (const int answer : answers) {
+            ++(answer >= 0 ? tally.perClass[static_cast<std::size_t>(answer)] : tally.unknown);
+        }
+        layers.AddWindows(grid, first, answers);
         unknown.notFinite += batchUnknown.notFinite;
         unknown.absent += batchUnknown.absent;
         for (std::size_t chunk = 0; chunk < labelText.size(); ++chunk) {
@@ -434,10 +453,38 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
 }
 
 // The window section of the results equals the segmentation file's: it is copied, not formatted
-// again. The picture goes beside the results. Returns the results file's path.
-std::string FinishFiles(WindowFileWriter& results, SegmentedImage& segmented, ClassMap& picture) {
+// again. The class map (a GeoTIFF for an image with a geotransform, a PNG otherwise), the
+// GeoPackage and the legend go beside the results, and the legend to the person at the console.
+// Returns the results file's path.
+std::string FinishFiles(const ClassificationSettings& settings, const LoadedModel& loaded,
+                        WindowFileWriter& results, SegmentedImage& segmented, ClassMap& picture,
+                        ResultLayers& layers, const WindowTally& tally) {
     const std::string resultsFile = results.FinishWithCornersOf(segmented.segmentation.get());
-    picture.Write(resultsFile.substr(0, resultsFile.rfind('.')) + ".png");
+    const std::string base = resultsFile.substr(0, resultsFile.rfind('.'));
+    const SceneRaster& scene = *segmented.scene;
+    const auto& geoTransform = scene.GetGeoreference().geoTransform;
+    picture.Finish(geoTransform.has_value());
+    layers.AddRegions(picture.RasterPath());
+    if (geoTransform) {
+        picture.WriteGeoTiff(base + ".tif");
+    } else {
+        picture.Write(base + ".png");
+    }
+    layers.Commit(base + ".gpkg");
+    std::optional<double> pixelArea;
+    if (geoTransform) {
+        const auto& t = *geoTransform;
+        pixelArea = std::abs(t[1] * t[5] - t[2] * t[4]);
+    }
+    const std::string legend =
+        ClassLegend(loaded.classes, loaded.colours, tally.perClass, tally.unknown,
+                    picture.PaintedPixels(),
+                    static_cast<long long>(scene.Width()) * scene.Height(), pixelArea)
+            .Text();
+    OutputFile legendFile(base + ".legend");
+    legendFile.Stream() << legend;
+    legendFile.Commit();
+    settings.protocol->ForPerson(legend.substr(0, legend.size() - 1));
     return resultsFile;
 }
 
@@ -469,8 +516,12 @@ std::string ClassifyImage(const ClassificationSettings& settings, AlgorithmBuild
     ClassMap picture(TimestampedFileName(resultsBase, "tif"), grid.Width(), grid.Height(),
                      loaded.windowSize, segmented.step, loaded.classes, loaded.colours,
                      segmented.scene->GetGeoreference());
-    ClassifyBatches(settings, builder, loaded, *segmented.scene, grid, results, picture);
-    return FinishFiles(results, segmented, picture);
+    ResultLayers layers(TimestampedFileName(resultsBase, "gpkg"),
+                        segmented.scene->GetGeoreference(), loaded.classes);
+    WindowTally tally;
+    ClassifyBatches(settings, builder, loaded, *segmented.scene, grid, results, picture, layers,
+                    tally);
+    return FinishFiles(settings, loaded, results, segmented, picture, layers, tally);
 }
 
 std::string RunClassificationMode(ParameterParser& parser, AlgorithmBuilder& builder,

@@ -5,7 +5,10 @@
 // w / 2 but at least 1, "pixel": step 1; windows lie wholly inside the image and are listed with
 // x outer, y inner), write the grid as a segmentation polygon file, extract the model's features
 // from every window, classify them and write the predicted class names as a results polygon file
-// beside the image, with the class-map picture beside it. The image is read in vertical strips:
+// beside the image, with the class map beside it (a GeoTIFF of class ids with the image's
+// georeference when the image has a geotransform, a PNG otherwise), a GeoPackage of the windows and
+// of the regions of one class (ResultLayers) and a legend of the classes (ClassLegend, also told
+// to the person at the console). The image is read in vertical strips:
 // a batch is whole grid columns, whose strip of pixels is read, turned into the model's colour
 // space and described on a grid of its own, so the run holds a strip, never the image. The
 // model's bands and stretches are applied to the image unless --bands or --stretch say
