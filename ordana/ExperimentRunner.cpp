@@ -469,6 +469,8 @@ int CheckedExperiments(ParameterParser& parser, AlgorithmFactory& factory,
         if (!usable) {
             throw InputError::AlreadyReported();
         }
+        processor.vectorFields.classField = parser.GivenText("class-field").value_or("class");
+        processor.vectorFields.colorField = parser.GivenText("color-field");
         classCount = processor.CountClasses();
     }
     for (const std::string& key : factory.SelectedAlgorithms()) {
@@ -505,8 +507,6 @@ void RunExperimentMode(ParameterParser& parser, AlgorithmFactory& factory,
     processor.imageFile = parser.ImageFile();
     processor.polygonFile = parser.PolygonFile();
     processor.polygonFileName = parser.PolygonFileName();
-    processor.vectorFields.classField = parser.GivenText("class-field").value_or("class");
-    processor.vectorFields.colorField = parser.GivenText("color-field");
     processor.outputPrefix = parser.OutputPrefix();
 
     ExtractionSelection selection = factory.FeatureExtractionAlgorithms();

@@ -298,7 +298,7 @@ TEST_F(CommandLineTest, OutputPrefixTakesEveryFileAndNamesNeverCollide) {
             << trained.errors;
     }
     // Nothing new beside the inputs; under the prefix, two of every file.
-    EXPECT_EQ(FilesUnder(folder.Path()).size(), 3u + 2u * 7u);
+    EXPECT_EQ(FilesUnder(folder.Path()).size(), 3u + 2u * 9u);
     std::map<std::string, int> kinds;
     for (const std::string& name : FilesUnder(folder / "out")) {
         ASSERT_EQ(name.rfind("run_", 0), 0u) << name;
@@ -307,7 +307,8 @@ TEST_F(CommandLineTest, OutputPrefixTakesEveryFileAndNamesNeverCollide) {
     EXPECT_EQ(
         kinds,
         (std::map<std::string, int>{
-            {".wca", 2}, {".wca-mlp", 2}, {".report", 2}, {".mlp", 2}, {".cct", 4}, {".png", 2}}));
+            {".wca", 2}, {".wca-mlp", 2}, {".report", 2}, {".mlp", 2}, {".cct", 4}, {".png", 2},
+            {".gpkg", 2}, {".legend", 2}}));
 }
 
 }  // namespace
