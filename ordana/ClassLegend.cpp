@@ -45,8 +45,7 @@ ClassLegend::ClassLegend(const std::vector<std::string>& classes,
         painted += count;
         rows.push_back({classes[c],
                         HexColour(ClassMap::ClassColour(c, c < colours.size() ? colours[c] : "")),
-                        c < windows.size() ? windows[c] : 0, count, areaOf(count),
-                        shareOf(count)});
+                        c < windows.size() ? windows[c] : 0, count, areaOf(count), shareOf(count)});
     }
     const long long unpainted = std::max(imagePixels - painted, 0LL);
     rows.push_back({std::string(WindowFileWriter::kUnknown), "", unknownWindows, unpainted,

@@ -107,8 +107,8 @@ void ResultLayers::AddWindows(const featureextraction::WindowGrid& grid, std::si
             const int answer = answers[i];
             const bool known = answer >= 0 && static_cast<std::size_t>(answer) < classes.size();
             feature.SetFID(OGRNullFID);
-            feature.SetField(0, known ? classes[static_cast<std::size_t>(answer)].c_str()
-                                      : kUnknown.c_str());
+            feature.SetField(
+                0, known ? classes[static_cast<std::size_t>(answer)].c_str() : kUnknown.c_str());
             feature.SetField(1, known ? answer + 1 : 0);
             feature.SetGeometry(&square);
             if (windows->CreateFeature(&feature) != OGRERR_NONE) {

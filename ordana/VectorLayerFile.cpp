@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -40,9 +41,10 @@ class PixelMapping {
         if (georeference.geoTransform) {
             std::array<double, 6> forward = *georeference.geoTransform;
             if (!GDALInvGeoTransform(forward.data(), inverse.data())) {
-                throw InputError("The geotransform of the image cannot be inverted, so the "
-                                 "polygons of the vector file '" +
-                                 EchoedPath(path) + "' cannot be placed on it.");
+                throw InputError(
+                    "The geotransform of the image cannot be inverted, so the "
+                    "polygons of the vector file '" +
+                    EchoedPath(path) + "' cannot be placed on it.");
             }
             georeferenced = true;
         }
@@ -76,8 +78,9 @@ class PixelMapping {
         }
         if (transformation && count > 0 &&
             !transformation->Transform(count, xs.data(), ys.data())) {
-            throw Error(feature, "a vertex cannot be transformed into the image's coordinate "
-                                 "system");
+            throw Error(feature,
+                        "a vertex cannot be transformed into the image's coordinate "
+                        "system");
         }
         Ring points;
         for (std::size_t i = 0; i < xs.size(); ++i) {
@@ -88,9 +91,10 @@ class PixelMapping {
                 row = inverse[3] + xs[i] * inverse[4] + ys[i] * inverse[5];
             }
             if (!(std::abs(column) < kFarthestCoordinate && std::abs(row) < kFarthestCoordinate)) {
-                throw Error(feature, "a vertex lies far outside the image (pixel " +
-                                         std::to_string(column) + ", " + std::to_string(row) +
-                                         "); is the coordinate system right?");
+                char where[96];
+                std::snprintf(where, sizeof where, "%.6g, %.6g", column, row);
+                throw Error(feature, "a vertex lies far outside the image (at pixel " +
+                                         std::string(where) + "); is the coordinate system right?");
             }
             const Point point(static_cast<int>(std::floor(column + 0.5)),
                               static_cast<int>(std::floor(row + 0.5)));
@@ -149,7 +153,8 @@ std::string FeatureName(const OGRFeature& feature, GIntBig position) {
 std::string FieldNames(OGRFeatureDefn& definition) {
     std::string names;
     for (int i = 0; i < definition.GetFieldCount(); ++i) {
-        names += (names.empty() ? "'" : ", '") + EchoedInput(definition.GetFieldDefn(i)->GetNameRef()) + "'";
+        names += (names.empty() ? "'" : ", '") +
+                 EchoedInput(definition.GetFieldDefn(i)->GetNameRef()) + "'";
     }
     return names.empty() ? "none" : names;
 }
@@ -159,8 +164,8 @@ int FieldIndex(OGRFeatureDefn& definition, const std::string& name, const std::s
     const int index = definition.GetFieldIndex(name.c_str());
     if (index < 0) {
         throw InputError("The vector file '" + EchoedPath(path) + "' has no attribute '" +
-                         EchoedInput(name) + "' (option '--" + option +
-                         "'); its attributes are " + FieldNames(definition) + ".");
+                         EchoedInput(name) + "' (option '--" + option + "'); its attributes are " +
+                         FieldNames(definition) + ".");
     }
     return index;
 }

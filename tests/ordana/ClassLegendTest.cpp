@@ -23,10 +23,20 @@ TEST(ClassLegendTest, RowsFollowTheCounts) {
         std::vector<double> expectedShares;
     };
     const std::vector<Case> cases = {
-        {{"#ff0000", "0 0 255"}, {30, 50}, 100, 4.0, {"#ff0000", "#0000ff", ""}, {30, 50, 20},
+        {{"#ff0000", "0 0 255"},
+         {30, 50},
+         100,
+         4.0,
+         {"#ff0000", "#0000ff", ""},
+         {30, 50, 20},
          {0.3, 0.5, 0.2}},
         // A colour line that names no colour takes the palette's colour of the class.
-        {{"", "amber"}, {0, 10}, 10, std::nullopt, {"#ffb300", "#803e75", ""}, {0, 10, 0},
+        {{"", "amber"},
+         {0, 10},
+         10,
+         std::nullopt,
+         {"#ffb300", "#803e75", ""},
+         {0, 10, 0},
          {0.0, 1.0, 0.0}},
     };
     for (const Case& c : cases) {

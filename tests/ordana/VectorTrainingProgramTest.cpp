@@ -177,15 +177,14 @@ TEST_F(VectorTrainingProgramTest, VectorFilesGiveTheWindowsOfTheTextFile) {
             Descriptors(sceneName, "regions.cct", "text" + std::to_string(run) + "_");
         ASSERT_GT(std::count(reference.begin(), reference.end(), '\n'), 40);
         const std::string stem = sceneName.substr(0, sceneName.find('.'));
-        const std::vector<std::tuple<std::string, std::string, std::vector<Feature>, int>> files =
-            {{stem + "_utm.geojson", "GeoJSON", separate, 32633},
-             {stem + "_lonlat.geojson", "GeoJSON", separate, 4326},
-             {stem + "_parts.gpkg", "GPKG", joined, 32633},
-             {stem + "_shape.shp", "ESRI Shapefile", separate, 32633}};
+        const std::vector<std::tuple<std::string, std::string, std::vector<Feature>, int>> files = {
+            {stem + "_utm.geojson", "GeoJSON", separate, 32633},
+            {stem + "_lonlat.geojson", "GeoJSON", separate, 4326},
+            {stem + "_parts.gpkg", "GPKG", joined, 32633},
+            {stem + "_shape.shp", "ESRI Shapefile", separate, 32633}};
         for (const auto& [name, driver, features, epsg] : files) {
             WriteVectorFile(folder / name, driver, features, transform, epsg);
-            EXPECT_EQ(Descriptors(sceneName, name, "run" + std::to_string(++run) + "_"),
-                      reference)
+            EXPECT_EQ(Descriptors(sceneName, name, "run" + std::to_string(++run) + "_"), reference)
                 << name;
         }
     }
@@ -246,10 +245,12 @@ TEST_F(VectorTrainingProgramTest, UnusableVectorFilesAreRefusedByName) {
          "attributes are 'class', 'colour'."},
         {"good.geojson --color-field color",
          "The vector file 'good.geojson' has no attribute 'color' (option '--color-field')"},
-        {"far.geojson", "The vector file 'far.geojson', the feature with id 0: its polygon lies "
-                        "outside the image (64 x 48 pixels)"},
-        {"classless.gpkg", "The vector file 'classless.gpkg' holds no polygon with a value of "
-                           "'class' in its first layer ('regions')."},
+        {"far.geojson",
+         "The vector file 'far.geojson', the feature with id 0: its polygon lies "
+         "outside the image (64 x 48 pixels)"},
+        {"classless.gpkg",
+         "The vector file 'classless.gpkg' holds no polygon with a value of "
+         "'class' in its first layer ('regions')."},
         {"points.geojson", "The vector file 'points.geojson' holds no polygon"},
         {"cut.geojson", "The vector file 'cut.geojson' cannot be read"},
         {"badcolour.geojson --color-field colour",
@@ -285,10 +286,9 @@ TEST_F(VectorTrainingProgramTest, UnusableVectorFilesAreRefusedByName) {
 std::map<int, long long> ValueCounts(GDALDataset& raster) {
     std::vector<unsigned char> pixels(static_cast<std::size_t>(raster.GetRasterXSize()) *
                                       raster.GetRasterYSize());
-    EXPECT_EQ(raster.GetRasterBand(1)->RasterIO(GF_Read, 0, 0, raster.GetRasterXSize(),
-                                                raster.GetRasterYSize(), pixels.data(),
-                                                raster.GetRasterXSize(), raster.GetRasterYSize(),
-                                                GDT_Byte, 0, 0, nullptr),
+    EXPECT_EQ(raster.GetRasterBand(1)->RasterIO(
+                  GF_Read, 0, 0, raster.GetRasterXSize(), raster.GetRasterYSize(), pixels.data(),
+                  raster.GetRasterXSize(), raster.GetRasterYSize(), GDT_Byte, 0, 0, nullptr),
               CE_None);
     std::map<int, long long> counts;
     for (const unsigned char value : pixels) {
@@ -333,7 +333,8 @@ TEST_F(VectorTrainingProgramTest, ClassificationResultsAreGeoreferenced) {
     GeoTransform transform{};
     ASSERT_EQ(map->GetGeoTransform(transform.data()), CE_None);
     EXPECT_EQ(transform, kRotated);
-    EXPECT_TRUE(map->GetSpatialRef() != nullptr && map->GetSpatialRef()->IsSame(System(32633).get()));
+    EXPECT_TRUE(map->GetSpatialRef() != nullptr &&
+                map->GetSpatialRef()->IsSame(System(32633).get()));
     GDALRasterBand& band = *map->GetRasterBand(1);
     int hasNoData = 0;
     EXPECT_EQ(band.GetNoDataValue(&hasNoData), 0.0);

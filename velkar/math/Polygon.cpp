@@ -54,7 +54,8 @@ double SharedArea(const std::vector<Polygon::Point>& hole, double left, double t
     std::vector<Vertex> ring;
     ring.reserve(hole.size());
     for (const Polygon::Point& point : hole) {
-        ring.push_back({static_cast<double>(point.x()) - left, static_cast<double>(point.y()) - top});
+        ring.push_back(
+            {static_cast<double>(point.x()) - left, static_cast<double>(point.y()) - top});
     }
     right -= left;
     bottom -= top;
@@ -70,10 +71,14 @@ double SharedArea(const std::vector<Polygon::Point>& hole, double left, double t
             return Vertex{a.x + (b.x - a.x) * (y - a.y) / (b.y - a.y), y};
         };
     };
-    ring = ClipRing(ring, [left](const Vertex& v) { return v.x >= left; }, atX(left));
-    ring = ClipRing(ring, [right](const Vertex& v) { return v.x <= right; }, atX(right));
-    ring = ClipRing(ring, [top](const Vertex& v) { return v.y >= top; }, atY(top));
-    ring = ClipRing(ring, [bottom](const Vertex& v) { return v.y <= bottom; }, atY(bottom));
+    ring = ClipRing(
+        ring, [left](const Vertex& v) { return v.x >= left; }, atX(left));
+    ring = ClipRing(
+        ring, [right](const Vertex& v) { return v.x <= right; }, atX(right));
+    ring = ClipRing(
+        ring, [top](const Vertex& v) { return v.y >= top; }, atY(top));
+    ring = ClipRing(
+        ring, [bottom](const Vertex& v) { return v.y <= bottom; }, atY(bottom));
     return RingArea(ring);
 }
 
