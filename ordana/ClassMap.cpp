@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <stdexcept>
 #include <sstream>
 
 #include "velkar/imageprocessing/PictureScaling.h"
@@ -144,10 +146,25 @@ void ClassMap::EndStrip() {
     strip = imageprocessing::IndexedImage(0, 0);
 }
 
+void ClassMap::Finish(bool noData) {
+    raster->Finish(noData ? std::optional<int>(0) : std::nullopt);
+}
+
 std::string ClassMap::Write(const std::string& path) {
     OutputFile file(path);
     raster->CopyToPng(file.TemporaryPath());
     return file.Commit();
 }
+
+std::string ClassMap::WriteGeoTiff(const std::string& path) {
+    Finish(true);
+    OutputFile file(path);
+    if (std::rename(geoTiff.TemporaryPath().c_str(), file.TemporaryPath().c_str()) != 0) {
+        throw std::runtime_error("Cannot write the picture '" + path + "'.");
+    }
+    return file.Commit();
+}
+
+std::vector<long long> ClassMap::PaintedPixels() const { return pixelCounts; }
 
 }  // namespace velkar::ordana

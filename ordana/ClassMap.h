@@ -8,11 +8,12 @@
 // and otherwise a colour of a fixed palette of distinct colours, chosen by the class's position.
 // The picture is never held whole: the windows of a batch (whole grid columns) paint a strip in
 // memory, which goes into a tiled GeoTIFF of class indices (IndexedRasterFile, with the scene's
-// georeference) when the batch is done; Write copies that into the PNG. The GeoTIFF is a
-// temporary file beside the outputs, removed when the map goes. For the report page each strip
-// also counts the pixels of every class and fills a preview of at most kPreviewSide pixels on the
-// longer side (preview pixel (x, y) holds the map pixel under its centre), so that the page's
-// picture and legend need not read the map again.
+// georeference) when the batch is done; Write copies that into the PNG, or WriteGeoTiff keeps
+// the GeoTIFF itself (index 0 marked as no data) under the name asked. Until then the GeoTIFF is
+// a temporary file beside the outputs, removed when the map goes. Each strip also counts the
+// pixels of every class and fills a preview of at most kPreviewSide pixels on the longer side
+// (preview pixel (x, y) holds the map pixel under its centre), so that the report page's
+// picture and the legend need not read the map again.
 
 #include <array>
 #include <memory>
@@ -46,8 +47,17 @@ class ClassMap {
     // Puts the strip's squares into the GeoTIFF.
     void EndStrip();
 
+    // Closes the GeoTIFF, which is then complete at RasterPath(), with no data 0 when noData.
+    void Finish(bool noData);
+    const std::string& RasterPath() const { return geoTiff.TemporaryPath(); }
+
     // Writes the picture to path (or a numbered variant, see OutputFile); returns the path.
     std::string Write(const std::string& path);
+    // Gives the GeoTIFF the name path (or a numbered variant); returns the name given.
+    std::string WriteGeoTiff(const std::string& path);
+
+    // The pixels each class painted, in class order (a copy of PixelCounts).
+    std::vector<long long> PaintedPixels() const;
 
     // Twice the page's picture side, so that the page's majority scaling has pixels to choose
     // from.

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "ordana/AlgorithmCatalog.h"
+#include "ordana/ClassLegend.h"
 #include "ordana/ClassMap.h"
 #include "ordana/ConsoleProgress.h"
 #include "ordana/EchoedInput.h"
@@ -21,7 +22,9 @@
 #include "ordana/InputImage.h"
 #include "ordana/ModelFile.h"
 #include "ordana/PageContent.h"
+#include "ordana/OutputFile.h"
 #include "ordana/ParameterParser.h"
+#include "ordana/ResultLayers.h"
 #include "ordana/SceneRaster.h"
 #include "ordana/WindowFileWriter.h"
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
@@ -337,19 +340,17 @@ class BatchClassifier {
 
     // The count windows from first on, their features in rows of featureCount values; a window
     // whose absent flag is set holds pixels without data and stays unknown. text gets one string
-    // of label lines per chunk, and each known answer counts in windowsPerClass. Returns the
+    // of label lines per chunk, and answers each window's class (-1 for unknown). Returns the
     // windows left unknown for either reason.
     Unknown Classify(const featureextraction::WindowGrid& grid, std::size_t first,
                      std::size_t count, const std::vector<double>& features, int featureCount,
                      const std::vector<unsigned char>& absent, std::vector<std::string>& text,
-                     std::vector<long long>& windowsPerClass) {
+                     std::vector<int>& answers) {
         std::atomic<std::size_t> notFinite{0};
         std::atomic<std::size_t> withoutData{0};
         const std::size_t length = static_cast<std::size_t>(featureCount);
         text.resize((count + kChunk - 1) / kChunk);
-        // Each chunk counts its own answers; the counts are added up once all are done.
-        std::vector<std::vector<long long>> chunkCounts(text.size(),
-                                                        std::vector<long long>(classes.size()));
+        answers.assign(count, -1);
         util::ParallelFor(text.size(), [&](std::size_t chunk) {
             PatternRecognitionAlgorithm& classifier = *classifiers.Local();
             std::vector<double> row(length);
@@ -369,22 +370,14 @@ class BatchClassifier {
                     ++notFinite;
                 }
                 const bool known = answer >= 0 && answer < static_cast<int>(classes.size());
-                if (known) {
-                    ++chunkCounts[chunk][static_cast<std::size_t>(answer)];
-                }
                 const std::string_view label =
                     known ? std::string_view(classes[static_cast<std::size_t>(answer)]) : "";
                 lines.append(label.empty() ? WindowFileWriter::kUnknown : label);
                 lines.push_back('\n');
-                picture.Paint(grid.X(first + i), grid.Y(first + i), known ? answer : -1);
+                answers[i] = known ? answer : -1;
+                picture.Paint(grid.X(first + i), grid.Y(first + i), answers[i]);
             }
         });
-        windowsPerClass.resize(classes.size());
-        for (const std::vector<long long>& counts : chunkCounts) {
-            for (std::size_t c = 0; c < counts.size(); ++c) {
-                windowsPerClass[c] += counts[c];
-            }
-        }
         return {notFinite, withoutData};
     }
 
@@ -422,26 +415,32 @@ void ShowProgress(ConsoleProgress& progress, std::size_t classified,
                   done);
 }
 
+// The windows given each class, and those left unknown.
+struct WindowTally {
+    std::vector<long long> perClass;
+    long long unknown = 0;
+};
+
 // Windows go through extraction and classification a batch of grid columns at a time: the strip
 // of pixels the batch's windows cover is read, turned into the model's colour space and
 // described on a grid local to it, whose windows are the batch's in the same order. The results
 // file and the picture take each batch's answers as it completes.
-// Returns the windows answered with each class.
-std::vector<long long> ClassifyBatches(const ClassificationSettings& settings,
-                                       AlgorithmBuilder& builder, const LoadedModel& loaded,
-                                       const SegmentedImage& segmented, WindowFileWriter& results,
-                                       ClassMap& picture, ConsoleProgress& progress) {
+void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& builder,
+                     const LoadedModel& loaded, const SegmentedImage& segmented,
+                     WindowFileWriter& results, ClassMap& picture, ResultLayers& layers,
+                     WindowTally& tally, ConsoleProgress& progress) {
     const WindowGrid& grid = *segmented.grid;
     const SceneRaster& scene = *segmented.scene;
     BatchClassifier classifiers(builder, loaded.model, loaded.classes, picture);
+    tally.perClass.assign(loaded.classes.size(), 0);
+    std::vector<int> answers;
     FeatureExtractionAlgorithm& extractor = *loaded.extractor;
     std::vector<double> features;
     std::vector<unsigned char> absent;
     std::vector<std::string> labelText;
     BatchClassifier::Unknown unknown;
-    std::vector<long long> windowsPerClass(loaded.classes.size(), 0);
     if (grid.Count() == 0) {
-        return windowsPerClass;
+        return;
     }
     const std::size_t rows = grid.Rows();
     const std::size_t columnsPerBatch = ColumnsPerBatch(grid, settings.batchSize);
@@ -470,9 +469,12 @@ std::vector<long long> ClassifyBatches(const ClassificationSettings& settings,
         }
         picture.BeginStrip(left, grid.X(first + count - 1));
         const BatchClassifier::Unknown batchUnknown = classifiers.Classify(
-            grid, first, count, features, extractor.FeatureCount(), absent, labelText,
-            windowsPerClass);
+            grid, first, count, features, extractor.FeatureCount(), absent, labelText, answers);
         picture.EndStrip();
+        for (const int answer : answers) {
+            ++(answer >= 0 ? tally.perClass[static_cast<std::size_t>(answer)] : tally.unknown);
+        }
+        layers.AddWindows(grid, first, answers);
         unknown.notFinite += batchUnknown.notFinite;
         unknown.absent += batchUnknown.absent;
         for (std::size_t chunk = 0; chunk < labelText.size(); ++chunk) {
@@ -493,21 +495,20 @@ std::vector<long long> ClassifyBatches(const ClassificationSettings& settings,
                                    " windows hold feature values that are not finite numbers; "
                                    "they stay unknown.");
     }
-    return windowsPerClass;
 }
 
 // The report page of the run: the image, the class map and the legend with each class's windows,
 // pixels and area (in map units when the image is georeferenced, otherwise in pixels), the model
-// and the files written.
+// and the files written, the class map's among them.
 void WritePage(const ClassificationSettings& settings, const LoadedModel& loaded,
                const SceneRaster& scene, const ClassMap& picture,
-               const std::vector<long long>& windowsPerClass,
+               const std::vector<long long>& windowsPerClass, const std::string& pictureFile,
                const std::vector<std::string>& filesWritten, const std::string& path) {
     ClassificationPage page;
     page.imageFile = *settings.imageFile;
     page.image = ScenePicture(scene);
     page.classMap = picture.Preview();
-    page.classMapFile = filesWritten.back();
+    page.classMapFile = pictureFile;
     page.classes = PageClasses(loaded.classes, loaded.colours);
     const PixelArea pixelArea = PixelAreaOf(scene.GetGeoreference());
     page.areaUnit = pixelArea.unit.empty() ? "pixels" : pixelArea.unit;
@@ -524,11 +525,13 @@ void WritePage(const ClassificationSettings& settings, const LoadedModel& loaded
 }
 
 // The window section of the results equals the segmentation file's: it is copied, not formatted
-// again, once that file is written. The picture and the report page go beside the results.
-// Returns the results file's path.
+// again, once that file is written. The class map (a GeoTIFF for an image with a
+// geotransform, a PNG otherwise), the GeoPackage, the legend and the report page go beside the
+// results, and the legend to the person at the console. Returns the results file's path.
 std::string FinishFiles(const ClassificationSettings& settings, const LoadedModel& loaded,
                         WindowFileWriter& results, SegmentedImage& segmented, ClassMap& picture,
-                        const std::vector<long long>& windowsPerClass, ConsoleProgress& progress) {
+                        ResultLayers& layers, const WindowTally& tally,
+                        ConsoleProgress& progress) {
     while (segmented.segmentation.wait_for(std::chrono::milliseconds(200)) !=
            std::future_status::ready) {
         ShowProgress(progress, segmented.grid->Count(), segmented);
@@ -536,9 +539,30 @@ std::string FinishFiles(const ClassificationSettings& settings, const LoadedMode
     const WindowFileWriter::Written segmentation = segmented.segmentation.get();
     const std::string resultsFile = results.FinishWithCornersOf(segmentation);
     const std::string base = resultsFile.substr(0, resultsFile.rfind('.'));
-    const std::string pictureFile = picture.Write(base + ".png");
-    WritePage(settings, loaded, *segmented.scene, picture, windowsPerClass,
-              {segmentation.path, resultsFile, pictureFile}, base + ".html");
+    const SceneRaster& scene = *segmented.scene;
+    const auto& geoTransform = scene.GetGeoreference().geoTransform;
+    picture.Finish(geoTransform.has_value());
+    layers.AddRegions(picture.RasterPath());
+    const std::string pictureFile =
+        geoTransform ? picture.WriteGeoTiff(base + ".tif") : picture.Write(base + ".png");
+    const std::string layersFile = layers.Commit(base + ".gpkg");
+    std::optional<double> pixelArea;
+    if (geoTransform) {
+        const auto& t = *geoTransform;
+        pixelArea = std::abs(t[1] * t[5] - t[2] * t[4]);
+    }
+    const std::string legend =
+        ClassLegend(loaded.classes, loaded.colours, tally.perClass, tally.unknown,
+                    picture.PaintedPixels(),
+                    static_cast<long long>(scene.Width()) * scene.Height(), pixelArea)
+            .Text();
+    OutputFile legendFile(base + ".legend");
+    legendFile.Stream() << legend;
+    const std::string legendPath = legendFile.Commit();
+    settings.protocol->ForPerson(legend.substr(0, legend.size() - 1));
+    WritePage(settings, loaded, scene, picture, tally.perClass, pictureFile,
+              {segmentation.path, resultsFile, pictureFile, layersFile, legendPath},
+              base + ".html");
     return resultsFile;
 }
 
@@ -571,10 +595,13 @@ std::string ClassifyImage(const ClassificationSettings& settings, AlgorithmBuild
     ClassMap picture(TimestampedFileName(resultsBase, "tif"), grid.Width(), grid.Height(),
                      loaded.windowSize, segmented.step, loaded.classes, loaded.colours,
                      segmented.scene->GetGeoreference());
+    ResultLayers layers(TimestampedFileName(resultsBase, "gpkg"),
+                        segmented.scene->GetGeoreference(), loaded.classes);
+    WindowTally tally;
     ConsoleProgress progress(*settings.protocol);
-    const std::vector<long long> windowsPerClass =
-        ClassifyBatches(settings, builder, loaded, segmented, results, picture, progress);
-    return FinishFiles(settings, loaded, results, segmented, picture, windowsPerClass, progress);
+    ClassifyBatches(settings, builder, loaded, segmented, results, picture, layers, tally,
+                    progress);
+    return FinishFiles(settings, loaded, results, segmented, picture, layers, tally, progress);
 }
 
 std::string RunClassificationMode(ParameterParser& parser, AlgorithmBuilder& builder,

@@ -6,9 +6,12 @@
 // x outer, y inner), write the grid as a segmentation polygon file
 // ("<image name>_processing_<time>.cct"), extract the model's features from every window,
 // classify them and write the predicted class names as a results polygon file beside the image
-// ("<image name>_results_<time>.cct"), with the class-map picture beside it (".png"); the image
-// name is the image file's without its extension. The image is read in vertical strips: a batch
-// is whole grid columns, whose strip of pixels is read, turned into the model's colour space and
+// ("<image name>_results_<time>.cct"), with the class map beside it (a GeoTIFF of class ids with
+// the image's georeference when the image has a geotransform, a PNG otherwise), a GeoPackage of
+// the windows and of the regions of one class (ResultLayers), a legend of the classes
+// (ClassLegend, also told to the person at the console) and the report page; the image name is
+// the image file's without its extension. The image is read in vertical strips: a batch is
+// whole grid columns, whose strip of pixels is read, turned into the model's colour space and
 // described on a grid of its own, so the run holds a strip, never the image. The model's bands
 // and stretches are applied to the image unless --bands or --stretch say otherwise; windows
 // holding pixels without data stay unknown and unpainted.

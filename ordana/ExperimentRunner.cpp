@@ -28,6 +28,7 @@
 #include "ordana/PolygonFile.h"
 #include "ordana/ProtocolWriter.h"
 #include "ordana/SceneRaster.h"
+#include "ordana/VectorLayerFile.h"
 #include "velkar/patternrecognition/Sampling.h"
 #include "velkar/util/Random.h"
 
@@ -534,11 +535,22 @@ int CheckedExperiments(ParameterParser& parser, AlgorithmFactory& factory,
         throw InputError(RejectionMessage({"experiments"}, {std::to_string(experiments)},
                                           "it must be 0 or more"));
     }
-    const std::size_t classCount = ReadPolygonFile(processor.polygonFile, true).classes.size();
+    // A vector file is laid on the image, so its classes are known once the image is open.
+    const bool vectorFile = IsVectorLayerFile(processor.polygonFile);
+    std::size_t classCount =
+        vectorFile ? 0 : ReadPolygonFile(processor.polygonFile, true).classes.size();
     bool usable = !parser.ProblemReported();
     if (usable) {
         // The extractors' feature counts follow the bands read, which the image's file tells.
         processor.scene = OpenScene(parser, processor, selection, protocol);
+    }
+    if (vectorFile) {
+        if (!usable) {
+            throw InputError::AlreadyReported();
+        }
+        processor.vectorFields.classField = parser.GivenText("class-field").value_or("class");
+        processor.vectorFields.colorField = parser.GivenText("color-field");
+        classCount = processor.CountClasses();
     }
     for (const std::string& key : factory.SelectedAlgorithms()) {
         for (const auto& extractor : selection.algorithms) {
@@ -566,7 +578,7 @@ int CheckedExperiments(ParameterParser& parser, AlgorithmFactory& factory,
 
 // The report page of the run: the image with the training polygons, every classifier's
 // accuracies and matrices, the command line, the seed and the files written.
-void WritePage(ParameterParser& parser, const MapProcessor& processor,
+void WritePage(ParameterParser& parser, MapProcessor& processor,
                const std::vector<std::shared_ptr<ExtractionOutput>>& outputs,
                std::vector<ClassifierSection> sections, const std::string& path) {
     ExperimentPage page;
@@ -575,7 +587,7 @@ void WritePage(ParameterParser& parser, const MapProcessor& processor,
     page.image = ScenePicture(*processor.scene);
     page.classes = PageClasses(processor.classes, processor.colors);
     page.polygons =
-        PagePolygons(ReadPolygonFile(processor.polygonFile, true).polygons, processor.classes);
+        PagePolygons(processor.ReadContent().polygons, processor.classes);
     page.parameters = CommandLineSettings(parser.Arguments());
     page.seed = parser.RandomSeed();
     for (const auto& output : outputs) {

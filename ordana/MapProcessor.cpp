@@ -148,8 +148,23 @@ void MapProcessor::SetExtraction(const ExtractionSelection& selection) {
     parameters = selection.parameters;
 }
 
+PolygonFileContent MapProcessor::ReadContent() {
+    if (!IsVectorLayerFile(polygonFile)) {
+        return ReadPolygonFile(polygonFile, true);
+    }
+    if (!vectorContent) {
+        const SceneRaster& image = LoadScene();
+        vectorContent = ReadVectorLayerFile(
+            polygonFile, vectorFields, {image.GetGeoreference(), image.Width(), image.Height()},
+            [this](const std::string& message) { protocol.Warning(message); });
+    }
+    return *vectorContent;
+}
+
+std::size_t MapProcessor::CountClasses() { return ReadContent().classes.size(); }
+
 MapProcessor::PolygonList MapProcessor::ReadPolygons() {
-    PolygonFileContent content = ReadPolygonFile(polygonFile, true);
+    PolygonFileContent content = ReadContent();
     for (const std::string& warning : content.warnings) {
         protocol.Warning(warning);
     }

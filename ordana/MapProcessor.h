@@ -15,6 +15,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "ordana/ExtractionOutput.h"
 #include "ordana/PolygonRegions.h"
 #include "ordana/SceneRaster.h"
+#include "ordana/VectorLayerFile.h"
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/imageprocessing/ColorSpaceTransformation.h"
 #include "velkar/imageprocessing/ImageFileSystem.h"
@@ -43,14 +45,21 @@ class MapProcessor {
     void SetExtraction(const ExtractionSelection& selection);
 
     // Reads polygonFile, whose every polygon label must be one of its classes; appends its
-    // classes and colours.
+    // classes and colours. A vector file (VectorLayerFile) is laid on the scene, which is
+    // opened for it, and read once.
     PolygonList ReadPolygons();
+    // The number of classes polygonFile names.
+    std::size_t CountClasses();
+    // What polygonFile holds, polygons in pixel coordinates (a vector file is read once).
+    PolygonFileContent ReadContent();
 
     std::vector<std::shared_ptr<ExtractionOutput>> Process();
 
     std::vector<std::shared_ptr<featureextraction::FeatureExtractionAlgorithm>> algorithms;
     std::vector<std::shared_ptr<imageprocessing::ColorSpaceTransformation>> colorTransformations;
     std::string polygonFile;
+    // The attributes of a vector polygonFile that give the class and the colour.
+    VectorFields vectorFields;
     std::string imageFile;
     std::string polygonFileName;
     // Where output files go: their names start with it; empty for the image's folder.
@@ -78,6 +87,7 @@ class MapProcessor {
                             const std::vector<int>& polygonIds) const;
 
     const ProtocolWriter& protocol;
+    std::optional<PolygonFileContent> vectorContent;
 };
 
 }  // namespace velkar::ordana

@@ -159,6 +159,12 @@ const std::vector<OptionDescription>& GeneralOptions() {
         {"stretch", K::Text,
          "LOW,HIGH: samples mapped to levels 0 and 255 in every band used; by default the 2nd "
          "and 98th percentiles of each band deeper than 8 bits, or what the model records"},
+        {"class-field", K::Text,
+         "Attribute of a vector --file (GeoPackage, Shapefile, GeoJSON, ...) holding the class; "
+         "by default 'class'"},
+        {"color-field", K::Text,
+         "Attribute of a vector --file holding the colour of the class (#rrggbb); by default "
+         "none"},
     };
     return options;
 }

@@ -122,7 +122,7 @@ void ReadClassesAndColours(LineReader& reader, PolygonFileContent& content) {
     const int classCount = reader.Count("the number of classes");
     for (int i = 0; i < classCount; ++i) {
         const std::string name = reader.Next("class name " + std::to_string(i + 1));
-        if (!IsSingleWord(name) || !IsStorableText(name)) {
+        if (!IsStorableClassName(name)) {
             throw reader.Error("the class name '" + EchoedInput(name) +
                                "' must be one word without quotes, braces or brackets");
         }
@@ -201,6 +201,10 @@ void ReadVertices(LineReader& reader, int number, std::vector<math::Polygon::Poi
 }
 
 }  // namespace
+
+bool IsStorableClassName(const std::string& name) {
+    return IsSingleWord(name) && IsStorableText(name);
+}
 
 PolygonFileContent ReadPolygonFile(const std::string& path, bool requireKnownLabels) {
     LineReader reader(path);

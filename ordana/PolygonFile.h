@@ -39,4 +39,8 @@ constexpr std::size_t kMaxPolygonFileLine = 64 * 1024;
 // descriptors back by class name); the classification run's windows are labelled "unknown".
 PolygonFileContent ReadPolygonFile(const std::string& path, bool requireKnownLabels);
 
+// Whether a class name can travel through the descriptor and model files: one word without
+// quotes, braces or brackets.
+bool IsStorableClassName(const std::string& name);
+
 }  // namespace velkar::ordana

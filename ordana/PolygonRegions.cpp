@@ -98,6 +98,13 @@ PolygonList Translated(const PolygonList& polygons, const PolygonRegion& region)
         }
         auto copy = std::make_shared<math::Polygon>();
         copy->SetPoints(points.data(), static_cast<int>(points.size()));
+        std::vector<std::vector<math::Polygon::Point>> holes = polygon.Holes();
+        for (auto& hole : holes) {
+            for (auto& vertex : hole) {
+                vertex = {vertex.x() - region.area.x, vertex.y() - region.area.y};
+            }
+        }
+        copy->SetHoles(holes);
         copy->SetClass(polygon.Class());
         copy->SetId(polygon.Id());
         moved.push_back(std::move(copy));

@@ -35,8 +35,8 @@ using PolygonList = std::vector<std::shared_ptr<math::Polygon>>;
 std::vector<PolygonRegion> GroupIntoRegions(const PolygonList& polygons, int width, int height,
                                             long long pixelBudget = kRegionPixels);
 
-// Copies of the region's polygons with every vertex moved by minus the region's corner; class
-// and id stay.
+// Copies of the region's polygons with every vertex (of the outline and of the holes) moved by
+// minus the region's corner; class and id stay.
 PolygonList Translated(const PolygonList& polygons, const PolygonRegion& region);
 
 }  // namespace velkar::ordana

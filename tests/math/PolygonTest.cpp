@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/geometry.hpp>
+#include <cmath>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -166,6 +169,77 @@ TEST(PolygonTest, BoundsHoldEveryVertex) {
     const auto empty = Polygon().Bounds();
     EXPECT_EQ(boost::polygon::xl(empty), 0);
     EXPECT_EQ(boost::polygon::yh(empty), 0);
+}
+
+// A point strictly inside a hole is outside; the hole's boundary belongs to the polygon.
+TEST(PolygonTest, HolesCutTheirInsideOutOfThePolygon) {
+    Polygon polygon = MakePolygon({{0, 0}, {20, 0}, {20, 20}, {0, 20}});
+    polygon.SetHoles({{{5, 5}, {15, 5}, {15, 15}, {5, 15}}, {{1, 1}, {2, 2}}});
+    ASSERT_EQ(polygon.Holes().size(), 1u);
+    ExpectRegion(polygon, 0, 20, 0, 20, [](int x, int y) {
+        const bool inOuter = x >= 0 && x <= 20 && y >= 0 && y <= 20;
+        const bool inHole = x > 5 && x < 15 && y > 5 && y < 15;
+        return inOuter && !inHole;
+    });
+}
+
+// HoleOverlaps against Boost.Geometry's area of the intersection of the hole and the rectangle,
+// over seeded random star-shaped holes (simple by construction) and rectangles around them.
+TEST(PolygonTest, HoleOverlapsAgreesWithTheIntersectionArea) {
+    namespace bg = boost::geometry;
+    using BgPoint = bg::model::d2::point_xy<double>;
+    using BgPolygon = bg::model::polygon<BgPoint, false>;
+    std::mt19937 random(25);
+    std::uniform_int_distribution<int> radius(1, 9);
+    std::uniform_int_distribution<int> corner(-4, 24);
+    std::uniform_int_distribution<int> size(1, 8);
+    int overlapping = 0;
+    int folded = 0;
+    for (int round = 0; round < 300; ++round) {
+        std::vector<Point> hole;
+        const int count = 3 + round % 7;
+        for (int k = 0; k < count; ++k) {
+            const double angle = 2.0 * M_PI * k / count;
+            const int r = radius(random);
+            hole.emplace_back(10 + static_cast<int>(std::lround(r * std::cos(angle))),
+                              10 + static_cast<int>(std::lround(r * std::sin(angle))));
+        }
+        Polygon polygon = MakePolygon({{-10, -10}, {40, -10}, {40, 40}, {-10, 40}});
+        polygon.SetHoles({hole});
+        BgPolygon reference;
+        for (const Point& p : hole) {
+            bg::append(reference.outer(), BgPoint(p.x(), p.y()));
+        }
+        bg::unique(reference);
+        bg::correct(reference);
+        // Rounding can fold a small star onto itself; such rings have no area to compare.
+        if (!bg::is_valid(reference)) {
+            ++folded;
+            continue;
+        }
+        for (int window = 0; window < 20; ++window) {
+            const int left = corner(random);
+            const int top = corner(random);
+            const int right = left + size(random);
+            const int bottom = top + size(random);
+            const bg::model::box<BgPoint> box(BgPoint(left, top), BgPoint(right, bottom));
+            std::vector<BgPolygon> shared;
+            bg::intersection(reference, box, shared);
+            double area = 0.0;
+            for (const auto& part : shared) {
+                area += bg::area(part);
+            }
+            const bool expected = area > 1e-9;
+            overlapping += expected ? 1 : 0;
+            EXPECT_EQ(polygon.HoleOverlaps(left, top, right, bottom), expected)
+                << "round " << round << " window " << left << " " << top << " " << right << " "
+                << bottom << " area " << area << " hole " << bg::wkt(reference);
+        }
+    }
+    // Both answers occur often enough for the comparison to mean something.
+    EXPECT_GT(overlapping, 500);
+    EXPECT_LT(overlapping, 5500);
+    EXPECT_LT(folded, 60);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -133,7 +134,7 @@ TEST_F(BadInputProgramTest, InputsAreRefusedByNameWithinBoundedMemory) {
 
 // Files that cannot be written whole (past a file-size limit) end the run with status 1 and a
 // message naming them, and leave nothing behind: the descriptor file of an experiment, the
-// segmentation file of a classification run.
+// GeoPackage of a classification run (the first of its files to outgrow the limit).
 TEST_F(BadInputProgramTest, FailedWritesLeaveNoFile) {
     ASSERT_EQ(Run("--image scene.png --file scene.cct --wca --aws 5 --experiments 1 --mlp "
                   "--mhidden 4 --mlr 0.3 --mm 0.1 --merr 0.1 --miter 5",
@@ -142,18 +143,19 @@ TEST_F(BadInputProgramTest, FailedWritesLeaveNoFile) {
               0);
     const auto models = ordanatest::FilesWithExtension(folder.Path(), "mlp");
     ASSERT_EQ(models.size(), 1u);
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"--image scene.png --file scene.cct --wca --aws 5 --experiments 1", "scene.cct_"},
+    const std::vector<std::array<std::string, 3>> cases = {
+        {"--image scene.png --file scene.cct --wca --aws 5 --experiments 1",
+         "error: Writing the file 'scene.cct_", "' failed."},
         {"--image scene.png --sampling window --modelfile " + models[0].string(),
-         "scene_processing_"}};
+         "error: Cannot write the GeoPackage 'scene_results_", ".gpkg'."}};
     const auto before = Names();
-    for (const auto& [line, name] : cases) {
+    for (const auto& [line, start, end] : cases) {
         const auto result = Run(line, {0, 256});
         EXPECT_EQ(result.exitStatus, 1) << line;
         const auto messages = ordanatest::ProblemLines(result.output);
         ASSERT_EQ(messages.size(), 1u) << result.output;
-        EXPECT_EQ(messages[0].rfind("error: Writing the file '" + name, 0), 0u) << messages[0];
-        EXPECT_TRUE(messages[0].ends_with("' failed.")) << messages[0];
+        EXPECT_EQ(messages[0].rfind(start, 0), 0u) << messages[0];
+        EXPECT_TRUE(messages[0].ends_with(end)) << messages[0];
         EXPECT_EQ(Names(), before) << line;
     }
 }

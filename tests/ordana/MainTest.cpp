@@ -495,7 +495,7 @@ TEST_F(CommandLineTest, OutputPrefixTakesEveryFileAndNamesNeverCollide) {
             << trained.errors;
     }
     // Nothing new beside the inputs; under the prefix, two of every file.
-    EXPECT_EQ(FilesUnder(folder.Path()).size(), 3u + 2u * 9u);
+    EXPECT_EQ(FilesUnder(folder.Path()).size(), 3u + 2u * 11u);
     std::map<std::string, int> kinds;
     for (const std::string& name : FilesUnder(folder / "out")) {
         ASSERT_EQ(name.rfind("run_", 0), 0u) << name;
@@ -505,7 +505,7 @@ TEST_F(CommandLineTest, OutputPrefixTakesEveryFileAndNamesNeverCollide) {
         kinds,
         (std::map<std::string, int>{
             {".wca", 2}, {".wca-mlp", 2}, {".report", 2}, {".mlp", 2}, {".cct", 4}, {".png", 2},
-            {".html", 4}}));
+            {".html", 4}, {".gpkg", 2}, {".legend", 2}}));
 }
 
 }  // namespace

@@ -10,10 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <ogrsf_frmts.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -22,6 +26,7 @@
 
 #include "ProgramRun.h"
 #include "WorkflowFixtures.h"
+#include "velkar/imageprocessing/GdalMessages.h"
 #include "velkar/imageprocessing/ImageFileSystem.h"
 
 namespace ordanatest {
@@ -72,6 +77,46 @@ inline std::string PictureText(const std::filesystem::path& path) {
             count = 1;
         }
         text << "\n";
+    }
+    return text.str();
+}
+
+// A GeoPackage as its layers, each with its feature count and, per class id, the class name,
+// the features, and the sums of their areas and pixel counts where the layer has them.
+inline std::string GeoPackageText(const std::filesystem::path& path) {
+    velkar::imageprocessing::GdalMessages::RegisterAllDrivers();
+    std::unique_ptr<GDALDataset> dataset(
+        GDALDataset::Open(path.string().c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
+    if (!dataset) {
+        return "unreadable GeoPackage\n";
+    }
+    std::ostringstream text;
+    for (int i = 0; i < dataset->GetLayerCount(); ++i) {
+        OGRLayer& layer = *dataset->GetLayer(i);
+        struct Sums {
+            std::string name;
+            long long features = 0;
+            double area = 0.0;
+            long long pixels = 0;
+        };
+        std::map<long long, Sums> byClass;
+        const int area = layer.GetLayerDefn()->GetFieldIndex("area");
+        const int pixels = layer.GetLayerDefn()->GetFieldIndex("pixels");
+        for (auto& feature : layer) {
+            Sums& sums = byClass[feature->GetFieldAsInteger64("class_id")];
+            sums.name = feature->GetFieldAsString("class");
+            ++sums.features;
+            sums.area += area >= 0 ? feature->GetFieldAsDouble(area) : 0.0;
+            sums.pixels += pixels >= 0 ? feature->GetFieldAsInteger64(pixels) : 0;
+        }
+        text << "layer " << layer.GetName() << ": " << layer.GetFeatureCount() << " features\n";
+        for (const auto& [id, sums] : byClass) {
+            text << "  " << id << " " << sums.name << ": " << sums.features << " features";
+            if (area >= 0) {
+                text << ", area " << sums.area << ", pixels " << sums.pixels;
+            }
+            text << "\n";
+        }
     }
     return text.str();
 }
@@ -152,6 +197,7 @@ inline std::string FilesText(const std::filesystem::path& folder,
         text += "=== " + name + "\n" +
                 (path.extension() == ".png"    ? PictureText(path)
                  : path.extension() == ".html" ? PageFileText(WithoutTimestamps(ReadText(path)))
+                 : path.extension() == ".gpkg" ? GeoPackageText(path)
                                                : TextFileText(WithoutTimestamps(ReadText(path))));
     }
     return text;

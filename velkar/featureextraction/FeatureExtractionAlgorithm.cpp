@@ -167,7 +167,12 @@ void FeatureExtractionAlgorithm::LayWindows(const math::Polygon& polygon, int wi
     }
     const auto [minX, minY, maxX, maxY] = BoxOf(polygon);
     long long leftOutWindows = 0;
+    // A window whose corners lie in the polygon may still cover a hole that lies between them.
+    const bool holed = !polygon.Holes().empty();
     const auto visitPresent = [&](int x, int y) {
+        if (holed && polygon.HoleOverlaps(x, y, x + cornerReach, y + cornerReach)) {
+            return;
+        }
         if (HasAbsentPixel(x, y, windowSize, windowSize)) {
             ++leftOutWindows;
         } else {

@@ -135,14 +135,15 @@ class FeatureExtractionAlgorithm {
     //    box's minimum corner and a box that is not a multiple of w leaves a strip uncovered;
     //  - a window covers columns x ... x + w - 1 and rows y ... y + w - 1 and is taken when the
     //    four points (x, y), (x + w, y), (x + w, y + w), (x, y + w) are contained in the
-    //    polygon (boundary included) and all its pixels lie inside the image.
+    //    polygon (boundary included), the square between them shares no area with a hole of
+    //    the polygon, and all its pixels lie inside the image.
     // visit is called for the taken windows in loop order (x-major, then y). Throws
     // std::invalid_argument when w < 1.
     void ForEachWindow(const math::Polygon& polygon, int windowSize,
                        const WindowVisitor& visit) const;
     // The same grid, but the corner test uses the covered corner pixels (x, y),
     // (x + w - 1, y), (x + w - 1, y + w - 1), (x, y + w - 1); a box of exactly w - 1 then
-    // still holds a window.
+    // still holds a window (and holes are tested against the square between those corners).
     void ForEachCoveredWindow(const math::Polygon& polygon, int windowSize,
                               const WindowVisitor& visit) const;
     // The windows ForEachWindow (or, with coveredCorners, ForEachCoveredWindow) visits; the

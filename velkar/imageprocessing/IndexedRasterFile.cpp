@@ -78,22 +78,39 @@ void IndexedRasterFile::Write(const IndexedImage& part, int x, int y) {
     }
 }
 
-void IndexedRasterFile::CopyToPng(const std::string& pngPath) {
+void IndexedRasterFile::Finish(std::optional<int> noDataIndex) {
     if (dataset == nullptr) {
-        throw std::runtime_error("Cannot write the picture '" + pngPath + "': its pixels are gone");
+        return;
     }
     GdalMessages messages;
+    if (noDataIndex) {
+        GDALSetRasterNoDataValue(GDALGetRasterBand(static_cast<GDALDatasetH>(dataset), 1),
+                                 *noDataIndex);
+    }
+    GDALClose(static_cast<GDALDatasetH>(dataset));
+    dataset = nullptr;
+    if (messages.HeardError()) {
+        throw std::runtime_error("Cannot write the picture '" + path + "'" + messages.First());
+    }
+}
+
+void IndexedRasterFile::CopyToPng(const std::string& pngPath) {
+    Finish();
+    GdalMessages messages;
     const std::string failure = "Cannot write the picture '" + pngPath + "'";
-    GDALFlushCache(static_cast<GDALDatasetH>(dataset));
+    GDALDatasetH finished = GDALOpen(path.c_str(), GA_ReadOnly);
+    if (finished == nullptr) {
+        throw std::runtime_error(failure + ": its pixels are gone" + messages.First());
+    }
     // A PNG keeps no coordinate system: GDAL would put it into a side file, which is not wanted.
     CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
-    GDALDatasetH png = GDALCreateCopy(GDALGetDriverByName("PNG"), pngPath.c_str(),
-                                      static_cast<GDALDatasetH>(dataset), FALSE, nullptr, nullptr,
-                                      nullptr);
+    GDALDatasetH png = GDALCreateCopy(GDALGetDriverByName("PNG"), pngPath.c_str(), finished,
+                                      FALSE, nullptr, nullptr, nullptr);
     bool written = png != nullptr;
     if (png != nullptr) {
         GDALClose(png);
     }
+    GDALClose(finished);
     CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
     if (!written || messages.HeardError()) {
         throw std::runtime_error(failure + messages.First());

@@ -6,6 +6,7 @@
 // through GDAL, which reads it a row of tiles at a time. Pixels never written hold index 0.
 // Rectangles may come in any order; writing one pixel twice keeps the last. Not thread-safe.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,8 +33,15 @@ class IndexedRasterFile {
     // Throws std::runtime_error when GDAL cannot write it.
     void Write(const IndexedImage& part, int x, int y);
 
-    // Finishes the GeoTIFF and writes its pixels with the palette as a paletted PNG at pngPath
-    // (no side file). Throws std::runtime_error naming pngPath when that fails.
+    // Closes the GeoTIFF, marking index noDataIndex as no data when one is given; it is
+    // complete at Path() from then on, and Write does nothing. Throws std::runtime_error when
+    // GDAL cannot finish it.
+    void Finish(std::optional<int> noDataIndex = std::nullopt);
+    const std::string& Path() const { return path; }
+
+    // Finishes the GeoTIFF (when Finish has not) and writes its pixels with the palette as a
+    // paletted PNG at pngPath (no side file). Throws std::runtime_error naming pngPath when that
+    // fails.
     void CopyToPng(const std::string& pngPath);
 
   private:
