@@ -82,13 +82,26 @@ ClassMap::ClassMap(const std::string& geoTiffPath, int width, int height, int wi
                    int step, const std::vector<std::string>& classes,
                    const std::vector<std::string>& colours,
                    const imageprocessing::Georeference& georeference)
-    : geoTiff(geoTiffPath), windowSize(windowSize), step(step), classCount(classes.size()) {
+    : ClassMap(geoTiffPath, {0, 0, width, height}, windowSize, step, classes, colours,
+               georeference) {}
+
+ClassMap::ClassMap(const std::string& geoTiffPath,
+                   const imageprocessing::RasterFile::Rectangle& area, int windowSize, int step,
+                   const std::vector<std::string>& classes,
+                   const std::vector<std::string>& colours,
+                   const imageprocessing::Georeference& georeference)
+    : geoTiff(geoTiffPath),
+      mapLeft(area.x),
+      mapTop(area.y),
+      windowSize(windowSize),
+      step(step),
+      classCount(classes.size()) {
     std::vector<Colour> palette = {{0, 0, 0}};
     for (std::size_t c = 0; c < classes.size() && c < kClassIndices; ++c) {
         palette.push_back(ClassColour(c, c < colours.size() ? colours[c] : ""));
     }
-    raster = std::make_unique<imageprocessing::IndexedRasterFile>(geoTiff.TemporaryPath(), width,
-                                                                  height, palette, georeference);
+    raster = std::make_unique<imageprocessing::IndexedRasterFile>(
+        geoTiff.TemporaryPath(), area.width, area.height, palette, georeference);
 }
 
 void ClassMap::BeginStrip(int firstX, int lastX) {
@@ -102,12 +115,12 @@ void ClassMap::Paint(int x, int y, int classIndex) {
     }
     const int offset = (windowSize - step) / 2;
     strip.Fill(
-        x + offset - stripLeft, y + offset, step, step,
+        x + offset - stripLeft, y + offset - mapTop, step, step,
         static_cast<unsigned char>(1 + static_cast<std::size_t>(classIndex) % kClassIndices));
 }
 
 void ClassMap::EndStrip() {
-    raster->Write(strip, stripLeft, 0);
+    raster->Write(strip, stripLeft - mapLeft, 0);
     strip = imageprocessing::IndexedImage(0, 0);
 }
 

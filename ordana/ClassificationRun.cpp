@@ -15,6 +15,7 @@
 #include "ordana/ConsoleProgress.h"
 #include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
+#include "ordana/GridRegion.h"
 #include "ordana/InputError.h"
 #include "ordana/InputImage.h"
 #include "ordana/ModelFile.h"
@@ -162,8 +163,9 @@ LoadedModel LoadModel(const ClassificationSettings& settings, AlgorithmBuilder& 
 struct SegmentedImage {
     std::string imageName;
     std::unique_ptr<SceneRaster> scene;
-    std::unique_ptr<WindowGrid> grid;
+    std::unique_ptr<GridRegion> grid;
     int step = 0;
+    // Not valid when the segmentation file is not written.
     std::future<WindowFileWriter::Written> segmentation;
 };
 
@@ -220,6 +222,21 @@ void CheckBandsAgainstModel(const ClassificationSettings& settings, const Loaded
 }
 
 SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBuilder& builder,
+                            LoadedModel& loaded);
+
+// The segmented image, with the steps of the run announced.
+SegmentedImage StartRun(const ClassificationSettings& settings, AlgorithmBuilder& builder,
+                        LoadedModel& loaded) {
+    SegmentedImage segmented = SegmentImage(settings, builder, loaded);
+    const ProtocolWriter& protocol = *settings.protocol;
+    protocol.Note("Creating extraction algorithm");
+    protocol.Task("Extracting features");
+    protocol.Note("Processing image with " + loaded.extractor->Name() + ".");
+    protocol.Task("Classifying");
+    return segmented;
+}
+
+SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBuilder& builder,
                             LoadedModel& loaded) {
     const ProtocolWriter& protocol = *settings.protocol;
     if (!settings.imageFile) {
@@ -258,10 +275,18 @@ SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBui
         protocol.ForPerson(description);
     }
     // The grid is generated, never held: window i lies at (grid.X(i), grid.Y(i)).
-    segmented.grid = std::make_unique<WindowGrid>(loaded.windowSize, segmented.step, image.Width(),
-                                                  image.Height());
-    const WindowGrid& grid = *segmented.grid;
-    if (grid.Count() == 0) {
+    const GridRegion::Rectangle area =
+        settings.region ? GridRegion::Parse(*settings.region, image.Width(), image.Height())
+                        : GridRegion::Rectangle{0, 0, image.Width(), image.Height()};
+    segmented.grid = std::make_unique<GridRegion>(area, loaded.windowSize, segmented.step,
+                                                  image.Width(), image.Height());
+    const GridRegion& grid = *segmented.grid;
+    if (grid.Count() == 0 && !grid.IsWholeImage()) {
+        protocol.Warning("The region '" + EchoedInput(*settings.region) + "' of '" +
+                         EchoedPath(imageFile) + "' holds the corner of no " +
+                         std::to_string(loaded.windowSize) +
+                         "-pixel window of the grid; the results list none.");
+    } else if (grid.Count() == 0) {
         protocol.Warning("The image '" + EchoedPath(imageFile) + "' (" +
                          std::to_string(image.Width()) + " x " + std::to_string(image.Height()) +
                          " pixels) is smaller than the " + std::to_string(loaded.windowSize) +
@@ -269,6 +294,9 @@ SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBui
                          "none.");
     }
     segmented.imageName = LastPathComponent(imageFile);
+    if (!settings.outputs.Has("grid")) {
+        return segmented;
+    }
     segmented.segmentation = std::async(std::launch::async, [&grid, &loaded, &settings,
                                                              name = segmented.imageName] {
         return WindowFileWriter(TimestampedFileName(settings.outputPrefix + "processing", "cct"),
@@ -277,10 +305,6 @@ SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBui
                     [&grid](std::size_t i) { return std::make_pair(grid.X(i), grid.Y(i)); });
     });
 
-    protocol.Note("Creating extraction algorithm");
-    protocol.Task("Extracting features");
-    protocol.Note("Processing image with " + loaded.extractor->Name() + ".");
-    protocol.Task("Classifying");
     return segmented;
 }
 
@@ -293,8 +317,9 @@ class BatchClassifier {
   public:
     static constexpr std::size_t kChunk = 4096;
 
+    // picture may be null, for a run that paints none.
     BatchClassifier(AlgorithmBuilder& builder, std::shared_ptr<util::Map> model,
-                    const std::vector<std::string>& classes, ClassMap& picture)
+                    const std::vector<std::string>& classes, ClassMap* picture)
         : classes(classes), picture(picture), classifiers([this, &builder, model] {
               std::lock_guard<util::CriticalSection> guard(restoring);
               return builder.RestoreAlgorithm(*ModelMetadata(*model).GetString("algorithm_name"),
@@ -308,19 +333,25 @@ class BatchClassifier {
 
     // The count windows from first on, their features in rows of featureCount values; a window
     // whose absent flag is set holds pixels without data and stays unknown. text gets one string
-    // of label lines per chunk. Returns the windows left unknown for either reason.
-    Unknown Classify(const featureextraction::WindowGrid& grid, std::size_t first,
-                     std::size_t count, const std::vector<double>& features, int featureCount,
-                     const std::vector<unsigned char>& absent, std::vector<std::string>& text) {
+    // of label lines per chunk, unless it is null. Returns the windows left unknown for either
+    // reason.
+    Unknown Classify(const GridRegion& grid, std::size_t first, std::size_t count,
+                     const std::vector<double>& features, int featureCount,
+                     const std::vector<unsigned char>& absent, std::vector<std::string>* text) {
         std::atomic<std::size_t> notFinite{0};
         std::atomic<std::size_t> withoutData{0};
         const std::size_t length = static_cast<std::size_t>(featureCount);
-        text.resize((count + kChunk - 1) / kChunk);
-        util::ParallelFor(text.size(), [&](std::size_t chunk) {
+        const std::size_t chunks = (count + kChunk - 1) / kChunk;
+        if (text != nullptr) {
+            text->resize(chunks);
+        }
+        util::ParallelFor(chunks, [&](std::size_t chunk) {
             PatternRecognitionAlgorithm& classifier = *classifiers.Local();
             std::vector<double> row(length);
-            std::string& lines = text[chunk];
-            lines.clear();
+            std::string* lines = text != nullptr ? &(*text)[chunk] : nullptr;
+            if (lines != nullptr) {
+                lines->clear();
+            }
             const std::size_t end = std::min(count, (chunk + 1) * kChunk);
             for (std::size_t i = chunk * kChunk; i < end; ++i) {
                 const double* values = features.data() + i * length;
@@ -335,11 +366,15 @@ class BatchClassifier {
                     ++notFinite;
                 }
                 const bool known = answer >= 0 && answer < static_cast<int>(classes.size());
-                const std::string_view label =
-                    known ? std::string_view(classes[static_cast<std::size_t>(answer)]) : "";
-                lines.append(label.empty() ? WindowFileWriter::kUnknown : label);
-                lines.push_back('\n');
-                picture.Paint(grid.X(first + i), grid.Y(first + i), known ? answer : -1);
+                if (lines != nullptr) {
+                    const std::string_view label =
+                        known ? std::string_view(classes[static_cast<std::size_t>(answer)]) : "";
+                    lines->append(label.empty() ? WindowFileWriter::kUnknown : label);
+                    lines->push_back('\n');
+                }
+                if (picture != nullptr && known) {
+                    picture->Paint(grid.X(first + i), grid.Y(first + i), answer);
+                }
             }
         });
         return {notFinite, withoutData};
@@ -347,7 +382,7 @@ class BatchClassifier {
 
   private:
     const std::vector<std::string>& classes;
-    ClassMap& picture;
+    ClassMap* picture;
     util::CriticalSection restoring;
     util::Combinable<std::shared_ptr<PatternRecognitionAlgorithm>> classifiers;
 };
@@ -367,10 +402,11 @@ std::size_t ColumnsPerBatch(const WindowGrid& grid, std::size_t batchSize) {
 // Windows go through extraction and classification a batch of grid columns at a time: the strip
 // of pixels the batch's windows cover is read, turned into the model's colour space and
 // described on a grid local to it, whose windows are the batch's in the same order. The results
-// file and the picture take each batch's answers as it completes.
+// file and the picture, where they are written (not null), take each batch's answers as it
+// completes.
 void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& builder,
-                     const LoadedModel& loaded, const SceneRaster& scene, const WindowGrid& grid,
-                     WindowFileWriter& results, ClassMap& picture) {
+                     const LoadedModel& loaded, const SceneRaster& scene, const GridRegion& grid,
+                     WindowFileWriter* results, ClassMap* picture) {
     BatchClassifier classifiers(builder, loaded.model, loaded.classes, picture);
     ConsoleProgress progress(*settings.protocol);
     FeatureExtractionAlgorithm& extractor = *loaded.extractor;
@@ -381,23 +417,24 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
     if (grid.Count() == 0) {
         return;
     }
-    const std::size_t rows = grid.Rows();
-    const std::size_t columnsPerBatch = ColumnsPerBatch(grid, settings.batchSize);
-    const int w = grid.WindowSize();
-    const int stripHeight = static_cast<int>(rows - 1) * grid.Step() + w;
-    for (std::size_t column = 0; column < grid.Columns(); column += columnsPerBatch) {
-        const std::size_t columns = std::min(columnsPerBatch, grid.Columns() - column);
+    const WindowGrid& regionGrid = grid.Local();
+    const std::size_t rows = regionGrid.Rows();
+    const std::size_t columnsPerBatch = ColumnsPerBatch(regionGrid, settings.batchSize);
+    const int w = regionGrid.WindowSize();
+    const int stripHeight = static_cast<int>(rows - 1) * regionGrid.Step() + w;
+    for (std::size_t column = 0; column < regionGrid.Columns(); column += columnsPerBatch) {
+        const std::size_t columns = std::min(columnsPerBatch, regionGrid.Columns() - column);
         const std::size_t first = column * rows;
         const std::size_t count = columns * rows;
         progress.Show("Classifying windows: " + std::to_string(first * 100 / grid.Count()) +
                       "% of " + std::to_string(grid.Count()));
         const int left = grid.X(first);
-        const int stripWidth = static_cast<int>(columns - 1) * grid.Step() + w;
-        auto strip = scene.Read({left, 0, stripWidth, stripHeight});
+        const int stripWidth = static_cast<int>(columns - 1) * regionGrid.Step() + w;
+        auto strip = scene.Read({left, grid.OriginY(), stripWidth, stripHeight});
         // A model trained on a colour variant sees the new image in the same colour space.
         extractor.SetImage(loaded.transformation ? TransformedImage(*strip, *loaded.transformation)
                                                  : strip);
-        const WindowGrid local(w, grid.Step(), stripWidth, stripHeight);
+        const WindowGrid local(w, regionGrid.Step(), stripWidth, stripHeight);
         extractor.DescribeGrid(local, 0, count, features);
         absent.clear();
         const imageprocessing::AbsentPixels absentPixels(*strip);
@@ -407,14 +444,19 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
                 absent[n] = absentPixels.Count(local.X(n), local.Y(n), w, w) > 0 ? 1 : 0;
             }
         }
-        picture.BeginStrip(left, grid.X(first + count - 1));
-        const BatchClassifier::Unknown batchUnknown = classifiers.Classify(
-            grid, first, count, features, extractor.FeatureCount(), absent, labelText);
-        picture.EndStrip();
+        if (picture != nullptr) {
+            picture->BeginStrip(left, grid.X(first + count - 1));
+        }
+        const BatchClassifier::Unknown batchUnknown =
+            classifiers.Classify(grid, first, count, features, extractor.FeatureCount(), absent,
+                                 results != nullptr ? &labelText : nullptr);
+        if (picture != nullptr) {
+            picture->EndStrip();
+        }
         unknown.notFinite += batchUnknown.notFinite;
         unknown.absent += batchUnknown.absent;
-        for (std::size_t chunk = 0; chunk < labelText.size(); ++chunk) {
-            results.AddLabelLines(
+        for (std::size_t chunk = 0; results != nullptr && chunk < labelText.size(); ++chunk) {
+            results->AddLabelLines(
                 labelText[chunk],
                 std::min(BatchClassifier::kChunk, count - chunk * BatchClassifier::kChunk));
         }
@@ -433,12 +475,15 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
     }
 }
 
-// The window section of the results equals the segmentation file's: it is copied, not formatted
-// again. The picture goes beside the results. Returns the results file's path.
-std::string FinishFiles(WindowFileWriter& results, SegmentedImage& segmented, ClassMap& picture) {
-    const std::string resultsFile = results.FinishWithCornersOf(segmented.segmentation.get());
-    picture.Write(resultsFile.substr(0, resultsFile.rfind('.')) + ".png");
-    return resultsFile;
+// The georeference of the part of the image the area covers.
+imageprocessing::Georeference AreaGeoreference(imageprocessing::Georeference georeference,
+                                               const GridRegion::Rectangle& area) {
+    if (georeference.geoTransform) {
+        auto& t = *georeference.geoTransform;
+        t[0] += area.x * t[1] + area.y * t[2];
+        t[3] += area.x * t[4] + area.y * t[5];
+    }
+    return georeference;
 }
 
 }  // namespace
@@ -458,19 +503,52 @@ int SamplingStep(const std::string& samplingMethod, int windowSize) {
 
 std::string ClassifyImage(const ClassificationSettings& settings, AlgorithmBuilder& builder) {
     LoadedModel loaded = LoadModel(settings, builder);
-    SegmentedImage segmented = SegmentImage(settings, builder, loaded);
-    const WindowGrid& grid = *segmented.grid;
-    WindowFileWriter results(
-        TimestampedFileName(OutputPrefixFor(settings.outputPrefix, *settings.imageFile) + "results",
-                            "cct"),
-        segmented.imageName, loaded.classes, loaded.colours, grid.Count());
+    SegmentedImage segmented = StartRun(settings, builder, loaded);
+    const GridRegion& grid = *segmented.grid;
     const std::string resultsBase =
         OutputPrefixFor(settings.outputPrefix, *settings.imageFile) + "results";
-    ClassMap picture(TimestampedFileName(resultsBase, "tif"), grid.Width(), grid.Height(),
-                     loaded.windowSize, segmented.step, loaded.classes, loaded.colours,
-                     segmented.scene->GetGeoreference());
-    ClassifyBatches(settings, builder, loaded, *segmented.scene, grid, results, picture);
-    return FinishFiles(results, segmented, picture);
+    std::optional<WindowFileWriter> results;
+    if (settings.outputs.Has("labels")) {
+        results.emplace(TimestampedFileName(resultsBase, "cct"), segmented.imageName,
+                        loaded.classes, loaded.colours, grid.Count());
+    }
+    std::optional<ClassMap> picture;
+    const GridRegion::Rectangle& mapArea = grid.MapArea();
+    if (settings.outputs.Has("map") && mapArea.width > 0 && mapArea.height > 0) {
+        picture.emplace(TimestampedFileName(resultsBase, "tif"), mapArea, loaded.windowSize,
+                        segmented.step, loaded.classes, loaded.colours,
+                        AreaGeoreference(segmented.scene->GetGeoreference(), mapArea));
+    } else if (settings.outputs.Has("map")) {
+        settings.protocol->Warning("The region '" + EchoedInput(*settings.region) +
+                                   "' owns no pixel of the class map; no map is written.");
+    }
+    ClassifyBatches(settings, builder, loaded, *segmented.scene, grid,
+                    results ? &*results : nullptr, picture ? &*picture : nullptr);
+
+    // The results' window section equals the segmentation file's: it is copied, not formatted
+    // again. The picture goes beside the results.
+    std::optional<WindowFileWriter::Written> segmentation;
+    if (segmented.segmentation.valid()) {
+        segmentation = segmented.segmentation.get();
+    }
+    std::string resultsFile;
+    if (results && segmentation) {
+        resultsFile = results->FinishWithCornersOf(*segmentation);
+    } else if (results) {
+        resultsFile = results->Finish(loaded.windowSize, [&grid](std::size_t i) {
+            return std::make_pair(grid.X(i), grid.Y(i));
+        }).path;
+    }
+    std::string pictureFile;
+    if (picture) {
+        pictureFile = picture->Write(
+            resultsFile.empty() ? TimestampedFileName(resultsBase, "png")
+                                : resultsFile.substr(0, resultsFile.rfind('.')) + ".png");
+    }
+    if (!resultsFile.empty()) {
+        return resultsFile;
+    }
+    return !pictureFile.empty() ? pictureFile : segmentation ? segmentation->path : "";
 }
 
 std::string RunClassificationMode(ParameterParser& parser, AlgorithmBuilder& builder,
@@ -482,6 +560,8 @@ std::string RunClassificationMode(ParameterParser& parser, AlgorithmBuilder& bui
     settings.outputPrefix = parser.OutputPrefix();
     settings.bands = parser.GivenText("bands");
     settings.stretch = parser.GivenText("stretch");
+    settings.region = parser.GivenText("region");
+    settings.outputs = OutputSelection::Parse(parser.GivenText("write"));
     settings.protocol = &protocol;
     return ClassifyImage(settings, builder);
 }

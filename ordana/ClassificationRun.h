@@ -5,17 +5,20 @@
 // w / 2 but at least 1, "pixel": step 1; windows lie wholly inside the image and are listed with
 // x outer, y inner), write the grid as a segmentation polygon file, extract the model's features
 // from every window, classify them and write the predicted class names as a results polygon file
-// beside the image, with the class-map picture beside it. The image is read in vertical strips:
-// a batch is whole grid columns, whose strip of pixels is read, turned into the model's colour
-// space and described on a grid of its own, so the run holds a strip, never the image. The
-// model's bands and stretches are applied to the image unless --bands or --stretch say
-// otherwise; windows holding pixels without data stay unknown and unpainted.
+// beside the image, with the class-map picture beside it; --write chooses which of these are
+// written, and --region keeps the run to the windows of a rectangle (see GridRegion). The image
+// is read in vertical strips: a batch is whole grid columns, whose strip of pixels is read,
+// turned into the model's colour space and described on a grid of its own, so the run holds a
+// strip, never the image. The model's bands and stretches are applied to the image unless
+// --bands or --stretch say otherwise; windows holding pixels without data stay unknown and
+// unpainted.
 
 #include <cstddef>
 #include <optional>
 #include <string>
 
 #include "ordana/AlgorithmBuilder.h"
+#include "ordana/OutputSelection.h"
 #include "ordana/ProtocolWriter.h"
 
 namespace velkar::ordana {
@@ -43,9 +46,15 @@ struct ClassificationSettings {
     // The values of --bands and --stretch, which replace what the model records.
     std::optional<std::string> bands;
     std::optional<std::string> stretch;
+    // The value of --region, "X,Y,W,H": only the windows whose corners lie there are
+    // classified, on the whole image's grid; none for the whole image.
+    std::optional<std::string> region;
+    // The outputs written (--write).
+    OutputSelection outputs;
 };
 
-// Returns the path of the results file. The grid is generated, not held, and the windows are
+// Returns the path of the results file, or of the class map when no results file is written, or
+// of the segmentation file when neither is. The grid is generated, not held, and the windows are
 // extracted and classified a batch at a time, on every thread, each with a classifier of its
 // own restored from the model through the builder.
 std::string ClassifyImage(const ClassificationSettings& settings, AlgorithmBuilder& builder);

@@ -1,8 +1,10 @@
 #include "ordana/OutputFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +12,7 @@
 #include <utility>
 
 #include "ordana/EchoedInput.h"
+#include "ordana/Interruption.h"
 
 namespace velkar::ordana {
 
@@ -58,21 +61,29 @@ std::string NumberedVariant(const std::string& path, int number) {
 }
 
 OutputFile::OutputFile(std::string path) : path(std::move(path)) {
-    std::string pattern = this->path + ".part-XXXXXX";
-    const int descriptor = mkstemp(pattern.data());
-    if (descriptor < 0) {
-        throw std::runtime_error("Cannot write the file '" + EchoedPath(this->path) +
-                                 "': " + SystemError(errno) + ".");
+    // The temporary name is registered before the file exists, so that an interrupt never leaves
+    // it behind; O_EXCL keeps two writers from sharing it.
+    static std::atomic<unsigned> counter{0};
+    int descriptor = -1;
+    for (int attempt = 0; descriptor < 0; ++attempt) {
+        temporaryPath = this->path + ".part-" + std::to_string(getpid()) + "-" +
+                        std::to_string(counter.fetch_add(1));
+        interruptSlot = Interruption::Register(temporaryPath);
+        descriptor = open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (descriptor < 0) {
+            const int error = errno;
+            Interruption::Unregister(interruptSlot);
+            if (error != EEXIST || attempt == 100) {
+                throw std::runtime_error("Cannot write the file '" + EchoedPath(this->path) +
+                                         "': " + SystemError(error) + ".");
+            }
+        }
     }
-    // mkstemp makes the file private; give it the permissions a plainly created file gets.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(descriptor, 0666 & ~mask);
     close(descriptor);
-    temporaryPath = pattern;
     out.open(temporaryPath, std::ios::out | std::ios::trunc);
     if (!out) {
         std::remove(temporaryPath.c_str());
+        Interruption::Unregister(interruptSlot);
         throw std::runtime_error("Cannot write the file '" + EchoedPath(this->path) + "'.");
     }
 }
@@ -82,6 +93,7 @@ OutputFile::~OutputFile() {
         out.close();
         std::remove(temporaryPath.c_str());
     }
+    Interruption::Unregister(interruptSlot);
 }
 
 std::string OutputFile::Commit() {

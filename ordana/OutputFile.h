@@ -6,7 +6,7 @@
 // extension instead. A write that fails (a full disk, a folder removed meanwhile) or an object
 // destroyed before Commit leaves no file behind, neither a partial one nor a temporary one.
 // Every committed path is passed to the announcer, when one is set (the program tells the user
-// what it wrote).
+// what it wrote). The temporary file is removed on an interrupt too (see Interruption).
 
 #include <fstream>
 #include <functional>
@@ -40,6 +40,8 @@ class OutputFile {
     std::string temporaryPath;
     std::ofstream out;
     bool committed = false;
+    // Where the temporary name is registered for removal on an interrupt (see Interruption).
+    int interruptSlot = -1;
 };
 
 // path with "_" and the number put before its extension (path itself for number 1); the

@@ -13,6 +13,7 @@
 #include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
+#include "ordana/OutputSelection.h"
 #include "velkar/LibraryInfo.h"
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/patternrecognition/PatternRecognitionAlgorithm.h"
@@ -130,6 +131,16 @@ const ParameterParser::OptionGroup& ParameterParser::Group(const std::string& ca
     return *groups.at(caption);
 }
 
+// The help of --write: the outputs it chooses from, as ClassificationOutputs lists them.
+static std::string WriteOptionHelp() {
+    std::string help = "Outputs a classification writes, joined by commas (default: all):";
+    for (const ClassificationOutput& output : ClassificationOutputs()) {
+        help += " \"" + output.name + "\", " + output.description + ";";
+    }
+    help.back() = '.';
+    return help;
+}
+
 // The general options, in the order the help shows them; every other group comes from the
 // catalogue's rows.
 const std::vector<OptionDescription>& GeneralOptions() {
@@ -159,6 +170,10 @@ const std::vector<OptionDescription>& GeneralOptions() {
         {"stretch", K::Text,
          "LOW,HIGH: samples mapped to levels 0 and 255 in every band used; by default the 2nd "
          "and 98th percentiles of each band deeper than 8 bits, or what the model records"},
+        {"region", K::Text,
+         "X,Y,W,H: classifies only the windows whose top-left corner lies in this rectangle of "
+         "the image (pixels), on the whole image's grid"},
+        {"write", K::Text, WriteOptionHelp()},
     };
     return options;
 }

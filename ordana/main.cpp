@@ -2,7 +2,8 @@
 // and test experiments on a labelled image; with one it classifies a new image. With --chatty it
 // frames the run with "[TASK] !Setting up!" and "[STATUS] !<results file>!" for a front end.
 // Exit status: 0 when the run completed its work (and for help and version), 2 when the command
-// line or an input file cannot be used, 1 when the library fails during a run.
+// line or an input file cannot be used, 1 when the library fails during a run, 130 and 143 when
+// SIGINT or SIGTERM ends it.
 
 #include <exception>
 #include <new>
@@ -12,6 +13,7 @@
 #include "ordana/ClassificationRun.h"
 #include "ordana/ExperimentRunner.h"
 #include "ordana/InputError.h"
+#include "ordana/Interruption.h"
 #include "ordana/OutputFile.h"
 #include "ordana/ParameterParser.h"
 #include "ordana/ProtocolWriter.h"
@@ -20,6 +22,7 @@
 int main(int argc, char** argv) {
     using namespace velkar::ordana;
 
+    Interruption::Install();
     ProtocolWriter& protocol = Protocol();
     ParameterParser parser(argc, argv, protocol);
     AlgorithmFactory factory(parser);
