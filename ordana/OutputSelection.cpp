@@ -8,9 +8,9 @@ namespace velkar::ordana {
 
 const std::vector<ClassificationOutput>& ClassificationOutputs() {
     static const std::vector<ClassificationOutput> outputs = {
-        {"grid", "the processing file: every window's four corners (about 50 bytes a window)"},
-        {"labels", "the results file: every window's class and corners (about 60 bytes a window)"},
-        {"map", "the class-map picture (a pixel square per window, compressed)"},
+        {"grid", "the processing file: every window's four corners"},
+        {"labels", "the results file: every window's class and corners"},
+        {"map", "the class-map picture: every window's class as a square of colour"},
     };
     return outputs;
 }

@@ -14,7 +14,7 @@ namespace velkar::ordana {
 struct ClassificationOutput {
     // As written in --write.
     std::string name;
-    // What it holds and what it costs, for the help.
+    // What it holds.
     std::string description;
 };
 

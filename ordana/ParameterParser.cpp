@@ -133,12 +133,12 @@ const ParameterParser::OptionGroup& ParameterParser::Group(const std::string& ca
 
 // The help of --write: the outputs it chooses from, as ClassificationOutputs lists them.
 static std::string WriteOptionHelp() {
-    std::string help = "Outputs a classification writes, joined by commas (default: all):";
+    std::string names;
     for (const ClassificationOutput& output : ClassificationOutputs()) {
-        help += " \"" + output.name + "\", " + output.description + ";";
+        names += (names.empty() ? "" : ", ") + output.name;
     }
-    help.back() = '.';
-    return help;
+    return "Outputs a classification writes, joined by commas, from " + names +
+           " (default: all)";
 }
 
 // The general options, in the order the help shows them; every other group comes from the
