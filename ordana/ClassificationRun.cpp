@@ -419,7 +419,13 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
     }
     const WindowGrid& regionGrid = grid.Local();
     const std::size_t rows = regionGrid.Rows();
-    const std::size_t columnsPerBatch = ColumnsPerBatch(regionGrid, settings.batchSize);
+    const std::size_t batchSize =
+        settings.batchSize != 0
+            ? settings.batchSize
+            : std::clamp(kBatchFeatureValues /
+                             static_cast<std::size_t>(std::max(extractor.FeatureCount(), 1)),
+                         kClassificationBatch, kLargestBatch);
+    const std::size_t columnsPerBatch = ColumnsPerBatch(regionGrid, batchSize);
     const int w = regionGrid.WindowSize();
     const int stripHeight = static_cast<int>(rows - 1) * regionGrid.Step() + w;
     for (std::size_t column = 0; column < regionGrid.Columns(); column += columnsPerBatch) {

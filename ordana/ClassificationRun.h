@@ -26,8 +26,13 @@ namespace velkar::ordana {
 class ParameterParser;
 
 // The windows that go through extraction and classification together (at least one grid
-// column); the run holds no more than a batch of features and answers at a time.
+// column); the run holds no more than a batch of features and answers at a time. A batch takes
+// as many windows as kBatchFeatureValues feature values, between kClassificationBatch and
+// kLargestBatch windows: extractors of few features take more grid columns at once, so that
+// narrow steps read fewer strip columns twice (a strip overlaps the next by a window less a step).
 constexpr std::size_t kClassificationBatch = 1 << 15;
+constexpr std::size_t kLargestBatch = 1 << 18;
+constexpr std::size_t kBatchFeatureValues = 1 << 21;
 // The pixels of the strip a batch reads: fewer columns go together when theirs would be more.
 constexpr long long kStripPixels = 1LL << 23;
 
@@ -41,8 +46,8 @@ struct ClassificationSettings {
     std::string outputPrefix;
     const ProtocolWriter* protocol = &Protocol();
     // The segmentation file, the results file and the class map are the same whatever the batch
-    // size.
-    std::size_t batchSize = kClassificationBatch;
+    // size; 0 chooses it by the feature count, as above.
+    std::size_t batchSize = 0;
     // The values of --bands and --stretch, which replace what the model records.
     std::optional<std::string> bands;
     std::optional<std::string> stretch;
