@@ -2,7 +2,8 @@
 # Installs what is missing on a Debian 12 machine, builds, and runs the demo or the tests.
 #   ./quickstart.sh demo       build, train on the first example scene, classify the second
 #   ./quickstart.sh test       build and run every test (it also installs Chromium, in which a
-#                              test opens the report pages)
+#                              test opens the report pages, and Python's Dask, GDAL and pytest
+#                              for the tile runner's tests)
 #   ./quickstart.sh sanitize   build and run every test with AddressSanitizer + UBSan
 #   ./quickstart.sh tsan       build and run the extraction and parallel-layer tests with
 #                              ThreadSanitizer
@@ -61,7 +62,7 @@ case "${1:-}" in
         "$here/examples/run_demo.sh" "$here/build" "$here/demo-output"
         ;;
     test)
-        install_missing chromium
+        install_missing chromium python3-distributed python3-gdal python3-pytest
         build "$here/build" -DCMAKE_BUILD_TYPE=Release
         ctest --test-dir "$here/build" --output-on-failure -j "$jobs"
         ;;

@@ -85,15 +85,28 @@ ClassMap::ClassMap(const std::string& geoTiffPath, int width, int height, int wi
                    int step, const std::vector<std::string>& classes,
                    const std::vector<std::string>& colours,
                    const imageprocessing::Georeference& georeference)
-    : geoTiff(geoTiffPath), windowSize(windowSize), step(step), classCount(classes.size()) {
+    : ClassMap(geoTiffPath, {0, 0, width, height}, windowSize, step, classes, colours,
+               georeference) {}
+
+ClassMap::ClassMap(const std::string& geoTiffPath,
+                   const imageprocessing::RasterFile::Rectangle& area, int windowSize, int step,
+                   const std::vector<std::string>& classes,
+                   const std::vector<std::string>& colours,
+                   const imageprocessing::Georeference& georeference)
+    : geoTiff(geoTiffPath),
+      mapLeft(area.x),
+      mapTop(area.y),
+      windowSize(windowSize),
+      step(step),
+      classCount(classes.size()) {
     std::vector<Colour> palette = {{0, 0, 0}};
     for (std::size_t c = 0; c < classes.size() && c < kClassIndices; ++c) {
         palette.push_back(ClassColour(c, c < colours.size() ? colours[c] : ""));
     }
-    raster = std::make_unique<imageprocessing::IndexedRasterFile>(geoTiff.TemporaryPath(), width,
-                                                                  height, palette, georeference);
+    raster = std::make_unique<imageprocessing::IndexedRasterFile>(
+        geoTiff.TemporaryPath(), area.width, area.height, palette, georeference);
     const imageprocessing::PictureSize size =
-        imageprocessing::FitWithin(width, height, kPreviewSide);
+        imageprocessing::FitWithin(area.width, area.height, kPreviewSide);
     preview = imageprocessing::IndexedImage(size.width, size.height);
     preview.SetPalette(palette);
     pixelCounts.assign(classCount, 0);
@@ -110,20 +123,22 @@ void ClassMap::Paint(int x, int y, int classIndex) {
     }
     const int offset = (windowSize - step) / 2;
     strip.Fill(
-        x + offset - stripLeft, y + offset, step, step,
+        x + offset - stripLeft, y + offset - mapTop, step, step,
         static_cast<unsigned char>(1 + static_cast<std::size_t>(classIndex) % kClassIndices));
 }
 
 void ClassMap::EndStrip() {
-    raster->Write(strip, stripLeft, 0);
+    // The strip's left edge in map columns: the map may start right of the image's edge.
+    const int left = stripLeft - mapLeft;
+    raster->Write(strip, left, 0);
     const int width = raster->Width();
     const int height = std::min(raster->Height(), strip.Height());
-    const int right = std::min(width, stripLeft + strip.Width());
+    const int right = std::min(width, left + strip.Width());
     std::vector<long long> indexCounts(256, 0);
     for (int y = 0; y < height; ++y) {
         const unsigned char* row = strip.Row(y);
-        for (int x = std::max(0, stripLeft); x < right; ++x) {
-            ++indexCounts[row[x - stripLeft]];
+        for (int x = std::max(0, left); x < right; ++x) {
+            ++indexCounts[row[x - left]];
         }
     }
     for (std::size_t index = 1; index < indexCounts.size() && index - 1 < classCount; ++index) {
@@ -132,14 +147,14 @@ void ClassMap::EndStrip() {
     // The preview columns whose centre lies over the strip.
     for (int px = 0; px < preview.Width(); ++px) {
         const int x = static_cast<int>((2LL * px + 1) * width / (2LL * preview.Width()));
-        if (x < std::max(0, stripLeft) || x >= right) {
+        if (x < std::max(0, left) || x >= right) {
             continue;
         }
         for (int py = 0; py < preview.Height(); ++py) {
             const int y = static_cast<int>((2LL * py + 1) * raster->Height() /
                                            (2LL * preview.Height()));
             if (y < height) {
-                preview.Fill(px, py, 1, 1, strip.Index(x - stripLeft, y));
+                preview.Fill(px, py, 1, 1, strip.Index(x - left, y));
             }
         }
     }

@@ -25,6 +25,7 @@
 #include "velkar/imageprocessing/Georeference.h"
 #include "velkar/imageprocessing/IndexedImage.h"
 #include "velkar/imageprocessing/IndexedRasterFile.h"
+#include "velkar/imageprocessing/RasterFile.h"
 
 namespace velkar::ordana {
 
@@ -36,6 +37,12 @@ class ClassMap {
     // it). Throws std::runtime_error when it cannot be made.
     ClassMap(const std::string& geoTiffPath, int width, int height, int windowSize, int step,
              const std::vector<std::string>& classes, const std::vector<std::string>& colours,
+             const imageprocessing::Georeference& georeference = {});
+    // The map of the area of the image only (see GridRegion::MapArea); Paint and BeginStrip
+    // still take image positions. The georeference is the area's own.
+    ClassMap(const std::string& geoTiffPath, const imageprocessing::RasterFile::Rectangle& area,
+             int windowSize, int step, const std::vector<std::string>& classes,
+             const std::vector<std::string>& colours,
              const imageprocessing::Georeference& georeference = {});
 
     // The windows whose corners lie in the grid columns x = firstX ... lastX paint next.
@@ -80,6 +87,8 @@ class ClassMap {
     imageprocessing::IndexedImage preview{0, 0};
     std::vector<long long> pixelCounts;
     int stripLeft = 0;
+    int mapLeft = 0;
+    int mapTop = 0;
     int windowSize;
     int step;
     std::size_t classCount;

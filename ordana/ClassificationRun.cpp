@@ -18,6 +18,7 @@
 #include "ordana/ConsoleProgress.h"
 #include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
+#include "ordana/GridRegion.h"
 #include "ordana/InputError.h"
 #include "ordana/InputImage.h"
 #include "ordana/ModelFile.h"
@@ -168,8 +169,9 @@ LoadedModel LoadModel(const ClassificationSettings& settings, AlgorithmBuilder& 
 struct SegmentedImage {
     std::string imageName;
     std::unique_ptr<SceneRaster> scene;
-    std::unique_ptr<WindowGrid> grid;
+    std::unique_ptr<GridRegion> grid;
     int step = 0;
+    // Not valid when the segmentation file is not written.
     std::future<WindowFileWriter::Written> segmentation;
     // The windows of the segmentation file written so far.
     std::unique_ptr<std::atomic<std::size_t>> segmentationDone =
@@ -242,6 +244,21 @@ bool NamesAnExtractor(const std::string& parameters) {
 }
 
 SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBuilder& builder,
+                            LoadedModel& loaded);
+
+// The segmented image, with the steps of the run announced.
+SegmentedImage StartRun(const ClassificationSettings& settings, AlgorithmBuilder& builder,
+                        LoadedModel& loaded) {
+    SegmentedImage segmented = SegmentImage(settings, builder, loaded);
+    const ProtocolWriter& protocol = *settings.protocol;
+    protocol.Note("Creating extraction algorithm");
+    protocol.Task("Extracting features");
+    protocol.Note("Processing image with " + loaded.extractor->Name() + ".");
+    protocol.Task("Classifying");
+    return segmented;
+}
+
+SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBuilder& builder,
                             LoadedModel& loaded) {
     const ProtocolWriter& protocol = *settings.protocol;
     if (!settings.imageFile) {
@@ -287,9 +304,18 @@ SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBui
         protocol.ForPerson(description);
     }
     // The grid is generated, never held: window i lies at (grid.X(i), grid.Y(i)).
-    segmented.grid = std::make_unique<WindowGrid>(loaded.windowSize, segmented.step, image.Width(),
-                                                  image.Height());
-    const WindowGrid& grid = *segmented.grid;
+    const GridRegion::Rectangle area =
+        settings.region ? GridRegion::Parse(*settings.region, image.Width(), image.Height())
+                        : GridRegion::Rectangle{0, 0, image.Width(), image.Height()};
+    segmented.grid = std::make_unique<GridRegion>(area, loaded.windowSize, segmented.step,
+                                                  image.Width(), image.Height());
+    const GridRegion& grid = *segmented.grid;
+    if (grid.Count() == 0 && !grid.IsWholeImage()) {
+        throw InputError("The region '" + EchoedInput(*settings.region) +
+                         "' (option '--region') of '" + EchoedPath(imageFile) +
+                         "' holds the corner of no " + std::to_string(loaded.windowSize) +
+                         "-pixel window of the grid, so nothing is classified.");
+    }
     if (grid.Count() == 0) {
         throw InputError("The image '" + EchoedPath(imageFile) + "' (" +
                          std::to_string(image.Width()) + " x " + std::to_string(image.Height()) +
@@ -298,6 +324,12 @@ SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBui
                          "classified.");
     }
     segmented.imageName = LastPathComponent(imageFile);
+    segmented.imageName = LastPathComponent(imageFile);
+    if (!settings.outputs.Has("grid")) {
+        // The progress line counts the segmentation file's half of the work as done.
+        segmented.segmentationDone->store(grid.Count());
+        return segmented;
+    }
     segmented.segmentation = std::async(
         std::launch::async, [&grid, &loaded, &settings, name = segmented.imageName,
                              done = segmented.segmentationDone.get(), stem = ImageStem(imageFile)] {
@@ -309,10 +341,6 @@ SegmentedImage SegmentImage(const ClassificationSettings& settings, AlgorithmBui
                     [&grid](std::size_t i) { return std::make_pair(grid.X(i), grid.Y(i)); }, done);
         });
 
-    protocol.Note("Creating extraction algorithm");
-    protocol.Task("Extracting features");
-    protocol.Note("Processing image with " + loaded.extractor->Name() + ".");
-    protocol.Task("Classifying");
     return segmented;
 }
 
@@ -325,8 +353,9 @@ class BatchClassifier {
   public:
     static constexpr std::size_t kChunk = 4096;
 
+    // picture may be null, for a run that paints none.
     BatchClassifier(AlgorithmBuilder& builder, std::shared_ptr<util::Map> model,
-                    const std::vector<std::string>& classes, ClassMap& picture)
+                    const std::vector<std::string>& classes, ClassMap* picture)
         : classes(classes), picture(picture), classifiers([this, &builder, model] {
               std::lock_guard<util::CriticalSection> guard(restoring);
               return builder.RestoreAlgorithm(*ModelMetadata(*model).GetString("algorithm_name"),
@@ -340,22 +369,27 @@ class BatchClassifier {
 
     // The count windows from first on, their features in rows of featureCount values; a window
     // whose absent flag is set holds pixels without data and stays unknown. text gets one string
-    // of label lines per chunk, and answers each window's class (-1 for unknown). Returns the
-    // windows left unknown for either reason.
-    Unknown Classify(const featureextraction::WindowGrid& grid, std::size_t first,
-                     std::size_t count, const std::vector<double>& features, int featureCount,
-                     const std::vector<unsigned char>& absent, std::vector<std::string>& text,
+    // of label lines per chunk, unless it is null, and answers each window's class (-1 for
+    // unknown). Returns the windows left unknown for either reason.
+    Unknown Classify(const GridRegion& grid, std::size_t first, std::size_t count,
+                     const std::vector<double>& features, int featureCount,
+                     const std::vector<unsigned char>& absent, std::vector<std::string>* text,
                      std::vector<int>& answers) {
         std::atomic<std::size_t> notFinite{0};
         std::atomic<std::size_t> withoutData{0};
         const std::size_t length = static_cast<std::size_t>(featureCount);
-        text.resize((count + kChunk - 1) / kChunk);
+        const std::size_t chunks = (count + kChunk - 1) / kChunk;
+        if (text != nullptr) {
+            text->resize(chunks);
+        }
         answers.assign(count, -1);
-        util::ParallelFor(text.size(), [&](std::size_t chunk) {
+        util::ParallelFor(chunks, [&](std::size_t chunk) {
             PatternRecognitionAlgorithm& classifier = *classifiers.Local();
             std::vector<double> row(length);
-            std::string& lines = text[chunk];
-            lines.clear();
+            std::string* lines = text != nullptr ? &(*text)[chunk] : nullptr;
+            if (lines != nullptr) {
+                lines->clear();
+            }
             const std::size_t end = std::min(count, (chunk + 1) * kChunk);
             for (std::size_t i = chunk * kChunk; i < end; ++i) {
                 const double* values = features.data() + i * length;
@@ -370,12 +404,16 @@ class BatchClassifier {
                     ++notFinite;
                 }
                 const bool known = answer >= 0 && answer < static_cast<int>(classes.size());
-                const std::string_view label =
-                    known ? std::string_view(classes[static_cast<std::size_t>(answer)]) : "";
-                lines.append(label.empty() ? WindowFileWriter::kUnknown : label);
-                lines.push_back('\n');
+                if (lines != nullptr) {
+                    const std::string_view label =
+                        known ? std::string_view(classes[static_cast<std::size_t>(answer)]) : "";
+                    lines->append(label.empty() ? WindowFileWriter::kUnknown : label);
+                    lines->push_back('\n');
+                }
                 answers[i] = known ? answer : -1;
-                picture.Paint(grid.X(first + i), grid.Y(first + i), answers[i]);
+                if (picture != nullptr) {
+                    picture->Paint(grid.X(first + i), grid.Y(first + i), answers[i]);
+                }
             }
         });
         return {notFinite, withoutData};
@@ -383,7 +421,7 @@ class BatchClassifier {
 
   private:
     const std::vector<std::string>& classes;
-    ClassMap& picture;
+    ClassMap* picture;
     util::CriticalSection restoring;
     util::Combinable<std::shared_ptr<PatternRecognitionAlgorithm>> classifiers;
 };
@@ -424,12 +462,13 @@ struct WindowTally {
 // Windows go through extraction and classification a batch of grid columns at a time: the strip
 // of pixels the batch's windows cover is read, turned into the model's colour space and
 // described on a grid local to it, whose windows are the batch's in the same order. The results
-// file and the picture take each batch's answers as it completes.
+// file and the picture, where they are written (not null), take each batch's answers as it
+// completes.
 void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& builder,
                      const LoadedModel& loaded, const SegmentedImage& segmented,
-                     WindowFileWriter& results, ClassMap& picture, ResultLayers& layers,
+                     WindowFileWriter* results, ClassMap* picture, ResultLayers* layers,
                      WindowTally& tally, ConsoleProgress& progress) {
-    const WindowGrid& grid = *segmented.grid;
+    const GridRegion& grid = *segmented.grid;
     const SceneRaster& scene = *segmented.scene;
     BatchClassifier classifiers(builder, loaded.model, loaded.classes, picture);
     tally.perClass.assign(loaded.classes.size(), 0);
@@ -442,22 +481,29 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
     if (grid.Count() == 0) {
         return;
     }
-    const std::size_t rows = grid.Rows();
-    const std::size_t columnsPerBatch = ColumnsPerBatch(grid, settings.batchSize);
-    const int w = grid.WindowSize();
-    const int stripHeight = static_cast<int>(rows - 1) * grid.Step() + w;
-    for (std::size_t column = 0; column < grid.Columns(); column += columnsPerBatch) {
-        const std::size_t columns = std::min(columnsPerBatch, grid.Columns() - column);
+    const WindowGrid& regionGrid = grid.Local();
+    const std::size_t rows = regionGrid.Rows();
+    const std::size_t batchSize =
+        settings.batchSize != 0
+            ? settings.batchSize
+            : std::clamp(kBatchFeatureValues /
+                             static_cast<std::size_t>(std::max(extractor.FeatureCount(), 1)),
+                         kClassificationBatch, kLargestBatch);
+    const std::size_t columnsPerBatch = ColumnsPerBatch(regionGrid, batchSize);
+    const int w = regionGrid.WindowSize();
+    const int stripHeight = static_cast<int>(rows - 1) * regionGrid.Step() + w;
+    for (std::size_t column = 0; column < regionGrid.Columns(); column += columnsPerBatch) {
+        const std::size_t columns = std::min(columnsPerBatch, regionGrid.Columns() - column);
         const std::size_t first = column * rows;
         const std::size_t count = columns * rows;
         ShowProgress(progress, first, segmented);
         const int left = grid.X(first);
-        const int stripWidth = static_cast<int>(columns - 1) * grid.Step() + w;
-        auto strip = scene.Read({left, 0, stripWidth, stripHeight});
+        const int stripWidth = static_cast<int>(columns - 1) * regionGrid.Step() + w;
+        auto strip = scene.Read({left, grid.OriginY(), stripWidth, stripHeight});
         // A model trained on a colour variant sees the new image in the same colour space.
         extractor.SetImage(loaded.transformation ? TransformedImage(*strip, *loaded.transformation)
                                                  : strip);
-        const WindowGrid local(w, grid.Step(), stripWidth, stripHeight);
+        const WindowGrid local(w, regionGrid.Step(), stripWidth, stripHeight);
         extractor.DescribeGrid(local, 0, count, features);
         absent.clear();
         const imageprocessing::AbsentPixels absentPixels(*strip);
@@ -467,18 +513,26 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
                 absent[n] = absentPixels.Count(local.X(n), local.Y(n), w, w) > 0 ? 1 : 0;
             }
         }
-        picture.BeginStrip(left, grid.X(first + count - 1));
-        const BatchClassifier::Unknown batchUnknown = classifiers.Classify(
-            grid, first, count, features, extractor.FeatureCount(), absent, labelText, answers);
-        picture.EndStrip();
+        if (picture != nullptr) {
+            picture->BeginStrip(left, grid.X(first + count - 1));
+        }
+        const BatchClassifier::Unknown batchUnknown =
+            classifiers.Classify(grid, first, count, features, extractor.FeatureCount(), absent,
+                                 results != nullptr ? &labelText : nullptr, answers);
+        if (picture != nullptr) {
+            picture->EndStrip();
+        }
         for (const int answer : answers) {
             ++(answer >= 0 ? tally.perClass[static_cast<std::size_t>(answer)] : tally.unknown);
         }
-        layers.AddWindows(grid, first, answers);
+        if (layers != nullptr) {
+            layers->AddWindows(regionGrid, first, answers, grid.OriginX(),
+                               grid.OriginY());
+        }
         unknown.notFinite += batchUnknown.notFinite;
         unknown.absent += batchUnknown.absent;
-        for (std::size_t chunk = 0; chunk < labelText.size(); ++chunk) {
-            results.AddLabelLines(
+        for (std::size_t chunk = 0; results != nullptr && chunk < labelText.size(); ++chunk) {
+            results->AddLabelLines(
                 labelText[chunk],
                 std::min(BatchClassifier::kChunk, count - chunk * BatchClassifier::kChunk));
         }
@@ -524,46 +578,117 @@ void WritePage(const ClassificationSettings& settings, const LoadedModel& loaded
     WriteReportPage(path, RenderClassificationPage(page));
 }
 
+// The georeference of the part of the image the area covers.
+imageprocessing::Georeference AreaGeoreference(imageprocessing::Georeference georeference,
+                                               const GridRegion::Rectangle& area) {
+    if (georeference.geoTransform) {
+        auto& t = *georeference.geoTransform;
+        t[0] += area.x * t[1] + area.y * t[2];
+        t[3] += area.x * t[4] + area.y * t[5];
+    }
+    return georeference;
+}
+
+// The outputs of a run, null where --write leaves them out. The class map is painted whenever
+// the map, the GeoPackage's regions, the legend or the page need it, and written only when the
+// map is chosen.
+struct RunOutputs {
+    std::optional<WindowFileWriter> results;
+    std::optional<ClassMap> picture;
+    std::optional<ResultLayers> layers;
+};
+
 // The window section of the results equals the segmentation file's: it is copied, not formatted
 // again, once that file is written. The class map (a GeoTIFF for an image with a
 // geotransform, a PNG otherwise), the GeoPackage, the legend and the report page go beside the
-// results, and the legend to the person at the console. Returns the results file's path.
+// results, and the legend to the person at the console. Returns the results file's path, or the
+// class map's when no results file is written, or the segmentation file's when neither is, or
+// else the first file written.
 std::string FinishFiles(const ClassificationSettings& settings, const LoadedModel& loaded,
-                        WindowFileWriter& results, SegmentedImage& segmented, ClassMap& picture,
-                        ResultLayers& layers, const WindowTally& tally,
-                        ConsoleProgress& progress) {
-    while (segmented.segmentation.wait_for(std::chrono::milliseconds(200)) !=
-           std::future_status::ready) {
-        ShowProgress(progress, segmented.grid->Count(), segmented);
+                        RunOutputs& outputs, SegmentedImage& segmented, const std::string& base,
+                        const WindowTally& tally, ConsoleProgress& progress) {
+    std::optional<WindowFileWriter::Written> segmentation;
+    if (segmented.segmentation.valid()) {
+        while (segmented.segmentation.wait_for(std::chrono::milliseconds(200)) !=
+               std::future_status::ready) {
+            ShowProgress(progress, segmented.grid->Count(), segmented);
+        }
+        segmentation = segmented.segmentation.get();
     }
-    const WindowFileWriter::Written segmentation = segmented.segmentation.get();
-    const std::string resultsFile = results.FinishWithCornersOf(segmentation);
-    const std::string base = resultsFile.substr(0, resultsFile.rfind('.'));
+    const GridRegion& grid = *segmented.grid;
+    std::string resultsFile;
+    if (outputs.results && segmentation) {
+        resultsFile = outputs.results->FinishWithCornersOf(*segmentation);
+    } else if (outputs.results) {
+        resultsFile = outputs.results
+                          ->Finish(loaded.windowSize,
+                                   [&grid](std::size_t i) {
+                                       return std::make_pair(grid.X(i), grid.Y(i));
+                                   })
+                          .path;
+    }
+    // The files beside the results take its name, numbered variant and all.
+    const std::string sideBase =
+        resultsFile.empty() ? base : resultsFile.substr(0, resultsFile.rfind('.'));
     const SceneRaster& scene = *segmented.scene;
     const auto& geoTransform = scene.GetGeoreference().geoTransform;
-    picture.Finish(geoTransform.has_value());
-    layers.AddRegions(picture.RasterPath());
-    const std::string pictureFile =
-        geoTransform ? picture.WriteGeoTiff(base + ".tif") : picture.Write(base + ".png");
-    const std::string layersFile = layers.Commit(base + ".gpkg");
-    std::optional<double> pixelArea;
-    if (geoTransform) {
-        const auto& t = *geoTransform;
-        pixelArea = std::abs(t[1] * t[5] - t[2] * t[4]);
+    const GridRegion::Rectangle& mapArea = grid.MapArea();
+    std::string pictureFile;
+    std::string layersFile;
+    std::string legendPath;
+    std::string pagePath;
+    if (outputs.picture) {
+        ClassMap& picture = *outputs.picture;
+        picture.Finish(geoTransform.has_value());
+        if (outputs.layers) {
+            outputs.layers->AddRegions(picture.RasterPath(), mapArea.x, mapArea.y);
+        }
+        if (settings.outputs.Has("map")) {
+            pictureFile = geoTransform ? picture.WriteGeoTiff(sideBase + ".tif")
+                                       : picture.Write(sideBase + ".png");
+        }
     }
-    const std::string legend =
-        ClassLegend(loaded.classes, loaded.colours, tally.perClass, tally.unknown,
-                    picture.PaintedPixels(),
-                    static_cast<long long>(scene.Width()) * scene.Height(), pixelArea)
-            .Text();
-    OutputFile legendFile(base + ".legend");
-    legendFile.Stream() << legend;
-    const std::string legendPath = legendFile.Commit();
-    settings.protocol->ForPerson(legend.substr(0, legend.size() - 1));
-    WritePage(settings, loaded, scene, picture, tally.perClass, pictureFile,
-              {segmentation.path, resultsFile, pictureFile, layersFile, legendPath},
-              base + ".html");
-    return resultsFile;
+    if (outputs.layers) {
+        layersFile = outputs.layers->Commit(sideBase + ".gpkg");
+    }
+    if (outputs.picture && settings.outputs.Has("legend")) {
+        std::optional<double> pixelArea;
+        if (geoTransform) {
+            const auto& t = *geoTransform;
+            pixelArea = std::abs(t[1] * t[5] - t[2] * t[4]);
+        }
+        const std::string legend =
+            ClassLegend(loaded.classes, loaded.colours, tally.perClass, tally.unknown,
+                        outputs.picture->PaintedPixels(),
+                        static_cast<long long>(mapArea.width) * mapArea.height, pixelArea)
+                .Text();
+        OutputFile legendFile(sideBase + ".legend");
+        legendFile.Stream() << legend;
+        legendPath = legendFile.Commit();
+        settings.protocol->ForPerson(legend.substr(0, legend.size() - 1));
+    }
+    std::vector<std::string> written;
+    for (const std::string* path : {segmentation ? &segmentation->path : nullptr, &resultsFile,
+                                    &pictureFile, &layersFile, &legendPath}) {
+        if (path != nullptr && !path->empty()) {
+            written.push_back(*path);
+        }
+    }
+    if (outputs.picture && settings.outputs.Has("page")) {
+        pagePath = sideBase + ".html";
+        WritePage(settings, loaded, scene, *outputs.picture, tally.perClass, pictureFile, written,
+                  pagePath);
+    }
+    if (!resultsFile.empty()) {
+        return resultsFile;
+    }
+    if (!pictureFile.empty()) {
+        return pictureFile;
+    }
+    if (segmentation) {
+        return segmentation->path;
+    }
+    return !written.empty() ? written.front() : pagePath;
 }
 
 }  // namespace
@@ -583,25 +708,40 @@ int SamplingStep(const std::string& samplingMethod, int windowSize) {
 
 std::string ClassifyImage(const ClassificationSettings& settings, AlgorithmBuilder& builder) {
     LoadedModel loaded = LoadModel(settings, builder);
-    SegmentedImage segmented = SegmentImage(settings, builder, loaded);
-    const WindowGrid& grid = *segmented.grid;
-    WindowFileWriter results(
-        TimestampedFileName(OutputPrefixFor(settings.outputPrefix, *settings.imageFile) +
-                                ImageStem(*settings.imageFile) + "_results",
-                            "cct"),
-        segmented.imageName, loaded.classes, loaded.colours, grid.Count());
+    SegmentedImage segmented = StartRun(settings, builder, loaded);
+    const GridRegion& grid = *segmented.grid;
     const std::string resultsBase = OutputPrefixFor(settings.outputPrefix, *settings.imageFile) +
                                     ImageStem(*settings.imageFile) + "_results";
-    ClassMap picture(TimestampedFileName(resultsBase, "tif"), grid.Width(), grid.Height(),
-                     loaded.windowSize, segmented.step, loaded.classes, loaded.colours,
-                     segmented.scene->GetGeoreference());
-    ResultLayers layers(TimestampedFileName(resultsBase, "gpkg"),
-                        segmented.scene->GetGeoreference(), loaded.classes);
+    const std::string timedResults = TimestampedFileName(resultsBase, "cct");
+    const std::string base = timedResults.substr(0, timedResults.rfind('.'));
+    const OutputSelection& chosen = settings.outputs;
+    RunOutputs outputs;
+    if (chosen.Has("labels")) {
+        outputs.results.emplace(timedResults, segmented.imageName, loaded.classes,
+                                loaded.colours, grid.Count());
+    }
+    const GridRegion::Rectangle& mapArea = grid.MapArea();
+    const bool paints = chosen.Has("map") || chosen.Has("gpkg") || chosen.Has("legend") ||
+                        chosen.Has("page");
+    if (paints && mapArea.width > 0 && mapArea.height > 0) {
+        outputs.picture.emplace(base + ".tif", mapArea, loaded.windowSize, segmented.step,
+                                loaded.classes, loaded.colours,
+                                AreaGeoreference(segmented.scene->GetGeoreference(), mapArea));
+    } else if (paints) {
+        settings.protocol->Warning("The region '" + EchoedInput(*settings.region) +
+                                   "' owns no pixel of the class map; no map is written.");
+    }
+    if (chosen.Has("gpkg")) {
+        outputs.layers.emplace(base + ".gpkg", segmented.scene->GetGeoreference(),
+                               loaded.classes);
+    }
     WindowTally tally;
     ConsoleProgress progress(*settings.protocol);
-    ClassifyBatches(settings, builder, loaded, segmented, results, picture, layers, tally,
-                    progress);
-    return FinishFiles(settings, loaded, results, segmented, picture, layers, tally, progress);
+    ClassifyBatches(settings, builder, loaded, segmented,
+                    outputs.results ? &*outputs.results : nullptr,
+                    outputs.picture ? &*outputs.picture : nullptr,
+                    outputs.layers ? &*outputs.layers : nullptr, tally, progress);
+    return FinishFiles(settings, loaded, outputs, segmented, base, tally, progress);
 }
 
 std::string RunClassificationMode(ParameterParser& parser, AlgorithmBuilder& builder,
@@ -613,6 +753,8 @@ std::string RunClassificationMode(ParameterParser& parser, AlgorithmBuilder& bui
     settings.outputPrefix = parser.OutputPrefix();
     settings.bands = parser.GivenText("bands");
     settings.stretch = parser.GivenText("stretch");
+    settings.region = parser.GivenText("region");
+    settings.outputs = OutputSelection::Parse(parser.GivenText("write"));
     settings.protocol = &protocol;
     return ClassifyImage(settings, builder);
 }

@@ -1,8 +1,10 @@
 #include "ordana/OutputFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include <utility>
 
 #include "ordana/EchoedInput.h"
+#include "ordana/Interruption.h"
 
 namespace velkar::ordana {
 
@@ -63,7 +66,7 @@ std::string TemporaryPattern(const std::string& path) {
     if (nameLength > tag.size()) {
         return path.substr(0, path.size() - tag.size()) + tag;
     }
-    // Six random characters are the least mkstemp takes; a dot hides them where it fits.
+    // The six characters OutputFile fills; a dot hides them where it fits.
     return path.substr(0, nameStart) + (nameLength > 6 ? "." : "") + "XXXXXX";
 }
 
@@ -82,21 +85,42 @@ std::string NumberedVariant(const std::string& path, int number) {
 }
 
 OutputFile::OutputFile(std::string path) : path(std::move(path)) {
-    std::string pattern = TemporaryPattern(this->path);
-    const int descriptor = mkstemp(pattern.data());
-    if (descriptor < 0) {
-        throw std::runtime_error("Cannot write the file '" + EchoedPath(this->path) +
-                                 "': " + SystemError(errno) + ".");
+    // The six characters that end the pattern come from the process id and a counter; the name
+    // is registered before the file exists, so that an interrupt never leaves it behind, and
+    // O_EXCL keeps two writers from sharing it.
+    static std::atomic<unsigned long long> counter{0};
+    static constexpr char kDigits[] =
+        "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    const std::string pattern = TemporaryPattern(this->path);
+    int descriptor = -1;
+    for (int attempt = 0; descriptor < 0; ++attempt) {
+        unsigned long long mixed =
+            (static_cast<unsigned long long>(getpid()) << 20) + counter.fetch_add(1);
+        mixed ^= mixed >> 31;
+        mixed *= 0x9E3779B97F4A7C15ULL;
+        mixed ^= mixed >> 29;
+        temporaryPath = pattern;
+        for (std::size_t i = temporaryPath.size() - 6; i < temporaryPath.size(); ++i) {
+            temporaryPath[i] = kDigits[mixed % 62];
+            mixed /= 62;
+        }
+        interruptSlot = Interruption::Register(temporaryPath);
+        descriptor = open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (descriptor < 0) {
+            const int error = errno;
+            Interruption::Unregister(interruptSlot);
+            interruptSlot = -1;
+            if (error != EEXIST || attempt == 100) {
+                throw std::runtime_error("Cannot write the file '" + EchoedPath(this->path) +
+                                         "': " + SystemError(error) + ".");
+            }
+        }
     }
-    // mkstemp makes the file private; give it the permissions a plainly created file gets.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(descriptor, 0666 & ~mask);
     close(descriptor);
-    temporaryPath = pattern;
     out.open(temporaryPath, std::ios::out | std::ios::trunc);
     if (!out) {
         std::remove(temporaryPath.c_str());
+        Interruption::Unregister(interruptSlot);
         throw std::runtime_error("Cannot write the file '" + EchoedPath(this->path) + "'.");
     }
 }
@@ -106,6 +130,7 @@ OutputFile::~OutputFile() {
         out.close();
         std::remove(temporaryPath.c_str());
     }
+    Interruption::Unregister(interruptSlot);
 }
 
 std::string OutputFile::Commit() {

@@ -6,7 +6,7 @@
 // extension instead. A write that fails (a full disk, a folder removed meanwhile) or an object
 // destroyed before Commit leaves no file behind, neither a partial one nor a temporary one.
 // Every committed path is passed to the announcer, when one is set (the program tells the user
-// what it wrote).
+// what it wrote). The temporary file is removed on an interrupt too (see Interruption).
 
 #include <cstddef>
 #include <fstream>
@@ -15,10 +15,11 @@
 
 namespace velkar::ordana {
 
-// The mkstemp pattern of the temporary file for path, in the same folder: the name with its end
+// The pattern of the temporary file for path, in the same folder: the name with its end
 // replaced by ".part-XXXXXX", so that it is never longer than the final name and a name that
 // just fits the file system's limit can still be written (names of up to 12 characters get
-// six random ones, after a dot where that fits).
+// six X characters only, after a dot where that fits). OutputFile fills the six X characters
+// from the process id and a counter.
 std::string TemporaryPattern(const std::string& path);
 
 class OutputFile {
@@ -51,6 +52,8 @@ class OutputFile {
     std::string temporaryPath;
     std::ofstream out;
     bool committed = false;
+    // Where the temporary name is registered for removal on an interrupt (see Interruption).
+    int interruptSlot = -1;
 };
 
 // path with "_" and the number put before its extension (path itself for number 1); the

@@ -14,6 +14,7 @@
 #include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
+#include "ordana/OutputSelection.h"
 #include "velkar/LibraryInfo.h"
 #include "velkar/featureextraction/FeatureExtractionAlgorithm.h"
 #include "velkar/patternrecognition/PatternRecognitionAlgorithm.h"
@@ -132,6 +133,16 @@ const ParameterParser::OptionGroup& ParameterParser::Group(const std::string& ca
     return *groups.at(caption);
 }
 
+// The help of --write: the outputs it chooses from, as ClassificationOutputs lists them.
+static std::string WriteOptionHelp() {
+    std::string names;
+    for (const ClassificationOutput& output : ClassificationOutputs()) {
+        names += (names.empty() ? "" : ", ") + output.name;
+    }
+    return "Outputs a classification writes, joined by commas, from " + names +
+           " (default: all)";
+}
+
 const std::vector<OptionDescription>& GeneralOptions() {
     using K = OptionKind;
     static const std::vector<OptionDescription> options = {
@@ -165,6 +176,10 @@ const std::vector<OptionDescription>& GeneralOptions() {
         {"color-field", K::Text,
          "Attribute of a vector --file holding the colour of the class (#rrggbb); by default "
          "none"},
+        {"region", K::Text,
+         "X,Y,W,H: classifies only the windows whose top-left corner lies in this rectangle of "
+         "the image (pixels), on the whole image's grid"},
+        {"write", K::Text, WriteOptionHelp()},
     };
     return options;
 }

@@ -88,15 +88,15 @@ void ResultLayers::Transaction(const std::function<void()>& write) {
 }
 
 void ResultLayers::AddWindows(const featureextraction::WindowGrid& grid, std::size_t first,
-                              const std::vector<int>& answers) {
+                              const std::vector<int>& answers, int originX, int originY) {
     imageprocessing::GdalMessages messages;
     const auto& t = geoTransform;
     const double w = grid.WindowSize();
     Transaction([&] {
         OGRFeature feature(windows->GetLayerDefn());
         for (std::size_t i = 0; i < answers.size(); ++i) {
-            const double x = grid.X(first + i);
-            const double y = grid.Y(first + i);
+            const double x = originX + grid.X(first + i);
+            const double y = originY + grid.Y(first + i);
             OGRLinearRing ring;
             for (const auto& [c, r] :
                  {std::pair{x, y}, {x + w, y}, {x + w, y + w}, {x, y + w}, {x, y}}) {
@@ -118,7 +118,7 @@ void ResultLayers::AddWindows(const featureextraction::WindowGrid& grid, std::si
     });
 }
 
-void ResultLayers::AddRegions(const std::string& classMapPath) {
+void ResultLayers::AddRegions(const std::string& classMapPath, int mapLeft, int mapTop) {
     imageprocessing::GdalMessages messages;
     std::unique_ptr<GDALDataset> map(
         GDALDataset::Open(classMapPath.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
@@ -138,6 +138,25 @@ void ResultLayers::AddRegions(const std::string& classMapPath) {
             throw Failure();
         }
     });
+    // Polygonize gives the pixel positions of a map without a geotransform, which lie
+    // (mapLeft, mapTop) from the scene's.
+    std::array<double, 6> ownTransform{};
+    const bool placed = map->GetGeoTransform(ownTransform.data()) == CE_None;
+    const double shiftX = placed ? 0.0 : mapLeft * geoTransform[1] + mapTop * geoTransform[2];
+    const double shiftY = placed ? 0.0 : mapLeft * geoTransform[4] + mapTop * geoTransform[5];
+    const auto shift = [shiftX, shiftY](OGRGeometry* shape) {
+        if (shape == nullptr || (shiftX == 0.0 && shiftY == 0.0)) {
+            return;
+        }
+        OGRPolygon* polygon = shape->toPolygon();
+        for (int r = -1; r < polygon->getNumInteriorRings(); ++r) {
+            OGRLinearRing* ring =
+                r < 0 ? polygon->getExteriorRing() : polygon->getInteriorRing(r);
+            for (int p = 0; ring != nullptr && p < ring->getNumPoints(); ++p) {
+                ring->setPoint(p, ring->getX(p) + shiftX, ring->getY(p) + shiftY);
+            }
+        }
+    };
     const auto& t = geoTransform;
     const double pixelArea = std::abs(t[1] * t[5] - t[2] * t[4]);
     OGRFeature region(regions->GetLayerDefn());
@@ -148,7 +167,8 @@ void ResultLayers::AddRegions(const std::string& classMapPath) {
             for (int n = 0; polygon && n < kRegionsPerTransaction;
                  ++n, polygon.reset(traced->GetNextFeature())) {
                 const int id = polygon->GetFieldAsInteger(0);
-                const OGRGeometry* shape = polygon->GetGeometryRef();
+                OGRGeometry* shape = polygon->GetGeometryRef();
+                shift(shape);
                 const double area = shape != nullptr ? shape->toPolygon()->get_Area() : 0.0;
                 region.SetFID(OGRNullFID);
                 region.SetField(0, id >= 1 && static_cast<std::size_t>(id) <= classes.size()

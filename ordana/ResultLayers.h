@@ -35,11 +35,14 @@ class ResultLayers {
     ResultLayers(const ResultLayers&) = delete;
     ResultLayers& operator=(const ResultLayers&) = delete;
 
-    // The windows first, first + 1, ... of the grid with their classes (-1 for unknown).
+    // The windows first, first + 1, ... of the grid with their classes (-1 for unknown); the
+    // grid's window i lies at (originX + grid.X(i), originY + grid.Y(i)) in the scene.
     void AddWindows(const featureextraction::WindowGrid& grid, std::size_t first,
-                    const std::vector<int>& answers);
-    // Polygonizes the class map, a one-band raster of class ids (0 for none) of the scene.
-    void AddRegions(const std::string& classMapPath);
+                    const std::vector<int>& answers, int originX = 0, int originY = 0);
+    // Polygonizes the class map, a one-band raster of class ids (0 for none) of the scene or of
+    // the part of it whose top-left pixel is (mapLeft, mapTop); a map with a geotransform of its
+    // own is placed by it, one without is moved to that pixel.
+    void AddRegions(const std::string& classMapPath, int mapLeft = 0, int mapTop = 0);
     // Closes the GeoPackage and gives it the name path (or a numbered variant); returns the
     // name given.
     std::string Commit(const std::string& path);

@@ -4,7 +4,7 @@
 // Exit status: 0 when the run completed its work (and for help and version), 2 when the command
 // line or an input file cannot be used (an unknown option or module name, a stray word, a
 // missing or refused value: the command line is checked before anything is read), 1 when the
-// library fails during a run.
+// library fails during a run, 130 and 143 when SIGINT or SIGTERM ends it.
 
 #include <exception>
 #include <new>
@@ -15,6 +15,7 @@
 #include "ordana/ExperimentRunner.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
+#include "ordana/Interruption.h"
 #include "ordana/OutputFile.h"
 #include "ordana/ParameterParser.h"
 #include "ordana/ProtocolWriter.h"
@@ -23,6 +24,7 @@
 int main(int argc, char** argv) {
     using namespace velkar::ordana;
 
+    Interruption::Install();
     ProtocolWriter& protocol = Protocol();
     ParameterParser parser(argc, argv, protocol);
     AlgorithmFactory factory(parser);
