@@ -365,6 +365,9 @@ class BatchClassifier {
     struct Unknown {
         std::size_t notFinite = 0;
         std::size_t absent = 0;
+        // Answers past the model's class list, and the largest of them.
+        std::size_t beyondClasses = 0;
+        int largestAnswer = -1;
     };
 
     // The count windows from first on, their features in rows of featureCount values; a window
@@ -377,6 +380,8 @@ class BatchClassifier {
                      std::vector<int>& answers) {
         std::atomic<std::size_t> notFinite{0};
         std::atomic<std::size_t> withoutData{0};
+        std::atomic<std::size_t> beyond{0};
+        std::atomic<int> largest{-1};
         const std::size_t length = static_cast<std::size_t>(featureCount);
         const std::size_t chunks = (count + kChunk - 1) / kChunk;
         if (text != nullptr) {
@@ -404,6 +409,12 @@ class BatchClassifier {
                     ++notFinite;
                 }
                 const bool known = answer >= 0 && answer < static_cast<int>(classes.size());
+                if (answer >= static_cast<int>(classes.size())) {
+                    ++beyond;
+                    for (int seen = largest.load(); answer > seen &&
+                                                    !largest.compare_exchange_weak(seen, answer);) {
+                    }
+                }
                 if (lines != nullptr) {
                     const std::string_view label =
                         known ? std::string_view(classes[static_cast<std::size_t>(answer)]) : "";
@@ -416,7 +427,7 @@ class BatchClassifier {
                 }
             }
         });
-        return {notFinite, withoutData};
+        return {notFinite, withoutData, beyond, largest};
     }
 
   private:
@@ -531,11 +542,25 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
         }
         unknown.notFinite += batchUnknown.notFinite;
         unknown.absent += batchUnknown.absent;
+        unknown.beyondClasses += batchUnknown.beyondClasses;
+        unknown.largestAnswer = std::max(unknown.largestAnswer, batchUnknown.largestAnswer);
         for (std::size_t chunk = 0; results != nullptr && chunk < labelText.size(); ++chunk) {
             results->AddLabelLines(
                 labelText[chunk],
                 std::min(BatchClassifier::kChunk, count - chunk * BatchClassifier::kChunk));
         }
+    }
+    // A model whose class list is shorter than its classifier's outputs would leave part of the
+    // map unknown without a word: the run ends, and the files it wrote go with it.
+    if (unknown.beyondClasses > 0) {
+        throw InputError("The model file '" + EchoedPath(settings.modelFile) + "' lists " +
+                         std::to_string(loaded.classes.size()) +
+                         " classes, but its classifier answered class " +
+                         std::to_string(unknown.largestAnswer + 1) + " for " +
+                         std::to_string(unknown.beyondClasses) + " of the " +
+                         std::to_string(grid.Count()) +
+                         " windows: its \"classes\" list is shorter than the classifier's "
+                         "outputs.");
     }
     if (unknown.absent > 0) {
         settings.protocol->Warning(std::to_string(unknown.absent) + " of the " +

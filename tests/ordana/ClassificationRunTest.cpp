@@ -14,6 +14,7 @@
 #include "ClassificationFixture.h"
 #include "common/StubClassifier.h"
 #include "ordana/AlgorithmFactory.h"
+#include "ordana/InputError.h"
 #include "ordana/ModelFile.h"
 #include "ordana/ParameterParser.h"
 #include "velkar/featureextraction/ColorAverage.h"
@@ -255,8 +256,8 @@ class ChosenClassifierBuilder : public velkar::ordana::AlgorithmBuilder {
     ClassifierFactory classifier;
 };
 
-// The streamed run, in batches of 7 windows, writes the files of the reference, with the model's
-// perceptron and with a classifier whose answers fall outside the classes.
+// The streamed run, in batches of 7 windows, writes the files of the reference with the model's
+// perceptron; a classifier whose answers fall outside the model's classes ends the run.
 TEST_F(ClassificationProgramTest, StreamedRunWritesTheFilesOfTheWindowByWindowReference) {
     const auto model = velkar::ordana::ReadModelFile(trainedModel);
     const Map& metadata = velkar::ordana::ModelMetadata(*model);
@@ -287,6 +288,19 @@ TEST_F(ClassificationProgramTest, StreamedRunWritesTheFilesOfTheWindowByWindowRe
             settings.outputPrefix = (streamed.Path() / "").string();
             settings.batchSize = 7;
             ChosenClassifierBuilder builder(factory, classifier);
+            if (!perceptron) {
+                try {
+                    ordanatest::CapturedOutput(
+                        [&] { velkar::ordana::ClassifyImage(settings, builder); });
+                    ADD_FAILURE() << "answers past the class list were accepted";
+                } catch (const velkar::ordana::InputError& error) {
+                    EXPECT_NE(std::string(error.what()).find(
+                                  "lists 2 classes, but its classifier answered class 8"),
+                              std::string::npos)
+                        << error.what();
+                }
+                continue;
+            }
             std::string resultsFile;
             EXPECT_EQ(ordanatest::CapturedOutput(
                           [&] { resultsFile = velkar::ordana::ClassifyImage(settings, builder); }),

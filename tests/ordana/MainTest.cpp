@@ -347,6 +347,13 @@ TEST_F(CommandLineTest, RunsThatWouldProduceNothingUsefulExitTwoAndLeaveNothing)
     const auto start = text.find(key) + key.size();
     ordanatest::WriteText(folder / "none.mlp",
                           text.substr(0, start) + "--seed 3" + text.substr(text.find('"', start)));
+    // The same model with its second class (and colour) taken off its lists.
+    for (const std::string list : {"\"classes\": [", "\"colors\": ["}) {
+        const auto open = text.find(list) + list.size();
+        const auto comma = text.find(',', open);
+        text = text.substr(0, comma) + text.substr(text.find(']', open));
+    }
+    ordanatest::WriteText(folder / "short.mlp", text);
     const std::vector<std::string> wca = {"--experiments", "1", "--wca", "--aws"};
     const auto experiment = [&](const std::string& file, const std::vector<std::string>& more) {
         return Joined({"--image", "scene.png", "--file", file}, Joined(wca, more));
@@ -379,6 +386,9 @@ TEST_F(CommandLineTest, RunsThatWouldProduceNothingUsefulExitTwoAndLeaveNothing)
         {classify("scene.png", "none.mlp"),
          "names no feature extractor in its \"feature_extraction_parameters\" ('--seed 3')"},
         {classify("scene.png", "/dev/zero"), "is not a regular file"},
+        {classify("scene.png", "short.mlp"),
+         "lists 1 classes, but its classifier answered class 2 for 16 of the 32 windows: its "
+         "\"classes\" list is shorter than the classifier's outputs."},
     };
     const auto before = FilesUnder(folder.Path());
     for (const auto& [arguments, message] : cases) {
