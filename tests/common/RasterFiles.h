@@ -16,7 +16,7 @@
 
 namespace testsupport {
 
-struct RasterSpec {
+struct RasterContent {
     std::string driver = "GTiff";
     int width = 0;
     int height = 0;
@@ -38,34 +38,34 @@ struct RasterSpec {
 };
 
 // Whether the file was written.
-inline bool WriteRaster(const std::string& path, const RasterSpec& spec) {
+inline bool WriteRaster(const std::string& path, const RasterContent& content) {
     velkar::imageprocessing::GdalMessages quiet;
-    GDALDatasetH memory = GDALCreate(GDALGetDriverByName("MEM"), "", spec.width, spec.height,
-                                     spec.bands, spec.type, nullptr);
+    GDALDatasetH memory = GDALCreate(GDALGetDriverByName("MEM"), "", content.width, content.height,
+                                     content.bands, content.type, nullptr);
     if (memory == nullptr) {
         return false;
     }
     bool ok = true;
-    const std::size_t plane = static_cast<std::size_t>(spec.width) * spec.height;
-    for (int b = 0; b < spec.bands; ++b) {
+    const std::size_t plane = static_cast<std::size_t>(content.width) * content.height;
+    for (int b = 0; b < content.bands; ++b) {
         GDALRasterBandH band = GDALGetRasterBand(memory, b + 1);
-        std::vector<double> samples(spec.samples.begin() + static_cast<std::ptrdiff_t>(b * plane),
-                                    spec.samples.begin() +
-                                        static_cast<std::ptrdiff_t>((b + 1) * plane));
-        ok = ok && GDALRasterIO(band, GF_Write, 0, 0, spec.width, spec.height, samples.data(),
-                                spec.width, spec.height, GDT_Float64, 0, 0) == CE_None;
-        if (!spec.colours.empty()) {
-            GDALSetRasterColorInterpretation(band, spec.colours[static_cast<std::size_t>(b)]);
+        std::vector<double> samples(
+            content.samples.begin() + static_cast<std::ptrdiff_t>(b * plane),
+            content.samples.begin() + static_cast<std::ptrdiff_t>((b + 1) * plane));
+        ok = ok && GDALRasterIO(band, GF_Write, 0, 0, content.width, content.height, samples.data(),
+                                content.width, content.height, GDT_Float64, 0, 0) == CE_None;
+        if (!content.colours.empty()) {
+            GDALSetRasterColorInterpretation(band, content.colours[static_cast<std::size_t>(b)]);
         }
-        if (spec.noData) {
-            GDALSetRasterNoDataValue(band, *spec.noData);
+        if (content.noData) {
+            GDALSetRasterNoDataValue(band, *content.noData);
         }
     }
-    if (!spec.palette.empty()) {
+    if (!content.palette.empty()) {
         GDALColorTableH table = GDALCreateColorTable(GPI_RGB);
-        for (std::size_t i = 0; i < spec.palette.size(); ++i) {
-            const GDALColorEntry entry{spec.palette[i][0], spec.palette[i][1], spec.palette[i][2],
-                                       255};
+        for (std::size_t i = 0; i < content.palette.size(); ++i) {
+            const GDALColorEntry entry{content.palette[i][0], content.palette[i][1],
+                                       content.palette[i][2], 255};
             GDALSetColorEntry(table, static_cast<int>(i), &entry);
         }
         GDALRasterBandH band = GDALGetRasterBand(memory, 1);
@@ -73,28 +73,28 @@ inline bool WriteRaster(const std::string& path, const RasterSpec& spec) {
         GDALSetRasterColorInterpretation(band, GCI_PaletteIndex);
         GDALDestroyColorTable(table);
     }
-    if (!spec.mask.empty()) {
+    if (!content.mask.empty()) {
         ok = ok && GDALCreateDatasetMaskBand(memory, GMF_PER_DATASET) == CE_None;
         GDALRasterBandH mask = GDALGetMaskBand(GDALGetRasterBand(memory, 1));
-        ok = ok && GDALRasterIO(mask, GF_Write, 0, 0, spec.width, spec.height,
-                                const_cast<unsigned char*>(spec.mask.data()), spec.width,
-                                spec.height, GDT_Byte, 0, 0) == CE_None;
+        ok = ok && GDALRasterIO(mask, GF_Write, 0, 0, content.width, content.height,
+                                const_cast<unsigned char*>(content.mask.data()), content.width,
+                                content.height, GDT_Byte, 0, 0) == CE_None;
     }
-    if (spec.geoTransform) {
-        std::array<double, 6> transform = *spec.geoTransform;
+    if (content.geoTransform) {
+        std::array<double, 6> transform = *content.geoTransform;
         GDALSetGeoTransform(memory, transform.data());
     }
-    if (!spec.coordinateSystem.empty()) {
-        GDALSetProjection(memory, spec.coordinateSystem.c_str());
+    if (!content.coordinateSystem.empty()) {
+        GDALSetProjection(memory, content.coordinateSystem.c_str());
     }
     char** options = nullptr;
-    for (const std::string& option : spec.options) {
+    for (const std::string& option : content.options) {
         options = CSLAddString(options, option.c_str());
     }
-    GDALDatasetH written = ok ? GDALCreateCopy(GDALGetDriverByName(spec.driver.c_str()),
-                                               path.c_str(), memory, FALSE, options, nullptr,
-                                               nullptr)
-                              : nullptr;
+    GDALDatasetH written =
+        ok ? GDALCreateCopy(GDALGetDriverByName(content.driver.c_str()), path.c_str(), memory,
+                            FALSE, options, nullptr, nullptr)
+           : nullptr;
     CSLDestroy(options);
     if (written != nullptr) {
         GDALClose(written);
@@ -105,21 +105,21 @@ inline bool WriteRaster(const std::string& path, const RasterSpec& spec) {
 
 // A picture of bands 8-bit bands from levels given pixel after pixel (band b of pixel p at
 // p * bands + b), rows from the top, through the driver of the extension's choice.
-inline bool WritePicture(const std::string& path, const std::string& driver, int width,
-                         int height, int bands, const std::vector<int>& levels) {
-    RasterSpec spec;
-    spec.driver = driver;
-    spec.width = width;
-    spec.height = height;
-    spec.bands = bands;
-    spec.samples.resize(levels.size());
+inline bool WritePicture(const std::string& path, const std::string& driver, int width, int height,
+                         int bands, const std::vector<int>& levels) {
+    RasterContent content;
+    content.driver = driver;
+    content.width = width;
+    content.height = height;
+    content.bands = bands;
+    content.samples.resize(levels.size());
     const std::size_t plane = static_cast<std::size_t>(width) * height;
     for (std::size_t p = 0; p < plane; ++p) {
         for (int b = 0; b < bands; ++b) {
-            spec.samples[b * plane + p] = levels[p * bands + static_cast<std::size_t>(b)];
+            content.samples[b * plane + p] = levels[p * bands + static_cast<std::size_t>(b)];
         }
     }
-    return WriteRaster(path, spec);
+    return WriteRaster(path, content);
 }
 
 }  // namespace testsupport

@@ -51,19 +51,19 @@ void WriteRgbPng(const std::string& path, const Picture& picture) {
 // Writes a one-band PNG of the samples (given top row first), with a palette when one is given.
 void WriteOneBandPng(const std::string& path, const std::vector<std::vector<int>>& samples,
                      const std::vector<Rgb>& palette, GDALDataType type = GDT_Byte) {
-    testsupport::RasterSpec spec;
-    spec.driver = "PNG";
-    spec.type = type;
-    spec.height = static_cast<int>(samples.size());
-    spec.width = static_cast<int>(samples[0].size());
+    testsupport::RasterContent content;
+    content.driver = "PNG";
+    content.type = type;
+    content.height = static_cast<int>(samples.size());
+    content.width = static_cast<int>(samples[0].size());
     for (const auto& row : samples) {
-        spec.samples.insert(spec.samples.end(), row.begin(), row.end());
+        content.samples.insert(content.samples.end(), row.begin(), row.end());
     }
     for (const Rgb& colour : palette) {
-        spec.palette.push_back({static_cast<short>(colour[0]), static_cast<short>(colour[1]),
-                                static_cast<short>(colour[2])});
+        content.palette.push_back({static_cast<short>(colour[0]), static_cast<short>(colour[1]),
+                                   static_cast<short>(colour[2])});
     }
-    ASSERT_TRUE(testsupport::WriteRaster(path, spec));
+    ASSERT_TRUE(testsupport::WriteRaster(path, content));
 }
 
 // The samples GDAL itself decodes from band `band` (1-based) of a file, top row first.
@@ -332,8 +332,7 @@ TEST_F(ImageFileSystemTest, RowsGiveTheSamePixelsAsSinglePixelReads) {
         ASSERT_NE(row, nullptr);
         for (int x = 0; x < image.Width(); ++x) {
             const unsigned char* pixel = row + x * image.BandCount();
-            EXPECT_EQ((Rgb{pixel[0], pixel[1], pixel[2]}), ReadRgb(image, x, y))
-                << x << ", " << y;
+            EXPECT_EQ((Rgb{pixel[0], pixel[1], pixel[2]}), ReadRgb(image, x, y)) << x << ", " << y;
         }
     }
     EXPECT_EQ(ImageFileSystem().Row(0), nullptr);

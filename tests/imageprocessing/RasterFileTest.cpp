@@ -26,30 +26,32 @@ using Stretch = RasterFile::Stretch;
 
 struct Layout {
     std::string name;
-    testsupport::RasterSpec spec;
+    testsupport::RasterContent content;
     // Empty for the default bands.
     std::string bandList;
     // The bands chosen, without stretches.
     std::vector<OutputBand> expectedBands;
 };
 
-double Sample(const testsupport::RasterSpec& spec, int band, int x, int y) {
-    return spec.samples[(static_cast<std::size_t>(band - 1) * spec.height + y) * spec.width + x];
+double Sample(const testsupport::RasterContent& content, int band, int x, int y) {
+    return content
+        .samples[(static_cast<std::size_t>(band - 1) * content.height + y) * content.width + x];
 }
 
-bool Present(const testsupport::RasterSpec& spec, int band, int x, int y) {
-    const double value = Sample(spec, band, x, y);
-    return std::isfinite(value) && !(spec.noData && value == *spec.noData) &&
-           (spec.mask.empty() || spec.mask[static_cast<std::size_t>(y) * spec.width + x] != 0);
+bool Present(const testsupport::RasterContent& content, int band, int x, int y) {
+    const double value = Sample(content, band, x, y);
+    return std::isfinite(value) && !(content.noData && value == *content.noData) &&
+           (content.mask.empty() ||
+            content.mask[static_cast<std::size_t>(y) * content.width + x] != 0);
 }
 
 // The stretch by ranking the band's present samples outright.
-Stretch ReferenceStretch(const testsupport::RasterSpec& spec, int band, bool floating) {
+Stretch ReferenceStretch(const testsupport::RasterContent& content, int band, bool floating) {
     std::vector<double> values;
-    for (int y = 0; y < spec.height; ++y) {
-        for (int x = 0; x < spec.width; ++x) {
-            if (Present(spec, band, x, y)) {
-                values.push_back(Sample(spec, band, x, y));
+    for (int y = 0; y < content.height; ++y) {
+        for (int x = 0; x < content.width; ++x) {
+            if (Present(content, band, x, y)) {
+                values.push_back(Sample(content, band, x, y));
             }
         }
     }
@@ -102,16 +104,16 @@ std::vector<double> RandomSamples(std::size_t count, double low, double high, un
     return samples;
 }
 
-testsupport::RasterSpec Spec(std::string driver, int width, int height, int bands,
-                             GDALDataType type, std::vector<double> samples) {
-    testsupport::RasterSpec spec;
-    spec.driver = std::move(driver);
-    spec.width = width;
-    spec.height = height;
-    spec.bands = bands;
-    spec.type = type;
-    spec.samples = std::move(samples);
-    return spec;
+testsupport::RasterContent Spec(std::string driver, int width, int height, int bands,
+                                GDALDataType type, std::vector<double> samples) {
+    testsupport::RasterContent content;
+    content.driver = std::move(driver);
+    content.width = width;
+    content.height = height;
+    content.bands = bands;
+    content.type = type;
+    content.samples = std::move(samples);
+    return content;
 }
 
 std::vector<OutputBand> Bands(std::initializer_list<int> numbers) {
@@ -126,29 +128,30 @@ std::vector<Layout> Layouts() {
     std::vector<Layout> layouts;
     const std::size_t small = 23 * 17;
     layouts.push_back({"8-bit RGB PNG",
-                       Spec("PNG", 23, 17, 3, GDT_Byte, RandomSamples(3 * small, 0, 256, 1)),
-                       "",
+                       Spec("PNG", 23, 17, 3, GDT_Byte, RandomSamples(3 * small, 0, 256, 1)), "",
                        Bands({1, 2, 3})});
-    layouts.push_back({"grey PNG", Spec("PNG", 23, 17, 1, GDT_Byte, RandomSamples(small, 0, 256, 2)),
-                       "", Bands({1, 1, 1})});
-    Layout palette{"palette GIF", Spec("GIF", 23, 17, 1, GDT_Byte, RandomSamples(small, 0, 6, 3)),
-                   "", {}};
-    palette.spec.palette = {{200, 10, 30}, {5, 250, 100}, {0, 0, 0}, {1, 2, 3}, {7, 8, 9}, {9, 9, 9}};
+    layouts.push_back({"grey PNG",
+                       Spec("PNG", 23, 17, 1, GDT_Byte, RandomSamples(small, 0, 256, 2)), "",
+                       Bands({1, 1, 1})});
+    Layout palette{
+        "palette GIF", Spec("GIF", 23, 17, 1, GDT_Byte, RandomSamples(small, 0, 6, 3)), "", {}};
+    palette.content.palette = {{200, 10, 30}, {5, 250, 100}, {0, 0, 0},
+                               {1, 2, 3},     {7, 8, 9},     {9, 9, 9}};
     palette.expectedBands = {{1, 0, {}}, {1, 1, {}}, {1, 2, {}}};
     layouts.push_back(palette);
     Layout rgba{"RGBA PNG", Spec("PNG", 23, 17, 4, GDT_Byte, RandomSamples(4 * small, 0, 256, 4)),
                 "", Bands({1, 2, 3})};
-    rgba.spec.colours = {GCI_RedBand, GCI_GreenBand, GCI_BlueBand, GCI_AlphaBand};
+    rgba.content.colours = {GCI_RedBand, GCI_GreenBand, GCI_BlueBand, GCI_AlphaBand};
     layouts.push_back(rgba);
     Layout greyAlpha{"grey and alpha PNG",
                      Spec("PNG", 23, 17, 2, GDT_Byte, RandomSamples(2 * small, 0, 256, 5)), "",
                      Bands({1, 1, 1})};
-    greyAlpha.spec.colours = {GCI_GrayIndex, GCI_AlphaBand};
+    greyAlpha.content.colours = {GCI_GrayIndex, GCI_AlphaBand};
     layouts.push_back(greyAlpha);
     Layout planes{"4-band TIFF stored band by band",
                   Spec("GTiff", 23, 17, 4, GDT_Byte, RandomSamples(4 * small, 0, 256, 6)), "",
                   Bands({1, 2, 3, 4})};
-    planes.spec.options = {"INTERLEAVE=BAND", "PHOTOMETRIC=MINISBLACK"};
+    planes.content.options = {"INTERLEAVE=BAND", "PHOTOMETRIC=MINISBLACK"};
     layouts.push_back(planes);
     Layout chosen = planes;
     chosen.name = "4-band TIFF read as bands 4,3,2";
@@ -156,39 +159,40 @@ std::vector<Layout> Layouts() {
     chosen.expectedBands = Bands({4, 3, 2});
     layouts.push_back(chosen);
     // Large enough that the stretch passes read it in several pieces.
-    Layout deep{"16-bit tiled TIFF",
-                Spec("GTiff", 1030, 1024, 2, GDT_UInt16,
-                     RandomSamples(2 * 1030 * 1024, 300, 40000, 7)),
-                "", Bands({1, 2})};
-    deep.spec.options = {"TILED=YES", "COMPRESS=DEFLATE"};
+    Layout deep{
+        "16-bit tiled TIFF",
+        Spec("GTiff", 1030, 1024, 2, GDT_UInt16, RandomSamples(2 * 1030 * 1024, 300, 40000, 7)), "",
+        Bands({1, 2})};
+    deep.content.options = {"TILED=YES", "COMPRESS=DEFLATE"};
     layouts.push_back(deep);
     Layout floats{"float32 TIFF with NaN",
                   Spec("GTiff", 23, 17, 1, GDT_Float32, RandomSamples(small, -5000, 5000, 8)), "",
                   Bands({1, 1, 1})};
-    for (std::size_t i = 0; i < floats.spec.samples.size(); ++i) {
-        floats.spec.samples[i] = i % 11 == 0 ? std::nan("") : floats.spec.samples[i] / 16.0;
+    for (std::size_t i = 0; i < floats.content.samples.size(); ++i) {
+        floats.content.samples[i] = i % 11 == 0 ? std::nan("") : floats.content.samples[i] / 16.0;
     }
     layouts.push_back(floats);
-    layouts.push_back({"int32 TIFF",
-                       Spec("GTiff", 23, 17, 2, GDT_Int32,
-                            RandomSamples(2 * small, -2.0e9, 2.0e9, 9)),
-                       "", Bands({1, 2})});
-    layouts.push_back({"int64 TIFF",
-                       Spec("GTiff", 23, 17, 1, GDT_Int64,
-                            RandomSamples(small, -9.0e18, 9.0e18, 13)),
-                       "1", Bands({1})});
-    Layout twoBits{"2-bit grey PNG", Spec("PNG", 23, 17, 1, GDT_Byte, RandomSamples(small, 0, 4, 14)),
-                   "", Bands({1, 1, 1})};
-    twoBits.spec.options = {"NBITS=2"};
+    layouts.push_back(
+        {"int32 TIFF",
+         Spec("GTiff", 23, 17, 2, GDT_Int32, RandomSamples(2 * small, -2.0e9, 2.0e9, 9)), "",
+         Bands({1, 2})});
+    layouts.push_back(
+        {"int64 TIFF",
+         Spec("GTiff", 23, 17, 1, GDT_Int64, RandomSamples(small, -9.0e18, 9.0e18, 13)), "1",
+         Bands({1})});
+    Layout twoBits{"2-bit grey PNG",
+                   Spec("PNG", 23, 17, 1, GDT_Byte, RandomSamples(small, 0, 4, 14)), "",
+                   Bands({1, 1, 1})};
+    twoBits.content.options = {"NBITS=2"};
     layouts.push_back(twoBits);
     Layout border{"16-bit TIFF with a no-data border",
                   Spec("GTiff", 23, 17, 1, GDT_UInt16, RandomSamples(small, 1, 4000, 10)), "1",
                   Bands({1})};
-    border.spec.noData = 0;
+    border.content.noData = 0;
     for (int y = 0; y < 17; ++y) {
         for (int x = 0; x < 23; ++x) {
             if (x < 3 || y < 2 || x >= 21) {
-                border.spec.samples[static_cast<std::size_t>(y * 23 + x)] = 0;
+                border.content.samples[static_cast<std::size_t>(y * 23 + x)] = 0;
             }
         }
     }
@@ -196,9 +200,9 @@ std::vector<Layout> Layouts() {
     Layout masked{"RGB TIFF with a mask band",
                   Spec("GTiff", 23, 17, 3, GDT_Byte, RandomSamples(3 * small, 0, 256, 11)), "",
                   Bands({1, 2, 3})};
-    masked.spec.mask.assign(small, 255);
+    masked.content.mask.assign(small, 255);
     for (std::size_t i = 0; i < small; i += 4) {
-        masked.spec.mask[i] = 0;
+        masked.content.mask[i] = 0;
     }
     layouts.push_back(masked);
     return layouts;
@@ -211,14 +215,15 @@ TEST(RasterFileTest, LayoutsReadAsTheirSamplesSay) {
     for (const Layout& layout : Layouts()) {
         SCOPED_TRACE(layout.name);
         const std::string path = (folder / "layout").string() + "." +
-                                 (layout.spec.driver == "GTiff" ? "tif" : layout.spec.driver);
-        ASSERT_TRUE(testsupport::WriteRaster(path, layout.spec));
+                                 (layout.content.driver == "GTiff" ? "tif" : layout.content.driver);
+        ASSERT_TRUE(testsupport::WriteRaster(path, layout.content));
         const RasterFile file(path);
-        ASSERT_EQ(file.Width(), layout.spec.width);
-        ASSERT_EQ(file.Height(), layout.spec.height);
-        ASSERT_EQ(file.BandCount(), layout.spec.bands);
+        ASSERT_EQ(file.Width(), layout.content.width);
+        ASSERT_EQ(file.Height(), layout.content.height);
+        ASSERT_EQ(file.BandCount(), layout.content.bands);
         EXPECT_TRUE(file.GetGeoreference().IsEmpty());
-        auto bands = layout.bandList.empty() ? file.DefaultBands() : file.ChooseBands(layout.bandList);
+        auto bands =
+            layout.bandList.empty() ? file.DefaultBands() : file.ChooseBands(layout.bandList);
         ASSERT_EQ(bands, layout.expectedBands);
 
         file.FillStretches(bands);
@@ -226,37 +231,37 @@ TEST(RasterFileTest, LayoutsReadAsTheirSamplesSay) {
             const bool deep = file.Band(band.fileBand).IsDeep();
             ASSERT_EQ(band.stretch.has_value(), deep);
             if (deep) {
-                const Stretch expected = ReferenceStretch(layout.spec, band.fileBand,
+                const Stretch expected = ReferenceStretch(layout.content, band.fileBand,
                                                           file.Band(band.fileBand).floatingPoint);
                 EXPECT_EQ(*band.stretch, expected)
-                    << band.stretch->low << " " << band.stretch->high << " against "
-                    << expected.low << " " << expected.high;
+                    << band.stretch->low << " " << band.stretch->high << " against " << expected.low
+                    << " " << expected.high;
             }
         }
 
         const auto whole = file.Read(file.Whole(), bands);
         ASSERT_EQ(whole->BandCount(), static_cast<int>(bands.size()));
-        const bool maskExpected = layout.spec.noData || !layout.spec.mask.empty() ||
-                                  layout.spec.type == GDT_Float32;
+        const bool maskExpected = layout.content.noData || !layout.content.mask.empty() ||
+                                  layout.content.type == GDT_Float32;
         ASSERT_EQ(whole->HasMask(), maskExpected);
         for (int y = 0; y < file.Height(); ++y) {
             for (int x = 0; x < file.Width(); ++x) {
                 bool absent = false;
                 for (std::size_t b = 0; b < bands.size(); ++b) {
                     const OutputBand& band = bands[b];
-                    const double value = Sample(layout.spec, band.fileBand, x, y);
+                    const double value = Sample(layout.content, band.fileBand, x, y);
                     // Samples of fewer than 8 bits spread over 0 ... 255.
                     const double largest =
                         std::ldexp(1.0, file.Band(band.fileBand).bitsPerSample) - 1.0;
                     const int expected =
                         band.paletteComponent >= 0
-                            ? layout.spec.palette[static_cast<std::size_t>(value)]
-                                                 [static_cast<std::size_t>(band.paletteComponent)]
+                            ? layout.content.palette[static_cast<std::size_t>(
+                                  value)][static_cast<std::size_t>(band.paletteComponent)]
                         : band.stretch ? ReferenceLevel(value, *band.stretch)
                                        : static_cast<int>(std::lround(value * 255 / largest));
                     ASSERT_EQ(whole->Pixel(x, y, static_cast<int>(b)), expected)
                         << "band " << b << " at (" << x << ", " << y << ")";
-                    absent = absent || !Present(layout.spec, band.fileBand, x, y);
+                    absent = absent || !Present(layout.content, band.fileBand, x, y);
                 }
                 ASSERT_EQ(whole->IsAbsent(x, y), absent) << "at (" << x << ", " << y << ")";
             }
@@ -266,7 +271,7 @@ TEST(RasterFileTest, LayoutsReadAsTheirSamplesSay) {
         const auto window = file.Read(area, bands);
         EXPECT_EQ(window->OriginX(), 5);
         EXPECT_EQ(window->OriginY(), 3);
-        EXPECT_EQ(window->FileBandCount(), layout.spec.bands);
+        EXPECT_EQ(window->FileBandCount(), layout.content.bands);
         for (int y = 0; y < area.height; ++y) {
             for (int x = 0; x < area.width; ++x) {
                 for (int b = 0; b < window->BandCount(); ++b) {
@@ -284,20 +289,21 @@ TEST(RasterFileTest, GeoreferenceComesBackFromTheFile) {
     ASSERT_EQ(OSRImportFromEPSG(zone, 32633), OGRERR_NONE);
     char* wkt = nullptr;
     OSRExportToWkt(zone, &wkt);
-    auto spec = Spec("GTiff", 4, 3, 1, GDT_Byte, std::vector<double>(12, 7.0));
-    spec.geoTransform = std::array<double, 6>{500000.0, 10.0, 0.0, 4600000.0, 0.0, -10.0};
-    spec.coordinateSystem = wkt;
+    auto content = Spec("GTiff", 4, 3, 1, GDT_Byte, std::vector<double>(12, 7.0));
+    content.geoTransform = std::array<double, 6>{500000.0, 10.0, 0.0, 4600000.0, 0.0, -10.0};
+    content.coordinateSystem = wkt;
     CPLFree(wkt);
     const std::string path = (folder / "georeferenced.tif").string();
-    ASSERT_TRUE(testsupport::WriteRaster(path, spec));
+    ASSERT_TRUE(testsupport::WriteRaster(path, content));
 
     const RasterFile file(path);
     ASSERT_TRUE(file.GetGeoreference().geoTransform.has_value());
-    EXPECT_EQ(*file.GetGeoreference().geoTransform, *spec.geoTransform);
-    OGRSpatialReferenceH read = OSRNewSpatialReference(file.GetGeoreference().coordinateSystem.c_str());
+    EXPECT_EQ(*file.GetGeoreference().geoTransform, *content.geoTransform);
+    OGRSpatialReferenceH read =
+        OSRNewSpatialReference(file.GetGeoreference().coordinateSystem.c_str());
     EXPECT_TRUE(OSRIsSame(read, zone)) << file.GetGeoreference().coordinateSystem;
     EXPECT_EQ(file.Read({1, 1, 2, 2}, file.DefaultBands())->GetGeoreference().geoTransform,
-              spec.geoTransform);
+              content.geoTransform);
     OSRDestroySpatialReference(read);
     OSRDestroySpatialReference(zone);
 }
@@ -332,8 +338,8 @@ TEST(RasterFileTest, FormatsBeyondPicturesAreRead) {
 TEST(RasterFileTest, BadChoicesAndReadsAreRefusedByName) {
     testsupport::TemporaryFolder folder;
     const std::string path = (folder / "four.tif").string();
-    auto spec = Spec("GTiff", 6, 5, 4, GDT_UInt16, RandomSamples(120, 0, 60000, 12));
-    ASSERT_TRUE(testsupport::WriteRaster(path, spec));
+    auto content = Spec("GTiff", 6, 5, 4, GDT_UInt16, RandomSamples(120, 0, 60000, 12));
+    ASSERT_TRUE(testsupport::WriteRaster(path, content));
     const RasterFile file(path);
     const auto stretched = [&file] {
         auto bands = file.ChooseBands("1");
@@ -343,16 +349,27 @@ TEST(RasterFileTest, BadChoicesAndReadsAreRefusedByName) {
     const std::vector<std::pair<std::function<void()>, std::string>> refused = {
         {[&] { file.ChooseBands("4,5,1"); }, "Band 5 does not exist: '" + path + "' has 4 bands"},
         {[&] { file.ChooseBands("0"); }, "Band 0 does not exist"},
-        {[&] { file.ChooseBands("2,x"); }, "'2,x' is not a list of band numbers such as 4,3,2: 'x'"},
+        {[&] { file.ChooseBands("2,x"); },
+         "'2,x' is not a list of band numbers such as 4,3,2: 'x'"},
         {[&] { file.ChooseBands("2,,3"); }, "'' is no band number"},
         {[&] { file.ChooseBands(std::vector<int>{}); }, "No band of '" + path + "' is chosen"},
         {[&] { file.Read(file.Whole(), file.ChooseBands("2")); },
          "band 2 of '" + path + "' holds 16-bit samples, which need a stretch"},
-        {[&] { file.Read({0, 0, 7, 5}, stretched()); }, "does not lie inside '" + path + "'"},
-        {[&] { file.Read({-1, 0, 2, 2}, stretched()); }, "at (-1, 0) does not lie inside"},
-        {[&] { file.Read(file.Whole(), {{1, -1, Stretch{9.0, 3.0}}}); },
+        {[&] {
+             file.Read({0, 0, 7, 5}, stretched());
+         },
+         "does not lie inside '" + path + "'"},
+        {[&] {
+             file.Read({-1, 0, 2, 2}, stretched());
+         },
+         "at (-1, 0) does not lie inside"},
+        {[&] {
+             file.Read(file.Whole(), {{1, -1, Stretch{9.0, 3.0}}});
+         },
          "must run from a low to a high value"},
-        {[&] { file.Read(file.Whole(), {{1, 0, Stretch{0.0, 1.0}}}); },
+        {[&] {
+             file.Read(file.Whole(), {{1, 0, Stretch{0.0, 1.0}}});
+         },
          "has no palette colour component 0"},
     };
     for (const auto& [call, message] : refused) {

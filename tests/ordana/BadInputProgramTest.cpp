@@ -54,8 +54,8 @@ class BadInputProgramTest : public testing::Test {
 
 TEST_F(BadInputProgramTest, InputsAreRefusedByNameWithinBoundedMemory) {
     // A BMP of 70 bytes whose header declares 40000 x 40000 pixels (4.8 GB once decoded).
-    ASSERT_TRUE(ordanatest::WriteImage(folder / "huge.bmp", 2, 2,
-                                       [](int, int) { return Rgb(0, 0, 0); }));
+    ASSERT_TRUE(
+        ordanatest::WriteImage(folder / "huge.bmp", 2, 2, [](int, int) { return Rgb(0, 0, 0); }));
     std::string bytes = ordanatest::ReadText(folder / "huge.bmp");
     bytes.replace(18, 8, std::string("\x40\x9c\0\0\x40\x9c\0\0", 8));
     WriteText(folder / "huge.bmp", bytes);
@@ -68,7 +68,7 @@ TEST_F(BadInputProgramTest, InputsAreRefusedByNameWithinBoundedMemory) {
         WriteText(folder / ("cut." + format), whole.substr(0, whole.size() * 3 / 4));
     }
     // A tiled GeoTIFF cut short: its header lists blocks past the end of the file.
-    testsupport::RasterSpec tiled;
+    testsupport::RasterContent tiled;
     tiled.width = 64;
     tiled.height = 48;
     tiled.bands = 3;
@@ -217,9 +217,8 @@ TEST_F(BadInputProgramTest, RunningOutOfMemoryEndsWithStatusOne) {
     }
     WriteText(folder / "big.mlp", model + "0.5]}");
     const auto before = Names();
-    const auto result =
-        Run("--image scene.png --modelfile big.mlp --sampling window",
-            {testsupport::SharedLibraryAddressSpace() + (rlim_t{40} << 20), 0});
+    const auto result = Run("--image scene.png --modelfile big.mlp --sampling window",
+                            {testsupport::SharedLibraryAddressSpace() + (rlim_t{40} << 20), 0});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.output,
               "ordana: error: The run needs more memory than this machine gives it.\n");
@@ -230,14 +229,14 @@ TEST_F(BadInputProgramTest, RunningOutOfMemoryEndsWithStatusOne) {
 // read with (a plain RGBA picture says nothing); nothing of the image libraries' own reaches
 // the output.
 TEST_F(BadInputProgramTest, ImagesReadOtherwiseThanPlainPicturesSaySoOnce) {
-    testsupport::RasterSpec alpha;
+    testsupport::RasterContent alpha;
     alpha.width = 64;
     alpha.height = 48;
     alpha.bands = 4;
     alpha.samples.assign(4 * 64 * 48, 0.0);
     alpha.colours = {GCI_RedBand, GCI_GreenBand, GCI_BlueBand, GCI_AlphaBand};
     ASSERT_TRUE(testsupport::WriteRaster((folder / "alpha.tif").string(), alpha));
-    testsupport::RasterSpec deep;
+    testsupport::RasterContent deep;
     deep.driver = "PNG";
     deep.width = 64;
     deep.height = 48;

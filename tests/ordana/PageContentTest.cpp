@@ -61,25 +61,25 @@ TEST(PageContentTest, ScenePictureReadInStripsIsTheWholeScenesAverage) {
         long long stripPixels;
     };
     const std::vector<Case> cases = {
-        {50, 30, 3, false, 1600, 1 << 22}, {50, 30, 3, false, 17, 1},  {97, 61, 1, true, 23, 300},
+        {50, 30, 3, false, 1600, 1 << 22}, {50, 30, 3, false, 17, 1},   {97, 61, 1, true, 23, 300},
         {61, 97, 4, true, 40, 5000},       {200, 3, 3, false, 64, 450}, {5, 240, 3, true, 31, 7},
     };
     std::mt19937 random(29);
     for (const Case& c : cases) {
         testsupport::TemporaryFolder folder;
-        testsupport::RasterSpec spec;
-        spec.width = c.width;
-        spec.height = c.height;
-        spec.bands = c.bands;
+        testsupport::RasterContent content;
+        content.width = c.width;
+        content.height = c.height;
+        content.bands = c.bands;
         for (int i = 0; i < c.width * c.height * c.bands; ++i) {
             // Level 0 is the no-data value where there is one.
-            spec.samples.push_back(static_cast<double>(random() % 256));
+            content.samples.push_back(static_cast<double>(random() % 256));
         }
         if (c.noData) {
-            spec.noData = 0.0;
+            content.noData = 0.0;
         }
         const std::string path = (folder / "scene.tif").string();
-        ASSERT_TRUE(testsupport::WriteRaster(path, spec));
+        ASSERT_TRUE(testsupport::WriteRaster(path, content));
         const SceneRaster scene(path);
         const auto expected = WholeScenePicture(scene, c.maxSide);
         const auto picture = velkar::ordana::ScenePicture(scene, c.maxSide, c.stripPixels);

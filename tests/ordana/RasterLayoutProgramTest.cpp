@@ -24,7 +24,7 @@ namespace {
 
 using ordanatest::TemporaryFolder;
 using ordanatest::Words;
-using testsupport::RasterSpec;
+using testsupport::RasterContent;
 
 constexpr int kWidth = 13;
 constexpr int kHeight = 11;
@@ -86,28 +86,28 @@ Plane Stretched(const std::vector<double>& samples, std::pair<double, double> st
     return levels;
 }
 
-std::vector<double> BandOf(const RasterSpec& spec, int band) {
-    const std::size_t plane = static_cast<std::size_t>(spec.width) * spec.height;
-    return {spec.samples.begin() + static_cast<std::ptrdiff_t>(band * plane),
-            spec.samples.begin() + static_cast<std::ptrdiff_t>((band + 1) * plane)};
+std::vector<double> BandOf(const RasterContent& content, int band) {
+    const std::size_t plane = static_cast<std::size_t>(content.width) * content.height;
+    return {content.samples.begin() + static_cast<std::ptrdiff_t>(band * plane),
+            content.samples.begin() + static_cast<std::ptrdiff_t>((band + 1) * plane)};
 }
 
-RasterSpec Spec(const std::string& driver, int bands, GDALDataType type,
-                const std::function<double(int band, int x, int y)>& sample) {
-    RasterSpec spec;
-    spec.driver = driver;
-    spec.width = kWidth;
-    spec.height = kHeight;
-    spec.bands = bands;
-    spec.type = type;
+RasterContent Spec(const std::string& driver, int bands, GDALDataType type,
+                   const std::function<double(int band, int x, int y)>& sample) {
+    RasterContent content;
+    content.driver = driver;
+    content.width = kWidth;
+    content.height = kHeight;
+    content.bands = bands;
+    content.type = type;
     for (int b = 0; b < bands; ++b) {
         for (int y = 0; y < kHeight; ++y) {
             for (int x = 0; x < kWidth; ++x) {
-                spec.samples.push_back(sample(b, x, y));
+                content.samples.push_back(sample(b, x, y));
             }
         }
     }
-    return spec;
+    return content;
 }
 
 // The rows of a descriptor file: each a class name and its values.
@@ -128,10 +128,10 @@ std::vector<std::vector<double>> DescriptorRows(const std::filesystem::path& pat
 
 struct Layout {
     std::string file;
-    RasterSpec spec;
+    RasterContent content;
     std::string options;
     // The levels every band used gives, in the order used.
-    std::function<std::vector<Plane>(const RasterSpec&)> levels;
+    std::function<std::vector<Plane>(const RasterContent&)> levels;
     // What the run says it read, or empty for a plain picture that says nothing.
     std::string said;
     // Pixels absent in the file (where the first band holds the no-data value).
@@ -145,10 +145,10 @@ TEST(RasterLayoutProgramTest, DescriptorsHoldTheLevelsOfEveryLayout) {
     };
     const auto byte = [&](int, int, int) { return std::floor(uniform(1, 256)); };
     const auto asIs = [](std::vector<int> order) {
-        return [order](const RasterSpec& spec) {
+        return [order](const RasterContent& content) {
             std::vector<Plane> planes;
             for (const int band : order) {
-                planes.push_back(BandOf(spec, band));
+                planes.push_back(BandOf(content, band));
             }
             return planes;
         };
@@ -156,61 +156,59 @@ TEST(RasterLayoutProgramTest, DescriptorsHoldTheLevelsOfEveryLayout) {
     std::vector<Layout> layouts;
     layouts.push_back({"rgb.png", Spec("PNG", 3, GDT_Byte, byte), "", asIs({0, 1, 2}), ""});
     layouts.push_back({"grey.png", Spec("PNG", 1, GDT_Byte, byte), "", asIs({0, 0, 0}), ""});
-    RasterSpec palette = Spec("PNG", 1, GDT_Byte, [&](int, int, int) {
-        return std::floor(uniform(0, 4));
-    });
+    RasterContent palette =
+        Spec("PNG", 1, GDT_Byte, [&](int, int, int) { return std::floor(uniform(0, 4)); });
     palette.palette = {{10, 20, 30}, {200, 0, 90}, {0, 255, 1}, {77, 66, 55}};
-    layouts.push_back({"palette.png", palette, "", [](const RasterSpec& spec) {
+    layouts.push_back({"palette.png", palette, "",
+                       [](const RasterContent& content) {
                            std::vector<Plane> planes(3);
-                           for (const double index : spec.samples) {
+                           for (const double index : content.samples) {
                                for (std::size_t c = 0; c < 3; ++c) {
                                    planes[c].push_back(
-                                       spec.palette[static_cast<std::size_t>(index)][c]);
+                                       content.palette[static_cast<std::size_t>(index)][c]);
                                }
                            }
                            return planes;
                        },
                        ""});
-    RasterSpec rgba = Spec("PNG", 4, GDT_Byte, byte);
+    RasterContent rgba = Spec("PNG", 4, GDT_Byte, byte);
     rgba.colours = {GCI_RedBand, GCI_GreenBand, GCI_BlueBand, GCI_AlphaBand};
     layouts.push_back({"rgba.png", rgba, "", asIs({0, 1, 2}), ""});
-    RasterSpec four = Spec("GTiff", 4, GDT_Byte, byte);
+    RasterContent four = Spec("GTiff", 4, GDT_Byte, byte);
     four.options = {"INTERLEAVE=BAND"};
-    layouts.push_back({"four.tif", four, "--bands 4,2,3,1", asIs({3, 1, 2, 0}),
-                       "bands 4, 2, 3, 1 of 4"});
+    layouts.push_back(
+        {"four.tif", four, "--bands 4,2,3,1", asIs({3, 1, 2, 0}), "bands 4, 2, 3, 1 of 4"});
     layouts.push_back({"four_default.tif", four, "", asIs({0, 1, 2, 3}), "bands 1, 2, 3, 4 of 4"});
-    RasterSpec deep = Spec("GTiff", 1, GDT_UInt16, [&](int, int, int) {
-        return std::floor(uniform(0, 60000));
-    });
+    RasterContent deep =
+        Spec("GTiff", 1, GDT_UInt16, [&](int, int, int) { return std::floor(uniform(0, 60000)); });
     const auto deepStretch = IntegerPercentiles(deep.samples);
     layouts.push_back({"deep.tif", deep, "",
-                       [deepStretch](const RasterSpec& spec) {
-                           const Plane levels = Stretched(spec.samples, deepStretch);
+                       [deepStretch](const RasterContent& content) {
+                           const Plane levels = Stretched(content.samples, deepStretch);
                            return std::vector<Plane>{levels, levels, levels};
                        },
                        "bands 1, 1, 1 of 1, band 1 stretched from " + Shortest(deepStretch.first) +
                            " to " + Shortest(deepStretch.second)});
     layouts.push_back({"deep_set.tif", deep, "--bands 1 --stretch 1000,30000",
-                       [](const RasterSpec& spec) {
-                           return std::vector<Plane>{Stretched(spec.samples, {1000, 30000})};
+                       [](const RasterContent& content) {
+                           return std::vector<Plane>{Stretched(content.samples, {1000, 30000})};
                        },
                        "bands 1 of 1, band 1 stretched from 1000 to 30000"});
-    RasterSpec real = Spec("GTiff", 2, GDT_Float32, [&](int band, int, int) {
+    RasterContent real = Spec("GTiff", 2, GDT_Float32, [&](int band, int, int) {
         return static_cast<double>(static_cast<float>(uniform(-3, 5) * (band + 1)));
     });
     const auto realStretch0 = FloatPercentiles(BandOf(real, 0));
     const auto realStretch1 = FloatPercentiles(BandOf(real, 1));
     layouts.push_back({"real.tif", real, "",
-                       [=](const RasterSpec& spec) {
-                           return std::vector<Plane>{Stretched(BandOf(spec, 0), realStretch0),
-                                                     Stretched(BandOf(spec, 1), realStretch1)};
+                       [=](const RasterContent& content) {
+                           return std::vector<Plane>{Stretched(BandOf(content, 0), realStretch0),
+                                                     Stretched(BandOf(content, 1), realStretch1)};
                        },
                        "bands 1, 2 of 2, band 1 stretched from " + Shortest(realStretch0.first) +
-                           " to " + Shortest(realStretch0.second) +
-                           ", band 2 stretched from " + Shortest(realStretch1.first) + " to " +
-                           Shortest(realStretch1.second)});
+                           " to " + Shortest(realStretch0.second) + ", band 2 stretched from " +
+                           Shortest(realStretch1.first) + " to " + Shortest(realStretch1.second)});
     // A no-data border: the first column and the last row hold 0 in every band.
-    RasterSpec border = Spec("GTiff", 3, GDT_Byte, [&](int, int x, int y) {
+    RasterContent border = Spec("GTiff", 3, GDT_Byte, [&](int, int x, int y) {
         return x == 0 || y == kHeight - 1 ? 0.0 : std::floor(uniform(1, 256));
     });
     border.noData = 0;
@@ -219,27 +217,27 @@ TEST(RasterLayoutProgramTest, DescriptorsHoldTheLevelsOfEveryLayout) {
     for (const Layout& layout : layouts) {
         SCOPED_TRACE(layout.file);
         TemporaryFolder folder;
-        ASSERT_TRUE(testsupport::WriteRaster((folder / layout.file).string(), layout.spec));
+        ASSERT_TRUE(testsupport::WriteRaster((folder / layout.file).string(), layout.content));
         ordanatest::WritePolygonFile(folder / "plot.cct", {"a", "b"}, {"", ""},
                                      {{"a", ordanatest::Rectangle(0, 0, kWidth, kHeight)}});
-        const auto result = ordanatest::RunOrdana(
-            Words("--image " + layout.file + " --file plot.cct --experiments 0 --chatty true "
-                  "--wca --aws 3 " +
-                  layout.options),
-            folder.Path());
+        const auto result =
+            ordanatest::RunOrdana(Words("--image " + layout.file +
+                                        " --file plot.cct --experiments 0 --chatty true "
+                                        "--wca --aws 3 " +
+                                        layout.options),
+                                  folder.Path());
         ASSERT_EQ(result.exitStatus, 0) << result.output;
         std::vector<std::string> reads;
         std::vector<std::string> warnings;
         for (const std::string& line : ordanatest::Payloads(result.output, "LOGMESSAGE")) {
             (line.find("is read as") != std::string::npos ? reads : warnings).push_back(line);
         }
-        EXPECT_EQ(reads, layout.said.empty() ? std::vector<std::string>{}
-                                             : std::vector<std::string>{"The image '" +
-                                                                        layout.file +
-                                                                        "' is read as " +
-                                                                        layout.said + "."});
+        EXPECT_EQ(reads, layout.said.empty()
+                             ? std::vector<std::string>{}
+                             : std::vector<std::string>{"The image '" + layout.file +
+                                                        "' is read as " + layout.said + "."});
 
-        const std::vector<Plane> planes = layout.levels(layout.spec);
+        const std::vector<Plane> planes = layout.levels(layout.content);
         std::vector<std::vector<double>> expected;
         long long absentWindows = 0;
         for (int x = 0; x + kWindow <= kWidth; x += kWindow) {
@@ -249,7 +247,8 @@ TEST(RasterLayoutProgramTest, DescriptorsHoldTheLevelsOfEveryLayout) {
                 for (int j = y; j < y + kWindow; ++j) {
                     for (int i = x; i < x + kWindow; ++i) {
                         const std::size_t p = static_cast<std::size_t>(j) * kWidth + i;
-                        absent = absent || (layout.noData && layout.spec.samples[p] == *layout.noData);
+                        absent = absent ||
+                                 (layout.noData && layout.content.samples[p] == *layout.noData);
                         for (std::size_t b = 0; b < planes.size(); ++b) {
                             means[b] += planes[b][p] / (kWindow * kWindow);
                         }
@@ -296,7 +295,7 @@ TEST(RasterLayoutProgramTest, ModelsCarryTheirBandsAndStretchesToTheScenesTheyCl
     const auto noise = [&random](double centre) {
         return std::floor(centre + std::uniform_real_distribution<double>(-40, 40)(random));
     };
-    RasterSpec training;
+    RasterContent training;
     training.width = 40;
     training.height = 20;
     training.bands = 4;
@@ -324,8 +323,8 @@ TEST(RasterLayoutProgramTest, ModelsCarryTheirBandsAndStretchesToTheScenesTheyCl
     std::string said;
     for (int b = 0; b < 4; ++b) {
         const auto [low, high] = IntegerPercentiles(BandOf(training, b));
-        stretches += std::string(b == 0 ? "" : ", ") + "[" + Shortest(low) + ".0, " +
-                     Shortest(high) + ".0]";
+        stretches +=
+            std::string(b == 0 ? "" : ", ") + "[" + Shortest(low) + ".0, " + Shortest(high) + ".0]";
         said += ", band " + std::to_string(b + 1) + " stretched from " + Shortest(low) + " to " +
                 Shortest(high);
     }
@@ -333,7 +332,7 @@ TEST(RasterLayoutProgramTest, ModelsCarryTheirBandsAndStretchesToTheScenesTheyCl
     EXPECT_NE(model.find("\"bands\": [1, 2, 3, 4]"), std::string::npos) << model;
     EXPECT_NE(model.find("\"stretch\": [" + stretches + "]"), std::string::npos) << model;
 
-    RasterSpec scene = training;
+    RasterContent scene = training;
     scene.width = 25;
     scene.height = 10;
     scene.noData = 0;
@@ -357,7 +356,8 @@ TEST(RasterLayoutProgramTest, ModelsCarryTheirBandsAndStretchesToTheScenesTheyCl
         "2 of the 10 windows hold pixels without data in 'scene.tif'; they stay unknown."};
     for (const std::string& line : expected) {
         EXPECT_NE(std::find(messages.begin(), messages.end(), line), messages.end())
-            << line << "\n" << result.output;
+            << line << "\n"
+            << result.output;
     }
     const auto results = ordanatest::FilesWithExtension(folder.Path(), "cct");
     std::filesystem::path resultsFile;
@@ -389,11 +389,10 @@ TEST(RasterLayoutProgramTest, ModelsCarryTheirBandsAndStretchesToTheScenesTheyCl
             << name;
     }
 
-    ASSERT_TRUE(ordanatest::WriteImage(folder / "rgb.png", 25, 10, [](int x, int y) {
-        return ordanatest::Rgb(x, y, 7);
-    }));
-    const std::string run = "--image rgb.png --sampling window --modelfile " +
-                            models[0].filename().string();
+    ASSERT_TRUE(ordanatest::WriteImage(folder / "rgb.png", 25, 10,
+                                       [](int x, int y) { return ordanatest::Rgb(x, y, 7); }));
+    const std::string run =
+        "--image rgb.png --sampling window --modelfile " + models[0].filename().string();
     const std::vector<std::pair<std::string, std::string>> refusals = {
         {run, "The model file '" + models[0].filename().string() +
                   "' records bands the image cannot give: band 4 does not exist: 'rgb.png' has "
@@ -425,8 +424,8 @@ TEST(RasterLayoutProgramTest, ModelsCarryTheirBandsAndStretchesToTheScenesTheyCl
         const auto refused = ordanatest::RunOrdana(Words(line + " --chatty true"), folder.Path());
         EXPECT_EQ(refused.exitStatus, 2) << line;
         const auto lines = ordanatest::Payloads(refused.output, "LOGMESSAGE");
-        EXPECT_NE(std::find(lines.begin(), lines.end(), message), lines.end())
-            << line << "\n" << refused.output;
+        EXPECT_NE(std::find(lines.begin(), lines.end(), message), lines.end()) << line << "\n"
+                                                                               << refused.output;
         EXPECT_EQ(folder.FileNames().size(), before) << line;
     }
 }

@@ -17,15 +17,15 @@
 #include <string>
 #include <vector>
 
+#include "ProgramRun.h"
+#include "WorkflowFixtures.h"
 #include "common/ChildProcess.h"
 #include "common/PngDecoder.h"
 #include "common/TemporaryFolder.h"
 #include "ordana/PolygonFile.h"
-#include "ProgramRun.h"
 #include "ordana/ReportPage.h"
-#include "WorkflowFixtures.h"
 #include "ordana/ReportPageFixtures.h"
-#include "ordana/ReportPageInspection.h"
+#include "ordana/ReportPageReading.h"
 
 namespace {
 
@@ -230,10 +230,10 @@ TEST_F(ReportPageBrowserTest, PagesOfRealRunsShowWhatTheRunsWrote) {
     EXPECT_EQ(reportpage::LegendNames(experimentPage.dom), classes);
     EXPECT_GT(PictureDeviation(experimentPages[0]), kShownPicture);
 
-    const auto classification = ordanatest::RunOrdana(
-        {"--image", "scene.png", "--modelfile", models[0].filename().string(), "--sampling",
-         "half"},
-        folder.Path());
+    const auto classification =
+        ordanatest::RunOrdana({"--image", "scene.png", "--modelfile", models[0].filename().string(),
+                               "--sampling", "half"},
+                              folder.Path());
     ASSERT_EQ(classification.exitStatus, 0) << classification.output << classification.errors;
     std::vector<std::filesystem::path> classificationPages;
     for (const auto& page : ordanatest::FilesWithExtension(folder.Path(), "html")) {

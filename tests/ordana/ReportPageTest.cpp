@@ -9,7 +9,7 @@
 #include "common/PngDecoder.h"
 #include "common/TemporaryFolder.h"
 #include "ordana/ReportPageFixtures.h"
-#include "ordana/ReportPageInspection.h"
+#include "ordana/ReportPageReading.h"
 
 namespace {
 

@@ -57,20 +57,20 @@ std::string Wkt(int epsg) {
 
 // A textured three-band scene, so that every window has descriptors of its own.
 void WriteScene(const std::filesystem::path& path, const GeoTransform& transform) {
-    testsupport::RasterSpec spec;
-    spec.width = kWidth;
-    spec.height = kHeight;
-    spec.bands = 3;
+    testsupport::RasterContent content;
+    content.width = kWidth;
+    content.height = kHeight;
+    content.bands = 3;
     for (int b = 0; b < 3; ++b) {
         for (int y = 0; y < kHeight; ++y) {
             for (int x = 0; x < kWidth; ++x) {
-                spec.samples.push_back((x * 7 + y * 13 + b * 50 + (x < 32 ? 0 : 90)) % 256);
+                content.samples.push_back((x * 7 + y * 13 + b * 50 + (x < 32 ? 0 : 90)) % 256);
             }
         }
     }
-    spec.geoTransform = transform;
-    spec.coordinateSystem = Wkt(32633);
-    ASSERT_TRUE(testsupport::WriteRaster(path.string(), spec));
+    content.geoTransform = transform;
+    content.coordinateSystem = Wkt(32633);
+    ASSERT_TRUE(testsupport::WriteRaster(path.string(), content));
 }
 
 struct Feature {
