@@ -180,6 +180,4 @@ std::string ClassMap::WriteGeoTiff(const std::string& path) {
     return file.Commit();
 }
 
-std::vector<long long> ClassMap::PaintedPixels() const { return pixelCounts; }
-
 }  // namespace velkar::ordana

@@ -63,8 +63,6 @@ class ClassMap {
     // Gives the GeoTIFF the name path (or a numbered variant); returns the name given.
     std::string WriteGeoTiff(const std::string& path);
 
-    // The pixels each class painted, in class order (a copy of PixelCounts).
-    std::vector<long long> PaintedPixels() const;
 
     // Twice the page's picture side, so that the page's majority scaling has pixels to choose
     // from.

@@ -684,7 +684,7 @@ std::string FinishFiles(const ClassificationSettings& settings, const LoadedMode
         }
         const std::string legend =
             ClassLegend(loaded.classes, loaded.colours, tally.perClass, tally.unknown,
-                        outputs.picture->PaintedPixels(),
+                        outputs.picture->PixelCounts(),
                         static_cast<long long>(mapArea.width) * mapArea.height, pixelArea)
                 .Text();
         OutputFile legendFile(sideBase + ".legend");
