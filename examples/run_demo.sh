@@ -12,7 +12,8 @@ out="$(cd "$2" && pwd)"
 # Only what an earlier demo run wrote is removed; other files in the folder are left alone.
 rm -f "$out"/training.png "$out"/training.cct "$out"/training.cct_* "$out"/scene.png \
     "$out"/scene_truth.cct "$out"/scene_processing_*.cct "$out"/scene_results_*.cct \
-    "$out"/scene_results_*.png "$out"/scene_results_*.html "$out"/processing_*.cct \
+    "$out"/scene_results_*.png "$out"/scene_results_*.html "$out"/scene_results_*.gpkg \
+    "$out"/scene_results_*.legend "$out"/processing_*.cct \
     "$out"/results_*.cct "$out"/results_*.png "$out"/results_*.html
 
 "$build/tools/make_demo_scenes" "$out"
