@@ -132,8 +132,8 @@ TEST_F(BadInputProgramTest, InputsAreRefusedByNameWithinBoundedMemory) {
 // Inputs whose word alone would take the memory, each run in an address space of 300 MiB (of
 // which the program's libraries map some 170 MiB): a window or a network of 2^31, model files
 // whose sizes ask for more than the 10^7 values of any model (each classifier's own), model files
-// whose tables disagree with their sizes, a model that is no file, a 16384 x 16384 picture
-// holding 8 rows; each ends with status 2 and the message naming the file or option, leaving
+// whose tables disagree with their sizes, a model that is no file, a 16384 x 16384 PNG holding 8
+// rows and a JPEG declaring that size with 16 x 16 pixels of data; each ends with status 2 and the message naming the file or option, leaving
 // nothing. A valid picture of 7000 x 7000 (147 MB of levels, more than the space left) is
 // described and classified within the same space.
 TEST_F(BadInputProgramTest, MemoryIsTakenForWhatTheInputHoldsNotForWhatItDeclares) {
@@ -149,6 +149,16 @@ TEST_F(BadInputProgramTest, MemoryIsTakenForWhatTheInputHoldsNotForWhatItDeclare
     };
     ASSERT_TRUE(testsupport::WriteRowColouredPng((folder / "cut.png").string(), 16384, 16384, 8,
                                                  colour));
+    // A JPEG of 16 x 16 pixels whose frame header is made to say 16384 x 16384, its end marker
+    // cut off.
+    ASSERT_TRUE(ordanatest::WriteImage(folder / "cut.jpg", 16, 16, [](int x, int y) {
+        return Rgb(x * 16, y * 16, 99);
+    }));
+    std::string jpeg = ordanatest::ReadText(folder / "cut.jpg");
+    const auto frame = jpeg.find("\xff\xc0");
+    ASSERT_NE(frame, std::string::npos);
+    jpeg.replace(frame + 5, 4, "\x40\x00\x40\x00", 4);
+    WriteText(folder / "cut.jpg", jpeg.substr(0, jpeg.size() - 2));
     ASSERT_TRUE(testsupport::WriteRowColouredPng((folder / "large.png").string(), 7000, 7000,
                                                  7000, colour));
     ordanatest::WritePolygonFile(folder / "large.cct", {"top", "bottom"}, {"#f00", "#00f"},
@@ -204,6 +214,9 @@ TEST_F(BadInputProgramTest, MemoryIsTakenForWhatTheInputHoldsNotForWhatItDeclare
          "need more than 10000000 weights)."},
         {"--image cut.png --file scene.cct" + experiment, 2, cutShort},
         {"--image cut.png" + classify + trained[0].string(), 2, cutShort},
+        {"--image cut.jpg --file scene.cct" + experiment, 2,
+         "Cannot read the image file 'cut.jpg': its data end before its pixels do (Premature "
+         "end of JPEG file)."},
         {"--image scene.png" + classify + "/dev/zero", 2,
          "The model file '/dev/zero' is not a regular file (a device, pipe or socket)."},
         {"--image scene.png" + classify + "model0.json", 2,
