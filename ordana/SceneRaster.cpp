@@ -135,7 +135,8 @@ BandRequest RecordedBands(const SceneRaster& scene) {
 }
 
 SceneRaster::SceneRaster(std::string name, const BandRequest& request) : path(std::move(name)) {
-    const bool picture = IsPicture(RasterFile::FormatOf(path));
+    const std::string format = RasterFile::FormatOf(path);
+    const bool picture = IsPicture(format);
     // The checks of a picture from its header, before anything else reads it.
     if (picture) {
         if (const std::string problem = ImageFileSystem::ProblemBeforeOpening(path);
@@ -198,6 +199,10 @@ SceneRaster::SceneRaster(std::string name, const BandRequest& request) : path(st
             whole = file->ReadWhole(bands);
         } else if (picture) {
             decodedFile = std::make_unique<imageprocessing::DecodedRasterFile>(*file, bands);
+            // A JPEG's file keeps its decoded samples while open; reopened, it holds none.
+            if (format == "JPEG") {
+                file = std::make_unique<RasterFile>(path);
+            }
         }
     } catch (const RasterFile::Error& error) {
         throw CannotRead(path, error.Reason());

@@ -72,7 +72,6 @@ class SceneRaster {
     std::vector<int> BandNumbers() const;
     bool IsPlain() const { return plain; }
     bool HeldWhole() const { return whole != nullptr; }
-    bool DecodedToFile() const { return decodedFile != nullptr; }
 
     // "bands 4, 3, 2 of 4, band 4 stretched from 100 to 3000, ..." for the run to say.
     std::string Description() const;

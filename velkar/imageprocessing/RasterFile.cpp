@@ -853,6 +853,7 @@ std::shared_ptr<ImageFileSystem> RasterFile::ReadWhole(const std::vector<OutputB
     std::vector<unsigned char>& levels = image->levels;
     std::vector<unsigned char> absent;
     std::size_t rowsRead = 0;
+    image->fileBandCount = BandCount();
     ReadFromTop(chosen, [&](const ImageFileSystem& strip) {
         const std::size_t stripLevels = rowLength * static_cast<std::size_t>(strip.Height());
         if (levels.size() + stripLevels > levels.capacity()) {
@@ -873,7 +874,6 @@ std::shared_ptr<ImageFileSystem> RasterFile::ReadWhole(const std::vector<OutputB
             absent.resize(absent.size() + stripPixels, 0);
         }
         rowsRead += static_cast<std::size_t>(strip.Height());
-        image->fileBandCount = strip.FileBandCount();
         image->fileBitsPerSample = strip.FileBitsPerSample();
     });
     image->width = width;
