@@ -22,8 +22,8 @@ inline std::string PngChunk(const std::string& type, const std::string& data) {
     }
     const std::string body = type + data;
     chunk += body;
-    const auto crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()),
-                           static_cast<uInt>(body.size()));
+    const auto crc =
+        crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
     for (int shift = 24; shift >= 0; shift -= 8) {
         chunk += static_cast<char>((crc >> shift) & 0xff);
     }
@@ -32,10 +32,9 @@ inline std::string PngChunk(const std::string& type, const std::string& data) {
 
 // width x height pixels, row y all of colourOfRow(y); only the first rowsGiven rows are in the
 // file when that is below height. Whether the file was written.
-inline bool WriteRowColouredPng(const std::string& path, std::uint32_t width, std::uint32_t height,
-                                std::uint32_t rowsGiven,
-                                const std::function<std::array<unsigned char, 3>(std::uint32_t)>&
-                                    colourOfRow) {
+inline bool WriteRowColouredPng(
+    const std::string& path, std::uint32_t width, std::uint32_t height, std::uint32_t rowsGiven,
+    const std::function<std::array<unsigned char, 3>(std::uint32_t)>& colourOfRow) {
     std::string header;
     for (const std::uint32_t value : {width, height}) {
         for (int shift = 24; shift >= 0; shift -= 8) {

@@ -95,8 +95,7 @@ void Check(const velkar::util::Map& model) {
 // The classifier the model names restores its state or refuses it; sizes the file declares
 // never allocate more than the file holds, so no allocation fails on an input this small.
 void Restore(const std::shared_ptr<velkar::util::Map>& model) {
-    const std::string name =
-        *velkar::ordana::ModelMetadata(*model).GetString("algorithm_name");
+    const std::string name = *velkar::ordana::ModelMetadata(*model).GetString("algorithm_name");
     for (const velkar::ordana::ClassifierRow& row : velkar::ordana::ClassifierRows()) {
         if (row.displayName != name || !row.restore) {
             continue;

@@ -40,8 +40,8 @@ using velkar::imageprocessing::RasterFile;
             }
             for (int b = 0; b < got.BandCount(); ++b) {
                 if (expected.Pixel(x, y, b) != got.Pixel(x, y, b)) {
-                    return ::testing::AssertionFailure() << "level differs at " << x << ", " << y
-                                                         << ", band " << b;
+                    return ::testing::AssertionFailure()
+                           << "level differs at " << x << ", " << y << ", band " << b;
                 }
             }
         }
@@ -50,16 +50,19 @@ using velkar::imageprocessing::RasterFile;
 }
 
 // The rectangle of a whole image.
-std::shared_ptr<ImageFileSystem> CutOf(const ImageFileSystem& whole, const RasterFile::Rectangle& r) {
+std::shared_ptr<ImageFileSystem> CutOf(const ImageFileSystem& whole,
+                                       const RasterFile::Rectangle& r) {
     auto part = ImageFileSystem::Create(whole.Filename(), r.width, r.height, whole.BandCount());
-    std::vector<unsigned char> absent(whole.HasMask() ? static_cast<std::size_t>(r.width) * r.height : 0);
+    std::vector<unsigned char> absent(whole.HasMask() ? static_cast<std::size_t>(r.width) * r.height
+                                                      : 0);
     for (int y = 0; y < r.height; ++y) {
         for (int x = 0; x < r.width; ++x) {
             for (int b = 0; b < whole.BandCount(); ++b) {
                 part->SetPixel(x, y, b, whole.Pixel(r.x + x, r.y + y, b));
             }
             if (!absent.empty()) {
-                absent[static_cast<std::size_t>(y) * r.width + x] = whole.IsAbsent(r.x + x, r.y + y);
+                absent[static_cast<std::size_t>(y) * r.width + x] =
+                    whole.IsAbsent(r.x + x, r.y + y);
             }
         }
     }
@@ -138,7 +141,8 @@ TEST(DecodedRasterFileTest, StripsFromTheTopGiveTheWholeFile) {
             RasterFile::Rectangle area;
             area.x = static_cast<int>(random() % static_cast<unsigned>(file.Width()));
             area.y = static_cast<int>(random() % static_cast<unsigned>(file.Height()));
-            area.width = 1 + static_cast<int>(random() % static_cast<unsigned>(file.Width() - area.x));
+            area.width =
+                1 + static_cast<int>(random() % static_cast<unsigned>(file.Width() - area.x));
             area.height =
                 1 + static_cast<int>(random() % static_cast<unsigned>(file.Height() - area.y));
             EXPECT_TRUE(SameImage(*CutOf(*whole, area), *decoded.Read(area)))
@@ -164,7 +168,8 @@ TEST(DecodedRasterFileTest, PicturesCutShortAreRefusedBeforeMemoryOfTheirSize) {
     const std::string whole = folder.Path() / "whole.png";
     ASSERT_TRUE(testsupport::WriteRowColouredPng(cut, 16384, 16384, 8, colour));
     ASSERT_TRUE(testsupport::WriteRowColouredPng(whole, 6000, 6000, 6000, colour));
-    const testsupport::ResourceLimits limits{testsupport::AddressSpaceInUse() + (rlim_t{64} << 20), 0};
+    const testsupport::ResourceLimits limits{testsupport::AddressSpaceInUse() + (rlim_t{64} << 20),
+                                             0};
     const auto loaded = testsupport::RunInChild(limits, [&] {
         std::cout << ImageFileSystem(cut).LoadError();
         return 0;

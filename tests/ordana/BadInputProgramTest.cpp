@@ -133,34 +133,33 @@ TEST_F(BadInputProgramTest, InputsAreRefusedByNameWithinBoundedMemory) {
 // which the program's libraries map some 170 MiB): a window or a network of 2^31, model files
 // whose sizes ask for more than the 10^7 values of any model (each classifier's own), model files
 // whose tables disagree with their sizes, a model that is no file, a 16384 x 16384 PNG holding 8
-// rows and a JPEG declaring that size with 16 x 16 pixels of data; each ends with status 2 and the message naming the file or option, leaving
-// nothing. A valid picture of 7000 x 7000 (147 MB of levels, more than the space left) is
-// described and classified within the same space.
+// rows and a JPEG declaring that size with 16 x 16 pixels of data; each ends with status 2 and the
+// message naming the file or option, leaving nothing. A valid picture of 7000 x 7000 (147 MB of
+// levels, more than the space left) is described and classified within the same space.
 TEST_F(BadInputProgramTest, MemoryIsTakenForWhatTheInputHoldsNotForWhatItDeclares) {
     const std::string perceptron = " --mlp --mhidden 4 --mlr 0.3 --mm 0.1 --merr 0.1 --miter 5";
-    ASSERT_EQ(Run("--image scene.png --file scene.cct --wca --aws 5 --experiments 1" + perceptron,
-                  {})
-                  .exitStatus,
-              0);
+    ASSERT_EQ(
+        Run("--image scene.png --file scene.cct --wca --aws 5 --experiments 1" + perceptron, {})
+            .exitStatus,
+        0);
     const auto trained = ordanatest::FilesWithExtension(folder.Path(), "mlp");
     ASSERT_EQ(trained.size(), 1u);
     const auto colour = [](std::uint32_t y) {
         return std::array<unsigned char, 3>{static_cast<unsigned char>(y / 8), 90, 160};
     };
-    ASSERT_TRUE(testsupport::WriteRowColouredPng((folder / "cut.png").string(), 16384, 16384, 8,
-                                                 colour));
+    ASSERT_TRUE(
+        testsupport::WriteRowColouredPng((folder / "cut.png").string(), 16384, 16384, 8, colour));
     // A JPEG of 16 x 16 pixels whose frame header is made to say 16384 x 16384, its end marker
     // cut off.
-    ASSERT_TRUE(ordanatest::WriteImage(folder / "cut.jpg", 16, 16, [](int x, int y) {
-        return Rgb(x * 16, y * 16, 99);
-    }));
+    ASSERT_TRUE(ordanatest::WriteImage(folder / "cut.jpg", 16, 16,
+                                       [](int x, int y) { return Rgb(x * 16, y * 16, 99); }));
     std::string jpeg = ordanatest::ReadText(folder / "cut.jpg");
     const auto frame = jpeg.find("\xff\xc0");
     ASSERT_NE(frame, std::string::npos);
     jpeg.replace(frame + 5, 4, "\x40\x00\x40\x00", 4);
     WriteText(folder / "cut.jpg", jpeg.substr(0, jpeg.size() - 2));
-    ASSERT_TRUE(testsupport::WriteRowColouredPng((folder / "large.png").string(), 7000, 7000,
-                                                 7000, colour));
+    ASSERT_TRUE(testsupport::WriteRowColouredPng((folder / "large.png").string(), 7000, 7000, 7000,
+                                                 colour));
     ordanatest::WritePolygonFile(folder / "large.cct", {"top", "bottom"}, {"#f00", "#00f"},
                                  {{"top", ordanatest::Rectangle(100, 200, 400, 500)},
                                   {"bottom", ordanatest::Rectangle(6000, 6100, 6600, 6900)}});
@@ -181,11 +180,12 @@ TEST_F(BadInputProgramTest, MemoryIsTakenForWhatTheInputHoldsNotForWhatItDeclare
          R"("hidden_count": 4, "output_count": 2, "dimension": 3, "weights": [[0, 0, 0]])"},
     };
     for (std::size_t m = 0; m < models.size(); ++m) {
-        WriteText(folder / ("model" + std::to_string(m) + ".json"),
-                  "{\"metadata\": {\"algorithm_name\": \"" + models[m].first +
-                      "\", \"classes\": [\"left\", \"right\"], \"colors\": [], "
-                      "\"feature_extraction_parameters\": \"--wca --aws 5\", \"window_size\": 5}, " +
-                      models[m].second + "}");
+        WriteText(
+            folder / ("model" + std::to_string(m) + ".json"),
+            "{\"metadata\": {\"algorithm_name\": \"" + models[m].first +
+                "\", \"classes\": [\"left\", \"right\"], \"colors\": [], "
+                "\"feature_extraction_parameters\": \"--wca --aws 5\", \"window_size\": 5}, " +
+                models[m].second + "}");
     }
     const auto damaged = [](int m, const std::string& owner, const std::string& problem) {
         return "The model file 'model" + std::to_string(m) + ".json' is damaged: " + owner +
@@ -220,9 +220,11 @@ TEST_F(BadInputProgramTest, MemoryIsTakenForWhatTheInputHoldsNotForWhatItDeclare
         {"--image scene.png" + classify + "/dev/zero", 2,
          "The model file '/dev/zero' is not a regular file (a device, pipe or socket)."},
         {"--image scene.png" + classify + "model0.json", 2,
-         damaged(0, "Multilayer perceptron", "\"output_sizes\" describes more than 10000000 weights")},
+         damaged(0, "Multilayer perceptron",
+                 "\"output_sizes\" describes more than 10000000 weights")},
         {"--image scene.png" + classify + "model1.json", 2,
-         damaged(1, "Adaptive resonance theory 2", "\"layer_sizes\" describes 5000000 x 3" + tooMany)},
+         damaged(1, "Adaptive resonance theory 2",
+                 "\"layer_sizes\" describes 5000000 x 3" + tooMany)},
         {"--image scene.png" + classify + "model2.json", 2,
          damaged(2, "Self organizing map", "\"lattice_size\" describes 4000000 x 3" + tooMany)},
         {"--image scene.png" + classify + "model3.json", 2,
@@ -252,14 +254,13 @@ TEST_F(BadInputProgramTest, MemoryIsTakenForWhatTheInputHoldsNotForWhatItDeclare
         }
         if (test.status != 0) {
             EXPECT_EQ(result.output.rfind("ordana: error: " + test.said, 0), 0u)
-                << test.line << "\n" << result.output;
+                << test.line << "\n"
+                << result.output;
             EXPECT_EQ(made, std::vector<std::string>{}) << test.line;
         } else {
-            EXPECT_TRUE(std::any_of(made.begin(), made.end(),
-                                    [&](const std::string& name) {
-                                        return name.rfind(test.said, 0) == 0;
-                                    }))
-                << test.line;
+            EXPECT_TRUE(std::any_of(made.begin(), made.end(), [&](const std::string& name) {
+                return name.rfind(test.said, 0) == 0;
+            })) << test.line;
         }
     }
 }

@@ -122,9 +122,10 @@ std::shared_ptr<ImageFileSystem> DecodedRasterFile::Read(const RasterFile::Recta
                 continue;
             }
             if (got <= 0) {
-                throw RasterFile::Error(path, "its decoded pixels cannot be read back from the "
-                                              "temporary folder '" +
-                                                  folder + "'");
+                throw RasterFile::Error(path,
+                                        "its decoded pixels cannot be read back from the "
+                                        "temporary folder '" +
+                                            folder + "'");
             }
             into += got;
             length -= static_cast<std::size_t>(got);

@@ -829,8 +829,8 @@ std::shared_ptr<ImageFileSystem> RasterFile::Read(const Rectangle& area,
 
 void RasterFile::ReadFromTop(const std::vector<OutputBand>& chosen,
                              const std::function<void(const ImageFileSystem&)>& take) const {
-    const long long rowLevels =
-        std::max<long long>(1, static_cast<long long>(width) * static_cast<long long>(chosen.size()));
+    const long long rowLevels = std::max<long long>(
+        1, static_cast<long long>(width) * static_cast<long long>(chosen.size()));
     const int rowsPerStrip =
         static_cast<int>(std::clamp<long long>(kStripLevels / rowLevels, 1, std::max(height, 1)));
     for (int top = 0; top < height; top += rowsPerStrip) {
@@ -845,7 +845,8 @@ void RasterFile::ReadFromTop(const std::vector<OutputBand>& chosen,
     }
 }
 
-std::shared_ptr<ImageFileSystem> RasterFile::ReadWhole(const std::vector<OutputBand>& chosen) const {
+std::shared_ptr<ImageFileSystem> RasterFile::ReadWhole(
+    const std::vector<OutputBand>& chosen) const {
     const int count = static_cast<int>(chosen.size());
     auto image = std::make_shared<ImageFileSystem>(path, 0, 0, std::max(count, 1));
     const std::size_t rowLength = static_cast<std::size_t>(width) * static_cast<std::size_t>(count);
@@ -857,8 +858,8 @@ std::shared_ptr<ImageFileSystem> RasterFile::ReadWhole(const std::vector<OutputB
     ReadFromTop(chosen, [&](const ImageFileSystem& strip) {
         const std::size_t stripLevels = rowLength * static_cast<std::size_t>(strip.Height());
         if (levels.size() + stripLevels > levels.capacity()) {
-            levels.reserve(std::min(wholeLevels, std::max(2 * levels.capacity(),
-                                                          levels.size() + stripLevels)));
+            levels.reserve(std::min(wholeLevels,
+                                    std::max(2 * levels.capacity(), levels.size() + stripLevels)));
         }
         if (stripLevels > 0) {
             levels.insert(levels.end(), strip.Row(0), strip.Row(0) + stripLevels);
