@@ -31,7 +31,7 @@
 // (GdalMessages::kBlockCacheBytes), so reading rectangles of a tiled scene larger than memory
 // never holds the scene. A JPEG is the exception: its pixels are decoded whole on first use by
 // JpegDecoder, so that they keep the levels pictures have always had, and kept while the file
-// is open.
+// is open (growing as rows are decoded, and no further than its data reach).
 // Not thread-safe: one RasterFile must be used from one thread at a time (GDAL's dataset handles
 // are not safe to share); separate RasterFile objects, even of one file, may run on separate
 // threads.
