@@ -135,19 +135,24 @@ BandRequest RecordedBands(const SceneRaster& scene) {
 }
 
 SceneRaster::SceneRaster(std::string name, const BandRequest& request) : path(std::move(name)) {
-    const bool picture = IsPicture(RasterFile::FormatOf(path));
-    std::shared_ptr<ImageFileSystem> decoded;
+    const std::string format = RasterFile::FormatOf(path);
+    const bool picture = IsPicture(format);
+    // The checks of a picture from its header, before anything else reads it.
     if (picture) {
-        // The checks of a picture held whole, from its header, before anything else reads it.
-        decoded = std::make_shared<ImageFileSystem>(path);
-        if (!decoded->IsLoaded()) {
-            throw CannotRead(path, decoded->LoadError());
+        if (const std::string problem = ImageFileSystem::ProblemBeforeOpening(path);
+            !problem.empty()) {
+            throw CannotRead(path, problem);
         }
     }
     try {
         file = std::make_unique<RasterFile>(path);
     } catch (const RasterFile::Error& error) {
         throw CannotRead(path, error.Reason());
+    }
+    if (picture) {
+        if (const std::string problem = ImageFileSystem::ProblemOfOpened(*file); !problem.empty()) {
+            throw CannotRead(path, problem);
+        }
     }
     std::vector<int> defaultNumbers;
     for (const RasterFile::OutputBand& band : file->DefaultBands()) {
@@ -189,11 +194,20 @@ SceneRaster::SceneRaster(std::string name, const BandRequest& request) : path(st
                          });
     try {
         file->FillStretches(bands);
-        if (picture) {
-            whole = plain ? decoded : file->Read(file->Whole(), bands);
+        const long long levels = static_cast<long long>(Width()) * Height() * BandCount();
+        if (picture && levels <= kHeldPictureLevels) {
+            whole = file->ReadWhole(bands);
+        } else if (picture) {
+            decodedFile = std::make_unique<imageprocessing::DecodedRasterFile>(*file, bands);
+            // A JPEG's file keeps its decoded samples while open; reopened, it holds none.
+            if (format == "JPEG") {
+                file = std::make_unique<RasterFile>(path);
+            }
         }
     } catch (const RasterFile::Error& error) {
         throw CannotRead(path, error.Reason());
+    } catch (const std::bad_alloc&) {
+        throw CannotRead(path, "there is not enough memory for its pixels");
     }
 }
 
@@ -230,7 +244,7 @@ std::shared_ptr<ImageFileSystem> SceneRaster::Read(const RasterFile::Rectangle& 
         return Cut(*whole, area);
     }
     try {
-        return file->Read(area, bands);
+        return decodedFile ? decodedFile->Read(area) : file->Read(area, bands);
     } catch (const RasterFile::Error& error) {
         throw CannotRead(path, error.Reason());
     } catch (const std::invalid_argument& error) {

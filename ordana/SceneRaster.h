@@ -7,10 +7,14 @@
 // list naming the default bands gives them, so a palette gives its colours for "1,1,1"); bands of
 // samples deeper than 8 bits get the 2nd and 98th percentiles of the whole image as stretch
 // unless one stretch is given for every band, or a model gives one per band.
-// Pictures (PNG, JPEG, GIF and BMP, whose decoders read from the top) are decoded whole once,
-// with the checks and the limit of ImageFileSystem (kMaxPixelCount pixels, refused from the
-// header), and rectangles are cut from them; every other format (GeoTIFF, ...) is read a
-// rectangle at a time through GDAL's bounded block cache and never held whole.
+// Pictures (PNG, JPEG, GIF and BMP, whose decoders read from the top) are decoded once, from the
+// top, with the checks and the limit of ImageFileSystem (kMaxPixelCount pixels, refused from the
+// header): into memory, growing as rows arrive, when their levels take at most
+// kHeldPictureLevels bytes, otherwise into a temporary file (DecodedRasterFile), so that a file
+// whose data end early is refused before memory of its declared size is taken, and a large
+// picture costs a strip of memory; rectangles are cut from either. Every other format
+// (GeoTIFF, ...) is read a rectangle at a time through GDAL's bounded block cache and never held
+// whole.
 // A plain picture is one read as today's 8-bit pictures are: the default bands, three of them,
 // no stretch (RGB, RGBA, grey and palette files of 8-bit samples).
 
@@ -20,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "velkar/imageprocessing/DecodedRasterFile.h"
 #include "velkar/imageprocessing/ImageFileSystem.h"
 #include "velkar/imageprocessing/RasterFile.h"
 
@@ -40,6 +45,10 @@ struct BandRequest {
 
 class SceneRaster {
   public:
+    // The largest picture, in levels (bytes), held in memory: 64 MiB, a three-band picture of
+    // about 22 million pixels.
+    static constexpr long long kHeldPictureLevels = 64LL << 20;
+
     // A band request the file cannot meet: a number it lacks, or a stretch list of another
     // length; what() says why, without naming where the request came from.
     class BandError : public std::invalid_argument {
@@ -77,6 +86,7 @@ class SceneRaster {
     std::vector<RasterFile::OutputBand> bands;
     bool plain = false;
     std::shared_ptr<imageprocessing::ImageFileSystem> whole;
+    std::unique_ptr<imageprocessing::DecodedRasterFile> decodedFile;
 };
 
 // Parses the value of --bands ("4,3,2") and of --stretch ("100,3000"); InputError names the

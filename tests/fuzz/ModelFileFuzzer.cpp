@@ -1,17 +1,21 @@
 // Feeds arbitrary bytes to the model file reader through a file. The reader either rejects the
 // text with an InputError or returns a model whose metadata holds everything the classification
 // run reads: the algorithm name and parameter string, at least one class name and no more colour
-// names than classes, and a window size of at least 1. A model whose keys and strings hold no JSON structure characters (as every model
-// the program writes) must also read back after writing it again.
+// names than classes, and a window size of at least 1; the classifier it names then restores its
+// state from it or refuses it. A model whose keys and strings hold no JSON structure characters
+// (as every model the program writes) must also read back after writing it again.
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "TemporaryFile.h"
+#include "ordana/AlgorithmCatalog.h"
 #include "ordana/InputError.h"
 #include "ordana/ModelFile.h"
 #include "velkar/util/Array.h"
@@ -88,6 +92,23 @@ void Check(const velkar::util::Map& model) {
     }
 }
 
+// The classifier the model names restores its state or refuses it; sizes the file declares
+// never allocate more than the file holds, so no allocation fails on an input this small.
+void Restore(const std::shared_ptr<velkar::util::Map>& model) {
+    const std::string name = *velkar::ordana::ModelMetadata(*model).GetString("algorithm_name");
+    for (const velkar::ordana::ClassifierRow& row : velkar::ordana::ClassifierRows()) {
+        if (row.displayName != name || !row.restore) {
+            continue;
+        }
+        try {
+            row.restore()->SetConfiguration(model);
+        } catch (const std::bad_alloc&) {
+            __builtin_trap();
+        } catch (const std::exception&) {
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -102,6 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     Check(*model);
+    Restore(model);
     if (!IsPlain(model.get())) {
         return 0;
     }

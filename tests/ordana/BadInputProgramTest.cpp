@@ -14,6 +14,7 @@
 
 #include "ProgramRun.h"
 #include "WorkflowFixtures.h"
+#include "common/PngFiles.h"
 #include "common/RasterFiles.h"
 
 namespace {
@@ -117,10 +118,6 @@ TEST_F(BadInputProgramTest, InputsAreRefusedByNameWithinBoundedMemory) {
              std::string(100, 'w'),
          "Invalid value for option '--wname': " + std::string(80, 'w') +
              "... (valid names: haar, db1, "},
-        {"--image scene.png --file scene.cct" + run +
-             " --mlp --mhidden 2000000000 --mlr 0.3 --mm 0.1 --merr 0.1 --miter 5",
-         "Invalid value for option '--mhidden': 2000000000 (with 3 features the hidden layers "
-         "need more than 10000000 weights)."},
     };
     const auto before = Names();
     for (const auto& [line, expected] : cases) {
@@ -129,6 +126,142 @@ TEST_F(BadInputProgramTest, InputsAreRefusedByNameWithinBoundedMemory) {
         EXPECT_EQ(result.output.rfind("ordana: error: " + expected, 0), 0u) << result.output;
         EXPECT_EQ(result.output.find('\n'), result.output.size() - 1) << result.output;
         EXPECT_EQ(Names(), before) << line;
+    }
+}
+
+// Inputs whose word alone would take the memory, each run in an address space of 300 MiB (of
+// which the program's libraries map some 170 MiB): a window or a network of 2^31, model files
+// whose sizes ask for more than the 10^7 values of any model (each classifier's own), model files
+// whose tables disagree with their sizes, a model that is no file, a 16384 x 16384 PNG holding 8
+// rows and a JPEG declaring that size with 16 x 16 pixels of data; each ends with status 2 and the
+// message naming the file or option, leaving nothing. A valid picture of 7000 x 7000 (147 MB of
+// levels, more than the space left) is described and classified within the same space.
+TEST_F(BadInputProgramTest, MemoryIsTakenForWhatTheInputHoldsNotForWhatItDeclares) {
+    const std::string perceptron = " --mlp --mhidden 4 --mlr 0.3 --mm 0.1 --merr 0.1 --miter 5";
+    ASSERT_EQ(
+        Run("--image scene.png --file scene.cct --wca --aws 5 --experiments 1" + perceptron, {})
+            .exitStatus,
+        0);
+    const auto trained = ordanatest::FilesWithExtension(folder.Path(), "mlp");
+    ASSERT_EQ(trained.size(), 1u);
+    const auto colour = [](std::uint32_t y) {
+        return std::array<unsigned char, 3>{static_cast<unsigned char>(y / 8), 90, 160};
+    };
+    ASSERT_TRUE(
+        testsupport::WriteRowColouredPng((folder / "cut.png").string(), 16384, 16384, 8, colour));
+    // A JPEG of 16 x 16 pixels whose frame header is made to say 16384 x 16384, its end marker
+    // cut off.
+    ASSERT_TRUE(ordanatest::WriteImage(folder / "cut.jpg", 16, 16,
+                                       [](int x, int y) { return Rgb(x * 16, y * 16, 99); }));
+    std::string jpeg = ordanatest::ReadText(folder / "cut.jpg");
+    const auto frame = jpeg.find("\xff\xc0");
+    ASSERT_NE(frame, std::string::npos);
+    jpeg.replace(frame + 5, 4, "\x40\x00\x40\x00", 4);
+    WriteText(folder / "cut.jpg", jpeg.substr(0, jpeg.size() - 2));
+    ASSERT_TRUE(testsupport::WriteRowColouredPng((folder / "large.png").string(), 7000, 7000, 7000,
+                                                 colour));
+    ordanatest::WritePolygonFile(folder / "large.cct", {"top", "bottom"}, {"#f00", "#00f"},
+                                 {{"top", ordanatest::Rectangle(100, 200, 400, 500)},
+                                  {"bottom", ordanatest::Rectangle(6000, 6100, 6600, 6900)}});
+    // Model files of each classifier whose sizes ask for too much, or disagree with their tables.
+    const std::vector<std::pair<std::string, std::string>> models = {
+        {"Multilayer Perceptron",
+         R"("output_sizes": [4, 2000000000, 2], "firestrength_sizes": [4, 2000000000, 2])"},
+        {"Adaptive Resonance Theory 2", R"("layer_sizes": [3, 3, 5000000])"},
+        {"Self Organizing Map", R"("lattice_size": 2000, "problem_dimension": 3, "nodes": [])"},
+        {"Learning Vector Quantization",
+         R"("hidden_count": 4000000, "output_count": 2, "dimension": 3, "weights": [])"},
+        {"Mahalanobis Distance", R"("class_count": 5000000, "dimension": 3, "means": [])"},
+        {"Point K", R"("point_count": 5000000, "dimension": 3, "points": [[1, 2, 3]])"},
+        {"Radial Basis Function Network",
+         R"("min_data_values": [0, 0, 0], "max_data_values": [1, 1, 1], "widths": [1],)"
+         R"( "centers": [[0, 0]], "weights": [[1, 1]], "tagged_classes": [])"},
+        {"Learning Vector Quantization",
+         R"("hidden_count": 4, "output_count": 2, "dimension": 3, "weights": [[0, 0, 0]])"},
+    };
+    for (std::size_t m = 0; m < models.size(); ++m) {
+        WriteText(
+            folder / ("model" + std::to_string(m) + ".json"),
+            "{\"metadata\": {\"algorithm_name\": \"" + models[m].first +
+                "\", \"classes\": [\"left\", \"right\"], \"colors\": [], "
+                "\"feature_extraction_parameters\": \"--wca --aws 5\", \"window_size\": 5}, " +
+                models[m].second + "}");
+    }
+    const auto damaged = [](int m, const std::string& owner, const std::string& problem) {
+        return "The model file 'model" + std::to_string(m) + ".json' is damaged: " + owner +
+               " configuration: " + problem;
+    };
+    const std::string tooMany = " values, more than the 10000000 a model may hold";
+    const std::string experiment = " --wca --aws 5 --experiments 1";
+    const std::string classify = " --sampling window --modelfile ";
+    const std::string cutShort =
+        "Cannot read the image file 'cut.png': it is damaged (libpng: Not enough image data).";
+    struct Case {
+        std::string line;
+        int status;
+        // The message a refused run starts with; for a run that completes, the start of a file
+        // it must have written.
+        std::string said;
+    };
+    const std::vector<Case> cases = {
+        {"--image scene.png --file scene.cct --wca --experiments 1 --aws 2147483647", 2,
+         "The 2147483647-pixel window of Windowed Color Average is larger than the image "
+         "'scene.png' (64 x 48"},
+        {"--image scene.png --file scene.cct" + experiment +
+             " --mlp --mhidden 2000000000 --mlr 0.3 --mm 0.1 --merr 0.1 --miter 5",
+         2,
+         "Invalid value for option '--mhidden': 2000000000 (with 3 features the hidden layers "
+         "need more than 10000000 weights)."},
+        {"--image cut.png --file scene.cct" + experiment, 2, cutShort},
+        {"--image cut.png" + classify + trained[0].string(), 2, cutShort},
+        {"--image cut.jpg --file scene.cct" + experiment, 2,
+         "Cannot read the image file 'cut.jpg': its data end before its pixels do (Premature "
+         "end of JPEG file)."},
+        {"--image scene.png" + classify + "/dev/zero", 2,
+         "The model file '/dev/zero' is not a regular file (a device, pipe or socket)."},
+        {"--image scene.png" + classify + "model0.json", 2,
+         damaged(0, "Multilayer perceptron",
+                 "\"output_sizes\" describes more than 10000000 weights")},
+        {"--image scene.png" + classify + "model1.json", 2,
+         damaged(1, "Adaptive resonance theory 2",
+                 "\"layer_sizes\" describes 5000000 x 3" + tooMany)},
+        {"--image scene.png" + classify + "model2.json", 2,
+         damaged(2, "Self organizing map", "\"lattice_size\" describes 4000000 x 3" + tooMany)},
+        {"--image scene.png" + classify + "model3.json", 2,
+         damaged(3, "Learning vector quantization", "\"weights\" describes 4000000 x 3" + tooMany)},
+        {"--image scene.png" + classify + "model4.json", 2,
+         damaged(4, "Mahalanobis distance", "\"means\" describes 5000000 x 3" + tooMany)},
+        {"--image scene.png" + classify + "model5.json", 2,
+         damaged(5, "Point K", "\"points\" describes 5000000 x 3" + tooMany)},
+        {"--image scene.png" + classify + "model6.json", 2,
+         damaged(6, "Radial basis function network", "\"centers[0]\" has 2 entries, expected 3")},
+        {"--image scene.png" + classify + "model7.json", 2,
+         damaged(7, "Learning vector quantization", "\"weights\" has 1 rows, expected 4")},
+        {"--image large.png --file large.cct" + experiment, 0, "large.cct_"},
+        {"--image large.png --region 0,0,1500,1500" + classify + trained[0].string(), 0,
+         "large_results_"},
+    };
+    const auto before = Names();
+    for (const Case& test : cases) {
+        const auto result = Run(test.line, {rlim_t{300} << 20, 0});
+        EXPECT_EQ(result.exitStatus, test.status) << test.line << "\n" << result.output;
+        std::vector<std::string> made;
+        for (const std::string& name : Names()) {
+            if (std::find(before.begin(), before.end(), name) == before.end()) {
+                made.push_back(name);
+                std::filesystem::remove(folder / name);
+            }
+        }
+        if (test.status != 0) {
+            EXPECT_EQ(result.output.rfind("ordana: error: " + test.said, 0), 0u)
+                << test.line << "\n"
+                << result.output;
+            EXPECT_EQ(made, std::vector<std::string>{}) << test.line;
+        } else {
+            EXPECT_TRUE(std::any_of(made.begin(), made.end(), [&](const std::string& name) {
+                return name.rfind(test.said, 0) == 0;
+            })) << test.line;
+        }
     }
 }
 

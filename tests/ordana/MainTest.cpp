@@ -365,7 +365,6 @@ TEST_F(CommandLineTest, RunsThatWouldProduceNothingUsefulExitTwoAndLeaveNothing)
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {experiment("plot.cct", {"100000"}),
          "The 100000-pixel window of Windowed Color Average is larger than the image"},
-        {experiment("plot.cct", {"2147483647"}), "is larger than the image 'scene.png' (40 x 20"},
         {experiment("tiny.cct", {"5"}),
          "No polygon of 'tiny.cct' gives a window for Windowed Color Average"},
         {experiment("twice.cct", {"5"}), "line 4: the class 'red' is listed twice"},
@@ -385,7 +384,6 @@ TEST_F(CommandLineTest, RunsThatWouldProduceNothingUsefulExitTwoAndLeaveNothing)
          "(1 x 1 pixels) is smaller than the 5-pixel window of the model"},
         {classify("scene.png", "none.mlp"),
          "names no feature extractor in its \"feature_extraction_parameters\" ('--seed 3')"},
-        {classify("scene.png", "/dev/zero"), "is not a regular file"},
         {classify("scene.png", "short.mlp"),
          "lists 1 classes, but its classifier answered class 2 for 16 of the 32 windows: its "
          "\"classes\" list is shorter than the classifier's outputs."},

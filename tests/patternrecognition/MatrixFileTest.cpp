@@ -63,7 +63,9 @@ TEST(MatrixFile, MalformedFilesNameFileAndLine) {
         {"1 2\n1 inf\n", 2},         // not finite
         {"1 2\n1 nan\n", 2},         // not finite
         {"1 2\n1 1e400\n", 2},       // out of range
-        {"1 2000000000\n1 2\n", 2},  // a huge header allocates nothing
+        {"1 2000000000\n1 2\n", 1},  // a huge header is refused from its sizes
+        {"2 5000001\n1 2\n", 1},     // one value past the limit of models
+        {"1 10000000\n1 2\n", 2},    // at the limit: read, and found short
     };
     for (const auto& [text, line] : cases) {
         WriteFile(path, text);

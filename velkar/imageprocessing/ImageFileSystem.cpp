@@ -166,21 +166,35 @@ void ImageFileSystem::LoadImageIntoMemory() {
     }
 }
 
+std::string ImageFileSystem::ProblemBeforeOpening(const std::string& path) {
+    if (const auto size = GifPictureSize(path); size && !Fits(size->first, size->second)) {
+        return TooLarge(size->first, size->second);
+    }
+    return "";
+}
+
+std::string ImageFileSystem::ProblemOfOpened(const RasterFile& file) {
+    if (!Fits(file.Width(), file.Height())) {
+        return TooLarge(file.Width(), file.Height());
+    }
+    if (const auto missing = MissingBmpData(file.Path())) {
+        return "its data end before its pixels do (" + *missing + ")";
+    }
+    return "";
+}
+
 std::string ImageFileSystem::Decode() {
     try {
-        if (const auto size = GifPictureSize(filename); size && !Fits(size->first, size->second)) {
-            return TooLarge(size->first, size->second);
+        if (std::string problem = ProblemBeforeOpening(filename); !problem.empty()) {
+            return problem;
         }
         const RasterFile file(filename);
-        if (!Fits(file.Width(), file.Height())) {
-            return TooLarge(file.Width(), file.Height());
-        }
-        if (const auto missing = MissingBmpData(filename)) {
-            return "its data end before its pixels do (" + *missing + ")";
+        if (std::string problem = ProblemOfOpened(file); !problem.empty()) {
+            return problem;
         }
         auto bands = file.DefaultBands();
         file.FillStretches(bands);
-        ImageFileSystem read = std::move(*file.Read(file.Whole(), bands));
+        ImageFileSystem read = std::move(*file.ReadWhole(bands));
         read.filename = std::move(filename);
         *this = std::move(read);
         return "";

@@ -7,7 +7,9 @@
 // band given as three equal bands) and samples deeper than 8 bits stretched between their 2nd
 // and 98th percentiles; an 8-bit file keeps its levels exactly. A file that cannot be read leaves
 // a 0 x 0 image and LoadError() says why; images past kMaxPixelCount are refused from their
-// header, before any pixel is decoded or any pixel buffer made.
+// header, before any pixel is decoded or any pixel buffer made, and the pixels are decoded from
+// the top into a buffer that grows as rows arrive, so a file whose data end early is refused
+// having taken memory only for the rows it holds.
 // An optional mask marks absent pixels (no data in the file); the georeference of the file and
 // the image's origin in it (where RasterFile read it from) travel with the pixels. Reads outside
 // the image answer 0 and writes there change nothing; reads may run from many threads while
@@ -22,6 +24,8 @@
 #include "velkar/imageprocessing/Pixel.h"
 
 namespace velkar::imageprocessing {
+
+class RasterFile;
 
 class ImageFileSystem {
   public:
@@ -43,6 +47,13 @@ class ImageFileSystem {
     // Larger images are refused where a whole image is held: 2^28 pixels, a scene of about
     // 16000 x 16000.
     static constexpr long long kMaxPixelCount = 1LL << 28;
+    // Why a picture file cannot be decoded, from its header alone: before GDAL opens it (a GIF,
+    // whose reader decodes its first picture on opening, of more than kMaxPixelCount pixels),
+    // and once opened (more than kMaxPixelCount pixels, an uncompressed BMP shorter than its
+    // header says). Empty when nothing is wrong so far.
+    static std::string ProblemBeforeOpening(const std::string& path);
+    static std::string ProblemOfOpened(const RasterFile& file);
+
     // Why the last load failed, empty when it worked: missing, a directory, not permitted, an
     // unknown format, damaged, data ending early (the decoder said so, or an uncompressed BMP is
     // shorter than its header says), too many pixels, or too little memory for them.

@@ -7,6 +7,7 @@
 // After jpeglib.h: the message codes.
 #include <jerror.h>
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -14,6 +15,9 @@
 namespace velkar::imageprocessing {
 
 namespace {
+
+// The samples reserved before the first row: all of a picture of up to 16 MiB.
+constexpr std::size_t kFirstReserve = std::size_t{16} << 20;
 
 // libjpeg ends a failed decode by calling error_exit, which must not return: it jumps back to
 // the decoder's set point with the message kept.
@@ -74,15 +78,30 @@ int DecodeInto(std::FILE* file, long long maxPixels, ErrorManager& errors,
     picture.components = grey ? 1 : 3;
     const std::size_t rowLength =
         static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.components);
+    const std::size_t wholeLength = rowLength * static_cast<std::size_t>(picture.height);
     try {
-        picture.samples.assign(rowLength * static_cast<std::size_t>(picture.height), 0);
+        picture.samples.reserve(std::min(wholeLength, kFirstReserve));
         inkRow.assign(inks ? 4 * static_cast<std::size_t>(picture.width) : 0, 0);
     } catch (const std::bad_alloc&) {
         jpeg_destroy_decompress(&decoder);
         return 3;
     }
     jpeg_start_decompress(&decoder);
-    while (decoder.output_scanline < decoder.output_height) {
+    // The samples grow as rows are decoded, and decoding stops where the data end (libjpeg
+    // would fill the rest), so a file declaring more than it holds takes memory for what it
+    // holds.
+    while (decoder.output_scanline < decoder.output_height && errors.earlyEnd[0] == '\0') {
+        const std::size_t needed = rowLength * (decoder.output_scanline + 1);
+        try {
+            if (needed > picture.samples.capacity()) {
+                picture.samples.reserve(
+                    std::min(wholeLength, std::max(needed, 2 * picture.samples.capacity())));
+            }
+            picture.samples.resize(needed);
+        } catch (const std::bad_alloc&) {
+            jpeg_destroy_decompress(&decoder);
+            return 3;
+        }
         unsigned char* out = picture.samples.data() + rowLength * decoder.output_scanline;
         JSAMPROW row = inks ? inkRow.data() : out;
         jpeg_read_scanlines(&decoder, &row, 1);
@@ -95,7 +114,9 @@ int DecodeInto(std::FILE* file, long long maxPixels, ErrorManager& errors,
             }
         }
     }
-    jpeg_finish_decompress(&decoder);
+    if (errors.earlyEnd[0] == '\0') {
+        jpeg_finish_decompress(&decoder);
+    }
     jpeg_destroy_decompress(&decoder);
     return 0;
 }

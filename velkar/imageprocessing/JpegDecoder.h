@@ -27,6 +27,9 @@ class JpegDecoder {
 
     // None when the file is no JPEG of such samples, or holds more than maxPixels pixels (GDAL
     // decodes those). Throws std::runtime_error with libjpeg's message when the data are damaged.
+    // Data that end before the pixels do stop the decode there: earlyEnd is set and the samples
+    // hold only the rows decoded so far (memory is taken as rows are decoded, never for the
+    // size the header declares alone).
     static std::optional<Picture> Decode(const std::string& path, long long maxPixels);
 };
 

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <type_traits>
 #include <utility>
@@ -823,6 +824,66 @@ std::shared_ptr<ImageFileSystem> RasterFile::Read(const Rectangle& area,
     if (!absent.empty()) {
         image->SetMask(std::move(absent));
     }
+    return image;
+}
+
+void RasterFile::ReadFromTop(const std::vector<OutputBand>& chosen,
+                             const std::function<void(const ImageFileSystem&)>& take) const {
+    const long long rowLevels = std::max<long long>(
+        1, static_cast<long long>(width) * static_cast<long long>(chosen.size()));
+    const int rowsPerStrip =
+        static_cast<int>(std::clamp<long long>(kStripLevels / rowLevels, 1, std::max(height, 1)));
+    for (int top = 0; top < height; top += rowsPerStrip) {
+        const auto strip = Read({0, top, width, std::min(rowsPerStrip, height - top)}, chosen);
+        // Rows a decoder gave for this strip are not read again: its cached blocks go, so the
+        // cache never holds more than a strip of a file read from the top.
+        if (dataset->handle != nullptr) {
+            GdalMessages quiet;
+            GDALFlushCache(dataset->handle);
+        }
+        take(*strip);
+    }
+}
+
+std::shared_ptr<ImageFileSystem> RasterFile::ReadWhole(
+    const std::vector<OutputBand>& chosen) const {
+    const int count = static_cast<int>(chosen.size());
+    auto image = std::make_shared<ImageFileSystem>(path, 0, 0, std::max(count, 1));
+    const std::size_t rowLength = static_cast<std::size_t>(width) * static_cast<std::size_t>(count);
+    const std::size_t wholeLevels = rowLength * static_cast<std::size_t>(height);
+    std::vector<unsigned char>& levels = image->levels;
+    std::vector<unsigned char> absent;
+    std::size_t rowsRead = 0;
+    image->fileBandCount = BandCount();
+    ReadFromTop(chosen, [&](const ImageFileSystem& strip) {
+        const std::size_t stripLevels = rowLength * static_cast<std::size_t>(strip.Height());
+        if (levels.size() + stripLevels > levels.capacity()) {
+            levels.reserve(std::min(wholeLevels,
+                                    std::max(2 * levels.capacity(), levels.size() + stripLevels)));
+        }
+        if (stripLevels > 0) {
+            levels.insert(levels.end(), strip.Row(0), strip.Row(0) + stripLevels);
+        }
+        const std::size_t stripPixels =
+            static_cast<std::size_t>(width) * static_cast<std::size_t>(strip.Height());
+        if (strip.HasMask() && absent.empty()) {
+            absent.assign(static_cast<std::size_t>(width) * rowsRead, 0);
+        }
+        if (strip.HasMask()) {
+            absent.insert(absent.end(), strip.MaskRow(0), strip.MaskRow(0) + stripPixels);
+        } else if (!absent.empty()) {
+            absent.resize(absent.size() + stripPixels, 0);
+        }
+        rowsRead += static_cast<std::size_t>(strip.Height());
+        image->fileBitsPerSample = strip.FileBitsPerSample();
+    });
+    image->width = width;
+    image->height = height;
+    image->bandCount = count;
+    image->rowLength = rowLength;
+    image->georeference = georeference;
+    image->SetOrigin(0, 0);
+    image->SetMask(std::move(absent));
     return image;
 }
 

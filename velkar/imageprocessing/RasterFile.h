@@ -31,11 +31,12 @@
 // (GdalMessages::kBlockCacheBytes), so reading rectangles of a tiled scene larger than memory
 // never holds the scene. A JPEG is the exception: its pixels are decoded whole on first use by
 // JpegDecoder, so that they keep the levels pictures have always had, and kept while the file
-// is open.
+// is open (growing as rows are decoded, and no further than its data reach).
 // Not thread-safe: one RasterFile must be used from one thread at a time (GDAL's dataset handles
 // are not safe to share); separate RasterFile objects, even of one file, may run on separate
 // threads.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -157,6 +158,22 @@ class RasterFile {
                                           const std::vector<OutputBand>& chosen) const;
     // The whole file.
     Rectangle Whole() const { return {0, 0, width, height}; }
+
+    // The levels a strip of ReadFromTop holds at most.
+    static constexpr long long kStripLevels = 1LL << 22;
+    // The whole file as Read(Whole(), chosen) gives it, handed to take as strips of whole rows
+    // from the top (each an image with its origin and mask as Read makes them), every strip at
+    // most kStripLevels levels (one row at least); GDAL's
+    // cached blocks of the file are let go after each, so a decoder that reads from the top
+    // (PNG) reads the file once and holds no more than a strip. Throws as Read does, at the
+    // strip where the file's data fail.
+    void ReadFromTop(const std::vector<OutputBand>& chosen,
+                     const std::function<void(const ImageFileSystem& strip)>& take) const;
+    // The whole file as Read(Whole(), chosen) gives it, read by ReadFromTop into an image that
+    // grows as strips arrive (its buffer never more than twice the rows read, nor more than
+    // the whole): a file whose data end early is refused having taken memory for the rows it
+    // holds, not for the size its header declares.
+    std::shared_ptr<ImageFileSystem> ReadWhole(const std::vector<OutputBand>& chosen) const;
 
   private:
     struct Dataset;

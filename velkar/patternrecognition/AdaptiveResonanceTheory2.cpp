@@ -76,6 +76,7 @@ LayerSizes ReadLayerSizes(const ConfigurationTree& tree, const util::Map& root) 
     if (read.f2 < 1) {
         tree.Reject("layer_sizes[2]", "must be at least 1");
     }
+    tree.CheckTableSize("layer_sizes", read.f2, read.f1);
     return read;
 }
 

@@ -104,9 +104,19 @@ double ConfigurationTree::Real(const util::Array& array, int index, const std::s
     return *value;
 }
 
+void ConfigurationTree::CheckTableSize(const std::string& key, long long rows,
+                                       long long columns) const {
+    if (rows > 0 && columns > 0 && rows > kMaxTableValues / columns) {
+        Reject(key, "describes " + std::to_string(rows) + " x " + std::to_string(columns) +
+                        " values, more than the " + std::to_string(kMaxTableValues) +
+                        " a model may hold");
+    }
+}
+
 std::vector<double> ConfigurationTree::Reals(const util::Map& map, const std::string& key,
                                              int length) const {
     const util::Array& array = ArrayAt(map, key);
+    CheckTableSize(key, 1, length >= 0 ? length : array.Size());
     if (length >= 0 && array.Size() != length) {
         Reject(key, "has " + std::to_string(array.Size()) + " entries, expected " +
                         std::to_string(length));
@@ -121,6 +131,7 @@ std::vector<double> ConfigurationTree::Reals(const util::Map& map, const std::st
 
 std::vector<double> ConfigurationTree::RealRows(const util::Map& map, const std::string& key,
                                                 int rows, int columns) const {
+    CheckTableSize(key, rows, columns);
     const util::Array& array = ArrayAt(map, key);
     if (array.Size() != rows) {
         Reject(key,

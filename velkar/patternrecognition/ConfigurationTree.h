@@ -23,6 +23,9 @@ namespace velkar::patternrecognition {
 
 class ConfigurationTree {
   public:
+    // The most values a table read from a tree may hold: the limit new models are held to.
+    static constexpr long long kMaxTableValues = 10'000'000;
+
     // owner starts every message, e.g. "Self organizing map configuration".
     explicit ConfigurationTree(std::string owner) : owner(std::move(owner)) {}
 
@@ -42,10 +45,15 @@ class ConfigurationTree {
     double Real(const util::Map& map, const std::string& key) const;
     double Real(const util::Array& array, int index, const std::string& path) const;
 
+    // Rejects a table of rows x columns values under key beyond kMaxTableValues, naming both
+    // sizes; called before anything of that size is allocated.
+    void CheckTableSize(const std::string& key, long long rows, long long columns) const;
+
     // The array under key as finite reals; it must hold exactly `length` entries unless length
-    // is negative.
+    // is negative, and at most kMaxTableValues.
     std::vector<double> Reals(const util::Map& map, const std::string& key, int length) const;
-    // The array under key as `rows` arrays of `columns` finite reals, row after row.
+    // The array under key as `rows` arrays of `columns` finite reals, row after row; at most
+    // kMaxTableValues of them.
     std::vector<double> RealRows(const util::Map& map, const std::string& key, int rows,
                                  int columns) const;
 

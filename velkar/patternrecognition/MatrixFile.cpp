@@ -77,6 +77,10 @@ math::Matrix<double> MatrixFile::ReadRows(int rows, int columns) {
     if (rows < 0 || columns < 0) {
         Reject("a matrix cannot have a negative size");
     }
+    if (columns > 0 && rows > kMaxValues / columns) {
+        Reject("a matrix of " + std::to_string(rows) + " x " + std::to_string(columns) +
+               " values is more than the " + std::to_string(kMaxValues) + " a model may hold");
+    }
     std::vector<double> values;
     std::vector<std::string> fields;
     for (int r = 0; r < rows; ++r) {

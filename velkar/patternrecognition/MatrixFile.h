@@ -6,7 +6,8 @@
 // strict: a missing file, a header with another number of fields, a field that is not a finite
 // number, or more or fewer rows or values than expected throws std::runtime_error naming the file
 // and the line. Blank lines after the last row are allowed. Rows are collected as they are read,
-// so a header cannot make the reader allocate more than the file holds.
+// so a header cannot make the reader allocate more than the file holds, and a matrix of more than
+// kMaxValues values is refused from its sizes before any row is read.
 
 #include <fstream>
 #include <string>
@@ -18,6 +19,9 @@ namespace velkar::patternrecognition {
 
 class MatrixFile {
   public:
+    // The limit new models are held to.
+    static constexpr long long kMaxValues = 10'000'000;
+
     // Opens path for reading; a file that cannot be opened is rejected.
     explicit MatrixFile(const std::string& path);
 

@@ -27,6 +27,7 @@ int ModelTree::Integer(const std::string& key, int minimum, int maximum) const {
 
 math::Matrix<double> ModelTree::Rows(const std::string& key, int rows, int columns,
                                      std::vector<bool>* emptyRows) const {
+    tree.CheckTableSize(key, rows, columns);
     const util::Array& array = tree.ArrayAt(*root, key);
     if (array.Size() != rows) {
         Reject(key,

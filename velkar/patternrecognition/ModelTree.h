@@ -27,7 +27,8 @@ class ModelTree {
 
     // The integer under key, at least minimum and at most maximum.
     int Integer(const std::string& key, int minimum, int maximum) const;
-    // The array under key as rows x columns reals. Where emptyRows is given, a row may also be
+    // The array under key as rows x columns reals, at most ConfigurationTree::kMaxTableValues
+    // of them (refused from the sizes alone). Where emptyRows is given, a row may also be
     // an empty array (but not every row); (*emptyRows)[r] tells which ones were, and their
     // values are NaN.
     math::Matrix<double> Rows(const std::string& key, int rows, int columns,

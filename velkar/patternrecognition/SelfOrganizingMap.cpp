@@ -233,8 +233,9 @@ void SelfOrganizingMap::SetConfiguration(std::shared_ptr<util::Collection> confi
     if (newDimension < 1) {
         tree.Reject("problem_dimension", "must be at least 1");
     }
-    const util::Array& nodes = tree.ArrayAt(root, "nodes");
     const std::int64_t neuronCount = std::int64_t{newLatticeSize} * newLatticeSize;
+    tree.CheckTableSize("lattice_size", neuronCount, newDimension);
+    const util::Array& nodes = tree.ArrayAt(root, "nodes");
     if (nodes.Size() != neuronCount) {
         tree.Reject("nodes", "has " + std::to_string(nodes.Size()) + " neurons, a lattice of " +
                                  std::to_string(newLatticeSize) + " needs " +
