@@ -10,7 +10,7 @@ namespace velkar::ordana {
 
 namespace {
 
-constexpr std::size_t kSlots = 256;
+constexpr std::size_t kSlots = 1024;
 constexpr std::size_t kPathLength = 4096;
 
 // A slot is free (0), being filled (1) or holds a path the handler removes (2).
@@ -37,7 +37,7 @@ extern "C" void OnInterrupt(int signalNumber) {
     }
     WriteText(signalNumber == SIGINT ? "ordana: interrupted (SIGINT)"
                                      : "ordana: terminated (SIGTERM)");
-    WriteText("; the unfinished output files are removed.\n");
+    WriteText("; the files of this run are removed.\n");
     _exit(128 + signalNumber);
 }
 

@@ -144,6 +144,8 @@ std::string OutputFile::Commit() {
         const std::string candidate = NumberedVariant(path, number);
         const int error = LinkWithoutReplacing(temporaryPath, candidate);
         if (error == 0) {
+            // An interrupt from now on removes the final name, as the run has not completed.
+            Interruption::Register(candidate);
             {
                 std::lock_guard<std::mutex> guard(Committed().lock);
                 Committed().paths.push_back(candidate);

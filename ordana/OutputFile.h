@@ -6,7 +6,8 @@
 // extension instead. A write that fails (a full disk, a folder removed meanwhile) or an object
 // destroyed before Commit leaves no file behind, neither a partial one nor a temporary one.
 // Every committed path is passed to the announcer, when one is set (the program tells the user
-// what it wrote). The temporary file is removed on an interrupt too (see Interruption).
+// what it wrote). The temporary file, and after the commit the final one, is removed on an
+// interrupt (see Interruption).
 
 #include <cstddef>
 #include <fstream>

@@ -236,49 +236,62 @@ TEST_F(ClassificationOutputsTest, RefusedRegionsAndOutputListsWriteNothing) {
     }
 }
 
-// A pixel-grid run stopped while it writes ends with 128 + the signal and leaves neither a
-// temporary file nor a half-written output.
-TEST_F(ClassificationOutputsTest, InterruptedRunsLeaveNoTemporaryFile) {
+// A run stopped part way ends with 128 + the signal and leaves nothing: neither a temporary file
+// nor the outputs it had finished (the classification's files on the pixel grid, the descriptor
+// file of an experiment that is still training).
+TEST_F(ClassificationOutputsTest, InterruptedRunsLeaveNothing) {
     const std::string image = (folder / "images" / "large.png").string();
     ASSERT_TRUE(ordanatest::WriteImage(image, 700, 700, [](int x, int y) {
         return (x / 50 + y / 50) % 2 == 0 ? ordanatest::Red(x, y) : ordanatest::Blue(x, y);
     }));
-    for (const auto& [signalNumber, status] :
-         std::vector<std::pair<int, int>>{{SIGINT, 130}, {SIGTERM, 143}}) {
-        const std::filesystem::path out = folder / ("stopped" + std::to_string(signalNumber));
-        std::filesystem::create_directory(out);
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            const std::string prefix = out.string() + "/";
-            execl(ORDANA_BINARY, ORDANA_BINARY, "--image", image.c_str(), "--modelfile",
-                  trainedModel.c_str(), "--sampling", "pixel", "--output", prefix.c_str(),
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        // Stopped once a temporary file is being written.
-        bool writing = false;
-        for (int wait = 0; wait < 2000 && !writing; ++wait) {
-            for (const std::string& file : Files(out)) {
-                writing = writing || file.find(".part-") != std::string::npos;
+    const std::string polygons = (folder / "images" / "large.cct").string();
+    ordanatest::WritePolygonFile(polygons, {"red", "blue"}, {"#ff0000", "#0000ff"},
+                                 {{"red", ordanatest::Rectangle(0, 0, 50, 50)},
+                                  {"blue", ordanatest::Rectangle(50, 0, 100, 50)}});
+    struct Case {
+        std::vector<std::string> arguments;
+        // The signal comes once a file whose name holds this is there.
+        std::string awaited;
+    };
+    const std::vector<Case> runs = {
+        {{"--image", image, "--modelfile", trainedModel, "--sampling", "pixel"}, ".part-"},
+        {{"--image", image, "--file", polygons, "--wca", "--aws", "5", "--experiments", "1",
+          "--pntk", "--pkcc", "2", "--pkiter", "2000000000"},
+         ".wca"},
+    };
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+        for (const auto& [signalNumber, status] :
+             std::vector<std::pair<int, int>>{{SIGINT, 130}, {SIGTERM, 143}}) {
+            const std::filesystem::path out =
+                folder / ("stopped" + std::to_string(r) + "_" + std::to_string(signalNumber));
+            std::filesystem::create_directory(out);
+            std::vector<std::string> arguments = runs[r].arguments;
+            arguments.insert(arguments.end(), {"--output", out.string() + "/"});
+            std::vector<char*> argv = {const_cast<char*>(ORDANA_BINARY)};
+            for (std::string& argument : arguments) {
+                argv.push_back(argument.data());
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        EXPECT_TRUE(writing);
-        kill(child, signalNumber);
-        int childStatus = 0;
-        ASSERT_EQ(waitpid(child, &childStatus, 0), child);
-        ASSERT_TRUE(WIFEXITED(childStatus));
-        EXPECT_EQ(WEXITSTATUS(childStatus), status);
-        for (const std::string& file : Files(out)) {
-            EXPECT_EQ(file.find(".part"), std::string::npos) << file;
-            // Whatever was finished before the signal is whole: a window file ends with its
-            // last corner line.
-            if (file.ends_with(".cct")) {
-                EXPECT_EQ(ReadSections((out / file).string()).corners.size(),
-                          1 + 5 * std::size_t{696 * 696})
-                    << file;
+            argv.push_back(nullptr);
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                execv(ORDANA_BINARY, argv.data());
+                _exit(127);
             }
+            bool seen = false;
+            for (int wait = 0; wait < 2000 && !seen; ++wait) {
+                for (const std::string& file : Files(out)) {
+                    seen = seen || file.find(runs[r].awaited) != std::string::npos;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            EXPECT_TRUE(seen) << r;
+            kill(child, signalNumber);
+            int childStatus = 0;
+            ASSERT_EQ(waitpid(child, &childStatus, 0), child);
+            ASSERT_TRUE(WIFEXITED(childStatus));
+            EXPECT_EQ(WEXITSTATUS(childStatus), status) << r;
+            EXPECT_EQ(Files(out), std::vector<std::string>{}) << r << " " << signalNumber;
         }
     }
 }
