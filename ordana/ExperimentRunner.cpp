@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -372,9 +372,8 @@ std::optional<ClassifierSection> RunClassifier(const ExperimentSettings& setting
     std::vector<double> accumulatedTestAccuracy;
 
     for (int repetition = 1; repetition <= experiments && classifier; ++repetition) {
-        const std::string progressText = "Experiments with " + key + " on " +
-                                         output.algorithmName + ": repetition " +
-                                         std::to_string(repetition) + " of " +
+        const std::string progressText = "Experiments with " + key + " on " + output.algorithmName +
+                                         ": repetition " + std::to_string(repetition) + " of " +
                                          std::to_string(experiments);
         if (settings.progress != nullptr) {
             settings.progress->Show(progressText);

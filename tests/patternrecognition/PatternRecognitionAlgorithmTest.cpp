@@ -67,10 +67,16 @@ TEST(PatternRecognitionAlgorithm, TrainingObserverSeesEveryIterationWithoutChang
     };
     const std::vector<Case> cases = {
         {"perceptron, every epoch",
-         [] { return std::make_shared<MultilayerPerceptron>(2, std::vector<int>{3}, 0.3, 0.1, 0.0, 9); },
+         [] {
+             return std::make_shared<MultilayerPerceptron>(2, std::vector<int>{3}, 0.3, 0.1, 0.0,
+                                                           9);
+         },
          9, all(9)},
         {"perceptron, stopped on its error goal",
-         [] { return std::make_shared<MultilayerPerceptron>(2, std::vector<int>{3}, 0.3, 0.1, 1e9, 40); },
+         [] {
+             return std::make_shared<MultilayerPerceptron>(2, std::vector<int>{3}, 0.3, 0.1, 1e9,
+                                                           40);
+         },
          40, epochsRun},
         {"radial basis functions",
          [] { return std::make_shared<RadialBasisFunctionNetwork>(0.1, 2, 7); }, 7, all(7)},
