@@ -23,6 +23,9 @@ class ConsoleProgress {
     ConsoleProgress(const ConsoleProgress&) = delete;
     ConsoleProgress& operator=(const ConsoleProgress&) = delete;
 
+    // Whether Show writes anything at all (a terminal, no console protocol).
+    bool Enabled() const { return enabled; }
+
     void Show(const std::string& text);
     // fractionDone in [0, 1]: the text is followed by the time left.
     void Show(const std::string& text, double fractionDone);

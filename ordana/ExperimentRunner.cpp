@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -253,15 +254,51 @@ std::shared_ptr<PatternRecognitionAlgorithm> ExperimentClassifier(AlgorithmBuild
     return classifier;
 }
 
+// While the classifier trains, the progress line shows text followed by the training's iteration
+// and the time it has left. The line is redrawn at most ten times a second, so that short
+// iterations are not slowed by the terminal. Without a progress line nobody watches.
+void WatchTraining(PatternRecognitionAlgorithm& classifier, ConsoleProgress* progress,
+                   const std::string& text) {
+    if (progress == nullptr || !progress->Enabled()) {
+        return;
+    }
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    Clock::time_point drawn = start;
+    classifier.SetTrainingObserver([=](long long done, long long total) mutable {
+        const Clock::time_point now = Clock::now();
+        if (now - drawn < std::chrono::milliseconds(100)) {
+            return;
+        }
+        drawn = now;
+        const std::chrono::duration<double> taken = now - start;
+        const double fraction =
+            total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0.0;
+        progress->Show(text + ", training iteration " + std::to_string(done) + " of " +
+                       std::to_string(total) + ConsoleProgress::TimeLeft(taken.count(), fraction));
+    });
+}
+
+// Trains the classifier while the progress line shows its iterations; the observer goes with
+// the training, so that a classifier kept as the best one holds no pointer to the line.
+void TrainWatched(PatternRecognitionAlgorithm& classifier,
+                  const std::shared_ptr<std::vector<std::shared_ptr<Pattern>>>& patterns,
+                  ConsoleProgress* progress, const std::string& text) {
+    WatchTraining(classifier, progress, text);
+    classifier.Train(patterns);
+    classifier.SetTrainingObserver(nullptr);
+}
+
 // One repetition: train on a random half of the windows and test on the other, then, when the
 // polygons allow it, train a fresh classifier on half of every class's polygons and test on the
 // others. Returns the number of correct test windows of the window split.
 long long RunRepetition(PatternRecognitionAlgorithm& classifier, const LabelledPatterns& labelled,
                         const HeldOutPlan& heldOutPlan, AlgorithmBuilder& builder,
-                        const std::string& key, int featureCount, RepetitionTotals& totals) {
+                        const std::string& key, int featureCount, RepetitionTotals& totals,
+                        ConsoleProgress* progress, const std::string& progressText) {
     const std::size_t classCount = totals.windowSplit.ClassCount();
     auto split = Sampling::Split(labelled.patterns, 0.5);
-    classifier.Train(split[0]);
+    TrainWatched(classifier, split[0], progress, progressText);
     const std::vector<int> trainingAnswers = Answers(classifier, split[0]);
     const std::vector<int> testAnswers = Answers(classifier, split[1]);
     totals.trainingCorrect += CountCorrect(trainingAnswers, split[0]);
@@ -275,7 +312,7 @@ long long RunRepetition(PatternRecognitionAlgorithm& classifier, const LabelledP
     if (totals.heldOut) {
         const auto halves = DrawHeldOutSplit(labelled, heldOutPlan);
         if (auto polygonWise = builder.CreateAlgorithm(key, featureCount)) {
-            polygonWise->Train(halves[0]);
+            TrainWatched(*polygonWise, halves[0], progress, progressText + " (polygon split)");
             const std::vector<int> heldOutAnswers = Answers(*polygonWise, halves[1]);
             CountCorrect(heldOutAnswers, halves[1], &*totals.heldOut);
             if (totals.clusters) {
@@ -335,13 +372,15 @@ std::optional<ClassifierSection> RunClassifier(const ExperimentSettings& setting
     std::vector<double> accumulatedTestAccuracy;
 
     for (int repetition = 1; repetition <= experiments && classifier; ++repetition) {
+        const std::string progressText = "Experiments with " + key + " on " + output.algorithmName +
+                                         ": repetition " + std::to_string(repetition) + " of " +
+                                         std::to_string(experiments);
         if (settings.progress != nullptr) {
-            settings.progress->Show("Experiments with " + key + " on " + output.algorithmName +
-                                    ": repetition " + std::to_string(repetition) + " of " +
-                                    std::to_string(experiments));
+            settings.progress->Show(progressText);
         }
-        const long long testCount = RunRepetition(*classifier, labelled, heldOutPlan, builder, key,
-                                                  output.featureCount, totals);
+        const long long testCount =
+            RunRepetition(*classifier, labelled, heldOutPlan, builder, key, output.featureCount,
+                          totals, settings.progress, progressText);
         const double trainingAccuracy = static_cast<double>(totals.trainingCorrect) /
                                         static_cast<double>(repetition * trainingSize);
         const double testAccuracy =

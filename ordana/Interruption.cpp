@@ -22,6 +22,9 @@ static_assert(std::atomic<int>::is_always_lock_free, "the handler reads the slot
 
 Slot slots[kSlots];
 
+// Whether standard error is a terminal, where a progress line may stand unfinished.
+volatile std::sig_atomic_t errorIsTerminal = 0;
+
 void WriteText(const char* text) {
     const std::size_t length = std::strlen(text);
     if (write(STDERR_FILENO, text, length) < 0) {
@@ -35,6 +38,10 @@ extern "C" void OnInterrupt(int signalNumber) {
             unlink(slot.path);
         }
     }
+    if (errorIsTerminal != 0) {
+        // The message replaces the progress line instead of running on after it.
+        WriteText("\r\033[K");
+    }
     WriteText(signalNumber == SIGINT ? "ordana: interrupted (SIGINT)"
                                      : "ordana: terminated (SIGTERM)");
     WriteText("; the files of this run are removed.\n");
@@ -44,6 +51,7 @@ extern "C" void OnInterrupt(int signalNumber) {
 }  // namespace
 
 void Interruption::Install() {
+    errorIsTerminal = isatty(STDERR_FILENO) == 1 ? 1 : 0;
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);

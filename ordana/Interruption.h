@@ -7,7 +7,8 @@
 // and leaves through _exit, all of which may be done in a signal handler. A final name is only
 // ever given (by link) to a finished temporary file, so none is left half-written. The
 // registry holds a fixed number of names of bounded length; a name it cannot take is not removed
-// on an interrupt, which Register reports by returning -1.
+// on an interrupt, which Register reports by returning -1. On a terminal the message first clears
+// the progress line.
 
 #include <string>
 

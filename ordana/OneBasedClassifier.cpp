@@ -65,4 +65,8 @@ int OneBasedClassifier::InputSize() { return wrapped->InputSize(); }
 
 std::string OneBasedClassifier::Name() { return wrapped->Name(); }
 
+void OneBasedClassifier::SetTrainingObserver(TrainingObserver observer) {
+    wrapped->SetTrainingObserver(std::move(observer));
+}
+
 }  // namespace velkar::ordana

@@ -35,6 +35,7 @@ class OneBasedClassifier : public patternrecognition::PatternRecognitionAlgorith
     std::string Version() override;
     std::string Name() override;
     int InputSize() override;
+    void SetTrainingObserver(TrainingObserver observer) override;
 
   private:
     std::shared_ptr<patternrecognition::PatternRecognitionAlgorithm> wrapped;

@@ -29,6 +29,8 @@ class OneBasedMemory : public PatternRecognitionAlgorithm {
             seenNames.push_back(pattern->ClassName());
             seenMetadata.push_back(pattern->Metadata("polygonId"));
             memory[(*pattern->Descriptors())[0]] = pattern->Class();
+            ReportTraining(static_cast<long long>(memory.size()),
+                           static_cast<long long>(patterns->size()));
         }
     }
     int Classify(std::vector<double>& features) override {
@@ -86,6 +88,18 @@ TEST(OneBasedClassifierTest, TrainingSeesClassesCountedFromOne) {
     classifier.Train(patterns);
     EXPECT_EQ(std::vector<int>(wrapped->seenClasses.begin() + 4, wrapped->seenClasses.end()),
               (std::vector<int>{1, 3, 2, 1}));
+}
+
+TEST(OneBasedClassifierTest, TrainingObserverReachesTheWrappedClassifier) {
+    auto wrapped = std::make_shared<OneBasedMemory>();
+    OneBasedClassifier classifier(wrapped);
+    std::vector<long long> done;
+    classifier.SetTrainingObserver([&done](long long count, long long total) {
+        EXPECT_EQ(total, 3);
+        done.push_back(count);
+    });
+    classifier.Train(Patterns({0, 1, 0}));
+    EXPECT_EQ(done, (std::vector<long long>{1, 2, 3}));
 }
 
 TEST(OneBasedClassifierTest, AnswersComeBackCountedFromZero) {

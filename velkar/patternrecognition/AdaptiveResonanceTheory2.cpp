@@ -251,10 +251,14 @@ void AdaptiveResonanceTheory2::Train(
     InitializeWeights();
     unresolvedPresentations = 0;
 
+    // Every presentation is one iteration: the patterns are shown twice.
+    const long long presentations = 2 * static_cast<long long>(patterns->size());
+    long long presented = 0;
     for (int pass = 0; pass < 2; ++pass) {
         for (std::size_t k = 0; k < patterns->size(); ++k) {
             ApplyInput((*patterns)[k]->Descriptors()->data());
             const int winner = Search();
+            ReportTraining(++presented, presentations);
             if (winner < 0) {
                 ++unresolvedPresentations;
                 continue;

@@ -8,7 +8,8 @@
 // patterns in order; the accepted neuron learns U / (1 - d) at once (fast learning) and counts
 // one vote for the pattern's class. Classify answers the class with most votes at the accepted
 // neuron (ties and unvoted neurons give the lowest class id), or -1 when no neuron accepts the
-// input; it changes no weight. Not thread-safe (the F1 field is internal work space).
+// input; it changes no weight. The training observer counts presentations, twice the pattern
+// count in all. Not thread-safe (the F1 field is internal work space).
 
 #include <map>
 #include <memory>

@@ -77,6 +77,7 @@ void LearningVectorQuantization::Train(
         // The last epoch only presents the patterns; it moves no neuron.
         RunEpoch(*prototypes, data, classes, alpha, epoch < iterations - 1);
         alpha -= alphaStep;
+        ReportTraining(epoch + 1, iterations);
     }
     weights = std::move(prototypes);
     dimension = dim;

@@ -217,6 +217,7 @@ void MultilayerPerceptron::Train(std::shared_ptr<std::vector<std::shared_ptr<Pat
         const double sum = TrainEpoch(inputs, targetOutputs);
         ++epochsRun;
         lastEpochError = sum;
+        ReportTraining(epochsRun, iterations);
         // The threshold applies to the summed error of the epoch, not to its mean.
         if (sum < maxError || epochsRun >= iterations) {
             break;

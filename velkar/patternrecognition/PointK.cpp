@@ -91,6 +91,7 @@ void PointK::Train(std::shared_ptr<std::vector<std::shared_ptr<Pattern>>> patter
     Matrix sums(pointCount, dim);
     for (int iteration = 0; iteration < iterations; ++iteration) {
         MoveToMeans(newPoints, data, sums);
+        ReportTraining(iteration + 1, iterations);
     }
     points = std::move(newPoints);
     dimension = dim;

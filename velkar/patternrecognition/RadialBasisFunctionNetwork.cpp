@@ -191,6 +191,7 @@ void RadialBasisFunctionNetwork::TrainOutputLayer(const std::vector<std::vector<
             }
         }
         trainingError = sum / static_cast<double>(count);
+        ReportTraining(epoch + 1, epochs);
     }
 }
 

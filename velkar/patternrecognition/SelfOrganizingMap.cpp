@@ -158,6 +158,7 @@ void SelfOrganizingMap::Train(std::shared_ptr<std::vector<std::shared_ptr<Patter
                 }
             }
         }
+        ReportTraining(step, iterations);
     }
 }
 
