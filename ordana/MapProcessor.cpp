@@ -1,23 +1,19 @@
 #include "ordana/MapProcessor.h"
 
 #include <algorithm>
-#include <charconv>
 #include <fstream>
-#include <functional>
-#include <future>
 #include <map>
 #include <set>
 
 #include "ordana/ConsoleProgress.h"
+#include "ordana/DescriptorFileWriter.h"
 #include "ordana/EchoedInput.h"
 #include "ordana/FileNames.h"
 #include "ordana/InputError.h"
 #include "ordana/InputImage.h"
 #include "ordana/PolygonRegions.h"
-#include "ordana/OutputFile.h"
 #include "ordana/PolygonFile.h"
 #include "ordana/ProtocolWriter.h"
-#include "velkar/util/Parallel.h"
 
 namespace velkar::ordana {
 
@@ -39,34 +35,6 @@ std::string ClassOf(const MapProcessor::PolygonList& polygons, int id) {
     throw std::logic_error("no polygon has the id " + std::to_string(id));
 }
 
-// Appends the lines of descriptors first ... end - 1 to text: its polygon's class and its
-// values formatted as the standard stream does at precision 15 (printf's "%.15g").
-void FormatDescriptors(const MapProcessor::PolygonList& polygons,
-                       const FlatDescriptors& descriptors, std::size_t length, std::size_t first,
-                       std::size_t end, std::string& text) {
-    char number[32];
-    // Descriptors come polygon after polygon, so the class is looked up once per polygon.
-    int lastId = -1;
-    std::string className;
-    for (std::size_t d = first; d < end; ++d) {
-        if (d == first || descriptors.polygonIds[d] != lastId) {
-            lastId = descriptors.polygonIds[d];
-            className = ClassOf(polygons, lastId);
-        }
-        text += className;
-        for (std::size_t k = 0; k < length; ++k) {
-            const auto written =
-                std::to_chars(number, number + sizeof number, descriptors.values[d * length + k],
-                              std::chars_format::general, 15);
-            text += ' ';
-            text.append(number, written.ptr);
-        }
-        text += '\n';
-    }
-}
-
-// Writes one line per descriptor (FormatDescriptors). Returns the path written: path, or a
-// numbered variant of it when that name is taken.
 // The descriptor file's path without its extension ("db2.dwt" for wavelets), keeping the
 // number a taken name got: "plot.cct_<time>_2" of "plot.cct_<time>.db2_2.dwt" as of
 // "plot.cct_<time>_2.wca".
@@ -81,62 +49,6 @@ std::string RunName(const std::string& descriptorFile, const std::string& extens
     const std::string stem = descriptorFile.substr(0, numberStart);
     const std::string number = descriptorFile.substr(numberStart, lastDot - numberStart);
     return (stem.ends_with(head) ? stem.substr(0, stem.size() - head.size()) : stem) + number;
-}
-
-std::string WriteDescriptorFile(const std::string& path, const MapProcessor::PolygonList& polygons,
-                                const FlatDescriptors& descriptors, int featureCount) {
-    OutputFile file(path);
-    const std::size_t length = static_cast<std::size_t>(featureCount);
-    const std::size_t count = descriptors.polygonIds.size();
-    // Blocks of descriptors are formatted on every thread and written in descriptor order; a
-    // round of blocks is all that is held at a time. Blocks of at most kBlockValues values keep
-    // the text of a round small enough to be formatted into the same warm memory round after
-    // round, and a short file still makes a block for every thread.
-    constexpr std::size_t kBlockValues = 1 << 16;
-    const std::size_t parallel = static_cast<std::size_t>(std::max(util::MaxThreads(), 1)) * 2;
-    const std::size_t block =
-        std::max<std::size_t>(std::min(kBlockValues / std::max<std::size_t>(length, 1),
-                                       (count + parallel - 1) / parallel),
-                              1);
-    // A value takes at most 23 characters and its space ("-1.23456789012345e-308"), so a block's
-    // text fits what is reserved here and never moves while it is formatted.
-    std::size_t longestClass = 0;
-    for (const auto& polygon : polygons) {
-        longestClass = std::max(longestClass, polygon->Class().size());
-    }
-    const std::size_t blockText = block * (longestClass + 23 * length + 1);
-    // Two rounds of blocks: with more than one thread, one is written on a thread of its own while
-    // the threads format the next into the other, so no core idles while the text goes to the
-    // file; on one thread each round is written before the next is formatted.
-    std::vector<std::string> rounds[2] = {std::vector<std::string>(parallel),
-                                          std::vector<std::string>(parallel)};
-    const std::launch writer = util::MaxThreads() > 1 ? std::launch::async : std::launch::deferred;
-    std::future<void> writing;
-    const auto write = [&file](const std::vector<std::string>& blocks, std::size_t blockCount) {
-        for (std::size_t b = 0; b < blockCount; ++b) {
-            file.Stream().write(blocks[b].data(), static_cast<std::streamsize>(blocks[b].size()));
-        }
-    };
-    std::size_t round = 0;
-    for (std::size_t start = 0; start < count; start += block * parallel, round ^= 1) {
-        std::vector<std::string>& blocks = rounds[round];
-        const std::size_t blockCount = std::min(parallel, (count - start + block - 1) / block);
-        util::ParallelFor(blockCount, [&](std::size_t b) {
-            const std::size_t first = start + b * block;
-            blocks[b].clear();
-            blocks[b].reserve(blockText);
-            FormatDescriptors(polygons, descriptors, length, first, std::min(count, first + block),
-                              blocks[b]);
-        });
-        if (writing.valid()) {
-            writing.get();
-        }
-        writing = std::async(writer, write, std::cref(blocks), blockCount);
-    }
-    if (writing.valid()) {
-        writing.get();
-    }
-    return file.Commit();
 }
 
 }  // namespace
@@ -265,15 +177,20 @@ namespace {
 
 // What one extractor gathers over the regions for one colour variant.
 struct Extraction {
-    FlatDescriptors descriptors;
+    // The descriptors of each region, in region order; kept apart rather than joined, which
+    // would copy them all once more.
+    std::vector<FlatDescriptors> blocks;
     std::map<int, long long> leftOut;
     // Runs while the extractor works; reports when it goes, once the descriptor file is written.
     std::unique_ptr<StepTimer> timer;
 };
 
-void Append(FlatDescriptors& all, FlatDescriptors&& part) {
-    all.values.insert(all.values.end(), part.values.begin(), part.values.end());
-    all.polygonIds.insert(all.polygonIds.end(), part.polygonIds.begin(), part.polygonIds.end());
+std::vector<int> PolygonIds(const std::vector<FlatDescriptors>& blocks) {
+    std::vector<int> ids;
+    for (const FlatDescriptors& block : blocks) {
+        ids.insert(ids.end(), block.polygonIds.begin(), block.polygonIds.end());
+    }
+    return ids;
 }
 
 }  // namespace
@@ -334,7 +251,10 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::Process() {
                 Extraction& extraction = extractions[v][a];
                 extraction.timer->Resume();
                 algorithms[a]->SetImage(variant);
-                Append(extraction.descriptors, algorithms[a]->DescribePolygons(moved));
+                FlatDescriptors block = algorithms[a]->DescribePolygons(moved);
+                if (!block.polygonIds.empty()) {
+                    extraction.blocks.push_back(std::move(block));
+                }
                 for (const auto& [id, count] : algorithms[a]->TakeLeftOutWindows()) {
                     extraction.leftOut[id] += count;
                 }
@@ -346,7 +266,7 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::Process() {
     // An extractor without a single window leaves nothing to learn: the run ends before any
     // file is written, after the warnings that say which polygons are too small.
     for (std::size_t a = 0; a < algorithms.size(); ++a) {
-        if (extractions[0][a].descriptors.polygonIds.empty()) {
+        if (extractions[0][a].blocks.empty()) {
             WarnOfMissingWindows(polygons, *algorithms[a], {});
             throw InputError("No polygon of '" + EchoedPath(polygonFile) + "' gives a window for " +
                              algorithms[a]->Name() + "; nothing is written.");
@@ -368,28 +288,29 @@ std::vector<std::shared_ptr<ExtractionOutput>> MapProcessor::Process() {
             Extraction& extraction = extractions[v][a];
             const std::string name = algorithm->Name();
             protocol.Note("Processing image with " + name + ".");
-            FlatDescriptors& descriptors = extraction.descriptors;
+            std::vector<int> polygonIds = PolygonIds(extraction.blocks);
             if (reportWindowGaps) {
-                WarnOfMissingWindows(polygons, *algorithm, descriptors.polygonIds);
-                WarnOfAbsentPixels(polygons, name, extraction.leftOut, descriptors.polygonIds);
+                WarnOfMissingWindows(polygons, *algorithm, polygonIds);
+                WarnOfAbsentPixels(polygons, name, extraction.leftOut, polygonIds);
             }
 
             auto output = std::make_shared<ExtractionOutput>();
-            output->descriptorFile =
-                WriteDescriptorFile(TimestampedFileName(prefix + suffix, algorithm->FileExtension()),
-                                    polygons, descriptors, algorithm->FeatureCount());
+            output->descriptorFile = DescriptorFileWriter::Write(
+                TimestampedFileName(prefix + suffix, algorithm->FileExtension()),
+                [&polygons](int id) { return ClassOf(polygons, id); }, extraction.blocks,
+                algorithm->FeatureCount());
             output->runName = RunName(output->descriptorFile, algorithm->FileExtension());
-            output->featureCount = descriptors.polygonIds.empty() ? 0 : algorithm->FeatureCount();
+            output->featureCount = polygonIds.empty() ? 0 : algorithm->FeatureCount();
             output->algorithmName = name;
             output->classes = classes;
             output->colors = colors;
             output->parameters = parameters[name];
             output->windowSize = algorithm->ClassificationWindowSize(polygons);
             output->colorSpace = colorSpace;
-            output->polygonIds = std::move(descriptors.polygonIds);
+            output->polygonIds = std::move(polygonIds);
             output->bands = RecordedBands(image);
             output->georeference = image.GetGeoreference();
-            descriptors.values = {};
+            extraction.blocks = {};
             outputs.push_back(output);
 
             progress = static_cast<int>(progress + step);

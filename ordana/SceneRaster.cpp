@@ -241,6 +241,11 @@ std::string SceneRaster::Description() const {
 
 std::shared_ptr<ImageFileSystem> SceneRaster::Read(const RasterFile::Rectangle& area) const {
     if (whole) {
+        // All of a picture is the picture itself, which readers only read: no copy is made.
+        if (area.x == 0 && area.y == 0 && area.width == whole->Width() &&
+            area.height == whole->Height()) {
+            return whole;
+        }
         return Cut(*whole, area);
     }
     try {

@@ -77,7 +77,8 @@ class SceneRaster {
     std::string Description() const;
 
     // The rectangle, which must lie inside the image. Throws InputError when the file's data
-    // cannot be read there, naming the file.
+    // cannot be read there, naming the file. The whole of a picture held whole is that picture
+    // itself, shared: it must only be read.
     std::shared_ptr<imageprocessing::ImageFileSystem> Read(const RasterFile::Rectangle& area) const;
 
   private:

@@ -26,6 +26,7 @@
 #include "velkar/imageprocessing/AbsentPixels.h"
 #include "velkar/imageprocessing/ImageFileSystem.h"
 #include "velkar/math/Polygon.h"
+#include "velkar/util/DefaultInitAllocator.h"
 
 namespace velkar::featureextraction {
 
@@ -60,9 +61,10 @@ class FeatureExtractionAlgorithm {
 
     // The descriptors Process gives, flat: FeatureCount() values per descriptor, in Process's
     // order, and the id of the polygon each came from. The default runs Process; extractors may
-    // compute the values straight into the block, without a Descriptor per window.
+    // compute the values straight into the block, without a Descriptor per window. Resizing the
+    // values leaves the new ones unset: whoever sizes the block writes every value of it.
     struct FlatDescriptors {
-        std::vector<double> values;
+        std::vector<double, util::DefaultInitAllocator<double>> values;
         std::vector<int> polygonIds;
     };
     virtual FlatDescriptors DescribePolygons(PolygonList& polygons);

@@ -738,7 +738,13 @@ std::shared_ptr<ImageFileSystem> RasterFile::Read(const Rectangle& area,
     std::vector<double> samples;
     std::vector<std::int32_t> indices;
     std::vector<unsigned char> flags;
-    const int rowsPerPiece = static_cast<int>(std::max<long long>(1, kPieceSamples / area.width));
+    // Bands read as they are go straight into the image and masks need no buffer of flags, so
+    // such a rectangle is read in one call: a driver then takes its fastest path (GDAL's PNG
+    // driver copies the decoded rows of a whole picture without going through its block cache).
+    const int rowsPerPiece =
+        plain && masks.empty()
+            ? area.height
+            : static_cast<int>(std::max<long long>(1, kPieceSamples / area.width));
     for (int top = 0; top < area.height; top += rowsPerPiece) {
         const int rows = std::min(rowsPerPiece, area.height - top);
         const int fileY = area.y + top;
