@@ -133,8 +133,12 @@ TEST(DecodedRasterFileTest, StripsFromTheTopGiveTheWholeFile) {
         auto bands = file.DefaultBands();
         file.FillStretches(bands);
         const auto whole = file.Read(file.Whole(), bands);
-        EXPECT_TRUE(SameImage(*whole, *file.ReadWhole(bands))) << test.name;
-        EXPECT_EQ(file.ReadWhole(bands)->HasMask(), whole->HasMask()) << test.name;
+        // Read in one call, and from the top in strips however small the file is.
+        for (const long long oneCallLevels : {RasterFile::kOneCallLevels, 0LL}) {
+            const auto read = file.ReadWhole(bands, oneCallLevels);
+            EXPECT_TRUE(SameImage(*whole, *read)) << test.name << " " << oneCallLevels;
+            EXPECT_EQ(read->HasMask(), whole->HasMask()) << test.name << " " << oneCallLevels;
+        }
         const DecodedRasterFile decoded(file, bands);
         EXPECT_EQ(decoded.HasMask(), whole->HasMask()) << test.name;
         for (int trial = 0; trial < 12; ++trial) {

@@ -851,12 +851,15 @@ void RasterFile::ReadFromTop(const std::vector<OutputBand>& chosen,
     }
 }
 
-std::shared_ptr<ImageFileSystem> RasterFile::ReadWhole(
-    const std::vector<OutputBand>& chosen) const {
+std::shared_ptr<ImageFileSystem> RasterFile::ReadWhole(const std::vector<OutputBand>& chosen,
+                                                       long long oneCallLevels) const {
     const int count = static_cast<int>(chosen.size());
-    auto image = std::make_shared<ImageFileSystem>(path, 0, 0, std::max(count, 1));
     const std::size_t rowLength = static_cast<std::size_t>(width) * static_cast<std::size_t>(count);
     const std::size_t wholeLevels = rowLength * static_cast<std::size_t>(height);
+    if (static_cast<long long>(wholeLevels) <= oneCallLevels) {
+        return Read(Whole(), chosen);
+    }
+    auto image = std::make_shared<ImageFileSystem>(path, 0, 0, std::max(count, 1));
     std::vector<unsigned char>& levels = image->levels;
     std::vector<unsigned char> absent;
     std::size_t rowsRead = 0;

@@ -169,11 +169,15 @@ class RasterFile {
     // strip where the file's data fail.
     void ReadFromTop(const std::vector<OutputBand>& chosen,
                      const std::function<void(const ImageFileSystem& strip)>& take) const;
-    // The whole file as Read(Whole(), chosen) gives it, read by ReadFromTop into an image that
-    // grows as strips arrive (its buffer never more than twice the rows read, nor more than
-    // the whole): a file whose data end early is refused having taken memory for the rows it
-    // holds, not for the size its header declares.
-    std::shared_ptr<ImageFileSystem> ReadWhole(const std::vector<OutputBand>& chosen) const;
+    // Files of at most this many levels are read whole in one call: their buffer is small
+    // enough to take on the header's word, and a driver's one-call path (PNG) is the fastest.
+    static constexpr long long kOneCallLevels = 1LL << 26;
+    // The whole file as Read(Whole(), chosen) gives it. Beyond oneCallLevels it is read by
+    // ReadFromTop into an image that grows as strips arrive (its buffer never more than twice
+    // the rows read, nor more than the whole): a file whose data end early is refused having
+    // taken memory for the rows it holds, not for the size its header declares.
+    std::shared_ptr<ImageFileSystem> ReadWhole(const std::vector<OutputBand>& chosen,
+                                               long long oneCallLevels = kOneCallLevels) const;
 
   private:
     struct Dataset;
