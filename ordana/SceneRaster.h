@@ -46,8 +46,8 @@ struct BandRequest {
 class SceneRaster {
   public:
     // The largest picture, in levels (bytes), held in memory: 64 MiB, a three-band picture of
-    // about 22 million pixels.
-    static constexpr long long kHeldPictureLevels = 64LL << 20;
+    // about 22 million pixels; such a picture is read in one call.
+    static constexpr long long kHeldPictureLevels = RasterFile::kOneCallLevels;
 
     // A band request the file cannot meet: a number it lacks, or a stretch list of another
     // length; what() says why, without naming where the request came from.

@@ -37,6 +37,20 @@ struct RasterContent {
     std::string coordinateSystem;
 };
 
+// A raster of the driver's format with the size, band count, sample type and samples given and
+// every other field at its default.
+inline RasterContent RasterOf(std::string driver, int width, int height, int bands,
+                              GDALDataType type, std::vector<double> samples = {}) {
+    RasterContent content;
+    content.driver = std::move(driver);
+    content.width = width;
+    content.height = height;
+    content.bands = bands;
+    content.type = type;
+    content.samples = std::move(samples);
+    return content;
+}
+
 // Whether the file was written.
 inline bool WriteRaster(const std::string& path, const RasterContent& content) {
     velkar::imageprocessing::GdalMessages quiet;

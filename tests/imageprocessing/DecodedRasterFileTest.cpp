@@ -86,40 +86,30 @@ TEST(DecodedRasterFileTest, StripsFromTheTopGiveTheWholeFile) {
         std::string name;
         testsupport::RasterContent content;
     };
-    const auto content = [](std::string driver, int width, int height, int bands,
-                            GDALDataType type) {
-        testsupport::RasterContent made;
-        made.driver = std::move(driver);
-        made.width = width;
-        made.height = height;
-        made.bands = bands;
-        made.type = type;
-        return made;
-    };
     std::vector<Case> cases;
     {
         // 1100 x 1300 x 3 levels: two strips.
-        auto rgb = content("PNG", 1100, 1300, 3, GDT_Byte);
+        auto rgb = testsupport::RasterOf("PNG", 1100, 1300, 3, GDT_Byte);
         rgb.samples = levels(3u * 1100 * 1300, 255);
         cases.push_back({"rgb.png", rgb});
-        auto greyAlpha = content("PNG", 97, 61, 2, GDT_Byte);
+        auto greyAlpha = testsupport::RasterOf("PNG", 97, 61, 2, GDT_Byte);
         greyAlpha.samples = levels(2u * 97 * 61, 255);
         greyAlpha.colours = {GCI_GrayIndex, GCI_AlphaBand};
         cases.push_back({"grey-alpha.png", greyAlpha});
-        auto palette = content("PNG", 80, 50, 1, GDT_Byte);
+        auto palette = testsupport::RasterOf("PNG", 80, 50, 1, GDT_Byte);
         palette.samples = levels(80u * 50, 3);
         palette.palette = {{10, 20, 30}, {200, 0, 0}, {0, 255, 7}, {90, 90, 91}};
         cases.push_back({"palette.png", palette});
-        auto deep = content("PNG", 70, 45, 1, GDT_UInt16);
+        auto deep = testsupport::RasterOf("PNG", 70, 45, 1, GDT_UInt16);
         deep.samples = levels(70u * 45, 65535);
         cases.push_back({"deep.png", deep});
-        auto noData = content("GTiff", 64, 40, 1, GDT_Byte);
+        auto noData = testsupport::RasterOf("GTiff", 64, 40, 1, GDT_Byte);
         noData.noData = 0.0;
         noData.samples = levels(64u * 40, 5);
         noData.geoTransform = std::array<double, 6>{500000.0, 10.0, 0.0, 4100000.0, 0.0, -10.0};
         cases.push_back({"nodata.tif", noData});
         // 4100 x 1100 levels of one band: two strips, the second alone holding absent pixels.
-        auto floats = content("GTiff", 4100, 1100, 1, GDT_Float32);
+        auto floats = testsupport::RasterOf("GTiff", 4100, 1100, 1, GDT_Float32);
         floats.samples = levels(4100u * 1100, 1000);
         for (std::size_t i = 4100u * 1050; i < floats.samples.size(); i += 37) {
             floats.samples[i] = std::numeric_limits<double>::quiet_NaN();

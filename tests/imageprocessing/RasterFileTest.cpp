@@ -104,18 +104,6 @@ std::vector<double> RandomSamples(std::size_t count, double low, double high, un
     return samples;
 }
 
-testsupport::RasterContent Spec(std::string driver, int width, int height, int bands,
-                                GDALDataType type, std::vector<double> samples) {
-    testsupport::RasterContent content;
-    content.driver = std::move(driver);
-    content.width = width;
-    content.height = height;
-    content.bands = bands;
-    content.type = type;
-    content.samples = std::move(samples);
-    return content;
-}
-
 std::vector<OutputBand> Bands(std::initializer_list<int> numbers) {
     std::vector<OutputBand> bands;
     for (const int number : numbers) {
@@ -128,28 +116,28 @@ std::vector<Layout> Layouts() {
     std::vector<Layout> layouts;
     const std::size_t small = 23 * 17;
     layouts.push_back({"8-bit RGB PNG",
-                       Spec("PNG", 23, 17, 3, GDT_Byte, RandomSamples(3 * small, 0, 256, 1)), "",
+                       testsupport::RasterOf("PNG", 23, 17, 3, GDT_Byte, RandomSamples(3 * small, 0, 256, 1)), "",
                        Bands({1, 2, 3})});
     layouts.push_back({"grey PNG",
-                       Spec("PNG", 23, 17, 1, GDT_Byte, RandomSamples(small, 0, 256, 2)), "",
+                       testsupport::RasterOf("PNG", 23, 17, 1, GDT_Byte, RandomSamples(small, 0, 256, 2)), "",
                        Bands({1, 1, 1})});
     Layout palette{
-        "palette GIF", Spec("GIF", 23, 17, 1, GDT_Byte, RandomSamples(small, 0, 6, 3)), "", {}};
+        "palette GIF", testsupport::RasterOf("GIF", 23, 17, 1, GDT_Byte, RandomSamples(small, 0, 6, 3)), "", {}};
     palette.content.palette = {{200, 10, 30}, {5, 250, 100}, {0, 0, 0},
                                {1, 2, 3},     {7, 8, 9},     {9, 9, 9}};
     palette.expectedBands = {{1, 0, {}}, {1, 1, {}}, {1, 2, {}}};
     layouts.push_back(palette);
-    Layout rgba{"RGBA PNG", Spec("PNG", 23, 17, 4, GDT_Byte, RandomSamples(4 * small, 0, 256, 4)),
+    Layout rgba{"RGBA PNG", testsupport::RasterOf("PNG", 23, 17, 4, GDT_Byte, RandomSamples(4 * small, 0, 256, 4)),
                 "", Bands({1, 2, 3})};
     rgba.content.colours = {GCI_RedBand, GCI_GreenBand, GCI_BlueBand, GCI_AlphaBand};
     layouts.push_back(rgba);
     Layout greyAlpha{"grey and alpha PNG",
-                     Spec("PNG", 23, 17, 2, GDT_Byte, RandomSamples(2 * small, 0, 256, 5)), "",
+                     testsupport::RasterOf("PNG", 23, 17, 2, GDT_Byte, RandomSamples(2 * small, 0, 256, 5)), "",
                      Bands({1, 1, 1})};
     greyAlpha.content.colours = {GCI_GrayIndex, GCI_AlphaBand};
     layouts.push_back(greyAlpha);
     Layout planes{"4-band TIFF stored band by band",
-                  Spec("GTiff", 23, 17, 4, GDT_Byte, RandomSamples(4 * small, 0, 256, 6)), "",
+                  testsupport::RasterOf("GTiff", 23, 17, 4, GDT_Byte, RandomSamples(4 * small, 0, 256, 6)), "",
                   Bands({1, 2, 3, 4})};
     planes.content.options = {"INTERLEAVE=BAND", "PHOTOMETRIC=MINISBLACK"};
     layouts.push_back(planes);
@@ -161,12 +149,12 @@ std::vector<Layout> Layouts() {
     // Large enough that the stretch passes read it in several pieces.
     Layout deep{
         "16-bit tiled TIFF",
-        Spec("GTiff", 1030, 1024, 2, GDT_UInt16, RandomSamples(2 * 1030 * 1024, 300, 40000, 7)), "",
+        testsupport::RasterOf("GTiff", 1030, 1024, 2, GDT_UInt16, RandomSamples(2 * 1030 * 1024, 300, 40000, 7)), "",
         Bands({1, 2})};
     deep.content.options = {"TILED=YES", "COMPRESS=DEFLATE"};
     layouts.push_back(deep);
     Layout floats{"float32 TIFF with NaN",
-                  Spec("GTiff", 23, 17, 1, GDT_Float32, RandomSamples(small, -5000, 5000, 8)), "",
+                  testsupport::RasterOf("GTiff", 23, 17, 1, GDT_Float32, RandomSamples(small, -5000, 5000, 8)), "",
                   Bands({1, 1, 1})};
     for (std::size_t i = 0; i < floats.content.samples.size(); ++i) {
         floats.content.samples[i] = i % 11 == 0 ? std::nan("") : floats.content.samples[i] / 16.0;
@@ -174,19 +162,19 @@ std::vector<Layout> Layouts() {
     layouts.push_back(floats);
     layouts.push_back(
         {"int32 TIFF",
-         Spec("GTiff", 23, 17, 2, GDT_Int32, RandomSamples(2 * small, -2.0e9, 2.0e9, 9)), "",
+         testsupport::RasterOf("GTiff", 23, 17, 2, GDT_Int32, RandomSamples(2 * small, -2.0e9, 2.0e9, 9)), "",
          Bands({1, 2})});
     layouts.push_back(
         {"int64 TIFF",
-         Spec("GTiff", 23, 17, 1, GDT_Int64, RandomSamples(small, -9.0e18, 9.0e18, 13)), "1",
+         testsupport::RasterOf("GTiff", 23, 17, 1, GDT_Int64, RandomSamples(small, -9.0e18, 9.0e18, 13)), "1",
          Bands({1})});
     Layout twoBits{"2-bit grey PNG",
-                   Spec("PNG", 23, 17, 1, GDT_Byte, RandomSamples(small, 0, 4, 14)), "",
+                   testsupport::RasterOf("PNG", 23, 17, 1, GDT_Byte, RandomSamples(small, 0, 4, 14)), "",
                    Bands({1, 1, 1})};
     twoBits.content.options = {"NBITS=2"};
     layouts.push_back(twoBits);
     Layout border{"16-bit TIFF with a no-data border",
-                  Spec("GTiff", 23, 17, 1, GDT_UInt16, RandomSamples(small, 1, 4000, 10)), "1",
+                  testsupport::RasterOf("GTiff", 23, 17, 1, GDT_UInt16, RandomSamples(small, 1, 4000, 10)), "1",
                   Bands({1})};
     border.content.noData = 0;
     for (int y = 0; y < 17; ++y) {
@@ -198,7 +186,7 @@ std::vector<Layout> Layouts() {
     }
     layouts.push_back(border);
     Layout masked{"RGB TIFF with a mask band",
-                  Spec("GTiff", 23, 17, 3, GDT_Byte, RandomSamples(3 * small, 0, 256, 11)), "",
+                  testsupport::RasterOf("GTiff", 23, 17, 3, GDT_Byte, RandomSamples(3 * small, 0, 256, 11)), "",
                   Bands({1, 2, 3})};
     masked.content.mask.assign(small, 255);
     for (std::size_t i = 0; i < small; i += 4) {
@@ -289,7 +277,7 @@ TEST(RasterFileTest, GeoreferenceComesBackFromTheFile) {
     ASSERT_EQ(OSRImportFromEPSG(zone, 32633), OGRERR_NONE);
     char* wkt = nullptr;
     OSRExportToWkt(zone, &wkt);
-    auto content = Spec("GTiff", 4, 3, 1, GDT_Byte, std::vector<double>(12, 7.0));
+    auto content = testsupport::RasterOf("GTiff", 4, 3, 1, GDT_Byte, std::vector<double>(12, 7.0));
     content.geoTransform = std::array<double, 6>{500000.0, 10.0, 0.0, 4600000.0, 0.0, -10.0};
     content.coordinateSystem = wkt;
     CPLFree(wkt);
@@ -338,7 +326,7 @@ TEST(RasterFileTest, FormatsBeyondPicturesAreRead) {
 TEST(RasterFileTest, BadChoicesAndReadsAreRefusedByName) {
     testsupport::TemporaryFolder folder;
     const std::string path = (folder / "four.tif").string();
-    auto content = Spec("GTiff", 6, 5, 4, GDT_UInt16, RandomSamples(120, 0, 60000, 12));
+    auto content = testsupport::RasterOf("GTiff", 6, 5, 4, GDT_UInt16, RandomSamples(120, 0, 60000, 12));
     ASSERT_TRUE(testsupport::WriteRaster(path, content));
     const RasterFile file(path);
     const auto stretched = [&file] {

@@ -50,6 +50,15 @@ class BadInputProgramTest : public testing::Test {
         return ordanatest::RunOrdanaWithin(limits, arguments, folder.Path());
     }
 
+    // Trains a perceptron on the scene; returns its model file, or "" when none was written.
+    std::string TrainedModel() {
+        const auto result = Run("--image scene.png --file scene.cct --wca --aws 5 --experiments 1 "
+                                "--mlp --mhidden 4 --mlr 0.3 --mm 0.1 --merr 0.1 --miter 5",
+                                {});
+        const auto models = ordanatest::FilesWithExtension(folder.Path(), "mlp");
+        return result.exitStatus == 0 && models.size() == 1 ? models[0].string() : "";
+    }
+
     TemporaryFolder folder;
 };
 
@@ -137,13 +146,8 @@ TEST_F(BadInputProgramTest, InputsAreRefusedByNameWithinBoundedMemory) {
 // message naming the file or option, leaving nothing. A valid picture of 7000 x 7000 (147 MB of
 // levels, more than the space left) is described and classified within the same space.
 TEST_F(BadInputProgramTest, MemoryIsTakenForWhatTheInputHoldsNotForWhatItDeclares) {
-    const std::string perceptron = " --mlp --mhidden 4 --mlr 0.3 --mm 0.1 --merr 0.1 --miter 5";
-    ASSERT_EQ(
-        Run("--image scene.png --file scene.cct --wca --aws 5 --experiments 1" + perceptron, {})
-            .exitStatus,
-        0);
-    const auto trained = ordanatest::FilesWithExtension(folder.Path(), "mlp");
-    ASSERT_EQ(trained.size(), 1u);
+    const std::string trained = TrainedModel();
+    ASSERT_FALSE(trained.empty());
     const auto colour = [](std::uint32_t y) {
         return std::array<unsigned char, 3>{static_cast<unsigned char>(y / 8), 90, 160};
     };
@@ -213,7 +217,7 @@ TEST_F(BadInputProgramTest, MemoryIsTakenForWhatTheInputHoldsNotForWhatItDeclare
          "Invalid value for option '--mhidden': 2000000000 (with 3 features the hidden layers "
          "need more than 10000000 weights)."},
         {"--image cut.png --file scene.cct" + experiment, 2, cutShort},
-        {"--image cut.png" + classify + trained[0].string(), 2, cutShort},
+        {"--image cut.png" + classify + trained, 2, cutShort},
         {"--image cut.jpg --file scene.cct" + experiment, 2,
          "Cannot read the image file 'cut.jpg': its data end before its pixels do (Premature "
          "end of JPEG file)."},
@@ -238,7 +242,7 @@ TEST_F(BadInputProgramTest, MemoryIsTakenForWhatTheInputHoldsNotForWhatItDeclare
         {"--image scene.png" + classify + "model7.json", 2,
          damaged(7, "Learning vector quantization", "\"weights\" has 1 rows, expected 4")},
         {"--image large.png --file large.cct" + experiment, 0, "large.cct_"},
-        {"--image large.png --region 0,0,1500,1500" + classify + trained[0].string(), 0,
+        {"--image large.png --region 0,0,1500,1500" + classify + trained, 0,
          "large_results_"},
     };
     const auto before = Names();
@@ -269,17 +273,12 @@ TEST_F(BadInputProgramTest, MemoryIsTakenForWhatTheInputHoldsNotForWhatItDeclare
 // message naming them, and leave nothing behind: the descriptor file of an experiment, the
 // GeoPackage of a classification run (the first of its files to outgrow the limit).
 TEST_F(BadInputProgramTest, FailedWritesLeaveNoFile) {
-    ASSERT_EQ(Run("--image scene.png --file scene.cct --wca --aws 5 --experiments 1 --mlp "
-                  "--mhidden 4 --mlr 0.3 --mm 0.1 --merr 0.1 --miter 5",
-                  {})
-                  .exitStatus,
-              0);
-    const auto models = ordanatest::FilesWithExtension(folder.Path(), "mlp");
-    ASSERT_EQ(models.size(), 1u);
+    const std::string model = TrainedModel();
+    ASSERT_FALSE(model.empty());
     const std::vector<std::array<std::string, 3>> cases = {
         {"--image scene.png --file scene.cct --wca --aws 5 --experiments 1",
          "error: Writing the file 'scene.cct_", "' failed."},
-        {"--image scene.png --sampling window --modelfile " + models[0].string(),
+        {"--image scene.png --sampling window --modelfile " + model,
          "error: Cannot write the GeoPackage 'scene_results_", ".gpkg'."}};
     const auto before = Names();
     for (const auto& [line, start, end] : cases) {
@@ -297,17 +296,12 @@ TEST_F(BadInputProgramTest, FailedWritesLeaveNoFile) {
 // outputs fail while the smaller ones were written) leaves none of the run's files; a run that
 // completes leaves its whole set.
 TEST_F(BadInputProgramTest, RunsThatFailPartWayLeaveNothing) {
-    ASSERT_EQ(Run("--image scene.png --file scene.cct --wca --aws 5 --experiments 1 --mlp "
-                  "--mhidden 4 --mlr 0.3 --mm 0.1 --merr 0.1 --miter 5",
-                  {})
-                  .exitStatus,
-              0);
-    const auto models = ordanatest::FilesWithExtension(folder.Path(), "mlp");
-    ASSERT_EQ(models.size(), 1u);
+    const std::string model = TrainedModel();
+    ASSERT_FALSE(model.empty());
     const std::vector<std::string> lines = {
         "--image scene.png --file scene.cct --wca --aws 5 --experiments 2 --mlp --mhidden 4 "
         "--mlr 0.3 --mm 0.1 --merr 0.1 --miter 5",
-        "--image scene.png --sampling window --modelfile " + models[0].string()};
+        "--image scene.png --sampling window --modelfile " + model};
     const auto before = Names();
     int failed = 0;
     int completed = 0;

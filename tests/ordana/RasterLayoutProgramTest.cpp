@@ -92,14 +92,9 @@ std::vector<double> BandOf(const RasterContent& content, int band) {
             content.samples.begin() + static_cast<std::ptrdiff_t>((band + 1) * plane)};
 }
 
-RasterContent Spec(const std::string& driver, int bands, GDALDataType type,
-                   const std::function<double(int band, int x, int y)>& sample) {
-    RasterContent content;
-    content.driver = driver;
-    content.width = kWidth;
-    content.height = kHeight;
-    content.bands = bands;
-    content.type = type;
+RasterContent Sampled(const std::string& driver, int bands, GDALDataType type,
+                      const std::function<double(int band, int x, int y)>& sample) {
+    RasterContent content = testsupport::RasterOf(driver, kWidth, kHeight, bands, type);
     for (int b = 0; b < bands; ++b) {
         for (int y = 0; y < kHeight; ++y) {
             for (int x = 0; x < kWidth; ++x) {
@@ -154,10 +149,10 @@ TEST(RasterLayoutProgramTest, DescriptorsHoldTheLevelsOfEveryLayout) {
         };
     };
     std::vector<Layout> layouts;
-    layouts.push_back({"rgb.png", Spec("PNG", 3, GDT_Byte, byte), "", asIs({0, 1, 2}), ""});
-    layouts.push_back({"grey.png", Spec("PNG", 1, GDT_Byte, byte), "", asIs({0, 0, 0}), ""});
+    layouts.push_back({"rgb.png", Sampled("PNG", 3, GDT_Byte, byte), "", asIs({0, 1, 2}), ""});
+    layouts.push_back({"grey.png", Sampled("PNG", 1, GDT_Byte, byte), "", asIs({0, 0, 0}), ""});
     RasterContent palette =
-        Spec("PNG", 1, GDT_Byte, [&](int, int, int) { return std::floor(uniform(0, 4)); });
+        Sampled("PNG", 1, GDT_Byte, [&](int, int, int) { return std::floor(uniform(0, 4)); });
     palette.palette = {{10, 20, 30}, {200, 0, 90}, {0, 255, 1}, {77, 66, 55}};
     layouts.push_back({"palette.png", palette, "",
                        [](const RasterContent& content) {
@@ -171,16 +166,16 @@ TEST(RasterLayoutProgramTest, DescriptorsHoldTheLevelsOfEveryLayout) {
                            return planes;
                        },
                        ""});
-    RasterContent rgba = Spec("PNG", 4, GDT_Byte, byte);
+    RasterContent rgba = Sampled("PNG", 4, GDT_Byte, byte);
     rgba.colours = {GCI_RedBand, GCI_GreenBand, GCI_BlueBand, GCI_AlphaBand};
     layouts.push_back({"rgba.png", rgba, "", asIs({0, 1, 2}), ""});
-    RasterContent four = Spec("GTiff", 4, GDT_Byte, byte);
+    RasterContent four = Sampled("GTiff", 4, GDT_Byte, byte);
     four.options = {"INTERLEAVE=BAND"};
     layouts.push_back(
         {"four.tif", four, "--bands 4,2,3,1", asIs({3, 1, 2, 0}), "bands 4, 2, 3, 1 of 4"});
     layouts.push_back({"four_default.tif", four, "", asIs({0, 1, 2, 3}), "bands 1, 2, 3, 4 of 4"});
     RasterContent deep =
-        Spec("GTiff", 1, GDT_UInt16, [&](int, int, int) { return std::floor(uniform(0, 60000)); });
+        Sampled("GTiff", 1, GDT_UInt16, [&](int, int, int) { return std::floor(uniform(0, 60000)); });
     const auto deepStretch = IntegerPercentiles(deep.samples);
     layouts.push_back({"deep.tif", deep, "",
                        [deepStretch](const RasterContent& content) {
@@ -194,7 +189,7 @@ TEST(RasterLayoutProgramTest, DescriptorsHoldTheLevelsOfEveryLayout) {
                            return std::vector<Plane>{Stretched(content.samples, {1000, 30000})};
                        },
                        "bands 1 of 1, band 1 stretched from 1000 to 30000"});
-    RasterContent real = Spec("GTiff", 2, GDT_Float32, [&](int band, int, int) {
+    RasterContent real = Sampled("GTiff", 2, GDT_Float32, [&](int band, int, int) {
         return static_cast<double>(static_cast<float>(uniform(-3, 5) * (band + 1)));
     });
     const auto realStretch0 = FloatPercentiles(BandOf(real, 0));
@@ -208,7 +203,7 @@ TEST(RasterLayoutProgramTest, DescriptorsHoldTheLevelsOfEveryLayout) {
                            " to " + Shortest(realStretch0.second) + ", band 2 stretched from " +
                            Shortest(realStretch1.first) + " to " + Shortest(realStretch1.second)});
     // A no-data border: the first column and the last row hold 0 in every band.
-    RasterContent border = Spec("GTiff", 3, GDT_Byte, [&](int, int x, int y) {
+    RasterContent border = Sampled("GTiff", 3, GDT_Byte, [&](int, int x, int y) {
         return x == 0 || y == kHeight - 1 ? 0.0 : std::floor(uniform(1, 256));
     });
     border.noData = 0;
