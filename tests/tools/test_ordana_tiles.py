@@ -217,6 +217,13 @@ def test_georeferenced_maps_and_geopackages_join_into_the_whole(tmp_path):
     assert numpy.array_equal(joined.ReadAsArray(), whole)
     assert joined.GetGeoTransform() == (500000, 2, 0, 4000000, 0, -2)
     assert joined.GetRasterBand(1).GetColorTable().GetColorEntry(2) == (0, 0, 255, 255)
+    assert joined.GetRasterBand(1).GetNoDataValue() == 0
+    # A tile left out leaves its part of the whole extent at the no-data index.
+    gapped = str(tmp_path / "gapped.tif")
+    tiles.merge_geotiff_maps(parts[1:], gapped, (500000, 4000000 - 58, 500082, 4000000))
+    expected_gap = whole.copy()
+    expected_gap[:16, :16] = 0
+    assert numpy.array_equal(gdal.Open(gapped).ReadAsArray(), expected_gap)
     tiles.merge_geopackages(packages, merged, ["red", "blue"], str(tmp_path / "merged.gpkg"))
     geopackage(str(tmp_path / "whole.gpkg"), str(tmp_path / "whole.tif"), srs, [])
     normalized = set()
