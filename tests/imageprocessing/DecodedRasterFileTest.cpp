@@ -1,6 +1,7 @@
 // Reading a file from the top in strips gives what one read of the whole file gives: ReadWhole
 // the same levels and mask, DecodedRasterFile the same rectangles in any order; files of several
-// strips, masks that turn up in a later strip only, palettes, grey + alpha and deep samples. A
+// strips and column blocks, masks that turn up in a later strip only, palettes, grey + alpha,
+// deep samples and a tall picture whose blocks are read back in parts. A
 // picture whose data stop early is refused with its reason within memory far below its size.
 
 #include "velkar/imageprocessing/DecodedRasterFile.h"
@@ -115,6 +116,10 @@ TEST(DecodedRasterFileTest, StripsFromTheTopGiveTheWholeFile) {
             floats.samples[i] = std::numeric_limits<double>::quiet_NaN();
         }
         cases.push_back({"floats.tif", floats});
+        // A tall grey picture: its columns' blocks are read back a part of their rows at a time.
+        auto tall = testsupport::RasterOf("PNG", 70, 5000, 1, GDT_Byte);
+        tall.samples = levels(70u * 5000, 255);
+        cases.push_back({"tall.png", tall});
     }
     for (const Case& test : cases) {
         const std::string path = folder.Path() / test.name;

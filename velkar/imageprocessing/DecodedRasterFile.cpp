@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -49,20 +50,17 @@ DecodedRasterFile::DecodedRasterFile(const RasterFile& file,
         throw RasterFile::Error(path, "no temporary file for its decoded pixels can be made in '" +
                                           folder + "' (" + std::strerror(errno) + ")");
     }
-    const long long rowLength = static_cast<long long>(width) * bandCount;
-    const long long levelBytes = rowLength * height;
+    const long long levelBytes = static_cast<long long>(width) * bandCount * height;
     try {
+        std::vector<unsigned char> gathered;
         file.ReadFromTop(chosen, [&](const ImageFileSystem& strip) {
-            const long long top = strip.OriginY();
-            if (strip.Height() > 0 && rowLength > 0) {
-                Write(strip.Row(0), static_cast<std::size_t>(rowLength * strip.Height()),
-                      top * rowLength);
+            const int top = strip.OriginY();
+            if (strip.Height() > 0 && width > 0 && bandCount > 0) {
+                WriteRows(strip.Row(0), top, strip.Height(), bandCount, 0, gathered);
             }
             if (strip.HasMask() && strip.Height() > 0 && width > 0) {
                 hasMask = true;
-                Write(strip.MaskRow(0),
-                      static_cast<std::size_t>(width) * static_cast<std::size_t>(strip.Height()),
-                      levelBytes + top * width);
+                WriteRows(strip.MaskRow(0), top, strip.Height(), 1, levelBytes, gathered);
             }
         });
         // Rows of the mask no strip wrote read back as present.
@@ -109,40 +107,93 @@ std::shared_ptr<ImageFileSystem> DecodedRasterFile::Read(const RasterFile::Recta
     auto image = ImageFileSystem::Create(path, area.width, area.height, bandCount);
     image->SetGeoreference(georeference);
     image->SetOrigin(area.x, area.y);
-    const long long rowLength = static_cast<long long>(width) * bandCount;
-    const long long levelBytes = rowLength * height;
     std::vector<unsigned char> absent;
-    if (hasMask) {
-        absent.resize(static_cast<std::size_t>(area.width) * static_cast<std::size_t>(area.height));
-    }
-    const auto readBack = [this](unsigned char* into, std::size_t length, long long offset) {
-        while (length > 0) {
-            const ssize_t got = pread(descriptor, into, length, offset);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got <= 0) {
-                throw RasterFile::Error(path,
-                                        "its decoded pixels cannot be read back from the "
-                                        "temporary folder '" +
-                                            folder + "'");
-            }
-            into += got;
-            length -= static_cast<std::size_t>(got);
-            offset += got;
-        }
-    };
-    for (int y = 0; y < area.height && area.width > 0; ++y) {
-        const long long row = area.y + y;
-        readBack(image->Row(y), static_cast<std::size_t>(area.width) * bandCount,
-                 row * rowLength + static_cast<long long>(area.x) * bandCount);
+    if (area.width > 0 && area.height > 0) {
+        ReadRows(area, bandCount, 0, image->Row(0));
         if (hasMask) {
-            readBack(absent.data() + static_cast<std::size_t>(y) * area.width,
-                     static_cast<std::size_t>(area.width), levelBytes + row * width + area.x);
+            absent.resize(static_cast<std::size_t>(area.width) *
+                          static_cast<std::size_t>(area.height));
+            ReadRows(area, 1, static_cast<long long>(width) * bandCount * height, absent.data());
         }
     }
     image->SetMask(std::move(absent));
     return image;
+}
+
+int DecodedRasterFile::BlockWidth(int block) const {
+    return std::min(kBlockColumns, width - block * kBlockColumns);
+}
+
+long long DecodedRasterFile::BlockRowOffset(int block, long long row, int pixelBytes) const {
+    // Every block before this one is kBlockColumns wide.
+    return (static_cast<long long>(block) * kBlockColumns * height +
+            row * BlockWidth(block)) *
+           pixelBytes;
+}
+
+void DecodedRasterFile::WriteRows(const unsigned char* data, int top, int rows, int pixelBytes,
+                                  long long base, std::vector<unsigned char>& gathered) {
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * pixelBytes;
+    for (int block = 0; block * kBlockColumns < width; ++block) {
+        const std::size_t blockRowBytes = static_cast<std::size_t>(BlockWidth(block)) * pixelBytes;
+        gathered.resize(blockRowBytes * static_cast<std::size_t>(rows));
+        const unsigned char* source =
+            data + static_cast<std::size_t>(block) * kBlockColumns * pixelBytes;
+        for (int y = 0; y < rows; ++y) {
+            std::memcpy(gathered.data() + static_cast<std::size_t>(y) * blockRowBytes,
+                        source + static_cast<std::size_t>(y) * rowBytes, blockRowBytes);
+        }
+        Write(gathered.data(), gathered.size(), base + BlockRowOffset(block, top, pixelBytes));
+    }
+}
+
+void DecodedRasterFile::ReadRows(const RasterFile::Rectangle& area, int pixelBytes,
+                                 long long base, unsigned char* into) const {
+    // Each read takes whole block rows, at most about this many bytes at a time.
+    constexpr std::size_t kReadBytes = std::size_t{1} << 18;
+    const std::size_t targetRowBytes = static_cast<std::size_t>(area.width) * pixelBytes;
+    std::vector<unsigned char> rows;
+    const int firstBlock = area.x / kBlockColumns;
+    const int lastBlock = (area.x + area.width - 1) / kBlockColumns;
+    for (int block = firstBlock; block <= lastBlock; ++block) {
+        const int blockLeft = block * kBlockColumns;
+        const int left = std::max(area.x, blockLeft);
+        const int right = std::min(area.x + area.width, blockLeft + BlockWidth(block));
+        const std::size_t blockRowBytes = static_cast<std::size_t>(BlockWidth(block)) * pixelBytes;
+        const int rowsPerRead =
+            static_cast<int>(std::max<std::size_t>(1, kReadBytes / blockRowBytes));
+        for (int y = 0; y < area.height; y += rowsPerRead) {
+            const int count = std::min(rowsPerRead, area.height - y);
+            rows.resize(blockRowBytes * static_cast<std::size_t>(count));
+            ReadBack(rows.data(), rows.size(),
+                     base + BlockRowOffset(block, static_cast<long long>(area.y) + y, pixelBytes));
+            for (int r = 0; r < count; ++r) {
+                std::memcpy(into + static_cast<std::size_t>(y + r) * targetRowBytes +
+                                static_cast<std::size_t>(left - area.x) * pixelBytes,
+                            rows.data() + static_cast<std::size_t>(r) * blockRowBytes +
+                                static_cast<std::size_t>(left - blockLeft) * pixelBytes,
+                            static_cast<std::size_t>(right - left) * pixelBytes);
+            }
+        }
+    }
+}
+
+void DecodedRasterFile::ReadBack(unsigned char* into, std::size_t length, long long offset) const {
+    while (length > 0) {
+        const ssize_t got = pread(descriptor, into, length, offset);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            throw RasterFile::Error(path,
+                                    "its decoded pixels cannot be read back from the "
+                                    "temporary folder '" +
+                                        folder + "'");
+        }
+        into += got;
+        length -= static_cast<std::size_t>(got);
+        offset += got;
+    }
 }
 
 }  // namespace velkar::imageprocessing

@@ -1,8 +1,11 @@
 #pragma once
 
 // The chosen bands of a raster file decoded once, from the top (RasterFile::ReadFromTop), into
-// an unnamed temporary file: Width() * BandCount() levels per row, row after row, then, when any
-// strip read had a mask, one flag per pixel (non-zero where absent), row after row. Rectangles
+// an unnamed temporary file in blocks of kBlockColumns columns (the last block holds the rest):
+// block after block, each row after row of its columns' BandCount() levels per pixel; then, when
+// any strip read had a mask, the same blocks of one flag per pixel (non-zero where absent). A
+// rectangle, a classification's strip of grid columns above all, so takes a few long reads
+// instead of one per row. Rectangles
 // are read back from it in any order, each with the levels, mask, georeference and origin that
 // RasterFile::Read gives. The file has no name from the start (it lives in the temporary folder,
 // $TMPDIR or /tmp), so none of it stays on disk however the program ends; the memory taken is
@@ -37,8 +40,23 @@ class DecodedRasterFile {
     // RasterFile::Error when the temporary file cannot be read back.
     std::shared_ptr<ImageFileSystem> Read(const RasterFile::Rectangle& area) const;
 
+    static constexpr int kBlockColumns = 64;
+
   private:
     void Write(const unsigned char* data, std::size_t length, long long offset);
+    // Writes rows top ... top + rows - 1 of a picture of pixelBytes bytes per pixel, rows of
+    // width * pixelBytes bytes from data, into the blocks that start at base; gathered holds
+    // a block's part of them on the way.
+    void WriteRows(const unsigned char* data, int top, int rows, int pixelBytes, long long base,
+                   std::vector<unsigned char>& gathered);
+    // Reads the rectangle's pixels of pixelBytes bytes from the blocks that start at base into
+    // rows of area.width * pixelBytes bytes.
+    void ReadRows(const RasterFile::Rectangle& area, int pixelBytes, long long base,
+                  unsigned char* into) const;
+    // Where row `row` of block `block` starts, in blocks of pixelBytes bytes per pixel.
+    long long BlockRowOffset(int block, long long row, int pixelBytes) const;
+    int BlockWidth(int block) const;
+    void ReadBack(unsigned char* into, std::size_t length, long long offset) const;
 
     std::string path;
     std::string folder;
