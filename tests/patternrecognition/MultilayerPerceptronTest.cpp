@@ -195,6 +195,78 @@ TEST(MultilayerPerceptron, EpochCountFollowsIterationsAndErrorTarget) {
     EXPECT_LT(lenient.LastEpochError(), 4.0);
 }
 
+// Classify leaves out the sigmoids of outputs that cannot be the strongest; its answers must
+// still be those of every output's sigmoid compared in order (the first of equal values, none
+// at or below the smallest normal double). Weights scaled up drive the outputs into the ranges
+// where rounded sigmoids tie at 1 or vanish, and inputs reach far past the training range.
+TEST(MultilayerPerceptron, ClassifyAnswersTheFirstStrongestOfAllOutputSigmoids) {
+    const PatternSet set = Blobs({{0, {0.0, 0.0}}, {1, {4.0, 0.0}}, {2, {0.0, 4.0}},
+                                  {3, {4.0, 4.0}}},
+                                 20, 0.8, 3);
+    std::mt19937 engine(41);
+    std::uniform_real_distribution<double> feature(-40.0, 40.0);
+    for (const std::vector<int>& hidden : {std::vector<int>{}, std::vector<int>{5}}) {
+        util::Seed(7);
+        MultilayerPerceptron trained(2, hidden, 0.5, 0.3, 0.0, 30);
+        trained.Train(set);
+        for (const double scale : {1.0, 12.0, 150.0, 3000.0}) {
+            SCOPED_TRACE(testing::Message() << hidden.size() << " hidden, scale " << scale);
+            const std::shared_ptr<util::Collection> tree = trained.Configuration();
+            const util::Array& layers = ArrayAt(AsMap(tree), "weights");
+            for (int j = 0; j < layers.Size(); ++j) {
+                for (int k = 0; k < ArrayAt(layers, j).Size(); ++k) {
+                    const util::Array& neuron = ArrayAt(ArrayAt(layers, j), k);
+                    for (int g = 0; g < neuron.Size(); ++g) {
+                        *neuron.GetDouble(g) *= scale;
+                    }
+                }
+            }
+            MultilayerPerceptron scaled;
+            scaled.SetConfiguration(tree);
+            const Weights weights = WeightsOf(AsMap(tree));
+            const std::vector<double> low = Reals(ArrayAt(AsMap(tree), "min_data_values"));
+            const std::vector<double> high = Reals(ArrayAt(AsMap(tree), "max_data_values"));
+            std::set<int> answers;
+            int ties = 0;
+            for (int probe = 0; probe < 3000; ++probe) {
+                std::vector<double> features{feature(engine), feature(engine)};
+                std::vector<double> values;
+                for (std::size_t c = 0; c < features.size(); ++c) {
+                    values.push_back((features[c] - low[c]) / (high[c] - low[c]));
+                }
+                for (std::size_t j = 0; j < weights.size(); ++j) {
+                    values.push_back(1.0);
+                    std::vector<double> outputs;
+                    for (const std::vector<double>& neuron : weights[j]) {
+                        double net = 0.0;
+                        for (std::size_t g = 0; g < neuron.size(); ++g) {
+                            net += values[g] * neuron[g];
+                        }
+                        outputs.push_back(1.0 / (1.0 + std::exp(-net)));
+                    }
+                    values = outputs;
+                }
+                int expected = -1;
+                double best = std::numeric_limits<double>::min();
+                for (std::size_t i = 0; i < values.size(); ++i) {
+                    ties += values[i] == best ? 1 : 0;
+                    if (values[i] > best) {
+                        best = values[i];
+                        expected = static_cast<int>(i);
+                    }
+                }
+                ASSERT_EQ(scaled.Classify(features), expected)
+                    << features[0] << ", " << features[1];
+                answers.insert(expected);
+            }
+            EXPECT_GE(answers.size(), 2u);
+            if (scale > 1000.0) {
+                EXPECT_GT(ties, 0) << "no probe met equal rounded sigmoids";
+            }
+        }
+    }
+}
+
 // Independent forward and backward pass over plain vectors, following the network's update
 // rules: the propagated errors are plain weighted sums, and only the slope of the neuron whose
 // weights change is applied, together with the momentum of its previous change. Every epoch

@@ -104,8 +104,11 @@ void IndexedRasterFile::CopyToPng(const std::string& pngPath) {
     }
     // A PNG keeps no coordinate system: GDAL would put it into a side file, which is not wanted.
     CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
+    // zlib level 3 rather than GDAL's 6: a class map compresses to about 9 % more bytes in
+    // under half the time (0.37 against 0.92 s for 8000 x 8000 pixels).
+    const char* options[] = {"ZLEVEL=3", nullptr};
     GDALDatasetH png = GDALCreateCopy(GDALGetDriverByName("PNG"), pngPath.c_str(), finished,
-                                      FALSE, nullptr, nullptr, nullptr);
+                                      FALSE, const_cast<char**>(options), nullptr, nullptr);
     bool written = png != nullptr;
     if (png != nullptr) {
         GDALClose(png);

@@ -296,13 +296,45 @@ int MultilayerPerceptron::Classify(std::vector<double>& features) {
     ScaleToRange(scaledInput, minDataValues, maxDataValues);
     scaledInput.push_back(1.0);
 
-    const std::vector<double>& output = ForwardPass(scaledInput.data());
+    return StrongestOutput(scaledInput.data());
+}
+
+// The answer is the first output of the largest sigmoid above smallestNormal. An output whose
+// net input is more than 1 below the largest one and below 30 has a sigmoid below the largest
+// one's even as rounded (its e^-net is over e times larger and far above the rounding of
+// 1 + e^-net), so it can never be that output and its exponential is left out; the others are
+// computed exactly as Forward computes them. A NaN net input makes every output count.
+VELKAR_WIDE_VECTORS int MultilayerPerceptron::StrongestOutput(const double* input) {
+    const std::size_t last = layers.size() - 1;
+    inputLayer = input;
+    for (std::size_t j = 0; j < last; ++j) {
+        Layer& layer = layers[j];
+        LayerOutputs(j == 0 ? input : activations[j].data(), layer.Weights(), layer.neuronCount,
+                     layer.neuronStride, layer.inputCount, layer.nets.data(),
+                     activations[j + 1].data());
+    }
+    Layer& output = layers[last];
+    LayerNets(last == 0 ? input : activations[last].data(), output.Weights(), output.neuronStride,
+              output.inputCount, output.nets.data());
+    const double* nets = output.nets.data();
+    double largest = -std::numeric_limits<double>::infinity();
+    bool anyNaN = false;
+    for (int k = 0; k < output.neuronCount; ++k) {
+        anyNaN = anyNaN || std::isnan(nets[k]);
+        largest = std::max(largest, nets[k]);
+    }
+    const double below = anyNaN ? -std::numeric_limits<double>::infinity()
+                                : std::min(largest - 1.0, 30.0);
     double best = smallestNormal;
     int result = -1;
-    for (std::size_t i = 0; i < output.size(); ++i) {
-        if (output[i] > best) {
-            best = output[i];
-            result = outputClassIds[i];
+    for (int k = 0; k < output.neuronCount; ++k) {
+        if (nets[k] < below) {
+            continue;
+        }
+        const double sigmoid = 1.0 / (1.0 + std::exp(-nets[k]));
+        if (sigmoid > best) {
+            best = sigmoid;
+            result = outputClassIds[static_cast<std::size_t>(k)];
         }
     }
     return result;

@@ -116,6 +116,9 @@ class MultilayerPerceptron : public PatternRecognitionAlgorithm {
     // input holds the input layer's values, the bias 1 last. ForwardPass is Forward built on
     // its own, for Classify; training inlines Forward and Backpropagate into TrainEpoch.
     const std::vector<double>& ForwardPass(const double* input);
+    // The trained class id Classify answers for the input layer's values: the hidden layers as
+    // Forward, then the output sigmoids only of the neurons that can be strongest.
+    int StrongestOutput(const double* input);
     const std::vector<double>& Forward(const double* input);
     void Backpropagate();
 

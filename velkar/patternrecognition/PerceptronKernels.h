@@ -73,16 +73,22 @@ template <int Count>
     }
 }
 
-// The logistic outputs 1 / (1 + e^-net) of a layer's neurons, their net inputs summed up to four
-// vectors of neurons at a time.
-[[gnu::always_inline]] inline void LayerOutputs(const double* __restrict below,
-                                                const double* __restrict weights, int neurons,
-                                                int stride, int inputs, double* __restrict nets,
-                                                double* __restrict out) {
+// The net inputs of a layer's neurons, summed up to four vectors of neurons at a time.
+[[gnu::always_inline]] inline void LayerNets(const double* __restrict below,
+                                             const double* __restrict weights, int stride,
+                                             int inputs, double* __restrict nets) {
     const std::size_t rowStride = static_cast<std::size_t>(stride);
     InBlocks(stride, [&]<int Count>(int k) {
         NetInputs<Count>(below, weights + k, rowStride, inputs, nets + k);
     });
+}
+
+// The logistic outputs 1 / (1 + e^-net) of a layer's neurons.
+[[gnu::always_inline]] inline void LayerOutputs(const double* __restrict below,
+                                                const double* __restrict weights, int neurons,
+                                                int stride, int inputs, double* __restrict nets,
+                                                double* __restrict out) {
+    LayerNets(below, weights, stride, inputs, nets);
     // The exponentials first, so that the divisions run together.
     for (int k = 0; k < neurons; ++k) {
         out[k] = std::exp(-nets[k]);
