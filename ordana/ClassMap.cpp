@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 #include <sstream>
 
 #include "velkar/imageprocessing/PictureScaling.h"
@@ -114,7 +115,14 @@ ClassMap::ClassMap(const std::string& geoTiffPath,
 
 void ClassMap::BeginStrip(int firstX, int lastX) {
     stripLeft = firstX + (windowSize - step) / 2;
+    stripTop = mapTop;
     strip = imageprocessing::IndexedImage(lastX - firstX + step, raster->Height());
+}
+
+void ClassMap::BeginStrip(int firstX, int lastX, int firstY, int lastY) {
+    stripLeft = firstX + (windowSize - step) / 2;
+    stripTop = firstY + (windowSize - step) / 2;
+    strip = imageprocessing::IndexedImage(lastX - firstX + step, lastY - firstY + step);
 }
 
 void ClassMap::Paint(int x, int y, int classIndex) {
@@ -123,20 +131,22 @@ void ClassMap::Paint(int x, int y, int classIndex) {
     }
     const int offset = (windowSize - step) / 2;
     strip.Fill(
-        x + offset - stripLeft, y + offset - mapTop, step, step,
+        x + offset - stripLeft, y + offset - stripTop, step, step,
         static_cast<unsigned char>(1 + static_cast<std::size_t>(classIndex) % kClassIndices));
 }
 
 void ClassMap::EndStrip() {
-    // The strip's left edge in map columns: the map may start right of the image's edge.
+    // The strip's corner in map pixels: the map may start right of or below the image's edge.
     const int left = stripLeft - mapLeft;
-    raster->Write(strip, left, 0);
+    const int top = stripTop - mapTop;
+    raster->Write(strip, left, top);
     const int width = raster->Width();
-    const int height = std::min(raster->Height(), strip.Height());
+    const int height = raster->Height();
     const int right = std::min(width, left + strip.Width());
+    const int bottom = std::min(height, top + strip.Height());
     std::vector<long long> indexCounts(256, 0);
-    for (int y = 0; y < height; ++y) {
-        const unsigned char* row = strip.Row(y);
+    for (int y = std::max(0, top); y < bottom; ++y) {
+        const unsigned char* row = strip.Row(y - top);
         for (int x = std::max(0, left); x < right; ++x) {
             ++indexCounts[row[x - left]];
         }
@@ -144,18 +154,22 @@ void ClassMap::EndStrip() {
     for (std::size_t index = 1; index < indexCounts.size() && index - 1 < classCount; ++index) {
         pixelCounts[index - 1] += indexCounts[index];
     }
-    // The preview columns whose centre lies over the strip.
-    for (int px = 0; px < preview.Width(); ++px) {
+    // The preview pixels whose centre lies over the strip: its rows found once, then its
+    // columns.
+    std::vector<std::pair<int, int>> previewRows;
+    for (int py = 0; py < preview.Height(); ++py) {
+        const int y = static_cast<int>((2LL * py + 1) * height / (2LL * preview.Height()));
+        if (y >= std::max(0, top) && y < bottom) {
+            previewRows.emplace_back(py, y - top);
+        }
+    }
+    for (int px = 0; px < preview.Width() && !previewRows.empty(); ++px) {
         const int x = static_cast<int>((2LL * px + 1) * width / (2LL * preview.Width()));
         if (x < std::max(0, left) || x >= right) {
             continue;
         }
-        for (int py = 0; py < preview.Height(); ++py) {
-            const int y = static_cast<int>((2LL * py + 1) * raster->Height() /
-                                           (2LL * preview.Height()));
-            if (y < height) {
-                preview.Fill(px, py, 1, 1, strip.Index(x - left, y));
-            }
+        for (const auto& [py, row] : previewRows) {
+            preview.Fill(px, py, 1, 1, strip.Index(x - left, row));
         }
     }
     strip = imageprocessing::IndexedImage(0, 0);

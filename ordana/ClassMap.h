@@ -6,8 +6,8 @@
 // class; pixels no window paints, and "unknown" windows, stay black. A class's colour is its
 // colour line when that reads as a colour ("#rrggbb", "r g b" or "r,g,b", optionally in brackets)
 // and otherwise a colour of a fixed palette of distinct colours, chosen by the class's position.
-// The picture is never held whole: the windows of a batch (whole grid columns) paint a strip in
-// memory, which goes into a tiled GeoTIFF of class indices (IndexedRasterFile, with the scene's
+// The picture is never held whole: the windows of a batch (whole grid columns, or whole grid
+// rows) paint a strip in memory, which goes into a tiled GeoTIFF of class indices (IndexedRasterFile, with the scene's
 // georeference) when the batch is done; Write copies that into the PNG, or WriteGeoTiff keeps
 // the GeoTIFF itself (index 0 marked as no data) under the name asked. Until then the GeoTIFF is
 // a temporary file beside the outputs, removed when the map goes. Each strip also counts the
@@ -47,6 +47,9 @@ class ClassMap {
 
     // The windows whose corners lie in the grid columns x = firstX ... lastX paint next.
     void BeginStrip(int firstX, int lastX);
+    // The windows whose corners lie in columns firstX ... lastX and rows firstY ... lastY paint
+    // next; what no window of the strip paints is left to other strips.
+    void BeginStrip(int firstX, int lastX, int firstY, int lastY);
     // The window with top-left corner (x, y), inside the strip's columns, was given class number
     // classIndex (from 0); an index outside the classes paints nothing. Windows of one grid paint
     // squares that do not overlap, so they may be painted from several threads at once.
@@ -85,6 +88,7 @@ class ClassMap {
     imageprocessing::IndexedImage preview{0, 0};
     std::vector<long long> pixelCounts;
     int stripLeft = 0;
+    int stripTop = 0;
     int mapLeft = 0;
     int mapTop = 0;
     int windowSize;

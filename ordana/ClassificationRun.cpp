@@ -171,11 +171,12 @@ struct SegmentedImage {
     std::unique_ptr<SceneRaster> scene;
     std::unique_ptr<GridRegion> grid;
     int step = 0;
-    // Not valid when the segmentation file is not written.
-    std::future<WindowFileWriter::Written> segmentation;
     // The windows of the segmentation file written so far.
     std::unique_ptr<std::atomic<std::size_t>> segmentationDone =
         std::make_unique<std::atomic<std::size_t>>(0);
+    // Not valid when the segmentation file is not written. Declared last, so that a run that
+    // fails waits here for the writer before the count and the grid it uses go.
+    std::future<WindowFileWriter::Written> segmentation;
 };
 
 // The image with the bands and stretches of the command line, or else of the model; a request
@@ -193,7 +194,12 @@ std::unique_ptr<SceneRaster> OpenScene(const ClassificationSettings& settings,
         request.stretches.reset();
     }
     try {
-        return std::make_unique<SceneRaster>(imageFile, request);
+        // A large picture decodes while the first bands of grid rows are classified, when no
+        // output wants the windows in column order (and no segmentation file is being written,
+        // which a damaged picture would otherwise wait for before its message).
+        const bool byRows = !settings.outputs.Has("grid") && !settings.outputs.Has("labels") &&
+                            !settings.outputs.Has("gpkg");
+        return std::make_unique<SceneRaster>(imageFile, request, byRows);
     } catch (const SceneRaster::BandError& error) {
         if (settings.bands) {
             throw InputError(RejectionMessage({"bands"}, {*settings.bands}, error.what()));
@@ -370,11 +376,12 @@ class BatchClassifier {
         int largestAnswer = -1;
     };
 
-    // The count windows from first on, their features in rows of featureCount values; a window
-    // whose absent flag is set holds pixels without data and stays unknown. text gets one string
-    // of label lines per chunk, unless it is null, and answers each window's class (-1 for
-    // unknown). Returns the windows left unknown for either reason.
-    Unknown Classify(const GridRegion& grid, std::size_t first, std::size_t count,
+    // The count windows of the batch's grid, whose window n has its corner at (left, top) +
+    // (batch.X(n), batch.Y(n)) in the image, their features in rows of featureCount values; a
+    // window whose absent flag is set holds pixels without data and stays unknown. text gets one
+    // string of label lines per chunk, unless it is null, and answers each window's class (-1
+    // for unknown). Returns the windows left unknown for either reason.
+    Unknown Classify(const WindowGrid& batch, int left, int top, std::size_t count,
                      const std::vector<double>& features, int featureCount,
                      const std::vector<unsigned char>& absent, std::vector<std::string>* text,
                      std::vector<int>& answers) {
@@ -423,7 +430,7 @@ class BatchClassifier {
                 }
                 answers[i] = known ? answer : -1;
                 if (picture != nullptr) {
-                    picture->Paint(grid.X(first + i), grid.Y(first + i), answers[i]);
+                    picture->Paint(left + batch.X(i), top + batch.Y(i), answers[i]);
                 }
             }
         });
@@ -449,6 +456,17 @@ std::size_t ColumnsPerBatch(const WindowGrid& grid, std::size_t batchSize) {
         1, std::min(byWindows, static_cast<std::size_t>(std::max(byPixels, 1LL))));
 }
 
+// The grid rows a batch of whole rows takes, by the same rules.
+std::size_t RowsPerBatch(const WindowGrid& grid, std::size_t batchSize) {
+    const long long stripWidth =
+        static_cast<long long>(grid.Columns() - 1) * grid.Step() + grid.WindowSize();
+    const long long byPixels =
+        (kStripPixels / stripWidth - grid.WindowSize()) / grid.Step() + 1;
+    const std::size_t byWindows = std::max<std::size_t>(batchSize, 1) / grid.Columns();
+    return std::max<std::size_t>(
+        1, std::min(byWindows, static_cast<std::size_t>(std::max(byPixels, 1LL))));
+}
+
 // The progress line of a classification: the windows classified and the windows of the
 // segmentation file written count as one half of the work each.
 void ShowProgress(ConsoleProgress& progress, std::size_t classified,
@@ -470,7 +488,8 @@ struct WindowTally {
     long long unknown = 0;
 };
 
-// Windows go through extraction and classification a batch of grid columns at a time: the strip
+// Windows go through extraction and classification a batch of grid columns at a time (or of
+// grid rows, when no results file and no GeoPackage take the answers in window order): the strip
 // of pixels the batch's windows cover is read, turned into the model's colour space and
 // described on a grid local to it, whose windows are the batch's in the same order. The results
 // file and the picture, where they are written (not null), take each batch's answers as it
@@ -500,21 +519,24 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
             : std::clamp(kBatchFeatureValues /
                              static_cast<std::size_t>(std::max(extractor.FeatureCount(), 1)),
                          kClassificationBatch, kLargestBatch);
-    const std::size_t columnsPerBatch = ColumnsPerBatch(regionGrid, batchSize);
     const int w = regionGrid.WindowSize();
-    const int stripHeight = static_cast<int>(rows - 1) * regionGrid.Step() + w;
-    for (std::size_t column = 0; column < regionGrid.Columns(); column += columnsPerBatch) {
-        const std::size_t columns = std::min(columnsPerBatch, regionGrid.Columns() - column);
-        const std::size_t first = column * rows;
-        const std::size_t count = columns * rows;
-        ShowProgress(progress, first, segmented);
-        const int left = grid.X(first);
-        const int stripWidth = static_cast<int>(columns - 1) * regionGrid.Step() + w;
-        auto strip = scene.Read({left, grid.OriginY(), stripWidth, stripHeight});
+    const int step = regionGrid.Step();
+    // The windows of grid columns column ... column + columns - 1 and rows row ... row + count
+    // / columns - 1, described on a grid local to their strip of pixels, in the same order.
+    std::size_t classified = 0;
+    const auto classifyBatch = [&](std::size_t column, std::size_t columns, std::size_t row,
+                                   std::size_t batchRows) {
+        const std::size_t count = columns * batchRows;
+        ShowProgress(progress, classified, segmented);
+        const int left = grid.X(column * rows);
+        const int top = grid.Y(row);
+        const int stripWidth = static_cast<int>(columns - 1) * step + w;
+        const int stripHeight = static_cast<int>(batchRows - 1) * step + w;
+        auto strip = scene.Read({left, top, stripWidth, stripHeight});
         // A model trained on a colour variant sees the new image in the same colour space.
         extractor.SetImage(loaded.transformation ? TransformedImage(*strip, *loaded.transformation)
                                                  : strip);
-        const WindowGrid local(w, regionGrid.Step(), stripWidth, stripHeight);
+        const WindowGrid local(w, step, stripWidth, stripHeight);
         extractor.DescribeGrid(local, 0, count, features);
         absent.clear();
         const imageprocessing::AbsentPixels absentPixels(*strip);
@@ -524,12 +546,14 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
                 absent[n] = absentPixels.Count(local.X(n), local.Y(n), w, w) > 0 ? 1 : 0;
             }
         }
-        if (picture != nullptr) {
-            picture->BeginStrip(left, grid.X(first + count - 1));
+        if (picture != nullptr && batchRows == rows) {
+            picture->BeginStrip(left, left + local.X(count - 1));
+        } else if (picture != nullptr) {
+            picture->BeginStrip(left, left + local.X(count - 1), top, top + local.Y(count - 1));
         }
         const BatchClassifier::Unknown batchUnknown =
-            classifiers.Classify(grid, first, count, features, extractor.FeatureCount(), absent,
-                                 results != nullptr ? &labelText : nullptr, answers);
+            classifiers.Classify(local, left, top, count, features, extractor.FeatureCount(),
+                                 absent, results != nullptr ? &labelText : nullptr, answers);
         if (picture != nullptr) {
             picture->EndStrip();
         }
@@ -537,7 +561,7 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
             ++(answer >= 0 ? tally.perClass[static_cast<std::size_t>(answer)] : tally.unknown);
         }
         if (layers != nullptr) {
-            layers->AddWindows(regionGrid, first, answers, grid.OriginX(),
+            layers->AddWindows(regionGrid, column * rows, answers, grid.OriginX(),
                                grid.OriginY());
         }
         unknown.notFinite += batchUnknown.notFinite;
@@ -548,6 +572,21 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
             results->AddLabelLines(
                 labelText[chunk],
                 std::min(BatchClassifier::kChunk, count - chunk * BatchClassifier::kChunk));
+        }
+        classified += count;
+    };
+    if (results == nullptr && layers == nullptr) {
+        // Nothing is written in window order: bands of whole grid rows from the top, so that a
+        // picture still being decoded is classified as its rows arrive.
+        const std::size_t rowsPerBatch = RowsPerBatch(regionGrid, batchSize);
+        for (std::size_t row = 0; row < rows; row += rowsPerBatch) {
+            classifyBatch(0, regionGrid.Columns(), row, std::min(rowsPerBatch, rows - row));
+        }
+    } else {
+        const std::size_t columnsPerBatch = ColumnsPerBatch(regionGrid, batchSize);
+        for (std::size_t column = 0; column < regionGrid.Columns(); column += columnsPerBatch) {
+            classifyBatch(column, std::min(columnsPerBatch, regionGrid.Columns() - column), 0,
+                          rows);
         }
     }
     // A model whose class list is shorter than its classifier's outputs would leave part of the

@@ -134,7 +134,8 @@ BandRequest RecordedBands(const SceneRaster& scene) {
     return record;
 }
 
-SceneRaster::SceneRaster(std::string name, const BandRequest& request) : path(std::move(name)) {
+SceneRaster::SceneRaster(std::string name, const BandRequest& request, bool decodeInBackground)
+    : path(std::move(name)) {
     const std::string format = RasterFile::FormatOf(path);
     const bool picture = IsPicture(format);
     // The checks of a picture from its header, before anything else reads it.
@@ -197,6 +198,9 @@ SceneRaster::SceneRaster(std::string name, const BandRequest& request) : path(st
         const long long levels = static_cast<long long>(Width()) * Height() * BandCount();
         if (picture && levels <= kHeldPictureLevels) {
             whole = file->ReadWhole(bands);
+        } else if (picture && decodeInBackground && format != "JPEG") {
+            decodedFile = std::make_unique<imageprocessing::DecodedRasterFile>(
+                *file, bands, imageprocessing::DecodedRasterFile::InBackground{});
         } else if (picture) {
             decodedFile = std::make_unique<imageprocessing::DecodedRasterFile>(*file, bands);
             // A JPEG's file keeps its decoded samples while open; reopened, it holds none.

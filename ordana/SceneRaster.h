@@ -57,8 +57,12 @@ class SceneRaster {
     };
 
     // Throws InputError "Cannot read the image file '<path>': <reason>." when the file cannot be
-    // opened or, for a picture, decoded; BandError as above.
-    SceneRaster(std::string path, const BandRequest& request = {});
+    // opened or, for a picture, decoded; BandError as above. With decodeInBackground a picture
+    // too large to hold (but a JPEG) is decoded on a thread of its own while the run goes on:
+    // Read waits for the rows it needs, and throws that InputError when the decoding failed
+    // before them.
+    SceneRaster(std::string path, const BandRequest& request = {},
+                bool decodeInBackground = false);
 
     const std::string& Path() const { return path; }
     int Width() const { return file->Width(); }

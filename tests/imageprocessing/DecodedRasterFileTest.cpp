@@ -136,6 +136,9 @@ TEST(DecodedRasterFileTest, StripsFromTheTopGiveTheWholeFile) {
         }
         const DecodedRasterFile decoded(file, bands);
         EXPECT_EQ(decoded.HasMask(), whole->HasMask()) << test.name;
+        // Read while a second file, of its own RasterFile, still decodes in the background.
+        const RasterFile sameFile(path);
+        const DecodedRasterFile background(sameFile, bands, DecodedRasterFile::InBackground{});
         for (int trial = 0; trial < 12; ++trial) {
             RasterFile::Rectangle area;
             area.x = static_cast<int>(random() % static_cast<unsigned>(file.Width()));
@@ -144,9 +147,12 @@ TEST(DecodedRasterFileTest, StripsFromTheTopGiveTheWholeFile) {
                 1 + static_cast<int>(random() % static_cast<unsigned>(file.Width() - area.x));
             area.height =
                 1 + static_cast<int>(random() % static_cast<unsigned>(file.Height() - area.y));
-            EXPECT_TRUE(SameImage(*CutOf(*whole, area), *decoded.Read(area)))
+            const auto expected = CutOf(*whole, area);
+            EXPECT_TRUE(SameImage(*expected, *decoded.Read(area)))
                 << test.name << " at " << area.x << ", " << area.y << ", " << area.width << " x "
                 << area.height;
+            EXPECT_TRUE(SameImage(*expected, *background.Read(area)))
+                << test.name << " in the background at " << area.x << ", " << area.y;
         }
         EXPECT_THROW(decoded.Read({1, 0, file.Width(), 1}), std::invalid_argument) << test.name;
     }
@@ -184,6 +190,27 @@ TEST(DecodedRasterFileTest, PicturesCutShortAreRefusedBeforeMemoryOfTheirSize) {
         return 0;
     });
     EXPECT_EQ(decoded.output, "it is damaged (libpng: Not enough image data)");
+    // Decoded in the background, every read of rows the decoding did not reach gives the
+    // reason (the cut lies in the first strip); a file dropped while it decodes stops the
+    // decoding.
+    const auto background = testsupport::RunInChild(limits, [&] {
+        const RasterFile file(cut);
+        const DecodedRasterFile spilled(file, file.DefaultBands(),
+                                        DecodedRasterFile::InBackground{});
+        for (const int top : {0, 9000}) {
+            try {
+                spilled.Read({0, top, 5, 5});
+            } catch (const RasterFile::Error& error) {
+                std::cout << error.Reason() << ";";
+            }
+        }
+        const RasterFile large(whole);
+        const DecodedRasterFile dropped(large, large.DefaultBands(),
+                                        DecodedRasterFile::InBackground{});
+        return 0;
+    });
+    EXPECT_EQ(background.output, "it is damaged (libpng: Not enough image data);it is damaged "
+                                 "(libpng: Not enough image data);");
     const auto read = testsupport::RunInChild(limits, [&] {
         const RasterFile file(whole);
         DecodedRasterFile spilled(file, file.DefaultBands());

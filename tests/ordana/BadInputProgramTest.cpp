@@ -218,6 +218,8 @@ TEST_F(BadInputProgramTest, MemoryIsTakenForWhatTheInputHoldsNotForWhatItDeclare
          "need more than 10000000 weights)."},
         {"--image cut.png --file scene.cct" + experiment, 2, cutShort},
         {"--image cut.png" + classify + trained, 2, cutShort},
+        // Decoded while the rows above the cut are classified.
+        {"--image cut.png --write map" + classify + trained, 2, cutShort},
         {"--image cut.jpg --file scene.cct" + experiment, 2,
          "Cannot read the image file 'cut.jpg': its data end before its pixels do (Premature "
          "end of JPEG file)."},

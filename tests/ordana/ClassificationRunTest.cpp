@@ -317,6 +317,21 @@ TEST_F(ClassificationProgramTest, StreamedRunWritesTheFilesOfTheWindowByWindowRe
             EXPECT_NE(reference.results.find(perceptron ? "\nred\n" : "\nunknown\n"),
                       std::string::npos);
             EXPECT_NE(reference.results.find("\nblue\n"), std::string::npos);
+
+            // Without the text outputs the batches are bands of grid rows instead of columns:
+            // the same map and legend, to the byte.
+            TemporaryFolder byRows;
+            settings.outputPrefix = (byRows.Path() / "").string();
+            settings.outputs = velkar::ordana::OutputSelection::Parse("map,legend");
+            ordanatest::CapturedOutput([&] { velkar::ordana::ClassifyImage(settings, builder); });
+            for (const std::string extension : {"png", "legend"}) {
+                const auto columnFiles = ordanatest::FilesWithExtension(streamed.Path(), extension);
+                const auto rowFiles = ordanatest::FilesWithExtension(byRows.Path(), extension);
+                ASSERT_EQ(columnFiles.size(), 1u) << extension;
+                ASSERT_EQ(rowFiles.size(), 1u) << extension;
+                EXPECT_EQ(ordanatest::ReadText(rowFiles[0]), ordanatest::ReadText(columnFiles[0]))
+                    << method << " " << extension;
+            }
         }
     }
 }

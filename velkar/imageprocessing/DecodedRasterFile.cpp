@@ -33,12 +33,11 @@ int UnnamedFile(const std::string& folder) {
 
 }  // namespace
 
-DecodedRasterFile::DecodedRasterFile(const RasterFile& file,
-                                     const std::vector<RasterFile::OutputBand>& chosen)
+DecodedRasterFile::DecodedRasterFile(const RasterFile& file, int bandCount)
     : path(file.Path()),
       width(file.Width()),
       height(file.Height()),
-      bandCount(static_cast<int>(chosen.size())),
+      bandCount(bandCount),
       georeference(file.GetGeoreference()) {
     std::error_code error;
     folder = std::filesystem::temp_directory_path(error).string();
@@ -50,33 +49,102 @@ DecodedRasterFile::DecodedRasterFile(const RasterFile& file,
         throw RasterFile::Error(path, "no temporary file for its decoded pixels can be made in '" +
                                           folder + "' (" + std::strerror(errno) + ")");
     }
+}
+
+DecodedRasterFile::DecodedRasterFile(const RasterFile& file,
+                                     const std::vector<RasterFile::OutputBand>& chosen)
+    : DecodedRasterFile(file, static_cast<int>(chosen.size())) {
+    // The delegated constructor has finished, so the destructor closes the file on a throw.
+    Decode(file, chosen);
+}
+
+DecodedRasterFile::DecodedRasterFile(const RasterFile& file,
+                                     const std::vector<RasterFile::OutputBand>& chosen,
+                                     InBackground)
+    : DecodedRasterFile(file, static_cast<int>(chosen.size())) {
+    decoder = std::thread([this, &file, chosen] {
+        try {
+            Decode(file, chosen);
+        } catch (...) {
+            const std::lock_guard<std::mutex> guard(lock);
+            failure = std::current_exception();
+        }
+        const std::lock_guard<std::mutex> guard(lock);
+        finished = true;
+        progressed.notify_all();
+    });
+}
+
+namespace {
+
+// Ends a decoding whose file is no longer wanted.
+struct DecodingStopped {};
+
+}  // namespace
+
+void DecodedRasterFile::Decode(const RasterFile& file,
+                               const std::vector<RasterFile::OutputBand>& chosen) {
     const long long levelBytes = static_cast<long long>(width) * bandCount * height;
+    // The mask's place is kept from the start (a hole reads as present), so that rows read
+    // while later strips decode find it whether or not a mask turns up further down.
+    if (ftruncate(descriptor, levelBytes + static_cast<long long>(width) * height) != 0) {
+        throw RasterFile::Error(path, "the temporary folder '" + folder +
+                                          "' has no room for its decoded pixels (" +
+                                          std::strerror(errno) + ")");
+    }
+    std::vector<unsigned char> gathered;
     try {
-        std::vector<unsigned char> gathered;
         file.ReadFromTop(chosen, [&](const ImageFileSystem& strip) {
             const int top = strip.OriginY();
             if (strip.Height() > 0 && width > 0 && bandCount > 0) {
                 WriteRows(strip.Row(0), top, strip.Height(), bandCount, 0, gathered);
             }
-            if (strip.HasMask() && strip.Height() > 0 && width > 0) {
-                hasMask = true;
+            const bool masked = strip.HasMask() && strip.Height() > 0 && width > 0;
+            if (masked) {
                 WriteRows(strip.MaskRow(0), top, strip.Height(), 1, levelBytes, gathered);
             }
+            const std::lock_guard<std::mutex> guard(lock);
+            hasMask = hasMask || masked;
+            rowsDone = static_cast<long long>(top) + strip.Height();
+            progressed.notify_all();
+            if (stopping) {
+                throw DecodingStopped();
+            }
         });
-        // Rows of the mask no strip wrote read back as present.
-        const long long size = levelBytes + (hasMask ? static_cast<long long>(width) * height : 0);
-        if (ftruncate(descriptor, size) != 0) {
-            throw RasterFile::Error(path, "the temporary folder '" + folder +
-                                              "' has no room for its decoded pixels (" +
-                                              std::strerror(errno) + ")");
-        }
-    } catch (...) {
-        close(descriptor);
-        throw;
+    } catch (const DecodingStopped&) {
+        return;
     }
+    const std::lock_guard<std::mutex> guard(lock);
+    rowsDone = height;
 }
 
-DecodedRasterFile::~DecodedRasterFile() { close(descriptor); }
+DecodedRasterFile::~DecodedRasterFile() {
+    if (decoder.joinable()) {
+        {
+            const std::lock_guard<std::mutex> guard(lock);
+            stopping = true;
+        }
+        decoder.join();
+    }
+    close(descriptor);
+}
+
+bool DecodedRasterFile::HasMask() const {
+    const std::lock_guard<std::mutex> guard(lock);
+    return hasMask;
+}
+
+bool DecodedRasterFile::WaitForRows(long long end) const {
+    std::unique_lock<std::mutex> guard(lock);
+    progressed.wait(guard, [&] { return rowsDone >= end || finished || failure; });
+    if (rowsDone < end) {
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+        throw RasterFile::Error(path, "its decoding stopped before row " + std::to_string(end));
+    }
+    return hasMask;
+}
 
 void DecodedRasterFile::Write(const unsigned char* data, std::size_t length, long long offset) {
     while (length > 0) {
@@ -107,10 +175,11 @@ std::shared_ptr<ImageFileSystem> DecodedRasterFile::Read(const RasterFile::Recta
     auto image = ImageFileSystem::Create(path, area.width, area.height, bandCount);
     image->SetGeoreference(georeference);
     image->SetOrigin(area.x, area.y);
+    const bool masked = WaitForRows(static_cast<long long>(area.y) + area.height);
     std::vector<unsigned char> absent;
     if (area.width > 0 && area.height > 0) {
         ReadRows(area, bandCount, 0, image->Row(0));
-        if (hasMask) {
+        if (masked) {
             absent.resize(static_cast<std::size_t>(area.width) *
                           static_cast<std::size_t>(area.height));
             ReadRows(area, 1, static_cast<long long>(width) * bandCount * height, absent.data());

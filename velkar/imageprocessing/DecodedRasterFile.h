@@ -10,10 +10,17 @@
 // RasterFile::Read gives. The file has no name from the start (it lives in the temporary folder,
 // $TMPDIR or /tmp), so none of it stays on disk however the program ends; the memory taken is
 // one strip while decoding and one rectangle per read. Reads may run from many threads.
+// Decoded in the background, the file is written on a thread of its own while rectangles are
+// read: a read waits for the rows it needs, so the rows at the top can be worked on while the
+// decoder is still below them.
 
+#include <condition_variable>
 #include <cstddef>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "velkar/imageprocessing/Georeference.h"
@@ -27,6 +34,14 @@ class DecodedRasterFile {
     // Throws what RasterFile::ReadFromTop throws, and RasterFile::Error naming the temporary
     // folder when it cannot take the levels.
     DecodedRasterFile(const RasterFile& file, const std::vector<RasterFile::OutputBand>& chosen);
+    // Tag of the constructor that decodes in the background.
+    struct InBackground {};
+    // Returns once the temporary file is made, and decodes on a thread of its own; file must
+    // outlive this object and must not be used by anyone else meanwhile. What decoding throws
+    // is thrown by every Read that needs rows it did not reach.
+    DecodedRasterFile(const RasterFile& file, const std::vector<RasterFile::OutputBand>& chosen,
+                      InBackground);
+    // Stops a decoding still running (within one strip) and waits for it.
     ~DecodedRasterFile();
     DecodedRasterFile(const DecodedRasterFile&) = delete;
     DecodedRasterFile& operator=(const DecodedRasterFile&) = delete;
@@ -34,7 +49,8 @@ class DecodedRasterFile {
     int Width() const { return width; }
     int Height() const { return height; }
     int BandCount() const { return bandCount; }
-    bool HasMask() const { return hasMask; }
+    // Whether a strip decoded so far had a mask.
+    bool HasMask() const;
 
     // The rectangle, which must lie inside the image (std::invalid_argument otherwise);
     // RasterFile::Error when the temporary file cannot be read back.
@@ -43,6 +59,13 @@ class DecodedRasterFile {
     static constexpr int kBlockColumns = 64;
 
   private:
+    // Makes the unnamed file.
+    DecodedRasterFile(const RasterFile& file, int bandCount);
+    // Decodes the whole file into the temporary file.
+    void Decode(const RasterFile& file, const std::vector<RasterFile::OutputBand>& chosen);
+    // Waits until rows 0 ... end - 1 are written; rethrows the decoder's failure when they
+    // never will be. Answers whether a mask was written.
+    bool WaitForRows(long long end) const;
     void Write(const unsigned char* data, std::size_t length, long long offset);
     // Writes rows top ... top + rows - 1 of a picture of pixelBytes bytes per pixel, rows of
     // width * pixelBytes bytes from data, into the blocks that start at base; gathered holds
@@ -64,8 +87,17 @@ class DecodedRasterFile {
     int width = 0;
     int height = 0;
     int bandCount = 0;
-    bool hasMask = false;
     Georeference georeference;
+
+    // The decoder's progress, under lock.
+    mutable std::mutex lock;
+    mutable std::condition_variable progressed;
+    long long rowsDone = 0;
+    bool hasMask = false;
+    bool finished = false;
+    bool stopping = false;
+    std::exception_ptr failure;
+    std::thread decoder;
 };
 
 }  // namespace velkar::imageprocessing
