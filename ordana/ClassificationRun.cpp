@@ -374,6 +374,8 @@ class BatchClassifier {
         // Answers past the model's class list, and the largest of them.
         std::size_t beyondClasses = 0;
         int largestAnswer = -1;
+        // The windows given each class, and then those left unknown for any reason.
+        std::vector<long long> perAnswer;
     };
 
     // The count windows of the batch's grid, whose window n has its corner at (left, top) +
@@ -395,8 +397,11 @@ class BatchClassifier {
             text->resize(chunks);
         }
         answers.assign(count, -1);
+        std::vector<long long> perAnswer(classes.size() + 1, 0);
+        std::mutex counting;
         util::ParallelFor(chunks, [&](std::size_t chunk) {
             PatternRecognitionAlgorithm& classifier = *classifiers.Local();
+            std::vector<long long> counts(classes.size() + 1, 0);
             std::vector<double> row(length);
             std::string* lines = text != nullptr ? &(*text)[chunk] : nullptr;
             if (lines != nullptr) {
@@ -429,12 +434,17 @@ class BatchClassifier {
                     lines->push_back('\n');
                 }
                 answers[i] = known ? answer : -1;
+                ++counts[known ? static_cast<std::size_t>(answer) : classes.size()];
                 if (picture != nullptr) {
                     picture->Paint(left + batch.X(i), top + batch.Y(i), answers[i]);
                 }
             }
+            const std::lock_guard<std::mutex> guard(counting);
+            for (std::size_t c = 0; c < counts.size(); ++c) {
+                perAnswer[c] += counts[c];
+            }
         });
-        return {notFinite, withoutData, beyond, largest};
+        return {notFinite, withoutData, beyond, largest, std::move(perAnswer)};
     }
 
   private:
@@ -557,9 +567,10 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
         if (picture != nullptr) {
             picture->EndStrip();
         }
-        for (const int answer : answers) {
-            ++(answer >= 0 ? tally.perClass[static_cast<std::size_t>(answer)] : tally.unknown);
+        for (std::size_t c = 0; c < tally.perClass.size(); ++c) {
+            tally.perClass[c] += batchUnknown.perAnswer[c];
         }
+        tally.unknown += batchUnknown.perAnswer.back();
         if (layers != nullptr) {
             layers->AddWindows(regionGrid, column * rows, answers, grid.OriginX(),
                                grid.OriginY());

@@ -19,9 +19,7 @@ void ScaleValues(Vector& values, const Vector& min, const Vector& max) {
                                     std::to_string(min.size()) + "/" + std::to_string(max.size()));
     }
     for (std::size_t c = 0; c < values.size(); ++c) {
-        const double span = max[c] - min[c];
-        // A constant component carries no information; 0/0 would turn every output into NaN.
-        values[c] = span == 0.0 ? 0.0 : (values[c] - min[c]) / span;
+        values[c] = ScaledValue(values[c], min[c], max[c]);
     }
 }
 

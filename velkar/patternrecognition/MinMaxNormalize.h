@@ -30,6 +30,12 @@ MinMaxRange MinMaxNormalize(const std::vector<std::shared_ptr<RealVector>>& inpu
 
 // values, min and max must have one length (std::invalid_argument naming the lengths otherwise).
 void ScaleToRange(RealVector& values, const RealVector& min, const RealVector& max);
+// One value scaled as ScaleToRange scales it: (value - min) / (max - min), 0 where max = min.
+inline double ScaledValue(double value, double min, double max) {
+    const double span = max - min;
+    // A constant component carries no information; 0/0 would turn every output into NaN.
+    return span == 0.0 ? 0.0 : (value - min) / span;
+}
 
 // The same on plain vectors: inputs are rewritten in place, min and max receive the range.
 void MinMaxNormalize(std::vector<std::vector<double>>& inputs, std::vector<double>& min,

@@ -292,9 +292,13 @@ int MultilayerPerceptron::Classify(std::vector<double>& features) {
             "MultilayerPerceptron: feature vector has length " + std::to_string(features.size()) +
             ", the network was trained on length " + std::to_string(minDataValues.size()));
     }
-    scaledInput.assign(features.begin(), features.end());
-    ScaleToRange(scaledInput, minDataValues, maxDataValues);
-    scaledInput.push_back(1.0);
+    // Scaled into a buffer kept between calls, the bias input 1 last.
+    const std::size_t count = features.size();
+    scaledInput.resize(count + 1);
+    for (std::size_t c = 0; c < count; ++c) {
+        scaledInput[c] = ScaledValue(features[c], minDataValues[c], maxDataValues[c]);
+    }
+    scaledInput[count] = 1.0;
 
     return StrongestOutput(scaledInput.data());
 }
