@@ -503,6 +503,9 @@ TEST(FeatureExtractionAlgorithmTest, FlatPolygonPathGivesTheValuesOfProcess) {
          std::make_shared<GrayLevelDifferenceVector>(3, std::vector<int>{0}, std::vector<int>{1})},
         {"Fourier", std::make_shared<FourierTransform>(7, 20)},
         {"wavelets", std::make_shared<WaveletTransform>(6, 2, "sym2")},
+        {"wavelets, Haar", std::make_shared<WaveletTransform>(4, 2, "db1")},
+        {"wavelets, long filter", std::make_shared<WaveletTransform>(4, 1, "db4")},
+        {"wavelets, three levels", std::make_shared<WaveletTransform>(5, 3, "bior2.2")},
         {"gradient histograms", std::make_shared<Hog>(2, 1, 6)},
     };
     for (const auto& [bands, absentShare] :

@@ -120,21 +120,59 @@ WaveletTransform::DescriptorList WaveletTransform::Process(PolygonList& polygons
 
 WaveletTransform::FlatDescriptors WaveletTransform::DescribePolygons(PolygonList& polygons) {
     CheckPolygons(polygons);
-    util::Combinable<Scratch> scratches;
-    util::Combinable<Descriptor> windows(
-        [this] { return Descriptor(ImageBandCount(), kept * kept); });
+    // The grid path's restricted transform (only the coefficients the kept corner depends on,
+    // with the operations of the full transform), on the runs of a polygon's windows that lie
+    // side by side in a row; each window's values go where its turn in ForEachWindow puts them.
+    const GridPlan plan = MakeGridPlan();
+    const std::size_t length = static_cast<std::size_t>(FeatureCount());
+    util::Combinable<GridScratch> scratches;
     return DescribeIntoOneBlock(
         polygons,
         [this](const math::Polygon& polygon) { return CountWindows(polygon, windowSize); },
         [&](const math::Polygon& polygon, double* out) {
-            Scratch& scratch = scratches.Local();
-            Descriptor& window = windows.Local();
+            GridScratch& scratch = scratches.Local();
+            std::vector<PlacedWindow>& visited = scratch.visited;
+            visited.clear();
+            int top = INT_MAX;
+            int bottom = INT_MIN;
             ForEachWindow(polygon, windowSize, [&](int x, int y) {
-                DescribeWindow(x, y, scratch, window);
-                for (const std::vector<double>& band : window.Features()) {
-                    out = std::copy(band.begin(), band.end(), out);
-                }
+                visited.push_back({y, x, visited.size() * length});
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
             });
+            if (visited.empty()) {
+                return;
+            }
+            // The windows lie on rows windowSize apart and come column by column, each column
+            // top down: counted into their rows, they stay left to right within a row.
+            std::vector<std::size_t>& rowStarts = scratch.rowStarts;
+            rowStarts.assign(static_cast<std::size_t>((bottom - top) / windowSize) + 2, 0);
+            for (const PlacedWindow& window : visited) {
+                ++rowStarts[static_cast<std::size_t>((window.y - top) / windowSize) + 1];
+            }
+            for (std::size_t row = 1; row < rowStarts.size(); ++row) {
+                rowStarts[row] += rowStarts[row - 1];
+            }
+            std::vector<PlacedWindow>& windows = scratch.windows;
+            windows.resize(visited.size());
+            for (const PlacedWindow& window : visited) {
+                windows[rowStarts[static_cast<std::size_t>((window.y - top) / windowSize)]++] =
+                    window;
+            }
+            for (std::size_t first = 0; first < windows.size();) {
+                std::size_t end = first + 1;
+                while (end < windows.size() && windows[end].y == windows[first].y &&
+                       windows[end].x == windows[end - 1].x + windowSize) {
+                    ++end;
+                }
+                scratch.offsets.resize(end - first);
+                for (std::size_t m = first; m < end; ++m) {
+                    scratch.offsets[m - first] = windows[m].offset;
+                }
+                DescribeRun(windows[first].x, windows[first].y, end - first, windowSize, plan,
+                            scratch, out);
+                first = end;
+            }
         });
 }
 
@@ -284,32 +322,37 @@ void WaveletTransform::DescribeGridWindows(const WindowGrid& grid, std::size_t f
     util::Combinable<GridScratch> scratches;
     util::ParallelFor(tiles.size(), [&](std::size_t index) {
         GridScratch& scratch = scratches.Local();
+        const std::size_t length = static_cast<std::size_t>(FeatureCount());
+        const std::size_t rows = batch.Grid().Rows();
         batch.ForEachRow(tiles[index], [&](const GridBatch::RowRun& run) {
-            DescribeGridRow(batch, tiles[index], run, plan, scratch, features);
+            // The batch's windows go column by column.
+            scratch.offsets.resize(run.count);
+            for (std::size_t m = 0; m < run.count; ++m) {
+                scratch.offsets[m] = (run.first + m * rows) * length;
+            }
+            DescribeRun(batch.Left(tiles[index]) + run.x, batch.Top(tiles[index]) + run.y,
+                        run.count, batch.Grid().Step(), plan, scratch, features);
         });
     });
 }
 
-// Transform2D restricted to what the kept corner needs, for the windows of one grid row. A
-// level transforms the columns of its block, then its rows: here the first level's columns are
-// image columns shared by the row's windows, and everything after runs on chunks of windows.
-void WaveletTransform::DescribeGridRow(const GridBatch& batch, const GridBatch::Tile& tile,
-                                       const GridBatch::RowRun& run, const GridPlan& plan,
-                                       GridScratch& scratch, double* features) const {
+// Transform2D restricted to what the kept corner needs, for count windows side by side, step
+// pixels apart, the first with its corner at (left, top); window m's values go to
+// values + scratch.offsets[m]. A level transforms the columns of its block, then its rows: here the first
+// level's columns are image columns shared by the windows, and everything after runs on chunks
+// of windows.
+void WaveletTransform::DescribeRun(int left, int top, std::size_t count, int step,
+                                   const GridPlan& plan, GridScratch& scratch,
+                                   double* values) const {
     const imageprocessing::ImageFileSystem& image = *Image();
     const std::size_t length = lowPass.size();
     const double* const low = lowPass.data();
     const int pad = padded.Pad();
-    const int step = batch.Grid().Step();
-    const int left = batch.Left(tile) + run.x;
-    const int top = batch.Top(tile) + run.y;
     const std::size_t columns =
-        (run.count - 1) * static_cast<std::size_t>(step) + static_cast<std::size_t>(windowSize);
+        (count - 1) * static_cast<std::size_t>(step) + static_cast<std::size_t>(windowSize);
     const std::size_t firstOutputs = static_cast<std::size_t>(plan.outputs[0]);
     const int bands = image.BandCount();
     const std::size_t stride = static_cast<std::size_t>(bands);
-    const std::size_t featureCount = static_cast<std::size_t>(FeatureCount());
-    const std::size_t rows = batch.Grid().Rows();
     const std::size_t k = static_cast<std::size_t>(kept);
     // A line of the padded square holds window pixels at pad ... pad + w - 1 and zeros around.
     const auto inWindow = [&](int position) {
@@ -341,8 +384,8 @@ void WaveletTransform::DescribeGridRow(const GridBatch& batch, const GridBatch::
             }
         }
 
-        for (std::size_t chunk0 = 0; chunk0 < run.count; chunk0 += kGridChunk) {
-            const std::size_t windows = std::min(kGridChunk, run.count - chunk0);
+        for (std::size_t chunk0 = 0; chunk0 < count; chunk0 += kGridChunk) {
+            const std::size_t windows = std::min(kGridChunk, count - chunk0);
             // The first level's rows: block [i][r][m], coefficient i along row r of window m.
             std::size_t extent = firstOutputs;
             scratch.block.assign(extent * extent * kGridChunk, 0.0);
@@ -409,11 +452,11 @@ void WaveletTransform::DescribeGridRow(const GridBatch& batch, const GridBatch::
                 extent = outputs;
             }
             for (std::size_t m = 0; m < windows; ++m) {
-                double* const values = features + (run.first + (chunk0 + m) * rows) * featureCount +
+                double* const target = values + scratch.offsets[chunk0 + m] +
                                        static_cast<std::size_t>(band) * k * k;
                 for (std::size_t u = 0; u < k; ++u) {
                     for (std::size_t v = 0; v < k; ++v) {
-                        values[u * k + v] = scratch.block[(u * extent + v) * kGridChunk + m];
+                        target[u * k + v] = scratch.block[(u * extent + v) * kGridChunk + m];
                     }
                 }
             }

@@ -11,8 +11,10 @@
 // image whose B k^2 values an int cannot count is refused with std::invalid_argument.
 // The grid path computes only the approximation coefficients the kept corner depends on, and the
 // first level's column transforms once for all the windows of a grid row, with the very
-// operations of a window's own pass: the same values.
+// operations of a window's own pass: the same values. DescribePolygons takes that restricted
+// transform window by window; Process keeps the full transform.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -75,17 +77,27 @@ class WaveletTransform : public FeatureExtractionAlgorithm {
         std::vector<int> inputs;
         std::vector<std::vector<int>> taps;
     };
+    // A window of a polygon; its values go to offset.
+    struct PlacedWindow {
+        int y;
+        int x;
+        std::size_t offset;
+    };
     // The grid path's work space: the first level's column coefficients of a grid row per band,
-    // and a chunk of windows' blocks, window innermost.
+    // a chunk of windows' blocks, window innermost, and where a run's windows' values go.
     struct GridScratch {
         std::vector<double> columns;
         std::vector<double> block;
         std::vector<double> transformed;
+        std::vector<std::size_t> offsets;
+        // A polygon's windows as visited, then row by row, and where each row starts.
+        std::vector<PlacedWindow> visited;
+        std::vector<PlacedWindow> windows;
+        std::vector<std::size_t> rowStarts;
     };
     GridPlan MakeGridPlan() const;
-    void DescribeGridRow(const GridBatch& batch, const GridBatch::Tile& tile,
-                         const GridBatch::RowRun& run, const GridPlan& plan, GridScratch& scratch,
-                         double* features) const;
+    void DescribeRun(int left, int top, std::size_t count, int step, const GridPlan& plan,
+                     GridScratch& scratch, double* values) const;
 
     int windowSize;
     int scale;
