@@ -113,12 +113,6 @@ ClassMap::ClassMap(const std::string& geoTiffPath,
     pixelCounts.assign(classCount, 0);
 }
 
-void ClassMap::BeginStrip(int firstX, int lastX) {
-    stripLeft = firstX + (windowSize - step) / 2;
-    stripTop = mapTop;
-    strip = imageprocessing::IndexedImage(lastX - firstX + step, raster->Height());
-}
-
 void ClassMap::BeginStrip(int firstX, int lastX, int firstY, int lastY) {
     stripLeft = firstX + (windowSize - step) / 2;
     stripTop = firstY + (windowSize - step) / 2;

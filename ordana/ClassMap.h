@@ -45,10 +45,9 @@ class ClassMap {
              const std::vector<std::string>& colours,
              const imageprocessing::Georeference& georeference = {});
 
-    // The windows whose corners lie in the grid columns x = firstX ... lastX paint next.
-    void BeginStrip(int firstX, int lastX);
     // The windows whose corners lie in columns firstX ... lastX and rows firstY ... lastY paint
-    // next; what no window of the strip paints is left to other strips.
+    // next; what no window of the strip paints is left to other strips (pixels no strip paints
+    // stay black).
     void BeginStrip(int firstX, int lastX, int firstY, int lastY);
     // The window with top-left corner (x, y), inside the strip's columns, was given class number
     // classIndex (from 0); an index outside the classes paints nothing. Windows of one grid paint

@@ -454,25 +454,14 @@ class BatchClassifier {
     util::Combinable<std::shared_ptr<PatternRecognitionAlgorithm>> classifiers;
 };
 
-// The grid columns a batch takes: as many as hold batchSize windows, fewer when their strip of
-// pixels would pass kStripPixels, and one at least.
-std::size_t ColumnsPerBatch(const WindowGrid& grid, std::size_t batchSize) {
-    const long long stripHeight =
-        static_cast<long long>(grid.Rows() - 1) * grid.Step() + grid.WindowSize();
+// The grid lines (columns of `across` windows each, or rows) a batch takes: as many as hold
+// batchSize windows, fewer when their strip of pixels would pass kStripPixels, and one at least.
+std::size_t LinesPerBatch(const WindowGrid& grid, std::size_t across, std::size_t batchSize) {
+    const long long stripSide =
+        static_cast<long long>(across - 1) * grid.Step() + grid.WindowSize();
     const long long byPixels =
-        (kStripPixels / stripHeight - grid.WindowSize()) / grid.Step() + 1;
-    const std::size_t byWindows = std::max<std::size_t>(batchSize, 1) / grid.Rows();
-    return std::max<std::size_t>(
-        1, std::min(byWindows, static_cast<std::size_t>(std::max(byPixels, 1LL))));
-}
-
-// The grid rows a batch of whole rows takes, by the same rules.
-std::size_t RowsPerBatch(const WindowGrid& grid, std::size_t batchSize) {
-    const long long stripWidth =
-        static_cast<long long>(grid.Columns() - 1) * grid.Step() + grid.WindowSize();
-    const long long byPixels =
-        (kStripPixels / stripWidth - grid.WindowSize()) / grid.Step() + 1;
-    const std::size_t byWindows = std::max<std::size_t>(batchSize, 1) / grid.Columns();
+        (kStripPixels / stripSide - grid.WindowSize()) / grid.Step() + 1;
+    const std::size_t byWindows = std::max<std::size_t>(batchSize, 1) / across;
     return std::max<std::size_t>(
         1, std::min(byWindows, static_cast<std::size_t>(std::max(byPixels, 1LL))));
 }
@@ -556,9 +545,7 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
                 absent[n] = absentPixels.Count(local.X(n), local.Y(n), w, w) > 0 ? 1 : 0;
             }
         }
-        if (picture != nullptr && batchRows == rows) {
-            picture->BeginStrip(left, left + local.X(count - 1));
-        } else if (picture != nullptr) {
+        if (picture != nullptr) {
             picture->BeginStrip(left, left + local.X(count - 1), top, top + local.Y(count - 1));
         }
         const BatchClassifier::Unknown batchUnknown =
@@ -589,12 +576,13 @@ void ClassifyBatches(const ClassificationSettings& settings, AlgorithmBuilder& b
     if (results == nullptr && layers == nullptr) {
         // Nothing is written in window order: bands of whole grid rows from the top, so that a
         // picture still being decoded is classified as its rows arrive.
-        const std::size_t rowsPerBatch = RowsPerBatch(regionGrid, batchSize);
+        const std::size_t rowsPerBatch =
+            LinesPerBatch(regionGrid, regionGrid.Columns(), batchSize);
         for (std::size_t row = 0; row < rows; row += rowsPerBatch) {
             classifyBatch(0, regionGrid.Columns(), row, std::min(rowsPerBatch, rows - row));
         }
     } else {
-        const std::size_t columnsPerBatch = ColumnsPerBatch(regionGrid, batchSize);
+        const std::size_t columnsPerBatch = LinesPerBatch(regionGrid, rows, batchSize);
         for (std::size_t column = 0; column < regionGrid.Columns(); column += columnsPerBatch) {
             classifyBatch(column, std::min(columnsPerBatch, regionGrid.Columns() - column), 0,
                           rows);

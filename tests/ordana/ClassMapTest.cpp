@@ -92,7 +92,8 @@ TEST(ClassMapTest, StripsPaintTheSquaresOfOnePicture) {
             const std::size_t rows = grid.Rows();
             for (std::size_t column = 0; column < grid.Columns(); column += c.columnsPerStrip) {
                 const std::size_t last = std::min(grid.Columns(), column + c.columnsPerStrip) - 1;
-                map.BeginStrip(grid.X(column * rows), grid.X(last * rows));
+                map.BeginStrip(grid.X(column * rows), grid.X(last * rows), grid.Y(column * rows),
+                               grid.Y(column * rows + rows - 1));
                 for (std::size_t i = column * rows; i < (last + 1) * rows; ++i) {
                     map.Paint(grid.X(i), grid.Y(i), answers[i]);
                 }

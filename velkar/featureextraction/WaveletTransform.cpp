@@ -338,9 +338,9 @@ void WaveletTransform::DescribeGridWindows(const WindowGrid& grid, std::size_t f
 
 // Transform2D restricted to what the kept corner needs, for count windows side by side, step
 // pixels apart, the first with its corner at (left, top); window m's values go to
-// values + scratch.offsets[m]. A level transforms the columns of its block, then its rows: here the first
-// level's columns are image columns shared by the windows, and everything after runs on chunks
-// of windows.
+// values + scratch.offsets[m]. A level transforms the columns of its block, then its rows:
+// here the first level's columns are image columns shared by the windows, and everything after
+// runs on chunks of windows.
 void WaveletTransform::DescribeRun(int left, int top, std::size_t count, int step,
                                    const GridPlan& plan, GridScratch& scratch,
                                    double* values) const {

@@ -63,13 +63,14 @@ DecodedRasterFile::DecodedRasterFile(const RasterFile& file,
                                      InBackground)
     : DecodedRasterFile(file, static_cast<int>(chosen.size())) {
     decoder = std::thread([this, &file, chosen] {
+        std::exception_ptr failed;
         try {
             Decode(file, chosen);
         } catch (...) {
-            const std::lock_guard<std::mutex> guard(lock);
-            failure = std::current_exception();
+            failed = std::current_exception();
         }
         const std::lock_guard<std::mutex> guard(lock);
+        failure = failed;
         finished = true;
         progressed.notify_all();
     });
@@ -136,7 +137,7 @@ bool DecodedRasterFile::HasMask() const {
 
 bool DecodedRasterFile::WaitForRows(long long end) const {
     std::unique_lock<std::mutex> guard(lock);
-    progressed.wait(guard, [&] { return rowsDone >= end || finished || failure; });
+    progressed.wait(guard, [&] { return rowsDone >= end || finished; });
     if (rowsDone < end) {
         if (failure) {
             std::rethrow_exception(failure);

@@ -56,9 +56,9 @@ class DecodedRasterFile {
     // RasterFile::Error when the temporary file cannot be read back.
     std::shared_ptr<ImageFileSystem> Read(const RasterFile::Rectangle& area) const;
 
+  private:
     static constexpr int kBlockColumns = 64;
 
-  private:
     // Makes the unnamed file.
     DecodedRasterFile(const RasterFile& file, int bandCount);
     // Decodes the whole file into the temporary file.

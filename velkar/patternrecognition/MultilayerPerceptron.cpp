@@ -225,15 +225,21 @@ void MultilayerPerceptron::Train(std::shared_ptr<std::vector<std::shared_ptr<Pat
     }
 }
 
-[[gnu::always_inline]] inline const std::vector<double>& MultilayerPerceptron::Forward(
-    const double* input) {
+[[gnu::always_inline]] inline const double* MultilayerPerceptron::ForwardThrough(
+    const double* input, std::size_t layerCount) {
     inputLayer = input;
-    for (std::size_t j = 0; j < layers.size(); ++j) {
+    for (std::size_t j = 0; j < layerCount; ++j) {
         Layer& layer = layers[j];
         LayerOutputs(j == 0 ? input : activations[j].data(), layer.Weights(), layer.neuronCount,
                      layer.neuronStride, layer.inputCount, layer.nets.data(),
                      activations[j + 1].data());
     }
+    return layerCount == 0 ? input : activations[layerCount].data();
+}
+
+[[gnu::always_inline]] inline const std::vector<double>& MultilayerPerceptron::Forward(
+    const double* input) {
+    ForwardThrough(input, layers.size());
     return activations.back();
 }
 
@@ -278,11 +284,6 @@ VELKAR_WIDE_VECTORS double MultilayerPerceptron::TrainEpoch(const std::vector<do
     return sum;
 }
 
-VELKAR_WIDE_VECTORS const std::vector<double>& MultilayerPerceptron::ForwardPass(
-    const double* input) {
-    return Forward(input);
-}
-
 int MultilayerPerceptron::Classify(std::vector<double>& features) {
     if (!trained) {
         throw std::logic_error("MultilayerPerceptron: Classify needs a trained network");
@@ -310,16 +311,10 @@ int MultilayerPerceptron::Classify(std::vector<double>& features) {
 // computed exactly as Forward computes them. A NaN net input makes every output count.
 VELKAR_WIDE_VECTORS int MultilayerPerceptron::StrongestOutput(const double* input) {
     const std::size_t last = layers.size() - 1;
-    inputLayer = input;
-    for (std::size_t j = 0; j < last; ++j) {
-        Layer& layer = layers[j];
-        LayerOutputs(j == 0 ? input : activations[j].data(), layer.Weights(), layer.neuronCount,
-                     layer.neuronStride, layer.inputCount, layer.nets.data(),
-                     activations[j + 1].data());
-    }
+    const double* hidden = ForwardThrough(input, last);
     Layer& output = layers[last];
-    LayerNets(last == 0 ? input : activations[last].data(), output.Weights(), output.neuronStride,
-              output.inputCount, output.nets.data());
+    LayerNets(hidden, output.Weights(), output.neuronStride, output.inputCount,
+              output.nets.data());
     const double* nets = output.nets.data();
     double largest = -std::numeric_limits<double>::infinity();
     bool anyNaN = false;

@@ -113,12 +113,13 @@ class MultilayerPerceptron : public PatternRecognitionAlgorithm {
     // of inputCount + 1 values per pattern, the bias input 1 last.
     std::vector<double> NormalisedInputs(const std::vector<std::shared_ptr<Pattern>>& patterns);
     double TrainEpoch(const std::vector<double>& inputs, const std::vector<int>& targetOutputs);
-    // input holds the input layer's values, the bias 1 last. ForwardPass is Forward built on
-    // its own, for Classify; training inlines Forward and Backpropagate into TrainEpoch.
-    const std::vector<double>& ForwardPass(const double* input);
-    // The trained class id Classify answers for the input layer's values: the hidden layers as
-    // Forward, then the output sigmoids only of the neurons that can be strongest.
+    // input holds the input layer's values, the bias 1 last. The trained class id Classify
+    // answers: the hidden layers as Forward, then the output sigmoids only of the neurons that
+    // can be strongest.
     int StrongestOutput(const double* input);
+    // The outputs of the first layerCount layers; returns the last of them (input for none).
+    const double* ForwardThrough(const double* input, std::size_t layerCount);
+    // Every layer's outputs; training inlines Forward and Backpropagate into TrainEpoch.
     const std::vector<double>& Forward(const double* input);
     void Backpropagate();
 
